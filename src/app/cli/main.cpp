@@ -1,0 +1,45 @@
+// strelvane-cli: the command-line front end over the same core as the desktop program,
+// for automation and for the simulated lab.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/cli/cli_commands.h"
+
+namespace {
+
+const std::vector<CliCommand>& Commands() {
+    static const std::vector<CliCommand> commands = {};
+    return commands;
+}
+
+void PrintUsage(FILE* out) {
+    std::fprintf(out,
+                 "usage: strelvane-cli <command> [options]\n"
+                 "       strelvane-cli <command> --help\n\ncommands:\n");
+    for (const CliCommand& c : Commands()) std::fprintf(out, "  %-10s %s\n", c.Name, c.Summary);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A device that drops a connection must not end the program through SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return kExitBadArguments;
+    }
+    std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintUsage(stdout);
+        return kExitOk;
+    }
+    for (const CliCommand& c : Commands()) {
+        if (name == c.Name) return c.Run(std::vector<std::string>(argv + 2, argv + argc));
+    }
+    std::fprintf(stderr, "strelvane-cli: unknown command '%s'\n", name.c_str());
+    PrintUsage(stderr);
+    return kExitBadArguments;
+}

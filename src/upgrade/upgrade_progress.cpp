@@ -1,0 +1,48 @@
+#include "upgrade/upgrade_progress.h"
+
+#include "base/result_codes.h"
+#include "base/text.h"
+
+std::string DefaultText(std::string_view, std::string_view, std::string_view def) {
+    return std::string(def);
+}
+
+std::string StatusCellText(int stage, int seconds, int percent, int code,
+                           const TextLookup& lookup) {
+    if (stage == stage::kRunning && seconds == 0) {
+        return lookup("Upgrade1Page", "WaitingStatus", "Waiting");
+    }
+    // A worker whose steps outrun their estimate reports negative seconds: the device
+    // is still busy, so keep showing the running form at 00:00 rather than a result.
+    if (stage >= 0 && stage < stage::kFinished && seconds != 0) {
+        int left = seconds > 0 ? seconds : 0;
+        std::string remain = lookup("Upgrade1Page", "RemainTime", "Estimated time remaining:");
+        return StrFormat("%d%% (%s%02d:%02d)", percent, remain.c_str(), left / 60, left % 60);
+    }
+    if (stage == stage::kUploading) {
+        std::string uploading =
+            lookup("ErrorCode", "Code_Uploading", "Uploading file... Please wait a few minutes.");
+        return StrFormat("%s (%d%%)", uploading.c_str(), percent);
+    }
+    if (stage == stage::kFinished && code < 0) {
+        switch (code) {
+            case rc::kTimeout:
+                return lookup("Upgrade1Page", "TimeoutStatus", "Timeout");
+            case rc::kHttpUnauthorized:
+                return lookup("Upgrade1Page", "PWErrorStatus", "Password error");
+            case rc::kHttpNotFound:
+                return lookup("Upgrade1Page", "NotExistsStatus", "Not exists");
+            case rc::kNoNewerImage:
+                return lookup("Upgrade1Page", "LatestFirmwareStatus", "The latest firmware");
+            case rc::kLoginRefused:
+                return lookup("ErrorCode", "Code_304",
+                              "Failed! Please check the username and password.");
+            case rc::kImageRejected:
+                return lookup("ErrorCode", "Code_406", "Failed! Please check the firmware file.");
+            default:
+                return lookup("ErrorCode", "Code_Other",
+                              "Failed! Please check the network connection.");
+        }
+    }
+    return lookup("Upgrade1Page", "FWUPGSuccess", "Firmware upgrade successful.");
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+// The stages an upgrade reports, with (seconds left, percent, result code).
+namespace stage {
+constexpr int kRunning = 0;      // queued (0 seconds) or running with an estimate
+constexpr int kEndedEarly = 1;   // ended before any upload; stage 32 follows
+constexpr int kUploadEnded = 2;  // the upload step ended
+constexpr int kUploading = 3;    // the image is being sent; percent of it sent
+constexpr int kFinished = 32;    // final; the result code stands
+}  // namespace stage
+
+struct UpgradeReport {
+    std::string DeviceId;
+    int Stage = stage::kRunning;
+    int Seconds = 0;
+    int Percent = 0;
+    int Code = 0;
+};
+
+// Looks up a user-visible text: (section, key, built-in default) -> text.
+using TextLookup = std::function<std::string(std::string_view section, std::string_view key,
+                                             std::string_view def)>;
+
+// A lookup that always answers with the built-in default.
+std::string DefaultText(std::string_view section, std::string_view key, std::string_view def);
+
+// The text of a device's status cell for one progress report.
+std::string StatusCellText(int stage, int seconds, int percent, int code, const TextLookup& lookup);

@@ -1,0 +1,49 @@
+#include "app/cli/cli_args.h"
+
+#include <gtest/gtest.h>
+
+#include "app/cli/json_line.h"
+
+namespace {
+
+const std::vector<OptionSpec> kSpecs = {{"--all", OptionKind::Flag},
+                                        {"--password", OptionKind::Single},
+                                        {"--interface", OptionKind::Multi}};
+
+TEST(CliArgsTest, ParsesFlagsValuesAndPositionals) {
+    std::string error;
+    auto args = CliArgs::Parse({"list", "--interface", "eth0", "--all", "--interface=eth1",
+                                "--password", "a b&c", "extra"},
+                               kSpecs, error);
+    ASSERT_TRUE(args) << error;
+    EXPECT_TRUE(args->Has("--all"));
+    EXPECT_EQ(args->Values("--interface"), (std::vector<std::string>{"eth0", "eth1"}));
+    EXPECT_EQ(args->Value("--password"), "a b&c");
+    EXPECT_EQ(args->Positional(), (std::vector<std::string>{"list", "extra"}));
+    EXPECT_EQ(args->Value("--missing", "dflt"), "dflt");
+}
+
+TEST(CliArgsTest, RejectsBadArgumentsWithAMessage) {
+    std::string error;
+    EXPECT_FALSE(CliArgs::Parse({"--bogus"}, kSpecs, error));
+    EXPECT_EQ(error, "unknown option --bogus");
+    EXPECT_FALSE(CliArgs::Parse({"--password"}, kSpecs, error));
+    EXPECT_EQ(error, "option --password needs a value");
+    EXPECT_FALSE(CliArgs::Parse({"--password", "a", "--password", "b"}, kSpecs, error));
+    EXPECT_EQ(error, "option --password given twice");
+    EXPECT_FALSE(CliArgs::Parse({"--all=yes"}, kSpecs, error));
+    EXPECT_EQ(error, "option --all takes no value");
+}
+
+TEST(JsonLineTest, EscapesTextsAndKeepsOrder) {
+    std::string line = JsonLine()
+                           .Add("DeviceId", "QX\"1\\")
+                           .Add("stage", 32)
+                           .Add("LoginOk", true)
+                           .Add("text", "a\nb\x01")
+                           .Text();
+    EXPECT_EQ(line, R"({"DeviceId":"QX\"1\\","stage":32,"LoginOk":true,"text":"a\nb\u0001"})");
+    EXPECT_EQ(JsonLine().Text(), "{}");
+}
+
+}  // namespace

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+
+// devsim started for one test, with the ports it bound. `prefix` runs it through
+// another program first (for example {"ip", "netns", "exec", "lab-dev"}).
+class DevsimProcess {
+public:
+    struct Device {
+        std::string Id;
+        std::string Address;
+        int HttpPort = 0;
+        int HttpsPort = 0;
+    };
+
+    explicit DevsimProcess(const std::vector<std::string>& args,
+                           const std::vector<std::string>& prefix = {});
+
+    const std::vector<Device>& Devices() const { return devices_; }
+    const Device& DeviceById(const std::string& id) const;
+    int FirmwareServerPort() const { return firmwareServerPort_; }
+    ChildProcess& Process() { return *process_; }
+
+private:
+    std::unique_ptr<ChildProcess> process_;
+    std::vector<Device> devices_;
+    int firmwareServerPort_ = 0;
+};

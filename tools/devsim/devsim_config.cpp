@@ -1,0 +1,264 @@
+#include "devsim_config.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace {
+
+// Every fault name some protocol handler understands. Add a name here together with
+// the handler code that acts on it; a config naming anything else is refused.
+const std::set<std::string>& KnownDeviceFaults() {
+    static const std::set<std::string> names = {};
+    return names;
+}
+
+const std::set<std::string>& KnownServerFaults() {
+    static const std::set<std::string> names = {};
+    return names;
+}
+
+bool ParseInt(const std::string& text, int& out) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, out);
+    return ec == std::errc() && ptr == end;
+}
+
+bool AddFault(std::map<std::string, std::string>& faults, const std::set<std::string>& known,
+              const std::string& value, std::string& error) {
+    size_t colon = value.find(':');
+    std::string name = value.substr(0, colon);
+    if (!known.count(name)) {
+        error = "unknown fault '" + name + "'";
+        return false;
+    }
+    faults[name] = colon == std::string::npos ? std::string() : value.substr(colon + 1);
+    return true;
+}
+
+// Replaces "{n}" and "{n+K}" with the device number (1-based) plus K.
+std::string Substitute(const std::string& text, int n) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        if (text.compare(i, 2, "{n") == 0) {
+            size_t close = text.find('}', i);
+            if (close != std::string::npos) {
+                int offset = 0;
+                std::string inner = text.substr(i + 2, close - i - 2);
+                if (inner.empty() || (inner[0] == '+' && ParseInt(inner.substr(1), offset))) {
+                    out += std::to_string(n + offset);
+                    i = close + 1;
+                    continue;
+                }
+            }
+        }
+        out += text[i++];
+    }
+    return out;
+}
+
+// Splits "k=v" items separated by `separator`; double quotes group blanks in a file.
+std::vector<std::string> SplitItems(const std::string& text, char separator) {
+    std::vector<std::string> items;
+    std::string current;
+    bool quoted = false;
+    for (char c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == separator && !quoted) {
+            if (!current.empty()) items.push_back(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) items.push_back(current);
+    return items;
+}
+
+template <typename Target, typename Apply>
+bool ApplyItems(Target& target, const std::vector<std::string>& items, Apply apply,
+                std::string& error) {
+    for (const std::string& item : items) {
+        size_t eq = item.find('=');
+        if (eq == std::string::npos) {
+            error = "expected key=value, got '" + item + "'";
+            return false;
+        }
+        if (!apply(target, item.substr(0, eq), item.substr(eq + 1), error)) return false;
+    }
+    return true;
+}
+
+bool AddDevices(DevsimConfig& config, int count, const std::vector<std::string>& items,
+                std::string& error) {
+    if (count < 1 || count > 10000) {
+        error = "device count must be between 1 and 10000";
+        return false;
+    }
+    for (int n = 1; n <= count; ++n) {
+        std::vector<std::string> concrete;
+        for (const std::string& item : items) concrete.push_back(Substitute(item, n));
+        SimDeviceConfig device;
+        if (!ApplyItems(device, concrete, ApplyDeviceSetting, error)) return false;
+        config.Devices.push_back(device);
+    }
+    return true;
+}
+
+bool ApplyLine(DevsimConfig& config, const std::string& kind, const std::vector<std::string>& items,
+               std::string& error) {
+    if (kind == "device") return AddDevices(config, 1, items, error);
+    if (kind == "firmware-server") {
+        config.FirmwareServer.Enabled = true;
+        return ApplyItems(config.FirmwareServer, items, ApplyFirmwareServerSetting, error);
+    }
+    error = "unknown entry '" + kind + "'";
+    return false;
+}
+
+bool ReadConfigFile(DevsimConfig& config, const std::string& path, std::string& error) {
+    std::ifstream in(path);
+    if (!in) {
+        error = "cannot read config file " + path;
+        return false;
+    }
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        size_t start = line.find_first_not_of(" \t\r");
+        if (start == std::string::npos || line[start] == '#') continue;
+        std::vector<std::string> words = SplitItems(line.substr(start), ' ');
+        std::erase_if(words, [](const std::string& w) { return w == "\r" || w == "\t"; });
+        bool ok;
+        if (words[0] == "devices") {
+            int count = 0;
+            ok = words.size() >= 2 && ParseInt(words[1], count);
+            if (!ok) error = "devices needs a count";
+            ok = ok && AddDevices(config, count, {words.begin() + 2, words.end()}, error);
+        } else {
+            ok = ApplyLine(config, words[0], {words.begin() + 1, words.end()}, error);
+        }
+        if (!ok) {
+            error = path + ":" + std::to_string(number) + ": " + error;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ApplyDeviceSetting(SimDeviceConfig& d, const std::string& key, const std::string& value,
+                        std::string& error) {
+    std::map<std::string, std::string*> texts = {{"name", &d.Name},
+                                                 {"id", &d.Id},
+                                                 {"mac", &d.Mac},
+                                                 {"model", &d.Model},
+                                                 {"product_model", &d.ProductModel},
+                                                 {"vendor", &d.Vendor},
+                                                 {"firmware", &d.Firmware},
+                                                 {"host_name", &d.HostName},
+                                                 {"address", &d.Address},
+                                                 {"user", &d.User},
+                                                 {"password", &d.Password}};
+    std::map<std::string, int*> numbers = {{"http_port", &d.HttpPort},
+                                           {"https_port", &d.HttpsPort},
+                                           {"reboot_seconds", &d.RebootSeconds}};
+    if (auto it = texts.find(key); it != texts.end()) {
+        *it->second = value;
+        return true;
+    }
+    if (auto it = numbers.find(key); it != numbers.end()) {
+        if (!ParseInt(value, *it->second)) {
+            error = "'" + key + "' needs a number, got '" + value + "'";
+            return false;
+        }
+        return true;
+    }
+    if (key == "fault") return AddFault(d.Faults, KnownDeviceFaults(), value, error);
+    error = "unknown device setting '" + key + "'";
+    return false;
+}
+
+bool ApplyFirmwareServerSetting(FirmwareServerConfig& s, const std::string& key,
+                                const std::string& value, std::string& error) {
+    if (key == "address") {
+        s.Address = value;
+    } else if (key == "folder") {
+        s.Folder = value;
+    } else if (key == "port") {
+        if (!ParseInt(value, s.Port)) {
+            error = "'port' needs a number, got '" + value + "'";
+            return false;
+        }
+    } else if (key == "fault") {
+        return AddFault(s.Faults, KnownServerFaults(), value, error);
+    } else {
+        error = "unknown firmware-server setting '" + key + "'";
+        return false;
+    }
+    return true;
+}
+
+std::optional<DevsimConfig> ParseDevsimArgs(const std::vector<std::string>& args,
+                                            std::string& error) {
+    DevsimConfig config;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto next = [&](std::string& value) {
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+        std::string value;
+        bool ok;
+        if (arg == "--config") {
+            ok = next(value) && ReadConfigFile(config, value, error);
+        } else if (arg == "--device") {
+            ok = next(value) && ApplyLine(config, "device", SplitItems(value, ','), error);
+        } else if (arg == "--firmware-server") {
+            ok = next(value) && ApplyLine(config, "firmware-server", SplitItems(value, ','), error);
+        } else if (arg == "--devices") {
+            std::string count, templ;
+            int n = 0;
+            ok = next(count) && next(templ);
+            if (ok && !ParseInt(count, n)) {
+                error = "--devices needs a count";
+                ok = false;
+            }
+            ok = ok && AddDevices(config, n, SplitItems(templ, ','), error);
+        } else {
+            error = "unknown argument '" + arg + "'";
+            ok = false;
+        }
+        if (!ok) return std::nullopt;
+    }
+    if (config.Devices.empty() && !config.FirmwareServer.Enabled) {
+        error = "nothing to simulate: give --device, --devices, --firmware-server or --config";
+        return std::nullopt;
+    }
+    return config;
+}
+
+std::string DevsimUsage() {
+    return "usage: devsim [--config FILE] [--device K=V,...]... [--devices N K=V,...]\n"
+           "              [--firmware-server K=V,...]\n"
+           "\n"
+           "Simulates cameras/NVRs and the firmware server for tests and demos.\n"
+           "Device keys: name id mac model product_model vendor firmware host_name address\n"
+           "  http_port https_port (0: any free port, -1 for https: none) user password\n"
+           "  reboot_seconds fault=NAME[:VALUE] (repeatable)\n"
+           "--devices N K=V,...: N devices; {n} and {n+K} in values become the number.\n"
+           "Firmware-server keys: address port folder fault=NAME[:VALUE]\n"
+           "Config file: one entry per line: 'device K=V ...', 'devices N K=V ...',\n"
+           "  'firmware-server K=V ...'; '#' starts a comment; \"...\" groups blanks.\n"
+           "When every server listens, devsim prints one line per device\n"
+           "  'device id=ID address=A http_port=P https_port=Q', then\n"
+           "  'firmware-server port=P' when enabled, then 'ready'; it runs until\n"
+           "  SIGINT or SIGTERM.\n";
+}

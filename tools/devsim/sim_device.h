@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+// One simulated camera or NVR: what it is configured as, plus the little state that
+// changes while it runs (its firmware version after an upgrade, whether it is
+// rebooting). Handlers of every protocol share one SimDevice per device.
+struct SimDeviceConfig {
+    std::string Name = "Camera";
+    std::string Id;  // device identifier (discovery reply offset 34)
+    std::string Mac = "00:00:00:00:00:00";
+    std::string Model = "NVR-1600";
+    std::string ProductModel;  // nvr.system.product.model; empty = Model
+    std::string Vendor = "Quorlent";
+    std::string Firmware = "1.0.0";
+    std::string HostName = "camera";
+    std::string Address = "127.0.0.1";  // the address it serves on and reports
+    int HttpPort = 0;                   // 0: any free port (printed when ready)
+    int HttpsPort = 0;                  // 0: any free port; -1: no HTTPS
+    std::string User = "admin";
+    std::string Password = "vqmtz";
+    int RebootSeconds = 5;  // how long it is away after an upgrade
+    // Fault injection: name -> value ("" for a plain switch). Each protocol handler
+    // documents the names it understands; devsim refuses names nobody understands.
+    std::map<std::string, std::string> Faults;
+};
+
+class SimDevice {
+public:
+    explicit SimDevice(SimDeviceConfig config) : config_(std::move(config)) {}
+
+    const SimDeviceConfig& Config() const { return config_; }
+
+    bool HasFault(const std::string& name) const { return config_.Faults.count(name) > 0; }
+    std::string FaultValue(const std::string& name) const {
+        auto it = config_.Faults.find(name);
+        return it == config_.Faults.end() ? std::string() : it->second;
+    }
+
+    std::string FirmwareVersion() const {
+        std::lock_guard lock(mutex_);
+        return firmware_.empty() ? config_.Firmware : firmware_;
+    }
+    void SetFirmwareVersion(const std::string& version) {
+        std::lock_guard lock(mutex_);
+        firmware_ = version;
+    }
+
+    // Ports actually bound (filled in when the servers start).
+    int HttpPort() const { return httpPort_; }
+    int HttpsPort() const { return httpsPort_; }
+    void SetBoundPorts(int http, int https) {
+        httpPort_ = http;
+        httpsPort_ = https;
+    }
+
+private:
+    SimDeviceConfig config_;
+    mutable std::mutex mutex_;
+    std::string firmware_;
+    int httpPort_ = 0;
+    int httpsPort_ = 0;
+};
