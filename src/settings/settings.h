@@ -1,0 +1,85 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "settings/language_ids.h"
+#include "settings/value_store.h"
+
+// Where the settings live. The defaults follow the XDG folders; tests and the lab
+// point them elsewhere.
+struct SettingsPaths {
+    std::string UserStore;    // per-user values: $XDG_CONFIG_HOME/strelvane/settings.conf
+    std::string SystemStore;  // machine-wide values (URL): <XDG config dir>/strelvane/settings.conf
+    std::string AutostartEntry;  // $XDG_CONFIG_HOME/autostart/strelvane.desktop
+    std::string ProgramPath;     // this program, for the autostart command line
+};
+
+SettingsPaths DefaultSettingsPaths();
+
+// The program's few persistent settings and the in-memory copies the main window works
+// with. Value names and text forms: LangID (decimal language identifier), AutoStart
+// ("1"/"0"), AutoCheck (decimal hour), EXIT_Mode ("1" while a shut-down runs), Storage
+// (firmware store folder) per user; URL (firmware server base) machine-wide. Every
+// failure is silent: reads fall back to defaults, writes are skipped. Used on one
+// thread (the user-interface thread).
+class CSettings {
+public:
+    explicit CSettings(SettingsPaths paths = DefaultSettingsPaths(),
+                       std::string locale = SystemLocaleName());
+
+    // Switches the program's language; SaveSetting("LangID", ...) calls it.
+    void SetLanguageApplier(std::function<void(int languageId)> apply);
+
+    // Language := LangID when readable, else DefaultLanguageId(); auto-start := AutoStart
+    // is non-zero. A value is read only when it is a string of at most 7 characters (it
+    // must fit 16 bytes as UTF-16 with its terminator); numbers parse as leading decimal
+    // digits, so "abc" reads 0.
+    void LoadSettings();
+
+    // Stores one value and applies it: "AutoStart" (any case) adds the autostart entry
+    // when the value is 1 and removes it otherwise; "LangID" calls the language applier.
+    // Does nothing at all while the store does not exist yet. True when stored.
+    bool SaveSetting(std::string_view name, std::string_view value);
+
+    // Set the in-memory field and store AutoStart / AutoCheck, creating the store.
+    void SaveTrayAutoStart(bool on);
+    void SaveAutoCheckHour(int hour);
+
+    // Write or remove the autostart entry; true when the change was made.
+    bool AddRunEntry() const;
+    bool RemoveRunEntry() const;
+
+    // The exit-in-progress flag: only its presence counts.
+    void SetExitMode() const;
+    bool IsExitModeSet() const;
+    void ClearExitMode() const;
+
+    // The program language for the system locale.
+    int DefaultLanguageId() const;
+
+    // Storage (up to 1024 characters) and the machine-wide URL; empty when absent.
+    std::string ReadStorageFolder() const;
+    std::string ReadServerUrl() const;
+
+    int LanguageId() const { return languageId_; }
+    bool AutoStart() const { return autoStart_; }
+    bool TrayAutoStart() const { return trayAutoStart_; }
+    // No hour until one is chosen: AutoCheck is written but never read back.
+    std::optional<int> AutoCheckHour() const { return autoCheckHour_; }
+
+private:
+    std::optional<std::string> ReadShortString(std::string_view name) const;
+
+    SettingsPaths paths_;
+    std::string locale_;
+    CValueStore user_;
+    CValueStore system_;
+    std::function<void(int)> applyLanguage_;
+    int languageId_ = kEnglishLanguageId;
+    bool autoStart_ = false;
+    bool trayAutoStart_ = false;
+    std::optional<int> autoCheckHour_;
+};
