@@ -1,0 +1,65 @@
+#include "layout/layout_texts.h"
+
+#include "settings/xdg_folders.h"
+
+CLayoutTexts::CLayoutTexts(std::string programFolder, int languageId, FileExists fileExists)
+    : programFolder_(std::move(programFolder)),
+      fileExists_(fileExists ? std::move(fileExists) : FileExists(PathExists)),
+      languageId_(languageId),
+      fontChoice_(ChooseFont(languageId, false, false)) {}
+
+void CLayoutTexts::SetFontsAdded(bool msGothic, bool sourceHanSans) {
+    std::lock_guard lock(mutex_);
+    msGothicAdded_ = msGothic;
+    sourceHanSansAdded_ = sourceHanSans;
+    fontChoice_ = ChooseFont(languageId_, msGothicAdded_, sourceHanSansAdded_);
+}
+
+void CLayoutTexts::SetLanguage(int languageId) {
+    std::lock_guard lock(mutex_);
+    languageId_ = languageId;
+    fontChoice_ = ChooseFont(languageId_, msGothicAdded_, sourceHanSansAdded_);
+}
+
+int CLayoutTexts::LanguageId() const {
+    std::lock_guard lock(mutex_);
+    return languageId_;
+}
+
+int CLayoutTexts::FontChoice() const {
+    std::lock_guard lock(mutex_);
+    return fontChoice_;
+}
+
+bool CLayoutTexts::RightToLeft() const {
+    std::lock_guard lock(mutex_);
+    return rightToLeft_;
+}
+
+std::string CLayoutTexts::GetLayoutFilePath() {
+    std::lock_guard lock(mutex_);
+    LayoutFileChoice choice = ChooseLayoutFile(programFolder_, languageId_, fileExists_);
+    languageId_ = choice.LanguageId;
+    rightToLeft_ = rightToLeft_ || choice.RightToLeft;
+    return choice.Path;
+}
+
+std::string CLayoutTexts::ReadLayoutText(std::string_view section, std::string_view key,
+                                         std::string_view def) {
+    return cache_.Read(GetLayoutFilePath(), section, key, def);
+}
+
+ControlStyle CLayoutTexts::ReadControlStyle(std::string_view styleSection, std::string_view key,
+                                            std::string_view def) {
+    const std::string path = GetLayoutFilePath();
+    ControlStyle style;
+    ParseControlStyle(cache_.Read(path, styleSection, key, def), FontChoice(), style);
+    style.Text = cache_.Read(path, TextSectionOf(styleSection), key, def);
+    return style;
+}
+
+TextLookup CLayoutTexts::Lookup() {
+    return [this](std::string_view section, std::string_view key, std::string_view def) {
+        return ReadLayoutText(section, key, def);
+    };
+}

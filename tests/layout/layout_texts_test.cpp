@@ -1,0 +1,121 @@
+#include "layout/layout_texts.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+TEST(LayoutLanguageTest, LanguagesPickTheirFilesAndEnglishOtherwise) {
+    EXPECT_EQ(LayoutFileName(1028), "Layout_CH.ini");
+    EXPECT_EQ(LayoutFileName(2052), "Layout_CN.ini");
+    EXPECT_EQ(LayoutFileName(1037), "Layout_HEB.ini");
+    EXPECT_EQ(LayoutFileName(17), "Layout_JP.ini");
+    EXPECT_EQ(LayoutFileName(2070), "Layout_POR.ini");
+    EXPECT_EQ(LayoutFileName(9), "Layout_EN.ini");
+    EXPECT_EQ(LayoutFileName(0), "Layout_EN.ini");
+    EXPECT_EQ(LayoutFileName(5121), "Layout_EN.ini");  // Arabic has no file of its own
+}
+
+TEST(LayoutLanguageTest, FontChoiceFallsBackToArial) {
+    EXPECT_EQ(ChooseFont(17, true, true), font::kMsGothic);
+    EXPECT_EQ(ChooseFont(17, false, true), font::kArial);
+    EXPECT_EQ(ChooseFont(1028, true, true), font::kSourceHanSans);
+    EXPECT_EQ(ChooseFont(9, true, false), font::kArial);
+    EXPECT_EQ(FontFaceName(font::kSourceHanSans), "Source Han Sans Medium");
+    EXPECT_EQ(FontFaceName(font::kMsGothic), "MS Gothic");
+    EXPECT_EQ(FontFaceName(font::kArial), "Arial");
+}
+
+TEST(LayoutTextsTest, MissingLanguageFileFallsBackToEnglishWithLanguage9) {
+    TempDir dir;
+    dir.Write("Layout_EN.ini", "[Main]\nCaption=Strelvane EN\n");
+    dir.Write("Layout_FR.ini", "[Main]\nCaption=Strelvane FR\n");
+
+    CLayoutTexts french(dir.Path(), 1036);
+    EXPECT_EQ(french.GetLayoutFilePath(), dir.File("Layout_FR.ini"));
+    EXPECT_EQ(french.ReadLayoutText("Main", "Caption", "x"), "Strelvane FR");
+    EXPECT_EQ(french.LanguageId(), 1036);
+
+    CLayoutTexts german(dir.Path(), 7);  // no Layout_GR.ini
+    EXPECT_EQ(german.ReadLayoutText("Main", "Caption", "x"), "Strelvane EN");
+    EXPECT_EQ(german.LanguageId(), 9);
+    EXPECT_EQ(german.GetLayoutFilePath(), dir.File("Layout_EN.ini"));
+
+    TempDir empty;  // not even the English file: every text is its default
+    CLayoutTexts bare(empty.Path(), 1036);
+    EXPECT_EQ(bare.ReadLayoutText("Main", "Caption", "Strelvane"), "Strelvane");
+    EXPECT_EQ(bare.LanguageId(), 9);
+    ControlStyle style = bare.ReadControlStyle("Main.Style", "OkButton", "OK");
+    EXPECT_EQ(style.Left + style.Top + style.Width + style.Height + style.FontSize, 0);
+    EXPECT_EQ(style.Text, "OK");
+}
+
+TEST(LayoutTextsTest, HebrewTurnsRightToLeftOnForTheRestOfTheRun) {
+    TempDir dir;
+    CLayoutTexts texts(dir.Path(), 9);
+    texts.GetLayoutFilePath();
+    EXPECT_FALSE(texts.RightToLeft());
+    texts.SetLanguage(1037);
+    texts.GetLayoutFilePath();  // Layout_HEB.ini is missing: English, but right-to-left
+    EXPECT_TRUE(texts.RightToLeft());
+    EXPECT_EQ(texts.LanguageId(), 9);
+    texts.SetLanguage(9);
+    texts.GetLayoutFilePath();
+    EXPECT_TRUE(texts.RightToLeft());
+}
+
+TEST(LayoutTextsTest, ControlStylesSplitIntoSevenFieldsWithTheTextFromTheTextSection) {
+    TempDir dir;
+    dir.Write("Layout_JP.ini",
+              "[Main.Style]\n"
+              "OkButton=10,20,80,24,1,9, MS Gothic \n"
+              "Short=5,6\n"
+              "Odd=x,,30,40,0,12,Face,with,commas\n"
+              "[Main]\n"
+              "OkButton=OK JP\n");
+    CLayoutTexts texts(dir.Path(), 17);
+    texts.SetFontsAdded(true, true);
+    EXPECT_EQ(texts.FontChoice(), font::kMsGothic);
+
+    ControlStyle ok = texts.ReadControlStyle("Main.Style", "OkButton", "OK");
+    EXPECT_EQ(ok.Left, 10);
+    EXPECT_EQ(ok.Top, 20);
+    EXPECT_EQ(ok.Width, 80);
+    EXPECT_EQ(ok.Height, 24);
+    EXPECT_TRUE(ok.Bold);
+    EXPECT_EQ(ok.FontSize, 9);
+    EXPECT_EQ(ok.FaceName, "MS Gothic");
+    EXPECT_EQ(ok.Text, "OK JP");
+
+    ControlStyle shortStyle = texts.ReadControlStyle("Main.Style", "Short", "Short text");
+    EXPECT_EQ(shortStyle.Left, 5);
+    EXPECT_EQ(shortStyle.Top, 6);
+    EXPECT_EQ(shortStyle.Width, 0);
+    EXPECT_FALSE(shortStyle.Bold);
+    EXPECT_EQ(shortStyle.FaceName, "");
+    EXPECT_EQ(shortStyle.Text, "Short text");  // no key in [Main]: the default
+
+    ControlStyle odd = texts.ReadControlStyle("Main.Style", "Odd", "");
+    EXPECT_EQ(odd.Left, 0);
+    EXPECT_EQ(odd.Top, 0);
+    EXPECT_EQ(odd.Width, 30);
+    EXPECT_EQ(odd.FontSize, 12);
+    EXPECT_EQ(odd.FaceName, "Face,with,commas");
+
+    // Japanese without its font file: every control uses Arial.
+    texts.SetFontsAdded(false, true);
+    EXPECT_EQ(texts.ReadControlStyle("Main.Style", "OkButton", "OK").FaceName, "Arial");
+}
+
+TEST(LayoutTextsTest, LookupAdapterFeedsStatusTexts) {
+    TempDir dir;
+    dir.Write("Layout_EN.ini", "[ErrorCode]\nCode_Uploading=Sending image...\n");
+    CLayoutTexts texts(dir.Path(), 9);
+    TextLookup lookup = texts.Lookup();
+    EXPECT_EQ(StatusCellText(stage::kUploading, 0, 37, 0, lookup), "Sending image... (37%)");
+    EXPECT_EQ(StatusCellText(stage::kFinished, 0, 0, -406, lookup),
+              "Failed! Please check the firmware file.");
+}
+
+}  // namespace
