@@ -1,0 +1,134 @@
+#include "schedule/schedule_file.h"
+
+#include <cinttypes>
+#include <filesystem>
+#include <limits>
+#include <pugixml.hpp>
+
+#include "base/atomic_file.h"
+#include "base/text.h"
+
+namespace {
+
+constexpr const char* kHeader =
+    "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<PLAYER_SETTING Version=\"0.1\">\n"
+    "<NODE dis=\"Schedule\">";
+constexpr const char* kTrailer = "\n</NODE>\n</PLAYER_SETTING>";
+
+// Escapes what would break the attribute or be changed by the reader's white-space
+// normalisation. Texts without these characters are written unchanged.
+std::string AttributeText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\t':
+                out += "&#9;";
+                break;
+            case '\n':
+                out += "&#10;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+int32_t Int32Of(const char* text) {
+    int64_t value = ParseDecimal(text);
+    if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(value);
+}
+
+bool IsComplete(const CScheduleInfo& e) {
+    return !e.IP.empty() && !e.Port.empty() && !e.Account.empty() && !e.Password.empty() &&
+           !e.Device.empty() && !e.Model.empty() && !e.MAC.empty() && !e.Version.empty() &&
+           !e.FWPath.empty() && e.UpgradeTime != 0;
+}
+
+CScheduleInfo EntryOf(const pugi::xml_node& node) {
+    CScheduleInfo entry;
+    // Attribute names are case-sensitive; absent attributes keep the new-record value.
+    auto text = [&](const char* name, std::string& field) {
+        if (pugi::xml_attribute a = node.attribute(name)) field = a.value();
+    };
+    text("IP", entry.IP);
+    text("Port", entry.Port);
+    if (pugi::xml_attribute a = node.attribute("Https"))
+        entry.Https = std::string_view(a.value()) == "1";
+    text("Account", entry.Account);
+    text("Password", entry.Password);
+    text("Device", entry.Device);
+    text("Model", entry.Model);
+    text("MAC", entry.MAC);
+    text("Version", entry.Version);
+    if (pugi::xml_attribute a = node.attribute("UpgradeTime"))
+        entry.UpgradeTime = ParseDecimal(a.value());
+    if (pugi::xml_attribute a = node.attribute("Status")) entry.Status = Int32Of(a.value());
+    text("FWPath", entry.FWPath);
+    return entry;
+}
+
+}  // namespace
+
+std::string ScheduleFilePath(const std::string& documentsFolder) {
+    return documentsFolder + "/Strelvane/fw_config.xml";
+}
+
+std::string ScheduleFileText(const std::vector<CScheduleInfo>& entries) {
+    std::string text = kHeader;
+    for (const CScheduleInfo& e : entries) {
+        const int status =
+            e.Status == schedule_status::kQueued ? schedule_status::kWaiting : e.Status;
+        // The full 64-bit time: a 32-bit one would turn times after 2038-01-19 negative.
+        text += StrFormat(
+            "\n\t<NVR IP=\"%s\" Port=\"%s\" Https=\"%s\" Account=\"%s\" Password=\"%s\" "
+            "Device=\"%s\" Model=\"%s\" MAC=\"%s\" Version=\"%s\" FWPath=\"%s\" Status=\"%d\" "
+            "UpgradeTime=\"%" PRId64 "\" />",
+            AttributeText(e.IP).c_str(), AttributeText(e.Port).c_str(), e.Https ? "1" : "0",
+            AttributeText(e.Account).c_str(), AttributeText(e.Password).c_str(),
+            AttributeText(e.Device).c_str(), AttributeText(e.Model).c_str(),
+            AttributeText(e.MAC).c_str(), AttributeText(e.Version).c_str(),
+            AttributeText(e.FWPath).c_str(), status, e.UpgradeTime);
+    }
+    return text + kTrailer;
+}
+
+bool SaveSchedule(const std::string& path, const std::vector<CScheduleInfo>& entries) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    return WriteFileAtomically(path, ScheduleFileText(entries), 0600);
+}
+
+std::vector<CScheduleInfo> LoadSchedule(const std::string& path) {
+    std::vector<CScheduleInfo> entries;
+    pugi::xml_document document;
+    if (!document.load_file(path.c_str())) return entries;
+    // Any name is accepted for the document element.
+    for (pugi::xml_node node : document.document_element().children()) {
+        if (std::string_view(node.name()) != "NODE" ||
+            !ContainsNoCase(node.attribute("dis").value(), "Schedule")) {
+            continue;
+        }
+        for (pugi::xml_node child : node.children()) {
+            if (!ContainsNoCase(child.name(), "NVR")) continue;
+            CScheduleInfo entry = EntryOf(child);
+            if (IsComplete(entry)) entries.push_back(std::move(entry));
+        }
+    }
+    return entries;
+}

@@ -1,0 +1,121 @@
+#include "schedule/schedule_list.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "schedule/scheduler.h"
+
+namespace {
+
+namespace st = schedule_status;
+
+CScheduleInfo Queued(const std::string& mac) {
+    CScheduleInfo e;
+    e.MAC = mac;
+    e.UpgradeTime = 1700000000;
+    e.Status = st::kQueued;
+    e.FWPath = "/fw.bin";
+    return e;
+}
+
+TEST(ScheduleListTest, ARunningEntryCannotBeEditedOrDeletedUntilItsRunEnds) {
+    CScheduleList list;
+    uint64_t idle = list.Append(Queued("aa:bb"));
+    std::vector<CScheduledRun> runs = list.StartQueued();
+    ASSERT_EQ(runs.size(), 1u);
+    uint64_t other = list.Append(Queued("cc:dd"));
+    list.Remove(other);
+
+    EXPECT_EQ(list.FindByMac("AA:BB"), idle);
+    EXPECT_FALSE(list.Reschedule(idle, 1800000000));
+    EXPECT_FALSE(list.Remove(idle));
+    EXPECT_TRUE(list.SetFirmwarePath(idle, "/next.bin"));  // for the next run only
+    EXPECT_EQ(list.Find(idle)->Info.Status, st::kUpgrading);
+
+    runs[0].SetStatus(st::kUploading);
+    runs[0].SetUploadProgress(1000, 250);
+    runs[0].SetUploadResult(0);
+    CScheduleInfo seen = list.Find(idle)->Info;
+    EXPECT_EQ(seen.Status, st::kUploading);
+    EXPECT_EQ(seen.TotalBytes, 1000);
+    EXPECT_EQ(seen.SentBytes, 250);
+
+    CScheduleInfo done = runs[0].Finish(st::kSuccessful);
+    EXPECT_EQ(done.Status, st::kSuccessful);
+    EXPECT_EQ(done.FWPath, "/next.bin");
+    EXPECT_EQ(list.RunningCount(), 0);
+    EXPECT_EQ(runs[0].Finish(st::kOtherFailed).Status, st::kSuccessful);  // ends once
+    runs[0].SetStatus(st::kUploading);                                    // and stays ended
+    EXPECT_EQ(list.Find(idle)->Info.Status, st::kSuccessful);
+
+    EXPECT_TRUE(list.Reschedule(idle, 1800000000));
+    EXPECT_EQ(list.Find(idle)->Info.Status, st::kWaiting);
+    EXPECT_EQ(list.Find(idle)->Info.UpgradeTime, 1800000000);
+    EXPECT_TRUE(list.Remove(idle));
+    EXPECT_FALSE(list.Find(idle).has_value());
+    EXPECT_FALSE(list.Remove(idle));
+}
+
+TEST(ScheduleListTest, ADroppedRunEndsAsFailedAndAReplacedEntryKeepsItsStorage) {
+    CScheduleList list;
+    list.Append(Queued("A"));
+    list.Append(Queued("B"));
+    std::vector<CScheduledRun> runs = list.StartQueued();
+    ASSERT_EQ(runs.size(), 2u);
+    const uint64_t dropped = runs[0].Id();
+    CScheduledRun kept = std::move(runs[1]);
+    runs.clear();  // the first run is dropped unfinished; the moved-from one is empty
+    EXPECT_EQ(list.Find(dropped)->Info.Status, st::kOtherFailed);
+    EXPECT_EQ(list.RunningCount(), 1);
+
+    list.Assign({Queued("C")});      // the worker's entry leaves the list...
+    kept.SetUploadProgress(10, 10);  // ...and it keeps writing where it writes
+    EXPECT_EQ(kept.Entry().SentBytes, 10);
+    EXPECT_EQ(list.RunningCount(), 1);
+    EXPECT_EQ(kept.Finish(st::kSuccessful).MAC, "B");
+    EXPECT_EQ(list.RunningCount(), 0);
+    ASSERT_EQ(list.Entries().size(), 1u);
+    EXPECT_EQ(list.Entries()[0].Info.MAC, "C");
+}
+
+// Workers write their entries while the interface thread adds, removes, ticks and
+// saves; run under ThreadSanitizer to check the locking.
+TEST(ScheduleListTest, WorkersAndTheInterfaceThreadShareTheList) {
+    CScheduleList list;
+    for (int i = 0; i < 8; ++i) list.Append(Queued("W" + std::to_string(i)));
+    std::vector<CScheduledRun> runs = StarterTick(list);
+    ASSERT_EQ(runs.size(), 8u);
+
+    std::atomic<bool> go{false};
+    std::vector<std::thread> workers;
+    for (CScheduledRun& run : runs) {
+        workers.emplace_back([&go, run = std::move(run)]() mutable {
+            while (!go) std::this_thread::yield();
+            run.SetStatus(st::kUploading);
+            for (int64_t sent = 0; sent <= 2000; ++sent) run.SetUploadProgress(2000, sent);
+            run.SetStatus(st::kUpgrading);
+            run.Finish(st::kSuccessful);
+        });
+    }
+    go = true;
+    const FileExists exists = [](const std::string&) { return true; };
+    for (int i = 0; i < 200; ++i) {
+        uint64_t id = list.Append(Queued("U" + std::to_string(i)));
+        SchedulerTick(list, 1700000000, exists);
+        for (const ScheduleEntry& e : list.Entries()) {
+            EXPECT_GE(e.Info.SentBytes, 0);
+            (void)StatusText(e.Info, DefaultText);
+        }
+        EXPECT_TRUE(list.Remove(id));
+    }
+    for (std::thread& t : workers) t.join();
+    EXPECT_EQ(list.RunningCount(), 0);
+    for (const ScheduleEntry& e : list.Entries()) {
+        EXPECT_EQ(e.Info.Status, st::kSuccessful);
+        EXPECT_EQ(e.Info.SentBytes, 2000);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#include "schedule/scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+namespace st = schedule_status;
+
+constexpr int64_t kTime = 1700000000;
+
+CScheduleInfo Waiting(const std::string& mac, int64_t time, const std::string& image = "/fw.bin") {
+    CScheduleInfo e;
+    e.MAC = mac;
+    e.UpgradeTime = time;
+    e.Status = st::kWaiting;
+    e.FWPath = image;
+    return e;
+}
+
+class SchedulerTest : public ::testing::Test {
+protected:
+    std::vector<uint64_t> Tick(int64_t now) { return SchedulerTick(list_, now, exists_); }
+    int StatusOf(uint64_t id) const { return list_.Find(id)->Info.Status; }
+
+    std::set<std::string> files_{"/fw.bin"};
+    FileExists exists_ = [this](const std::string& path) { return files_.count(path) > 0; };
+    CScheduleList list_;
+};
+
+TEST_F(SchedulerTest, StartWindowIsTenSecondsInclusive) {
+    struct Case {
+        int64_t Late;
+        int Status;
+    } cases[] = {{-1, st::kWaiting}, {0, st::kQueued}, {5, st::kQueued},
+                 {10, st::kQueued},  {11, st::kNone},  {100000, st::kNone}};
+    for (const Case& c : cases) {
+        CScheduleInfo e = Waiting("M", kTime);
+        EXPECT_EQ(SchedulerStep(e, kTime + c.Late, exists_), c.Status != st::kWaiting) << c.Late;
+        EXPECT_EQ(e.Status, c.Status) << c.Late;
+    }
+    // Extreme stored times neither overflow nor start.
+    CScheduleInfo far = Waiting("M", INT64_MAX);
+    EXPECT_FALSE(SchedulerStep(far, kTime, exists_));
+    CScheduleInfo ancient = Waiting("M", INT64_MIN);
+    SchedulerStep(ancient, kTime, exists_);
+    EXPECT_EQ(ancient.Status, st::kNone);
+}
+
+TEST_F(SchedulerTest, LateByFiveStartsLateByElevenIsNeverStarted) {
+    uint64_t late5 = list_.Append(Waiting("A", kTime - 5));
+    uint64_t late11 = list_.Append(Waiting("B", kTime - 11));
+    uint64_t future = list_.Append(Waiting("C", kTime + 60));
+    EXPECT_EQ(Tick(kTime), (std::vector<uint64_t>{late5, late11}));
+    EXPECT_EQ(StatusOf(late5), st::kQueued);
+    EXPECT_EQ(StatusOf(late11), st::kNone);
+    EXPECT_EQ(StatusOf(future), st::kWaiting);
+
+    std::vector<CScheduledRun> runs = StarterTick(list_);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].Id(), late5);
+    EXPECT_EQ(StatusOf(late5), st::kUpgrading);
+    EXPECT_EQ(list_.RunningCount(), 1);
+    EXPECT_TRUE(StarterTick(list_).empty());  // nothing queued is left
+    EXPECT_TRUE(Tick(kTime + 30).empty());    // none (0) stays; running entries are not touched
+    EXPECT_EQ(StatusOf(late11), st::kNone);
+}
+
+TEST_F(SchedulerTest, MissingImageIsLostUntilItComesBack) {
+    uint64_t id = list_.Append(Waiting("A", kTime + 60, "/moved.bin"));
+    EXPECT_EQ(Tick(kTime), std::vector<uint64_t>{id});
+    EXPECT_EQ(StatusOf(id), st::kFirmwareLost);
+    EXPECT_TRUE(Tick(kTime + 1).empty());
+    files_.insert("/moved.bin");
+    EXPECT_EQ(Tick(kTime + 2), std::vector<uint64_t>{id});
+    EXPECT_EQ(StatusOf(id), st::kWaiting);
+
+    // Found again after its window passed: waiting and missed in the same tick.
+    files_.erase("/moved.bin");
+    Tick(kTime + 3);
+    files_.insert("/moved.bin");
+    EXPECT_EQ(Tick(kTime + 100), std::vector<uint64_t>{id});
+    EXPECT_EQ(StatusOf(id), st::kNone);
+}
+
+TEST_F(SchedulerTest, OnlyWaitingAndLostEntriesAreTouched) {
+    for (int status : {0, 2, 3, 4, 5, 6, 7, 8}) {
+        CScheduleInfo e = Waiting("A", kTime, "/missing.bin");
+        e.Status = status;
+        EXPECT_FALSE(SchedulerStep(e, kTime, exists_)) << status;
+        EXPECT_EQ(e.Status, status);
+    }
+}
+
+TEST_F(SchedulerTest, ThirtyEntriesQueuedInOneSecondAllStartInOneTick) {
+    for (int i = 0; i < 30; ++i) list_.Append(Waiting("M" + std::to_string(i), kTime));
+    EXPECT_EQ(Tick(kTime).size(), 30u);
+    std::vector<CScheduledRun> runs = StarterTick(list_);
+    EXPECT_EQ(runs.size(), 30u);
+    EXPECT_EQ(list_.RunningCount(), 30);
+    for (const ScheduleEntry& e : list_.Entries()) {
+        EXPECT_EQ(e.Info.Status, st::kUpgrading);
+        EXPECT_TRUE(e.Running);
+    }
+
+    // With more than 25 running, further queued entries wait.
+    uint64_t next = list_.Append(Waiting("N", kTime + 1));
+    Tick(kTime + 1);
+    EXPECT_TRUE(StarterTick(list_).empty());
+    EXPECT_EQ(StatusOf(next), st::kQueued);
+    for (int i = 0; i < 5; ++i) runs[i].Finish(st::kSuccessful);
+    EXPECT_EQ(list_.RunningCount(), 25);
+    ASSERT_EQ(StarterTick(list_).size(), 1u);
+}
+
+TEST(StatusTextTest, EveryStatusHasItsText) {
+    const TextLookup lookup = DefaultText;
+    const std::pair<int, const char*> expected[] = {
+        {0, "NONE"},
+        {1, "Waiting"},
+        {2, "Queue"},
+        {4, "Upgrading"},
+        {5, "Successful"},
+        {6, "Failed! Please check the username and password."},
+        {7, "Failed! Please check the firmware file."},
+        {8, "Failed! Please check the network connection."},
+        {9, "FW File lost"},
+        {42, "NONE"},
+        {-1, "NONE"},
+    };
+    for (auto [status, text] : expected) {
+        CScheduleInfo e;
+        e.Status = status;
+        EXPECT_EQ(StatusText(e, lookup), text) << status;
+    }
+
+    CScheduleInfo uploading;
+    uploading.Status = st::kUploading;
+    EXPECT_EQ(StatusText(uploading, lookup),
+              "Uploading file... Please wait a few minutes. (0%)");  // size not known yet
+    uploading.TotalBytes = 1000;
+    uploading.SentBytes = 370;
+    EXPECT_EQ(StatusText(uploading, lookup), "Uploading file... Please wait a few minutes. (37%)");
+
+    const TextLookup layout = [](std::string_view section, std::string_view key,
+                                 std::string_view def) {
+        return std::string(section) + "/" + std::string(key) + (def.empty() ? "" : "!");
+    };
+    EXPECT_EQ(StatusText(uploading, layout), "ErrorCode/Code_Uploading! (37%)");
+    uploading.Status = st::kFirmwareLost;
+    EXPECT_EQ(StatusText(uploading, layout), "SchedulePage/FWLostStatus!");
+}
+
+TEST(StatusTextTest, UploadPercentTruncatesInSinglePrecision) {
+    EXPECT_EQ(UploadPercent(0, 0), 0);
+    EXPECT_EQ(UploadPercent(-5, 0), 0);
+    EXPECT_EQ(UploadPercent(3, 1), 33);
+    EXPECT_EQ(UploadPercent(3, 2), 66);
+    EXPECT_EQ(UploadPercent(3, 3), 100);
+    EXPECT_EQ(UploadPercent(100000000, 99999999), 100);  // one byte left is below float precision
+    EXPECT_EQ(UploadPercent(int64_t{1} << 40, int64_t{1} << 39), 50);
+}
+
+}  // namespace
