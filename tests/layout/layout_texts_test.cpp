@@ -2,30 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "support/temp_dir.h"
 
 namespace {
-
-TEST(LayoutLanguageTest, LanguagesPickTheirFilesAndEnglishOtherwise) {
-    EXPECT_EQ(LayoutFileName(1028), "Layout_CH.ini");
-    EXPECT_EQ(LayoutFileName(2052), "Layout_CN.ini");
-    EXPECT_EQ(LayoutFileName(1037), "Layout_HEB.ini");
-    EXPECT_EQ(LayoutFileName(17), "Layout_JP.ini");
-    EXPECT_EQ(LayoutFileName(2070), "Layout_POR.ini");
-    EXPECT_EQ(LayoutFileName(9), "Layout_EN.ini");
-    EXPECT_EQ(LayoutFileName(0), "Layout_EN.ini");
-    EXPECT_EQ(LayoutFileName(5121), "Layout_EN.ini");  // Arabic has no file of its own
-}
-
-TEST(LayoutLanguageTest, FontChoiceFallsBackToArial) {
-    EXPECT_EQ(ChooseFont(17, true, true), font::kMsGothic);
-    EXPECT_EQ(ChooseFont(17, false, true), font::kArial);
-    EXPECT_EQ(ChooseFont(1028, true, true), font::kSourceHanSans);
-    EXPECT_EQ(ChooseFont(9, true, false), font::kArial);
-    EXPECT_EQ(FontFaceName(font::kSourceHanSans), "Source Han Sans Medium");
-    EXPECT_EQ(FontFaceName(font::kMsGothic), "MS Gothic");
-    EXPECT_EQ(FontFaceName(font::kArial), "Arial");
-}
 
 TEST(LayoutTextsTest, MissingLanguageFileFallsBackToEnglishWithLanguage9) {
     TempDir dir;
@@ -77,6 +59,8 @@ TEST(LayoutTextsTest, ControlStylesSplitIntoSevenFieldsWithTheTextFromTheTextSec
     CLayoutTexts texts(dir.Path(), 17);
     texts.SetFontsAdded(true, true);
     EXPECT_EQ(texts.FontChoice(), font::kMsGothic);
+    EXPECT_EQ(ChooseFont(1028, true, true), font::kSourceHanSans);
+    EXPECT_EQ(ChooseFont(1028, true, false), font::kArial);
 
     ControlStyle ok = texts.ReadControlStyle("Main.Style", "OkButton", "OK");
     EXPECT_EQ(ok.Left, 10);
@@ -116,6 +100,26 @@ TEST(LayoutTextsTest, LookupAdapterFeedsStatusTexts) {
     EXPECT_EQ(StatusCellText(stage::kUploading, 0, 37, 0, lookup), "Sending image... (37%)");
     EXPECT_EQ(StatusCellText(stage::kFinished, 0, 0, -406, lookup),
               "Failed! Please check the firmware file.");
+}
+
+// Status texts are looked up from worker threads while the file may change; run under
+// ThreadSanitizer to check the cache's locking.
+TEST(LayoutTextsTest, LookupsFromSeveralThreadsShareTheCache) {
+    TempDir dir;
+    dir.Write("Layout_EN.ini", "[Main]\nCaption=one\n");
+    CLayoutTexts texts(dir.Path(), 1036);
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t) {
+        readers.emplace_back([&texts] {
+            for (int i = 0; i < 300; ++i) {
+                std::string text = texts.ReadLayoutText("Main", "Caption", "x");
+                EXPECT_TRUE(text == "one" || text == "two" || text == "x") << text;
+            }
+        });
+    }
+    for (int i = 0; i < 50; ++i) dir.Write("Layout_EN.ini", "[Main]\nCaption=two\n");
+    for (std::thread& t : readers) t.join();
+    EXPECT_EQ(texts.LanguageId(), 9);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 
-#include "base/utf16.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -74,12 +73,6 @@ TEST(ProfileTextTest, TextsAreCutAt1023Characters) {
     EXPECT_EQ(cache.Read(dir.File("a.ini"), "S", "Quoted", ""), std::string(1023, 'x'));
     EXPECT_EQ(cache.Read(dir.File("a.ini"), "S", "Pair", ""), std::string(1022, 'y'));
     EXPECT_EQ(cache.Read(dir.File("a.ini"), "S", "Missing", longText), std::string(1023, 'x'));
-    std::string han;
-    for (int i = 0; i < 1100; ++i) han += "\xE4\xB8\xAD";  // U+4E2D, one unit, three bytes
-    dir.Write("b.ini", "[S]\nHan=" + han + "\n");
-    std::string cut = cache.Read(dir.File("b.ini"), "S", "Han", "");
-    EXPECT_EQ(cut.size(), 1023u * 3);
-    EXPECT_EQ(Utf16Length(cut), 1023u);
 }
 
 TEST(ProfileTextTest, ReadsUtf16AndUtf8WithByteOrderMark) {

@@ -5,12 +5,12 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <utility>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
