@@ -1,11 +1,11 @@
 #include "layout/profile_text.h"
 
 #include <sys/stat.h>
-#include <fstream>
 #include <sstream>
 
 #include "base/text.h"
 #include "base/utf16.h"
+#include "settings/xdg_folders.h"
 
 namespace {
 
@@ -13,15 +13,6 @@ std::string DecodeProfileBytes(std::string_view bytes) {
     if (StartsWith(bytes, "\xEF\xBB\xBF")) return std::string(bytes.substr(3));
     if (StartsWith(bytes, "\xFF\xFE")) return Utf16LeToUtf8(bytes.substr(2));
     return std::string(bytes);
-}
-
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream out;
-    out << in.rdbuf();
-    bytes = out.str();
-    return !in.bad();
 }
 
 }  // namespace

@@ -2,13 +2,13 @@
 
 #include <sys/stat.h>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
 #include "base/atomic_file.h"
 #include "base/text.h"
 #include "base/utf16.h"
+#include "settings/xdg_folders.h"
 
 namespace {
 
@@ -35,15 +35,6 @@ std::vector<Line> SplitLines(const std::string& bytes) {
     return lines;
 }
 
-bool ReadFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream out;
-    out << in.rdbuf();
-    bytes = out.str();
-    return true;
-}
-
 }  // namespace
 
 CValueStore::CValueStore(std::string path) : path_(std::move(path)) {}
@@ -55,7 +46,7 @@ bool CValueStore::Exists() const {
 
 std::optional<CValueStore::Value> CValueStore::Read(std::string_view name) const {
     std::string bytes;
-    if (name.empty() || !ReadFile(path_, bytes)) return std::nullopt;
+    if (name.empty() || !ReadWholeFile(path_, bytes)) return std::nullopt;
     for (const Line& line : SplitLines(bytes)) {
         if (!line.Name.empty() && EqualsNoCase(line.Name, name)) {
             return Value{line.Value, IsValidUtf8(line.Value)};
@@ -80,7 +71,7 @@ bool CValueStore::Rewrite(std::string_view name, const std::string* value) const
     std::string bytes;
     const bool existed = Exists();
     // A file that is there but cannot be read is left alone rather than replaced.
-    if (existed ? !ReadFile(path_, bytes) : !value) return false;
+    if (existed ? !ReadWholeFile(path_, bytes) : !value) return false;
     if (!existed) {
         std::error_code ignored;
         std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include "base/text.h"
 
@@ -42,6 +43,15 @@ bool ParseUserDirValue(std::string_view quoted, const std::string& home, std::st
 bool PathExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream out;
+    out << in.rdbuf();
+    bytes = out.str();
+    return !in.bad();
 }
 
 std::string HomeFolder() {

@@ -24,6 +24,9 @@ std::string SystemConfigFile(std::string_view relative);
 // True when something (file or folder) exists at `path`.
 bool PathExists(const std::string& path);
 
+// Reads the whole file at `path`; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
 // This program's full path, and its folder without a trailing slash.
 std::string ProgramPath();
 std::string ProgramFolder();
