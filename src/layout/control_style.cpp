@@ -21,7 +21,8 @@ int FieldInt(const std::vector<std::string_view>& fields, size_t index) {
 }  // namespace
 
 void ParseControlStyle(std::string_view value, int fontChoice, ControlStyle& style) {
-    // Empty fields keep their place: "10,,30" is left 10, top 0, width 30.
+    // Empty fields keep their place ("10,,30" is left 10, top 0, width 30); the face,
+    // the seventh field, takes the rest of the value.
     std::vector<std::string_view> fields;
     size_t start = 0;
     while (fields.size() < kStyleFields && start <= value.size()) {
