@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "base/result_codes.h"
 #include "support/devsim_process.h"
@@ -155,6 +156,34 @@ TEST_F(WebClientTest, OnlyFileDownloadsAndTextGetsUseTheEnvironmentProxy) {
     CHTTPDownload sink(item, "series", 0, 0);
     EXPECT_EQ(HttpFetch(sink, "", "", url, 2000, path), rc::kCannotConnect);
     ClearProxyEnvironment();
+}
+
+TEST_F(WebClientTest, CallsOnManyThreadsAtOnceShareNothing) {
+    TempDir dir;
+    std::vector<int> results(8, -99);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < results.size(); ++i) {
+        threads.emplace_back([&, i] {
+            std::string text;
+            if (i % 2 == 0) {
+                DownloadItemBase item;
+                CHTTPDownload sink(item, "series", 0, 250000);
+                std::string path = dir.File("copy" + std::to_string(i));
+                results[i] = HttpFetch(
+                    sink, "", "", LocalUrl(sim_->FirmwareServerPort(), "/long.txt"), 5000, path);
+            } else {
+                results[i] = Fetch(LocalUrl(Http("digest"), kSystemList), text, "vqmtz", 5000);
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i], 0) << i;
+        if (i % 2 == 0) {
+            EXPECT_EQ(dir.Read("copy" + std::to_string(i)),
+                      SizeHeader(250000) + PatternBytes(250000));
+        }
+    }
 }
 
 }  // namespace

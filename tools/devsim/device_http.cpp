@@ -32,30 +32,34 @@ bool DeviceEndpoints::Authorized(const httplib::Request& req, httplib::Response&
 
 DeviceHttp::DeviceHttp(SimDevice& device, const SelfSignedCert* tls)
     : device_(device),
+      tls_(tls),
       auth_(std::make_unique<DeviceAuth>(SchemeOf(device.Config()), device.Config().User,
                                          device.Config().Password)),
-      endpoints_{device_, *auth_, faults_, stopping_},
-      http_(std::make_unique<httplib::Server>()) {
-    if (tls && device.Config().HttpsPort != -1) {
-        https_ = std::make_unique<httplib::SSLServer>(tls->Cert(), tls->Key());
-    }
-}
+      endpoints_{device_, *auth_, faults_, stopping_} {}
 
 DeviceHttp::~DeviceHttp() { Stop(); }
 
 bool DeviceHttp::Start(std::string& error) {
     if (!ReadAnswerFaults(device_.Config().Faults, faults_, error)) return false;
-    int httpPort = 0;
-    int httpsPort = -1;
-    if (!StartServer(*http_, device_.Config().HttpPort, httpPort, error)) return false;
-    if (https_ && !StartServer(*https_, device_.Config().HttpsPort, httpsPort, error)) {
-        return false;
+    stopping_ = false;
+    // Fresh servers each time; after the first start a device keeps its ports, as a
+    // rebooted device does.
+    const bool first = device_.HttpPort() == 0;
+    int httpPort = first ? device_.Config().HttpPort : device_.HttpPort();
+    int httpsPort = first ? device_.Config().HttpsPort : device_.HttpsPort();
+    http_ = std::make_unique<httplib::Server>();
+    if (!StartServer(*http_, httpPort, httpPort, error)) return false;
+    https_.reset();
+    if (tls_ && httpsPort != -1) {
+        https_ = std::make_unique<httplib::SSLServer>(tls_->Cert(), tls_->Key());
+        if (!StartServer(*https_, httpsPort, httpsPort, error)) return false;
     }
     device_.SetBoundPorts(httpPort, httpsPort);
     return true;
 }
 
 bool DeviceHttp::StartServer(httplib::Server& server, int port, int& bound, std::string& error) {
+    bound = -1;
     server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
     server.set_keep_alive_max_count(100);
     InstallAnswerFaults(server, faults_, stopping_);
@@ -81,7 +85,7 @@ void DeviceHttp::InstallRoutes(httplib::Server& server) { InstallDevicePages(ser
 
 void DeviceHttp::Stop() {
     stopping_ = true;
-    http_->stop();
+    if (http_) http_->stop();
     if (https_) https_->stop();
     for (std::thread& t : threads_) t.join();
     threads_.clear();

@@ -36,11 +36,11 @@ public:
     DeviceHttp(const DeviceHttp&) = delete;
     DeviceHttp& operator=(const DeviceHttp&) = delete;
 
-    // Binds the configured ports (0: any free one), stores the bound ones in the
-    // device and starts serving. False with a message when a fault value is bad or a
-    // port cannot be bound.
+    // Binds the configured ports (0: any free one) the first time, the same ports
+    // after that, stores them in the device and starts serving. False with a message
+    // when a fault value is bad or a port cannot be bound.
     bool Start(std::string& error);
-    // Stops serving; waits (ended early) and stalls end at once.
+    // Stops serving, as during a reboot; waits and stalls end at once. Start serves again.
     void Stop();
 
 private:
@@ -48,6 +48,7 @@ private:
     void InstallRoutes(httplib::Server& server);
 
     SimDevice& device_;
+    const SelfSignedCert* tls_;
     std::unique_ptr<DeviceAuth> auth_;
     AnswerFaults faults_;
     std::atomic<bool> stopping_{false};
