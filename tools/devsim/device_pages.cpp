@@ -31,47 +31,40 @@ std::string ProductModel(const SimDeviceConfig& c) {
     return c.ProductModel.empty() ? c.Model : c.ProductModel;
 }
 
-bool AsksForSystemList(const Request& req) {
-    return req.get_param_value("action") == "list" && req.get_param_value("function") == "system";
-}
-
-// The NVR's system information list.
-void LiveViewSystem(DeviceEndpoints& e, const Request& req, Response& res) {
+// A system information list, for a request that asks for one with the device's
+// credentials.
+void SystemList(DeviceEndpoints& e, const Request& req, Response& res, const std::string& text) {
     if (!e.Authorized(req, res)) return;
-    if (!AsksForSystemList(req)) {
+    if (req.get_param_value("action") != "list" || req.get_param_value("function") != "system") {
         res.status = 404;
         return;
     }
-    const SimDeviceConfig& c = e.Device.Config();
+    res.status = 200;
+    ServeText(res, text, "text/plain", e.Faults, e.Stopping);
+}
+
+// The NVR's list.
+std::string LiveViewLines(const SimDevice& device) {
+    const SimDeviceConfig& c = device.Config();
     const std::string marker = "nvr.system.product.model";
-    std::string text =
-        Lines({{"nvr.system.product.name", c.Name},
-               {marker, ProductModel(c)},
-               {"nvr.system.product.firmware.version", e.Device.FirmwareVersion()},
-               {"nvr.system.product.mac.address", c.Mac},
-               {"nvr.system.network.host.name", c.HostName}},
-              e.Device, e.Device.HasFault("model_last_line") ? marker : std::string());
-    res.status = 200;
-    ServeText(res, text, "text/plain", e.Faults, e.Stopping);
+    return Lines({{"nvr.system.product.name", c.Name},
+                  {marker, ProductModel(c)},
+                  {"nvr.system.product.firmware.version", device.FirmwareVersion()},
+                  {"nvr.system.product.mac.address", c.Mac},
+                  {"nvr.system.network.host.name", c.HostName}},
+                 device, device.HasFault("model_last_line") ? marker : std::string());
 }
 
-// The camera's system information list.
-void RemoteSystem(DeviceEndpoints& e, const Request& req, Response& res) {
-    if (!e.Authorized(req, res)) return;
-    if (!AsksForSystemList(req)) {
-        res.status = 404;
-        return;
-    }
-    const SimDeviceConfig& c = e.Device.Config();
-    const std::string firmware = e.Device.FirmwareVersion();
-    std::string text = Lines({{"root.system.product.name", c.Name},
-                              {"root.system.product.model", c.Model},
-                              {"root.system.product.firmware.version", firmware},
-                              {"root.Properties.Firmware.Version", firmware},
-                              {"root.system.product.mac.address", c.Mac}},
-                             e.Device);
-    res.status = 200;
-    ServeText(res, text, "text/plain", e.Faults, e.Stopping);
+// The camera's list.
+std::string RemoteLines(const SimDevice& device) {
+    const SimDeviceConfig& c = device.Config();
+    const std::string firmware = device.FirmwareVersion();
+    return Lines({{"root.system.product.name", c.Name},
+                  {"root.system.product.model", c.Model},
+                  {"root.system.product.firmware.version", firmware},
+                  {"root.Properties.Firmware.Version", firmware},
+                  {"root.system.product.mac.address", c.Mac}},
+                 device);
 }
 
 void NetworkInfo(DeviceEndpoints& e, const Request& req, Response& res) {
@@ -147,14 +140,16 @@ const std::vector<std::string>& DevicePageFaultNames() {
 
 void InstallDevicePages(httplib::Server& server, DeviceEndpoints& endpoints) {
     DeviceEndpoints* e = &endpoints;
-    server.Get("/liveviewct",
-               [e](const Request& req, Response& res) { LiveViewSystem(*e, req, res); });
-    server.Post("/liveviewct",
-                [e](const Request& req, Response& res) { LiveViewSystem(*e, req, res); });
-    server.Get("/cgi-bin/remotect",
-               [e](const Request& req, Response& res) { RemoteSystem(*e, req, res); });
-    server.Post("/cgi-bin/remotect",
-                [e](const Request& req, Response& res) { RemoteSystem(*e, req, res); });
+    auto liveView = [e](const Request& req, Response& res) {
+        SystemList(*e, req, res, LiveViewLines(e->Device));
+    };
+    auto remote = [e](const Request& req, Response& res) {
+        SystemList(*e, req, res, RemoteLines(e->Device));
+    };
+    server.Get("/liveviewct", liveView);
+    server.Post("/liveviewct", liveView);
+    server.Get("/cgi-bin/remotect", remote);
+    server.Post("/cgi-bin/remotect", remote);
     server.Get("/cgi-bin/cgi_main.cgi",
                [e](const Request& req, Response& res) { NetworkInfo(*e, req, res); });
     server.Post(R"(/login\.cgi/cgi_main\.cgi)",
