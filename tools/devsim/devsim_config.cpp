@@ -6,17 +6,24 @@
 #include <set>
 #include <sstream>
 
+#include "device_http.h"
+#include "firmware_server.h"
+
 namespace {
 
 // Every fault name some protocol handler understands. Add a name here together with
 // the handler code that acts on it; a config naming anything else is refused.
 const std::set<std::string>& KnownDeviceFaults() {
-    static const std::set<std::string> names = {};
+    static const std::set<std::string> names = [] {
+        std::set<std::string> all(DeviceHttpFaultNames().begin(), DeviceHttpFaultNames().end());
+        return all;
+    }();
     return names;
 }
 
 const std::set<std::string>& KnownServerFaults() {
-    static const std::set<std::string> names = {};
+    static const std::set<std::string> names(FirmwareServerFaultNames().begin(),
+                                             FirmwareServerFaultNames().end());
     return names;
 }
 
@@ -178,6 +185,14 @@ bool ApplyDeviceSetting(SimDeviceConfig& d, const std::string& key, const std::s
         return true;
     }
     if (key == "fault") return AddFault(d.Faults, KnownDeviceFaults(), value, error);
+    if (key == "auth") {
+        if (value != "basic" && value != "digest") {
+            error = "'auth' is basic or digest, got '" + value + "'";
+            return false;
+        }
+        d.Auth = value;
+        return true;
+    }
     error = "unknown device setting '" + key + "'";
     return false;
 }
@@ -246,13 +261,18 @@ std::optional<DevsimConfig> ParseDevsimArgs(const std::vector<std::string>& args
 }
 
 std::string DevsimUsage() {
+    auto join = [](const std::set<std::string>& names) {
+        std::string text;
+        for (const std::string& name : names) text += " " + name;
+        return text;
+    };
     return "usage: devsim [--config FILE] [--device K=V,...]... [--devices N K=V,...]\n"
            "              [--firmware-server K=V,...]\n"
            "\n"
            "Simulates cameras/NVRs and the firmware server for tests and demos.\n"
            "Device keys: name id mac model product_model vendor firmware host_name address\n"
            "  http_port https_port (0: any free port, -1 for https: none) user password\n"
-           "  reboot_seconds fault=NAME[:VALUE] (repeatable)\n"
+           "  reboot_seconds auth=basic|digest fault=NAME[:VALUE] (repeatable)\n"
            "--devices N K=V,...: N devices; {n} and {n+K} in values become the number.\n"
            "Firmware-server keys: address port folder fault=NAME[:VALUE]\n"
            "Config file: one entry per line: 'device K=V ...', 'devices N K=V ...',\n"
@@ -260,5 +280,10 @@ std::string DevsimUsage() {
            "When every server listens, devsim prints one line per device\n"
            "  'device id=ID address=A http_port=P https_port=Q', then\n"
            "  'firmware-server port=P' when enabled, then 'ready'; it runs until\n"
-           "  SIGINT or SIGTERM.\n";
+           "  SIGINT or SIGTERM.\n"
+           "Device faults:" +
+           join(KnownDeviceFaults()) +
+           "\n"
+           "Firmware-server faults:" +
+           join(KnownServerFaults()) + "\n";
 }

@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "device_http.h"
 #include "devsim_config.h"
+#include "firmware_server.h"
+#include "self_signed_cert.h"
 #include "sim_device.h"
 
 int main(int argc, char** argv) {
@@ -34,14 +37,39 @@ int main(int argc, char** argv) {
     for (const SimDeviceConfig& c : config->Devices)
         devices.push_back(std::make_unique<SimDevice>(c));
 
+    std::unique_ptr<SelfSignedCert> tls = SelfSignedCert::Make("devsim", error);
+    if (!tls) {
+        std::fprintf(stderr, "devsim: %s\n", error.c_str());
+        return 1;
+    }
+    std::vector<std::unique_ptr<DeviceHttp>> webs;
+    for (const auto& d : devices) {
+        webs.push_back(std::make_unique<DeviceHttp>(*d, tls.get()));
+        if (!webs.back()->Start(error)) {
+            std::fprintf(stderr, "devsim: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    std::unique_ptr<FirmwareServer> firmwareServer;
+    if (config->FirmwareServer.Enabled) {
+        firmwareServer = std::make_unique<FirmwareServer>(config->FirmwareServer);
+        if (!firmwareServer->Start(error)) {
+            std::fprintf(stderr, "devsim: %s\n", error.c_str());
+            return 2;
+        }
+    }
+
     for (const auto& d : devices) {
         std::printf("device id=%s address=%s http_port=%d https_port=%d\n", d->Config().Id.c_str(),
                     d->Config().Address.c_str(), d->HttpPort(), d->HttpsPort());
     }
+    if (firmwareServer) std::printf("firmware-server port=%d\n", firmwareServer->Port());
     std::printf("ready\n");
     std::fflush(stdout);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    if (firmwareServer) firmwareServer->Stop();
+    for (const auto& web : webs) web->Stop();
     return 0;
 }

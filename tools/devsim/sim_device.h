@@ -22,6 +22,8 @@ struct SimDeviceConfig {
     int HttpsPort = 0;                  // 0: any free port; -1: no HTTPS
     std::string User = "admin";
     std::string Password = "vqmtz";
+    // The HTTP authentication the device demands: "basic" or "digest".
+    std::string Auth = "basic";
     int RebootSeconds = 5;  // how long it is away after an upgrade
     // Fault injection: name -> value ("" for a plain switch). Each protocol handler
     // documents the names it understands; devsim refuses names nobody understands.
