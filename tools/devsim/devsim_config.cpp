@@ -11,7 +11,10 @@ namespace {
 // Every fault name some protocol handler understands. Add a name here together with
 // the handler code that acts on it; a config naming anything else is refused.
 const std::set<std::string>& KnownDeviceFaults() {
-    static const std::set<std::string> names = {};
+    static const std::set<std::string> names = {
+        // discovery_responder.cpp
+        "discovery_short", "discovery_code", "discovery_vendor", "discovery_duplicate",
+        "discovery_jitter"};
     return names;
 }
 
@@ -223,6 +226,10 @@ std::optional<DevsimConfig> ParseDevsimArgs(const std::vector<std::string>& args
             ok = next(value) && ApplyLine(config, "device", SplitItems(value, ','), error);
         } else if (arg == "--firmware-server") {
             ok = next(value) && ApplyLine(config, "firmware-server", SplitItems(value, ','), error);
+        } else if (arg == "--discovery" || arg == "--discovery-log") {
+            config.Discovery.Enabled = true;
+            config.Discovery.LogRequests = config.Discovery.LogRequests || arg == "--discovery-log";
+            ok = true;
         } else if (arg == "--devices") {
             std::string count, templ;
             int n = 0;
@@ -247,7 +254,7 @@ std::optional<DevsimConfig> ParseDevsimArgs(const std::vector<std::string>& args
 
 std::string DevsimUsage() {
     return "usage: devsim [--config FILE] [--device K=V,...]... [--devices N K=V,...]\n"
-           "              [--firmware-server K=V,...]\n"
+           "              [--firmware-server K=V,...] [--discovery] [--discovery-log]\n"
            "\n"
            "Simulates cameras/NVRs and the firmware server for tests and demos.\n"
            "Device keys: name id mac model product_model vendor firmware host_name address\n"
@@ -255,6 +262,11 @@ std::string DevsimUsage() {
            "  reboot_seconds fault=NAME[:VALUE] (repeatable)\n"
            "--devices N K=V,...: N devices; {n} and {n+K} in values become the number.\n"
            "Firmware-server keys: address port folder fault=NAME[:VALUE]\n"
+           "--discovery: every device answers the multicast discovery request (234.2.2.9\n"
+           "  port 14675) from its address; --discovery-log also prints each request\n"
+           "  received as 'discovery-request from=A length=N valid=0|1 bytes=HEX'.\n"
+           "  Faults: discovery_short[:N] discovery_code:N discovery_vendor[:NAME]\n"
+           "  discovery_duplicate[:N] discovery_jitter:MS.\n"
            "Config file: one entry per line: 'device K=V ...', 'devices N K=V ...',\n"
            "  'firmware-server K=V ...'; '#' starts a comment; \"...\" groups blanks.\n"
            "When every server listens, devsim prints one line per device\n"

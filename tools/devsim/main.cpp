@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "devsim_config.h"
+#include "discovery_responder.h"
 #include "sim_device.h"
 
 int main(int argc, char** argv) {
@@ -33,6 +34,15 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<SimDevice>> devices;
     for (const SimDeviceConfig& c : config->Devices)
         devices.push_back(std::make_unique<SimDevice>(c));
+
+    std::unique_ptr<DiscoveryResponder> discovery;
+    if (config->Discovery.Enabled) {
+        discovery = std::make_unique<DiscoveryResponder>(devices, config->Discovery.LogRequests);
+        if (!discovery->Start(error)) {
+            std::fprintf(stderr, "devsim: %s\n", error.c_str());
+            return 1;
+        }
+    }
 
     for (const auto& d : devices) {
         std::printf("device id=%s address=%s http_port=%d https_port=%d\n", d->Config().Id.c_str(),
