@@ -14,6 +14,7 @@ public:
     static constexpr int kReceiveWaitMs = 1000;     // a search ends this long after the last reply
     static constexpr size_t kDatagramBytes = 4096;  // read per datagram
     static constexpr size_t kRequestBuffer = 1024;
+    static constexpr int kSocketReceiveBytes = 1 << 20;  // asked for; the kernel may cap it
 
     void Start() override;
 
