@@ -103,8 +103,8 @@ int main(int argc, char** argv) {
             lab.InDevices());
         ScopedNetns inTech(lab.TechNamespace());
         CCameraTable table;
-        CCameraControl control(table, nullptr);
         TimingObserver observer;
+        CCameraControl control(table, nullptr);
         control.Attach(observer);
 
         std::printf("%d devices answering within %d ms, %d rounds\n", devices, spreadMs, rounds);

@@ -19,14 +19,16 @@ class CCameraControl final : public ISearchListener {
 public:
     static constexpr const char* kAcceptedVendor = "Quorlent";
 
-    // `upgradeManager` may be null where no upgrade runs (the command-line search).
+    // `upgradeManager` may be null where no upgrade runs (the command-line search); the
+    // table and the upgrade manager must outlive this object.
     CCameraControl(CCameraTable& table, IUpgradeManager* upgradeManager);
     // Stops the engine and waits for its receive thread before anything else goes.
     ~CCameraControl() override;
     CCameraControl(const CCameraControl&) = delete;
     CCameraControl& operator=(const CCameraControl&) = delete;
 
-    // Registers a page for the notifications of IRegistryObserver.
+    // Registers a page for the notifications of IRegistryObserver. The page must outlive
+    // this object: a search may report until the destructor has stopped it.
     void Attach(IRegistryObserver& observer);
 
     // Limits searches to the adapters with these interface names; empty: every adapter.

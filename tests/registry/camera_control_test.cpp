@@ -2,6 +2,7 @@
 // network: reports are made by direct calls, as the engine's receive thread makes them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -20,8 +21,8 @@ CIPCamInfo Reported(const std::string& id) {
 
 TEST(CameraControlTest, ReportsAreStoredAndEveryObserverHearsOfThem) {
     CCameraTable table;
-    CCameraControl control(table, nullptr);
     RecordingObserver first, second;
+    CCameraControl control(table, nullptr);
     control.Attach(first);
     control.Attach(second);
 
@@ -47,8 +48,8 @@ TEST(CameraControlTest, ReportsAreStoredAndEveryObserverHearsOfThem) {
 // Receive threads report while pages and upgrade workers read and change the table.
 TEST(CameraControlTest, ConcurrentReportsAndTableUse) {
     CCameraTable table;
-    CCameraControl control(table, nullptr);
     RecordingObserver observer;
+    CCameraControl control(table, nullptr);
     control.Attach(observer);
     std::atomic<bool> done{false};
     std::vector<std::jthread> threads;
@@ -71,7 +72,13 @@ TEST(CameraControlTest, ConcurrentReportsAndTableUse) {
     for (int t = 0; t < 3; ++t) threads[t].join();
     done = true;
     pages.join();
-    EXPECT_EQ(observer.Found().size(), 900u);
+    // A report of D3 that the page removes before it is looked up goes unannounced.
+    const auto found = observer.Found();
+    EXPECT_EQ(std::count_if(found.begin(), found.end(),
+                            [](const CIPCamInfo& r) { return r.DeviceId != "D3"; }),
+              855);
+    EXPECT_TRUE(std::all_of(found.begin(), found.end(),
+                            [](const CIPCamInfo& r) { return r.SeenCount >= 1; }));
     EXPECT_LE(table.Keys().size(), 20u);
     EXPECT_GE(table.Keys().size(), 19u);
 }

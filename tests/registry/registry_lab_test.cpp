@@ -39,15 +39,19 @@ std::vector<std::string> SortedKeys(const CCameraTable& table) {
 
 TEST_F(RegistryLabTest, SearchesFillTheTableAndARebootedDeviceIsFoundAgain) {
     LabNetwork lab({.Devices = 3});
-    DevsimProcess sim({"--discovery", "--devices", "2",
-                       "id=QX{n},address=198.18.1.{n},http_port=8080,https_port=-1", "--device",
-                       "id=QX3,address=198.18.1.3,https_port=-1,fault=discovery_duplicate"},
-                      lab.InDevices());
+    // The delay keeps the first return check ahead of the device's answer to the search
+    // that the check itself starts.
+    DevsimProcess sim(
+        {"--discovery", "--devices", "2",
+         "id=QX{n},address=198.18.1.{n},http_port=8080,https_port=-1,fault="
+         "discovery_delay:300",
+         "--device", "id=QX3,address=198.18.1.3,https_port=-1,fault=discovery_duplicate"},
+        lab.InDevices());
     ScopedNetns inTech(lab.TechNamespace());
     CCameraTable table;
     RecordingUpgradeManager manager;
+    RecordingObserver observer;  // outlives the control, whose last search still reports
     CCameraControl control(table, &manager);
-    RecordingObserver observer;
     control.Attach(observer);
 
     for (int search = 1; search <= 2; ++search) {
@@ -75,7 +79,8 @@ TEST_F(RegistryLabTest, SearchesFillTheTableAndARebootedDeviceIsFoundAgain) {
 
 TEST_F(RegistryLabTest, ReturnCheckStartsTheFirstSearchItself) {
     LabNetwork lab({.Devices = 1});
-    DevsimProcess sim({"--discovery", "--device", "id=QX1,address=198.18.1.1,https_port=-1"},
+    DevsimProcess sim({"--discovery", "--device",
+                       "id=QX1,address=198.18.1.1,https_port=-1,fault=discovery_delay:300"},
                       lab.InDevices());
     ScopedNetns inTech(lab.TechNamespace());
     CCameraTable table;

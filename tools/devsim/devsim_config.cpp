@@ -14,7 +14,7 @@ const std::set<std::string>& KnownDeviceFaults() {
     static const std::set<std::string> names = {
         // discovery_responder.cpp
         "discovery_short", "discovery_code", "discovery_vendor", "discovery_duplicate",
-        "discovery_jitter"};
+        "discovery_delay", "discovery_jitter"};
     return names;
 }
 
@@ -266,7 +266,7 @@ std::string DevsimUsage() {
            "  port 14675) from its address; --discovery-log also prints each request\n"
            "  received as 'discovery-request from=A length=N valid=0|1 bytes=HEX'.\n"
            "  Faults: discovery_short[:N] discovery_code:N discovery_vendor[:NAME]\n"
-           "  discovery_duplicate[:N] discovery_jitter:MS.\n"
+           "  discovery_duplicate[:N] discovery_delay:MS discovery_jitter:MS.\n"
            "Config file: one entry per line: 'device K=V ...', 'devices N K=V ...',\n"
            "  'firmware-server K=V ...'; '#' starts a comment; \"...\" groups blanks.\n"
            "When every server listens, devsim prints one line per device\n"

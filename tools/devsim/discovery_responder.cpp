@@ -112,6 +112,7 @@ bool DiscoveryResponder::Start(std::string& error) {
         if (!numberFault("discovery_short", 255, 0, 255, length) ||
             !numberFault("discovery_code", -1, 0, 65535, code) ||
             !numberFault("discovery_duplicate", 2, 1, 100, plan.Copies) ||
+            !numberFault("discovery_delay", -1, 0, 60000, plan.DelayMs) ||
             !numberFault("discovery_jitter", -1, 0, 60000, plan.JitterMs)) {
             return false;
         }
@@ -207,7 +208,9 @@ void DiscoveryResponder::ReceiveRequest() {
     const auto now = std::chrono::steady_clock::now();
     for (size_t i = 0; i < plans_.size(); ++i) {
         const int jitter = plans_[i].JitterMs;
-        const int delayMs = jitter > 0 ? std::uniform_int_distribution<int>(0, jitter)(random_) : 0;
+        const int delayMs =
+            plans_[i].DelayMs +
+            (jitter > 0 ? std::uniform_int_distribution<int>(0, jitter)(random_) : 0);
         due_.emplace(now + std::chrono::milliseconds(delayMs), Pending{i, interfaceIndex});
     }
 }

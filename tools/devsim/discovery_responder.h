@@ -26,7 +26,8 @@
 //   discovery_code:N         command code N instead of 111
 //   discovery_vendor[:NAME]  vendor NAME instead of the device's (default "Acme")
 //   discovery_duplicate[:N]  send the reply N times (default 2)
-//   discovery_jitter:MS      wait a random 0..MS milliseconds before replying
+//   discovery_delay:MS       wait MS milliseconds before replying
+//   discovery_jitter:MS      wait a further random 0..MS milliseconds
 class DiscoveryResponder {
 public:
     // True while a device must stay silent (for example while it reboots).
@@ -50,6 +51,7 @@ private:
         uint16_t Code = 111;
         std::string Vendor;
         int Copies = 1;
+        int DelayMs = 0;
         int JitterMs = 0;
     };
     struct Pending {
