@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "registry/camera_control.h"
+#include "registry/device_found_observer.h"
 #include "support/devsim_process.h"
 #include "support/lab_network.h"
 
@@ -22,7 +23,7 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 // Notes when each device is first stored in the current round.
-class TimingObserver final : public IRegistryObserver {
+class StoreTimes {
 public:
     void StartRound() {
         std::lock_guard lock(lock_);
@@ -30,21 +31,14 @@ public:
         last_ = start_;
         seen_.clear();
     }
+    void Found(const CIPCamInfo& record) {
+        std::lock_guard lock(lock_);
+        if (seen_.insert(record.DeviceId).second) last_ = SteadyClock::now();
+    }
     double LastStoredMs() {
         std::lock_guard lock(lock_);
         return std::chrono::duration<double, std::milli>(last_ - start_).count();
     }
-    void DeviceFound(const CIPCamInfo& record) override {
-        std::lock_guard lock(lock_);
-        if (seen_.insert(record.DeviceId).second) last_ = SteadyClock::now();
-    }
-    void Reset() override {}
-    void DeviceDispatched(const CIPCamInfo&) override {}
-    void DeviceStatus(const std::string&, int, int, int, int) override {}
-    void Busy(bool) override {}
-    void RunBegins() override {}
-    void RunEnds() override {}
-    void RefreshTexts() override {}
 
 private:
     std::mutex lock_;
@@ -103,7 +97,8 @@ int main(int argc, char** argv) {
             lab.InDevices());
         ScopedNetns inTech(lab.TechNamespace());
         CCameraTable table;
-        TimingObserver observer;
+        StoreTimes times;
+        DeviceFoundObserver observer([&](const CIPCamInfo& record) { times.Found(record); });
         CCameraControl control(table, nullptr);
         control.Attach(observer);
 
@@ -112,7 +107,7 @@ int main(int argc, char** argv) {
         double slowest = 0;
         for (int round = 1; round <= rounds; ++round) {
             const long dropsBefore = ReceiveBufferDrops();
-            observer.StartRound();
+            times.StartRound();
             const auto start = SteadyClock::now();
             control.StartSearch();
             while (control.IsSearching()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -120,11 +115,11 @@ int main(int argc, char** argv) {
                 std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
             const size_t stored = table.Keys().size();
             fewest = std::min(fewest, stored);
-            slowest = std::max(slowest, observer.LastStoredMs());
+            slowest = std::max(slowest, times.LastStoredMs());
             std::printf(
                 "round %d: %zu/%d devices in the table, last stored %.0f ms after Search, "
                 "search ended after %.0f ms, receive-buffer drops %ld\n",
-                round, stored, devices, observer.LastStoredMs(), searchMs,
+                round, stored, devices, times.LastStoredMs(), searchMs,
                 ReceiveBufferDrops() - dropsBefore);
         }
         std::printf("result: fewest devices in the table %zu/%d, slowest last store %.0f ms\n",

@@ -1,5 +1,7 @@
 #include "discovery/bc_multicast_search.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -155,6 +157,9 @@ bool CBCMulticastSearch::ParseReply(std::span<const uint8_t> datagram, CIPCamInf
     detail.ModelCategory = ModelCategory(FieldText(reply, kModelField));
 
     if (!IsAcceptedVendor(FieldText(reply, kVendorField))) return false;
+    // Every request to the device is addressed with this text, credentials included.
+    in_addr address;
+    if (::inet_pton(AF_INET, record.HostAddress.c_str(), &address) != 1) return false;
     RecordHost(record.HostAddress);
     return true;
 }

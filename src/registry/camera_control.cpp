@@ -1,5 +1,7 @@
 #include "registry/camera_control.h"
 
+#include "base/trace.h"
+
 CCameraControl::CCameraControl(CCameraTable& table, IUpgradeManager* upgradeManager)
     : table_(table), upgradeManager_(upgradeManager) {}
 
@@ -51,6 +53,11 @@ bool CCameraControl::IsSearching() const {
 
 void CCameraControl::DeviceReported(const CIPCamInfo& record) {
     const std::string key = record.DeviceId;
+    // The table keys every device by its identifier; a reply without one cannot be kept.
+    if (key.empty()) {
+        Trace("device at %s reported no identifier; ignored", record.HostAddress.c_str());
+        return;
+    }
     table_.AddOrUpdate(key, record);
     if (std::optional<CIPCamInfo> stored = table_.Find(key)) {
         NotifyObservers([&](IRegistryObserver& o) { o.DeviceFound(*stored); });

@@ -56,7 +56,7 @@ public:
     // dispatch; they notify the observers through NotifyObservers.
 
 private:
-    // The engine, created on first use; both called under engineLock_.
+    // The engine, created on first use; called under engineLock_.
     CBCMulticastSearch& Engine();
     void NotifyObservers(const std::function<void(IRegistryObserver&)>& notify);
 

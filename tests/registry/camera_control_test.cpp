@@ -23,12 +23,13 @@ TEST(CameraControlTest, ReportsAreStoredAndEveryObserverHearsOfThem) {
     CCameraTable table;
     RecordingObserver first, second;
     CCameraControl control(table, nullptr);
-    control.Attach(first);
-    control.Attach(second);
+    control.Attach(first.Observer());
+    control.Attach(second.Observer());
 
     control.DeviceReported(Reported("A"));
     control.DeviceReported(Reported("A"));
     control.DeviceReported(Reported("B"));
+    control.DeviceReported(Reported(""));
 
     EXPECT_EQ(table.Keys(), (std::vector<std::string>{"A", "B"}));
     for (RecordingObserver* o : {&first, &second}) {
@@ -50,7 +51,7 @@ TEST(CameraControlTest, ConcurrentReportsAndTableUse) {
     CCameraTable table;
     RecordingObserver observer;
     CCameraControl control(table, nullptr);
-    control.Attach(observer);
+    control.Attach(observer.Observer());
     std::atomic<bool> done{false};
     std::vector<std::jthread> threads;
     for (int t = 0; t < 3; ++t) {

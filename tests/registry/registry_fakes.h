@@ -5,31 +5,25 @@
 #include <tuple>
 #include <vector>
 
-#include "registry/registry_observer.h"
+#include "registry/device_found_observer.h"
 #include "registry/upgrade_manager_link.h"
 
-// Keeps every device-found notification; the other notifications do not occur here.
-class RecordingObserver : public IRegistryObserver {
+// Keeps every device-found notification.
+class RecordingObserver {
 public:
-    void DeviceFound(const CIPCamInfo& record) override {
-        std::lock_guard lock(lock_);
-        found_.push_back(record);
-    }
     std::vector<CIPCamInfo> Found() {
         std::lock_guard lock(lock_);
         return found_;
     }
-    void Reset() override {}
-    void DeviceDispatched(const CIPCamInfo&) override {}
-    void DeviceStatus(const std::string&, int, int, int, int) override {}
-    void Busy(bool) override {}
-    void RunBegins() override {}
-    void RunEnds() override {}
-    void RefreshTexts() override {}
+    IRegistryObserver& Observer() { return observer_; }
 
 private:
     std::mutex lock_;
     std::vector<CIPCamInfo> found_;
+    DeviceFoundObserver observer_{[this](const CIPCamInfo& record) {
+        std::lock_guard lock(lock_);
+        found_.push_back(record);
+    }};
 };
 
 class RecordingUpgradeManager : public IUpgradeManager {

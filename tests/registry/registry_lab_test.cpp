@@ -52,7 +52,7 @@ TEST_F(RegistryLabTest, SearchesFillTheTableAndARebootedDeviceIsFoundAgain) {
     RecordingUpgradeManager manager;
     RecordingObserver observer;  // outlives the control, whose last search still reports
     CCameraControl control(table, &manager);
-    control.Attach(observer);
+    control.Attach(observer.Observer());
 
     for (int search = 1; search <= 2; ++search) {
         control.StartSearch();

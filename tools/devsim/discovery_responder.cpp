@@ -54,6 +54,18 @@ std::string RequestFault(const uint8_t* bytes, size_t length) {
     return {};
 }
 
+// A one-datagram message header over `data`, with room for control data.
+msghdr Message(sockaddr_in& peer, iovec& io, void* control, size_t controlSize) {
+    msghdr message{};
+    message.msg_name = &peer;
+    message.msg_namelen = sizeof peer;
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = controlSize;
+    return message;
+}
+
 std::string Hex(const uint8_t* bytes, size_t length) {
     static const char digits[] = "0123456789abcdef";
     std::string text;
@@ -176,13 +188,7 @@ void DiscoveryResponder::ReceiveRequest() {
     alignas(cmsghdr) char control[256];
     sockaddr_in from{};
     iovec io{bytes, sizeof bytes};
-    msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    msghdr message = Message(from, io, control, sizeof control);
     const ssize_t received = ::recvmsg(fd_, &message, 0);
     if (received < 0) return;
     const size_t length = static_cast<size_t>(received);
@@ -230,13 +236,7 @@ void DiscoveryResponder::SendDueReplies() {
         // Sent from the device's own address, back out of the interface the request came in.
         alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
         iovec io{reply.data(), reply.size()};
-        msghdr message{};
-        message.msg_name = &group;
-        message.msg_namelen = sizeof group;
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        msghdr message = Message(group, io, control, sizeof control);
         cmsghdr* c = CMSG_FIRSTHDR(&message);
         c->cmsg_level = IPPROTO_IP;
         c->cmsg_type = IP_PKTINFO;

@@ -12,6 +12,7 @@
 #include "app/cli/cli_commands.h"
 #include "app/cli/json_line.h"
 #include "registry/camera_control.h"
+#include "registry/device_found_observer.h"
 
 namespace {
 
@@ -23,38 +24,19 @@ constexpr const char* kUsage =
     "DeviceName, ModelName, VendorName, HostAddress, HttpPort, HttpsPort, FirmwareVersion\n"
     "and LoginOk. Ends one second after the last reply.\n";
 
-// Prints each device once, the first time it reports itself.
-class PrintingObserver final : public IRegistryObserver {
-public:
-    void DeviceFound(const CIPCamInfo& r) override {
-        std::lock_guard lock(lock_);
-        if (!printed_.insert(r.DeviceId).second) return;
-        std::string line = JsonLine()
-                               .Add("DeviceId", r.DeviceId)
-                               .Add("DeviceName", r.DeviceName)
-                               .Add("ModelName", r.ModelName)
-                               .Add("VendorName", r.VendorName)
-                               .Add("HostAddress", r.HostAddress)
-                               .Add("HttpPort", r.HttpPort)
-                               .Add("HttpsPort", r.HttpsPort)
-                               .Add("FirmwareVersion", r.FirmwareVersion)
-                               .Add("LoginOk", r.LoginOk == 1)
-                               .Text();
-        std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
-    }
-    void Reset() override {}
-    void DeviceDispatched(const CIPCamInfo&) override {}
-    void DeviceStatus(const std::string&, int, int, int, int) override {}
-    void Busy(bool) override {}
-    void RunBegins() override {}
-    void RunEnds() override {}
-    void RefreshTexts() override {}
-
-private:
-    std::mutex lock_;
-    std::set<std::string> printed_;
-};
+std::string DeviceLine(const CIPCamInfo& r) {
+    return JsonLine()
+        .Add("DeviceId", r.DeviceId)
+        .Add("DeviceName", r.DeviceName)
+        .Add("ModelName", r.ModelName)
+        .Add("VendorName", r.VendorName)
+        .Add("HostAddress", r.HostAddress)
+        .Add("HttpPort", r.HttpPort)
+        .Add("HttpsPort", r.HttpsPort)
+        .Add("FirmwareVersion", r.FirmwareVersion)
+        .Add("LoginOk", r.LoginOk == 1)
+        .Text();
+}
 
 }  // namespace
 
@@ -77,8 +59,16 @@ int RunSearch(const std::vector<std::string>& args) {
         }
     }
 
+    // Each device once, the first time it reports itself.
+    std::mutex printLock;
+    std::set<std::string> printed;
+    DeviceFoundObserver printer([&](const CIPCamInfo& r) {
+        std::lock_guard lock(printLock);
+        if (!printed.insert(r.DeviceId).second) return;
+        std::printf("%s\n", DeviceLine(r).c_str());
+        std::fflush(stdout);
+    });
     CCameraTable table;
-    PrintingObserver printer;
     CCameraControl control(table, nullptr);
     control.Attach(printer);
     control.SetSearchInterfaces(interfaces);
