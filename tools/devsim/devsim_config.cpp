@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "device_http.h"
+#include "discovery_responder.h"
 #include "firmware_server.h"
 
 namespace {
@@ -16,6 +17,7 @@ namespace {
 const std::set<std::string>& KnownDeviceFaults() {
     static const std::set<std::string> names = [] {
         std::set<std::string> all(DeviceHttpFaultNames().begin(), DeviceHttpFaultNames().end());
+        all.insert(DiscoveryFaultNames().begin(), DiscoveryFaultNames().end());
         return all;
     }();
     return names;
@@ -238,6 +240,10 @@ std::optional<DevsimConfig> ParseDevsimArgs(const std::vector<std::string>& args
             ok = next(value) && ApplyLine(config, "device", SplitItems(value, ','), error);
         } else if (arg == "--firmware-server") {
             ok = next(value) && ApplyLine(config, "firmware-server", SplitItems(value, ','), error);
+        } else if (arg == "--discovery" || arg == "--discovery-log") {
+            config.Discovery.Enabled = true;
+            config.Discovery.LogRequests = config.Discovery.LogRequests || arg == "--discovery-log";
+            ok = true;
         } else if (arg == "--devices") {
             std::string count, templ;
             int n = 0;
@@ -267,7 +273,7 @@ std::string DevsimUsage() {
         return text;
     };
     return "usage: devsim [--config FILE] [--device K=V,...]... [--devices N K=V,...]\n"
-           "              [--firmware-server K=V,...]\n"
+           "              [--firmware-server K=V,...] [--discovery] [--discovery-log]\n"
            "\n"
            "Simulates cameras/NVRs and the firmware server for tests and demos.\n"
            "Device keys: name id mac model product_model vendor firmware host_name address\n"
@@ -275,6 +281,11 @@ std::string DevsimUsage() {
            "  reboot_seconds auth=basic|digest fault=NAME[:VALUE] (repeatable)\n"
            "--devices N K=V,...: N devices; {n} and {n+K} in values become the number.\n"
            "Firmware-server keys: address port folder fault=NAME[:VALUE]\n"
+           "--discovery: every device answers the multicast discovery request (234.2.2.9\n"
+           "  port 14675) from its address; --discovery-log also prints each request\n"
+           "  received as 'discovery-request from=A length=N valid=0|1 bytes=HEX'.\n"
+           "  Faults: discovery_short[:N] discovery_code:N discovery_vendor[:NAME]\n"
+           "  discovery_duplicate[:N] discovery_delay:MS discovery_jitter:MS.\n"
            "Config file: one entry per line: 'device K=V ...', 'devices N K=V ...',\n"
            "  'firmware-server K=V ...'; '#' starts a comment; \"...\" groups blanks.\n"
            "When every server listens, devsim prints one line per device\n"

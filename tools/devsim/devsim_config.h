@@ -14,9 +14,15 @@ struct FirmwareServerConfig {
     std::map<std::string, std::string> Faults;
 };
 
+struct DiscoveryConfig {
+    bool Enabled = false;      // answer the multicast discovery request
+    bool LogRequests = false;  // print every request received on stdout
+};
+
 struct DevsimConfig {
     std::vector<SimDeviceConfig> Devices;
     FirmwareServerConfig FirmwareServer;
+    DiscoveryConfig Discovery;
 };
 
 // Reads "key=value" settings into a device or the firmware server; false with an

@@ -8,6 +8,7 @@
 
 #include "device_http.h"
 #include "devsim_config.h"
+#include "discovery_responder.h"
 #include "firmware_server.h"
 #include "self_signed_cert.h"
 #include "sim_device.h"
@@ -56,6 +57,15 @@ int main(int argc, char** argv) {
         if (!firmwareServer->Start(error)) {
             std::fprintf(stderr, "devsim: %s\n", error.c_str());
             return 2;
+        }
+    }
+    // After the web servers: replies carry the HTTP port they bound.
+    std::unique_ptr<DiscoveryResponder> discovery;
+    if (config->Discovery.Enabled) {
+        discovery = std::make_unique<DiscoveryResponder>(devices, config->Discovery.LogRequests);
+        if (!discovery->Start(error)) {
+            std::fprintf(stderr, "devsim: %s\n", error.c_str());
+            return 1;
         }
     }
 

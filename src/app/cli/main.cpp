@@ -7,11 +7,14 @@
 #include <vector>
 
 #include "app/cli/cli_commands.h"
+#include "app/cli/search_command.h"
 
 namespace {
 
 const std::vector<CliCommand>& Commands() {
-    static const std::vector<CliCommand> commands = {};
+    static const std::vector<CliCommand> commands = {
+        {"search", "find the devices on the local network", RunSearch},
+    };
     return commands;
 }
 

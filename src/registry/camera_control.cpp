@@ -1,0 +1,90 @@
+#include "registry/camera_control.h"
+
+#include "base/trace.h"
+
+CCameraControl::CCameraControl(CCameraTable& table, IUpgradeManager* upgradeManager)
+    : table_(table), upgradeManager_(upgradeManager) {}
+
+CCameraControl::~CCameraControl() {
+    std::unique_ptr<CBCMulticastSearch> engine;
+    {
+        std::lock_guard lock(engineLock_);
+        engine = std::move(multicast_);
+    }
+    if (engine) engine->Stop();
+    // The engine's destructor waits for its receive thread, which may be inside
+    // DeviceReported; this object's members must outlive it.
+    engine.reset();
+}
+
+void CCameraControl::Attach(IRegistryObserver& observer) {
+    std::lock_guard lock(observerLock_);
+    observers_.push_back(&observer);
+}
+
+void CCameraControl::SetSearchInterfaces(const std::vector<std::string>& names) {
+    std::lock_guard lock(engineLock_);
+    interfaces_ = names;
+    if (multicast_) multicast_->SetInterfaceNames(names);
+}
+
+CBCMulticastSearch& CCameraControl::Engine() {
+    if (!multicast_) {
+        multicast_ = std::make_unique<CBCMulticastSearch>();
+        multicast_->AddListener(*this);
+        multicast_->SetVendorList({kAcceptedVendor});
+        multicast_->SetInterfaceNames(interfaces_);
+    }
+    return *multicast_;
+}
+
+void CCameraControl::StartSearch() {
+    table_.Clear();
+    std::lock_guard lock(engineLock_);
+    CBCMulticastSearch& engine = Engine();
+    engine.ClearResultSet();
+    engine.Start();
+}
+
+bool CCameraControl::IsSearching() const {
+    std::lock_guard lock(engineLock_);
+    return multicast_ && multicast_->GetRunningCount() > 0;
+}
+
+void CCameraControl::DeviceReported(const CIPCamInfo& record) {
+    const std::string key = record.DeviceId;
+    // The table keys every device by its identifier; a reply without one cannot be kept.
+    if (key.empty()) {
+        Trace("device at %s reported no identifier; ignored", record.HostAddress.c_str());
+        return;
+    }
+    table_.AddOrUpdate(key, record);
+    if (std::optional<CIPCamInfo> stored = table_.Find(key)) {
+        NotifyObservers([&](IRegistryObserver& o) { o.DeviceFound(*stored); });
+    }
+}
+
+void CCameraControl::SetDeviceCredentials(const std::string& key, const std::string& user,
+                                          const std::string& password, int32_t checked) {
+    table_.SetCredentials(key, user, password, checked);
+}
+
+bool CCameraControl::CheckDeviceReturned(const std::string& key) {
+    {
+        std::lock_guard lock(engineLock_);
+        CBCMulticastSearch& engine = Engine();
+        if (engine.GetRunningCount() == 0) engine.Start();
+    }
+    std::optional<CIPCamInfo> device = table_.Find(key);
+    if (!device || device->SeenCount <= 0) return false;
+    if (upgradeManager_) {
+        upgradeManager_->DeviceSeenAgain(key, device->GetScheme(), device->HostAddress,
+                                         device->GetPort());
+    }
+    return true;
+}
+
+void CCameraControl::NotifyObservers(const std::function<void(IRegistryObserver&)>& notify) {
+    std::lock_guard lock(observerLock_);
+    for (IRegistryObserver* observer : observers_) notify(*observer);
+}

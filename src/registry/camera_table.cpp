@@ -1,0 +1,83 @@
+#include "registry/camera_table.h"
+
+#include <algorithm>
+
+void CCameraTable::AddOrUpdate(const std::string& key, const CIPCamInfo& record) {
+    std::lock_guard lock(lock_);
+    auto found = records_.find(key);
+    if (found == records_.end()) {
+        CIPCamInfo& stored = records_[key];
+        stored.UpdateFrom(record);
+        stored.SeenCount = 1;
+        stored.StampLastSeen();
+    } else if (!found->second.Pinned) {
+        CIPCamInfo& stored = found->second;
+        ++stored.SeenCount;
+        stored.StampLastSeen();
+        // A device may come back from its reboot under a new address (a DHCP lease);
+        // the upgrade that waits for it and the page showing it need the current one.
+        stored.DeviceName = record.DeviceName;
+        stored.HostAddress = record.HostAddress;
+        stored.HttpPort = record.HttpPort;
+        stored.HttpsPort = record.HttpsPort;
+    }
+    if (!Listed(key)) order_.push_back(key);
+}
+
+std::optional<CIPCamInfo> CCameraTable::Find(const std::string& key) const {
+    std::lock_guard lock(lock_);
+    auto found = records_.find(key);
+    if (found == records_.end() || !Listed(key)) return std::nullopt;
+    return found->second;
+}
+
+bool CCameraTable::Modify(const std::string& key, const std::function<void(CIPCamInfo&)>& change) {
+    std::lock_guard lock(lock_);
+    auto found = records_.find(key);
+    if (found == records_.end() || !Listed(key)) return false;
+    change(found->second);
+    return true;
+}
+
+void CCameraTable::Clear() {
+    std::lock_guard lock(lock_);
+    order_.clear();
+    records_.clear();
+}
+
+void CCameraTable::Remove(const std::string& key) {
+    std::lock_guard lock(lock_);
+    std::erase(order_, key);
+    if (auto found = records_.find(key); found != records_.end()) {
+        found->second.SeenCount = 0;
+        found->second.Pinned = 0;
+    }
+}
+
+void CCameraTable::SetCredentials(const std::string& key, const std::string& user,
+                                  const std::string& password, int32_t checked) {
+    std::lock_guard lock(lock_);
+    auto found = records_.find(key);
+    if (found == records_.end()) return;
+    found->second.UserName = user;
+    found->second.Password = password;
+    found->second.Checked = checked;
+}
+
+int CCameraTable::CountChecked() const {
+    std::lock_guard lock(lock_);
+    return static_cast<int>(
+        std::count_if(order_.begin(), order_.end(), [&](const std::string& key) {
+            auto found = records_.find(key);
+            return found != records_.end() && found->second.Checked == 1;
+        }));
+}
+
+std::vector<std::string> CCameraTable::Keys() const {
+    std::lock_guard lock(lock_);
+    return order_;
+}
+
+bool CCameraTable::Listed(const std::string& key) const {
+    return std::find(order_.begin(), order_.end(), key) != order_.end();
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "upgrade/ip_cam_info.h"
+
+// Every device known in this run, keyed by its device identifier, with the order in
+// which the keys were first seen. Search, dispatch and upgrade threads and the pages
+// use it at once; every operation takes the table's lock, and records leave the table
+// only as copies.
+class CCameraTable {
+public:
+    // A new key stores the record with seen count 1. A known key that is not pinned
+    // counts one more sighting and takes the device's current name and address; the
+    // rest of the stored record (credentials, check results, selection) stays.
+    void AddOrUpdate(const std::string& key, const CIPCamInfo& record);
+
+    // A copy of the record, if the key is listed (in the key order and stored).
+    std::optional<CIPCamInfo> Find(const std::string& key) const;
+
+    // Runs `change` on the stored record of a listed key under the table's lock; false
+    // when the key is not listed. `change` must not call back into the table.
+    bool Modify(const std::string& key, const std::function<void(CIPCamInfo&)>& change);
+
+    void Clear();
+
+    // Unlists the key and zeroes its seen count and pin, so that the device must report
+    // itself again; the record stays stored.
+    void Remove(const std::string& key);
+
+    void SetCredentials(const std::string& key, const std::string& user,
+                        const std::string& password, int32_t checked);
+
+    // Listed devices whose Checked is exactly 1.
+    int CountChecked() const;
+
+    // The listed keys in the order they were first seen.
+    std::vector<std::string> Keys() const;
+
+private:
+    bool Listed(const std::string& key) const;
+
+    mutable std::mutex lock_;
+    std::vector<std::string> order_;
+    std::map<std::string, CIPCamInfo> records_;
+};

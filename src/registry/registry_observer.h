@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "upgrade/ip_cam_info.h"
+
+// What the pages that show devices (the upgrade and schedule pages, the command-line
+// tool) are told. Every operation may be called on a worker thread (receive, dispatch
+// or upgrade thread), so an implementation must hand the work to its own thread.
+class IRegistryObserver {
+public:
+    virtual ~IRegistryObserver() = default;
+
+    // Empty the lists and forget the devices shown.
+    virtual void Reset() = 0;
+    // A search reported this device (again).
+    virtual void DeviceFound(const CIPCamInfo& record) = 0;
+    // The device is about to be upgraded.
+    virtual void DeviceDispatched(const CIPCamInfo& record) = 0;
+    // Upgrade progress of one device; stage 32 is final.
+    virtual void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
+                              int code) = 0;
+    virtual void Busy(bool busy) = 0;
+    virtual void RunBegins() = 0;
+    virtual void RunEnds() = 0;
+    virtual void RefreshTexts() = 0;
+};
