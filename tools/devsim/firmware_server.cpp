@@ -12,12 +12,12 @@ constexpr size_t kServerThreads = 8;
 // understood ("bytes=N-", "bytes=N-M"); anything else is served whole.
 bool ParseRange(const std::string& value, int64_t size, int64_t& first, int64_t& last) {
     if (value.rfind("bytes=", 0) != 0 || value.find(',') != std::string::npos) return false;
-    const std::string spec = value.substr(6);
-    const size_t dash = spec.find('-');
+    const std::string bounds = value.substr(6);
+    const size_t dash = bounds.find('-');
     if (dash == std::string::npos || dash == 0) return false;
     try {
-        first = std::stoll(spec.substr(0, dash));
-        last = dash + 1 < spec.size() ? std::stoll(spec.substr(dash + 1)) : size - 1;
+        first = std::stoll(bounds.substr(0, dash));
+        last = dash + 1 < bounds.size() ? std::stoll(bounds.substr(dash + 1)) : size - 1;
     } catch (const std::exception&) {
         return false;
     }

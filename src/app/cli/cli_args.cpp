@@ -17,13 +17,13 @@ std::optional<CliArgs> CliArgs::Parse(const std::vector<std::string>& args,
             name = arg.substr(0, eq);
             inlineValue = arg.substr(eq + 1);
         }
-        auto spec = std::find_if(specs.begin(), specs.end(),
+        auto option = std::find_if(specs.begin(), specs.end(),
                                  [&](const OptionSpec& s) { return s.Name == name; });
-        if (spec == specs.end()) {
+        if (option == specs.end()) {
             error = "unknown option " + name;
             return std::nullopt;
         }
-        if (spec->Kind == OptionKind::Flag) {
+        if (option->Kind == OptionKind::Flag) {
             if (inlineValue) {
                 error = "option " + name + " takes no value";
                 return std::nullopt;
@@ -41,7 +41,7 @@ std::optional<CliArgs> CliArgs::Parse(const std::vector<std::string>& args,
             return std::nullopt;
         }
         auto& slot = parsed.values_[name];
-        if (spec->Kind == OptionKind::Single && !slot.empty()) {
+        if (option->Kind == OptionKind::Single && !slot.empty()) {
             error = "option " + name + " given twice";
             return std::nullopt;
         }
