@@ -11,6 +11,7 @@ struct FirmwareServerConfig {
     std::string Address = "127.0.0.1";
     int Port = 0;        // 0: any free port
     std::string Folder;  // serves Firmware_V2.xml and the image files found here
+    bool LogRequests = false;  // one "request ..." line on stdout per request
     std::map<std::string, std::string> Faults;
 };
 

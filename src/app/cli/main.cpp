@@ -7,11 +7,14 @@
 #include <vector>
 
 #include "app/cli/cli_commands.h"
+#include "app/cli/firmware_command.h"
 
 namespace {
 
 const std::vector<CliCommand>& Commands() {
-    static const std::vector<CliCommand> commands = {};
+    static const std::vector<CliCommand> commands = {
+        {"firmware", "check, download or list the firmware store", RunFirmwareCommand},
+    };
     return commands;
 }
 
