@@ -11,8 +11,9 @@ struct FirmwareServerConfig {
     std::string Address = "127.0.0.1";
     int Port = 0;        // 0: any free port
     std::string Folder;  // serves Firmware_V2.xml and the image files found here
-    bool LogRequests = false;  // one "request ..." line on stdout per request
     std::map<std::string, std::string> Faults;
+    // One "request ..." line on stdout per request.
+    bool LogRequests = false;
 };
 
 struct DevsimConfig {
