@@ -3,41 +3,12 @@
 #include <pugixml.hpp>
 
 #include "base/text.h"
+#include "base/xml_attribute.h"
 
 namespace {
 
 std::string Attribute(const pugi::xml_node& node, const char* name) {
     return node.attribute(name).value();
-}
-
-// Escapes what an attribute value in double quotes cannot hold as it is. Line breaks
-// and tabs become character references, or a reader would fold them into blanks.
-std::string Escaped(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    out += StrFormat("&#%d;", c);
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out;
 }
 
 }  // namespace
@@ -70,12 +41,13 @@ std::string FirmwareXmlText(const std::vector<CFirmwareSeries>& series) {
     std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Firmwares>\r\n";
     for (const CFirmwareSeries& s : series) {
         for (const CFirmwareInfo& e : s.Entries) {
-            text += "<Firmware Series=\"" + Escaped(s.Name) + "\" Checked=\"" +
-                    (s.Checked ? "1" : "0") + "\" ProductName=\"" + Escaped(e.ProductName) +
-                    "\" Model=\"" + Escaped(e.Model) + "\" HWVer=\"" + Escaped(e.HWVer) +
-                    "\" FWVer=\"" + Escaped(e.StoredFWVer) + "\" Filename=\"" +
-                    Escaped(e.StoredFilename) + "\" MD5=\"" + Escaped(e.StoredMD5) + "\" Size=\"" +
-                    std::to_string(e.Size) + "\"/>\r\n";
+            text +=
+                "<Firmware Series=\"" + XmlAttributeText(s.Name) + "\" Checked=\"" +
+                (s.Checked ? "1" : "0") + "\" ProductName=\"" + XmlAttributeText(e.ProductName) +
+                "\" Model=\"" + XmlAttributeText(e.Model) + "\" HWVer=\"" +
+                XmlAttributeText(e.HWVer) + "\" FWVer=\"" + XmlAttributeText(e.StoredFWVer) +
+                "\" Filename=\"" + XmlAttributeText(e.StoredFilename) + "\" MD5=\"" +
+                XmlAttributeText(e.StoredMD5) + "\" Size=\"" + std::to_string(e.Size) + "\"/>\r\n";
         }
     }
     return text + "</Firmwares>";

@@ -64,7 +64,7 @@ TEST_F(CatalogTest, LocalCatalogIsWrittenInItsExactFormAndReadBack) {
         "\" Size=\"1000\"/>\r\n"
         "<Firmware Series=\"S1\" Checked=\"1\" ProductName=\"Prod2\" Model=\"M2\" HWVer=\"H1\" "
         "FWVer=\"\" Filename=\"\" MD5=\"\" Size=\"1500\"/>\r\n"
-        "<Firmware Series=\"A&amp;B &quot;x&quot; &lt;y&gt;\" Checked=\"0\" "
+        "<Firmware Series=\"A&amp;B &quot;x&quot; &lt;y>\" Checked=\"0\" "
         "ProductName=\"P'3&#9;q\" Model=\"M3\" HWVer=\"H1\" FWVer=\"\" Filename=\"\" MD5=\"\" "
         "Size=\"700\"/>\r\n"
         "</Firmwares>";

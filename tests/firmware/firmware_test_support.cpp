@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "base/xml_attribute.h"
 #include "firmware/firmware_catalog.h"
 
 std::string Md5Of(const std::string& bytes) {
@@ -29,41 +30,15 @@ std::string StoredImage(const std::string& bytes) {
            bytes;
 }
 
-namespace {
-
-std::string Escaped(const std::string& value) {
-    std::string out;
-    for (char c : value) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\t':
-                out += "&#9;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
 std::string ServerCatalogText(const std::vector<CatalogRecord>& records) {
     std::ostringstream text;
     text << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<FirmwareList>\n";
     for (const CatalogRecord& r : records) {
-        text << "  <Firmware Series=\"" << Escaped(r.Series) << "\" ProductName=\""
-             << Escaped(r.ProductName) << "\" Model=\"" << Escaped(r.Model) << "\" HWVer=\""
-             << Escaped(r.HWVer) << "\" FWVer=\"" << Escaped(r.FWVer) << "\" Filename=\""
-             << Escaped(r.Filename) << "\" MD5=\"" << r.MD5 << "\" Size=\"" << r.Size << "\"/>\n";
+        text << "  <Firmware Series=\"" << XmlAttributeText(r.Series) << "\" ProductName=\""
+             << XmlAttributeText(r.ProductName) << "\" Model=\"" << XmlAttributeText(r.Model)
+             << "\" HWVer=\"" << XmlAttributeText(r.HWVer) << "\" FWVer=\""
+             << XmlAttributeText(r.FWVer) << "\" Filename=\"" << XmlAttributeText(r.Filename)
+             << "\" MD5=\"" << r.MD5 << "\" Size=\"" << r.Size << "\"/>\n";
     }
     text << "</FirmwareList>\n";
     return text.str();
