@@ -4,21 +4,8 @@
 #include <sys/resource.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <vector>
-
-ScratchFolder::ScratchFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/strelvane-bench-XXXXXX";
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
 
 std::string WriteImage(const std::string& path, int64_t bytes, bool withHeader) {
     FILE* file = std::fopen(path.c_str(), "wb");

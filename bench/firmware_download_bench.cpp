@@ -16,6 +16,7 @@
 #include "firmware/file_md5.h"
 #include "support/child_process.h"
 #include "support/devsim_process.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -56,13 +57,13 @@ int main(int argc, char** argv) {
     const int64_t bytes = mib << 20;
     const double capBytesPerSecond = 102400 / 0.015;
 
-    ScratchFolder scratch;
+    TempDir scratch;
     const std::string server = scratch.Path() + "/server";
     const std::string store = scratch.Path() + "/store";
     std::filesystem::create_directories(server);
     std::filesystem::create_directories(store);
     const std::string md5 = WriteImage(server + "/image.bin", bytes, false);
-    if (scratch.Path().empty() || md5.empty()) {
+    if (md5.empty()) {
         std::fprintf(stderr, "cannot write the image under the temporary folder\n");
         return 1;
     }

@@ -13,6 +13,7 @@
 #include "bench_files.h"
 #include "firmware/file_md5.h"
 #include "support/child_process.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -42,12 +43,11 @@ long VerifierPeakKiB(const std::string& path) {
 int main(int argc, char** argv) {
     const int64_t mib = argc > 1 ? std::atoll(argv[1]) : 1024;
     const int64_t smallMib = argc > 2 ? std::atoll(argv[2]) : 128;
-    ScratchFolder scratch;
+    TempDir scratch;
     const std::string big = scratch.Path() + "/big.bin";
     const std::string small = scratch.Path() + "/small.bin";
     const std::string expected = WriteImage(big, mib << 20, true);
-    if (scratch.Path().empty() || expected.empty() ||
-        WriteImage(small, smallMib << 20, true).empty()) {
+    if (expected.empty() || WriteImage(small, smallMib << 20, true).empty()) {
         std::fprintf(stderr, "cannot write the images under the temporary folder\n");
         return 1;
     }
