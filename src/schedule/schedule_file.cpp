@@ -7,6 +7,7 @@
 
 #include "base/atomic_file.h"
 #include "base/text.h"
+#include "base/xml_attribute.h"
 
 namespace {
 
@@ -14,38 +15,6 @@ constexpr const char* kHeader =
     "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<PLAYER_SETTING Version=\"0.1\">\n"
     "<NODE dis=\"Schedule\">";
 constexpr const char* kTrailer = "\n</NODE>\n</PLAYER_SETTING>";
-
-// Escapes what would break the attribute or be changed by the reader's white-space
-// normalisation. Texts without these characters are written unchanged.
-std::string AttributeText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\t':
-                out += "&#9;";
-                break;
-            case '\n':
-                out += "&#10;";
-                break;
-            case '\r':
-                out += "&#13;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
 
 int32_t Int32Of(const char* text) {
     int64_t value = ParseDecimal(text);
@@ -99,11 +68,11 @@ std::string ScheduleFileText(const std::vector<CScheduleInfo>& entries) {
             "\n\t<NVR IP=\"%s\" Port=\"%s\" Https=\"%s\" Account=\"%s\" Password=\"%s\" "
             "Device=\"%s\" Model=\"%s\" MAC=\"%s\" Version=\"%s\" FWPath=\"%s\" Status=\"%d\" "
             "UpgradeTime=\"%" PRId64 "\" />",
-            AttributeText(e.IP).c_str(), AttributeText(e.Port).c_str(), e.Https ? "1" : "0",
-            AttributeText(e.Account).c_str(), AttributeText(e.Password).c_str(),
-            AttributeText(e.Device).c_str(), AttributeText(e.Model).c_str(),
-            AttributeText(e.MAC).c_str(), AttributeText(e.Version).c_str(),
-            AttributeText(e.FWPath).c_str(), status, e.UpgradeTime);
+            XmlAttributeText(e.IP).c_str(), XmlAttributeText(e.Port).c_str(), e.Https ? "1" : "0",
+            XmlAttributeText(e.Account).c_str(), XmlAttributeText(e.Password).c_str(),
+            XmlAttributeText(e.Device).c_str(), XmlAttributeText(e.Model).c_str(),
+            XmlAttributeText(e.MAC).c_str(), XmlAttributeText(e.Version).c_str(),
+            XmlAttributeText(e.FWPath).c_str(), status, e.UpgradeTime);
     }
     return text + kTrailer;
 }

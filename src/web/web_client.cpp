@@ -125,6 +125,14 @@ bool RangeStartsAt(const std::string& contentRange, int64_t offset) {
     return ParseDecimal(contentRange.substr(blank + 1)) == offset;
 }
 
+// True when a Content-Range field names a full size other than `total` ("*" and no
+// field at all name none).
+bool RangeOfAnotherSize(const std::string& contentRange, int64_t total) {
+    const size_t slash = contentRange.find('/');
+    if (slash == std::string::npos || contentRange.compare(slash + 1, 1, "*") == 0) return false;
+    return ParseDecimal(contentRange.substr(slash + 1)) != total;
+}
+
 // Hands the body to a sink in chunks of 102400 bytes, checking the sink's flags before
 // each chunk.
 class SinkReceiver : public BodyReceiver {
@@ -166,11 +174,21 @@ private:
     bool Begin() {
         const long status = StatusOf(handle_);
         if (status != 200 && status != 206) {
+            // The held bytes reach past the server's file: they belong to another one.
+            if (status == 416 && have_ > 0) sink_.DropResumePoint(target_);
             failure_ = ResultFromStatus(status);
             return false;
         }
+        const std::string contentRange = headers_.Value("Content-Range");
         // A part that does not continue the held bytes would corrupt the file.
-        if (status == 206 && have_ > 0 && !RangeStartsAt(headers_.Value("Content-Range"), have_)) {
+        if (status == 206 && have_ > 0 && !RangeStartsAt(contentRange, have_)) {
+            failure_ = rc::kFailed;
+            return false;
+        }
+        // The file changed size on the server since the held bytes came: they are the
+        // start of another file. Start over on the next request.
+        if (status == 206 && have_ > 0 && RangeOfAnotherSize(contentRange, total_)) {
+            sink_.DropResumePoint(target_);
             failure_ = rc::kFailed;
             return false;
         }

@@ -35,6 +35,9 @@ TEST(DevsimConfigTest, ConfigFileAndBadSettings) {
     EXPECT_EQ(badPort.ExitCode, 2);
     auto badFault = RunProcess({DEVSIM_PATH, "--device", "id=A,fault=meltdown"}, 10s);
     EXPECT_EQ(badFault.ExitCode, 2);
+    auto badLog =
+        RunProcess({DEVSIM_PATH, "--firmware-server", "folder=" + dir.Path() + ",log=yes"}, 10s);
+    EXPECT_EQ(badLog.ExitCode, 2);
     dir.Write("bad.conf", "device id=A\nrouter id=B\n");
     auto badLine = RunProcess({DEVSIM_PATH, "--config", dir.File("bad.conf")}, 10s);
     EXPECT_EQ(badLine.ExitCode, 2);

@@ -1,6 +1,8 @@
 // The exact requests the client sends, and answers no honest server gives.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "raw_http_server.h"
@@ -59,6 +61,32 @@ TEST_F(WireTest, PartThatDoesNotContinueTheFileIsRefused) {
     EXPECT_EQ(HttpFetch(sink, "", "", LocalUrl(server.Port(), "/image.bin"), 2000, path),
               rc::kFailed);
     EXPECT_EQ(dir_.Read("image.bin"), held);
+}
+
+TEST_F(WireTest, HeldBytesOfAnotherVersionOfTheFileAreDropped) {
+    DownloadItemBase item;
+    CHTTPDownload sink(item, "series", 0, 20);
+    std::string path = dir_.File("image.bin");
+    // The file grew on the server since the held part came: appending its tail to the
+    // old start would make a file that is neither.
+    RawHttpServer grown([](const Request&) {
+        return RawHttpServer::Answer(206, "Partial Content", {"Content-Range: bytes 10-29/30"},
+                                     "abcdefghijklmnopqrst");
+    });
+    dir_.Write("image.bin", SizeHeader(20) + "ABCDEFGHIJ");
+    EXPECT_EQ(HttpFetch(sink, "", "", LocalUrl(grown.Port(), "/image.bin"), 2000, path),
+              rc::kFailed);
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    // It shrank below the held part: no range of it continues the file.
+    RawHttpServer shrunk([](const Request&) {
+        return RawHttpServer::Answer(416, "Range Not Satisfiable", {"Content-Range: bytes */8"},
+                                     "");
+    });
+    dir_.Write("image.bin", SizeHeader(20) + "ABCDEFGHIJ");
+    EXPECT_EQ(HttpFetch(sink, "", "", LocalUrl(shrunk.Port(), "/image.bin"), 2000, path),
+              rc::kFailed);
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST_F(WireTest, FormPostSendsTheFormAndNeverARange) {

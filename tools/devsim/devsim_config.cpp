@@ -212,6 +212,12 @@ bool ApplyFirmwareServerSetting(FirmwareServerConfig& s, const std::string& key,
         }
     } else if (key == "fault") {
         return AddFault(s.Faults, KnownServerFaults(), value, error);
+    } else if (key == "log") {
+        if (value != "0" && value != "1") {
+            error = "'log' is 0 or 1, got '" + value + "'";
+            return false;
+        }
+        s.LogRequests = value == "1";
     } else {
         error = "unknown firmware-server setting '" + key + "'";
         return false;
@@ -280,7 +286,8 @@ std::string DevsimUsage() {
            "  http_port https_port (0: any free port, -1 for https: none) user password\n"
            "  reboot_seconds auth=basic|digest fault=NAME[:VALUE] (repeatable)\n"
            "--devices N K=V,...: N devices; {n} and {n+K} in values become the number.\n"
-           "Firmware-server keys: address port folder fault=NAME[:VALUE]\n"
+           "Firmware-server keys: address port folder fault=NAME[:VALUE] log=0|1\n"
+           "  log=1 prints 'request method=M path=P range=R' per request ('-': no Range).\n"
            "--discovery: every device answers the multicast discovery request (234.2.2.9\n"
            "  port 14675) from its address; --discovery-log also prints each request\n"
            "  received as 'discovery-request from=A length=N valid=0|1 bytes=HEX'.\n"

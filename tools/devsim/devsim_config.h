@@ -12,6 +12,8 @@ struct FirmwareServerConfig {
     int Port = 0;        // 0: any free port
     std::string Folder;  // serves Firmware_V2.xml and the image files found here
     std::map<std::string, std::string> Faults;
+    // One "request ..." line on stdout per request.
+    bool LogRequests = false;
 };
 
 struct DiscoveryConfig {

@@ -83,6 +83,14 @@ void FirmwareServer::Stop() {
 }
 
 void FirmwareServer::ServeFile(const httplib::Request& req, httplib::Response& res) {
+    if (config_.LogRequests) {
+        // One line per request, so a test can see what a client asked for.
+        const std::string range = req.get_header_value("Range");
+        std::lock_guard lock(logMutex_);
+        std::printf("request method=%s path=%s range=%s\n", req.method.c_str(), req.path.c_str(),
+                    range.empty() ? "-" : range.c_str());
+        std::fflush(stdout);
+    }
     const std::string path = FileInFolder(config_.Folder, req.path);
     std::error_code error;
     const auto size = path.empty() ? 0 : std::filesystem::file_size(path, error);

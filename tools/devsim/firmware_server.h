@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,7 +14,8 @@
 
 // The maker's firmware server: "/Firmware_V2.xml" and the image files of its folder,
 // by GET and by POST, honouring "Range: bytes=N-" (and "bytes=N-M") with 206 and
-// Content-Range. Understands the answer faults and "ignore_range".
+// Content-Range. Understands the answer faults and "ignore_range"; with log=1 prints one
+// line per request.
 class FirmwareServer {
 public:
     explicit FirmwareServer(const FirmwareServerConfig& config);
@@ -32,6 +34,7 @@ private:
     FirmwareServerConfig config_;
     AnswerFaults faults_;
     std::atomic<bool> stopping_{false};
+    std::mutex logMutex_;
     httplib::Server server_;
     std::thread thread_;
     int port_ = 0;

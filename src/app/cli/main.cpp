@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "app/cli/cli_commands.h"
+#include "app/cli/firmware_command.h"
 #include "app/cli/search_command.h"
 
 namespace {
 
 const std::vector<CliCommand>& Commands() {
     static const std::vector<CliCommand> commands = {
+        {"firmware", "check, download or list the firmware store", RunFirmwareCommand},
         {"search", "find the devices on the local network", RunSearch},
     };
     return commands;

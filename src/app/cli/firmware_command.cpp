@@ -1,0 +1,305 @@
+#include "app/cli/firmware_command.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "app/cli/cli_args.h"
+#include "app/cli/cli_commands.h"
+#include "app/cli/json_line.h"
+#include "base/clock.h"
+#include "base/text.h"
+#include "base/trace.h"
+#include "firmware/download_coordinator.h"
+#include "firmware/download_manager.h"
+#include "firmware/download_status.h"
+#include "firmware/firmware_catalog.h"
+#include "firmware/store_location.h"
+#include "settings/settings.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: strelvane-cli firmware check [--server URL] [--storage DIR]\n"
+    "       strelvane-cli firmware download [SERIES...] [--server URL] [--storage DIR]\n"
+    "                                       [--timeout SECONDS]\n"
+    "       strelvane-cli firmware list [--storage DIR]\n"
+    "\n"
+    "check     fetch the server catalogue, merge it into the store and print one JSON\n"
+    "          line per series: {\"series\",\"images\",\"size\",\"checked\",\"state\"}, state\n"
+    "          \"latest\" (every image stored and verified) or \"older\".\n"
+    "download  check, then download the named series (every series when none is named):\n"
+    "          {\"series\",\"queued\"} per series, then one line per status report\n"
+    "          {\"series\",\"kind\",\"a\",\"b\",\"text\"}: kind 0 progress (a seconds left, b\n"
+    "          percent), 1 image stored and verified, 2 series done, 4 stopped or an image\n"
+    "          failed its MD5 check, 8 network error and 16 not enough free space (both\n"
+    "          retried every 5 s). SIGINT or SIGTERM cancels; a partial image is resumed\n"
+    "          by the next run.\n"
+    "list      one JSON line per image the store holds, from its firmware.xml.\n"
+    "\n"
+    "--server URL     firmware server for this run instead of the machine-wide URL setting\n"
+    "--storage DIR    store folder for this run instead of the Storage setting (created\n"
+    "                 when missing); without either the default store is used\n"
+    "--timeout SEC    download: cancel after SEC seconds (default: retry until done)\n"
+    "\n"
+    "Exit status: 0 success, 1 failure (unreachable server, unreadable store, a series\n"
+    "not brought up to date, interrupted), 2 bad arguments.\n"
+    "Trace lines go to $XDG_STATE_HOME/strelvane/strelvane.log.\n";
+
+constexpr auto kPoll = std::chrono::milliseconds(50);
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void OnStopSignal(int signal) { g_stopSignal = signal; }
+
+// What a status report shows, in the download page's words.
+std::string KindText(int kind, int a, int b) {
+    switch (kind) {
+        case download_kind::kProgress:
+            return ProgressText(a, b);
+        case download_kind::kImageStored:
+            return "Image stored and verified";
+        case download_kind::kFinished:
+            return "Latest";
+        case download_kind::kStopped:
+            return "Older";
+        case download_kind::kNetworkError:
+            return "Network break";
+        case download_kind::kNoSpace:
+            return "Not enough free space";
+        default:
+            return "";
+    }
+}
+
+// Prints the download notifications as JSON lines and remembers how each series ended.
+class CliView : public CFirmwareView {
+public:
+    void OnDownloadStatus(const std::string& series, int kind, int a, int b) override {
+        Print(JsonLine()
+                  .Add("series", series)
+                  .Add("kind", kind)
+                  .Add("a", a)
+                  .Add("b", b)
+                  .Add("text", KindText(kind, a, b))
+                  .Text());
+        if (kind == download_kind::kFinished || kind == download_kind::kStopped) {
+            std::lock_guard lock(mutex_);
+            ended_[series] = kind;
+        }
+    }
+    void OnSeriesQueued(const std::string& series, bool nothingQueued) override {
+        Print(JsonLine().Add("series", series).Add("queued", !nothingQueued).Text());
+        if (nothingQueued) {
+            std::lock_guard lock(mutex_);
+            ended_[series] = download_kind::kFinished;
+        }
+    }
+    void OnAllDownloadsFinished() override {}
+    void OnSeriesAdded(const std::string&, bool) override {}
+    void OnSeriesRemoved(const std::string&) override {}
+    void OnCatalogChecked() override {}
+    void OnCatalogLoading() override {}
+    void OnCatalogReady() override {}
+    void OnDiskFull() override {}
+    void RefreshSeriesStatuses() override {}
+    void AttachServices(CDownloadCoordinator*, CFirmwareCatalog*) override {}
+
+    // True when every series ended up to date.
+    bool AllLatest(const std::vector<std::string>& series) const {
+        std::lock_guard lock(mutex_);
+        return std::all_of(series.begin(), series.end(), [&](const std::string& s) {
+            auto it = ended_.find(s);
+            return it != ended_.end() && it->second == download_kind::kFinished;
+        });
+    }
+
+    static void Print(const std::string& line) {
+        static std::mutex out;
+        std::lock_guard lock(out);
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::map<std::string, int> ended_;
+};
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "strelvane-cli firmware: %s\n", message.c_str());
+    return kExitFailed;
+}
+
+void UseTraceFile() {
+    const std::string path = DefaultTraceFile();
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+    SetTraceFile(path);
+}
+
+// Waits for the catalogue's server check; false when a stop signal came first.
+bool WaitForCheck(const CFirmwareCatalog& catalog) {
+    while (catalog.IsCheckRunning()) {
+        if (g_stopSignal) return false;
+        std::this_thread::sleep_for(kPoll);
+    }
+    return true;
+}
+
+int PrintSeries(CFirmwareCatalog& catalog) {
+    for (const CFirmwareSeries& s : catalog.Series()) {
+        const bool older = catalog.AnyNeedsDownload(s.Name);
+        CliView::Print(JsonLine()
+                           .Add("series", s.Name)
+                           .Add("images", static_cast<int64_t>(s.Entries.size()))
+                           .Add("size", catalog.SeriesTotalSize(s.Name))
+                           .Add("checked", s.Checked)
+                           .Add("state", older ? "older" : "latest")
+                           .Text());
+    }
+    return kExitOk;
+}
+
+int PrintStored(const CFirmwareCatalog& catalog) {
+    for (const CFirmwareSeries& s : catalog.Series()) {
+        for (const CFirmwareInfo& e : s.Entries) {
+            if (e.StoredFilename.empty()) continue;
+            const std::string path = catalog.StorageFolder() + "/" + e.StoredFilename;
+            std::error_code error;
+            const auto length = std::filesystem::file_size(path, error);
+            CliView::Print(
+                JsonLine()
+                    .Add("series", s.Name)
+                    .Add("product", e.ProductName)
+                    .Add("model", e.Model)
+                    .Add("hw_version", e.HWVer)
+                    .Add("version", e.StoredFWVer)
+                    .Add("md5", e.StoredMD5)
+                    .Add("size", e.Size)
+                    .Add("path", path)
+                    .Add("complete", !error && static_cast<int64_t>(length) - 4 >= e.Size)
+                    .Text());
+        }
+    }
+    return kExitOk;
+}
+
+int Download(CFirmwareCatalog& catalog, CliView& view, std::vector<std::string> wanted,
+             int64_t timeoutSeconds) {
+    const std::vector<std::string> known = catalog.SeriesNames();
+    for (const std::string& name : wanted) {
+        if (std::find(known.begin(), known.end(), name) == known.end()) {
+            return BadArguments("firmware", "the server catalogue has no series '" + name + "'");
+        }
+    }
+    if (wanted.empty()) wanted = known;
+
+    const Clock clock;
+    CDownloadManager manager(clock);
+    CDownloadCoordinator coordinator(manager, catalog);
+    coordinator.AddPage(&view);
+    for (const std::string& name : wanted) coordinator.SelectSeries(name);
+    coordinator.DownloadSelected();
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    bool stopped = false;
+    while (manager.HasWork()) {
+        const bool late = timeoutSeconds > 0 && std::chrono::steady_clock::now() >= deadline;
+        if (g_stopSignal || late) {
+            coordinator.CancelAll(
+                [](std::chrono::milliseconds) { std::this_thread::sleep_for(kPoll); });
+            stopped = true;
+            break;
+        }
+        std::this_thread::sleep_for(kPoll);
+    }
+    if (stopped)
+        return Fail(g_stopSignal ? "interrupted; downloads stopped"
+                                 : "timed out; downloads stopped");
+    return view.AllLatest(wanted) ? kExitOk : Fail("some series are not up to date");
+}
+
+}  // namespace
+
+int RunFirmwareCommand(const std::vector<std::string>& args) {
+    std::string error;
+    auto parsed = CliArgs::Parse(args,
+                                 {{"--help", OptionKind::Flag},
+                                  {"--server", OptionKind::Single},
+                                  {"--storage", OptionKind::Single},
+                                  {"--timeout", OptionKind::Single}},
+                                 error);
+    if (!parsed) return BadArguments("firmware", error);
+    if (parsed->Has("--help")) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    const std::vector<std::string>& words = parsed->Positional();
+    if (words.empty())
+        return BadArguments("firmware", "missing subcommand: check, download or list");
+    const std::string& action = words.front();
+    const std::vector<std::string> series(words.begin() + 1, words.end());
+    if (action != "check" && action != "download" && action != "list") {
+        return BadArguments("firmware", "unknown subcommand '" + action + "'");
+    }
+    if (action != "download" && !series.empty()) {
+        return BadArguments("firmware", "'" + action + "' takes no series names");
+    }
+    if (action != "download" && parsed->Has("--timeout")) {
+        return BadArguments("firmware", "--timeout applies to download only");
+    }
+    if (action == "list" && parsed->Has("--server")) {
+        return BadArguments("firmware", "'list' does not ask the server");
+    }
+    int64_t timeoutSeconds = 0;
+    if (parsed->Has("--timeout")) {
+        const std::string text = parsed->Value("--timeout");
+        timeoutSeconds = ParseDecimal(text);
+        if (timeoutSeconds <= 0 || std::to_string(timeoutSeconds) != text) {
+            return BadArguments("firmware", "--timeout needs a positive number of seconds");
+        }
+    }
+
+    const CSettings settings;
+    std::string storage = parsed->Value("--storage");
+    if (storage.empty()) {
+        storage = ResolveStorageFolder(settings);
+    } else {
+        std::error_code made;
+        std::filesystem::create_directories(storage, made);
+        if (made) return Fail("cannot create the store folder " + storage + ": " + made.message());
+    }
+    const std::string server = WithoutTrailingSlashes(
+        parsed->Has("--server") ? parsed->Value("--server") : ResolveServerBase(settings));
+    if (action != "list" && server.empty()) {
+        return Fail("no firmware server: set the machine-wide URL setting or pass --server");
+    }
+
+    UseTraceFile();
+    g_stopSignal = 0;
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+
+    // The view outlives the store objects that call it.
+    CliView view;
+    // An explicit command always asks the server; an unreachable one is reported as such.
+    CFirmwareCatalog catalog(storage, server, [] { return true; });
+    if (!catalog.ReadLocalCatalog()) return Fail("cannot read " + catalog.CatalogPath());
+    if (action == "list") return PrintStored(catalog);
+
+    catalog.StartServerCheck();
+    if (!WaitForCheck(catalog)) return Fail("interrupted");
+    if (const int result = catalog.LastCheckResult(); result != 0) {
+        return Fail(StrFormat("cannot get the server catalogue from %s (result %d)", server.c_str(),
+                              result));
+    }
+    if (action == "check") return PrintSeries(catalog);
+    return Download(catalog, view, series, timeoutSeconds);
+}

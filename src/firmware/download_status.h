@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+// The status kinds a download reports to the views (CFirmwareView::OnDownloadStatus).
+namespace download_kind {
+constexpr int kProgress = 0;      // a = seconds left, b = percent done
+constexpr int kImageStored = 1;   // one image downloaded and its MD5 matched
+constexpr int kFinished = 2;      // the job worked every image and all of them passed
+constexpr int kStopped = 4;       // cancelled, removed from the queue, or an image failed
+constexpr int kNetworkError = 8;  // the image will be tried again
+constexpr int kNoSpace = 16;      // not enough free space; the image will be tried again
+}  // namespace download_kind
+
+// The progress text of a series row: "42% (01:02:05 left)".
+std::string ProgressText(int secondsLeft, int percent);

@@ -1,0 +1,43 @@
+#include "firmware/store_location.h"
+
+#include <unistd.h>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "settings/settings.h"
+#include "settings/xdg_folders.h"
+
+namespace {
+
+std::string DataHome() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    return data && data[0] == '/' ? std::string(data) : HomeFolder() + "/.local/share";
+}
+
+}  // namespace
+
+std::string DefaultStorageFolder() {
+    std::error_code error;
+    if (std::filesystem::is_directory(kSharedStorageFolder, error) &&
+        ::access(kSharedStorageFolder, W_OK | X_OK) == 0) {
+        return kSharedStorageFolder;
+    }
+    const std::string folder = DataHome() + "/strelvane/NVR";
+    std::filesystem::create_directories(folder, error);
+    return folder;
+}
+
+std::string ResolveStorageFolder(const CSettings& settings) {
+    std::string folder = settings.ReadStorageFolder();
+    return folder.empty() ? DefaultStorageFolder() : folder;
+}
+
+std::string ResolveServerBase(const CSettings& settings) {
+    return WithoutTrailingSlashes(settings.ReadServerUrl());
+}
+
+std::string WithoutTrailingSlashes(std::string url) {
+    while (!url.empty() && url.back() == '/') url.pop_back();
+    return url;
+}

@@ -1,0 +1,157 @@
+// strelvane-cli firmware: its output, exit codes, and how it stops — by a signal, by its
+// time limit, and killed outright mid-download (the next run resumes).
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include "firmware_test_support.h"
+#include "support/child_process.h"
+#include "web/web_test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class FirmwareCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearProxyEnvironment();
+        // Settings, trace log and default store of the runs stay in the sandbox.
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_STATE_HOME", "XDG_DATA_HOME", "HOME"}) {
+            ::setenv(name, home_.Path().c_str(), 1);
+        }
+    }
+
+    std::vector<std::string> Command(const std::vector<std::string>& words,
+                                     const std::string& base) const {
+        std::vector<std::string> argv = {STRELVANE_CLI_PATH, "firmware"};
+        argv.insert(argv.end(), words.begin(), words.end());
+        if (!base.empty()) argv.insert(argv.end(), {"--server", base});
+        argv.insert(argv.end(), {"--storage", store_.Path()});
+        return argv;
+    }
+
+    ProcessResult Run(const std::vector<std::string>& words, const std::string& base = "") const {
+        return RunProcess(Command(words, base), 20s);
+    }
+
+    int64_t StoreFileSize(const std::string& file) const {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(store_.File(file), error);
+        return error ? -1 : static_cast<int64_t>(size);
+    }
+
+    void Publish(const std::string& file, const std::string& bytes) {
+        server_.Write(file, bytes);
+        server_.Write("Firmware_V2.xml",
+                      ServerCatalogText({Record("S1", "M1", "1.0", file, bytes)}));
+    }
+
+    TempDir home_;
+    TempDir server_;
+    TempDir store_;
+};
+
+bool Has(const std::string& output, const std::string& text) {
+    return output.find(text) != std::string::npos;
+}
+
+TEST_F(FirmwareCliTest, BadArgumentsAndMissingServer) {
+    for (const auto& words :
+         std::vector<std::vector<std::string>>{{},
+                                               {"fetch"},
+                                               {"check", "S1"},
+                                               {"list", "--server", "http://127.0.0.1:9"},
+                                               {"download", "--timeout", "0"},
+                                               {"download", "--timeout", "5s"},
+                                               {"check", "--timeout", "5"},
+                                               {"check", "--bogus"}}) {
+        std::vector<std::string> argv = {STRELVANE_CLI_PATH, "firmware"};
+        argv.insert(argv.end(), words.begin(), words.end());
+        EXPECT_EQ(RunProcess(argv, 10s).ExitCode, 2) << (words.empty() ? "" : words[0]);
+    }
+    const ProcessResult help = RunProcess({STRELVANE_CLI_PATH, "firmware", "--help"}, 10s);
+    EXPECT_EQ(help.ExitCode, 0);
+    EXPECT_TRUE(Has(help.Output, "usage: strelvane-cli firmware check"));
+    // No URL setting and no --server; a server that refuses.
+    EXPECT_EQ(Run({"check"}).ExitCode, 1);
+    EXPECT_EQ(Run({"check"}, "http://127.0.0.1:" + std::to_string(ClosedPort())).ExitCode, 1);
+}
+
+TEST_F(FirmwareCliTest, CheckDownloadAndList) {
+    const std::string image = PatternBytes(250000);
+    Publish("a.bin", image);
+    FirmwareServerFixture server(server_);
+
+    ProcessResult check = Run({"check"}, server.Base());
+    EXPECT_EQ(check.ExitCode, 0);
+    EXPECT_EQ(
+        check.Output,
+        "{\"series\":\"S1\",\"images\":1,\"size\":250000,\"checked\":false,\"state\":\"older\"}\n");
+    EXPECT_EQ(Run({"download", "S9"}, server.Base()).ExitCode, 2);
+
+    ProcessResult download = Run({"download", "S1"}, server.Base());
+    EXPECT_EQ(download.ExitCode, 0) << download.Output;
+    EXPECT_EQ(
+        download.Output,
+        "{\"series\":\"S1\",\"queued\":true}\n"
+        "{\"series\":\"S1\",\"kind\":1,\"a\":0,\"b\":100,\"text\":\"Image stored and verified\"}\n"
+        "{\"series\":\"S1\",\"kind\":2,\"a\":0,\"b\":100,\"text\":\"Latest\"}\n");
+    EXPECT_EQ(store_.Read("a.bin"), StoredImage(image));
+
+    ProcessResult list = Run({"list"});
+    EXPECT_EQ(list.ExitCode, 0);
+    EXPECT_TRUE(Has(list.Output, "\"version\":\"1.0\",\"md5\":\"" + Md5Of(image) + "\""));
+    EXPECT_TRUE(Has(list.Output, "\"complete\":true"));
+    EXPECT_TRUE(Has(Run({"check"}, server.Base()).Output, "\"state\":\"latest\""));
+}
+
+TEST_F(FirmwareCliTest, KilledDownloadIsResumedWithARangeAndVerified) {
+    const std::string image = PatternBytes(1500000);
+    Publish("big.bin", image);
+    {
+        FirmwareServerFixture slow(server_, "fault=rate_limit:400000");
+        ChildProcess cli(Command({"download"}, slow.Base()));
+        ASSERT_TRUE(WaitUntil([&] { return StoreFileSize("big.bin") >= 4 + 102400; }));
+        cli.Signal(SIGKILL);
+        ASSERT_TRUE(cli.Wait(5s));
+    }
+    const int64_t held = StoreFileSize("big.bin") - 4;
+    ASSERT_GT(held, 0);
+    ASSERT_LT(held, static_cast<int64_t>(image.size()));
+
+    FirmwareServerFixture server(server_);
+    ProcessResult again = Run({"download"}, server.Base());
+    EXPECT_EQ(again.ExitCode, 0) << again.Output;
+    EXPECT_EQ(server.RangesAskedFor("/big.bin"),
+              std::vector<std::string>{"bytes=" + std::to_string(held) + "-"});
+    EXPECT_EQ(store_.Read("big.bin"), StoredImage(image));
+}
+
+TEST_F(FirmwareCliTest, InterruptAndTimeLimitStopCleanly) {
+    const std::string image = PatternBytes(1000000);
+    Publish("big.bin", image);
+    FirmwareServerFixture server(server_, "fault=rate_limit:200000");
+    ChildProcess cli(Command({"download"}, server.Base()));
+    ASSERT_TRUE(WaitUntil([&] { return StoreFileSize("big.bin") >= 4 + 102400; }));
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(5s), 1);
+    EXPECT_TRUE(Has(cli.ReadRest(1s), "\"kind\":4"));
+    // What arrived stays for the next run.
+    EXPECT_GT(StoreFileSize("big.bin"), 4);
+    EXPECT_LT(StoreFileSize("big.bin"), static_cast<int64_t>(image.size()));
+
+    // An image the server does not have is retried until the time limit.
+    server_.Write("Firmware_V2.xml",
+                  ServerCatalogText({Record("S1", "M1", "2.0", "absent.bin", image)}));
+    const auto start = std::chrono::steady_clock::now();
+    ProcessResult limited = Run({"download", "--timeout", "1"}, server.Base());
+    EXPECT_EQ(limited.ExitCode, 1);
+    EXPECT_TRUE(Has(limited.Output, "\"kind\":4"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+}  // namespace
