@@ -7,7 +7,7 @@
 #include "support/devsim_process.h"
 #include "web/clfx_quor_client.h"
 #include "web/device_queries.h"
-#include "web_test_support.h"
+#include "support/web_test_support.h"
 
 namespace {
 

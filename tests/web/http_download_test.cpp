@@ -12,7 +12,7 @@
 #include "web/download_progress.h"
 #include "web/http_download.h"
 #include "web/web_client.h"
-#include "web_test_support.h"
+#include "support/web_test_support.h"
 
 namespace {
 

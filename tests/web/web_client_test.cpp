@@ -11,7 +11,7 @@
 #include "web/http_base.h"
 #include "web/http_download.h"
 #include "web/web_client.h"
-#include "web_test_support.h"
+#include "support/web_test_support.h"
 
 namespace {
 

@@ -77,9 +77,14 @@ void WaitUnlessStopping(int64_t ms, const std::atomic<bool>& stopping) {
 }
 
 void InstallAnswerFaults(httplib::Server& server, const AnswerFaults& faults,
-                         const std::atomic<bool>& stopping) {
+                         const std::atomic<bool>& stopping, std::function<bool()> away) {
     server.set_pre_routing_handler(
-        [&faults, &stopping](const httplib::Request& req, httplib::Response& res) {
+        [&faults, &stopping, away](const httplib::Request& req, httplib::Response& res) {
+            if (away && away()) {
+                res.status = 503;
+                res.set_header("Connection", "close");
+                return httplib::Server::HandlerResponse::Handled;
+            }
             // httplib has parsed these for its own use; the request object is ours to
             // change before routing, and a device serves neither on its own.
             auto& request = const_cast<httplib::Request&>(req);

@@ -37,9 +37,11 @@ using BodyReader = std::function<size_t(int64_t offset, char* out, size_t max)>;
 
 // Makes a server behave like an embedded device's: it neither applies Range requests
 // nor compresses on its own (the handlers decide), and the fixed-status and delay
-// faults act before any handler. Waits end early when `stopping` is set.
+// faults act before any handler. Waits end early when `stopping` is set. While `away`
+// (when given) says so, the device is restarting: a request that reaches it in the
+// moment before its servers stop gets 503 and a closed connection.
 void InstallAnswerFaults(httplib::Server& server, const AnswerFaults& faults,
-                         const std::atomic<bool>& stopping);
+                         const std::atomic<bool>& stopping, std::function<bool()> away = {});
 
 // Sends `length` bytes from `reader`, starting at `offset`, as the body of `res`,
 // shaped by the body faults.

@@ -1,4 +1,4 @@
-#include "web_test_support.h"
+#include "support/web_test_support.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-// Small helpers shared by the web tests.
+// Small helpers shared by the tests that talk HTTP to 127.0.0.1.
 
 // Requests in tests go to 127.0.0.1 only: no proxy from the environment may catch them.
 void ClearProxyEnvironment();
