@@ -16,6 +16,8 @@ constexpr size_t kBlockBytes = 2048;
 // The file is read in larger pieces than it is sent, to spare system calls.
 constexpr size_t kReadBytes = 32 * kBlockBytes;
 constexpr size_t kAnswerBytes = 2048;
+// How long an answer that came while the image was still going out may take to be read.
+constexpr std::chrono::milliseconds kEarlyAnswerWait(500);
 
 // The device parses this exact form, down to the boundary, the file name "E" and the
 // final cgiName part.
@@ -78,7 +80,7 @@ std::string RequestHead(const std::string& host, int64_t contentLength, const st
         Base64(user + ":" + password).c_str());
 }
 
-int SendFailure(UploadSocket::Outcome outcome) {
+int ExchangeFailure(UploadSocket::Outcome outcome) {
     return outcome == UploadSocket::Outcome::Stalled ? rc::kTimeout : rc::kFailed;
 }
 
@@ -111,7 +113,7 @@ UploadSocket::Outcome SendImage(UploadSocket& socket, ImageFile& image, int64_t 
 int JudgeAnswer(const std::string& answer) {
     if (answer.find("cfg_system_upgradeError") != std::string::npos) return rc::kImageRejected;
     // An HTTP error is a refusal, never a taken image. A device that closes without an
-    // answer (it may restart at once) is taken at its word.
+    // answer, having read everything (it may restart at once), has taken the image.
     if (StartsWith(answer, "HTTP/")) {
         const size_t blank = answer.find(' ');
         const int64_t status =
@@ -155,11 +157,18 @@ int UploadCgiMain(const std::string& user, const std::string& password, const st
     Trace("Content-Length = %lld FW len = %lld", static_cast<long long>(contentLength),
           static_cast<long long>(sentOut.load()));
     if (sent == UploadSocket::Outcome::Done) sent = socket.Send(closing.data(), closing.size());
-    if (sent != UploadSocket::Outcome::Done) return SendFailure(sent);
-
     std::string answer;
-    if (socket.ReceiveAnswer(answer, kAnswerBytes, limits.Answer) != UploadSocket::Outcome::Done) {
-        return rc::kTimeout;
+    if (sent == UploadSocket::Outcome::Failed) {
+        // A device that refuses the request (wrong credentials) may answer at once and
+        // close without reading the image; its answer says more than the broken send.
+        socket.ReceiveAnswer(answer, kAnswerBytes, kEarlyAnswerWait);
+        const int refusal = StartsWith(answer, "HTTP/") ? JudgeAnswer(answer) : rc::kOk;
+        return refusal != rc::kOk ? refusal : rc::kFailed;
     }
+    if (sent != UploadSocket::Outcome::Done) return ExchangeFailure(sent);
+
+    const UploadSocket::Outcome received =
+        socket.ReceiveAnswer(answer, kAnswerBytes, limits.Answer);
+    if (received != UploadSocket::Outcome::Done) return ExchangeFailure(received);
     return JudgeAnswer(answer);
 }

@@ -29,9 +29,10 @@ struct CgiMainLimits {
 // Results: 0 the device took the image; -12 the image cannot be read; -8 no
 // connection (including a host that does not resolve); -13 the request head could not
 // be sent; -2 the device stopped taking bytes or did not answer in time; -1 the image
-// did not go out whole, or the device answered with an HTTP error; -301 HTTP 401;
-// -101 HTTP 404; -406 the answer holds "cfg_system_upgradeError" (the device rejected
-// the image), whatever its status.
+// did not go out whole, the device reset the connection without an answer, or it
+// answered with an HTTP error; -301 HTTP 401; -101 HTTP 404; -406 the answer holds
+// "cfg_system_upgradeError" (the device rejected the image), whatever its status. A
+// device that closes the connection without an answer has taken the image (0).
 int UploadCgiMain(const std::string& user, const std::string& password, const std::string& url,
                   const std::string& imagePath, std::atomic<int64_t>& sizeOut,
                   std::atomic<int64_t>& sentOut, const CgiMainLimits& limits = {});

@@ -110,7 +110,9 @@ UploadSocket::Outcome UploadSocket::ReceiveAnswer(std::string& answer, size_t ma
             const ssize_t got =
                 ::recv(fd_, buffer, std::min(sizeof(buffer), max - answer.size()), 0);
             if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-            if (got <= 0) break;  // closed or reset: the answer is what came
+            if (got == 0) break;  // closed: the answer is what came
+            // A reset with nothing said: bytes the device never read were thrown away.
+            if (got < 0) return answer.empty() ? Outcome::Failed : Outcome::Done;
             answer.append(buffer, static_cast<size_t>(got));
             lastByte = steady_clock::now();
             if (AnswerComplete(answer)) break;

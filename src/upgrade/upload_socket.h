@@ -33,8 +33,9 @@ public:
     // (its head and the body its Content-Length announces), the device closes the
     // connection, or no more bytes come for a second after the first ones. While the
     // device has not yet taken every byte sent, the stall limit applies; once it has,
-    // it gets `answerLimit` to answer. Stalled when nothing came in time; an answer
-    // that ends early is returned as far as it came.
+    // it gets `answerLimit` to answer. Stalled when nothing came in time; Failed when
+    // the device reset the connection without a word (it threw away bytes it had not
+    // read); an answer that ends early is returned as far as it came.
     Outcome ReceiveAnswer(std::string& answer, size_t max, std::chrono::milliseconds answerLimit);
 
 private:

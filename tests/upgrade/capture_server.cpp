@@ -75,15 +75,19 @@ void CaptureServer::Serve() {
     if (socket < 0) return;
     std::vector<char> buffer(options_.ReadBytes);
     int64_t total = 0;
+    bool paused = false;
     while (!stopping_) {
-        if (options_.StopReadingAfter >= 0 && total >= options_.StopReadingAfter) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            continue;
+        if (!paused && options_.PauseAfter >= 0 && total >= options_.PauseAfter) {
+            paused = true;
+            const auto until = std::chrono::steady_clock::now() + options_.PauseFor;
+            while (!stopping_ && std::chrono::steady_clock::now() < until) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
         }
         if (!WaitReadable(socket, 50)) continue;
         size_t want = buffer.size();
-        if (options_.StopReadingAfter >= 0) {
-            want = std::min<size_t>(want, static_cast<size_t>(options_.StopReadingAfter - total));
+        if (!paused && options_.PauseAfter >= 0) {
+            want = std::min<size_t>(want, static_cast<size_t>(options_.PauseAfter - total));
         }
         const ssize_t got = ::recv(socket, buffer.data(), want, 0);
         if (got <= 0) break;

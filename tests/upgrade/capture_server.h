@@ -21,7 +21,9 @@ public:
         int ReceiveBuffer = 0;
         size_t ReadBytes = 65536;                // per read
         std::chrono::milliseconds ReadPause{0};  // after each read: a slow device
-        int64_t StopReadingAfter = -1;           // a stalled device stops reading here
+        // A stalled device stops reading after this many bytes, for PauseFor.
+        int64_t PauseAfter = -1;
+        std::chrono::milliseconds PauseFor = std::chrono::hours(1);
     };
 
     explicit CaptureServer(Options options);

@@ -159,7 +159,7 @@ TEST_F(CgiMainUploadTest, StallEndsTheUploadButASlowDeviceIsWaitedFor) {
     dir_.Write("image.bin", image);
     const CgiMainLimits limits{.Connect = 2000ms, .Stall = 200ms, .Answer = 2000ms};
 
-    CaptureServer stalled({.StopReadingAfter = 100 * 1024});
+    CaptureServer stalled({.PauseAfter = 100 * 1024});
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Upload(stalled.Port(), "image.bin", limits), rc::kTimeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);

@@ -40,11 +40,15 @@ DeviceHttp::DeviceHttp(SimDevice& device, const SelfSignedCert* tls)
       reboot_(
           device,
           [this](std::string& error) {
+              std::lock_guard lock(serveLock_);
               if (Serve(error)) return true;
               Halt();
               return false;
           },
-          [this] { Halt(); }),
+          [this] {
+              std::lock_guard lock(serveLock_);
+              Halt();
+          }),
       endpoints_{device_, *auth_, faults_, uploads_, reboot_, stopping_} {}
 
 DeviceHttp::~DeviceHttp() { Stop(); }
@@ -54,11 +58,13 @@ bool DeviceHttp::Start(std::string& error) {
         !ReadUploadFaults(device_.Config().Faults, uploads_, error)) {
         return false;
     }
+    std::lock_guard lock(serveLock_);
     return Serve(error);
 }
 
 void DeviceHttp::Stop() {
     reboot_.Cancel();
+    std::lock_guard lock(serveLock_);
     Halt();
 }
 

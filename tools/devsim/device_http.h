@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +65,8 @@ private:
     std::atomic<bool> stopping_{false};
     DeviceReboot reboot_;
     DeviceEndpoints endpoints_;
+    // Serving starts on the main thread and stops and starts again on the restart's.
+    std::mutex serveLock_;
     std::unique_ptr<httplib::Server> http_;
     std::unique_ptr<httplib::Server> https_;
     std::vector<std::thread> threads_;

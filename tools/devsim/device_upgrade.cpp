@@ -2,9 +2,9 @@
 // "PLX-420S" models' beforeupgrade.cgi and firmwareupgrade.cgi. Uploads are read as
 // they arrive and never held; after an accepted image the device restarts.
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "device_http.h"
@@ -62,11 +62,18 @@ struct Upload {
     int64_t ImageBytes = 0;
 };
 
+// The first bytes of an image as one word of a log line.
+std::string Printable(const std::string& bytes) {
+    std::string word;
+    for (char c : bytes) word += std::isgraph(static_cast<unsigned char>(c)) ? c : '?';
+    return word;
+}
+
 void LogUpload(const DeviceEndpoints& e, const Upload& u) {
     PrintEvent("upload device=" + e.Device.Config().Id + " path=" + u.Path + " content_length=" +
                std::to_string(u.ContentLength) + " received=" + std::to_string(u.Received) +
                " image=" + std::to_string(u.ImageBytes) +
-               " mark=" + (u.Mark.empty() ? "-" : u.Mark) +
+               " mark=" + (u.Mark.empty() ? "-" : Printable(u.Mark)) +
                " version=" + (u.Version.empty() ? "-" : u.Version) + " verdict=" + u.Verdict);
 }
 
@@ -168,7 +175,13 @@ void Judge(DeviceEndpoints& e, Response& res, Upload& u, const MultipartStream::
     u.Verdict = "accepted";
     res.status = 200;
     res.set_content(kAcceptedPage, "text/html");
-    e.Reboot.Request(u.Version);
+}
+
+// Logs the upload; an accepted image restarts the device (after the log line, so the
+// events come in order).
+void Finish(DeviceEndpoints& e, const Upload& u) {
+    LogUpload(e, u);
+    if (u.Verdict == "accepted") e.Reboot.Request(u.Version);
 }
 
 // The NVR family's form: a file part (the image) and the part cgiName=upgrade.cgi.
@@ -193,7 +206,7 @@ void CgiMainUpload(DeviceEndpoints& e, const Request& req, Response& res,
         if (!problem.empty()) Malformed(e, u, res, problem);
         if (u.Verdict == "dropped") CloseAfter(res);
     }
-    LogUpload(e, u);
+    Finish(e, u);
 }
 
 // The "PLX-420S" form: one file part named, as its file name, after the query.
@@ -219,7 +232,7 @@ void FirmwareUpgrade(DeviceEndpoints& e, const Request& req, Response& res,
         if (!problem.empty()) Malformed(e, u, res, problem);
         if (u.Verdict == "dropped") CloseAfter(res);
     }
-    LogUpload(e, u);
+    Finish(e, u);
 }
 
 void BeforeUpgrade(DeviceEndpoints& e, const Request& req, Response& res) {
@@ -234,7 +247,7 @@ void BeforeUpgrade(DeviceEndpoints& e, const Request& req, Response& res) {
 const std::vector<std::string>& DeviceUpgradeFaultNames() {
     // reject_image: every image is answered with "cfg_system_upgradeError".
     // drop_mid_upload[:N]: the device stops reading after N body bytes (default half)
-    //   and closes the connection.
+    //   and closes the connection (httplib still writes a bare 400 first).
     // stall_mid_upload[:MS]: the device stops reading halfway for MS (default: until
     //   devsim stops).
     // slow_upload:BPS: the device reads uploads at BPS bytes per second.
