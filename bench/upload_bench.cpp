@@ -3,114 +3,36 @@
 // devsim) for two image sizes, and the aggregate rate of concurrent uploads.
 // Usage: upload_bench [--sizes MIB,MIB...] [--concurrent N] [--concurrent-mib MIB]
 // See bench/README.md.
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/text.h"
+#include "support/devsim_process.h"
+#include "support/temp_dir.h"
 #include "upgrade/cgi_main_upload.h"
-
-extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-// A field of /proc/<pid>/status in KiB ("VmRSS", "VmHWM").
-int64_t StatusKiB(const std::string& pid, const std::string& field) {
-    std::ifstream in("/proc/" + pid + "/status");
+// A field of /proc/<pid>/status in KiB ("VmRSS").
+int64_t StatusKiB(int pid, const std::string& field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(in, line)) {
         if (StartsWith(line, field + ":")) return ParseDecimal(line.substr(field.size() + 1));
     }
     return -1;
-}
-
-// A child program with its standard output on a pipe.
-struct Child {
-    pid_t Pid = -1;
-    int Out = -1;
-    std::string Pending;
-
-    explicit Child(const std::vector<std::string>& argv) {
-        int pipeFds[2];
-        if (::pipe2(pipeFds, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        if (::posix_spawnp(&Pid, args[0], &actions, nullptr, args.data(), environ) != 0) Pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(pipeFds[1]);
-        Out = pipeFds[0];
-    }
-
-    // The next output line; empty at the end or after `seconds`.
-    std::string ReadLine(double seconds) {
-        const auto until = Clock::now() + std::chrono::duration<double>(seconds);
-        for (;;) {
-            if (size_t end = Pending.find('\n'); end != std::string::npos) {
-                std::string line = Pending.substr(0, end);
-                Pending.erase(0, end + 1);
-                return line;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-            pollfd p{Out, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return {};
-            char buffer[4096];
-            const ssize_t got = ::read(Out, buffer, sizeof(buffer));
-            if (got <= 0) return {};
-            Pending.append(buffer, static_cast<size_t>(got));
-        }
-    }
-
-    // Waits for the end; the peak resident size in KiB, -1 when it failed.
-    int64_t Wait() {
-        int status = 0;
-        rusage usage{};
-        if (::wait4(Pid, &status, 0, &usage) != Pid || !WIFEXITED(status) ||
-            WEXITSTATUS(status) != 0) {
-            return -1;
-        }
-        return usage.ru_maxrss;
-    }
-
-    ~Child() {
-        if (Out >= 0) ::close(Out);
-    }
-};
-
-std::map<std::string, std::string> Fields(const std::string& line) {
-    std::map<std::string, std::string> fields;
-    std::istringstream words(line);
-    std::string word;
-    while (words >> word) {
-        if (size_t eq = word.find('='); eq != std::string::npos) {
-            fields[word.substr(0, eq)] = word.substr(eq + 1);
-        }
-    }
-    return fields;
 }
 
 // An image of `mib` MiB: the mark, then a repeated block of varied bytes.
@@ -123,21 +45,20 @@ void WriteImage(const std::string& path, int mib) {
         x ^= x << 5;
         c = static_cast<char>(x);
     }
-    block.replace(0, 4, "QRBA");
     std::ofstream out(path, std::ios::binary);
+    out.write("QRBA", 4);
     for (int i = 0; i < mib; ++i) {
-        out.write(block.data(), static_cast<std::streamsize>(block.size()));
-        if (i == 0) block.replace(0, 4, "\x11\x22\x33\x44");
+        out.write(block.data() + (i == 0 ? 4 : 0),
+                  static_cast<std::streamsize>(block.size() - (i == 0 ? 4 : 0)));
     }
 }
 
 // Child mode: uploads `path` to every URL at once, one thread each, and prints its
-// resident size before the uploads, the time and the results. Its peak comes from the
-// parent's wait4.
+// resident size before the uploads, its peak, the time and the failures.
 int RunUploads(const std::string& path, const std::vector<std::string>& urls) {
-    const int64_t idle = StatusKiB(std::to_string(::getpid()), "VmRSS");
+    const int64_t idle = StatusKiB(::getpid(), "VmRSS");
     std::vector<int> results(urls.size(), 1);
-    const auto start = Clock::now();
+    const auto start = std::chrono::steady_clock::now();
     {
         std::vector<std::jthread> uploads;
         for (size_t i = 0; i < urls.size(); ++i) {
@@ -148,144 +69,150 @@ int RunUploads(const std::string& path, const std::vector<std::string>& urls) {
             });
         }
     }
-    const double seconds = Seconds(Clock::now() - start);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     int failed = 0;
     for (int r : results) failed += r != 0;
-    std::printf("failed=%d seconds=%.3f idle_kib=%lld\n", failed, seconds,
-                static_cast<long long>(idle));
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("failed=%d seconds=%.3f idle_kib=%lld peak_kib=%ld\n", failed, seconds,
+                static_cast<long long>(idle), usage.ru_maxrss);
     return 0;
-}
-
-struct Setup {
-    std::string Self;
-    std::string Folder;
-    Child* Sim = nullptr;
-    std::map<std::string, int> Ports;  // device id -> HTTP port
-};
-
-std::string UploadUrl(const Setup& s, const std::string& device) {
-    return "http://127.0.0.1:" + std::to_string(s.Ports.at(device)) + "/cgi-bin/cgi_main.cgi";
-}
-
-// devsim's verdict on the next upload it reports.
-bool DeviceAccepted(Setup& s, int count) {
-    for (int i = 0; i < count;) {
-        const std::string line = s.Sim->ReadLine(60);
-        if (line.empty()) return false;
-        if (!StartsWith(line, "upload ")) continue;
-        auto f = Fields(line);
-        if (f["verdict"] != "accepted" || f["received"] != f["content_length"]) {
-            std::fprintf(stderr, "devsim: %s\n", line.c_str());
-            return false;
-        }
-        ++i;
-    }
-    return true;
 }
 
 struct Run {
     double Seconds = 0;
-    int64_t IdleKiB = 0;
-    int64_t PeakKiB = 0;
+    double PeakMiB = 0;
+    double IdleMiB = 0;
     bool Ok = false;
 };
 
-Run Ours(Setup& s, const std::string& image, const std::vector<std::string>& devices) {
-    std::vector<std::string> argv = {s.Self, "--child-upload", image};
-    for (const std::string& d : devices) argv.push_back(UploadUrl(s, d));
-    Child child(argv);
-    auto f = Fields(child.ReadLine(600));
-    Run run;
-    run.PeakKiB = child.Wait();
-    run.Ok = run.PeakKiB >= 0 && f["failed"] == "0" &&
-             DeviceAccepted(s, static_cast<int>(devices.size()));
-    run.Seconds = std::atof(f["seconds"].c_str());
-    run.IdleKiB = ParseDecimal(f["idle_kib"]);
-    return run;
-}
+class Bench {
+public:
+    Bench(int devices)
+        : sim_({"--devices", std::to_string(devices), "id=d{n},reboot_seconds=3600"}) {}
 
-Run Curl(Setup& s, const std::string& image, const std::string& device) {
-    Child child({"curl", "-s", "-o", "/dev/null", "-w", "%{http_code} %{time_total}\n", "-u",
-                 "admin:vqmtz", "-H", "Expect:", "-F",
-                 "file=@" + image + ";filename=E;type=application/octet-stream", "-F",
-                 "cgiName=upgrade.cgi", UploadUrl(s, device)});
-    const std::string line = child.ReadLine(600);
-    Run run;
-    run.PeakKiB = child.Wait();
-    run.Ok = run.PeakKiB >= 0 && StartsWith(line, "200 ") && DeviceAccepted(s, 1);
-    run.Seconds = std::atof(line.c_str() + 4);
-    return run;
-}
+    const TempDir& Folder() const { return folder_; }
+    int DevsimPid() { return sim_.Process().Pid(); }
 
-int Bench(const std::string& self, const std::vector<int>& sizes, int concurrent,
-          int concurrentMib) {
-    Setup s;
-    s.Self = self;
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "strelvane-upload-bench-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) return 1;
-    s.Folder = pattern;
-    const int devices = 2 * static_cast<int>(sizes.size()) + concurrent;
-    Child sim({DEVSIM_PATH, "--devices", std::to_string(devices), "id=d{n},reboot_seconds=3600"});
-    s.Sim = &sim;
-    for (std::string line; (line = sim.ReadLine(30)) != "ready";) {
-        if (line.empty()) {
-            std::fprintf(stderr, "devsim did not start (%s)\n", DEVSIM_PATH);
-            return 1;
-        }
-        auto f = Fields(line);
-        if (StartsWith(line, "device "))
-            s.Ports[f["id"]] = static_cast<int>(ParseDecimal(f["http_port"]));
+    // UploadCgiMain from a child process, to the next `count` devices at once.
+    Run Ours(const std::string& image, int count) {
+        std::vector<std::string> argv = {std::filesystem::read_symlink("/proc/self/exe").string(),
+                                         "--child-upload", image};
+        for (int i = 0; i < count; ++i) argv.push_back(NextUrl());
+        ChildProcess child(argv);
+        auto f = KeyValueFields(child.ReadLine(600s).value_or(""));
+        Run run;
+        run.Ok = child.Wait(60s) == 0 && f["failed"] == "0" && Accepted(count);
+        run.Seconds = std::atof(f["seconds"].c_str());
+        run.IdleMiB = ParseDecimal(f["idle_kib"]) / 1024.0;
+        run.PeakMiB = ParseDecimal(f["peak_kib"]) / 1024.0;
+        return run;
     }
-    // The kernel updates VmHWM lazily: sample devsim's resident size instead.
-    const std::string simPid = std::to_string(sim.Pid);
-    const int64_t simIdle = StatusKiB(simPid, "VmRSS");
+
+    // curl posting the same form, streamed from the file, to the next device.
+    Run Curl(const std::string& image) {
+        ChildProcess child({"/usr/bin/time",
+                            "-f",
+                            "peak_kib=%M",
+                            "-o",
+                            "/dev/stdout",
+                            "curl",
+                            "-s",
+                            "-o",
+                            "/dev/null",
+                            "-w",
+                            "status=%{http_code} seconds=%{time_total}\n",
+                            "-u",
+                            "admin:vqmtz",
+                            "-H",
+                            "Expect:",
+                            "-F",
+                            "file=@" + image + ";filename=E;type=application/octet-stream",
+                            "-F",
+                            "cgiName=upgrade.cgi",
+                            NextUrl()});
+        auto f = KeyValueFields(child.ReadLine(600s).value_or("") + " " +
+                                child.ReadLine(60s).value_or(""));
+        Run run;
+        run.Ok = child.Wait(60s) == 0 && f["status"] == "200" && Accepted(1);
+        run.Seconds = std::atof(f["seconds"].c_str());
+        run.PeakMiB = ParseDecimal(f["peak_kib"]) / 1024.0;
+        return run;
+    }
+
+private:
+    std::string NextUrl() {
+        const auto& device = sim_.Devices().at(next_++);
+        return "http://127.0.0.1:" + std::to_string(device.HttpPort) + "/cgi-bin/cgi_main.cgi";
+    }
+
+    // devsim took the next `count` uploads whole.
+    bool Accepted(int count) {
+        for (int i = 0; i < count;) {
+            const auto line = sim_.Process().ReadLine(60s);
+            if (!line) return false;
+            if (!StartsWith(*line, "upload ")) continue;
+            auto f = KeyValueFields(*line);
+            if (f["verdict"] != "accepted" || f["received"] != f["content_length"]) {
+                std::fprintf(stderr, "devsim: %s\n", line->c_str());
+                return false;
+            }
+            ++i;
+        }
+        return true;
+    }
+
+    TempDir folder_;
+    DevsimProcess sim_;
+    size_t next_ = 0;
+};
+
+int RunBench(const std::vector<int>& sizes, int concurrent, int concurrentMib) {
+    Bench bench(2 * static_cast<int>(sizes.size()) + concurrent);
+    // The kernel's high-water mark of another process lags; sample its resident size.
+    const int pid = bench.DevsimPid();
+    const int64_t simIdle = StatusKiB(pid, "VmRSS");
     std::atomic<int64_t> simPeak{simIdle};
     std::jthread sampler([&](std::stop_token stop) {
         while (!stop.stop_requested()) {
-            simPeak = std::max<int64_t>(simPeak, StatusKiB(simPid, "VmRSS"));
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            simPeak = std::max<int64_t>(simPeak, StatusKiB(pid, "VmRSS"));
+            std::this_thread::sleep_for(5ms);
         }
     });
 
     bool ok = true;
-    int device = 1;
-    std::printf("%-28s %9s %9s %8s %14s %14s\n", "upload", "ours s", "curl s", "ours/curl",
-                "ours peak MiB", "curl peak MiB");
+    std::printf("%-20s %8s %8s %9s %10s %10s %10s\n", "upload", "ours s", "curl s", "ours/curl",
+                "ours MiB/s", "ours peak", "curl peak");
     for (int mib : sizes) {
-        const std::string image = s.Folder + "/image-" + std::to_string(mib) + ".bin";
+        const std::string image = bench.Folder().File("image.bin");
         WriteImage(image, mib);
-        const Run ours = Ours(s, image, {"d" + std::to_string(device++)});
-        const Run curl = Curl(s, image, "d" + std::to_string(device++));
+        const Run ours = bench.Ours(image, 1);
+        const Run curl = bench.Curl(image);
         ok = ok && ours.Ok && curl.Ok;
         std::printf(
-            "%-28s %9.3f %9.3f %8.2f %14.1f %14.1f   (ours: %.0f MiB/s, +%.1f MiB over idle)\n",
+            "%-20s %8.3f %8.3f %9.2f %10.0f %6.1f MiB %6.1f MiB  (ours +%.1f MiB over idle)\n",
             StrFormat("one image, %d MiB", mib).c_str(), ours.Seconds, curl.Seconds,
-            ours.Seconds / curl.Seconds, ours.PeakKiB / 1024.0, curl.PeakKiB / 1024.0,
-            mib / ours.Seconds, (ours.PeakKiB - ours.IdleKiB) / 1024.0);
+            ours.Seconds / curl.Seconds, mib / ours.Seconds, ours.PeakMiB, curl.PeakMiB,
+            ours.PeakMiB - ours.IdleMiB);
         std::filesystem::remove(image);
     }
     if (concurrent > 0) {
-        const std::string image = s.Folder + "/image-concurrent.bin";
+        const std::string image = bench.Folder().File("image.bin");
         WriteImage(image, concurrentMib);
-        std::vector<std::string> targets;
-        for (int i = 0; i < concurrent; ++i) targets.push_back("d" + std::to_string(device++));
-        const Run run = Ours(s, image, targets);
+        const Run run = bench.Ours(image, concurrent);
         ok = ok && run.Ok;
         std::printf(
             "%d uploads of %d MiB at once: %.3f s, aggregate %.0f MiB/s, peak %.1f MiB "
             "(+%.1f MiB over idle)\n",
             concurrent, concurrentMib, run.Seconds, concurrent * concurrentMib / run.Seconds,
-            run.PeakKiB / 1024.0, (run.PeakKiB - run.IdleKiB) / 1024.0);
+            run.PeakMiB, run.PeakMiB - run.IdleMiB);
         std::filesystem::remove(image);
     }
     sampler.request_stop();
     sampler.join();
     std::printf("devsim resident: %.1f MiB idle, peak %.1f MiB\n", simIdle / 1024.0,
                 simPeak / 1024.0);
-    ::kill(sim.Pid, SIGTERM);
-    sim.Wait();
-    std::filesystem::remove_all(s.Folder);
     if (!ok) std::fprintf(stderr, "an upload failed\n");
     return ok ? 0 : 1;
 }
@@ -311,7 +238,5 @@ int main(int argc, char** argv) {
             concurrentMib = std::atoi(args[i + 1].c_str());
         }
     }
-    std::signal(SIGPIPE, SIG_IGN);
-    return Bench(std::filesystem::read_symlink("/proc/self/exe").string(), sizes, concurrent,
-                 concurrentMib);
+    return RunBench(sizes, concurrent, concurrentMib);
 }

@@ -1,15 +1,13 @@
 #include "capture_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <stdexcept>
 #include <vector>
 
 #include "base/text.h"
+#include "support/web_test_support.h"
 
 namespace {
 
@@ -24,21 +22,7 @@ bool WaitReadable(int socket, int ms) {
 }  // namespace
 
 CaptureServer::CaptureServer(Options options) : options_(std::move(options)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (options_.ReceiveBuffer > 0) {
-        ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &options_.ReceiveBuffer,
-                     sizeof(options_.ReceiveBuffer));
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener_, 4) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("capture server cannot listen");
-    }
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(port_, options_.ReceiveBuffer);
     thread_ = std::thread([this] { Serve(); });
 }
 

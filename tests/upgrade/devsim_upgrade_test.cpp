@@ -2,11 +2,6 @@
 // they check, how they answer, and their restart into the new firmware.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 
 #include "base/result_codes.h"
@@ -44,26 +39,6 @@ std::string VersionAt(const std::string& host, int port) {
     if (HttpGetText("admin", "vqmtz", url, 2000, text) != 0) return {};
     ValueAfterMarker(text, "nvr.system.product.firmware.version=", version);
     return version;
-}
-
-// The status line devsim answers to a request sent exactly as written.
-std::string StatusOf(int port, const std::string& request) {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval limit{5, 0};
-    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-    std::string answer;
-    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        ::send(s, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
-        char buffer[512];
-        const ssize_t got = ::recv(s, buffer, sizeof(buffer), 0);
-        if (got > 0) answer.assign(buffer, static_cast<size_t>(got));
-    }
-    ::close(s);
-    return answer.substr(0, answer.find("\r\n"));
 }
 
 class DevsimUpgradeTest : public ::testing::Test {
@@ -206,12 +181,12 @@ TEST_F(DevsimUpgradeTest, MalformedUploadsAreAnswered400) {
                boundary + "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n" + text;
     };
     // The well-formed request is taken, so it goes last.
-    EXPECT_EQ(StatusOf(port, request("XYZ", body.size() - 10, body)), "HTTP/1.1 400 Bad Request");
+    EXPECT_EQ(StatusLine(port, request("XYZ", body.size() - 10, body)), "HTTP/1.1 400 Bad Request");
     EXPECT_NE(LineWith(sim, "verdict=malformed"), "");
-    EXPECT_EQ(StatusOf(port, request("ABC", body.size(), body)), "HTTP/1.1 400 Bad Request");
-    EXPECT_EQ(StatusOf(port, request("XYZ", body.size() + 2, body + "xx")),
+    EXPECT_EQ(StatusLine(port, request("ABC", body.size(), body)), "HTTP/1.1 400 Bad Request");
+    EXPECT_EQ(StatusLine(port, request("XYZ", body.size() + 2, body + "xx")),
               "HTTP/1.1 400 Bad Request");
-    EXPECT_EQ(StatusOf(port, request("XYZ", body.size(), body)), "HTTP/1.1 200 OK");
+    EXPECT_EQ(StatusLine(port, request("XYZ", body.size(), body)), "HTTP/1.1 200 OK");
     EXPECT_NE(LineWith(sim, "image=8 mark=QRBA version=- verdict=accepted"), "");
 }
 

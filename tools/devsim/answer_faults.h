@@ -28,6 +28,11 @@ struct AnswerFaults {
 // The fault names above, for KnownDeviceFaults()/KnownServerFaults().
 const std::vector<std::string>& AnswerFaultNames();
 
+// Reads the number value of fault `name`; false with a message unless it is a whole
+// number of at least 0.
+bool ParseFaultNumber(const std::string& name, const std::string& text, int64_t& out,
+                      std::string& error);
+
 // Reads the faults above from a fault map; false with a message for a bad value.
 bool ReadAnswerFaults(const std::map<std::string, std::string>& faults, AnswerFaults& out,
                       std::string& error);

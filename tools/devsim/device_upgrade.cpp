@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "device_http.h"
@@ -184,9 +185,15 @@ void Finish(DeviceEndpoints& e, const Upload& u) {
     if (u.Verdict == "accepted") e.Reboot.Request(u.Version);
 }
 
-// The NVR family's form: a file part (the image) and the part cgiName=upgrade.cgi.
-void CgiMainUpload(DeviceEndpoints& e, const Request& req, Response& res,
-                   const ContentReader& reader) {
+// Which part of a well-formed body holds the image; null, with `problem` set, when the
+// parts are not the form the endpoint expects.
+using ImagePart = std::function<const MultipartStream::Part*(
+    const std::vector<MultipartStream::Part>& parts, std::string& problem)>;
+
+// One upload: the request's checks, its body read as it arrives, the form's parts,
+// then the device's verdict on the image.
+void ReadUpload(DeviceEndpoints& e, const Request& req, Response& res, const ContentReader& reader,
+                const ImagePart& imagePart) {
     Upload u;
     u.Path = req.path;
     std::string boundary;
@@ -194,13 +201,8 @@ void CgiMainUpload(DeviceEndpoints& e, const Request& req, Response& res,
     if (CheckRequest(e, req, res, u, boundary)) {
         MultipartStream parts(boundary);
         if (ReceiveBody(e, reader, parts, u, problem)) {
-            const auto& p = parts.Parts();
-            if (p.size() != 2 || p[0].Name != "file" || !p[0].HasFileName) {
-                problem = "expected a file part named \"file\", then cgiName";
-            } else if (p[1].Name != "cgiName" || p[1].Start != "upgrade.cgi") {
-                problem = "the last part is not cgiName=upgrade.cgi";
-            } else {
-                Judge(e, res, u, p[0]);
+            if (const MultipartStream::Part* image = imagePart(parts.Parts(), problem)) {
+                Judge(e, res, u, *image);
             }
         }
         if (!problem.empty()) Malformed(e, u, res, problem);
@@ -209,30 +211,31 @@ void CgiMainUpload(DeviceEndpoints& e, const Request& req, Response& res,
     Finish(e, u);
 }
 
-// The "PLX-420S" form: one file part named, as its file name, after the query.
-void FirmwareUpgrade(DeviceEndpoints& e, const Request& req, Response& res,
-                     const ContentReader& reader) {
-    Upload u;
-    u.Path = req.path;
-    std::string boundary;
-    std::string problem;
-    const std::string fileName = req.get_param_value("filename");
-    if (CheckRequest(e, req, res, u, boundary)) {
-        MultipartStream parts(boundary);
-        if (fileName.empty()) {
-            problem = "no filename in the query";
-        } else if (ReceiveBody(e, reader, parts, u, problem)) {
-            const auto& p = parts.Parts();
-            if (p.size() != 1 || p[0].Name != fileName || p[0].FileName != fileName) {
-                problem = "expected one part named after the query's filename " + fileName;
-            } else {
-                Judge(e, res, u, p[0]);
-            }
-        }
-        if (!problem.empty()) Malformed(e, u, res, problem);
-        if (u.Verdict == "dropped") CloseAfter(res);
+// The NVR family's form: a file part (the image) and the part cgiName=upgrade.cgi.
+const MultipartStream::Part* CgiMainImage(const std::vector<MultipartStream::Part>& p,
+                                          std::string& problem) {
+    if (p.size() != 2 || p[0].Name != "file" || !p[0].HasFileName) {
+        problem = "expected a file part named \"file\", then cgiName";
+    } else if (p[1].Name != "cgiName" || p[1].Start != "upgrade.cgi") {
+        problem = "the last part is not cgiName=upgrade.cgi";
+    } else {
+        return &p[0];
     }
-    Finish(e, u);
+    return nullptr;
+}
+
+// The "PLX-420S" form: one file part named, as its file name, after the query.
+const MultipartStream::Part* FirmwareUpgradeImage(const std::string& fileName,
+                                                  const std::vector<MultipartStream::Part>& p,
+                                                  std::string& problem) {
+    if (fileName.empty()) {
+        problem = "no filename in the query";
+    } else if (p.size() != 1 || p[0].Name != fileName || p[0].FileName != fileName) {
+        problem = "expected one part named after the query's filename " + fileName;
+    } else {
+        return &p[0];
+    }
+    return nullptr;
 }
 
 void BeforeUpgrade(DeviceEndpoints& e, const Request& req, Response& res) {
@@ -262,11 +265,9 @@ bool ReadUploadFaults(const std::map<std::string, std::string>& faults, UploadFa
     for (const auto& [name, value] : faults) {
         int64_t number = 0;
         const bool given = !value.empty();
-        if ((name == "drop_mid_upload" || name == "stall_mid_upload" || name == "slow_upload") &&
-            (given || name == "slow_upload") && !ParseCount(value, number)) {
-            error = "fault '" + name + "' needs a number, got '" + value + "'";
-            return false;
-        }
+        const bool numbered = name == "slow_upload" ||
+                              (given && (name == "drop_mid_upload" || name == "stall_mid_upload"));
+        if (numbered && !ParseFaultNumber(name, value, number, error)) return false;
         if (name == "drop_mid_upload") {
             out.Drop = true;
             out.DropAfter = given ? number : -1;
@@ -290,11 +291,14 @@ void InstallDeviceUpgrade(httplib::Server& server, DeviceEndpoints& endpoints) {
     DeviceEndpoints* e = &endpoints;
     server.Post("/cgi-bin/cgi_main.cgi",
                 [e](const Request& req, Response& res, const ContentReader& reader) {
-                    CgiMainUpload(*e, req, res, reader);
+                    ReadUpload(*e, req, res, reader, CgiMainImage);
                 });
     server.Post("/cgi-bin/admin/firmwareupgrade.cgi",
                 [e](const Request& req, Response& res, const ContentReader& reader) {
-                    FirmwareUpgrade(*e, req, res, reader);
+                    const std::string fileName = req.get_param_value("filename");
+                    ReadUpload(*e, req, res, reader, [&](const auto& parts, std::string& problem) {
+                        return FirmwareUpgradeImage(fileName, parts, problem);
+                    });
                 });
     auto before = [e](const Request& req, Response& res) { BeforeUpgrade(*e, req, res); };
     server.Get("/cgi-bin/admin/beforeupgrade.cgi", before);
