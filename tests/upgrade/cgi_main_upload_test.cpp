@@ -145,6 +145,16 @@ TEST_F(CgiMainUploadTest, ResultCodes) {
     EXPECT_EQ(answered(""), rc::kOk);
 }
 
+TEST_F(CgiMainUploadTest, ImageOverTwoGibibytesAnnouncesItsWholeLength) {
+    const int64_t size = 3LL << 30;
+    dir_.Write("huge.bin", "QRBA");
+    ASSERT_EQ(::truncate(dir_.File("huge.bin").c_str(), size), 0);  // sparse: no disk used
+    CaptureServer device({.PauseAfter = 4096});
+    EXPECT_EQ(Upload(device.Port(), "huge.bin", {.Stall = 200ms}), rc::kTimeout);
+    EXPECT_EQ(size_, size);
+    EXPECT_NE(device.Received().find("\r\nContent-Length: 3221225775\r\n"), std::string::npos);
+}
+
 TEST_F(CgiMainUploadTest, AnswerInTwoPiecesIsReadWhole) {
     dir_.Write("image.bin", MarkedImage(1000));
     const std::string body(1500, 'x');
