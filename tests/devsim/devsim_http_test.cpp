@@ -1,13 +1,9 @@
 // The simulator's own HTTP checks: ranges, folder bounds and refused settings.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "support/devsim_process.h"
 #include "support/temp_dir.h"
+#include "support/web_test_support.h"
 #include "web/http_base.h"
 #include "web/web_client.h"
 
@@ -28,26 +24,6 @@ private:
     int64_t have_;
     int64_t total_;
 };
-
-// The status line of a raw request, sent as written (no client tidies the path).
-std::string StatusLine(int port, const std::string& request) {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string answer;
-    timeval limit{5, 0};
-    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        ::send(s, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
-        char buffer[256];
-        const ssize_t got = ::recv(s, buffer, sizeof(buffer), 0);
-        if (got > 0) answer.assign(buffer, static_cast<size_t>(got));
-    }
-    ::close(s);
-    return answer.substr(0, answer.find("\r\n"));
-}
 
 TEST(DevsimHttpTest, FirmwareServerAnswersRangesAndStaysInItsFolder) {
     TempDir folder;

@@ -7,7 +7,7 @@
 #include "base/result_codes.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware_test_support.h"
-#include "web/web_test_support.h"
+#include "support/web_test_support.h"
 
 namespace {
 

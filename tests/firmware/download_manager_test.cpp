@@ -13,7 +13,7 @@
 #include "firmware/download_status.h"
 #include "firmware_test_support.h"
 #include "web/download_progress.h"
-#include "web/web_test_support.h"
+#include "support/web_test_support.h"
 
 namespace {
 

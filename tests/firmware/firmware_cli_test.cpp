@@ -8,7 +8,7 @@
 
 #include "firmware_test_support.h"
 #include "support/child_process.h"
-#include "web/web_test_support.h"
+#include "support/web_test_support.h"
 
 namespace {
 

@@ -1,12 +1,9 @@
 #include "support/devsim_process.h"
 
-#include <map>
 #include <sstream>
 #include <stdexcept>
 
-namespace {
-
-std::map<std::string, std::string> Fields(const std::string& line) {
+std::map<std::string, std::string> KeyValueFields(const std::string& line) {
     std::map<std::string, std::string> fields;
     std::istringstream words(line);
     std::string word;
@@ -18,8 +15,6 @@ std::map<std::string, std::string> Fields(const std::string& line) {
     return fields;
 }
 
-}  // namespace
-
 DevsimProcess::DevsimProcess(const std::vector<std::string>& args,
                              const std::vector<std::string>& prefix) {
     std::vector<std::string> argv = prefix;
@@ -30,7 +25,7 @@ DevsimProcess::DevsimProcess(const std::vector<std::string>& args,
         auto line = process_->ReadLine(std::chrono::seconds(20));
         if (!line) throw std::runtime_error("devsim did not become ready");
         if (*line == "ready") break;
-        auto f = Fields(*line);
+        auto f = KeyValueFields(*line);
         if (line->rfind("device ", 0) == 0) {
             devices_.push_back(
                 {f["id"], f["address"], std::stoi(f["http_port"]), std::stoi(f["https_port"])});

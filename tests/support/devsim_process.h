@@ -1,10 +1,14 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "support/child_process.h"
+
+// The key=value words of a line devsim prints ("device id=A http_port=80 ...").
+std::map<std::string, std::string> KeyValueFields(const std::string& line);
 
 // devsim started for one test, with the ports it bound. `prefix` runs it through
 // another program first (for example {"ip", "netns", "exec", "lab-dev"}).

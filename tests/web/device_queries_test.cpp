@@ -5,9 +5,9 @@
 #include "base/text.h"
 #include "raw_http_server.h"
 #include "support/devsim_process.h"
+#include "support/web_test_support.h"
 #include "web/clfx_quor_client.h"
 #include "web/device_queries.h"
-#include "web_test_support.h"
 
 namespace {
 

@@ -1,14 +1,11 @@
 #include "raw_http_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <stdexcept>
-
 #include "base/text.h"
+#include "support/web_test_support.h"
 
 bool RawHttpServer::Request::HasHeader(const std::string& line) const {
     return Head.find("\r\n" + line + "\r\n") != std::string::npos;
@@ -19,17 +16,7 @@ bool RawHttpServer::Request::HasHeaderNamed(const std::string& name) const {
 }
 
 RawHttpServer::RawHttpServer(Script script) : script_(std::move(script)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener_, 8) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("raw server cannot listen");
-    }
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(port_);
     thread_ = std::thread([this] { Serve(); });
 }
 

@@ -8,10 +8,10 @@
 #include "base/result_codes.h"
 #include "support/devsim_process.h"
 #include "support/temp_dir.h"
+#include "support/web_test_support.h"
 #include "web/http_base.h"
 #include "web/http_download.h"
 #include "web/web_client.h"
-#include "web_test_support.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include "base/text.h"
 #include "raw_http_server.h"
 #include "support/temp_dir.h"
+#include "support/web_test_support.h"
 #include "web/clfx_quor_client.h"
 #include "web/http_base.h"
 #include "web/http_download.h"
 #include "web/web_client.h"
-#include "web_test_support.h"
 
 namespace {
 

@@ -11,8 +11,10 @@ namespace {
 constexpr int kDefaultStallMs = 60000;
 constexpr size_t kSliceBytes = 16384;
 
-bool ParseNumber(const std::string& name, const std::string& text, int64_t& out,
-                 std::string& error) {
+}  // namespace
+
+bool ParseFaultNumber(const std::string& name, const std::string& text, int64_t& out,
+                      std::string& error) {
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, out);
     if (ec != std::errc() || ptr != end || out < 0) {
@@ -21,8 +23,6 @@ bool ParseNumber(const std::string& name, const std::string& text, int64_t& out,
     }
     return true;
 }
-
-}  // namespace
 
 const std::vector<std::string>& AnswerFaultNames() {
     static const std::vector<std::string> names = {"http_status", "delay", "drop_mid_body",
@@ -37,24 +37,24 @@ bool ReadAnswerFaults(const std::map<std::string, std::string>& faults, AnswerFa
         int64_t number = 0;
         const bool given = !value.empty();
         if (name == "http_status") {
-            if (!ParseNumber(name, value, number, error)) return false;
+            if (!ParseFaultNumber(name, value, number, error)) return false;
             if (number < 100 || number > 599) {
                 error = "fault 'http_status' needs a status code, got '" + value + "'";
                 return false;
             }
             out.FixedStatus = static_cast<int>(number);
         } else if (name == "delay") {
-            if (!ParseNumber(name, value, number, error)) return false;
+            if (!ParseFaultNumber(name, value, number, error)) return false;
             out.DelayMs = static_cast<int>(number);
         } else if (name == "drop_mid_body") {
-            if (given && !ParseNumber(name, value, number, error)) return false;
+            if (given && !ParseFaultNumber(name, value, number, error)) return false;
             out.Drop = true;
             out.DropAfter = given ? number : -1;
         } else if (name == "stall_mid_body") {
-            if (given && !ParseNumber(name, value, number, error)) return false;
+            if (given && !ParseFaultNumber(name, value, number, error)) return false;
             out.StallMs = given ? static_cast<int>(number) : kDefaultStallMs;
         } else if (name == "rate_limit") {
-            if (!ParseNumber(name, value, number, error)) return false;
+            if (!ParseFaultNumber(name, value, number, error)) return false;
             if (number == 0) {
                 error = "fault 'rate_limit' needs a positive rate";
                 return false;
@@ -77,9 +77,14 @@ void WaitUnlessStopping(int64_t ms, const std::atomic<bool>& stopping) {
 }
 
 void InstallAnswerFaults(httplib::Server& server, const AnswerFaults& faults,
-                         const std::atomic<bool>& stopping) {
+                         const std::atomic<bool>& stopping, std::function<bool()> away) {
     server.set_pre_routing_handler(
-        [&faults, &stopping](const httplib::Request& req, httplib::Response& res) {
+        [&faults, &stopping, away](const httplib::Request& req, httplib::Response& res) {
+            if (away && away()) {
+                res.status = 503;
+                res.set_header("Connection", "close");
+                return httplib::Server::HandlerResponse::Handled;
+            }
             // httplib has parsed these for its own use; the request object is ours to
             // change before routing, and a device serves neither on its own.
             auto& request = const_cast<httplib::Request&>(req);

@@ -28,6 +28,11 @@ struct AnswerFaults {
 // The fault names above, for KnownDeviceFaults()/KnownServerFaults().
 const std::vector<std::string>& AnswerFaultNames();
 
+// Reads the number value of fault `name`; false with a message unless it is a whole
+// number of at least 0.
+bool ParseFaultNumber(const std::string& name, const std::string& text, int64_t& out,
+                      std::string& error);
+
 // Reads the faults above from a fault map; false with a message for a bad value.
 bool ReadAnswerFaults(const std::map<std::string, std::string>& faults, AnswerFaults& out,
                       std::string& error);
@@ -37,9 +42,11 @@ using BodyReader = std::function<size_t(int64_t offset, char* out, size_t max)>;
 
 // Makes a server behave like an embedded device's: it neither applies Range requests
 // nor compresses on its own (the handlers decide), and the fixed-status and delay
-// faults act before any handler. Waits end early when `stopping` is set.
+// faults act before any handler. Waits end early when `stopping` is set. While `away`
+// (when given) says so, the device is restarting: a request that reaches it in the
+// moment before its servers stop gets 503 and a closed connection.
 void InstallAnswerFaults(httplib::Server& server, const AnswerFaults& faults,
-                         const std::atomic<bool>& stopping);
+                         const std::atomic<bool>& stopping, std::function<bool()> away = {});
 
 // Sends `length` bytes from `reader`, starting at `offset`, as the body of `res`,
 // shaped by the body faults.

@@ -21,6 +21,8 @@ const std::vector<std::string>& DeviceHttpFaultNames() {
         // to the log-in form.
         all.push_back("refuse_credentials");
         for (const std::string& name : DevicePageFaultNames()) all.push_back(name);
+        for (const std::string& name : DeviceUpgradeFaultNames()) all.push_back(name);
+        for (const std::string& name : DeviceRebootFaultNames()) all.push_back(name);
         return all;
     }();
     return names;
@@ -35,12 +37,38 @@ DeviceHttp::DeviceHttp(SimDevice& device, const SelfSignedCert* tls)
       tls_(tls),
       auth_(std::make_unique<DeviceAuth>(SchemeOf(device.Config()), device.Config().User,
                                          device.Config().Password)),
-      endpoints_{device_, *auth_, faults_, stopping_} {}
+      reboot_(
+          device,
+          [this](std::string& error) {
+              std::lock_guard lock(serveLock_);
+              if (Serve(error)) return true;
+              Halt();
+              return false;
+          },
+          [this] {
+              std::lock_guard lock(serveLock_);
+              Halt();
+          }),
+      endpoints_{device_, *auth_, faults_, uploads_, reboot_, stopping_} {}
 
 DeviceHttp::~DeviceHttp() { Stop(); }
 
 bool DeviceHttp::Start(std::string& error) {
-    if (!ReadAnswerFaults(device_.Config().Faults, faults_, error)) return false;
+    if (!ReadAnswerFaults(device_.Config().Faults, faults_, error) ||
+        !ReadUploadFaults(device_.Config().Faults, uploads_, error)) {
+        return false;
+    }
+    std::lock_guard lock(serveLock_);
+    return Serve(error);
+}
+
+void DeviceHttp::Stop() {
+    reboot_.Cancel();
+    std::lock_guard lock(serveLock_);
+    Halt();
+}
+
+bool DeviceHttp::Serve(std::string& error) {
     stopping_ = false;
     // Fresh servers each time; after the first start a device keeps its ports, as a
     // rebooted device does.
@@ -62,9 +90,9 @@ bool DeviceHttp::StartServer(httplib::Server& server, int port, int& bound, std:
     bound = -1;
     server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
     server.set_keep_alive_max_count(100);
-    InstallAnswerFaults(server, faults_, stopping_);
+    InstallAnswerFaults(server, faults_, stopping_, [this] { return device_.IsAway(); });
     InstallRoutes(server);
-    const std::string& address = device_.Config().Address;
+    const std::string address = device_.Address();
     bound = port == 0                            ? server.bind_to_any_port(address)
             : server.bind_to_port(address, port) ? port
                                                  : -1;
@@ -81,9 +109,12 @@ bool DeviceHttp::StartServer(httplib::Server& server, int port, int& bound, std:
     return true;
 }
 
-void DeviceHttp::InstallRoutes(httplib::Server& server) { InstallDevicePages(server, endpoints_); }
+void DeviceHttp::InstallRoutes(httplib::Server& server) {
+    InstallDevicePages(server, endpoints_);
+    InstallDeviceUpgrade(server, endpoints_);
+}
 
-void DeviceHttp::Stop() {
+void DeviceHttp::Halt() {
     stopping_ = true;
     if (http_) http_->stop();
     if (https_) https_->stop();

@@ -4,21 +4,27 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "answer_faults.h"
+#include "device_reboot.h"
+#include "device_upgrade.h"
 #include "http_auth.h"
 #include "self_signed_cert.h"
 #include "sim_device.h"
 
-// What every endpoint file of a device gets: the device, its authentication and the
-// answer faults, and the flag that ends waits when devsim stops.
+// What every endpoint file of a device gets: the device, its authentication, the
+// answer and upload faults, its restart, and the flag that ends waits when devsim
+// stops (or the device restarts).
 struct DeviceEndpoints {
     SimDevice& Device;
     DeviceAuth& Auth;
     const AnswerFaults& Faults;
+    const UploadFaults& Uploads;
+    DeviceReboot& Reboot;
     const std::atomic<bool>& Stopping;
 
     // True when the request may go on; otherwise `res` holds the 401 challenge.
@@ -36,14 +42,18 @@ public:
     DeviceHttp(const DeviceHttp&) = delete;
     DeviceHttp& operator=(const DeviceHttp&) = delete;
 
-    // Binds the configured ports (0: any free one) the first time, the same ports
-    // after that, stores them in the device and starts serving. False with a message
-    // when a fault value is bad or a port cannot be bound.
+    // Binds the configured ports (0: any free one) on the device's address and starts
+    // serving. False with a message when a fault value is bad or a port cannot be bound.
     bool Start(std::string& error);
-    // Stops serving, as during a reboot; waits and stalls end at once. Start serves again.
+    // Stops serving for good: a restart in progress ends where it stands.
     void Stop();
 
 private:
+    // Serves on the device's current address; the same ports after the first time, as
+    // a restarted device does.
+    bool Serve(std::string& error);
+    // Stops serving, as during a restart; waits and stalls end at once.
+    void Halt();
     bool StartServer(httplib::Server& server, int port, int& bound, std::string& error);
     void InstallRoutes(httplib::Server& server);
 
@@ -51,8 +61,12 @@ private:
     const SelfSignedCert* tls_;
     std::unique_ptr<DeviceAuth> auth_;
     AnswerFaults faults_;
+    UploadFaults uploads_;
     std::atomic<bool> stopping_{false};
+    DeviceReboot reboot_;
     DeviceEndpoints endpoints_;
+    // Serving starts on the main thread and stops and starts again on the restart's.
+    std::mutex serveLock_;
     std::unique_ptr<httplib::Server> http_;
     std::unique_ptr<httplib::Server> https_;
     std::vector<std::thread> threads_;
@@ -64,3 +78,6 @@ const std::vector<std::string>& DeviceHttpFaultNames();
 // The identification, log-in and information pages (device_pages.cpp).
 void InstallDevicePages(httplib::Server& server, DeviceEndpoints& endpoints);
 const std::vector<std::string>& DevicePageFaultNames();
+
+// The firmware upload endpoints (device_upgrade.cpp).
+void InstallDeviceUpgrade(httplib::Server& server, DeviceEndpoints& endpoints);

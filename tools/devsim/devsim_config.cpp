@@ -170,6 +170,7 @@ bool ApplyDeviceSetting(SimDeviceConfig& d, const std::string& key, const std::s
                                                  {"firmware", &d.Firmware},
                                                  {"host_name", &d.HostName},
                                                  {"address", &d.Address},
+                                                 {"next_firmware", &d.NextFirmware},
                                                  {"user", &d.User},
                                                  {"password", &d.Password}};
     std::map<std::string, int*> numbers = {{"http_port", &d.HttpPort},
@@ -284,7 +285,7 @@ std::string DevsimUsage() {
            "Simulates cameras/NVRs and the firmware server for tests and demos.\n"
            "Device keys: name id mac model product_model vendor firmware host_name address\n"
            "  http_port https_port (0: any free port, -1 for https: none) user password\n"
-           "  reboot_seconds auth=basic|digest fault=NAME[:VALUE] (repeatable)\n"
+           "  reboot_seconds next_firmware auth=basic|digest fault=NAME[:VALUE] (repeatable)\n"
            "--devices N K=V,...: N devices; {n} and {n+K} in values become the number.\n"
            "Firmware-server keys: address port folder fault=NAME[:VALUE] log=0|1\n"
            "  log=1 prints 'request method=M path=P range=R' per request ('-': no Range).\n"
@@ -299,6 +300,18 @@ std::string DevsimUsage() {
            "  'device id=ID address=A http_port=P https_port=Q', then\n"
            "  'firmware-server port=P' when enabled, then 'ready'; it runs until\n"
            "  SIGINT or SIGTERM.\n"
+           "Uploads: POST /cgi-bin/cgi_main.cgi (parts 'file', then cgiName=upgrade.cgi) and\n"
+           "  /cgi-bin/admin/firmwareupgrade.cgi?filename=F (one part named F) are read as they\n"
+           "  arrive and checked: credentials, Content-Length, boundary, parts, and the image\n"
+           "  mark QRBA/QRBE/QRBI/QRBO/QRBU at the start of the file part. An image without a\n"
+           "  mark is answered with cfg_system_upgradeError; a malformed body with 400 and a\n"
+           "  line on stderr. Each upload prints 'upload device=ID path=P content_length=N\n"
+           "  received=N image=N mark=M version=V verdict=accepted|rejected|malformed|\n"
+           "  dropped|refused'. After an accepted image the device is away for\n"
+           "  reboot_seconds ('device id=ID away'), then back ('device id=ID back address=A\n"
+           "  http_port=P https_port=Q firmware=V') running the version the image names\n"
+           "  right after its mark ('QRBAversion=2.1.0...'), else next_firmware, else its\n"
+           "  old one.\n"
            "Device faults:" +
            join(KnownDeviceFaults()) +
            "\n"

@@ -250,7 +250,10 @@ void DiscoveryResponder::SendDueReplies() {
         c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
         auto* info = reinterpret_cast<in_pktinfo*>(CMSG_DATA(c));
         info->ipi_ifindex = pending.InterfaceIndex;
-        info->ipi_spec_dst = plan.Address;
+        // A device that came back from its reboot at another address answers from it.
+        in_addr source = plan.Address;
+        ::inet_pton(AF_INET, plan.Device->Address().c_str(), &source);
+        info->ipi_spec_dst = source;
         for (int copy = 0; copy < plan.Copies; ++copy) {
             if (::sendmsg(fd_, &message, 0) < 0) {
                 std::fprintf(stderr, "devsim: discovery: reply of %s not sent: %s\n",
@@ -269,7 +272,7 @@ std::vector<uint8_t> DiscoveryResponder::Reply(const Plan& plan) const {
     PutText(reply, 0, 16, c.Name);
     PutU16(reply, 32, plan.Code);
     PutText(reply, 34, 16, c.Id);
-    PutText(reply, 54, 16, c.Address);
+    PutText(reply, 54, 16, device.Address());
     PutText(reply, 70, 32, plan.Vendor);
     PutText(reply, 102, 32, c.Model);
     PutText(reply, 134, 122, std::to_string(httpPort));

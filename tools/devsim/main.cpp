@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
     // After the web servers: replies carry the HTTP port they bound.
     std::unique_ptr<DiscoveryResponder> discovery;
     if (config->Discovery.Enabled) {
-        discovery = std::make_unique<DiscoveryResponder>(devices, config->Discovery.LogRequests);
+        discovery = std::make_unique<DiscoveryResponder>(
+            devices, config->Discovery.LogRequests,
+            [](const SimDevice& device) { return device.IsAway(); });
         if (!discovery->Start(error)) {
             std::fprintf(stderr, "devsim: %s\n", error.c_str());
             return 1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -25,6 +26,9 @@ struct SimDeviceConfig {
     // The HTTP authentication the device demands: "basic" or "digest".
     std::string Auth = "basic";
     int RebootSeconds = 5;  // how long it is away after an upgrade
+    // The version it runs after an upgrade with an image that names none; empty: the
+    // version it ran before.
+    std::string NextFirmware;
     // Fault injection: name -> value ("" for a plain switch). Each protocol handler
     // documents the names it understands; devsim refuses names nobody understands.
     std::map<std::string, std::string> Faults;
@@ -51,6 +55,20 @@ public:
         firmware_ = version;
     }
 
+    // The address it serves on now; a fault may bring it back elsewhere after a reboot.
+    std::string Address() const {
+        std::lock_guard lock(mutex_);
+        return address_.empty() ? config_.Address : address_;
+    }
+    void SetAddress(const std::string& address) {
+        std::lock_guard lock(mutex_);
+        address_ = address;
+    }
+
+    // A rebooting device is away: it answers neither HTTP nor discovery.
+    bool IsAway() const { return away_; }
+    void SetAway(bool away) { away_ = away; }
+
     // Ports actually bound (filled in when the servers start).
     int HttpPort() const { return httpPort_; }
     int HttpsPort() const { return httpsPort_; }
@@ -63,6 +81,9 @@ private:
     SimDeviceConfig config_;
     mutable std::mutex mutex_;
     std::string firmware_;
-    int httpPort_ = 0;
-    int httpsPort_ = 0;
+    std::string address_;
+    std::atomic<bool> away_{false};
+    // Rewritten when the servers start again after a reboot.
+    std::atomic<int> httpPort_{0};
+    std::atomic<int> httpsPort_{0};
 };

@@ -1,0 +1,174 @@
+#include "upgrade/cgi_main_upload.h"
+
+#include <openssl/evp.h>
+
+#include <vector>
+
+#include "base/result_codes.h"
+#include "base/text.h"
+#include "base/trace.h"
+#include "upgrade/image_file.h"
+#include "upgrade/upload_socket.h"
+
+namespace {
+
+constexpr size_t kBlockBytes = 2048;
+// The file is read in larger pieces than it is sent, to spare system calls.
+constexpr size_t kReadBytes = 32 * kBlockBytes;
+constexpr size_t kAnswerBytes = 2048;
+// How long an answer that came while the image was still going out may take to be read.
+constexpr std::chrono::milliseconds kEarlyAnswerWait(500);
+
+// The device parses this exact form, down to the boundary, the file name "E" and the
+// final cgiName part.
+constexpr const char* kPartHead =
+    "-----------------------------7dd232271207a8\r\n"
+    "Content-Disposition: form-data; name=\"file\"; filename=\"E\"\r\n"
+    "Content-Type: application/octet-stream\r\n\r\n";
+constexpr const char* kClosingPart =
+    "\r\n-----------------------------7dd232271207a8\r\n"
+    "Content-Disposition: form-data; name=\"cgiName\"\r\n\r\n"
+    "upgrade.cgi\r\n-----------------------------7dd232271207a8--\r\n";
+
+std::string Base64(const std::string& bytes) {
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                  reinterpret_cast<const unsigned char*>(bytes.data()),
+                                  static_cast<int>(bytes.size()));
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+// Host and port of "scheme://host[:port]/path"; false when there is no host or the
+// port is not a port number.
+bool SplitHostPort(const std::string& url, std::string& host, int& port) {
+    const size_t marker = url.find("://");
+    const size_t start = marker == std::string::npos ? 0 : marker + 3;
+    const size_t end = url.find_first_of("/?#", start);
+    const std::string authority = url.substr(start, end == std::string::npos ? end : end - start);
+    const size_t colon = authority.rfind(':');
+    host = authority.substr(0, colon);
+    port = 80;
+    if (colon != std::string::npos) {
+        const std::string digits = authority.substr(colon + 1);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+            return false;
+        }
+        const int64_t number = ParseDecimal(digits);
+        if (number < 1 || number > 65535) return false;
+        port = static_cast<int>(number);
+    }
+    return !host.empty();
+}
+
+std::string RequestHead(const std::string& host, int64_t contentLength, const std::string& user,
+                        const std::string& password) {
+    return StrFormat(
+        "POST /cgi-bin/cgi_main.cgi HTTP/1.1\r\n"
+        "Accept: */*\r\n"
+        "Referer: http://%s/cfg_system_upgrade.htm\r\n"
+        "Accept-Language: zh-tw\r\n"
+        "User-Agent: QuorvantCFG\r\n"
+        "Content-Type: multipart/form-data; boundary=---------------------------7dd232271207a8\r\n"
+        "Accept-Encoding: gzip, deflate\r\n"
+        "Host: %s\r\n"
+        "Content-Length: %lld\r\n"
+        "Connection: Keep-Alive\r\n"
+        "Cache-Control: no-cache\r\n"
+        "Authorization: Basic %s\r\n\r\n",
+        host.c_str(), host.c_str(), static_cast<long long>(contentLength),
+        Base64(user + ":" + password).c_str());
+}
+
+int ExchangeFailure(UploadSocket::Outcome outcome) {
+    return outcome == UploadSocket::Outcome::Stalled ? rc::kTimeout : rc::kFailed;
+}
+
+// Sends exactly `size` image bytes in blocks, counting them into `sentOut`. A file
+// that has grown since its size was taken is cut at that size, so the body never runs
+// past its Content-Length.
+UploadSocket::Outcome SendImage(UploadSocket& socket, ImageFile& image, int64_t size,
+                                std::atomic<int64_t>& sentOut) {
+    std::vector<char> buffer(kReadBytes);
+    int64_t total = 0;
+    while (total < size) {
+        const int64_t got =
+            image.Read(buffer.data(), static_cast<size_t>(std::min<int64_t>(
+                                          static_cast<int64_t>(buffer.size()), size - total)));
+        // A file that shrank or cannot be read leaves the image short.
+        if (got <= 0) return UploadSocket::Outcome::Failed;
+        for (int64_t offset = 0; offset < got; offset += static_cast<int64_t>(kBlockBytes)) {
+            const size_t block = static_cast<size_t>(
+                std::min<int64_t>(static_cast<int64_t>(kBlockBytes), got - offset));
+            const UploadSocket::Outcome sent = socket.Send(buffer.data() + offset, block);
+            if (sent != UploadSocket::Outcome::Done) return sent;
+            total += static_cast<int64_t>(block);
+            sentOut = total;
+        }
+    }
+    return UploadSocket::Outcome::Done;
+}
+
+// The device's verdict from its answer.
+int JudgeAnswer(const std::string& answer) {
+    if (answer.find("cfg_system_upgradeError") != std::string::npos) return rc::kImageRejected;
+    // An HTTP error is a refusal, never a taken image. A device that closes without an
+    // answer, having read everything (it may restart at once), has taken the image.
+    if (StartsWith(answer, "HTTP/")) {
+        const size_t blank = answer.find(' ');
+        const int64_t status =
+            blank == std::string::npos ? 0 : ParseDecimal(answer.substr(blank + 1));
+        if (status == 401) return rc::kHttpUnauthorized;
+        if (status == 404) return rc::kHttpNotFound;
+        if (status >= 400) return rc::kFailed;
+    }
+    return rc::kOk;
+}
+
+}  // namespace
+
+int UploadCgiMain(const std::string& user, const std::string& password, const std::string& url,
+                  const std::string& imagePath, std::atomic<int64_t>& sizeOut,
+                  std::atomic<int64_t>& sentOut, const CgiMainLimits& limits) {
+    ImageFile image;
+    if (!image.Open(imagePath)) return rc::kFileOpenFailed;
+    const int64_t start = image.HasStoreHeader() ? static_cast<int64_t>(kStoreHeaderBytes) : 0;
+    if (!image.Seek(start)) return rc::kFileOpenFailed;
+    const int64_t size = image.FileSize() - start;
+    sentOut = 0;
+    sizeOut = size;
+
+    std::string host;
+    int port = 0;
+    if (!SplitHostPort(url, host, port)) return rc::kCannotConnect;
+    UploadSocket socket(limits.Stall);
+    if (!socket.Connect(host, port, limits.Connect)) return rc::kCannotConnect;
+
+    const std::string partHead = kPartHead;
+    const std::string closing = kClosingPart;
+    const int64_t contentLength =
+        static_cast<int64_t>(partHead.size()) + size + static_cast<int64_t>(closing.size());
+    const std::string head = RequestHead(host, contentLength, user, password);
+    if (socket.Send(head.data(), head.size()) != UploadSocket::Outcome::Done) {
+        return rc::kSendHeadFailed;
+    }
+    UploadSocket::Outcome sent = socket.Send(partHead.data(), partHead.size());
+    if (sent == UploadSocket::Outcome::Done) sent = SendImage(socket, image, size, sentOut);
+    Trace("Content-Length = %lld FW len = %lld", static_cast<long long>(contentLength),
+          static_cast<long long>(sentOut.load()));
+    if (sent == UploadSocket::Outcome::Done) sent = socket.Send(closing.data(), closing.size());
+    std::string answer;
+    if (sent == UploadSocket::Outcome::Failed) {
+        // A device that refuses the request (wrong credentials) may answer at once and
+        // close without reading the image; its answer says more than the broken send.
+        socket.ReceiveAnswer(answer, kAnswerBytes, kEarlyAnswerWait);
+        const int refusal = StartsWith(answer, "HTTP/") ? JudgeAnswer(answer) : rc::kOk;
+        return refusal != rc::kOk ? refusal : rc::kFailed;
+    }
+    if (sent != UploadSocket::Outcome::Done) return ExchangeFailure(sent);
+
+    const UploadSocket::Outcome received =
+        socket.ReceiveAnswer(answer, kAnswerBytes, limits.Answer);
+    if (received != UploadSocket::Outcome::Done) return ExchangeFailure(received);
+    return JudgeAnswer(answer);
+}

@@ -1,0 +1,53 @@
+#include "upgrade/image_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+ImageFile::~ImageFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool ImageFile::Open(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    struct stat info {};
+    // A folder opens read-only too, but holds no image.
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    size_ = info.st_size;
+    return true;
+}
+
+bool ImageFile::HasStoreHeader() {
+    if (size_ < static_cast<int64_t>(kStoreHeaderBytes) || !Seek(0)) return false;
+    unsigned char header[kStoreHeaderBytes];
+    const bool read = Read(reinterpret_cast<char*>(header), sizeof(header)) ==
+                      static_cast<int64_t>(sizeof(header));
+    Seek(0);
+    if (!read) return false;
+    const uint32_t stored =
+        header[0] | (header[1] << 8) | (header[2] << 16) | (static_cast<uint32_t>(header[3]) << 24);
+    return stored == size_ - static_cast<int64_t>(kStoreHeaderBytes);
+}
+
+bool ImageFile::Seek(int64_t offset) { return ::lseek(fd_, offset, SEEK_SET) == offset; }
+
+int64_t ImageFile::Read(char* out, size_t max) {
+    size_t total = 0;
+    while (total < max) {
+        const ssize_t got = ::read(fd_, out + total, max - total);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        total += static_cast<size_t>(got);
+    }
+    return static_cast<int64_t>(total);
+}

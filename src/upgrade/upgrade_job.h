@@ -1,0 +1,62 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+
+class CUpgradeManager;
+
+// Where a job reaches its device: "http" or "https", the address and the port for
+// that scheme.
+struct JobAddress {
+    std::string Scheme;
+    std::string Host;
+    int32_t Port = 0;
+};
+
+// One device's upgrade in one run: made by the manager's StartJob, run by one worker
+// thread and the upload threads it starts, freed when the worker ends.
+//
+// Most fields are set before the worker starts and only read afterwards. The ones
+// other threads touch while the job runs are safe to share: the upload thread writes
+// Result, ImageSize and BytesSent while the worker reads them once a second, and the
+// manager's DeviceSeenAgain replaces the address and sets SeenAgain from a search
+// thread while the worker probes the device. ImageQueue belongs to the worker and, in
+// turn, to the upload thread it starts and joins, never to both at once.
+class UpgradeJob {
+public:
+    UpgradeJob() = default;
+    UpgradeJob(const UpgradeJob&) = delete;
+    UpgradeJob& operator=(const UpgradeJob&) = delete;
+
+    // Scheme, Host and Port as one consistent copy.
+    JobAddress Address() const;
+    void SetAddress(JobAddress address);
+    // The device was found again, perhaps at another address: both change together, so
+    // a worker that sees SeenAgain also sees the new address.
+    void MarkSeenAgain(JobAddress address);
+
+    // Takes the front image path off the queue; empty when none is left.
+    std::string TakeFrontImage();
+
+    std::string DeviceId;
+    std::string UserName;
+    std::string Password;
+    std::deque<std::string> ImageQueue;  // full local paths, installed front first
+    uint8_t Reserved = 0;
+    std::atomic<uint8_t> SeenAgain{0};
+    CUpgradeManager* Manager = nullptr;
+    std::atomic<int32_t> Result{0};
+    uint8_t StoreMode = 0;
+    uint8_t CameraFamily = 0;
+    uint8_t RunFlag = 0;
+    uint8_t SingleModel = 0;
+    std::atomic<int64_t> ImageSize{0};  // written by the cgi_main upload before it sends
+    std::atomic<int64_t> BytesSent{0};  // image bytes sent so far, after every block
+
+private:
+    mutable std::mutex addressLock_;
+    JobAddress address_;
+};

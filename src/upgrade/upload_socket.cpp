@@ -1,0 +1,159 @@
+#include "upgrade/upload_socket.h"
+
+#include <arpa/inet.h>
+#include <linux/sockios.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "base/text.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// How often a blocked wait looks at the send queue and the clocks.
+constexpr milliseconds kPollSlice(100);
+// After the first bytes of an answer, how long to wait for the rest.
+constexpr milliseconds kAnswerGap(1000);
+
+// True once `text` holds a whole answer: its head and as many body bytes as its
+// Content-Length names. Without a Content-Length the answer ends when the device
+// closes the connection or goes quiet.
+bool AnswerComplete(const std::string& text) {
+    const size_t headEnd = text.find("\r\n\r\n");
+    if (headEnd == std::string::npos) return false;
+    std::string length;
+    if (!ValueAfterMarker(ToLowerAscii(text.substr(0, headEnd + 2)),
+                          "\r\ncontent-length:", length)) {
+        return false;
+    }
+    return text.size() - (headEnd + 4) >=
+           static_cast<size_t>(std::max<int64_t>(0, ParseDecimal(length)));
+}
+
+}  // namespace
+
+UploadSocket::UploadSocket(milliseconds stallLimit)
+    : stallLimit_(stallLimit), lastMove_(steady_clock::now()) {}
+
+UploadSocket::~UploadSocket() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool UploadSocket::Connect(const std::string& host, int port, milliseconds connectLimit) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
+    sockaddr_in address{};
+    for (addrinfo* a = found; a; a = a->ai_next) {
+        address = *reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+    }
+    ::freeaddrinfo(found);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) return false;
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        if (errno != EINPROGRESS) return false;
+        const auto deadline = steady_clock::now() + connectLimit;
+        while (!WaitFor(POLLOUT, kPollSlice)) {
+            if (steady_clock::now() >= deadline) return false;
+        }
+        int error = 0;
+        socklen_t length = sizeof(error);
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+            return false;
+        }
+    }
+    lastMove_ = steady_clock::now();
+    lastQueued_ = QueuedBytes();
+    return true;
+}
+
+UploadSocket::Outcome UploadSocket::Send(const char* data, size_t count) {
+    while (count > 0) {
+        const ssize_t sent = ::send(fd_, data, count, MSG_NOSIGNAL);
+        if (sent > 0) {
+            data += sent;
+            count -= static_cast<size_t>(sent);
+            lastMove_ = steady_clock::now();
+            continue;
+        }
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitFor(POLLOUT, kPollSlice) && StalledNow()) return Outcome::Stalled;
+            continue;
+        }
+        return Outcome::Failed;
+    }
+    return Outcome::Done;
+}
+
+UploadSocket::Outcome UploadSocket::ReceiveAnswer(std::string& answer, size_t max,
+                                                  milliseconds answerLimit) {
+    answer.clear();
+    TimePoint drainedAt{};  // when the device had taken every byte sent
+    TimePoint lastByte{};
+    char buffer[2048];
+    while (answer.size() < max) {
+        if (WaitFor(POLLIN, kPollSlice)) {
+            const ssize_t got =
+                ::recv(fd_, buffer, std::min(sizeof(buffer), max - answer.size()), 0);
+            if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+            if (got == 0) break;  // closed: the answer is what came
+            // A reset with nothing said: bytes the device never read were thrown away.
+            if (got < 0) return answer.empty() ? Outcome::Failed : Outcome::Done;
+            answer.append(buffer, static_cast<size_t>(got));
+            lastByte = steady_clock::now();
+            if (AnswerComplete(answer)) break;
+            continue;
+        }
+        const TimePoint now = steady_clock::now();
+        if (!answer.empty()) {
+            if (now - lastByte >= kAnswerGap) break;
+            continue;
+        }
+        const int64_t queued = QueuedBytes();
+        if (queued != 0) {
+            if (StalledNow()) return Outcome::Stalled;
+            drainedAt = {};
+            continue;
+        }
+        if (drainedAt == TimePoint{}) drainedAt = now;
+        if (now - drainedAt >= answerLimit) return Outcome::Stalled;
+    }
+    return Outcome::Done;
+}
+
+bool UploadSocket::WaitFor(short events, milliseconds slice) const {
+    pollfd p{fd_, events, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(slice.count()));
+    return ready > 0;
+}
+
+int64_t UploadSocket::QueuedBytes() const {
+    int queued = 0;
+    if (::ioctl(fd_, SIOCOUTQ, &queued) != 0) return -1;
+    return queued;
+}
+
+bool UploadSocket::StalledNow() {
+    const int64_t queued = QueuedBytes();
+    const TimePoint now = steady_clock::now();
+    if (queued != lastQueued_) {
+        lastQueued_ = queued;
+        lastMove_ = now;
+        return false;
+    }
+    return now - lastMove_ >= stallLimit_;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The plain TCP connection of the hand-built firmware upload. Nagle's algorithm stays
+// on: the upload writes 2048-byte blocks, and coalescing them keeps loopback and LAN
+// throughput several times higher than sending each block as its own segment.
+//
+// Sends are watched for stalls, not limited in total: a slow device that keeps taking
+// bytes may take as long as it needs, one that takes nothing for the stall limit ends
+// the upload. Bytes count as moving while they enter the socket or while the socket's
+// queue of unacknowledged bytes shrinks (the device is reading what it was sent).
+class UploadSocket {
+public:
+    enum class Outcome { Done, Failed, Stalled };
+
+    explicit UploadSocket(std::chrono::milliseconds stallLimit);
+    ~UploadSocket();
+    UploadSocket(const UploadSocket&) = delete;
+    UploadSocket& operator=(const UploadSocket&) = delete;
+
+    // Resolves `host` as IPv4 (the last address wins when several come back) and
+    // connects within `connectLimit`; false when either fails.
+    bool Connect(const std::string& host, int port, std::chrono::milliseconds connectLimit);
+
+    // Sends all `count` bytes.
+    Outcome Send(const char* data, size_t count);
+
+    // Receives the device's answer, at most `max` bytes: until the answer is complete
+    // (its head and the body its Content-Length announces), the device closes the
+    // connection, or no more bytes come for a second after the first ones. While the
+    // device has not yet taken every byte sent, the stall limit applies; once it has,
+    // it gets `answerLimit` to answer. Stalled when nothing came in time; Failed when
+    // the device reset the connection without a word (it threw away bytes it had not
+    // read); an answer that ends early is returned as far as it came.
+    Outcome ReceiveAnswer(std::string& answer, size_t max, std::chrono::milliseconds answerLimit);
+
+private:
+    using TimePoint = std::chrono::steady_clock::time_point;
+
+    // Waits up to `slice` for `events`; true when the socket is ready (or in error,
+    // which the next call reports).
+    bool WaitFor(short events, std::chrono::milliseconds slice) const;
+    // Bytes sent but not yet acknowledged by the device; -1 when unknown.
+    int64_t QueuedBytes() const;
+    // Notes a change of the queue as movement; true when the stall limit has passed.
+    bool StalledNow();
+
+    int fd_ = -1;
+    std::chrono::milliseconds stallLimit_;
+    TimePoint lastMove_;
+    int64_t lastQueued_ = -1;
+};
