@@ -1,6 +1,7 @@
 #include "schedule/schedule_list.h"
 
 #include <mutex>
+#include <set>
 
 #include "base/text.h"
 
@@ -16,6 +17,8 @@ struct CScheduleList::State {
     std::vector<std::shared_ptr<Slot>> Slots;
     uint64_t NextId = 1;
     int Running = 0;
+    // The devices being upgraded, by upper-cased MAC, including runs of replaced entries.
+    std::multiset<std::string> RunningMacs;
 
     std::shared_ptr<Slot> MakeSlot(const CScheduleInfo& info) {
         auto slot = std::make_shared<Slot>();
@@ -123,9 +126,14 @@ std::vector<CScheduledRun> CScheduleList::StartQueued() {
     std::vector<CScheduledRun> runs;
     for (const auto& slot : state_->Slots) {
         if (slot->Info.Status != schedule_status::kQueued || slot->Running) continue;
+        // A device is never flashed by two runs at once (nor restarted under a running
+        // upload): a second entry for it waits in the queue until the first run ends.
+        std::string device = ToUpperAscii(slot->Info.MAC);
+        if (state_->RunningMacs.count(device) > 0) continue;
         slot->Info.Status = schedule_status::kUpgrading;
         slot->Running = true;
         ++state_->Running;
+        state_->RunningMacs.insert(device);
         runs.push_back(CScheduledRun(state_, slot));
     }
     return runs;
@@ -133,12 +141,16 @@ std::vector<CScheduledRun> CScheduleList::StartQueued() {
 
 CScheduledRun::CScheduledRun(std::shared_ptr<CScheduleList::State> state,
                              std::shared_ptr<CScheduleList::Slot> slot)
-    : state_(std::move(state)), slot_(std::move(slot)), id_(slot_->Id) {}
+    : state_(std::move(state)),
+      slot_(std::move(slot)),
+      id_(slot_->Id),
+      device_(ToUpperAscii(slot_->Info.MAC)) {}
 
 CScheduledRun::CScheduledRun(CScheduledRun&& other) noexcept
     : state_(std::move(other.state_)),
       slot_(std::move(other.slot_)),
       id_(other.id_),
+      device_(std::move(other.device_)),
       finished_(other.finished_) {}
 
 CScheduledRun& CScheduledRun::operator=(CScheduledRun&& other) noexcept {
@@ -147,6 +159,7 @@ CScheduledRun& CScheduledRun::operator=(CScheduledRun&& other) noexcept {
         state_ = std::move(other.state_);
         slot_ = std::move(other.slot_);
         id_ = other.id_;
+        device_ = std::move(other.device_);
         finished_ = other.finished_;
     }
     return *this;
@@ -189,6 +202,7 @@ CScheduleInfo CScheduledRun::Finish(int finalStatus) {
         slot_->Info.Status = finalStatus;
         slot_->Running = false;
         --state_->Running;
+        state_->RunningMacs.erase(state_->RunningMacs.find(device_));
     }
     return slot_->Info;
 }

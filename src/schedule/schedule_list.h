@@ -63,7 +63,8 @@ public:
     std::vector<uint64_t> UpdateEach(const std::function<bool(CScheduleInfo&)>& step);
 
     // Starts every queued entry in array order: status upgrading, marked running, one
-    // run each for the caller to hand to a worker.
+    // run each for the caller to hand to a worker. An entry whose device (MAC, without
+    // regard to case) is being upgraded by another run stays queued until that run ends.
     std::vector<CScheduledRun> StartQueued();
 
 private:
@@ -105,5 +106,6 @@ private:
     std::shared_ptr<CScheduleList::State> state_;
     std::shared_ptr<CScheduleList::Slot> slot_;
     uint64_t id_ = 0;
+    std::string device_;  // upper-cased MAC
     bool finished_ = false;
 };

@@ -80,6 +80,32 @@ TEST(ScheduleListTest, ADroppedRunEndsAsFailedAndAReplacedEntryKeepsItsStorage) 
     EXPECT_EQ(list.Entries()[0].Info.MAC, "C");
 }
 
+TEST(ScheduleListTest, ADeviceBeingUpgradedIsNotStartedAgainUntilItsRunEnds) {
+    CScheduleList list;
+    const uint64_t first = list.Append(Queued("aa:bb"));
+    const uint64_t second = list.Append(Queued("AA:BB"));
+    const uint64_t other = list.Append(Queued("cc:dd"));
+    std::vector<CScheduledRun> runs = list.StartQueued();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].Id(), first);
+    EXPECT_EQ(runs[1].Id(), other);
+    EXPECT_EQ(list.Find(second)->Info.Status, st::kQueued);
+    EXPECT_TRUE(list.StartQueued().empty());
+
+    // A run whose entry the list no longer holds still has its device.
+    CScheduledRun replaced = std::move(runs[0]);
+    list.Assign({Queued("aa:BB")});
+    EXPECT_TRUE(list.StartQueued().empty());
+    replaced.Finish(st::kSuccessful);
+    std::vector<CScheduledRun> next = list.StartQueued();
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_EQ(next[0].Entry().MAC, "aa:BB");
+    // A run dropped unfinished lets the device go as well.
+    next.clear();
+    list.Append(Queued("AA:bb"));
+    EXPECT_EQ(list.StartQueued().size(), 1u);
+}
+
 // Workers write their entries while the interface thread adds, removes, ticks and
 // saves; run under ThreadSanitizer to check the locking.
 TEST(ScheduleListTest, WorkersAndTheInterfaceThreadShareTheList) {

@@ -1,0 +1,306 @@
+#include "app/cli/schedule_command.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "app/cli/cli_args.h"
+#include "app/cli/cli_commands.h"
+#include "app/cli/json_line.h"
+#include "app/cli/schedule_time_text.h"
+#include "base/clock.h"
+#include "base/text.h"
+#include "base/trace.h"
+#include "schedule/schedule_file.h"
+#include "schedule/schedule_list.h"
+#include "schedule/schedule_runner.h"
+#include "schedule/scheduler.h"
+#include "settings/xdg_folders.h"
+
+namespace {
+
+namespace st = schedule_status;
+
+constexpr const char* kUsage =
+    "usage: strelvane-cli schedule list [--file PATH]\n"
+    "       strelvane-cli schedule add --ip ADDRESS [--port N] [--https] --user NAME\n"
+    "                                  --password TEXT --mac MAC --device NAME --model NAME\n"
+    "                                  --version TEXT --image PATH --time WHEN [--file PATH]\n"
+    "       strelvane-cli schedule run [--file PATH] [--time-scale N]\n"
+    "\n"
+    "list  one JSON line per entry, in file order: {\"no\",\"MAC\",\"IP\",\"Port\",\"Https\",\n"
+    "      \"Account\",\"Device\",\"Model\",\"Version\",\"UpgradeTime\",\"time\",\"FWPath\",\n"
+    "      \"status\",\"text\"}; passwords are not shown.\n"
+    "add   stores a scheduled upgrade of one device, waiting for its time, and prints it\n"
+    "      as list does. Every option but --port and --https is needed. An entry for\n"
+    "      the same MAC (without regard to case) is replaced.\n"
+    "run   runs the scheduler in the foreground: an entry starts when its time has come\n"
+    "      (up to 10 s late; later it is missed, status 0); the device at its address\n"
+    "      must report its MAC, then takes the image and is waited for while it restarts.\n"
+    "      Prints {\"MAC\",\"IP\",\"status\",\"text\"} per status change, with \"percent\"\n"
+    "      while uploading, and ends when no entry is waiting, queued or running. SIGINT\n"
+    "      or SIGTERM stops it: an upload in flight is finished first; the schedule is\n"
+    "      saved.\n"
+    "\n"
+    "--file PATH       the schedule file (default: Strelvane/fw_config.xml in the user's\n"
+    "                  Documents folder)\n"
+    "--time WHEN       seconds since 1970, +N seconds from now, or a local time\n"
+    "                  \"YYYY-MM-DD HH:MM[:SS]\" (a T may stand for the blank)\n"
+    "--port N          the device's web port (default 80, or 443 with --https)\n"
+    "--time-scale N    the scheduler's clock runs N times faster: its ticks, pauses and\n"
+    "                  the 7-minute wait for a restarting device (not network time-outs)\n"
+    "\n"
+    "Status codes: 0 missed, 1 waiting, 2 queued, 3 uploading, 4 upgrading, 5 successful,\n"
+    "6 user name or password refused, 7 firmware file refused, 8 other failure (also: another\n"
+    "device at the address, or the device not back within 7 minutes), 9 firmware file lost.\n"
+    "\n"
+    "Exit status: 0 success (run: every entry it handled ended successful), 1 failure\n"
+    "(unwritable file; run: an entry failed, was missed or lost its image, or the run was\n"
+    "interrupted), 2 bad arguments.\n"
+    "Trace lines go to $XDG_STATE_HOME/strelvane/strelvane.log.\n";
+
+const char* const kAddOptions[] = {"--ip",       "--port",  "--https",  "--user",
+                                   "--password", "--mac",   "--device", "--model",
+                                   "--version",  "--image", "--time"};
+
+constexpr auto kPoll = std::chrono::milliseconds(20);
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void OnScheduleStopSignal(int signal) { g_stopSignal = signal; }
+
+int Bad(const std::string& message) { return BadArguments("schedule", message); }
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "strelvane-cli schedule: %s\n", message.c_str());
+    return kExitFailed;
+}
+
+void Print(const std::string& line) {
+    static std::mutex out;
+    std::lock_guard lock(out);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+std::string StatusTextOf(const CScheduleInfo& e) { return StatusText(e, DefaultText); }
+
+std::string EntryLine(int number, const CScheduleInfo& e) {
+    return JsonLine()
+        .Add("no", number)
+        .Add("MAC", e.MAC)
+        .Add("IP", e.IP)
+        .Add("Port", e.Port)
+        .Add("Https", e.Https)
+        .Add("Account", e.Account)
+        .Add("Device", e.Device)
+        .Add("Model", e.Model)
+        .Add("Version", e.Version)
+        .Add("UpgradeTime", e.UpgradeTime)
+        .Add("time", LocalTimeText(e.UpgradeTime))
+        .Add("FWPath", e.FWPath)
+        .Add("status", e.Status)
+        .Add("text", StatusTextOf(e))
+        .Text();
+}
+
+// Prints every status change of a run and keeps each entry's latest status.
+class RunView : public IScheduleObserver {
+public:
+    void EntryProgress(uint64_t id, const CScheduleInfo& entry) override { Show(id, entry, false); }
+    void EntryFinished(uint64_t id, const CScheduleInfo& entry) override { Show(id, entry, true); }
+
+    // True when every entry this run changed ended successful.
+    bool AllSucceeded() const {
+        std::lock_guard lock(mutex_);
+        for (const auto& [id, shown] : shown_) {
+            if (shown.first != st::kSuccessful) return false;
+        }
+        return true;
+    }
+
+private:
+    void Show(uint64_t id, const CScheduleInfo& entry, bool finished) {
+        const int percent =
+            entry.Status == st::kUploading ? UploadPercent(entry.TotalBytes, entry.SentBytes) : -1;
+        {
+            std::lock_guard lock(mutex_);
+            auto [it, added] = shown_.try_emplace(id, entry.Status, percent);
+            // Progress comes every second; only a change is worth a line.
+            if (!added && !finished && it->second == std::make_pair(entry.Status, percent)) return;
+            it->second = {entry.Status, percent};
+        }
+        JsonLine line;
+        line.Add("MAC", entry.MAC).Add("IP", entry.IP).Add("status", entry.Status);
+        line.Add("text", StatusTextOf(entry));
+        if (percent >= 0) line.Add("percent", percent);
+        Print(line.Text());
+    }
+
+    mutable std::mutex mutex_;
+    std::map<uint64_t, std::pair<int, int>> shown_;  // status, percent (-1: none)
+};
+
+void UseTraceFile() {
+    const std::string path = DefaultTraceFile();
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+    SetTraceFile(path);
+}
+
+int List(const std::string& path) {
+    int number = 0;
+    for (const CScheduleInfo& e : LoadSchedule(path)) Print(EntryLine(++number, e));
+    return kExitOk;
+}
+
+// The entry the add options describe; nothing, with `error` set, when they do not
+// describe a complete one.
+std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, int64_t now,
+                                              std::string& error) {
+    CScheduleInfo e;
+    e.IP = args.Value("--ip");
+    e.Https = args.Has("--https");
+    e.Port = args.Value("--port", e.Https ? "443" : "80");
+    e.Account = args.Value("--user");
+    e.Password = args.Value("--password");
+    e.MAC = args.Value("--mac");
+    e.Device = args.Value("--device");
+    e.Model = args.Value("--model");
+    e.Version = args.Value("--version");
+    e.Status = st::kWaiting;
+
+    // A stored entry without any of these is dropped when the file is read.
+    std::string missing;
+    for (const char* name : {"--ip", "--user", "--password", "--mac", "--device", "--model",
+                             "--version", "--image", "--time"}) {
+        if (args.Value(name).empty()) missing += std::string(missing.empty() ? "" : ", ") + name;
+    }
+    if (!missing.empty()) {
+        error = "an entry needs a non-empty " + missing;
+        return std::nullopt;
+    }
+    const int64_t port = ParseDecimal(e.Port);
+    if (std::to_string(port) != e.Port || port < 1 || port > 65535) {
+        error = "--port needs a number from 1 to 65535";
+        return std::nullopt;
+    }
+    const std::optional<int64_t> time = ParseUpgradeTime(args.Value("--time"), now);
+    if (!time || *time <= 0) {
+        error = "--time needs seconds since 1970, +SECONDS or a local \"YYYY-MM-DD HH:MM[:SS]\"";
+        return std::nullopt;
+    }
+    if (*time < now - kStartWindowSeconds) {
+        error = "--time " + LocalTimeText(*time) + " has passed; the entry would never start";
+        return std::nullopt;
+    }
+    e.UpgradeTime = *time;
+    std::error_code failed;
+    const std::filesystem::path image = std::filesystem::absolute(args.Value("--image"), failed);
+    if (failed || !std::filesystem::is_regular_file(image, failed)) {
+        error = "no firmware image file at " + args.Value("--image");
+        return std::nullopt;
+    }
+    // The scheduler may run from another folder.
+    e.FWPath = image.lexically_normal().string();
+    return e;
+}
+
+int Add(const CliArgs& args, const std::string& path, const Clock& clock) {
+    std::string error;
+    const std::optional<CScheduleInfo> entry = EntryFromOptions(args, clock.UnixSeconds(), error);
+    if (!entry) return Bad(error);
+    std::vector<CScheduleInfo> entries = LoadSchedule(path);
+    std::string held;
+    // A file that is not a schedule (or one edited by hand into a broken one) would be
+    // lost by the save below.
+    if (entries.empty() && ReadWholeFile(path, held) && !held.empty() &&
+        held != ScheduleFileText({})) {
+        return Fail(path + " holds no readable schedule; move it away to start a new one");
+    }
+    auto same = std::find_if(entries.begin(), entries.end(), [&](const CScheduleInfo& e) {
+        return EqualsNoCase(e.MAC, entry->MAC);
+    });
+    if (same == entries.end()) {
+        same = entries.insert(entries.end(), *entry);
+    } else {
+        *same = *entry;
+    }
+    if (!SaveSchedule(path, entries)) return Fail("cannot write " + path);
+    Print(EntryLine(static_cast<int>(same - entries.begin()) + 1, *entry));
+    return kExitOk;
+}
+
+int Run(const std::string& path, const Clock& clock) {
+    UseTraceFile();
+    g_stopSignal = 0;
+    std::signal(SIGINT, OnScheduleStopSignal);
+    std::signal(SIGTERM, OnScheduleStopSignal);
+
+    CScheduleList list;
+    list.Assign(LoadSchedule(path));
+    RunView view;
+    {
+        CScheduleRunner runner(list, clock, view, path, PathExists);
+        runner.Start();
+        while (!g_stopSignal && ScheduleHasWork(list)) std::this_thread::sleep_for(kPoll);
+        runner.Stop();
+    }
+    if (g_stopSignal) return Fail("interrupted; the schedule is saved");
+    return view.AllSucceeded() ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+int RunScheduleCommand(const std::vector<std::string>& args) {
+    std::vector<OptionSpec> options = {{"--help", OptionKind::Flag},
+                                       {"--file", OptionKind::Single},
+                                       {"--time-scale", OptionKind::Single},
+                                       {"--https", OptionKind::Flag}};
+    for (const char* name : kAddOptions) {
+        if (std::string(name) != "--https") options.push_back({name, OptionKind::Single});
+    }
+    std::string error;
+    auto parsed = CliArgs::Parse(args, options, error);
+    if (!parsed) return Bad(error);
+    if (parsed->Has("--help")) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    const std::vector<std::string>& words = parsed->Positional();
+    if (words.empty()) return Bad("missing subcommand: list, add or run");
+    const std::string& action = words.front();
+    if (action != "list" && action != "add" && action != "run") {
+        return Bad("unknown subcommand '" + action + "'");
+    }
+    if (words.size() > 1) return Bad("unexpected argument '" + words[1] + "'");
+    if (action != "add") {
+        for (const char* name : kAddOptions) {
+            if (parsed->Has(name)) return Bad(std::string(name) + " applies to add only");
+        }
+    }
+    double scale = 1.0;
+    if (parsed->Has("--time-scale")) {
+        const std::string text = parsed->Value("--time-scale");
+        char* end = nullptr;
+        scale = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !std::isfinite(scale) || scale <= 0) {
+            return Bad("--time-scale needs a positive number");
+        }
+    }
+    const std::string path =
+        parsed->Has("--file") ? parsed->Value("--file") : ScheduleFilePath(DocumentsFolder());
+    if (path.empty()) return Bad("--file needs a path");
+
+    const Clock clock(scale);
+    if (action == "list") return List(path);
+    if (action == "add") return Add(*parsed, path, clock);
+    return Run(path, clock);
+}

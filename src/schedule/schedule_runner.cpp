@@ -1,0 +1,91 @@
+#include "schedule/schedule_runner.h"
+
+#include "schedule/schedule_file.h"
+#include "schedule/scheduled_upgrade.h"
+
+CScheduleRunner::CScheduleRunner(CScheduleList& list, const Clock& clock,
+                                 IScheduleObserver& observer, std::string schedulePath,
+                                 FileExists fileExists)
+    : list_(list),
+      clock_(clock),
+      observer_(observer),
+      path_(std::move(schedulePath)),
+      fileExists_(std::move(fileExists)) {}
+
+CScheduleRunner::~CScheduleRunner() { Stop(); }
+
+void CScheduleRunner::Start() {
+    if (ticker_.joinable()) return;
+    ticker_ = std::jthread([this](std::stop_token stop) {
+        while (clock_.SleepMs(kScheduleTickMs, stop)) Tick();
+    });
+}
+
+void CScheduleRunner::Stop() {
+    // The ticks first, so that no worker starts while the workers are stopped.
+    if (ticker_.joinable()) {
+        ticker_.request_stop();
+        ticker_.join();
+    }
+    std::lock_guard lock(workersMutex_);
+    for (Worker& worker : workers_) worker.Thread.request_stop();
+    workers_.clear();  // joins each
+}
+
+void CScheduleRunner::Tick() {
+    JoinFinishedWorkers();
+    const std::vector<uint64_t> changed = SchedulerTick(list_, clock_.UnixSeconds(), fileExists_);
+    for (uint64_t id : changed) Report(id);
+    std::vector<CScheduledRun> runs = StarterTick(list_);
+    // Saved before the workers start: a run the program does not live to finish stays
+    // "Upgrading" in the file and is not started again.
+    if (!changed.empty() || !runs.empty()) Save();
+    for (CScheduledRun& run : runs) {
+        Report(run.Id());
+        StartWorker(std::move(run));
+    }
+}
+
+bool CScheduleRunner::Save() {
+    std::lock_guard lock(saveMutex_);
+    return SaveSchedule(path_, list_.Infos());
+}
+
+void CScheduleRunner::StartWorker(CScheduledRun run) {
+    std::lock_guard lock(workersMutex_);
+    Worker& worker = workers_.emplace_back();
+    worker.Thread =
+        std::jthread([this, &worker, run = std::move(run)](std::stop_token stop) mutable {
+            RunScheduledUpgrade(std::move(run), clock_, *this, stop);
+            worker.Done = true;
+        });
+}
+
+void CScheduleRunner::JoinFinishedWorkers() {
+    std::lock_guard lock(workersMutex_);
+    workers_.remove_if([](const Worker& worker) { return worker.Done.load(); });
+}
+
+void CScheduleRunner::Report(uint64_t id) {
+    if (std::optional<ScheduleEntry> entry = list_.Find(id))
+        observer_.EntryProgress(id, entry->Info);
+}
+
+void CScheduleRunner::EntryProgress(uint64_t id, const CScheduleInfo& entry) {
+    observer_.EntryProgress(id, entry);
+}
+
+void CScheduleRunner::EntryFinished(uint64_t id, const CScheduleInfo& entry) {
+    Save();
+    observer_.EntryFinished(id, entry);
+}
+
+bool ScheduleHasWork(const CScheduleList& list) {
+    for (const ScheduleEntry& e : list.Entries()) {
+        if (e.Running || e.Info.Status == schedule_status::kWaiting ||
+            e.Info.Status == schedule_status::kQueued) {
+            return true;
+        }
+    }
+    return list.RunningCount() > 0;
+}

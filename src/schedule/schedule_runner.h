@@ -1,0 +1,76 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "base/clock.h"
+#include "schedule/schedule_list.h"
+#include "schedule/schedule_observer.h"
+#include "schedule/scheduler.h"
+
+// The scheduler tick and the starter tick run every this many Clock milliseconds.
+constexpr int64_t kScheduleTickMs = 1000;
+
+// Runs a schedule: every second of the Clock the scheduler tick and then the starter
+// tick, one worker thread (RunScheduledUpgrade) per started entry, and the schedule file
+// saved after every tick that changed an entry and after every run's end, before that
+// end is reported. Every change goes to `observer`, from the tick thread or a worker's
+// thread (see IScheduleObserver). The list, the Clock and the observer must outlive the
+// runner. Destroying the runner stops it.
+class CScheduleRunner : private IScheduleObserver {
+public:
+    CScheduleRunner(CScheduleList& list, const Clock& clock, IScheduleObserver& observer,
+                    std::string schedulePath, FileExists fileExists);
+    ~CScheduleRunner() override;
+    CScheduleRunner(const CScheduleRunner&) = delete;
+    CScheduleRunner& operator=(const CScheduleRunner&) = delete;
+
+    // Starts the ticks; the first comes one tick period later. Does nothing when running.
+    void Start();
+
+    // Stops the ticks and every worker and waits for them: the waits end at once, an
+    // upload in flight is waited for. Stopped runs end as IScheduleObserver describes
+    // and are saved. The runner may be started again. The observer must not wait for the
+    // thread that calls Stop (a page hands the reports over; it does not block on them).
+    void Stop();
+
+    // One scheduler tick and one starter tick now, on the calling thread (what the tick
+    // thread does every second). Not to be called while the ticks run.
+    void Tick();
+
+    // Writes the whole list to the schedule file (after an edit or a delete, too). Safe
+    // from any thread; saves never interleave, and a later save always holds the later
+    // state. False when the file could not be written.
+    bool Save();
+
+private:
+    struct Worker {
+        std::atomic<bool> Done{false};
+        std::jthread Thread;
+    };
+
+    void StartWorker(CScheduledRun run);
+    void JoinFinishedWorkers();
+    void Report(uint64_t id);
+
+    void EntryProgress(uint64_t id, const CScheduleInfo& entry) override;
+    void EntryFinished(uint64_t id, const CScheduleInfo& entry) override;
+
+    CScheduleList& list_;
+    const Clock& clock_;
+    IScheduleObserver& observer_;
+    const std::string path_;
+    const FileExists fileExists_;
+    std::mutex saveMutex_;
+    std::mutex workersMutex_;
+    std::list<Worker> workers_;
+    std::jthread ticker_;
+};
+
+// True while the list has work for a runner: an entry waiting for its time, queued, or
+// being run.
+bool ScheduleHasWork(const CScheduleList& list);

@@ -1,0 +1,161 @@
+#include "schedule/scheduled_upgrade.h"
+
+#include <atomic>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "base/result_codes.h"
+#include "base/text.h"
+#include "base/trace.h"
+#include "upgrade/cgi_main_upload.h"
+#include "web/web_client.h"
+
+namespace {
+
+namespace st = schedule_status;
+
+constexpr const char* kMacMarker = ".system.product.mac.address=";
+
+std::string DeviceUrl(const CScheduleInfo& e, const char* path) {
+    return StrFormat("%s://%s:%s%s", e.Https ? "https" : "http", e.IP.c_str(), e.Port.c_str(),
+                     path);
+}
+
+std::string SystemListUrl(const CScheduleInfo& e) {
+    return DeviceUrl(e, "/liveviewct?action=list&function=system");
+}
+
+// 0 when the device at the entry's address reports the entry's MAC; the request's code
+// when it cannot be asked; -1 when it reports another MAC or none.
+int CheckIdentity(const CScheduleInfo& e) {
+    std::string reply;
+    const int code =
+        HttpGetText(e.Account, e.Password, SystemListUrl(e), kIdentityTimeoutMs, reply);
+    if (code != rc::kOk) {
+        Trace("schedule %s: the device at %s did not answer its system list (%d)", e.MAC.c_str(),
+              e.IP.c_str(), code);
+        return code;
+    }
+    std::string mac;
+    ValueAfterMarker(reply, kMacMarker, mac);
+    // Trimmed: a device that ends its lines with "\r\n" still names the same MAC.
+    mac = ToUpperAscii(Trim(mac));
+    if (mac.empty() || mac != ToUpperAscii(Trim(e.MAC))) {
+        Trace("schedule %s: the device at %s reports MAC '%s'; nothing is sent", e.MAC.c_str(),
+              e.IP.c_str(), mac.c_str());
+        return rc::kFailed;
+    }
+    return rc::kOk;
+}
+
+void ReportProgress(CScheduledRun& run, IScheduleObserver& observer) {
+    observer.EntryProgress(run.Id(), run.Entry());
+}
+
+// Sends the image on a thread of its own while this one copies its byte counts into the
+// entry and reports them every second; the upload's result.
+int Upload(CScheduledRun& run, const CScheduleInfo& e, const Clock& clock,
+           IScheduleObserver& observer) {
+    std::atomic<int64_t> total{0};
+    std::atomic<int64_t> sent{0};
+    std::stop_source ended;
+    int result = rc::kFailed;
+    {
+        std::jthread upload([&] {
+            result = UploadCgiMain(e.Account, e.Password, DeviceUrl(e, "/cgi-bin/cgi_main.cgi"),
+                                   e.FWPath, total, sent);
+            ended.request_stop();
+        });
+        // The pause ends early, with false, once the upload has ended.
+        while (clock.SleepMs(kUploadProgressEveryMs, ended.get_token())) {
+            if (total.load() <= 0) continue;
+            run.SetUploadProgress(total.load(), sent.load());
+            ReportProgress(run, observer);
+        }
+    }
+    run.SetUploadProgress(total.load(), sent.load());
+    run.SetUploadResult(result);
+    Trace("schedule %s: upload of %s ended with %d (%lld of %lld bytes)", e.MAC.c_str(),
+          e.FWPath.c_str(), result, static_cast<long long>(sent.load()),
+          static_cast<long long>(total.load()));
+    return result;
+}
+
+// Waits for the device to answer again after it took the image: 0 once it answered,
+// -10 when it did not within the deadline, nothing when stopped first.
+std::optional<int> AwaitReturn(const CScheduleInfo& e, const Clock& clock, std::stop_token stop) {
+    if (!clock.SleepMs(kRebootPauseMs, stop)) return std::nullopt;
+    const int64_t deadline = clock.NowMs() + kReturnDeadlineMs;
+    int64_t lastTry = clock.NowMs();
+    // Each round takes at least a second of the Clock or a real request time-out, so
+    // the rounds are bounded by the deadline.
+    while (!stop.stop_requested()) {
+        std::string reply;
+        if (HttpGetText(e.Account, e.Password, SystemListUrl(e), kReturnTryTimeoutMs, reply) ==
+            rc::kOk) {
+            // Back: let it finish starting up. A stop cuts this short; it is back either way.
+            clock.SleepMs(kSettlePauseMs, stop);
+            return rc::kOk;
+        }
+        const int64_t now = clock.NowMs();
+        if (now >= deadline) {
+            Trace("schedule %s: the device at %s did not answer again after its reboot",
+                  e.MAC.c_str(), e.IP.c_str());
+            return rc::kNotSeenAgain;
+        }
+        if (now - lastTry < kReturnRetryPauseMs && !clock.SleepMs(kReturnRetryPauseMs, stop)) {
+            return std::nullopt;
+        }
+        lastTry = now;
+    }
+    return std::nullopt;
+}
+
+int FinalStatus(int result) {
+    switch (result) {
+        case rc::kOk:
+            return st::kSuccessful;
+        // A refused password is reported as such, whether the device said so with 401 to
+        // the request or through its log-in answer, never as a network error.
+        case rc::kLoginRefused:
+        case rc::kHttpUnauthorized:
+            return st::kLoginFailed;
+        case rc::kImageRejected:
+            return st::kImageFailed;
+        default:
+            return st::kOtherFailed;
+    }
+}
+
+// The status the run ends with.
+int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
+            std::stop_token stop) {
+    const CScheduleInfo entry = run.Entry();
+    if (stop.stop_requested()) return st::kQueued;
+    const int identity = CheckIdentity(entry);
+    if (identity != rc::kOk) return FinalStatus(identity);
+    if (stop.stop_requested()) return st::kQueued;
+
+    run.SetStatus(st::kUploading);
+    ReportProgress(run, observer);
+    const int uploaded = Upload(run, entry, clock, observer);
+    run.SetStatus(st::kUpgrading);
+    ReportProgress(run, observer);
+    if (uploaded != rc::kOk) return FinalStatus(uploaded);
+
+    const std::optional<int> returned = AwaitReturn(entry, clock, stop);
+    // Stopped before the device was seen again: the outcome is not known.
+    if (!returned) return st::kUpgrading;
+    return FinalStatus(*returned);
+}
+
+}  // namespace
+
+void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserver& observer,
+                         std::stop_token stop) {
+    const int status = Outcome(run, clock, observer, stop);
+    const CScheduleInfo finished = run.Finish(status);
+    Trace("schedule %s: run ended with status %d", finished.MAC.c_str(), status);
+    observer.EntryFinished(run.Id(), finished);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <stop_token>
+
+#include "base/clock.h"
+#include "schedule/schedule_list.h"
+#include "schedule/schedule_observer.h"
+
+// Timing of a scheduled upgrade. The pauses and the deadline are deliberate waits and
+// go through the Clock; the request time-outs are network time-outs and stay real.
+constexpr int kIdentityTimeoutMs = 2000;
+constexpr int64_t kUploadProgressEveryMs = 1000;
+constexpr int64_t kRebootPauseMs = 10000;      // before the first look for the device
+constexpr int64_t kReturnDeadlineMs = 420000;  // looking stops this long after that pause
+constexpr int kReturnTryTimeoutMs = 1000;
+constexpr int64_t kReturnRetryPauseMs = 1000;
+constexpr int64_t kSettlePauseMs = 10000;  // after the device first answers again
+
+// Runs one started entry to its end on the calling thread, as the schedule's worker:
+// checks that the device at the entry's address reports the entry's MAC (another device
+// there gets nothing and ends as status 8), uploads the image with the cgi_main upload
+// on a thread of its own (status 3, progress reported every second), then status 4 and
+// the wait for the device's return. The final status follows the result: 5 when the
+// device took the image and answered again; 6 when it refused the user name or password;
+// 7 when it refused the image; 8 for anything else, including a device that was not
+// seen again within the deadline. Reports through `observer` and ends `run` exactly
+// once, reporting EntryFinished after it.
+//
+// `stop` (a shut-down) ends the waits at once and keeps a run that has not begun its
+// upload from beginning it; an upload in flight cannot be cut off and is waited for (its
+// stall limits bound it). A stopped run ends as IScheduleObserver::EntryFinished says.
+void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserver& observer,
+                         std::stop_token stop);

@@ -1,0 +1,122 @@
+// The runner that drives a schedule: its ticks, its workers, the file it keeps, and
+// its shut-down.
+#include "schedule/schedule_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "schedule/schedule_file.h"
+#include "schedule_test_support.h"
+#include "settings/xdg_folders.h"
+#include "support/temp_dir.h"
+#include "support/web_test_support.h"
+#include "upgrade/upload_images.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace st = schedule_status;
+
+constexpr const char* kMac = "00:1A:2B:3C:4D:5E";
+
+std::vector<int> FileStatuses(const std::string& path) {
+    std::vector<int> statuses;
+    for (const CScheduleInfo& e : LoadSchedule(path)) statuses.push_back(e.Status);
+    return statuses;
+}
+
+class ScheduleRunnerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearProxyEnvironment();
+        dir_.Write("image.bin", MarkedImage(100000, "2.1.0"));
+    }
+
+    std::string Image() const { return dir_.File("image.bin"); }
+    std::string File() const { return dir_.File("fw_config.xml"); }
+
+    // The index of the first report about `id` that satisfies `match`.
+    size_t FirstReport(uint64_t id, const std::function<bool(const ScheduleEvent&)>& match) const {
+        const std::vector<ScheduleEvent> events = recorder_.Events();
+        auto it = std::find_if(events.begin(), events.end(),
+                               [&](const ScheduleEvent& e) { return e.Id == id && match(e); });
+        return static_cast<size_t>(it - events.begin());
+    }
+
+    TempDir dir_;
+    CScheduleList list_;
+    ScheduleRecorder recorder_;
+};
+
+TEST_F(ScheduleRunnerTest, TwoEntriesForOneDeviceNeverRunAtOnce) {
+    DevsimProcess sim({"--device", std::string("id=nvr,reboot_seconds=1,mac=") + kMac});
+    const Clock clock(50);
+    const auto& device = sim.DeviceById("nvr");
+    // Two entries for one device, due together (the second MAC as typed in lower case).
+    const uint64_t first = list_.Append(EntryFor(device, kMac, Image(), clock.UnixSeconds()));
+    const uint64_t second =
+        list_.Append(EntryFor(device, "00:1a:2b:3c:4d:5e", Image(), clock.UnixSeconds()));
+
+    CScheduleRunner runner(list_, clock, recorder_, File(), PathExists);
+    runner.Start();
+    ASSERT_TRUE(WaitUntil([&] { return !ScheduleHasWork(list_); }, 30s));
+    runner.Stop();
+
+    EXPECT_EQ(recorder_.Statuses(first),
+              (std::vector<int>{st::kQueued, st::kUpgrading, st::kUploading, st::kUpgrading,
+                                st::kSuccessful}));
+    // The second waited in the queue until the first had ended, then ran in full.
+    EXPECT_EQ(recorder_.Statuses(second),
+              (std::vector<int>{st::kQueued, st::kUpgrading, st::kUploading, st::kUpgrading,
+                                st::kSuccessful}));
+    const size_t firstEnded = FirstReport(first, [](const ScheduleEvent& e) { return e.Finished; });
+    const size_t secondStarted = FirstReport(
+        second, [](const ScheduleEvent& e) { return e.Entry.Status == st::kUpgrading; });
+    EXPECT_LT(firstEnded, secondStarted);
+    EXPECT_EQ(FileStatuses(File()), (std::vector<int>{st::kSuccessful, st::kSuccessful}));
+
+    const std::string log = OutputSoFar(sim);
+    const size_t upload1 = log.find("upload device=nvr");
+    const size_t back1 = log.find("device id=nvr back");
+    const size_t upload2 = log.find("upload device=nvr", upload1 + 1);
+    ASSERT_NE(upload2, std::string::npos) << log;
+    EXPECT_LT(back1, upload2) << log;
+}
+
+TEST_F(ScheduleRunnerTest, StopEndsRunsPromptlyAndTheFileShowsWhereEachEntryStands) {
+    DevsimProcess sim(
+        {"--device", std::string("id=gone,reboot_seconds=0,fault=never_back,mac=") + kMac});
+    const Clock clock;  // the real pace: the reboot pause alone is 10 s
+    const int64_t now = clock.UnixSeconds();
+    const auto& device = sim.DeviceById("gone");
+    const uint64_t running = list_.Append(EntryFor(device, kMac, Image(), now));
+    const uint64_t lost =
+        list_.Append(EntryFor(device, "00:00:00:00:00:01", dir_.File("moved.bin"), now + 3600));
+    list_.Append(EntryFor(device, "00:00:00:00:00:02", Image(), now + 3600));
+
+    CScheduleRunner runner(list_, clock, recorder_, File(), PathExists);
+    runner.Start();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::vector<int> statuses = recorder_.Statuses(running);
+            return statuses.size() >= 2 && statuses[statuses.size() - 2] == st::kUploading &&
+                   statuses.back() == st::kUpgrading;
+        },
+        10s));
+    // A tick's change is in the file before any worker ends.
+    EXPECT_EQ(FileStatuses(File()),
+              (std::vector<int>{st::kUpgrading, st::kFirmwareLost, st::kWaiting}));
+    EXPECT_EQ(recorder_.Statuses(lost), (std::vector<int>{st::kFirmwareLost}));
+
+    const auto asked = std::chrono::steady_clock::now();
+    runner.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
+    EXPECT_EQ(recorder_.FinishedCount(running), 1);
+    EXPECT_EQ(list_.RunningCount(), 0);
+    EXPECT_EQ(FileStatuses(File()),
+              (std::vector<int>{st::kUpgrading, st::kFirmwareLost, st::kWaiting}));
+    EXPECT_TRUE(ScheduleHasWork(list_));  // the later entry still waits
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+#include "schedule_test_support.h"
+
+#include <thread>
+
+void ScheduleRecorder::EntryProgress(uint64_t id, const CScheduleInfo& entry) {
+    std::lock_guard lock(mutex_);
+    events_.push_back({id, entry, false});
+}
+
+void ScheduleRecorder::EntryFinished(uint64_t id, const CScheduleInfo& entry) {
+    std::lock_guard lock(mutex_);
+    events_.push_back({id, entry, true});
+}
+
+std::vector<ScheduleEvent> ScheduleRecorder::Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+std::vector<int> ScheduleRecorder::Statuses(uint64_t id) const {
+    std::vector<int> statuses;
+    for (const ScheduleEvent& e : Events()) {
+        if (e.Id != id) continue;
+        if (statuses.empty() || statuses.back() != e.Entry.Status)
+            statuses.push_back(e.Entry.Status);
+    }
+    return statuses;
+}
+
+int ScheduleRecorder::FinishedCount(uint64_t id) const {
+    int count = 0;
+    for (const ScheduleEvent& e : Events()) count += e.Id == id && e.Finished;
+    return count;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+CScheduleInfo EntryFor(const DevsimProcess::Device& device, const std::string& mac,
+                       const std::string& image, int64_t upgradeTime) {
+    CScheduleInfo e;
+    e.IP = device.Address;
+    e.Port = std::to_string(device.HttpPort);
+    e.Account = "admin";
+    e.Password = "vqmtz";
+    e.Device = device.Id;
+    e.Model = "NVR";
+    e.MAC = mac;
+    e.Version = "1.0";
+    e.UpgradeTime = upgradeTime;
+    e.Status = schedule_status::kWaiting;
+    e.FWPath = image;
+    return e;
+}
+
+std::string OutputSoFar(DevsimProcess& sim, std::chrono::milliseconds quiet) {
+    std::string output;
+    while (auto line = sim.Process().ReadLine(quiet)) output += *line + "\n";
+    return output;
+}

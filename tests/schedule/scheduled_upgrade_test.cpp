@@ -1,0 +1,188 @@
+// A scheduled upgrade's worker against simulated devices: the status it goes through,
+// what reaches the device, and how promptly a shut-down ends it.
+#include "schedule/scheduled_upgrade.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "base/result_codes.h"
+#include "schedule/scheduler.h"
+#include "schedule_test_support.h"
+#include "support/temp_dir.h"
+#include "support/web_test_support.h"
+#include "upgrade/upload_images.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace st = schedule_status;
+
+// Larger than the loopback socket buffers, which would otherwise take it all at once.
+constexpr int64_t kImageSize = 12 << 20;
+constexpr const char* kMac = "00:1A:2B:3C:4D:5E";
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class ScheduledUpgradeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearProxyEnvironment();
+        dir_.Write("image.bin", MarkedImage(kImageSize, "2.1.0"));
+    }
+
+    // Starts `entry` as the starter tick does; the run for a worker.
+    CScheduledRun Start(CScheduleInfo entry) {
+        entry.Status = st::kQueued;
+        ids_.push_back(list_.Append(entry));
+        std::vector<CScheduledRun> runs = list_.StartQueued();
+        EXPECT_EQ(runs.size(), 1u);
+        return std::move(runs.front());
+    }
+
+    // Runs `entry` to its end on this thread with a Clock `scale` times faster; its id.
+    uint64_t Run(const CScheduleInfo& entry, double scale, std::stop_token stop = {}) {
+        const Clock clock(scale);
+        CScheduledRun run = Start(entry);
+        const uint64_t id = run.Id();
+        RunScheduledUpgrade(std::move(run), clock, recorder_, stop);
+        return id;
+    }
+
+    CScheduleInfo Entry(const DevsimProcess& sim, const std::string& device,
+                        const std::string& mac = kMac) {
+        return EntryFor(sim.DeviceById(device), mac, dir_.File("image.bin"), 1);
+    }
+
+    CScheduleInfo Final(uint64_t id) const { return list_.Find(id)->Info; }
+
+    TempDir dir_;
+    CScheduleList list_;
+    ScheduleRecorder recorder_;
+    std::vector<uint64_t> ids_;
+};
+
+TEST_F(ScheduledUpgradeTest, UploadsReportsItsProgressAndSucceedsOnceTheDeviceIsBack) {
+    DevsimProcess sim({"--device", std::string("id=ok,reboot_seconds=1,mac=") + kMac +
+                                       ",fault=slow_upload:6000000"});
+    // The MAC as the user may have typed it.
+    const uint64_t id = Run(Entry(sim, "ok", "00:1a:2b:3c:4d:5e"), 50);
+
+    EXPECT_EQ(recorder_.Statuses(id),
+              (std::vector<int>{st::kUploading, st::kUpgrading, st::kSuccessful}));
+    EXPECT_EQ(recorder_.FinishedCount(id), 1);
+    int last = 0;
+    bool between = false;
+    for (const ScheduleEvent& e : recorder_.Events()) {
+        if (e.Entry.Status != st::kUploading) continue;
+        const int percent = UploadPercent(e.Entry.TotalBytes, e.Entry.SentBytes);
+        EXPECT_GE(percent, last);
+        last = percent;
+        between = between || (percent > 0 && percent < 100);
+    }
+    EXPECT_TRUE(between) << "no progress was reported while the image went out";
+
+    const CScheduleInfo done = Final(id);
+    EXPECT_EQ(done.Status, st::kSuccessful);
+    EXPECT_EQ(done.UploadResult, rc::kOk);
+    EXPECT_EQ(done.TotalBytes, kImageSize);
+    EXPECT_EQ(done.SentBytes, kImageSize);
+    EXPECT_EQ(list_.RunningCount(), 0);
+    // Successful only after the device answered again, with the new firmware.
+    const std::string log = OutputSoFar(sim);
+    EXPECT_TRUE(Has(log, "upload device=ok")) << log;
+    EXPECT_TRUE(Has(log, "device id=ok back address=127.0.0.1")) << log;
+    EXPECT_TRUE(Has(log, "firmware=2.1.0")) << log;
+}
+
+TEST_F(ScheduledUpgradeTest, AnotherDeviceAtTheAddressOrNoneGetsNothing) {
+    DevsimProcess sim({"--device", "id=other,mac=00:1A:2B:3C:4D:5F"});
+    CScheduleInfo gone = Entry(sim, "other");
+    gone.Port = std::to_string(ClosedPort());
+
+    const uint64_t wrong = Run(Entry(sim, "other"), 50);
+    const uint64_t unreachable = Run(gone, 50);
+    for (uint64_t id : {wrong, unreachable}) {
+        EXPECT_EQ(recorder_.Statuses(id), (std::vector<int>{st::kOtherFailed})) << id;
+        EXPECT_EQ(Final(id).TotalBytes, 0) << id;
+    }
+    const std::string log = OutputSoFar(sim);
+    EXPECT_FALSE(Has(log, "upload device=")) << log;
+}
+
+TEST_F(ScheduledUpgradeTest, RefusalsShowWhatWasRefused) {
+    // A device ending its lines with "\r\n" is still recognised by its MAC.
+    DevsimProcess sim(
+        {"--device", std::string("id=picky,fault=reject_image,fault=crlf_lines,mac=") + kMac});
+    CScheduleInfo wrongPassword = Entry(sim, "picky");
+    wrongPassword.Password = "wrong";
+
+    // The device answers a wrong password with 401: that is a refused log-in, not a
+    // network failure.
+    const uint64_t refused = Run(wrongPassword, 50);
+    EXPECT_EQ(recorder_.Statuses(refused), (std::vector<int>{st::kLoginFailed}));
+    EXPECT_EQ(StatusText(Final(refused), DefaultText),
+              "Failed! Please check the username and password.");
+
+    const uint64_t rejected = Run(Entry(sim, "picky"), 50);
+    EXPECT_EQ(recorder_.Statuses(rejected),
+              (std::vector<int>{st::kUploading, st::kUpgrading, st::kImageFailed}));
+    EXPECT_EQ(Final(rejected).UploadResult, rc::kImageRejected);
+    const std::string log = OutputSoFar(sim);
+    EXPECT_TRUE(Has(log, "verdict=rejected")) << log;
+    EXPECT_FALSE(Has(log, "away")) << log;
+}
+
+TEST_F(ScheduledUpgradeTest, ADeviceNotSeenAgainWithinTheDeadlineFails) {
+    DevsimProcess sim(
+        {"--device", std::string("id=gone,reboot_seconds=0,fault=never_back,mac=") + kMac});
+    const auto began = std::chrono::steady_clock::now();
+    // 10 s, then 420 s of looking: 2.15 s at this scale.
+    const uint64_t id = Run(Entry(sim, "gone"), 200);
+    const auto took = std::chrono::steady_clock::now() - began;
+
+    EXPECT_EQ(recorder_.Statuses(id),
+              (std::vector<int>{st::kUploading, st::kUpgrading, st::kOtherFailed}));
+    EXPECT_EQ(Final(id).UploadResult, rc::kOk);  // the device took the image
+    EXPECT_GE(took, 2s);
+    EXPECT_LT(took, 10s);
+}
+
+TEST_F(ScheduledUpgradeTest, AShutDownEndsARunAtOnceAndLeavesItsStatusHonest) {
+    DevsimProcess sim(
+        {"--device", std::string("id=gone,reboot_seconds=0,fault=never_back,mac=") + kMac});
+
+    // Stopped before it began: the device is not touched and the entry is queued again.
+    std::stop_source before;
+    before.request_stop();
+    const uint64_t untouched = Run(Entry(sim, "gone"), 1, before.get_token());
+    EXPECT_EQ(Final(untouched).Status, st::kQueued);
+    EXPECT_EQ(recorder_.FinishedCount(untouched), 1);
+    EXPECT_FALSE(Has(OutputSoFar(sim), "upload device="));
+    list_.Remove(untouched);
+
+    // Stopped in the 10-second pause after the upload, at the real pace.
+    const Clock clock(1);
+    CScheduledRun run = Start(Entry(sim, "gone"));
+    const uint64_t id = run.Id();
+    std::jthread worker(
+        [&](std::stop_token stop) { RunScheduledUpgrade(std::move(run), clock, recorder_, stop); });
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return recorder_.Statuses(id) == std::vector<int>{st::kUploading, st::kUpgrading};
+        },
+        10s));
+    const auto asked = std::chrono::steady_clock::now();
+    worker.request_stop();
+    worker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
+    // The device took the image and its return was not seen: still "Upgrading".
+    EXPECT_EQ(Final(id).Status, st::kUpgrading);
+    EXPECT_EQ(recorder_.FinishedCount(id), 1);
+    EXPECT_EQ(list_.RunningCount(), 0);
+}
+
+}  // namespace
