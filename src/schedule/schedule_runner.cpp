@@ -1,5 +1,6 @@
 #include "schedule/schedule_runner.h"
 
+#include "base/trace.h"
 #include "schedule/schedule_file.h"
 #include "schedule/scheduled_upgrade.h"
 
@@ -48,7 +49,9 @@ void CScheduleRunner::Tick() {
 
 bool CScheduleRunner::Save() {
     std::lock_guard lock(saveMutex_);
-    return SaveSchedule(path_, list_.Infos());
+    if (SaveSchedule(path_, list_.Infos())) return true;
+    Trace("schedule: cannot write %s\n", path_.c_str());
+    return false;
 }
 
 void CScheduleRunner::StartWorker(CScheduledRun run) {

@@ -38,10 +38,6 @@ public:
     // thread that calls Stop (a page hands the reports over; it does not block on them).
     void Stop();
 
-    // One scheduler tick and one starter tick now, on the calling thread (what the tick
-    // thread does every second). Not to be called while the ticks run.
-    void Tick();
-
     // Writes the whole list to the schedule file (after an edit or a delete, too). Safe
     // from any thread; saves never interleave, and a later save always holds the later
     // state. False when the file could not be written.
@@ -53,6 +49,8 @@ private:
         std::jthread Thread;
     };
 
+    // One scheduler tick and one starter tick, on the tick thread.
+    void Tick();
     void StartWorker(CScheduledRun run);
     void JoinFinishedWorkers();
     void Report(uint64_t id);

@@ -33,7 +33,7 @@ int CheckIdentity(const CScheduleInfo& e) {
     const int code =
         HttpGetText(e.Account, e.Password, SystemListUrl(e), kIdentityTimeoutMs, reply);
     if (code != rc::kOk) {
-        Trace("schedule %s: the device at %s did not answer its system list (%d)", e.MAC.c_str(),
+        Trace("schedule %s: the device at %s did not answer its system list (%d)\n", e.MAC.c_str(),
               e.IP.c_str(), code);
         return code;
     }
@@ -42,7 +42,7 @@ int CheckIdentity(const CScheduleInfo& e) {
     // Trimmed: a device that ends its lines with "\r\n" still names the same MAC.
     mac = ToUpperAscii(Trim(mac));
     if (mac.empty() || mac != ToUpperAscii(Trim(e.MAC))) {
-        Trace("schedule %s: the device at %s reports MAC '%s'; nothing is sent", e.MAC.c_str(),
+        Trace("schedule %s: the device at %s reports MAC '%s'; nothing is sent\n", e.MAC.c_str(),
               e.IP.c_str(), mac.c_str());
         return rc::kFailed;
     }
@@ -76,7 +76,7 @@ int Upload(CScheduledRun& run, const CScheduleInfo& e, const Clock& clock,
     }
     run.SetUploadProgress(total.load(), sent.load());
     run.SetUploadResult(result);
-    Trace("schedule %s: upload of %s ended with %d (%lld of %lld bytes)", e.MAC.c_str(),
+    Trace("schedule %s: upload of %s ended with %d (%lld of %lld bytes)\n", e.MAC.c_str(),
           e.FWPath.c_str(), result, static_cast<long long>(sent.load()),
           static_cast<long long>(total.load()));
     return result;
@@ -100,7 +100,7 @@ std::optional<int> AwaitReturn(const CScheduleInfo& e, const Clock& clock, std::
         }
         const int64_t now = clock.NowMs();
         if (now >= deadline) {
-            Trace("schedule %s: the device at %s did not answer again after its reboot",
+            Trace("schedule %s: the device at %s did not answer again after its reboot\n",
                   e.MAC.c_str(), e.IP.c_str());
             return rc::kNotSeenAgain;
         }
@@ -156,6 +156,6 @@ void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserve
                          std::stop_token stop) {
     const int status = Outcome(run, clock, observer, stop);
     const CScheduleInfo finished = run.Finish(status);
-    Trace("schedule %s: run ended with status %d", finished.MAC.c_str(), status);
+    Trace("schedule %s: run ended with status %d\n", finished.MAC.c_str(), status);
     observer.EntryFinished(run.Id(), finished);
 }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <sstream>
-#include <thread>
 
 #include "base/xml_attribute.h"
 #include "firmware/firmware_catalog.h"
@@ -57,15 +56,6 @@ CatalogRecord Record(const std::string& series, const std::string& model, const 
     r.MD5 = Md5Of(bytes);
     r.Size = static_cast<int64_t>(bytes.size());
     return r;
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 void RecordingView::OnDownloadStatus(const std::string& series, int kind, int a, int b) {

@@ -11,6 +11,7 @@
 #include "firmware/firmware_view.h"
 #include "support/devsim_process.h"
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
 
 // Shared by the firmware store's tests.
 
@@ -27,10 +28,6 @@ std::string ServerCatalogText(const std::vector<CatalogRecord>& records);
 CatalogRecord Record(const std::string& series, const std::string& model, const std::string& fwVer,
                      const std::string& file, const std::string& bytes,
                      const std::string& product = "");
-
-// Polls `done` until it holds or `timeout` passes.
-bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // A view that writes every notification down as one line of text, e.g.
 // "status S1 2 0 100", "added S1 1", "removed S1", "queued S1 0", "loading", "checked",

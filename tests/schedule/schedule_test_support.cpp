@@ -1,7 +1,5 @@
 #include "schedule_test_support.h"
 
-#include <thread>
-
 void ScheduleRecorder::EntryProgress(uint64_t id, const CScheduleInfo& entry) {
     std::lock_guard lock(mutex_);
     events_.push_back({id, entry, false});
@@ -31,15 +29,6 @@ int ScheduleRecorder::FinishedCount(uint64_t id) const {
     int count = 0;
     for (const ScheduleEvent& e : Events()) count += e.Id == id && e.Finished;
     return count;
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 CScheduleInfo EntryFor(const DevsimProcess::Device& device, const std::string& mac,

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -9,6 +8,7 @@
 #include "schedule/schedule_info.h"
 #include "schedule/schedule_observer.h"
 #include "support/devsim_process.h"
+#include "support/wait_until.h"
 
 // Shared by the tests that run scheduled upgrades against devsim.
 
@@ -39,9 +39,6 @@ private:
 // `upgradeTime`, with the image at `image`.
 CScheduleInfo EntryFor(const DevsimProcess::Device& device, const std::string& mac,
                        const std::string& image, int64_t upgradeTime);
-
-// Polls `done` until it holds; false when `timeout` passes first.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 // What devsim printed until it stayed quiet for `quiet`.
 std::string OutputSoFar(DevsimProcess& sim,
