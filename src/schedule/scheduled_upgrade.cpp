@@ -1,6 +1,7 @@
 #include "schedule/scheduled_upgrade.h"
 
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <thread>
@@ -14,6 +15,16 @@
 namespace {
 
 namespace st = schedule_status;
+
+// Timing of a scheduled upgrade. The pauses and the deadline are deliberate waits and
+// go through the Clock; the request time-outs are network time-outs and stay real.
+constexpr int kIdentityTimeoutMs = 2000;
+constexpr int64_t kUploadProgressEveryMs = 1000;
+constexpr int64_t kRebootPauseMs = 10000;      // before the first look for the device
+constexpr int64_t kReturnDeadlineMs = 420000;  // looking stops this long after that pause
+constexpr int kReturnTryTimeoutMs = 1000;
+constexpr int64_t kReturnRetryPauseMs = 1000;
+constexpr int64_t kSettlePauseMs = 10000;  // after the device first answers again
 
 constexpr const char* kMacMarker = ".system.product.mac.address=";
 

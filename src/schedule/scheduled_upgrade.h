@@ -1,28 +1,18 @@
 #pragma once
 
-#include <cstdint>
 #include <stop_token>
 
 #include "base/clock.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_observer.h"
 
-// Timing of a scheduled upgrade. The pauses and the deadline are deliberate waits and
-// go through the Clock; the request time-outs are network time-outs and stay real.
-constexpr int kIdentityTimeoutMs = 2000;
-constexpr int64_t kUploadProgressEveryMs = 1000;
-constexpr int64_t kRebootPauseMs = 10000;      // before the first look for the device
-constexpr int64_t kReturnDeadlineMs = 420000;  // looking stops this long after that pause
-constexpr int kReturnTryTimeoutMs = 1000;
-constexpr int64_t kReturnRetryPauseMs = 1000;
-constexpr int64_t kSettlePauseMs = 10000;  // after the device first answers again
-
 // Runs one started entry to its end on the calling thread, as the schedule's worker:
 // checks that the device at the entry's address reports the entry's MAC (another device
 // there gets nothing and ends as status 8), uploads the image with the cgi_main upload
 // on a thread of its own (status 3, progress reported every second), then status 4 and
-// the wait for the device's return. The final status follows the result: 5 when the
-// device took the image and answered again; 6 when it refused the user name or password;
+// the wait for the device's return (a 10 s pause, then a look every second for up to 7
+// minutes, then 10 s more once it answers; all on `clock`). The final status follows the result: 5
+// when the device took the image and answered again; 6 when it refused the user name or password;
 // 7 when it refused the image; 8 for anything else, including a device that was not
 // seen again within the deadline. Reports through `observer` and ends `run` exactly
 // once, reporting EntryFinished after it.
