@@ -9,6 +9,7 @@
 #include "app/cli/cli_commands.h"
 #include "app/cli/firmware_command.h"
 #include "app/cli/search_command.h"
+#include "app/cli/upgrade_command.h"
 
 namespace {
 
@@ -16,6 +17,7 @@ const std::vector<CliCommand>& Commands() {
     static const std::vector<CliCommand> commands = {
         {"firmware", "check, download or list the firmware store", RunFirmwareCommand},
         {"search", "find the devices on the local network", RunSearch},
+        {"upgrade", "upgrade the firmware of devices on the local network", RunUpgrade},
     };
     return commands;
 }
