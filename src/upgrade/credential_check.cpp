@@ -26,16 +26,23 @@ CheckOutcome CheckCredentials(CIPCamInfo& record) {
     CheckNvrLogin(record, user, password);
 
     std::string answer;
-    if (HttpGetText(user, password, SystemListUrl("http", record.HostAddress, record.GetPort()),
-                    kListTimeoutMs, answer) != rc::kOk &&
-        HttpGetText(user, password, SystemListUrl("https", record.HostAddress, record.GetPort()),
-                    kListTimeoutMs, answer) != rc::kOk) {
-        return CheckOutcome::Unreachable;
+    const std::string host = record.HostAddress;
+    int listed = HttpGetText(user, password, SystemListUrl("http", host, record.GetPort()),
+                             kListTimeoutMs, answer);
+    if (listed != rc::kOk) {
+        const int secure = HttpGetText(
+            user, password, SystemListUrl("https", host, record.GetPort()), kListTimeoutMs, answer);
+        if (secure == rc::kOk || secure == rc::kHttpUnauthorized) listed = secure;
     }
-    std::string version;
-    ValueAfterMarker(answer, kVersionMarker, version);
-    // A device that ends its lines with "\r\n" must not leave the "\r" in the version.
-    record.FirmwareVersion = Trim(version);
+    // A device that refused the credentials has answered: it is reachable, and the
+    // log-in results below say why the check failed.
+    if (listed != rc::kOk && listed != rc::kHttpUnauthorized) return CheckOutcome::Unreachable;
+    if (listed == rc::kOk) {
+        std::string version;
+        ValueAfterMarker(answer, kVersionMarker, version);
+        // A device that ends its lines with "\r\n" must not leave the "\r" in the version.
+        record.FirmwareVersion = Trim(version);
+    }
 
     if (record.NvrLoginPending == 1) {
         record.NvrLoginPending = 0;
