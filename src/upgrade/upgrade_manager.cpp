@@ -86,25 +86,29 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
 void CUpgradeManager::Report(const std::string& deviceId, int stage, int seconds, int percent,
                              int code) {
     const bool final = stage == stage::kFinished;
+    Entry* entry = nullptr;
     std::vector<IRegistryObserver*> observers;
     {
         std::lock_guard lock(lock_);
-        Entry* entry = FindRunning(deviceId);
+        entry = FindRunning(deviceId);
         if (!entry) return;
         if (final) {
-            FreePlace(*entry);
+            // Out of the running jobs at once, so that no second final gets through.
             auto at = std::find_if(runningJobs_.begin(), runningJobs_.end(),
                                    [&](const EntryPtr& e) { return e.get() == entry; });
             ended_.push_back(std::move(*at));
             runningJobs_.erase(at);
             ++deliveries_;
-        } else if (stage == stage::kUploadEnded && entry->UploadsLeft > 0 &&
-                   --entry->UploadsLeft == 0) {
-            FreePlace(*entry);
         }
         observers = observers_;
     }
     Forward(observers, deviceId, stage, seconds, percent, code);
+    // The place passes on after the report that frees it has been shown. The entry
+    // stays valid: it is freed only once its worker has returned from this call.
+    if (final || stage == stage::kUploadEnded) {
+        std::lock_guard lock(lock_);
+        if (final || (entry->UploadsLeft > 0 && --entry->UploadsLeft == 0)) FreePlace(*entry);
+    }
     if (final) FinalDelivered();
 }
 

@@ -59,7 +59,9 @@ public:
     void DispatchBegins() override;
     void DispatchEnds() override;
 
-    // A worker's progress report; ignored for a device without a running job.
+    // A worker's progress report, made on the job's worker thread; ignored for a device
+    // without a running job. A place freed by the report passes to the front of the
+    // queue once the report has been forwarded.
     void Report(const std::string& deviceId, int stage, int seconds, int percent, int code);
 
     // The device must be found again: every camera control unlists it, and its job
