@@ -66,10 +66,7 @@ std::optional<bool> CountDownReboot(UpgradeJob& job, const Clock& clock, std::st
 int RunNvrWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
     if (!WaitRandomStart(clock, stop)) return rc::kCancelled;
     job.Result = VerifyJobLogin(job);
-    if (job.Result != rc::kOk) {
-        ReportJob(job, stage::kEndedEarly, 0, 100, job.Result);
-        return job.Result;
-    }
+    if (job.Result != rc::kOk) return EndJobAt(job, stage::kEndedEarly);
     if (stop.stop_requested()) return rc::kCancelled;
 
     ReportJob(job, stage::kUploading, 0, 0, rc::kOk);
@@ -80,10 +77,7 @@ int RunNvrWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
             const int64_t size = job.ImageSize;
             if (size > 0) ReportJob(job, stage::kUploading, 0, PercentOf(job.BytesSent, size), 0);
         });
-    if (job.Result != rc::kOk) {
-        ReportJob(job, stage::kUploadEnded, 0, 100, job.Result);
-        return job.Result;
-    }
+    if (job.Result != rc::kOk) return EndJobAt(job, stage::kUploadEnded);
 
     job.Manager->ForgetDevice(job.DeviceId);
     const std::optional<bool> answered = CountDownReboot(job, clock, stop);

@@ -61,10 +61,7 @@ private:
 int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
     if (!WaitRandomStart(clock, stop)) return rc::kCancelled;
     job.Result = PrepareUpgrade(job);
-    if (job.Result != rc::kOk) {
-        ReportJob(job, stage::kUploadEnded, 0, 100, job.Result);
-        return job.Result;
-    }
+    if (job.Result != rc::kOk) return EndJobAt(job, stage::kUploadEnded);
 
     const int images = static_cast<int>(job.ImageQueue.size());
     const bool several = images >= 2;
@@ -78,10 +75,7 @@ int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token st
             clock, stop,
             [&job](std::stop_token uploadStop) { UploadFrontImageFirmwareCgi(job, uploadStop); },
             [&] { estimate.Show(left - std::min(estimate.Elapsed(), kUploadSeconds)); });
-        if (job.Result != rc::kOk) {
-            ReportJob(job, stage::kUploadEnded, 0, 100, job.Result);
-            return job.Result;
-        }
+        if (job.Result != rc::kOk) return EndJobAt(job, stage::kUploadEnded);
         left -= kUploadSeconds;
         ReportJob(job, stage::kUploadEnded, left,
                   PercentOf(estimate.Total() - left, estimate.Total()), rc::kOk);

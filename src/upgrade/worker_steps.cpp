@@ -14,6 +14,12 @@ void ReportJob(UpgradeJob& job, int stage, int seconds, int percent, int code) {
     job.Manager->Report(job.DeviceId, stage, seconds, percent, code);
 }
 
+int EndJobAt(UpgradeJob& job, int stage) {
+    const int result = job.Result;
+    ReportJob(job, stage, 0, 100, result);
+    return result;
+}
+
 int PercentOf(int64_t done, int64_t total) {
     if (total <= 0 || done <= 0) return 0;
     if (done >= total) return 100;

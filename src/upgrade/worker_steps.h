@@ -13,6 +13,10 @@
 // Sends a progress report for the job through its manager.
 void ReportJob(UpgradeJob& job, int stage, int seconds, int percent, int code);
 
+// Reports the step that ended the job before its end (stage 1 or 2) with the job's
+// result, and returns that result for the final report.
+int EndJobAt(UpgradeJob& job, int stage);
+
 // `done` in percent of `total`, truncated, kept within 0 to 100.
 int PercentOf(int64_t done, int64_t total);
 

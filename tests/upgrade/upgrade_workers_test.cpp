@@ -161,8 +161,9 @@ TEST_F(UpgradeWorkersTest, NvrThatNeverAnswersFailsUnlessSeenAgain) {
     ExpectReport(seen.back(), stage::kFinished, 0, 100, rc::kOk);
 }
 
-TEST_F(UpgradeWorkersTest, NvrRefusalsEndTheJob) {
-    DevsimProcess sim({"--device", "id=nvr", "--device", "id=picky,fault=reject_image"});
+TEST_F(UpgradeWorkersTest, RefusalsEndTheJob) {
+    DevsimProcess sim({"--device", "id=nvr", "--device", "id=picky,fault=reject_image", "--device",
+                       "id=plx,model=PLX-420S"});
     dir_.Write("nvr.bin", MarkedImage(50000));
 
     const std::vector<Status> refused =
@@ -178,6 +179,14 @@ TEST_F(UpgradeWorkersTest, NvrRefusalsEndTheJob) {
     ExpectReport(rejected[rejected.size() - 2], stage::kUploadEnded, 0, 100, rc::kImageRejected);
     ExpectReport(rejected.back(), stage::kFinished, 0, 100, rc::kImageRejected);
     EXPECT_EQ(FinalText(rejected), "Failed! Please check the firmware file.");
+
+    // The "PLX-420S" preparation refused: the job ends as a failed upload step.
+    const std::vector<Status> unprepared =
+        Upgrade(sim.DeviceById("plx"), {"nvr.bin"}, true, Always, "wrong");
+    ASSERT_EQ(unprepared.size(), 2u);
+    ExpectReport(unprepared[0], stage::kUploadEnded, 0, 100, rc::kHttpUnauthorized);
+    ExpectReport(unprepared[1], stage::kFinished, 0, 100, rc::kHttpUnauthorized);
+    EXPECT_EQ(FinalText(unprepared), "Password error");
 }
 
 // One image: an estimate of 350 seconds; the upload counts for 150 of them, the wait for
@@ -209,17 +218,6 @@ TEST_F(UpgradeWorkersTest, SingleModelEstimatesItsTimeAndWaitsForTheDevice) {
     ExpectReport(unseen.back(), stage::kFinished, 0, 100, rc::kNotSeenAgain);
     // The wait ran its 150 seconds: the last reports count down from 50 to 40.
     EXPECT_NEAR(SecondsOfStage(unseen, stage::kRunning).back(), 40, 2);
-}
-
-TEST_F(UpgradeWorkersTest, SingleModelPreparationRefused) {
-    DevsimProcess sim({"--device", "id=plx,model=PLX-420S"});
-    dir_.Write("plx.bin", StoredImage(MarkedImage(1000)));
-    const std::vector<Status> reports =
-        Upgrade(sim.DeviceById("plx"), {"plx.bin"}, true, Always, "wrong");
-    ASSERT_EQ(reports.size(), 2u);
-    ExpectReport(reports[0], stage::kUploadEnded, 0, 100, rc::kHttpUnauthorized);
-    ExpectReport(reports[1], stage::kFinished, 0, 100, rc::kHttpUnauthorized);
-    EXPECT_EQ(FinalText(reports), "Password error");
 }
 
 // Each image's reboot needs a sighting of its own: one from the first image must not
