@@ -205,4 +205,53 @@ TEST_F(UpgradeLabTest, InterruptStopsEveryUpgrade) {
     EXPECT_EQ(finals, (std::map<std::string, int>{{"STALL", -6}, {"WAIT", -6}}));
 }
 
+// Without --file the images come from the firmware store: a device gets the stored
+// images newer than its firmware (the NVR installs the first of them), a device already
+// on the newest ends as "The latest firmware".
+TEST_F(UpgradeLabTest, ImagesComeFromTheFirmwareStore) {
+    LabNetwork lab({.Devices = 2});
+    TempDir store;
+    store.Write("nvr_1.5.0.bin", StoredImage(MarkedImage(20000, "1.5.0")));
+    store.Write("nvr_2.0.0.bin", StoredImage(MarkedImage(20000, "2.0.0")));
+    std::string catalogue = "<?xml version=\"1.0\"?>\n<FirmwareList>\n";
+    for (const char* version : {"1.5.0", "2.0.0"}) {
+        catalogue += std::string(
+                         "<Firmware Series=\"NVR\" Checked=\"1\" ProductName=\"NVR-1600\" "
+                         "Model=\"NVR-1600\" HWVer=\"V1\" FWVer=\"") +
+                     version + "\" Filename=\"nvr_" + version +
+                     ".bin\" MD5=\"\" Size=\"20000\"/>\n";
+    }
+    store.Write("firmware.xml", catalogue + "</FirmwareList>\n");
+    const std::string common = "model=NVR-1600,http_port=80,https_port=-1,reboot_seconds=0";
+    DevsimProcess sim(
+        {"--discovery", "--device", "id=OLD,address=198.18.1.1,firmware=1.0.0," + common,
+         "--device", "id=NEW,address=198.18.1.2,firmware=2.0.0," + common},
+        lab.InDevices());
+
+    std::vector<std::string> command = lab.InTech();
+    for (const std::string& word :
+         {std::string(STRELVANE_CLI_PATH), std::string("upgrade"), std::string("--device"),
+          std::string("OLD"), std::string("--device"), std::string("NEW"), std::string("--storage"),
+          store.Path(), std::string("--time-scale"), std::string("100")}) {
+        command.push_back(word);
+    }
+    ChildProcess cli(command);
+    const std::vector<Report> reports = ReadReports(cli, 60s);
+    EXPECT_EQ(cli.Wait(5s), 1) << "a device on the newest firmware ends with -503";
+    std::map<std::string, Report> finals;
+    for (const Report& r : reports) {
+        if (r.Stage == 32) finals[r.DeviceId] = r;
+    }
+    EXPECT_EQ(finals["OLD"].Code, 0);
+    EXPECT_EQ(finals["NEW"].Code, -503);
+    EXPECT_EQ(finals["NEW"].Text, "The latest firmware");
+    std::string upload;
+    while (auto line = sim.Process().ReadLine(200ms)) {
+        if (StartsWith(*line, "upload ")) upload += *line + "\n";
+    }
+    EXPECT_NE(upload.find("device=OLD"), std::string::npos) << upload;
+    EXPECT_NE(upload.find("version=1.5.0 verdict=accepted"), std::string::npos) << upload;
+    EXPECT_EQ(upload.find("device=NEW"), std::string::npos) << upload;
+}
+
 }  // namespace
