@@ -189,6 +189,11 @@ TEST_F(UpgradeWorkersTest, RefusalsEndTheJob) {
     EXPECT_EQ(FinalText(unprepared), "Password error");
 }
 
+void ExpectSettledAt40(int lastSeconds) {
+    EXPECT_LE(lastSeconds, 40);
+    EXPECT_GE(lastSeconds, 30);
+}
+
 // One image: an estimate of 350 seconds; the upload counts for 150 of them, the wait for
 // the device's return for 150 and the settling for 10.
 TEST_F(UpgradeWorkersTest, SingleModelEstimatesItsTimeAndWaitsForTheDevice) {
@@ -208,16 +213,16 @@ TEST_F(UpgradeWorkersTest, SingleModelEstimatesItsTimeAndWaitsForTheDevice) {
             EXPECT_EQ(s.Percent, (350 - s.Seconds) * 100 / 350);
         }
     }
-    // Seen at the first probe, after the first 30 seconds: the settling ends 40 short
-    // (a scaled second is a millisecond here, so a step may overrun by one or two).
-    EXPECT_NEAR(SecondsOfStage(reports, stage::kRunning).back(), 40, 2);
+    // Seen at the first probe, after the first 30 seconds: the settling counts down from
+    // 50 to 40 (a scaled second is a millisecond here: a busy machine overruns a few).
+    ExpectSettledAt40(SecondsOfStage(reports, stage::kRunning).back());
     ExpectReport(reports.back(), stage::kFinished, 0, 100, rc::kOk);
     EXPECT_EQ(forgets_, 1);
 
     const std::vector<Status> unseen = Upgrade(sim.DeviceById("plx2"), {"plx.bin"}, true, Never);
     ExpectReport(unseen.back(), stage::kFinished, 0, 100, rc::kNotSeenAgain);
-    // The wait ran its 150 seconds: the last reports count down from 50 to 40.
-    EXPECT_NEAR(SecondsOfStage(unseen, stage::kRunning).back(), 40, 2);
+    // The wait ran its 150 seconds, then the settling as above.
+    ExpectSettledAt40(SecondsOfStage(unseen, stage::kRunning).back());
 }
 
 // Each image's reboot needs a sighting of its own: one from the first image must not
@@ -227,9 +232,10 @@ TEST_F(UpgradeWorkersTest, SingleModelNeedsTheDeviceBackAfterEveryImage) {
     dir_.Write("a.bin", StoredImage(MarkedImage(20000, "3.1")));
     dir_.Write("b.bin", StoredImage(MarkedImage(20000, "3.2")));
     const auto& device = sim.DeviceById("plx");
-    const std::vector<Status> reports = Upgrade(device, {"a.bin", "b.bin"}, true, [&](int forgets) {
-        return forgets == 1 && Answers(device.HttpPort);
-    });
+    // Slower, so that the device is surely back before the second upload.
+    const std::vector<Status> reports = Upgrade(
+        device, {"a.bin", "b.bin"}, true,
+        [&](int forgets) { return forgets == 1 && Answers(device.HttpPort); }, "vqmtz", 100);
     EXPECT_EQ(forgets_, 2);
     EXPECT_EQ(std::count_if(reports.begin(), reports.end(),
                             [](const Status& s) { return s.Stage == stage::kUploadEnded; }),
