@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "firmware/firmware_info.h"
+#include "firmware/firmware_match.h"
 #include "firmware/firmware_view.h"
 #include "firmware/host_probes.h"
 
@@ -33,7 +34,7 @@ struct CFirmwareDownloadParams {
 // Thread-safe: every operation takes the catalogue's lock, and views are notified in
 // registration order after it is released. A stored image is "<storage folder>/<file>",
 // a file that starts with the 4-byte size header of the web client's downloads.
-class CFirmwareCatalog {
+class CFirmwareCatalog final : public IFirmwareMatch {
 public:
     // `storageFolder` and `serverBase` are resolved by the caller (store_location.h) so
     // tests and the command-line tool can choose their own. `networkConnected` decides
@@ -42,7 +43,7 @@ public:
                      NetworkProbe networkConnected = NetworkConnected);
     // Stops a running server check, then saves firmware.xml when the catalogue was
     // loaded in this run and changed since it was last saved. Views must outlive it.
-    ~CFirmwareCatalog();
+    ~CFirmwareCatalog() override;
     CFirmwareCatalog(const CFirmwareCatalog&) = delete;
     CFirmwareCatalog& operator=(const CFirmwareCatalog&) = delete;
 
@@ -126,7 +127,7 @@ public:
     // "KT-710Rq" and "KT-350Vq". False, both lists empty, when nothing fits.
     bool FindLatestFirmware(const std::string& model, const std::string& hwVer,
                             const std::string& productName, std::vector<std::string>& versions,
-                            std::vector<std::string>& paths) const;
+                            std::vector<std::string>& paths) const override;
 
     // Copies of the series, in catalogue order.
     std::vector<CFirmwareSeries> Series() const;

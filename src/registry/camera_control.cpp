@@ -2,10 +2,12 @@
 
 #include "base/trace.h"
 
-CCameraControl::CCameraControl(CCameraTable& table, IUpgradeManager* upgradeManager)
-    : table_(table), upgradeManager_(upgradeManager) {}
+CCameraControl::CCameraControl(CCameraTable& table, IUpgradeManager* upgradeManager,
+                               const IFirmwareMatch* store)
+    : table_(table), upgradeManager_(upgradeManager), store_(store) {}
 
 CCameraControl::~CCameraControl() {
+    JoinDispatchThreads();
     std::unique_ptr<CBCMulticastSearch> engine;
     {
         std::lock_guard lock(engineLock_);
@@ -83,6 +85,8 @@ bool CCameraControl::CheckDeviceReturned(const std::string& key) {
     }
     return true;
 }
+
+void CCameraControl::ForgetDevice(const std::string& key) { table_.Remove(key); }
 
 void CCameraControl::NotifyObservers(const std::function<void(IRegistryObserver&)>& notify) {
     std::lock_guard lock(observerLock_);

@@ -1,28 +1,38 @@
 #pragma once
 
+#include <deque>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "discovery/bc_multicast_search.h"
 #include "discovery/search_listener.h"
+#include "firmware/firmware_match.h"
 #include "registry/camera_table.h"
 #include "registry/registry_observer.h"
 #include "registry/upgrade_manager_link.h"
 
 // The hub between discovery and the pages: owns the search engine, stores every device
-// it reports in the device table and tells the observer pages about it, and lets an
-// upgrade that waits for a rebooting device find it again.
-class CCameraControl final : public ISearchListener {
+// it reports in the device table and tells the observer pages about it, dispatches the
+// checked devices of an Upgrade command to the upgrade manager, and lets an upgrade
+// that waits for a rebooting device find it again.
+class CCameraControl final : public ISearchListener, public IDeviceFinder {
 public:
     static constexpr const char* kAcceptedVendor = "Quorlent";
+    // Passed to the upgrade manager with every job.
+    static constexpr uint8_t kStoreMode = 1;
 
-    // `upgradeManager` may be null where no upgrade runs (the command-line search); the
-    // table and the upgrade manager must outlive this object.
-    CCameraControl(CCameraTable& table, IUpgradeManager* upgradeManager);
-    // Stops the engine and waits for its receive thread before anything else goes.
+    // `upgradeManager` and `store` may be null where no upgrade runs (the command-line
+    // search); the table, the upgrade manager and the store must outlive this object.
+    CCameraControl(CCameraTable& table, IUpgradeManager* upgradeManager,
+                   const IFirmwareMatch* store = nullptr);
+    // Waits for the dispatch threads (which may still hand jobs to the upgrade
+    // manager), then stops the engine and waits for its receive thread.
     ~CCameraControl() override;
     CCameraControl(const CCameraControl&) = delete;
     CCameraControl& operator=(const CCameraControl&) = delete;
@@ -50,18 +60,56 @@ public:
     // For an upgrade waiting on a rebooted device: keeps a search running so the device
     // can report itself, and when it has (seen count above 0) passes its address to the
     // upgrade manager's DeviceSeenAgain and returns true.
-    bool CheckDeviceReturned(const std::string& key);
+    bool CheckDeviceReturned(const std::string& key) override;
 
-    // The Upgrade command and its dispatch threads join this class with the upgrade
-    // dispatch; they notify the observers through NotifyObservers.
+    // Unlists the device in the table (its record stays) until it reports itself again.
+    void ForgetDevice(const std::string& key) override;
+
+    // Manual image mode: while a path is set, every dispatched device is given that one
+    // image, whatever the firmware store holds.
+    void SetManualImage(const std::string& path);
+    void ClearManualImage();
+    std::optional<std::string> ManualImage() const;
+
+    // The Upgrade command: observers get run begins and busy; then every listed device
+    // whose Checked is not 0 is announced as dispatched and gets a dispatch thread,
+    // which asks the device for its model, chooses its images and hands it to the
+    // upgrade manager, or sends its final status: -301 when the model query was refused
+    // for the credentials, else -503 (no newer image). When the last dispatch of the
+    // command has ended, observers get busy 0, and run ends as well if no device was
+    // handed over (the upgrade manager ends the run otherwise).
+    void StartUpgrade(uint8_t runFlag);
+
+    // Dispatches of the last Upgrade command still under way.
+    int PendingDispatches() const;
 
 private:
     // The engine, created on first use; called under engineLock_.
     CBCMulticastSearch& Engine();
     void NotifyObservers(const std::function<void(IRegistryObserver&)>& notify);
 
+    // The dispatch of one device, on its own thread (upgrade_dispatch.cpp).
+    void RunDispatch(const std::string& key, uint8_t runFlag);
+    void Dispatch(const std::string& key, const std::string& hardwareVersion,
+                  const std::string& model, int queryResult, uint8_t runFlag);
+    // The images for the device: the manual image, or the newer stored ones.
+    std::deque<std::string> ChooseImages(const CIPCamInfo& record,
+                                         const std::string& hardwareVersion,
+                                         const std::string& model);
+    void HandOver(const CIPCamInfo& record, std::deque<std::string> images, uint8_t runFlag);
+    // One dispatch has ended; the last of a command releases the pages.
+    void DispatchEnded();
+    void JoinDispatchThreads();
+
     CCameraTable& table_;
     IUpgradeManager* const upgradeManager_;
+    const IFirmwareMatch* const store_;
+
+    mutable std::mutex dispatchLock_;  // guards the members below up to engineLock_
+    int pending_ = 0;                  // dispatches started and not yet ended
+    int secondCounter_ = 0;            // devices handed to the upgrade manager in this run
+    std::optional<std::string> manualImage_;
+    std::list<std::jthread> dispatchThreads_;
 
     mutable std::mutex engineLock_;  // guards multicast_ and interfaces_
     std::unique_ptr<CBCMulticastSearch> multicast_;

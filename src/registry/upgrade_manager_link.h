@@ -1,13 +1,58 @@
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <string>
 
-// The part of the upgrade manager the registry calls: a job that waits for its device
-// to come back after the reboot learns here that the device has reported itself again,
-// and where it can now be reached.
+// The two sides of the border between the registry and the upgrade manager: what the
+// camera control hands over and is told, and what the manager asks of the camera
+// control while a job waits for its device.
+
+// One device to upgrade: its address, credentials, images and the dispatch's flags.
+struct JobRequest {
+    std::string Scheme;  // "http" or "https"
+    std::string DeviceId;
+    std::string Host;
+    int32_t Port = 0;
+    std::string UserName;
+    std::string Password;
+    std::deque<std::string> ImageQueue;  // full paths, installed front first
+    uint8_t StoreMode = 0;
+    uint8_t CameraFamily = 0;  // the model is one of the 710R camera family
+    uint8_t RunFlag = 0;       // the Upgrade command passes 1
+    uint8_t SingleModel = 0;   // a "PLX-420S": prepared, then one form upload per image
+};
+
+// The part of the upgrade manager the camera control calls.
 class IUpgradeManager {
 public:
     virtual ~IUpgradeManager() = default;
+
+    // Starts the job or queues it; the device's identifier, or empty when the device
+    // already has a job (one device is never upgraded twice at once).
+    virtual std::string StartJob(const JobRequest& request) = 0;
+
+    // A job that waits for its device to come back after the reboot learns here that
+    // the device has reported itself again, and where it can now be reached.
     virtual void DeviceSeenAgain(const std::string& deviceId, const std::string& scheme,
                                  const std::string& host, int port) = 0;
+
+    // An Upgrade command's dispatch is under way: the run does not end while it is,
+    // even when every job handed over so far has ended. Every DispatchBegins is paired
+    // with one DispatchEnds, after the dispatch's last hand-over.
+    virtual void DispatchBegins() = 0;
+    virtual void DispatchEnds() = 0;
+};
+
+// The part of the camera control the upgrade manager calls.
+class IDeviceFinder {
+public:
+    virtual ~IDeviceFinder() = default;
+
+    // Unlists the device, so that it counts as back only once it reports itself again.
+    virtual void ForgetDevice(const std::string& key) = 0;
+
+    // Keeps a search running so the device can report itself; when it has, passes its
+    // address to the upgrade manager's DeviceSeenAgain and returns true.
+    virtual bool CheckDeviceReturned(const std::string& key) = 0;
 };

@@ -81,7 +81,14 @@ std::string RequestHead(const std::string& host, int64_t contentLength, const st
 }
 
 int ExchangeFailure(UploadSocket::Outcome outcome) {
-    return outcome == UploadSocket::Outcome::Stalled ? rc::kTimeout : rc::kFailed;
+    switch (outcome) {
+        case UploadSocket::Outcome::Stalled:
+            return rc::kTimeout;
+        case UploadSocket::Outcome::Stopped:
+            return rc::kCancelled;
+        default:
+            return rc::kFailed;
+    }
 }
 
 // Sends exactly `size` image bytes in blocks, counting them into `sentOut`. A file
@@ -129,7 +136,8 @@ int JudgeAnswer(const std::string& answer) {
 
 int UploadCgiMain(const std::string& user, const std::string& password, const std::string& url,
                   const std::string& imagePath, std::atomic<int64_t>& sizeOut,
-                  std::atomic<int64_t>& sentOut, const CgiMainLimits& limits) {
+                  std::atomic<int64_t>& sentOut, const CgiMainLimits& limits,
+                  std::stop_token stop) {
     ImageFile image;
     if (!image.Open(imagePath)) return rc::kFileOpenFailed;
     const int64_t start = image.HasStoreHeader() ? static_cast<int64_t>(kStoreHeaderBytes) : 0;
@@ -141,17 +149,19 @@ int UploadCgiMain(const std::string& user, const std::string& password, const st
     std::string host;
     int port = 0;
     if (!SplitHostPort(url, host, port)) return rc::kCannotConnect;
-    UploadSocket socket(limits.Stall);
-    if (!socket.Connect(host, port, limits.Connect)) return rc::kCannotConnect;
+    UploadSocket socket(limits.Stall, stop);
+    if (!socket.Connect(host, port, limits.Connect)) {
+        return stop.stop_requested() ? rc::kCancelled : rc::kCannotConnect;
+    }
 
     const std::string partHead = kPartHead;
     const std::string closing = kClosingPart;
     const int64_t contentLength =
         static_cast<int64_t>(partHead.size()) + size + static_cast<int64_t>(closing.size());
     const std::string head = RequestHead(host, contentLength, user, password);
-    if (socket.Send(head.data(), head.size()) != UploadSocket::Outcome::Done) {
-        return rc::kSendHeadFailed;
-    }
+    const UploadSocket::Outcome headSent = socket.Send(head.data(), head.size());
+    if (headSent == UploadSocket::Outcome::Stopped) return rc::kCancelled;
+    if (headSent != UploadSocket::Outcome::Done) return rc::kSendHeadFailed;
     UploadSocket::Outcome sent = socket.Send(partHead.data(), partHead.size());
     if (sent == UploadSocket::Outcome::Done) sent = SendImage(socket, image, size, sentOut);
     Trace("Content-Length = %lld FW len = %lld", static_cast<long long>(contentLength),

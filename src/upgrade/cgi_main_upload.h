@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <stop_token>
 #include <string>
 
 // Time limits of the cgi_main upload. The exchange itself never limits a transfer that
@@ -32,7 +33,9 @@ struct CgiMainLimits {
 // did not go out whole, the device reset the connection without an answer, or it
 // answered with an HTTP error; -301 HTTP 401; -101 HTTP 404; -406 the answer holds
 // "cfg_system_upgradeError" (the device rejected the image), whatever its status. A
-// device that closes the connection without an answer has taken the image (0).
+// device that closes the connection without an answer has taken the image (0). -6
+// when `stop` was requested before the device answered.
 int UploadCgiMain(const std::string& user, const std::string& password, const std::string& url,
                   const std::string& imagePath, std::atomic<int64_t>& sizeOut,
-                  std::atomic<int64_t>& sentOut, const CgiMainLimits& limits = {});
+                  std::atomic<int64_t>& sentOut, const CgiMainLimits& limits = {},
+                  std::stop_token stop = {});

@@ -91,7 +91,7 @@ std::string FirmwareUpgradeUrl(const std::string& scheme, const std::string& hos
 
 int UploadFirmwareCgi(const std::string& user, const std::string& password, const std::string& url,
                       const std::string& imagePath, const std::string& fileName,
-                      std::string& responseOut) {
+                      std::string& responseOut, std::stop_token stop) {
     ImageFile image;
     if (!image.Open(imagePath)) return rc::kFailed;
     // A file of 4 bytes or fewer leaves an empty file part.
@@ -127,7 +127,7 @@ int UploadFirmwareCgi(const std::string& user, const std::string& password, cons
     std::string answer;
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnAnswer);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer);
-    StallWatch watch(kTimeoutMs);
+    StallWatch watch(kTimeoutMs, [&stop] { return stop.stop_requested(); });
     watch.Attach(h);
 
     const CURLcode code = curl_easy_perform(h);
@@ -136,6 +136,7 @@ int UploadFirmwareCgi(const std::string& user, const std::string& password, cons
     // A device may refuse (401, 404) before it has read the whole body and close the
     // connection: its status is the answer, not the broken send.
     if (status != 0 && status != 200) return ResultFromStatus(status);
+    if (watch.Aborted()) return rc::kCancelled;
     if (code != CURLE_OK) return ResultFromCurl(code, watch.Stalled(), true);
     responseOut = answer.substr(0, answer.find('\0'));
     return answer.find("cfg_system_upgradeError") != std::string::npos ? rc::kImageRejected

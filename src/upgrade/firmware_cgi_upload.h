@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stop_token>
 #include <string>
 
 // The last component of an image path: the text after the last '/' or '\', or the
@@ -21,7 +22,7 @@ std::string FirmwareUpgradeUrl(const std::string& scheme, const std::string& hos
 // `responseOut` receives the first 102400 bytes of a 200 answer. Results: 0 the device
 // took the image; -406 the answer holds "cfg_system_upgradeError"; -101 HTTP 404;
 // -301 HTTP 401; -1 any other status or failure (including an unreadable image);
-// -2 time-out; -7 name not resolved; -8 no connection.
+// -2 time-out; -7 name not resolved; -8 no connection; -6 `stop` was requested.
 int UploadFirmwareCgi(const std::string& user, const std::string& password, const std::string& url,
                       const std::string& imagePath, const std::string& fileName,
-                      std::string& responseOut);
+                      std::string& responseOut, std::stop_token stop = {});

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 ImageFile::~ImageFile() {
     if (fd_ >= 0) ::close(fd_);
@@ -50,4 +52,19 @@ int64_t ImageFile::Read(char* out, size_t max) {
         total += static_cast<size_t>(got);
     }
     return static_cast<int64_t>(total);
+}
+
+bool StartsWithImageMark(std::string_view bytes) {
+    static constexpr std::string_view kMarks[] = {"QRBA", "QRBE", "QRBI", "QRBO", "QRBU"};
+    return std::any_of(std::begin(kMarks), std::end(kMarks),
+                       [&](std::string_view mark) { return bytes.substr(0, 4) == mark; });
+}
+
+bool IsFirmwareImage(const std::string& path) {
+    ImageFile file;
+    if (!file.Open(path)) return false;
+    const int64_t start = file.HasStoreHeader() ? static_cast<int64_t>(kStoreHeaderBytes) : 0;
+    char mark[4];
+    return file.Seek(start) && file.Read(mark, sizeof(mark)) == sizeof(mark) &&
+           StartsWithImageMark(std::string_view(mark, sizeof(mark)));
 }

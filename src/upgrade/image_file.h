@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Length of the size header the firmware store writes in front of each image it holds.
 constexpr size_t kStoreHeaderBytes = 4;
@@ -36,3 +37,11 @@ private:
     int fd_ = -1;
     int64_t size_ = 0;
 };
+
+// True when `bytes` begins with one of the image marks "QRBA", "QRBE", "QRBI", "QRBO",
+// "QRBU" that every firmware image starts with.
+bool StartsWithImageMark(std::string_view bytes);
+
+// True when the file holds a firmware image: it starts with its mark, or it is an image
+// kept in the firmware store (the size header, then the mark).
+bool IsFirmwareImage(const std::string& path);

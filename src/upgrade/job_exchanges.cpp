@@ -42,16 +42,16 @@ int VerifyJobLogin(const UpgradeJob& job) {
     return VerifyNvrLogin(address.Host, address.Port, job.UserName, job.Password);
 }
 
-int UploadFrontImageCgiMain(UpgradeJob& job, const CgiMainLimits& limits) {
+int UploadFrontImageCgiMain(UpgradeJob& job, const CgiMainLimits& limits, std::stop_token stop) {
     const std::string image = job.TakeFrontImage();
     const int result =
         UploadCgiMain(job.UserName, job.Password, JobUrl(job.Address(), "/cgi-bin/cgi_main.cgi"),
-                      image, job.ImageSize, job.BytesSent, limits);
+                      image, job.ImageSize, job.BytesSent, limits, std::move(stop));
     job.Result = result;
     return result;
 }
 
-int UploadFrontImageFirmwareCgi(UpgradeJob& job) {
+int UploadFrontImageFirmwareCgi(UpgradeJob& job, std::stop_token stop) {
     const std::string image = job.TakeFrontImage();
     const std::string fileName = ImageFileName(image);
     const JobAddress address = job.Address();
@@ -59,7 +59,7 @@ int UploadFrontImageFirmwareCgi(UpgradeJob& job) {
     const int result =
         UploadFirmwareCgi(job.UserName, job.Password,
                           FirmwareUpgradeUrl(address.Scheme, address.Host, address.Port, fileName),
-                          image, fileName, answer);
+                          image, fileName, answer, std::move(stop));
     job.Result = result;
     return result;
 }

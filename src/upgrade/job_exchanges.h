@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stop_token>
 #include <string>
 
 #include "upgrade/cgi_main_upload.h"
@@ -20,10 +21,12 @@ int VerifyJobLogin(const UpgradeJob& job);
 
 // The upload step of the NVR family: takes the front image off the job's queue, sends
 // it with UploadCgiMain to the job's device, with the job's ImageSize and BytesSent as
-// the progress outputs, and stores the code in Result (also returned).
-int UploadFrontImageCgiMain(UpgradeJob& job, const CgiMainLimits& limits = {});
+// the progress outputs, and stores the code in Result (also returned). A stop request
+// ends the upload with -6.
+int UploadFrontImageCgiMain(UpgradeJob& job, const CgiMainLimits& limits = {},
+                            std::stop_token stop = {});
 
 // The upload step of the "PLX-420S" models: takes the front image off the job's queue,
 // sends it with UploadFirmwareCgi under its own file name, and stores the code in
-// Result (also returned).
-int UploadFrontImageFirmwareCgi(UpgradeJob& job);
+// Result (also returned). A stop request ends the upload with -6.
+int UploadFrontImageFirmwareCgi(UpgradeJob& job, std::stop_token stop = {});

@@ -41,8 +41,8 @@ bool AnswerComplete(const std::string& text) {
 
 }  // namespace
 
-UploadSocket::UploadSocket(milliseconds stallLimit)
-    : stallLimit_(stallLimit), lastMove_(steady_clock::now()) {}
+UploadSocket::UploadSocket(milliseconds stallLimit, std::stop_token stop)
+    : stallLimit_(stallLimit), stop_(std::move(stop)), lastMove_(steady_clock::now()) {}
 
 UploadSocket::~UploadSocket() {
     if (fd_ >= 0) ::close(fd_);
@@ -67,7 +67,7 @@ bool UploadSocket::Connect(const std::string& host, int port, milliseconds conne
         if (errno != EINPROGRESS) return false;
         const auto deadline = steady_clock::now() + connectLimit;
         while (!WaitFor(POLLOUT, kPollSlice)) {
-            if (steady_clock::now() >= deadline) return false;
+            if (steady_clock::now() >= deadline || stop_.stop_requested()) return false;
         }
         int error = 0;
         socklen_t length = sizeof(error);
@@ -91,6 +91,7 @@ UploadSocket::Outcome UploadSocket::Send(const char* data, size_t count) {
         }
         if (sent < 0 && errno == EINTR) continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (stop_.stop_requested()) return Outcome::Stopped;
             if (!WaitFor(POLLOUT, kPollSlice) && StalledNow()) return Outcome::Stalled;
             continue;
         }
@@ -106,6 +107,7 @@ UploadSocket::Outcome UploadSocket::ReceiveAnswer(std::string& answer, size_t ma
     TimePoint lastByte{};
     char buffer[2048];
     while (answer.size() < max) {
+        if (stop_.stop_requested()) return Outcome::Stopped;
         if (WaitFor(POLLIN, kPollSlice)) {
             const ssize_t got =
                 ::recv(fd_, buffer, std::min(sizeof(buffer), max - answer.size()), 0);

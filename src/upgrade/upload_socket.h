@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <stop_token>
 #include <string>
 
 // The plain TCP connection of the hand-built firmware upload. Nagle's algorithm stays
@@ -12,12 +13,13 @@
 // Sends are watched for stalls, not limited in total: a slow device that keeps taking
 // bytes may take as long as it needs, one that takes nothing for the stall limit ends
 // the upload. Bytes count as moving while they enter the socket or while the socket's
-// queue of unacknowledged bytes shrinks (the device is reading what it was sent).
+// queue of unacknowledged bytes shrinks (the device is reading what it was sent). A
+// stop request ends any wait within a tenth of a second.
 class UploadSocket {
 public:
-    enum class Outcome { Done, Failed, Stalled };
+    enum class Outcome { Done, Failed, Stalled, Stopped };
 
-    explicit UploadSocket(std::chrono::milliseconds stallLimit);
+    explicit UploadSocket(std::chrono::milliseconds stallLimit, std::stop_token stop = {});
     ~UploadSocket();
     UploadSocket(const UploadSocket&) = delete;
     UploadSocket& operator=(const UploadSocket&) = delete;
@@ -51,6 +53,7 @@ private:
 
     int fd_ = -1;
     std::chrono::milliseconds stallLimit_;
+    std::stop_token stop_;
     TimePoint lastMove_;
     int64_t lastQueued_ = -1;
 };

@@ -13,10 +13,13 @@ constexpr int kLoginTimeoutMs = 2000;
 constexpr const char* kModelMarker = "nvr.system.product.model=";
 }  // namespace
 
+std::string SystemListUrl(const std::string& scheme, const std::string& host, int port) {
+    return StrFormat("%s://%s:%d/liveviewct?action=list&function=system", scheme.c_str(),
+                     host.c_str(), port);
+}
+
 int QueryNvrModel(CIPCamInfo& cam, std::string& apiVersion, std::string& model) {
-    const std::string url =
-        StrFormat("%s://%s:%d/liveviewct?action=list&function=system", cam.GetScheme().c_str(),
-                  cam.HostAddress.c_str(), cam.GetPort());
+    const std::string url = SystemListUrl(cam.GetScheme(), cam.HostAddress, cam.GetPort());
     CHTTPBase sink;
     std::string reply;
     int result = HttpFetch(sink, cam.UserName, cam.Password, url, kModelQueryTimeoutMs, reply);

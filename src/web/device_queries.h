@@ -8,6 +8,9 @@
 // address from the record (GetScheme, HostAddress, GetPort) and blocks the calling
 // worker thread until it is answered or times out.
 
+// The address of the device's system information list.
+std::string SystemListUrl(const std::string& scheme, const std::string& host, int port);
+
 // Asks the device's system information page for its model (1000 ms). 0 with `model`
 // set and stored, trimmed, in ProductModel; otherwise the web client's code, or -1 when
 // the answer has no "nvr.system.product.model=" line (record and `model` untouched).

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <tuple>
@@ -26,20 +27,39 @@ private:
     }};
 };
 
+// Records what the camera control hands to the upgrade manager; starts no job.
 class RecordingUpgradeManager : public IUpgradeManager {
 public:
     using Call = std::tuple<std::string, std::string, std::string, int>;
+
+    std::string StartJob(const JobRequest& request) override {
+        std::lock_guard lock(lock_);
+        jobs_.push_back(request);
+        return request.DeviceId;
+    }
     void DeviceSeenAgain(const std::string& deviceId, const std::string& scheme,
                          const std::string& host, int port) override {
         std::lock_guard lock(lock_);
         calls_.emplace_back(deviceId, scheme, host, port);
     }
+    void DispatchBegins() override { ++dispatchesBegun_; }
+    void DispatchEnds() override { ++dispatchesEnded_; }
+
     std::vector<Call> Calls() {
         std::lock_guard lock(lock_);
         return calls_;
     }
+    std::vector<JobRequest> Jobs() {
+        std::lock_guard lock(lock_);
+        return jobs_;
+    }
+    int DispatchesBegun() const { return dispatchesBegun_; }
+    int DispatchesEnded() const { return dispatchesEnded_; }
 
 private:
     std::mutex lock_;
     std::vector<Call> calls_;
+    std::vector<JobRequest> jobs_;
+    std::atomic<int> dispatchesBegun_{0};
+    std::atomic<int> dispatchesEnded_{0};
 };

@@ -199,6 +199,8 @@ void ReadUpload(DeviceEndpoints& e, const Request& req, Response& res, const Con
     std::string boundary;
     std::string problem;
     if (CheckRequest(e, req, res, u, boundary)) {
+        // Marks the start of the body, so that a test can tell how many run at once.
+        PrintEvent("upload-start device=" + e.Device.Config().Id + " path=" + u.Path);
         MultipartStream parts(boundary);
         if (ReceiveBody(e, reader, parts, u, problem)) {
             if (const MultipartStream::Part* image = imagePart(parts.Parts(), problem)) {

@@ -10,6 +10,7 @@
 #include "app/cli/firmware_command.h"
 #include "app/cli/schedule_command.h"
 #include "app/cli/search_command.h"
+#include "app/cli/upgrade_command.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ const std::vector<CliCommand>& Commands() {
         {"firmware", "check, download or list the firmware store", RunFirmwareCommand},
         {"schedule", "list, add or run scheduled upgrades", RunScheduleCommand},
         {"search", "find the devices on the local network", RunSearch},
+        {"upgrade", "upgrade the firmware of devices on the local network", RunUpgrade},
     };
     return commands;
 }

@@ -1,49 +1,43 @@
 #include "app/cli/search_command.h"
 
-#include <net/if.h>
-
-#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
-#include "app/cli/json_line.h"
+#include "app/cli/device_session.h"
 #include "registry/camera_control.h"
 #include "registry/device_found_observer.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: strelvane-cli search [--interface NAME]...\n"
+    "usage: strelvane-cli search [--interface NAME]... [--password P]\n"
     "\n"
     "Sends the multicast discovery request out of every usable network adapter (or only\n"
     "the named ones) and prints one JSON line per device found, with the keys DeviceId,\n"
     "DeviceName, ModelName, VendorName, HostAddress, HttpPort, HttpsPort, FirmwareVersion\n"
-    "and LoginOk. Ends one second after the last reply.\n";
+    "and LoginOk. Ends one second after the last reply.\n"
+    "\n"
+    "--password P   first check every device's log-in (user \"admin\", password P), which\n"
+    "               fills FirmwareVersion and LoginOk; the lines follow once every check\n"
+    "               has ended.\n";
 
-std::string DeviceLine(const CIPCamInfo& r) {
-    return JsonLine()
-        .Add("DeviceId", r.DeviceId)
-        .Add("DeviceName", r.DeviceName)
-        .Add("ModelName", r.ModelName)
-        .Add("VendorName", r.VendorName)
-        .Add("HostAddress", r.HostAddress)
-        .Add("HttpPort", r.HttpPort)
-        .Add("HttpsPort", r.HttpsPort)
-        .Add("FirmwareVersion", r.FirmwareVersion)
-        .Add("LoginOk", r.LoginOk == 1)
-        .Text();
+void PrintLine(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
 }
 
 }  // namespace
 
 int RunSearch(const std::vector<std::string>& args) {
     std::string error;
-    auto parsed = CliArgs::Parse(
-        args, {{"--interface", OptionKind::Multi}, {"--help", OptionKind::Flag}}, error);
+    auto parsed = CliArgs::Parse(args,
+                                 {{"--interface", OptionKind::Multi},
+                                  {"--password", OptionKind::Single},
+                                  {"--help", OptionKind::Flag}},
+                                 error);
     if (!parsed) return BadArguments("search", error);
     if (parsed->Has("--help")) {
         std::fputs(kUsage, stdout);
@@ -53,26 +47,30 @@ int RunSearch(const std::vector<std::string>& args) {
         return BadArguments("search", "unexpected argument '" + parsed->Positional()[0] + "'");
     }
     const std::vector<std::string> interfaces = parsed->Values("--interface");
-    for (const std::string& name : interfaces) {
-        if (::if_nametoindex(name.c_str()) == 0) {
-            return BadArguments("search", "no network interface named '" + name + "'");
-        }
+    if (const std::string unknown = UnknownInterface(interfaces); !unknown.empty()) {
+        return BadArguments("search", unknown);
     }
+    const bool checkLogins = parsed->Has("--password");
 
-    // Each device once, the first time it reports itself.
+    // Without log-in checks each device is printed once, the first time it reports.
     std::mutex printLock;
     std::set<std::string> printed;
     DeviceFoundObserver printer([&](const CIPCamInfo& r) {
+        if (checkLogins) return;
         std::lock_guard lock(printLock);
-        if (!printed.insert(r.DeviceId).second) return;
-        std::printf("%s\n", DeviceLine(r).c_str());
-        std::fflush(stdout);
+        if (printed.insert(r.DeviceId).second) PrintLine(DeviceLine(r));
     });
     CCameraTable table;
     CCameraControl control(table, nullptr);
     control.Attach(printer);
     control.SetSearchInterfaces(interfaces);
-    control.StartSearch();
-    while (control.IsSearching()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    SearchToEnd(control, [] { return false; });
+    if (!checkLogins) return kExitOk;
+
+    const std::vector<std::string> keys = table.Keys();
+    CheckDevices(table, keys, parsed->Value("--password"));
+    for (const std::string& key : keys) {
+        if (std::optional<CIPCamInfo> record = table.Find(key)) PrintLine(DeviceLine(*record));
+    }
     return kExitOk;
 }

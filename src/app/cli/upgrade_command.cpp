@@ -1,0 +1,277 @@
+#include "app/cli/upgrade_command.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "app/cli/cli_args.h"
+#include "app/cli/cli_commands.h"
+#include "app/cli/device_session.h"
+#include "app/cli/json_line.h"
+#include "base/clock.h"
+#include "firmware/firmware_catalog.h"
+#include "firmware/store_location.h"
+#include "registry/camera_control.h"
+#include "settings/settings.h"
+#include "upgrade/image_file.h"
+#include "upgrade/upgrade_manager.h"
+#include "upgrade/upgrade_progress.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: strelvane-cli upgrade [--file IMAGE] (--all | --device ID...) [--password P]\n"
+    "                             [--interface NAME]... [--storage DIR] [--time-scale N]\n"
+    "\n"
+    "Searches the network (every usable adapter, or only the named ones), checks the\n"
+    "log-in of the devices to upgrade (user \"admin\", password P, default \"vqmtz\"),\n"
+    "then upgrades them: with --file every device gets that image; otherwise each gets\n"
+    "the images of the firmware store newer than its own firmware (store folder: DIR,\n"
+    "else the Storage setting or the default store). At most 16 uploads run at once.\n"
+    "\n"
+    "Prints one JSON line per progress report until the run ends:\n"
+    "  {\"DeviceId\",\"stage\",\"seconds\",\"percent\",\"code\",\"text\"}\n"
+    "stage 0 waiting or running (seconds left), 1 ended before the upload, 2 upload\n"
+    "ended, 3 uploading (percent sent), 32 final; code < 0 is a failure (-503: no image\n"
+    "newer than the device's own); text is what the upgrade page shows.\n"
+    "\n"
+    "--all            upgrade every device found\n"
+    "--device ID      upgrade this device (repeatable); one that is not found is reported\n"
+    "                 and the others are upgraded\n"
+    "--file IMAGE     an image starting with its mark (QRBA, QRBE, QRBI, QRBO, QRBU) or\n"
+    "                 one kept by the firmware store (size header, then the mark)\n"
+    "--time-scale N   run the deliberate waits (reboot countdowns) N times faster\n"
+    "\n"
+    "SIGINT or SIGTERM stops every upgrade (code -6). Exit status: 0 when every device\n"
+    "ended with a code of 0 or more, 1 when one failed or was not found, 2 for bad\n"
+    "arguments.\n";
+
+constexpr auto kPoll = std::chrono::milliseconds(50);
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void OnUpgradeStopSignal(int signal) { g_stopSignal = signal; }
+
+// Prints every progress report as a JSON line, keeps each device's final code and
+// tells when the run has ended.
+class ProgressPrinter final : public IRegistryObserver {
+public:
+    void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
+                      int code) override {
+        const std::string line =
+            JsonLine()
+                .Add("DeviceId", deviceId)
+                .Add("stage", stage)
+                .Add("seconds", seconds)
+                .Add("percent", percent)
+                .Add("code", code)
+                .Add("text", StatusCellText(stage, seconds, percent, code, DefaultText))
+                .Text();
+        std::lock_guard lock(lock_);
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+        if (stage == stage::kFinished) finals_.emplace(deviceId, code);
+    }
+    void RunEnds() override {
+        std::lock_guard lock(lock_);
+        ended_ = true;
+        changed_.notify_all();
+    }
+    void Reset() override {}
+    void DeviceFound(const CIPCamInfo&) override {}
+    void DeviceDispatched(const CIPCamInfo&) override {}
+    void Busy(bool) override {}
+    void RunBegins() override {}
+    void RefreshTexts() override {}
+
+    // Waits up to `limit` for the run to end; true when it has.
+    bool WaitForRunEnd(std::chrono::milliseconds limit) {
+        std::unique_lock lock(lock_);
+        return changed_.wait_for(lock, limit, [this] { return ended_; });
+    }
+
+    // True when every device ended with a code of 0 or more.
+    bool AllSucceeded(const std::vector<std::string>& devices) {
+        std::lock_guard lock(lock_);
+        return std::all_of(devices.begin(), devices.end(), [&](const std::string& id) {
+            auto final = finals_.find(id);
+            return final != finals_.end() && final->second >= 0;
+        });
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::map<std::string, int> finals_;
+    bool ended_ = false;
+};
+
+const char* OutcomeText(CheckOutcome outcome) {
+    switch (outcome) {
+        case CheckOutcome::Passed:
+            return "log-in passed";
+        case CheckOutcome::Failed:
+        case CheckOutcome::NvrLoginFailed:
+            return "log-in refused";
+        case CheckOutcome::Unreachable:
+            return "cannot connect to the device";
+    }
+    return "";
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "strelvane-cli upgrade: %s\n", message.c_str());
+    return kExitFailed;
+}
+
+struct UpgradeOptions {
+    std::string File;
+    bool All = false;
+    std::vector<std::string> Devices;
+    std::string Password = kDefaultDevicePassword;
+    std::vector<std::string> Interfaces;
+    std::string Storage;
+    double TimeScale = 1.0;
+};
+
+// The options, checked before anything touches the network; an error message otherwise.
+std::string ReadOptions(const CliArgs& args, UpgradeOptions& options) {
+    if (!args.Positional().empty()) return "unexpected argument '" + args.Positional()[0] + "'";
+    options.All = args.Has("--all");
+    options.Devices = args.Values("--device");
+    if (options.All == !options.Devices.empty()) return "give either --all or --device ID...";
+    if (args.Has("--file")) {
+        options.File = args.Value("--file");
+        if (!IsFirmwareImage(options.File)) {
+            return "Failed! Please check the firmware file. '" + options.File +
+                   "' is not a firmware image (it must start with QRBA, QRBE, QRBI, QRBO or "
+                   "QRBU, or be an image of the firmware store)";
+        }
+        if (args.Has("--storage")) return "--file and --storage exclude each other";
+    }
+    if (args.Has("--storage")) {
+        options.Storage = args.Value("--storage");
+        if (!std::filesystem::is_directory(options.Storage)) {
+            return "no store folder '" + options.Storage + "'";
+        }
+    }
+    if (args.Has("--password")) options.Password = args.Value("--password");
+    if (args.Has("--time-scale")) {
+        const std::string text = args.Value("--time-scale");
+        char* end = nullptr;
+        options.TimeScale = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !std::isfinite(options.TimeScale) ||
+            options.TimeScale <= 0) {
+            return "--time-scale needs a positive number";
+        }
+    }
+    options.Interfaces = args.Values("--interface");
+    return UnknownInterface(options.Interfaces);
+}
+
+// The devices to upgrade among those found; `missing` receives the requested ones that
+// were not found.
+std::vector<std::string> ChooseDevices(const UpgradeOptions& options,
+                                       const std::vector<std::string>& found,
+                                       std::vector<std::string>& missing) {
+    if (options.All) return found;
+    std::vector<std::string> chosen;
+    std::set<std::string> seen;
+    for (const std::string& id : options.Devices) {
+        if (!seen.insert(id).second) continue;
+        if (std::find(found.begin(), found.end(), id) != found.end()) {
+            chosen.push_back(id);
+        } else {
+            missing.push_back(id);
+        }
+    }
+    return chosen;
+}
+
+}  // namespace
+
+int RunUpgrade(const std::vector<std::string>& args) {
+    std::string error;
+    auto parsed = CliArgs::Parse(args,
+                                 {{"--file", OptionKind::Single},
+                                  {"--all", OptionKind::Flag},
+                                  {"--device", OptionKind::Multi},
+                                  {"--password", OptionKind::Single},
+                                  {"--interface", OptionKind::Multi},
+                                  {"--storage", OptionKind::Single},
+                                  {"--time-scale", OptionKind::Single},
+                                  {"--help", OptionKind::Flag}},
+                                 error);
+    if (!parsed) return BadArguments("upgrade", error);
+    if (parsed->Has("--help")) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    UpgradeOptions options;
+    if (std::string problem = ReadOptions(*parsed, options); !problem.empty()) {
+        return BadArguments("upgrade", problem);
+    }
+
+    std::unique_ptr<CFirmwareCatalog> store;
+    if (options.File.empty()) {
+        const std::string folder =
+            options.Storage.empty() ? ResolveStorageFolder(CSettings()) : options.Storage;
+        // Only what the store holds counts here: the server is never asked.
+        store = std::make_unique<CFirmwareCatalog>(folder, std::string(), [] { return false; });
+        if (!store->ReadLocalCatalog()) return Fail("cannot read " + store->CatalogPath());
+    }
+
+    g_stopSignal = 0;
+    std::signal(SIGINT, OnUpgradeStopSignal);
+    std::signal(SIGTERM, OnUpgradeStopSignal);
+    const auto stopped = [] { return g_stopSignal != 0; };
+
+    const Clock clock(options.TimeScale);
+    CCameraTable table;
+    ProgressPrinter printer;  // outlives the manager and the control that call it
+    CUpgradeManager manager(clock);
+    CCameraControl control(table, &manager, store.get());
+    manager.AddObserver(printer);
+    manager.AddControl(control);
+    control.Attach(printer);
+    control.SetSearchInterfaces(options.Interfaces);
+
+    SearchToEnd(control, stopped);
+    if (stopped()) return Fail("interrupted");
+    std::vector<std::string> missing;
+    const std::vector<std::string> devices = ChooseDevices(options, table.Keys(), missing);
+    for (const std::string& id : missing) std::fprintf(stderr, "device %s not found\n", id.c_str());
+    if (devices.empty()) return Fail("no device to upgrade");
+
+    for (const auto& [id, outcome] : CheckDevices(table, devices, options.Password)) {
+        std::fprintf(stderr, "device %s: %s\n", id.c_str(), OutcomeText(outcome));
+    }
+    for (const std::string& id : table.Keys()) {
+        const bool chosen = std::find(devices.begin(), devices.end(), id) != devices.end();
+        control.SetDeviceCredentials(id, kDeviceUser, options.Password, chosen ? 1 : 0);
+    }
+    if (!options.File.empty()) control.SetManualImage(options.File);
+    control.StartUpgrade(1);
+
+    while (!printer.WaitForRunEnd(kPoll)) {
+        if (!stopped()) continue;
+        std::fprintf(stderr, "strelvane-cli upgrade: interrupted; stopping every upgrade\n");
+        // Every job ends with its final report, and with the last the run.
+        manager.Stop();
+        break;
+    }
+    // The workers probe through the control: they must be gone before it goes.
+    manager.Stop();
+    const bool allSucceeded = printer.AllSucceeded(devices) && missing.empty();
+    return allSucceeded ? kExitOk : kExitFailed;
+}

@@ -1,0 +1,179 @@
+// The Upgrade command of the camera control: one dispatch thread per checked device
+// asks the device for its model, chooses the images to install and hands the device to
+// the upgrade manager, or gives it its final status.
+#include <vector>
+
+#include "base/result_codes.h"
+#include "base/text.h"
+#include "registry/camera_control.h"
+#include "registry/firmware_version.h"
+#include "upgrade/upgrade_progress.h"
+#include "web/device_queries.h"
+
+namespace {
+
+// The hardware version the store is asked for; devices do not report one.
+constexpr const char* kHardwareVersion = "V1";
+// A device reporting this version takes every stored image of its model.
+constexpr const char* kTakesEveryImage = "100";
+
+bool IsCameraFamily(const std::string& modelName) {
+    return ContainsNoCase(modelName, "KT-710R") || ContainsNoCase(modelName, "MT-710R") ||
+           ContainsNoCase(modelName, "71xR");
+}
+
+bool IsSingleModel(const std::string& modelName) { return ContainsNoCase(modelName, "PLX-420S"); }
+
+}  // namespace
+
+void CCameraControl::SetManualImage(const std::string& path) {
+    std::lock_guard lock(dispatchLock_);
+    manualImage_ = path;
+}
+
+void CCameraControl::ClearManualImage() {
+    std::lock_guard lock(dispatchLock_);
+    manualImage_.reset();
+}
+
+std::optional<std::string> CCameraControl::ManualImage() const {
+    std::lock_guard lock(dispatchLock_);
+    return manualImage_;
+}
+
+int CCameraControl::PendingDispatches() const {
+    std::lock_guard lock(dispatchLock_);
+    return pending_;
+}
+
+void CCameraControl::StartUpgrade(uint8_t runFlag) {
+    NotifyObservers([](IRegistryObserver& o) { o.RunBegins(); });
+    NotifyObservers([](IRegistryObserver& o) { o.Busy(true); });
+
+    std::vector<CIPCamInfo> chosen;
+    for (const std::string& key : table_.Keys()) {
+        std::optional<CIPCamInfo> record = table_.Find(key);
+        if (record && record->Checked != 0) chosen.push_back(std::move(*record));
+    }
+    if (chosen.empty()) return;
+    // Threads of an earlier command have ended or are about to.
+    JoinDispatchThreads();
+    bool begins = false;
+    {
+        // Counted before any thread starts, so that the first to end cannot take itself
+        // for the last.
+        std::lock_guard lock(dispatchLock_);
+        begins = pending_ == 0;
+        if (begins) secondCounter_ = 0;
+        pending_ += static_cast<int>(chosen.size());
+    }
+    if (begins && upgradeManager_) upgradeManager_->DispatchBegins();
+    for (const CIPCamInfo& record : chosen) {
+        NotifyObservers([&](IRegistryObserver& o) { o.DeviceDispatched(record); });
+        std::lock_guard lock(dispatchLock_);
+        dispatchThreads_.emplace_back(
+            [this, key = record.DeviceId, runFlag] { RunDispatch(key, runFlag); });
+    }
+}
+
+void CCameraControl::RunDispatch(const std::string& key, uint8_t runFlag) {
+    std::optional<CIPCamInfo> record = table_.Find(key);
+    if (!record) {
+        // Gone from the table since the command (a new search): not dispatched.
+        DispatchEnded();
+        return;
+    }
+    std::string apiVersion;
+    std::string model;
+    const int queryResult = QueryNvrModel(*record, apiVersion, model);
+    if (queryResult == rc::kOk) {
+        table_.Modify(key, [&](CIPCamInfo& r) { r.ProductModel = record->ProductModel; });
+    }
+    Dispatch(key, kHardwareVersion, model, queryResult, runFlag);
+}
+
+void CCameraControl::Dispatch(const std::string& key, const std::string& hardwareVersion,
+                              const std::string& model, int queryResult, uint8_t runFlag) {
+    std::optional<CIPCamInfo> record = table_.Find(key);
+    if (record) {
+        std::deque<std::string> images = ChooseImages(*record, hardwareVersion, model);
+        if (!images.empty()) {
+            HandOver(*record, std::move(images), runFlag);
+        } else {
+            const int code =
+                queryResult == rc::kHttpUnauthorized ? rc::kHttpUnauthorized : rc::kNoNewerImage;
+            NotifyObservers(
+                [&](IRegistryObserver& o) { o.DeviceStatus(key, stage::kFinished, 0, 100, code); });
+        }
+    }
+    // Only now is the dispatch over: counted down at its start, a device still to be
+    // handed over could see the run end before it.
+    DispatchEnded();
+}
+
+std::deque<std::string> CCameraControl::ChooseImages(const CIPCamInfo& record,
+                                                     const std::string& hardwareVersion,
+                                                     const std::string& model) {
+    if (std::optional<std::string> manual = ManualImage()) return {*manual};
+    std::vector<std::string> versions;
+    std::vector<std::string> paths;
+    if (!store_ ||
+        !store_->FindLatestFirmware(record.ModelName, hardwareVersion, model, versions, paths) ||
+        paths.empty() || versions.size() != paths.size()) {
+        return {};
+    }
+    table_.Modify(record.DeviceId,
+                  [&](CIPCamInfo& r) { r.SetLatestFirmware(paths.back(), versions.back()); });
+    std::deque<std::string> images;
+    for (size_t i = 0; i < versions.size(); ++i) {
+        if (record.FirmwareVersion == kTakesEveryImage ||
+            IsNewerFirmware(record.FirmwareVersion, versions[i])) {
+            images.push_back(paths[i]);
+        }
+    }
+    return images;
+}
+
+void CCameraControl::HandOver(const CIPCamInfo& record, std::deque<std::string> images,
+                              uint8_t runFlag) {
+    if (!upgradeManager_) return;
+    JobRequest request;
+    request.Scheme = record.GetScheme();
+    request.DeviceId = record.DeviceId;
+    request.Host = record.HostAddress;
+    request.Port = record.GetPort();
+    request.UserName = record.UserName;
+    request.Password = record.Password;
+    request.ImageQueue = std::move(images);
+    request.StoreMode = kStoreMode;
+    request.CameraFamily = IsCameraFamily(record.ModelName) ? 1 : 0;
+    request.RunFlag = runFlag;
+    request.SingleModel = IsSingleModel(record.ModelName) ? 1 : 0;
+    // A device that already has a job keeps it; its reports stand for this one.
+    if (upgradeManager_->StartJob(request).empty()) return;
+    std::lock_guard lock(dispatchLock_);
+    ++secondCounter_;
+}
+
+void CCameraControl::DispatchEnded() {
+    bool last = false;
+    bool handedOver = false;
+    {
+        std::lock_guard lock(dispatchLock_);
+        last = --pending_ == 0;
+        handedOver = secondCounter_ > 0;
+    }
+    if (!last) return;
+    NotifyObservers([](IRegistryObserver& o) { o.Busy(false); });
+    if (!handedOver) NotifyObservers([](IRegistryObserver& o) { o.RunEnds(); });
+    if (upgradeManager_) upgradeManager_->DispatchEnds();
+}
+
+void CCameraControl::JoinDispatchThreads() {
+    std::list<std::jthread> threads;
+    {
+        std::lock_guard lock(dispatchLock_);
+        threads.swap(dispatchThreads_);
+    }
+    for (std::jthread& thread : threads) thread.join();
+}

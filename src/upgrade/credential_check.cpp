@@ -1,0 +1,117 @@
+#include "upgrade/credential_check.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "base/result_codes.h"
+#include "base/text.h"
+#include "upgrade/job_exchanges.h"
+#include "web/device_queries.h"
+#include "web/web_client.h"
+
+namespace {
+
+constexpr const char* kDefaultUser = "admin";
+constexpr const char* kDefaultPassword = "vqmtz";
+constexpr int kListTimeoutMs = 2000;
+constexpr const char* kVersionMarker = ".system.product.firmware.version=";
+
+}  // namespace
+
+CheckOutcome CheckCredentials(CIPCamInfo& record) {
+    if (record.UserName.empty()) record.UserName = kDefaultUser;
+    if (record.Password.empty()) record.Password = kDefaultPassword;
+    const std::string user = record.UserName;
+    const std::string password = record.Password;
+    CheckNvrLogin(record, user, password);
+
+    std::string answer;
+    const std::string host = record.HostAddress;
+    int listed = HttpGetText(user, password, SystemListUrl("http", host, record.GetPort()),
+                             kListTimeoutMs, answer);
+    if (listed != rc::kOk) {
+        const int secure = HttpGetText(
+            user, password, SystemListUrl("https", host, record.GetPort()), kListTimeoutMs, answer);
+        if (secure == rc::kOk || secure == rc::kHttpUnauthorized) listed = secure;
+    }
+    // A device that refused the credentials has answered: it is reachable, and the
+    // log-in results below say why the check failed.
+    if (listed != rc::kOk && listed != rc::kHttpUnauthorized) return CheckOutcome::Unreachable;
+    if (listed == rc::kOk) {
+        std::string version;
+        ValueAfterMarker(answer, kVersionMarker, version);
+        // A device that ends its lines with "\r\n" must not leave the "\r" in the version.
+        record.FirmwareVersion = Trim(version);
+    }
+
+    if (record.NvrLoginPending == 1) {
+        record.NvrLoginPending = 0;
+        return VerifyNvrLogin(record.HostAddress, record.GetPort(), user, password) == rc::kOk
+                   ? CheckOutcome::Passed
+                   : CheckOutcome::NvrLoginFailed;
+    }
+    return record.LoginOk == 1 ? CheckOutcome::Passed : CheckOutcome::Failed;
+}
+
+CCredentialChecks::CCredentialChecks(CCameraTable& table, ICredentialCheckObserver& observer)
+    : table_(table), observer_(observer) {}
+
+CCredentialChecks::~CCredentialChecks() { WaitAll(); }
+
+bool CCredentialChecks::Start(const std::string& key) {
+    Reap(false);
+    std::lock_guard lock(lock_);
+    if (std::any_of(checks_.begin(), checks_.end(),
+                    [&](const auto& c) { return c->Key == key && !c->Ended; })) {
+        return false;
+    }
+    if (!table_.Modify(key, [](CIPCamInfo& r) { r.CheckDone = 0; })) return false;
+    auto check = std::make_unique<Check>();
+    check->Key = key;
+    Check* started = check.get();
+    checks_.push_back(std::move(check));
+    started->Thread = std::jthread([this, started] { Run(*started); });
+    return true;
+}
+
+void CCredentialChecks::WaitAll() { Reap(true); }
+
+void CCredentialChecks::Run(Check& check) {
+    if (std::optional<CIPCamInfo> record = table_.Find(check.Key)) {
+        const CheckOutcome outcome = CheckCredentials(*record);
+        table_.Modify(check.Key, [&](CIPCamInfo& r) {
+            r.UserName = record->UserName;
+            r.Password = record->Password;
+            r.LoginOk = record->LoginOk;
+            r.FirmwareVersion = record->FirmwareVersion;
+            r.NvrLoginPending = record->NvrLoginPending;
+            r.CheckDone = 1;
+        });
+        observer_.CredentialCheckEnded(check.Key, outcome);
+    }
+    check.Ended = true;
+}
+
+void CCredentialChecks::Reap(bool all) {
+    // A check's observer may start the next check while WaitAll is joining its thread.
+    std::unique_lock join(joinLock_, std::defer_lock);
+    if (all) {
+        join.lock();
+    } else if (!join.try_lock()) {
+        return;
+    }
+    std::vector<std::unique_ptr<Check>> done;
+    {
+        std::lock_guard lock(lock_);
+        for (auto it = checks_.begin(); it != checks_.end();) {
+            if (all || (*it)->Ended) {
+                done.push_back(std::move(*it));
+                it = checks_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    // Each jthread joins as it goes; the checks' own time-outs bound the wait.
+    done.clear();
+}

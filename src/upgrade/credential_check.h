@@ -1,0 +1,73 @@
+#pragma once
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "registry/camera_table.h"
+#include "upgrade/ip_cam_info.h"
+
+// How a device's credential check ended. The upgrade page shows each on the device's
+// row: Passed as the firmware version (or "Invalid Username and Password" when the
+// device named none); Failed as "Connect Error"; NvrLoginFailed as "Connect Error" with
+// the password cell "Failed"; Unreachable as "Connect Error" with the prompt "Cannot
+// connect to the server.".
+enum class CheckOutcome {
+    Passed,
+    Failed,          // the device refused the credentials
+    NvrLoginFailed,  // the NVR log-in that a newly typed password asks for was refused
+    Unreachable,     // the device answered neither over HTTP nor over HTTPS
+};
+
+// The check itself, blocking: empty credentials become "admin" / "vqmtz"; the NVR log-in
+// form sets LoginOk; the system list (HTTP, then HTTPS, at the record's port) gives
+// FirmwareVersion; when NvrLoginPending is set it is cleared and the NVR log-in
+// decides. A device that answers neither list request is unreachable; one that refuses
+// the credentials is not. Changes only UserName, Password, LoginOk, FirmwareVersion and
+// NvrLoginPending of `record`.
+CheckOutcome CheckCredentials(CIPCamInfo& record);
+
+// Told when a check has ended, on the check's thread. By then the device table holds
+// the check's results and the record's CheckDone is 1.
+class ICredentialCheckObserver {
+public:
+    virtual ~ICredentialCheckObserver() = default;
+    virtual void CredentialCheckEnded(const std::string& deviceId, CheckOutcome outcome) = 0;
+};
+
+// Runs credential checks of the devices in the device table, each on a short-lived
+// thread of its own. The table and the observer must outlive this object, whose
+// destructor waits for the checks still running (each is bounded by its time-outs).
+class CCredentialChecks {
+public:
+    CCredentialChecks(CCameraTable& table, ICredentialCheckObserver& observer);
+    ~CCredentialChecks();
+    CCredentialChecks(const CCredentialChecks&) = delete;
+    CCredentialChecks& operator=(const CCredentialChecks&) = delete;
+
+    // Starts a check of a listed device with the credentials its record holds and sets
+    // its CheckDone to 0. False when the device is not listed or is being checked.
+    bool Start(const std::string& key);
+
+    // Waits until every check started so far has ended.
+    void WaitAll();
+
+private:
+    struct Check {
+        std::string Key;
+        std::atomic<bool> Ended{false};
+        std::jthread Thread;
+    };
+
+    void Run(Check& check);
+    void Reap(bool all);
+
+    CCameraTable& table_;
+    ICredentialCheckObserver& observer_;
+    std::mutex lock_;  // guards checks_
+    std::list<std::unique_ptr<Check>> checks_;
+    std::mutex joinLock_;  // one thread at a time joins and frees ended checks
+};

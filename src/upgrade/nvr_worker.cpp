@@ -1,0 +1,89 @@
+#include <algorithm>
+#include <optional>
+
+#include "base/result_codes.h"
+#include "upgrade/job_exchanges.h"
+#include "upgrade/upgrade_manager.h"
+#include "upgrade/upgrade_progress.h"
+#include "upgrade/upgrade_workers.h"
+#include "upgrade/worker_steps.h"
+
+namespace {
+
+constexpr int kRebootSeconds = 360;
+constexpr int kAnswerTimeoutMs = 1000;
+// Once the device answers, the countdown goes on for this long at most: it is up, but
+// may still be starting its services.
+constexpr int kAfterAnswerSeconds = 10;
+
+void ReportCountdown(UpgradeJob& job, int seconds) {
+    ReportJob(job, stage::kRunning, seconds, PercentOf(kRebootSeconds - seconds, kRebootSeconds),
+              rc::kOk);
+}
+
+// Asking every second would load a device that is busy starting; it is asked every 30
+// seconds from 240 seconds left, every 10 from 60.
+bool AskNow(int secondsLeft) {
+    return (secondsLeft <= 240 && secondsLeft % 30 == 0) ||
+           (secondsLeft <= 60 && secondsLeft % 10 == 0);
+}
+
+// Counts down the device's reboot, once a second probing for it through discovery and
+// at times asking it over HTTP, then HTTPS. Whether it answered; nothing when stopped.
+std::optional<bool> CountDownReboot(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
+    CUpgradeManager& manager = *job.Manager;
+    bool answered = false;
+    for (int left = kRebootSeconds;;) {
+        manager.ProbeDevice(job.DeviceId);
+        ReportCountdown(job, left);
+        if (!clock.SleepMs(1000, stop)) return std::nullopt;
+        int next = left - 1;
+        if (!answered && AskNow(next)) {
+            // Each request counts against the estimate, answered or not.
+            struct Attempt {
+                const char* Scheme;
+                int Seconds;
+            };
+            for (const Attempt& attempt : {Attempt{"http", 2}, Attempt{"https", 3}}) {
+                const int after = left - attempt.Seconds;
+                const bool ok = DeviceAnswers(job, attempt.Scheme, kAnswerTimeoutMs);
+                manager.ProbeDevice(job.DeviceId);
+                ReportCountdown(job, after);
+                next = ok ? std::min(after, kAfterAnswerSeconds) : after;
+                if (ok) {
+                    answered = true;
+                    break;
+                }
+            }
+        }
+        if (next < 1) return answered;
+        left = next;
+    }
+}
+
+}  // namespace
+
+int RunNvrWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
+    if (!WaitRandomStart(clock, stop)) return rc::kCancelled;
+    job.Result = VerifyJobLogin(job);
+    if (job.Result != rc::kOk) return EndJobAt(job, stage::kEndedEarly);
+    if (stop.stop_requested()) return rc::kCancelled;
+
+    ReportJob(job, stage::kUploading, 0, 0, rc::kOk);
+    RunWatchedUpload(
+        clock, stop,
+        [&job](std::stop_token uploadStop) { UploadFrontImageCgiMain(job, {}, uploadStop); },
+        [&job] {
+            const int64_t size = job.ImageSize;
+            if (size > 0) ReportJob(job, stage::kUploading, 0, PercentOf(job.BytesSent, size), 0);
+        });
+    if (job.Result != rc::kOk) return EndJobAt(job, stage::kUploadEnded);
+
+    job.Manager->ForgetDevice(job.DeviceId);
+    const std::optional<bool> answered = CountDownReboot(job, clock, stop);
+    if (!answered) return rc::kCancelled;
+    // The countdown alone proves nothing: a device that never answered and was never
+    // seen again may not have come back from its upgrade at all.
+    if (!*answered && !job.SeenAgain) job.Result = rc::kNotSeenAgain;
+    return job.Result;
+}

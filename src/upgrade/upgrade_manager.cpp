@@ -1,0 +1,278 @@
+#include "upgrade/upgrade_manager.h"
+
+#include <algorithm>
+#include <exception>
+#include <iterator>
+
+#include "base/result_codes.h"
+#include "base/trace.h"
+#include "upgrade/upgrade_progress.h"
+#include "upgrade/upgrade_workers.h"
+
+int RunUpgradeWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
+    return job.SingleModel ? RunSingleModelWorker(job, clock, stop)
+                           : RunNvrWorker(job, clock, stop);
+}
+
+CUpgradeManager::CUpgradeManager(const Clock& clock) : CUpgradeManager(clock, RunUpgradeWorker) {}
+
+CUpgradeManager::CUpgradeManager(const Clock& clock, JobRunner runner)
+    : clock_(clock), runner_(std::move(runner)) {}
+
+CUpgradeManager::~CUpgradeManager() {
+    Stop();
+    std::lock_guard join(joinLock_);
+    ended_.clear();
+}
+
+void CUpgradeManager::AddObserver(IRegistryObserver& observer) {
+    std::lock_guard lock(lock_);
+    observers_.push_back(&observer);
+}
+
+void CUpgradeManager::AddControl(IDeviceFinder& control) {
+    std::lock_guard lock(lock_);
+    controls_.push_back(&control);
+}
+
+std::string CUpgradeManager::StartJob(const JobRequest& request) {
+    ReapEnded();
+    auto entry = std::make_unique<Entry>();
+    UpgradeJob& job = entry->Job;
+    job.DeviceId = request.DeviceId;
+    job.SetAddress({request.Scheme, request.Host, request.Port});
+    job.UserName = request.UserName;
+    job.Password = request.Password;
+    job.ImageQueue = request.ImageQueue;
+    job.Manager = this;
+    job.StoreMode = request.StoreMode;
+    job.CameraFamily = request.CameraFamily;
+    job.RunFlag = request.RunFlag;
+    job.SingleModel = request.SingleModel;
+    // The NVR worker installs the front image only; the "PLX-420S" worker every image,
+    // each upload ending in a stage-2 report.
+    entry->UploadsLeft =
+        request.SingleModel ? std::max<int>(1, static_cast<int>(request.ImageQueue.size())) : 1;
+
+    bool queued = false;
+    bool stopped = false;
+    std::vector<IRegistryObserver*> observers;
+    {
+        std::lock_guard lock(lock_);
+        if (request.DeviceId.empty() || HasJob(request.DeviceId)) {
+            Trace("upgrade of %s not started: it already has a job", request.DeviceId.c_str());
+            return std::string();
+        }
+        runOpen_ = true;
+        if (stopping_) {
+            stopped = true;
+            ++deliveries_;
+        } else if (running_ < kPlaces) {
+            Launch(std::move(entry));
+        } else {
+            pending_.push_back(std::move(entry));
+            queued = true;
+        }
+        observers = observers_;
+    }
+    if (queued) Forward(observers, request.DeviceId, stage::kRunning, 0, 0, rc::kOk);
+    if (stopped) {
+        Forward(observers, request.DeviceId, stage::kFinished, 0, 100, rc::kCancelled);
+        FinalDelivered();
+    }
+    return request.DeviceId;
+}
+
+void CUpgradeManager::Report(const std::string& deviceId, int stage, int seconds, int percent,
+                             int code) {
+    const bool final = stage == stage::kFinished;
+    Entry* entry = nullptr;
+    std::vector<IRegistryObserver*> observers;
+    {
+        std::lock_guard lock(lock_);
+        entry = FindRunning(deviceId);
+        if (!entry) return;
+        if (final) {
+            // Out of the running jobs at once, so that no second final gets through.
+            auto at = std::find_if(runningJobs_.begin(), runningJobs_.end(),
+                                   [&](const EntryPtr& e) { return e.get() == entry; });
+            ended_.push_back(std::move(*at));
+            runningJobs_.erase(at);
+            ++deliveries_;
+        }
+        observers = observers_;
+    }
+    Forward(observers, deviceId, stage, seconds, percent, code);
+    // The place passes on after the report that frees it has been shown. The entry
+    // stays valid: it is freed only once its worker has returned from this call.
+    if (final || stage == stage::kUploadEnded) {
+        std::lock_guard lock(lock_);
+        if (final || (entry->UploadsLeft > 0 && --entry->UploadsLeft == 0)) FreePlace(*entry);
+    }
+    if (final) FinalDelivered();
+}
+
+void CUpgradeManager::DeviceSeenAgain(const std::string& deviceId, const std::string& scheme,
+                                      const std::string& host, int port) {
+    std::lock_guard lock(lock_);
+    for (const EntryPtr& entry : runningJobs_) {
+        if (entry->Job.DeviceId == deviceId) entry->Job.MarkSeenAgain({scheme, host, port});
+    }
+}
+
+void CUpgradeManager::ForgetDevice(const std::string& deviceId) {
+    std::vector<IDeviceFinder*> controls;
+    {
+        std::lock_guard lock(lock_);
+        // Each reboot must be followed by a sighting of its own: one left from an
+        // earlier image would let the job go on while the device is still away.
+        for (const EntryPtr& entry : runningJobs_) {
+            if (entry->Job.DeviceId == deviceId) entry->Job.SeenAgain = 0;
+        }
+        controls = controls_;
+    }
+    for (IDeviceFinder* control : controls) control->ForgetDevice(deviceId);
+}
+
+void CUpgradeManager::ProbeDevice(const std::string& deviceId) {
+    std::vector<IDeviceFinder*> controls;
+    {
+        std::lock_guard lock(lock_);
+        controls = controls_;
+    }
+    // No lock held: the control answers through DeviceSeenAgain on this thread.
+    for (IDeviceFinder* control : controls) control->CheckDeviceReturned(deviceId);
+}
+
+void CUpgradeManager::DispatchBegins() {
+    std::lock_guard lock(lock_);
+    ++dispatches_;
+}
+
+void CUpgradeManager::DispatchEnds() { CountDown(dispatches_); }
+
+void CUpgradeManager::Stop() {
+    std::deque<EntryPtr> waiting;
+    std::vector<IRegistryObserver*> observers;
+    {
+        std::lock_guard lock(lock_);
+        stopping_ = true;
+        waiting.swap(pending_);
+        deliveries_ += static_cast<int>(waiting.size());
+        // A worker may still be finishing after its final report.
+        for (const EntryPtr& entry : runningJobs_) entry->Worker.request_stop();
+        for (const EntryPtr& entry : ended_) entry->Worker.request_stop();
+        observers = observers_;
+    }
+    for (const EntryPtr& entry : waiting) {
+        Forward(observers, entry->Job.DeviceId, stage::kFinished, 0, 100, rc::kCancelled);
+        FinalDelivered();
+    }
+    std::lock_guard join(joinLock_);
+    for (;;) {
+        std::vector<Entry*> workers;
+        {
+            std::lock_guard lock(lock_);
+            for (const EntryPtr& e : runningJobs_)
+                if (e->Worker.joinable()) workers.push_back(e.get());
+            for (const EntryPtr& e : ended_)
+                if (e->Worker.joinable()) workers.push_back(e.get());
+        }
+        if (workers.empty()) break;
+        // Entries are freed only under joinLock_, so these stay valid.
+        for (Entry* worker : workers) worker->Worker.join();
+    }
+}
+
+int CUpgradeManager::Running() const {
+    std::lock_guard lock(lock_);
+    return running_;
+}
+
+int CUpgradeManager::Waiting() const {
+    std::lock_guard lock(lock_);
+    return static_cast<int>(pending_.size());
+}
+
+CUpgradeManager::Entry* CUpgradeManager::FindRunning(const std::string& deviceId) const {
+    for (const EntryPtr& entry : runningJobs_) {
+        if (entry->Job.DeviceId == deviceId) return entry.get();
+    }
+    return nullptr;
+}
+
+bool CUpgradeManager::HasJob(const std::string& deviceId) const {
+    return FindRunning(deviceId) ||
+           std::any_of(pending_.begin(), pending_.end(),
+                       [&](const EntryPtr& e) { return e->Job.DeviceId == deviceId; });
+}
+
+void CUpgradeManager::Launch(EntryPtr entry) {
+    Entry* started = entry.get();
+    started->HoldsPlace = true;
+    ++running_;
+    runningJobs_.push_back(std::move(entry));
+    started->Worker =
+        std::jthread([this, started](std::stop_token stop) { WorkerMain(*started, stop); });
+}
+
+void CUpgradeManager::FreePlace(Entry& entry) {
+    if (!entry.HoldsPlace) return;
+    entry.HoldsPlace = false;
+    --running_;
+    while (!stopping_ && running_ < kPlaces && !pending_.empty()) {
+        EntryPtr next = std::move(pending_.front());
+        pending_.pop_front();
+        Launch(std::move(next));
+    }
+}
+
+void CUpgradeManager::WorkerMain(Entry& entry, std::stop_token stop) {
+    int code = rc::kFailed;
+    try {
+        code = runner_(entry.Job, clock_, stop);
+    } catch (const std::exception& e) {
+        Trace("upgrade worker of %s failed: %s", entry.Job.DeviceId.c_str(), e.what());
+    }
+    Report(entry.Job.DeviceId, stage::kFinished, 0, 100, code);
+    entry.Exited = true;
+}
+
+void CUpgradeManager::Forward(const std::vector<IRegistryObserver*>& observers,
+                              const std::string& deviceId, int stage, int seconds, int percent,
+                              int code) const {
+    for (IRegistryObserver* observer : observers) {
+        observer->DeviceStatus(deviceId, stage, seconds, percent, code);
+    }
+}
+
+void CUpgradeManager::FinalDelivered() { CountDown(deliveries_); }
+
+void CUpgradeManager::CountDown(int& counter) {
+    std::vector<IRegistryObserver*> observers;
+    {
+        std::lock_guard lock(lock_);
+        --counter;
+        if (!runOpen_ || dispatches_ != 0 || deliveries_ != 0 || !runningJobs_.empty() ||
+            !pending_.empty()) {
+            return;
+        }
+        runOpen_ = false;
+        observers = observers_;
+    }
+    for (IRegistryObserver* observer : observers) observer->RunEnds();
+}
+
+void CUpgradeManager::ReapEnded() {
+    std::vector<EntryPtr> done;
+    std::lock_guard join(joinLock_);
+    {
+        std::lock_guard lock(lock_);
+        auto exited = std::stable_partition(ended_.begin(), ended_.end(),
+                                            [](const EntryPtr& e) { return !e->Exited; });
+        std::move(exited, ended_.end(), std::back_inserter(done));
+        ended_.erase(exited, ended_.end());
+    }
+    // Each thread has reported its end and is returning; joining takes a moment.
+    done.clear();
+}

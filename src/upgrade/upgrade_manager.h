@@ -1,0 +1,128 @@
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/clock.h"
+#include "registry/registry_observer.h"
+#include "registry/upgrade_manager_link.h"
+#include "upgrade/upgrade_job.h"
+
+// Runs the device upgrades of the program: at most 16 uploads at a time, each job on a
+// worker thread of its own, the rest queued in the order they came; forwards every
+// progress report to the observer pages and tells them when the run has ended.
+//
+// A job holds one of the 16 places from its start until its last upload step ends
+// (stage 2) or, failing that, until its final report (stage 32); then the front job of
+// the queue takes the place. Each job ends with exactly one stage-32 report: the one
+// its worker returns (or an earlier one it sent), never a second. The run ends, with
+// one run-ends notification, once every job has sent its final report and no
+// dispatch is under way.
+//
+// Observers are called on the reporting thread with no lock held. The observers and
+// the camera controls must outlive the manager; stop the manager (Stop) before a
+// camera control it uses goes, since waiting workers probe through it.
+class CUpgradeManager final : public IUpgradeManager {
+public:
+    static constexpr int kPlaces = 16;
+
+    // The body of a job's worker thread: reports progress through job.Manager and
+    // returns the job's final result code, which the manager reports as stage 32.
+    // Ends early, with -6, once `stop` is requested.
+    using JobRunner = std::function<int(UpgradeJob& job, const Clock& clock, std::stop_token stop)>;
+
+    // `clock` times the workers' deliberate waits and must outlive the manager.
+    explicit CUpgradeManager(const Clock& clock);
+    // The same with a worker body of the caller's choosing (tests).
+    CUpgradeManager(const Clock& clock, JobRunner runner);
+    // Stops, then waits for every worker thread.
+    ~CUpgradeManager() override;
+    CUpgradeManager(const CUpgradeManager&) = delete;
+    CUpgradeManager& operator=(const CUpgradeManager&) = delete;
+
+    void AddObserver(IRegistryObserver& observer);
+    void AddControl(IDeviceFinder& control);
+
+    // IUpgradeManager. A queued job is reported as waiting (stage 0, 0 seconds). Once
+    // the manager has stopped, a new job ends at once with -6.
+    std::string StartJob(const JobRequest& request) override;
+    void DeviceSeenAgain(const std::string& deviceId, const std::string& scheme,
+                         const std::string& host, int port) override;
+    void DispatchBegins() override;
+    void DispatchEnds() override;
+
+    // A worker's progress report, made on the job's worker thread; ignored for a device
+    // without a running job. A place freed by the report passes to the front of the
+    // queue once the report has been forwarded.
+    void Report(const std::string& deviceId, int stage, int seconds, int percent, int code);
+
+    // The device must be found again: every camera control unlists it, and its job
+    // forgets that it was seen.
+    void ForgetDevice(const std::string& deviceId);
+
+    // Asks every camera control whether the device has reported itself again; those
+    // that find it call DeviceSeenAgain.
+    void ProbeDevice(const std::string& deviceId);
+
+    // Ends every job: queued ones at once, running ones as soon as their workers notice
+    // (each with its final report, -6 unless it had already ended), and waits for the
+    // workers. Later jobs end at once.
+    void Stop();
+
+    // Places held now, and jobs waiting for one.
+    int Running() const;
+    int Waiting() const;
+
+private:
+    struct Entry {
+        UpgradeJob Job;
+        std::jthread Worker;
+        int UploadsLeft = 1;  // stage-2 reports to come before the place is free
+        bool HoldsPlace = false;
+        std::atomic<bool> Exited{false};
+    };
+    using EntryPtr = std::unique_ptr<Entry>;
+
+    // Called under lock_.
+    Entry* FindRunning(const std::string& deviceId) const;
+    bool HasJob(const std::string& deviceId) const;
+    void Launch(EntryPtr entry);
+    // Gives up the entry's place, if it holds one, to the front of the queue.
+    void FreePlace(Entry& entry);
+
+    void WorkerMain(Entry& entry, std::stop_token stop);
+    void Forward(const std::vector<IRegistryObserver*>& observers, const std::string& deviceId,
+                 int stage, int seconds, int percent, int code) const;
+    // A final report has been forwarded: sends run-ends when it was the run's last.
+    void FinalDelivered();
+    // Decrements `counter` (dispatches_ or deliveries_) and sends run-ends when that
+    // leaves nothing of the run open.
+    void CountDown(int& counter);
+    // Joins and frees the workers that have ended.
+    void ReapEnded();
+
+    const Clock& clock_;
+    const JobRunner runner_;
+
+    mutable std::mutex lock_;
+    int running_ = 0;                  // places held
+    std::list<EntryPtr> runningJobs_;  // started, final report not yet sent
+    std::deque<EntryPtr> pending_;     // waiting for a place
+    std::vector<EntryPtr> ended_;      // final report sent; the thread may still run
+    std::vector<IRegistryObserver*> observers_;
+    std::vector<IDeviceFinder*> controls_;
+    int dispatches_ = 0;    // dispatches under way
+    int deliveries_ = 0;    // final reports being forwarded
+    bool runOpen_ = false;  // a job has started since the last run-ends
+    bool stopping_ = false;
+
+    std::mutex joinLock_;  // one thread at a time joins and frees ended workers
+};

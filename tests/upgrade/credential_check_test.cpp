@@ -1,0 +1,129 @@
+// The credential check against simulated devices: its outcomes, what it stores in the
+// record, and the threads that run it for the devices of the device table.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+
+#include "support/devsim_process.h"
+#include "support/recording_page.h"
+#include "support/web_test_support.h"
+#include "upgrade/credential_check.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+CIPCamInfo RecordOf(const std::string& id, int port, const std::string& password = "vqmtz") {
+    CIPCamInfo r;
+    r.DeviceId = id;
+    r.HostAddress = "127.0.0.1";
+    r.HttpPort = port;
+    r.UserName = "admin";
+    r.Password = password;
+    return r;
+}
+
+class CredentialCheckTest : public ::testing::Test {
+protected:
+    void SetUp() override { ClearProxyEnvironment(); }
+
+    DevsimProcess sim_{{"--device", "id=good,firmware=1.2.3", "--device",
+                        "id=picky,password=secret,firmware=7.0", "--device",
+                        "id=crlf,firmware=4.5,fault=crlf_lines", "--device",
+                        "id=slow,fault=delay:300"}};
+    int Port(const std::string& id) { return sim_.DeviceById(id).HttpPort; }
+};
+
+TEST_F(CredentialCheckTest, OutcomesAndWhatTheRecordKeeps) {
+    CIPCamInfo blank = RecordOf("good", Port("good"), "");
+    blank.UserName.clear();
+    EXPECT_EQ(CheckCredentials(blank), CheckOutcome::Passed);
+    EXPECT_EQ(blank.UserName, "admin");
+    EXPECT_EQ(blank.Password, "vqmtz");
+    EXPECT_EQ(blank.LoginOk, 1);
+    EXPECT_EQ(blank.FirmwareVersion, "1.2.3");
+
+    // A refusal is an answer: the device is reachable, the log-in failed.
+    CIPCamInfo refused = RecordOf("picky", Port("picky"));
+    refused.FirmwareVersion = "old";
+    EXPECT_EQ(CheckCredentials(refused), CheckOutcome::Failed);
+    EXPECT_EQ(refused.LoginOk, 0);
+    EXPECT_EQ(refused.FirmwareVersion, "old");
+
+    // A newly typed password is tried with the NVR log-in, once.
+    CIPCamInfo typed = RecordOf("picky", Port("picky"));
+    typed.NvrLoginPending = 1;
+    EXPECT_EQ(CheckCredentials(typed), CheckOutcome::NvrLoginFailed);
+    EXPECT_EQ(typed.NvrLoginPending, 0);
+    typed = RecordOf("picky", Port("picky"), "secret");
+    typed.NvrLoginPending = 1;
+    EXPECT_EQ(CheckCredentials(typed), CheckOutcome::Passed);
+    EXPECT_EQ(typed.NvrLoginPending, 0);
+    EXPECT_EQ(typed.FirmwareVersion, "7.0");
+
+    CIPCamInfo nobody = RecordOf("nobody", ClosedPort());
+    EXPECT_EQ(CheckCredentials(nobody), CheckOutcome::Unreachable);
+    EXPECT_EQ(nobody.LoginOk, 0);
+
+    CIPCamInfo crlf = RecordOf("crlf", Port("crlf"));
+    EXPECT_EQ(CheckCredentials(crlf), CheckOutcome::Passed);
+    EXPECT_EQ(crlf.FirmwareVersion, "4.5");
+}
+
+class OutcomeLog final : public ICredentialCheckObserver {
+public:
+    explicit OutcomeLog(CCameraTable& table) : table_(table) {}
+    void CredentialCheckEnded(const std::string& deviceId, CheckOutcome outcome) override {
+        // The table holds the results by the time the outcome arrives.
+        std::optional<CIPCamInfo> record = table_.Find(deviceId);
+        std::lock_guard lock(lock_);
+        outcomes_[deviceId] = outcome;
+        doneWhenTold_[deviceId] = record && record->CheckDone == 1;
+    }
+    std::map<std::string, CheckOutcome> Outcomes() {
+        std::lock_guard lock(lock_);
+        return outcomes_;
+    }
+    bool DoneWhenTold(const std::string& id) {
+        std::lock_guard lock(lock_);
+        return doneWhenTold_[id];
+    }
+
+private:
+    CCameraTable& table_;
+    std::mutex lock_;
+    std::map<std::string, CheckOutcome> outcomes_;
+    std::map<std::string, bool> doneWhenTold_;
+};
+
+TEST_F(CredentialCheckTest, ChecksRunPerDeviceAndStoreTheirResultsInTheTable) {
+    CCameraTable table;
+    OutcomeLog log(table);
+    for (const char* id : {"good", "picky", "slow"}) table.AddOrUpdate(id, RecordOf(id, Port(id)));
+    table.AddOrUpdate("nobody", RecordOf("nobody", ClosedPort()));
+    {
+        CCredentialChecks checks(table, log);
+        EXPECT_FALSE(checks.Start("unknown"));
+        for (const char* id : {"good", "picky", "slow", "nobody"}) EXPECT_TRUE(checks.Start(id));
+        EXPECT_EQ(table.Find("slow")->CheckDone, 0);
+        EXPECT_FALSE(checks.Start("slow")) << "one check per device at a time";
+        checks.WaitAll();
+        EXPECT_TRUE(checks.Start("good")) << "a new check once the last has ended";
+        // The destructor waits for this one.
+    }
+    EXPECT_EQ(log.Outcomes(),
+              (std::map<std::string, CheckOutcome>{{"good", CheckOutcome::Passed},
+                                                   {"nobody", CheckOutcome::Unreachable},
+                                                   {"picky", CheckOutcome::Failed},
+                                                   {"slow", CheckOutcome::Passed}}));
+    for (const char* id : {"good", "picky", "slow", "nobody"}) {
+        EXPECT_TRUE(log.DoneWhenTold(id)) << id;
+        EXPECT_EQ(table.Find(id)->CheckDone, 1) << id;
+    }
+    EXPECT_EQ(table.Find("good")->FirmwareVersion, "1.2.3");
+    EXPECT_EQ(table.Find("good")->LoginOk, 1);
+    EXPECT_EQ(table.Find("picky")->LoginOk, 0);
+}
+
+}  // namespace

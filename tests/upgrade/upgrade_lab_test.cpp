@@ -1,0 +1,257 @@
+// The whole upgrade, end to end, on a simulated LAN (scripts/lab): strelvane-cli in the
+// technician's namespace searches, checks log-ins and upgrades seventeen simulated
+// devices of both families with one image, under a fast clock.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <map>
+#include <set>
+
+#include "base/text.h"
+#include "support/child_process.h"
+#include "support/devsim_process.h"
+#include "support/lab_network.h"
+#include "support/temp_dir.h"
+#include "upload_images.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The value of `key` in a JSON line of strelvane-cli: a number, or a string without
+// escapes (all this test reads).
+std::string Field(const std::string& line, const std::string& key) {
+    const std::string marker = "\"" + key + "\":";
+    const size_t at = line.find(marker);
+    if (at == std::string::npos) return {};
+    size_t start = at + marker.size();
+    if (line[start] == '"') return line.substr(start + 1, line.find('"', start + 1) - start - 1);
+    return line.substr(start, line.find_first_of(",}", start) - start);
+}
+
+struct Report {
+    std::string DeviceId;
+    int Stage = 0;
+    int Seconds = 0;
+    int Code = 0;
+    std::string Text;
+};
+
+std::vector<Report> ReadReports(ChildProcess& cli, std::chrono::milliseconds limit) {
+    std::vector<Report> reports;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        auto line = cli.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()));
+        if (!line) break;
+        reports.push_back(
+            {Field(*line, "DeviceId"), static_cast<int>(ParseDecimal(Field(*line, "stage"))),
+             static_cast<int>(ParseDecimal(Field(*line, "seconds"))),
+             static_cast<int>(ParseDecimal(Field(*line, "code"))), Field(*line, "text")});
+    }
+    return reports;
+}
+
+bool IsWaiting(const Report& r) { return r.Stage == 0 && r.Seconds == 0 && r.Code == 0; }
+
+class UpgradeLabTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string why = LabNetwork::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+    }
+};
+
+TEST_F(UpgradeLabTest, SeventeenDevicesOfBothFamiliesTakeOneImage) {
+    LabNetwork lab({.Devices = 17});
+    TempDir dir;
+    // Kept as the firmware store keeps it: the "PLX-420S" upload skips the first four
+    // bytes, the NVR upload the store's size header; both send the image from its mark.
+    dir.Write("fw.bin", StoredImage(MarkedImage(300000, "2.0.0")));
+    // Each device reads an upload for five seconds, so that they overlap.
+    const std::string common =
+        "model=NVR-1600,http_port=80,https_port=-1,firmware=1.0.0,reboot_seconds=1,"
+        "fault=slow_upload:60000";
+    DevsimProcess sim(
+        {"--discovery",  //
+         "--devices", "12", "id=NVR{n},address=198.18.1.{n}," + common,
+         // Refuses the password, after a while: by then every device has been handed over.
+         "--device", "id=NVR13,address=198.18.1.13,password=other,fault=delay:800," + common,
+         "--device", "id=NVR14,address=198.18.1.14,fault=reject_image," + common, "--device",
+         "id=NVR15,address=198.18.1.15,fault=never_back," + common, "--devices", "2",
+         "id=PLX{n},address=198.18.1.{n+15}," + common + ",model=PLX-420S"},
+        lab.InDevices());
+
+    std::vector<std::string> command = lab.InTech();
+    for (const char* word : {STRELVANE_CLI_PATH, "upgrade", "--all", "--time-scale", "30"}) {
+        command.push_back(word);
+    }
+    command.push_back("--file");
+    command.push_back(dir.File("fw.bin"));
+    const auto start = std::chrono::steady_clock::now();
+    ChildProcess cli(command);
+    const std::vector<Report> reports = ReadReports(cli, 90s);
+    EXPECT_EQ(cli.Wait(5s), 1) << "some devices failed";
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "upgrade of 17 devices took " << seconds << " s\n";
+
+    // Every device ends once, with the code its faults call for.
+    std::map<std::string, Report> finals;
+    for (const Report& r : reports) {
+        if (r.Stage != 32) continue;
+        EXPECT_TRUE(finals.emplace(r.DeviceId, r).second) << r.DeviceId << " ended twice";
+    }
+    ASSERT_EQ(finals.size(), 17u);
+    for (const auto& [id, final] : finals) {
+        const int expected = id == "NVR13" ? -304 : id == "NVR14" ? -406 : id == "NVR15" ? -10 : 0;
+        EXPECT_EQ(final.Code, expected) << id;
+    }
+    EXPECT_EQ(finals["NVR13"].Text, "Failed! Please check the username and password.");
+    EXPECT_EQ(finals["NVR14"].Text, "Failed! Please check the firmware file.");
+    EXPECT_EQ(finals["NVR15"].Text, "Failed! Please check the network connection.");
+    EXPECT_EQ(finals["PLX1"].Text, "Firmware upgrade successful.");
+
+    // One device was queued: its first report says "Waiting" (a "PLX-420S" worker opens
+    // with that report itself, so a queued one says it twice); it starts only after
+    // another device's report gave up a place.
+    std::map<std::string, std::vector<size_t>> linesOf;
+    for (size_t i = 0; i < reports.size(); ++i) linesOf[reports[i].DeviceId].push_back(i);
+    std::vector<std::string> queued;
+    for (const auto& [id, lines] : linesOf) {
+        const bool plx = StartsWith(id, "PLX");
+        ASSERT_GE(lines.size(), 2u) << id;
+        if (IsWaiting(reports[lines[0]]) && (!plx || IsWaiting(reports[lines[1]]))) {
+            queued.push_back(id);
+        }
+    }
+    ASSERT_EQ(queued.size(), 1u);
+    const size_t started = linesOf[queued[0]][1];
+    bool placeFreed = false;
+    for (size_t i = 0; i < started; ++i) {
+        const Report& r = reports[i];
+        placeFreed = placeFreed || (r.DeviceId != queued[0] && (r.Stage == 2 || r.Stage == 32));
+    }
+    EXPECT_TRUE(placeFreed) << queued[0] << " started before a place was free";
+
+    // The devices saw at most sixteen uploads at once, and sixteen did run at once.
+    int running = 0;
+    int most = 0;
+    while (auto line = sim.Process().ReadLine(200ms)) {
+        if (StartsWith(*line, "upload-start ")) most = std::max(most, ++running);
+        if (StartsWith(*line, "upload ")) --running;
+    }
+    EXPECT_EQ(most, 16);
+
+    // A new search shows the new version on every device that took it.
+    std::vector<std::string> search = lab.InTech();
+    for (const char* word : {STRELVANE_CLI_PATH, "search", "--password", "vqmtz"}) {
+        search.push_back(word);
+    }
+    const ProcessResult found = RunProcess(search, 30s);
+    ASSERT_EQ(found.ExitCode, 0);
+    std::map<std::string, std::string> versions;
+    for (const std::string& line : SplitAny(found.Output, "\n")) {
+        versions[Field(line, "DeviceId")] = Field(line, "FirmwareVersion");
+    }
+    for (const auto& [id, final] : finals) {
+        if (id == "NVR15") {
+            EXPECT_EQ(versions.count(id), 0u) << "never came back";
+        } else if (id == "NVR13") {
+            EXPECT_EQ(versions[id], "") << "the password is refused";
+        } else {
+            EXPECT_EQ(versions[id], id == "NVR14" ? "1.0.0" : "2.0.0") << id;
+        }
+    }
+}
+
+// SIGINT while one device's upload stands still and another's countdown runs: both end
+// at once with -6, and the command exits.
+TEST_F(UpgradeLabTest, InterruptStopsEveryUpgrade) {
+    LabNetwork lab({.Devices = 2});
+    TempDir dir;
+    dir.Write("fw.bin", MarkedImage(4 << 20, "2.0.0"));
+    DevsimProcess sim({"--discovery", "--device",
+                       "id=STALL,address=198.18.1.1,http_port=80,https_port=-1,"
+                       "fault=stall_mid_upload",
+                       "--device", "id=WAIT,address=198.18.1.2,http_port=80,https_port=-1"},
+                      lab.InDevices());
+    std::vector<std::string> command = lab.InTech();
+    for (const std::string& word :
+         {std::string(STRELVANE_CLI_PATH), std::string("upgrade"), std::string("--all"),
+          std::string("--file"), dir.File("fw.bin")}) {
+        command.push_back(word);
+    }
+    ChildProcess cli(command);
+    bool counting = false;
+    bool uploading = false;
+    while (!(counting && uploading)) {
+        auto line = cli.ReadLine(20s);
+        ASSERT_TRUE(line) << "the upgrades did not get going";
+        counting = counting || (Field(*line, "DeviceId") == "WAIT" && Field(*line, "stage") == "0");
+        uploading =
+            uploading || (Field(*line, "DeviceId") == "STALL" && Field(*line, "stage") == "3");
+    }
+    const auto start = std::chrono::steady_clock::now();
+    cli.Signal(SIGINT);
+    const std::vector<Report> reports = ReadReports(cli, 10s);
+    EXPECT_EQ(cli.Wait(5s), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    std::map<std::string, int> finals;
+    for (const Report& r : reports) {
+        if (r.Stage == 32) finals[r.DeviceId] = r.Code;
+    }
+    EXPECT_EQ(finals, (std::map<std::string, int>{{"STALL", -6}, {"WAIT", -6}}));
+}
+
+// Without --file the images come from the firmware store: a device gets the stored
+// images newer than its firmware (the NVR installs the first of them), a device already
+// on the newest ends as "The latest firmware".
+TEST_F(UpgradeLabTest, ImagesComeFromTheFirmwareStore) {
+    LabNetwork lab({.Devices = 2});
+    TempDir store;
+    store.Write("nvr_1.5.0.bin", StoredImage(MarkedImage(20000, "1.5.0")));
+    store.Write("nvr_2.0.0.bin", StoredImage(MarkedImage(20000, "2.0.0")));
+    std::string catalogue = "<?xml version=\"1.0\"?>\n<FirmwareList>\n";
+    for (const char* version : {"1.5.0", "2.0.0"}) {
+        catalogue += std::string(
+                         "<Firmware Series=\"NVR\" Checked=\"1\" ProductName=\"NVR-1600\" "
+                         "Model=\"NVR-1600\" HWVer=\"V1\" FWVer=\"") +
+                     version + "\" Filename=\"nvr_" + version +
+                     ".bin\" MD5=\"\" Size=\"20000\"/>\n";
+    }
+    store.Write("firmware.xml", catalogue + "</FirmwareList>\n");
+    const std::string common = "model=NVR-1600,http_port=80,https_port=-1,reboot_seconds=0";
+    DevsimProcess sim(
+        {"--discovery", "--device", "id=OLD,address=198.18.1.1,firmware=1.0.0," + common,
+         "--device", "id=NEW,address=198.18.1.2,firmware=2.0.0," + common},
+        lab.InDevices());
+
+    std::vector<std::string> command = lab.InTech();
+    for (const std::string& word :
+         {std::string(STRELVANE_CLI_PATH), std::string("upgrade"), std::string("--device"),
+          std::string("OLD"), std::string("--device"), std::string("NEW"), std::string("--storage"),
+          store.Path(), std::string("--time-scale"), std::string("100")}) {
+        command.push_back(word);
+    }
+    ChildProcess cli(command);
+    const std::vector<Report> reports = ReadReports(cli, 60s);
+    EXPECT_EQ(cli.Wait(5s), 1) << "a device on the newest firmware ends with -503";
+    std::map<std::string, Report> finals;
+    for (const Report& r : reports) {
+        if (r.Stage == 32) finals[r.DeviceId] = r;
+    }
+    EXPECT_EQ(finals["OLD"].Code, 0);
+    EXPECT_EQ(finals["NEW"].Code, -503);
+    EXPECT_EQ(finals["NEW"].Text, "The latest firmware");
+    std::string upload;
+    while (auto line = sim.Process().ReadLine(200ms)) {
+        if (StartsWith(*line, "upload ")) upload += *line + "\n";
+    }
+    EXPECT_NE(upload.find("device=OLD"), std::string::npos) << upload;
+    EXPECT_NE(upload.find("version=1.5.0 verdict=accepted"), std::string::npos) << upload;
+    EXPECT_EQ(upload.find("device=NEW"), std::string::npos) << upload;
+}
+
+}  // namespace
