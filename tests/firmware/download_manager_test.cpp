@@ -12,8 +12,8 @@
 #include "firmware/download_job.h"
 #include "firmware/download_status.h"
 #include "firmware_test_support.h"
-#include "web/download_progress.h"
 #include "support/web_test_support.h"
+#include "web/download_progress.h"
 
 namespace {
 

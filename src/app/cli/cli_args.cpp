@@ -18,7 +18,7 @@ std::optional<CliArgs> CliArgs::Parse(const std::vector<std::string>& args,
             inlineValue = arg.substr(eq + 1);
         }
         auto option = std::find_if(specs.begin(), specs.end(),
-                                 [&](const OptionSpec& s) { return s.Name == name; });
+                                   [&](const OptionSpec& s) { return s.Name == name; });
         if (option == specs.end()) {
             error = "unknown option " + name;
             return std::nullopt;

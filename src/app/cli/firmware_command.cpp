@@ -54,10 +54,6 @@ constexpr const char* kUsage =
 
 constexpr auto kPoll = std::chrono::milliseconds(50);
 
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-extern "C" void OnStopSignal(int signal) { g_stopSignal = signal; }
-
 // What a status report shows, in the download page's words.
 std::string KindText(int kind, int a, int b) {
     switch (kind) {
@@ -147,7 +143,7 @@ void UseTraceFile() {
 // Waits for the catalogue's server check; false when a stop signal came first.
 bool WaitForCheck(const CFirmwareCatalog& catalog) {
     while (catalog.IsCheckRunning()) {
-        if (g_stopSignal) return false;
+        if (StopRequested()) return false;
         std::this_thread::sleep_for(kPoll);
     }
     return true;
@@ -212,7 +208,7 @@ int Download(CFirmwareCatalog& catalog, CliView& view, std::vector<std::string> 
     bool stopped = false;
     while (manager.HasWork()) {
         const bool late = timeoutSeconds > 0 && std::chrono::steady_clock::now() >= deadline;
-        if (g_stopSignal || late) {
+        if (StopRequested() || late) {
             coordinator.CancelAll(
                 [](std::chrono::milliseconds) { std::this_thread::sleep_for(kPoll); });
             stopped = true;
@@ -221,8 +217,8 @@ int Download(CFirmwareCatalog& catalog, CliView& view, std::vector<std::string> 
         std::this_thread::sleep_for(kPoll);
     }
     if (stopped)
-        return Fail(g_stopSignal ? "interrupted; downloads stopped"
-                                 : "timed out; downloads stopped");
+        return Fail(StopRequested() ? "interrupted; downloads stopped"
+                                    : "timed out; downloads stopped");
     return view.AllLatest(wanted) ? kExitOk : Fail("some series are not up to date");
 }
 
@@ -283,9 +279,7 @@ int RunFirmwareCommand(const std::vector<std::string>& args) {
     }
 
     UseTraceFile();
-    g_stopSignal = 0;
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
+    CatchStopSignals();
 
     // The view outlives the store objects that call it.
     CliView view;

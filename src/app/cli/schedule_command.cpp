@@ -72,10 +72,6 @@ const char* const kAddOptions[] = {"--ip",       "--port",  "--https",  "--user"
 
 constexpr auto kPoll = std::chrono::milliseconds(20);
 
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-extern "C" void OnScheduleStopSignal(int signal) { g_stopSignal = signal; }
-
 int Bad(const std::string& message) { return BadArguments("schedule", message); }
 
 int Fail(const std::string& message) {
@@ -240,9 +236,7 @@ int Add(const CliArgs& args, const std::string& path, const Clock& clock) {
 
 int Run(const std::string& path, const Clock& clock) {
     UseTraceFile();
-    g_stopSignal = 0;
-    std::signal(SIGINT, OnScheduleStopSignal);
-    std::signal(SIGTERM, OnScheduleStopSignal);
+    CatchStopSignals();
 
     CScheduleList list;
     list.Assign(LoadSchedule(path));
@@ -250,10 +244,10 @@ int Run(const std::string& path, const Clock& clock) {
     {
         CScheduleRunner runner(list, clock, view, path, PathExists);
         runner.Start();
-        while (!g_stopSignal && ScheduleHasWork(list)) std::this_thread::sleep_for(kPoll);
+        while (!StopRequested() && ScheduleHasWork(list)) std::this_thread::sleep_for(kPoll);
         runner.Stop();
     }
-    if (g_stopSignal) return Fail("interrupted; the schedule is saved");
+    if (StopRequested()) return Fail("interrupted; the schedule is saved");
     return view.AllSucceeded() ? kExitOk : kExitFailed;
 }
 

@@ -58,10 +58,6 @@ constexpr const char* kUsage =
 
 constexpr auto kPoll = std::chrono::milliseconds(50);
 
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-extern "C" void OnUpgradeStopSignal(int signal) { g_stopSignal = signal; }
-
 // Prints every progress report as a JSON line, keeps each device's final code and
 // tells when the run has ended.
 class ProgressPrinter final : public IRegistryObserver {
@@ -231,10 +227,8 @@ int RunUpgrade(const std::vector<std::string>& args) {
         if (!store->ReadLocalCatalog()) return Fail("cannot read " + store->CatalogPath());
     }
 
-    g_stopSignal = 0;
-    std::signal(SIGINT, OnUpgradeStopSignal);
-    std::signal(SIGTERM, OnUpgradeStopSignal);
-    const auto stopped = [] { return g_stopSignal != 0; };
+    CatchStopSignals();
+    const auto stopped = [] { return StopRequested(); };
 
     const Clock clock(options.TimeScale);
     CCameraTable table;
