@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format ccache
   libcurl4-openssl-dev libpugixml-dev libssl-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev
   qt6-base-dev
