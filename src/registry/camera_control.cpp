@@ -7,7 +7,7 @@ CCameraControl::CCameraControl(CCameraTable& table, IUpgradeManager* upgradeMana
     : table_(table), upgradeManager_(upgradeManager), store_(store) {}
 
 CCameraControl::~CCameraControl() {
-    JoinDispatchThreads();
+    ReapDispatchThreads(true);
     std::unique_ptr<CBCMulticastSearch> engine;
     {
         std::lock_guard lock(engineLock_);
@@ -87,6 +87,10 @@ bool CCameraControl::CheckDeviceReturned(const std::string& key) {
 }
 
 void CCameraControl::ForgetDevice(const std::string& key) { table_.Remove(key); }
+
+void CCameraControl::FirmwareVersionRead(const std::string& key, const std::string& version) {
+    table_.SetFirmwareVersion(key, version);
+}
 
 void CCameraControl::NotifyObservers(const std::function<void(IRegistryObserver&)>& notify) {
     std::lock_guard lock(observerLock_);

@@ -6,12 +6,13 @@
 
 CScheduleRunner::CScheduleRunner(CScheduleList& list, const Clock& clock,
                                  IScheduleObserver& observer, std::string schedulePath,
-                                 FileExists fileExists)
+                                 FileExists fileExists, UnixTimeSource now)
     : list_(list),
       clock_(clock),
       observer_(observer),
       path_(std::move(schedulePath)),
-      fileExists_(std::move(fileExists)) {}
+      fileExists_(std::move(fileExists)),
+      now_(now ? std::move(now) : UnixTimeSource([&clock] { return clock.UnixSeconds(); })) {}
 
 CScheduleRunner::~CScheduleRunner() { Stop(); }
 
@@ -35,7 +36,7 @@ void CScheduleRunner::Stop() {
 
 void CScheduleRunner::Tick() {
     JoinFinishedWorkers();
-    const std::vector<uint64_t> changed = SchedulerTick(list_, clock_.UnixSeconds(), fileExists_);
+    const std::vector<uint64_t> changed = SchedulerTick(list_, now_(), fileExists_);
     for (uint64_t id : changed) Report(id);
     std::vector<CScheduledRun> runs = StarterTick(list_);
     // Saved before the workers start: a run the program does not live to finish stays

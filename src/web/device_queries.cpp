@@ -18,6 +18,13 @@ std::string SystemListUrl(const std::string& scheme, const std::string& host, in
                      host.c_str(), port);
 }
 
+std::string FirmwareVersionIn(const std::string& systemList) {
+    std::string version;
+    ValueAfterMarker(systemList, ".system.product.firmware.version=", version);
+    // A device that ends its lines with "\r\n" must not leave the "\r" in the version.
+    return Trim(version);
+}
+
 int QueryNvrModel(CIPCamInfo& cam, std::string& apiVersion, std::string& model) {
     const std::string url = SystemListUrl(cam.GetScheme(), cam.HostAddress, cam.GetPort());
     CHTTPBase sink;

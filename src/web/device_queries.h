@@ -11,6 +11,10 @@
 // The address of the device's system information list.
 std::string SystemListUrl(const std::string& scheme, const std::string& host, int port);
 
+// The firmware version a system information list names (".system.product.firmware.
+// version=", trimmed); empty when it names none.
+std::string FirmwareVersionIn(const std::string& systemList);
+
 // Asks the device's system information page for its model (1000 ms). 0 with `model`
 // set and stored, trimmed, in ProductModel; otherwise the web client's code, or -1 when
 // the answer has no "nvr.system.product.model=" line (record and `model` untouched).

@@ -35,7 +35,15 @@ public:
         manager_.DeviceSeenAgain(key, "http", "127.0.0.1", port_);
         return true;
     }
+    void FirmwareVersionRead(const std::string&, const std::string& version) override {
+        std::lock_guard lock(lock_);
+        version_ = version;
+    }
     int Forgets() const { return forgets_; }
+    std::string Version() const {
+        std::lock_guard lock(lock_);
+        return version_;
+    }
     int Probes() const { return probes_; }
 
 private:
@@ -44,6 +52,8 @@ private:
     const std::function<bool(int)> seen_;
     std::atomic<int> forgets_{0};
     std::atomic<int> probes_{0};
+    mutable std::mutex lock_;
+    std::string version_;
 };
 
 bool Never(int) { return false; }
