@@ -105,6 +105,25 @@ TEST_F(DevsimUpgradeTest, DeviceThatNeverReturnsOrReturnsElsewhere) {
     EXPECT_EQ(VersionAt("127.0.0.1", sim.DeviceById("gone").HttpPort), "");
 }
 
+// A device writes its flash for restart_delay_ms, answering all the while with its old
+// version, before it restarts; the restart faults combine.
+TEST_F(DevsimUpgradeTest, DeviceAnswersUntilItRestartsThenComesBackAsTheFaultsSay) {
+    DevsimProcess sim({"--device",
+                       "id=late,restart_delay_ms=1500,reboot_seconds=1,fault=reboot_old_version,"
+                       "fault=reboot_address:127.0.0.3"});
+    const auto& device = sim.DeviceById("late");
+    dir_.Write("image.bin", MarkedImage(5000, "2.0.0"));
+    UpgradeJob job;
+    Fill(job, device, "image.bin");
+    ASSERT_EQ(UploadFrontImageCgiMain(job), rc::kOk);
+    ASSERT_NE(LineWith(sim, "device id=late restarting"), "");
+    EXPECT_EQ(VersionAt("127.0.0.1", device.HttpPort), "1.0.0");
+    ASSERT_NE(LineWith(sim, "device id=late away"), "");
+    const std::string back = LineWith(sim, "device id=late back");
+    EXPECT_NE(back.find("address=127.0.0.3"), std::string::npos) << back;
+    EXPECT_NE(back.find("firmware=1.0.0"), std::string::npos) << back;
+}
+
 TEST_F(DevsimUpgradeTest, PlxModelIsPreparedAndTakesTheImageOnceOverHttps) {
     DevsimProcess sim({"--device", "id=plx,model=PLX-420S,reboot_seconds=1"});
     const auto& device = sim.DeviceById("plx");
@@ -126,7 +145,7 @@ TEST_F(DevsimUpgradeTest, PlxModelIsPreparedAndTakesTheImageOnceOverHttps) {
     EXPECT_NE(upload.find("path=/cgi-bin/admin/firmwareupgrade.cgi"), std::string::npos) << upload;
     EXPECT_NE(upload.find("image=200000 mark=QRBA version=3.1 verdict=accepted"), std::string::npos)
         << upload;
-    EXPECT_EQ(LineWith(sim, "device id=plx"), "device id=plx away");
+    EXPECT_EQ(LineWith(sim, "device id=plx"), "device id=plx restarting");
 }
 
 TEST_F(DevsimUpgradeTest, RefusalsAndBrokenUploads) {
