@@ -40,7 +40,8 @@ CheckOutcome CheckCredentials(CIPCamInfo& record) {
 
     if (record.NvrLoginPending == 1) {
         record.NvrLoginPending = 0;
-        return VerifyNvrLogin(record.HostAddress, record.GetPort(), user, password) == rc::kOk
+        return VerifyNvrLogin(record.GetScheme(), record.HostAddress, record.GetPort(), user,
+                              password) == rc::kOk
                    ? CheckOutcome::Passed
                    : CheckOutcome::NvrLoginFailed;
     }

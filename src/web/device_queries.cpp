@@ -44,7 +44,7 @@ int CheckNvrLogin(CIPCamInfo& cam, const std::string& user, const std::string& p
     cam.LoginOk = 0;
     CLFX::CLFXQuorClient client;
     client.SetTimeout(kLoginTimeoutMs);
-    // Plain HTTP even to the HTTPS port: the NVR's log-in form is reached that way.
+    client.SetTls(cam.GetScheme() == "https");
     client.Connect(cam.HostAddress, cam.GetPort());
     client.AddHeader("Connection: Keep-Alive");
     client.AddHeader("Content-Type: Application/x-www-form-urlencoded");

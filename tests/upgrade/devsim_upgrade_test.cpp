@@ -85,6 +85,24 @@ TEST_F(DevsimUpgradeTest, NvrTakesAStoredImageAndComesBackWithItsVersion) {
     EXPECT_EQ(VersionAt("127.0.0.1", device.HttpPort), "2.0.1");
 }
 
+// A device reached over HTTPS gets the same bytes of the raw upload inside TLS, and
+// its log-in form inside TLS too.
+TEST_F(DevsimUpgradeTest, NvrOverHttpsTakesTheRawUploadInsideTls) {
+    DevsimProcess sim({"--device", "id=nvr,reboot_seconds=1"});
+    dir_.Write("image.bin", MarkedImage(300000, "2.0.2"));
+    UpgradeJob job;
+    Fill(job, sim.DeviceById("nvr"), "image.bin", "vqmtz", true);
+    EXPECT_EQ(VerifyJobLogin(job), rc::kOk);
+    ASSERT_EQ(UploadFrontImageCgiMain(job), rc::kOk);
+    EXPECT_EQ(job.BytesSent, 300000);
+    const std::string upload = LineWith(sim, "upload device=nvr");
+    EXPECT_NE(upload.find("content_length=300303 received=300303 image=300000 mark=QRBA "
+                          "version=2.0.2 verdict=accepted"),
+              std::string::npos)
+        << upload;
+    EXPECT_NE(LineWith(sim, "device id=nvr back"), "");
+}
+
 TEST_F(DevsimUpgradeTest, DeviceThatNeverReturnsOrReturnsElsewhere) {
     DevsimProcess sim(
         {"--device", "id=gone,reboot_seconds=0,fault=never_back",  //
