@@ -93,6 +93,12 @@ void CCameraControl::FirmwareVersionRead(const std::string& key, const std::stri
 }
 
 void CCameraControl::NotifyObservers(const std::function<void(IRegistryObserver&)>& notify) {
-    std::lock_guard lock(observerLock_);
-    for (IRegistryObserver* observer : observers_) notify(*observer);
+    std::vector<IRegistryObserver*> observers;
+    {
+        std::lock_guard lock(observerLock_);
+        observers = observers_;
+    }
+    // No lock held: a page may hold a dispatch thread until its own thread has seen the
+    // notification, and its own thread may meanwhile call StartUpgrade, which notifies.
+    for (IRegistryObserver* observer : observers) notify(*observer);
 }

@@ -129,6 +129,6 @@ private:
     std::unique_ptr<CBCMulticastSearch> multicast_;
     std::vector<std::string> interfaces_;
 
-    std::mutex observerLock_;  // held while observers are notified
+    std::mutex observerLock_;  // guards observers_
     std::vector<IRegistryObserver*> observers_;
 };
