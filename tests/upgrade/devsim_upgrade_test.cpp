@@ -166,6 +166,22 @@ TEST_F(DevsimUpgradeTest, PlxModelIsPreparedAndTakesTheImageOnceOverHttps) {
     EXPECT_EQ(LineWith(sim, "device id=plx"), "device id=plx restarting");
 }
 
+// A device that demands Digest refuses the Basic credentials sent with the image and
+// takes it once its challenge is answered.
+TEST_F(DevsimUpgradeTest, DigestOnlyPlxTakesTheUpload) {
+    DevsimProcess sim({"--device", "id=plx,model=PLX-420S,auth=digest,reboot_seconds=1"});
+    dir_.Write("plx.bin", MarkedImage(100000, "3.3"));
+    for (bool https : {false, true}) {
+        UpgradeJob job;
+        Fill(job, sim.DeviceById("plx"), "plx.bin", "vqmtz", https);
+        EXPECT_EQ(PrepareUpgrade(job), rc::kOk);
+        ASSERT_EQ(UploadFrontImageFirmwareCgi(job), rc::kOk) << https;
+        const std::string upload = LineWith(sim, "verdict=accepted");
+        EXPECT_NE(upload.find("image=100000 mark=QRBA version=3.3"), std::string::npos) << upload;
+        ASSERT_NE(LineWith(sim, "device id=plx back"), "");
+    }
+}
+
 TEST_F(DevsimUpgradeTest, RefusalsAndBrokenUploads) {
     DevsimProcess sim({"--device", "id=reject,fault=reject_image",       //
                        "--device", "id=drop,fault=drop_mid_upload",      //
