@@ -47,13 +47,26 @@ std::vector<Report> ReadReports(ChildProcess& cli, std::chrono::milliseconds lim
         auto line = cli.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now()));
         if (!line) break;
-        reports.push_back(
-            {Field(*line, "DeviceId"), static_cast<int>(ParseDecimal(Field(*line, "stage"))),
-             static_cast<int>(ParseDecimal(Field(*line, "seconds"))),
-             static_cast<int>(ParseDecimal(Field(*line, "code"))), Field(*line, "text"),
-             Field(*line, "FirmwareVersion")});
+        reports.push_back({Field(*line, "DeviceId"),
+                           static_cast<int>(ParseDecimal(Field(*line, "stage"))),
+                           static_cast<int>(ParseDecimal(Field(*line, "seconds"))),
+                           static_cast<int>(ParseDecimal(Field(*line, "code"))),
+                           Field(*line, "text"), Field(*line, "FirmwareVersion")});
     }
     return reports;
+}
+
+// A firmware store holding NVR-1600 images of these versions.
+void WriteStore(TempDir& store, const std::vector<std::string>& versions) {
+    std::string catalogue = "<?xml version=\"1.0\"?>\n<FirmwareList>\n";
+    for (const std::string& version : versions) {
+        store.Write("nvr_" + version + ".bin", StoredImage(MarkedImage(20000, version)));
+        catalogue +=
+            "<Firmware Series=\"NVR\" Checked=\"1\" ProductName=\"NVR-1600\" "
+            "Model=\"NVR-1600\" HWVer=\"V1\" FWVer=\"" +
+            version + "\" Filename=\"nvr_" + version + ".bin\" MD5=\"\" Size=\"20000\"/>\n";
+    }
+    store.Write("firmware.xml", catalogue + "</FirmwareList>\n");
 }
 
 bool IsWaiting(const Report& r) { return r.Stage == 0 && r.Seconds == 0 && r.Code == 0; }
@@ -196,9 +209,9 @@ TEST_F(UpgradeLabTest, OnlyDevicesThatRestartAndComeBackAreUpgraded) {
     const std::string common =
         "http_port=80,https_port=-1,firmware=1.0.0,restart_delay_ms=1500,reboot_seconds=2";
     DevsimProcess sim(
-        {"--discovery",                                                                    //
+        {"--discovery",  //
          "--device", "id=NVRGONE,address=198.18.1.1,model=NVR-1600,fault=never_back," + common,
-         "--device", "id=NVRBACK,address=198.18.1.2,model=NVR-1600," + common,              //
+         "--device", "id=NVRBACK,address=198.18.1.2,model=NVR-1600," + common,  //
          "--device", "id=PLXGONE,address=198.18.1.3,model=PLX-420S,fault=never_back," + common,
          "--device", "id=PLXBACK,address=198.18.1.4,model=PLX-420S," + common},
         lab.InDevices());
@@ -262,17 +275,7 @@ TEST_F(UpgradeLabTest, InterruptStopsEveryUpgrade) {
 TEST_F(UpgradeLabTest, ImagesComeFromTheFirmwareStore) {
     LabNetwork lab({.Devices = 3});
     TempDir store;
-    store.Write("nvr_1.5.0.bin", StoredImage(MarkedImage(20000, "1.5.0")));
-    store.Write("nvr_2.0.0.bin", StoredImage(MarkedImage(20000, "2.0.0")));
-    std::string catalogue = "<?xml version=\"1.0\"?>\n<FirmwareList>\n";
-    for (const char* version : {"1.5.0", "2.0.0"}) {
-        catalogue += std::string(
-                         "<Firmware Series=\"NVR\" Checked=\"1\" ProductName=\"NVR-1600\" "
-                         "Model=\"NVR-1600\" HWVer=\"V1\" FWVer=\"") +
-                     version + "\" Filename=\"nvr_" + version +
-                     ".bin\" MD5=\"\" Size=\"20000\"/>\n";
-    }
-    store.Write("firmware.xml", catalogue + "</FirmwareList>\n");
+    WriteStore(store, {"1.5.0", "2.0.0"});
     const std::string common = "model=NVR-1600,http_port=80,https_port=-1,reboot_seconds=0";
     DevsimProcess sim(
         {"--discovery", "--device", "id=OLD,address=198.18.1.1,firmware=1.0.0," + common,
@@ -310,6 +313,30 @@ TEST_F(UpgradeLabTest, ImagesComeFromTheFirmwareStore) {
     EXPECT_NE(upload.find("device=OLD"), std::string::npos) << upload;
     EXPECT_NE(upload.find("version=1.5.0 verdict=accepted"), std::string::npos) << upload;
     EXPECT_EQ(upload.find("device=NEW"), std::string::npos) << upload;
+}
+
+// Upgraded and already up to date both count as done: the command exits 0 and its
+// closing summary says which.
+TEST_F(UpgradeLabTest, UpgradedAndUpToDateDevicesEndTheCommandWell) {
+    LabNetwork lab({.Devices = 2});
+    TempDir store;
+    WriteStore(store, {"2.0.0"});
+    const std::string common = "model=NVR-1600,http_port=80,https_port=-1,reboot_seconds=0";
+    DevsimProcess sim(
+        {"--discovery", "--device", "id=OLD,address=198.18.1.1,firmware=1.0.0," + common,
+         "--device", "id=NEW,address=198.18.1.2,firmware=2.0.0," + common},
+        lab.InDevices());
+    std::vector<std::string> command = {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"};
+    for (const std::string& word :
+         UpgradeCommand(lab, {"--all", "--storage", store.Path(), "--time-scale", "100"})) {
+        command.push_back(word);
+    }
+    const ProcessResult result = RunProcess(command, 60s);
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    EXPECT_NE(
+        result.Output.find("upgrade: 1 upgraded, 1 already up to date, 0 failed, 0 not found\n"),
+        std::string::npos)
+        << result.Output;
 }
 
 }  // namespace
