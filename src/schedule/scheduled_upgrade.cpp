@@ -179,7 +179,8 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
     if (uploaded != rc::kOk) return FinalStatus(uploaded);
 
     std::string versionAfter;
-    const std::optional<int> returned = AwaitReturn(entry, versionBefore, clock, stop, versionAfter);
+    const std::optional<int> returned =
+        AwaitReturn(entry, versionBefore, clock, stop, versionAfter);
     // Stopped before the device was seen again: the outcome is not known.
     if (!returned) return st::kUpgrading;
     if (!versionAfter.empty()) run.SetFirmwareVersion(versionAfter);

@@ -40,8 +40,7 @@ int VerifyNvrLogin(const std::string& scheme, const std::string& host, int port,
 
 int VerifyJobLogin(const UpgradeJob& job) {
     const JobAddress address = job.Address();
-    return VerifyNvrLogin(address.Scheme, address.Host, address.Port, job.UserName,
-                          job.Password);
+    return VerifyNvrLogin(address.Scheme, address.Host, address.Port, job.UserName, job.Password);
 }
 
 int UploadFrontImageCgiMain(UpgradeJob& job, const CgiMainLimits& limits, std::stop_token stop) {

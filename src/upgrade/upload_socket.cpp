@@ -5,10 +5,10 @@
 #include <linux/tcp.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <openssl/ssl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,8 +52,7 @@ UploadSocket::~UploadSocket() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool UploadSocket::Connect(const std::string& host, int port, milliseconds connectLimit,
-                           bool tls) {
+bool UploadSocket::Connect(const std::string& host, int port, milliseconds connectLimit, bool tls) {
     const auto deadline = steady_clock::now() + connectLimit;
     addrinfo hints{};
     hints.ai_family = AF_INET;

@@ -10,8 +10,8 @@ struct ssl_ctx_st;
 struct ssl_st;
 
 // The TCP connection of the hand-built firmware upload, plain or with TLS inside it.
-// Nagle's algorithm stays on: the upload writes 2048-byte blocks, and coalescing them keeps loopback and LAN
-// throughput several times higher than sending each block as its own segment.
+// Nagle's algorithm stays on: the upload writes 2048-byte blocks, and coalescing them keeps
+// loopback and LAN throughput several times higher than sending each block as its own segment.
 //
 // Sends are watched for stalls, not limited in total: a slow device that keeps taking
 // bytes may take as long as it needs, one that takes nothing for the stall limit ends

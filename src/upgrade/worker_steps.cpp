@@ -66,9 +66,9 @@ bool AskDevice(const UpgradeJob& job, const std::string& scheme, int timeoutMs,
                ReturnWatch& watch) {
     const JobAddress address = job.Address();
     std::string answer;
-    const int code = HttpGetText(job.UserName, job.Password,
-                                 SystemListUrl(scheme, address.Host, address.Port), timeoutMs,
-                                 answer);
+    const int code =
+        HttpGetText(job.UserName, job.Password, SystemListUrl(scheme, address.Host, address.Port),
+                    timeoutMs, answer);
     if (code != rc::kOk && code != rc::kHttpUnauthorized && code != rc::kHttpNotFound) return false;
     watch.Answered(code == rc::kOk ? FirmwareVersionIn(answer) : std::string());
     return true;

@@ -35,8 +35,7 @@ void RunWatchedUpload(const Clock& clock, std::stop_token stop,
 // Asks the device for its system list under `scheme` at the job's current host and
 // port, with the job's credentials. True when it answered at all (a refusal of the
 // credentials is an answer too); the answer, with the version it names, goes to `watch`.
-bool AskDevice(const UpgradeJob& job, const std::string& scheme, int timeoutMs,
-               ReturnWatch& watch);
+bool AskDevice(const UpgradeJob& job, const std::string& scheme, int timeoutMs, ReturnWatch& watch);
 
 // Asks over HTTP, then HTTPS; when neither answers, the device is away.
 void AskDeviceEitherWay(const UpgradeJob& job, int timeoutMs, ReturnWatch& watch);

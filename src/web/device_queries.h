@@ -21,8 +21,9 @@ std::string FirmwareVersionIn(const std::string& systemList);
 // An empty `apiVersion` becomes "V1" whatever the outcome.
 int QueryNvrModel(CIPCamInfo& cam, std::string& apiVersion, std::string& model);
 
-// Logs in through the NVR's log-in form (the record's scheme and port, 2000 ms). 0: accepted, and UserName, Password and LoginOk = 1 are stored; -304:
-// refused or unreachable, LoginOk = 0 and the old credentials stay.
+// Logs in through the NVR's log-in form (the record's scheme and port, 2000 ms). 0: accepted, and
+// UserName, Password and LoginOk = 1 are stored; -304: refused or unreachable, LoginOk = 0 and the
+// old credentials stay.
 int CheckNvrLogin(CIPCamInfo& cam, const std::string& user, const std::string& password);
 
 // The address of the device's own configuration page, logged in with the record's

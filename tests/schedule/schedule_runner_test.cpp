@@ -133,7 +133,8 @@ TEST_F(ScheduleRunnerTest, EntriesStartOrAreMissedByTheWallClock) {
     const uint64_t missed =
         list_.Append(EntryFor(device, "00:00:00:00:00:01", Image(), start + 1800));
     const Clock ticks(50);
-    CScheduleRunner runner(list_, ticks, recorder_, File(), PathExists, [&] { return wall.load(); });
+    CScheduleRunner runner(list_, ticks, recorder_, File(), PathExists,
+                           [&] { return wall.load(); });
     runner.Start();
     std::this_thread::sleep_for(200ms);  // several ticks: nothing is due yet
     EXPECT_EQ(list_.Find(due)->Info.Status, st::kWaiting);
