@@ -87,5 +87,5 @@ int RunNvrWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
     if (!watch) return rc::kCancelled;
     // The countdown alone proves nothing: only a device seen to restart and come back
     // has taken its image.
-    return ReturnOutcome(job, *watch);
+    return ReturnOutcome(job, *watch, clock, stop);
 }

@@ -104,7 +104,7 @@ int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token st
         left -= kSettleSeconds;
         // A device that did not restart and come back gets no further image: it may
         // still be writing the last one.
-        if (ReturnOutcome(job, watch) != rc::kOk) return job.Result;
+        if (ReturnOutcome(job, watch, clock, stop) != rc::kOk) return job.Result;
         before = job.FirmwareAfter;
     }
     if (several && !estimate.Pass(kSeveralImagesExtra, left, stop)) return rc::kCancelled;

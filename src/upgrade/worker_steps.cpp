@@ -15,6 +15,9 @@ namespace {
 // The request that reads the version of a device that is back (as the credential
 // check's).
 constexpr int kVersionTimeoutMs = 2000;
+// A device back on the search may not serve its pages yet: asked this many times, a
+// second apart.
+constexpr int kVersionTries = 3;
 }  // namespace
 
 void ReportJob(UpgradeJob& job, int stage, int seconds, int percent, int code) {
@@ -90,12 +93,15 @@ void LookThroughSearch(UpgradeJob& job, ReturnWatch& watch) {
     watch.Looked(now);
 }
 
-int ReturnOutcome(UpgradeJob& job, ReturnWatch& watch) {
+int ReturnOutcome(UpgradeJob& job, ReturnWatch& watch, const Clock& clock, std::stop_token stop) {
     if (!watch.Returned()) {
         Trace("upgrade of %s: the device did not restart and come back", job.DeviceId.c_str());
         return job.Result = rc::kNotSeenAgain;
     }
-    if (watch.VersionAfter().empty()) AskDeviceEitherWay(job, kVersionTimeoutMs, watch);
+    for (int tries = 0; watch.VersionAfter().empty() && tries < kVersionTries; ++tries) {
+        if (tries > 0 && !clock.SleepMs(1000, stop)) break;
+        AskDeviceEitherWay(job, kVersionTimeoutMs, watch);
+    }
     job.FirmwareAfter = watch.VersionAfter();
     if (job.ImagesFromStore && !job.FirmwareAfter.empty() &&
         job.FirmwareAfter == watch.VersionBefore()) {

@@ -46,7 +46,7 @@ void AskDeviceEitherWay(const UpgradeJob& job, int timeoutMs, ReturnWatch& watch
 void LookThroughSearch(UpgradeJob& job, ReturnWatch& watch);
 
 // The job's result once the wait for its device is over, with the version the device
-// names stored in job.FirmwareAfter (read now when the looks did not read it): -10 when
-// it did not return; -408 when images of the firmware store were taken and it is back
-// with the version it ran before; else job.Result.
-int ReturnOutcome(UpgradeJob& job, ReturnWatch& watch);
+// names stored in job.FirmwareAfter (read now, a few times a second apart, when the
+// looks did not read it): -10 when it did not return; -408 when images of the firmware
+// store were taken and it is back with the version it ran before; else job.Result.
+int ReturnOutcome(UpgradeJob& job, ReturnWatch& watch, const Clock& clock, std::stop_token stop);

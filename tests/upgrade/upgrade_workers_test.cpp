@@ -232,7 +232,9 @@ TEST_F(UpgradeWorkersTest, SingleModelEstimatesItsTimeAndWaitsForTheDevice) {
                        "id=plx2,model=PLX-420S,reboot_seconds=0,fault=never_back"});
     dir_.Write("plx.bin", StoredImage(MarkedImage(100000, "3.1")));
 
-    const std::vector<Status> reports = Upgrade(sim.DeviceById("plx1"), {"plx.bin"}, true, Always);
+    // Slower, so that a busy machine does not overrun the settling's ten seconds.
+    const std::vector<Status> reports =
+        Upgrade(sim.DeviceById("plx1"), {"plx.bin"}, true, Always, "vqmtz", 100);
     ASSERT_GE(reports.size(), 4u);
     ExpectReport(reports[0], stage::kRunning, 0, 0, 0);
     ExpectReport(reports[1], stage::kRunning, 350, 0, 0);
@@ -245,15 +247,16 @@ TEST_F(UpgradeWorkersTest, SingleModelEstimatesItsTimeAndWaitsForTheDevice) {
             EXPECT_EQ(s.Percent, (350 - s.Seconds) * 100 / 350);
         }
     }
-    // Seen at the first probe, after the first 30 seconds: the settling counts down from
-    // 50 to 40 (a scaled second is a millisecond here: a busy machine overruns a few).
+    // Back at the first look, after the first 30 seconds: the settling counts down from
+    // 50 to 40.
     ExpectSettledAt40(SecondsOfStage(reports, stage::kRunning).back());
     ExpectReport(reports.back(), stage::kFinished, 0, 100, rc::kOk);
     EXPECT_EQ(reports.back().FirmwareVersion, "3.1");
     // After the upload, and again after the search's report from before the restart.
     EXPECT_EQ(forgets_, 2);
 
-    const std::vector<Status> unseen = Upgrade(sim.DeviceById("plx2"), {"plx.bin"}, true, Never);
+    const std::vector<Status> unseen =
+        Upgrade(sim.DeviceById("plx2"), {"plx.bin"}, true, Never, "vqmtz", 100);
     ExpectReport(unseen.back(), stage::kFinished, 0, 100, rc::kNotSeenAgain);
     // The wait ran its 150 seconds, then the settling as above.
     ExpectSettledAt40(SecondsOfStage(unseen, stage::kRunning).back());
