@@ -211,9 +211,9 @@ void CMainWindow::LoadMainTexts() {
         texts.ReadControlStyle("Main.Style", "TitleLabel", "Software Group Update");
     ApplyControlStyle(title_, title, "TitleLabel");
     title_.setText(ToQ(title.Text));
-    const ControlStyle prompt = texts.ReadControlStyle(
-        "Main.Style", "PromptLabel",
-        "After successfully upgrading, double-click a device to access it.");
+    const ControlStyle prompt =
+        texts.ReadControlStyle("Main.Style", "PromptLabel",
+                               "After successfully upgrading, double-click a device to access it.");
     ApplyControlStyle(prompt_, prompt, "PromptLabel");
     prompt_.setText(ToQ(prompt.Text));
     tray_->ReloadTexts(texts, settings_.TrayAutoStart());

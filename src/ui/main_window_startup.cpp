@@ -120,9 +120,9 @@ void CMainWindow::NotifyNewFirmware() {
 }
 
 void CMainWindow::NotifyDiskFull() {
-    tray_->ShowBalloon(ToQ(texts_->ReadLayoutText("TrayMenu", "DiskFullBalloonTitle", "Information")),
-                       ToQ(texts_->ReadLayoutText(
-                           "TrayMenu", "DiskFullBalloonInfo",
-                           "There are not enough space, please release some space.")),
-                       kDiskFullBalloonMs);
+    tray_->ShowBalloon(
+        ToQ(texts_->ReadLayoutText("TrayMenu", "DiskFullBalloonTitle", "Information")),
+        ToQ(texts_->ReadLayoutText("TrayMenu", "DiskFullBalloonInfo",
+                                   "There are not enough space, please release some space.")),
+        kDiskFullBalloonMs);
 }

@@ -40,9 +40,9 @@ void CSchedulePage::PlaceGroup() {
 void CSchedulePage::ReloadTexts() {
     PlaceGroup();
     Place(listArea_, "ScheduleList", "");
-    prompt_.setText(ToQString(Place(
-        prompt_, "PromptLabel",
-        "After successfully upgrading, double-click a device to access it.")));
+    prompt_.setText(
+        ToQString(Place(prompt_, "PromptLabel",
+                        "After successfully upgrading, double-click a device to access it.")));
     selectAll_.setText(ToQString(Place(selectAll_, "SelectAllButton", "Select All")));
     deselectAll_.setText(ToQString(Place(deselectAll_, "DeselectAllButton", "Cancel All")));
     edit_.setText(ToQString(Place(edit_, "EditButton", "Edit")));
@@ -61,9 +61,11 @@ void CSchedulePage::UpdateWarning() {
 }
 
 void CSchedulePage::EntryProgress(uint64_t, const CScheduleInfo&) {
-    QMetaObject::invokeMethod(this, [this] { UpdateWarning(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { UpdateWarning(); }, Qt::QueuedConnection);
 }
 
 void CSchedulePage::EntryFinished(uint64_t, const CScheduleInfo&) {
-    QMetaObject::invokeMethod(this, [this] { UpdateWarning(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { UpdateWarning(); }, Qt::QueuedConnection);
 }

@@ -6,10 +6,14 @@
 #include "ui/skin.h"
 
 const LanguageChoice kLanguageChoices[8] = {
-    {"EN", "English", 9},      {"CH", "Traditional Chinese", 1028},
-    {"CN", "Simplified Chinese", 2052}, {"JP", "Japanese", 17},
-    {"FR", "FR", 1036},        {"TAI", "TAI", 30},
-    {"IN", "IN", 33},          {"HEB", "HEB", 1037},
+    {"EN", "English", 9},
+    {"CH", "Traditional Chinese", 1028},
+    {"CN", "Simplified Chinese", 2052},
+    {"JP", "Japanese", 17},
+    {"FR", "FR", 1036},
+    {"TAI", "TAI", 30},
+    {"IN", "IN", 33},
+    {"HEB", "HEB", 1037},
 };
 
 int LanguageIndexOf(int languageId) {
@@ -27,10 +31,8 @@ CSettingsPage::CSettingsPage(IMainFrame& frame, CSettings& settings, QWidget* pa
       autoStart_(this),
       autoStartLabel_(this) {
     connect(&languages_, &QComboBox::activated, this, &CSettingsPage::ChooseLanguage);
-    connect(&autoStart_, &QCheckBox::clicked, this, [this](bool on) {
-        settings_.SaveSetting("AutoStart", on ? "1" : "0");
-    });
-    // The label is part of the box: clicking it toggles the box.
+    connect(&autoStart_, &QCheckBox::clicked, this,
+            [this](bool on) { settings_.SaveSetting("AutoStart", on ? "1" : "0"); });
     autoStartLabel_.setBuddy(&autoStart_);
     // Set once: after a click the box keeps what the user chose, also across reloads.
     autoStart_.setChecked(settings_.AutoStart());

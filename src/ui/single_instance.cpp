@@ -47,7 +47,8 @@ bool CSingleInstance::AskFirstToShow(int timeoutMs) const {
         if (socket.waitForConnected(qMax<qint64>(deadline.remainingTime(), 1))) {
             socket.write(kShowCommand);
             socket.write("\n");
-            const bool sent = socket.waitForBytesWritten(qMax<qint64>(deadline.remainingTime(), 100));
+            const bool sent =
+                socket.waitForBytesWritten(qMax<qint64>(deadline.remainingTime(), 100));
             socket.disconnectFromServer();
             return sent;
         }

@@ -50,8 +50,9 @@ QPixmap AppIcon(int size) {
     // An arrow rising out of a tray: firmware going up into the device.
     painter.setBrush(Qt::white);
     QPolygonF arrow;
-    arrow << QPointF(s * 0.5, s * 0.16) << QPointF(s * 0.76, s * 0.44) << QPointF(s * 0.59, s * 0.44)
-          << QPointF(s * 0.59, s * 0.64) << QPointF(s * 0.41, s * 0.64) << QPointF(s * 0.41, s * 0.44)
+    arrow << QPointF(s * 0.5, s * 0.16) << QPointF(s * 0.76, s * 0.44)
+          << QPointF(s * 0.59, s * 0.44) << QPointF(s * 0.59, s * 0.64)
+          << QPointF(s * 0.41, s * 0.64) << QPointF(s * 0.41, s * 0.44)
           << QPointF(s * 0.24, s * 0.44);
     painter.drawPolygon(arrow);
     painter.setBrush(QColor(0xFF, 0xC8, 0x3D));

@@ -43,9 +43,9 @@ void CUpgradePage::ReloadTexts() {
         ToQString(Place(firmwarePath_, "EditBrowse", "Select the update file")));
     browse_.setText(ToQString(Place(browse_, "BrowseButton", "Browse")));
     PlaceDescription();
-    prompt_.setText(ToQString(Place(
-        prompt_, "PromptLabel",
-        "After successfully upgrading, double-click a device to access it.")));
+    prompt_.setText(
+        ToQString(Place(prompt_, "PromptLabel",
+                        "After successfully upgrading, double-click a device to access it.")));
     Place(listArea_, "CameraList", "");
     selectAll_.setText(ToQString(Place(selectAll_, "SelectAllButton", "Select All")));
     deselectAll_.setText(ToQString(Place(deselectAll_, "DeselectAllButton", "Cancel All")));

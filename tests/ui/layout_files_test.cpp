@@ -30,7 +30,8 @@ Sections ReadIni(const QString& path) {
             continue;
         }
         const qsizetype equals = line.indexOf('=');
-        if (equals > 0) sections[section][line.left(equals).trimmed()] = line.mid(equals + 1).trimmed();
+        if (equals > 0)
+            sections[section][line.left(equals).trimmed()] = line.mid(equals + 1).trimmed();
     }
     return sections;
 }
@@ -84,7 +85,8 @@ private slots:
     void stylesReadBackThroughTheLookupWithTheirTexts() {
         CLayoutTexts texts(STRELVANE_DATA_DIR, 17);
         texts.SetFontsAdded(true, true);
-        const ControlStyle search = texts.ReadControlStyle("Upgrade1Page.Style", "SearchButton", "");
+        const ControlStyle search =
+            texts.ReadControlStyle("Upgrade1Page.Style", "SearchButton", "");
         QVERIFY(search.Width > 0 && search.Height > 0 && search.FontSize > 0);
         QCOMPARE(search.FaceName, std::string("MS Gothic"));
         QVERIFY(!search.Text.empty() && search.Text != "Search");

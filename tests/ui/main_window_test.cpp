@@ -62,7 +62,10 @@ private:
         auto window = std::make_unique<CMainWindow>(std::move(setup));
         window->show();
         // The start-up routine loads the (empty) firmware catalogue as a busy state.
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(!window->IsBusy() && window->DownloadPageWidget().isEnabled(), 5000); }();
+        [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(!window->IsBusy() && window->DownloadPageWidget().isEnabled(),
+                                     5000);
+        }();
         return window;
     }
     std::unique_ptr<CMainWindow> MakeWindow() { return MakeWindow(sandbox_.Setup()); }
@@ -86,7 +89,8 @@ private slots:
         QVERIFY(!window->UpgradePageWidget().isVisible());
         QCOMPARE(window->TabButton(CMainWindow::kSettingPage).CurrentLook(),
                  CSkinButton::Look::Selected);
-        QCOMPARE(window->TabButton(CMainWindow::kUpgradePage).CurrentLook(), CSkinButton::Look::Rest);
+        QCOMPARE(window->TabButton(CMainWindow::kUpgradePage).CurrentLook(),
+                 CSkinButton::Look::Rest);
 
         QTest::mouseClick(&window->TabButton(CMainWindow::kFirmwarePage), Qt::LeftButton);
         QVERIFY(window->DownloadPageWidget().isVisible());
@@ -153,6 +157,9 @@ private slots:
         QVERIFY(window->findChild<QMessageBox*>("Msg1") == nullptr ||
                 !window->findChild<QMessageBox*>("Msg1")->isVisible());
         runs.clear();  // the run ends
+        // Let the end of the upgrade run (queued to this thread) close its busy state.
+        QTest::qWait(300);
+        QTRY_VERIFY(!window->IsBusy());
 
         // A busy page holds the shut-down until it ends.
         window->BeginBusy();
@@ -231,7 +238,8 @@ private slots:
         for (QWidget* w : window->findChildren<QWidget*>()) {
             const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
                                  qobject_cast<QLineEdit*>(w);
-            if (!control || qobject_cast<QMessageBox*>(w->window()) || w->parent()->inherits("QComboBox")) {
+            if (!control || qobject_cast<QMessageBox*>(w->window()) ||
+                w->parent()->inherits("QComboBox")) {
                 continue;
             }
             ++controls;
@@ -250,8 +258,8 @@ private slots:
             QStringList Arguments;
             bool Auto;
         } cases[] = {
-            {{"strelvane", "-auto"}, true},  {{"strelvane", "-AUTO"}, true},
-            {{"strelvane", "-Auto"}, true},  {{"strelvane"}, false},
+            {{"strelvane", "-auto"}, true},       {{"strelvane", "-AUTO"}, true},
+            {{"strelvane", "-Auto"}, true},       {{"strelvane"}, false},
             {{"strelvane", "-auto", "x"}, false}, {{"strelvane", "x", "-auto"}, false},
             {{"strelvane", "auto"}, false},
         };

@@ -75,9 +75,8 @@ private slots:
         auto a = StartProgram();
         auto b = StartProgram();
         // One of them ends (after asking the other to show itself), one stays.
-        QTRY_VERIFY_WITH_TIMEOUT(a->state() == QProcess::NotRunning ||
-                                     b->state() == QProcess::NotRunning,
-                                 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            a->state() == QProcess::NotRunning || b->state() == QProcess::NotRunning, 15000);
         QTest::qWait(1500);
         const int running =
             (a->state() == QProcess::Running ? 1 : 0) + (b->state() == QProcess::Running ? 1 : 0);

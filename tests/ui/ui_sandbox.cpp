@@ -33,8 +33,8 @@ void PrepareUiTestEnvironment(const UiSandbox& sandbox) {
     for (const char* folder : {"runtime", "config", "data", "state", "home"}) {
         QDir().mkpath(sandbox.Path(folder));
     }
-    QFile::setPermissions(sandbox.Path("runtime"), QFile::ReadOwner | QFile::WriteOwner |
-                                                       QFile::ExeOwner);
+    QFile::setPermissions(sandbox.Path("runtime"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", sandbox.Path("runtime").toUtf8());
     qputenv("XDG_CONFIG_HOME", sandbox.Path("config").toUtf8());
     qputenv("XDG_DATA_HOME", sandbox.Path("data").toUtf8());
