@@ -8,9 +8,7 @@
 
 CDownloadPage::CDownloadPage(IMainFrame& frame, QWidget* parent)
     : CPage(frame, "DownloadPage", parent), title_(this) {
-    QPalette palette = title_.palette();
-    palette.setColor(QPalette::WindowText, skin::kCaption);
-    title_.setPalette(palette);
+    skin::SetTextColour(title_, skin::kCaption);
     ReloadTexts();
 }
 

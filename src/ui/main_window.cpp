@@ -79,18 +79,11 @@ CMainWindow::CMainWindow(MainWindowSetup setup, QWidget* parent)
              full.top() + full.height() / 2 - skin::kWindowHeight / 2);
     }
     version_ = ProgramVersionText();
-    QPalette titlePalette = title_.palette();
-    titlePalette.setColor(QPalette::WindowText, Qt::white);
-    title_.setPalette(titlePalette);
+    skin::SetTextColour(title_, Qt::white);
     // The footer stands on the light body.
-    for (QLabel* label : {&versionLabel_, &notice_}) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, skin::kFooterText);
-        label->setPalette(palette);
-    }
-    QPalette palette = prompt_.palette();
-    palette.setColor(QPalette::WindowText, skin::kCaption);
-    prompt_.setPalette(palette);
+    skin::SetTextColour(versionLabel_, skin::kFooterText);
+    skin::SetTextColour(notice_, skin::kFooterText);
+    skin::SetTextColour(prompt_, skin::kCaption);
     prompt_.hide();
     versionLabel_.setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     connect(&exit_, &QAbstractButton::clicked, this, [this] { HandleCommand(1000, {}); });

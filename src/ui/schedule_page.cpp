@@ -15,11 +15,8 @@ CSchedulePage::CSchedulePage(IMainFrame& frame, CScheduleList& schedule, QWidget
       deselectAll_(CSkinButton::Kind::Push, this),
       edit_(CSkinButton::Kind::Push, this),
       delete_(CSkinButton::Kind::Push, this) {
-    listArea_.setFrameShape(QFrame::StyledPanel);
-    listArea_.setStyleSheet("QFrame { background: #FFFFFF; border: 1px solid #C3CDDB; }");
-    QPalette palette = prompt_.palette();
-    palette.setColor(QPalette::WindowText, skin::kCaption);
-    prompt_.setPalette(palette);
+    skin::MakeListPlace(listArea_);
+    skin::SetTextColour(prompt_, skin::kCaption);
     prompt_.setWordWrap(true);
     prompt_.hide();
     warningShown_ = RunningCount() != 0;

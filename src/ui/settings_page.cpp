@@ -34,6 +34,7 @@ CSettingsPage::CSettingsPage(IMainFrame& frame, CSettings& settings, QWidget* pa
     connect(&autoStart_, &QCheckBox::clicked, this,
             [this](bool on) { settings_.SaveSetting("AutoStart", on ? "1" : "0"); });
     autoStartLabel_.setBuddy(&autoStart_);
+    skin::SetTextColour(autoStartLabel_, skin::kCaption);
     // Set once: after a click the box keeps what the user chose, also across reloads.
     autoStart_.setChecked(settings_.AutoStart());
     ReloadTexts();
@@ -54,9 +55,6 @@ void CSettingsPage::ReloadTexts() {
     Place(autoStart_, "AutoStartCheckBox", "Auto start");
     autoStart_.setText(QString());
     autoStartLabel_.setText(ToQString(Place(autoStartLabel_, "AutoStartLabel", "Auto start")));
-    QPalette palette = autoStartLabel_.palette();
-    palette.setColor(QPalette::WindowText, skin::kCaption);
-    autoStartLabel_.setPalette(palette);
     update();
 }
 

@@ -1,5 +1,6 @@
 #include "ui/skin.h"
 
+#include <QFrame>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -58,6 +59,18 @@ QPixmap AppIcon(int size) {
     painter.setBrush(QColor(0xFF, 0xC8, 0x3D));
     painter.drawRoundedRect(QRectF(s * 0.22, s * 0.72, s * 0.56, s * 0.1), s * 0.04, s * 0.04);
     return pixmap;
+}
+
+void SetTextColour(QWidget& widget, const QColor& colour) {
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget.setPalette(palette);
+}
+
+void MakeListPlace(QFrame& frame) {
+    frame.setFrameShape(QFrame::StyledPanel);
+    frame.setStyleSheet(QString("QFrame { background: %1; border: 1px solid %2; }")
+                            .arg(kCard.name(), kCardBorder.name()));
 }
 
 QFont ControlFont(std::string_view face, int points, bool bold) {

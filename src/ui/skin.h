@@ -6,7 +6,9 @@
 #include <QRect>
 #include <string_view>
 
+class QFrame;
 class QPainter;
+class QWidget;
 
 // The program's own look: a deep blue title band over a light body, white page cards,
 // blue controls. Drawn with QPainter in device-independent pixels, so it stays sharp
@@ -45,6 +47,11 @@ void PaintPage(QPainter& painter, const QRect& rect);
 
 // The program's icon, drawn at `size` pixels.
 QPixmap AppIcon(int size);
+
+// Sets the text colour of a label (or any control that draws its text in WindowText).
+void SetTextColour(QWidget& widget, const QColor& colour);
+// The place where a page shows one of its lists: a white panel with the card border.
+void MakeListPlace(QFrame& frame);
 
 // The font of a skinned control: the face, and the size in points at 96 dots per inch
 // (the layout files' unit) as pixels; 0 keeps the default size.

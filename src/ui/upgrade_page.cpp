@@ -23,12 +23,9 @@ CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
       upgrade_(CSkinButton::Kind::Push, this),
       back_(CSkinButton::Kind::Push, this) {
     firmwarePath_.setReadOnly(true);
-    listArea_.setFrameShape(QFrame::StyledPanel);
-    listArea_.setStyleSheet("QFrame { background: #FFFFFF; border: 1px solid #C3CDDB; }");
-    QPalette palette = prompt_.palette();
-    palette.setColor(QPalette::WindowText, skin::kCaption);
-    prompt_.setPalette(palette);
-    description_.setPalette(palette);
+    skin::MakeListPlace(listArea_);
+    skin::SetTextColour(prompt_, skin::kCaption);
+    skin::SetTextColour(description_, skin::kCaption);
     prompt_.setWordWrap(true);
     description_.setWordWrap(true);
     connect(&back_, &QAbstractButton::clicked, this, [this] { ShowDeviceView(); });
@@ -56,12 +53,14 @@ void CUpgradePage::ReloadTexts() {
     update();
 }
 
-void CUpgradePage::ShowDeviceView() {
-    for (QWidget* w : {static_cast<QWidget*>(&selectAll_), static_cast<QWidget*>(&deselectAll_),
-                       static_cast<QWidget*>(&add_), static_cast<QWidget*>(&search_),
-                       static_cast<QWidget*>(&upgrade_)}) {
-        w->show();
+void CUpgradePage::SetCommandsVisible(bool visible) {
+    for (CSkinButton* button : {&selectAll_, &deselectAll_, &add_, &search_, &upgrade_}) {
+        button->setVisible(visible);
     }
+}
+
+void CUpgradePage::ShowDeviceView() {
+    SetCommandsVisible(true);
     back_.hide();
     prompt_.hide();
     statusShown_ = false;
@@ -69,11 +68,8 @@ void CUpgradePage::ShowDeviceView() {
 }
 
 void CUpgradePage::ShowStatusView() {
-    for (QWidget* w : {static_cast<QWidget*>(&selectAll_), static_cast<QWidget*>(&deselectAll_),
-                       static_cast<QWidget*>(&add_), static_cast<QWidget*>(&search_),
-                       static_cast<QWidget*>(&upgrade_), static_cast<QWidget*>(&back_)}) {
-        w->hide();
-    }
+    SetCommandsVisible(false);
+    back_.hide();
     prompt_.show();
     statusShown_ = true;
     PlaceDescription();

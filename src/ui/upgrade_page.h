@@ -43,6 +43,8 @@ public:
     void RefreshTexts() override;
 
 private:
+    // The device list's commands, hidden while the status list is shown.
+    void SetCommandsVisible(bool visible);
     void ShowDeviceView();
     void ShowStatusView();
     // The description shows the device list's text or, with the status list, the warning.

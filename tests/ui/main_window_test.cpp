@@ -112,17 +112,25 @@ private slots:
         QTRY_VERIFY(!window->IsBusy());
         for (int page : {0, 1, 2, 3}) QVERIFY(enabled(page));
 
-        // During an upgrade run the end of a busy state frees the upgrade tab only.
-        window->LockTabs();
-        QVERIFY(window->UpgradePageWidget().IsRunInProgress());
-        QVERIFY(!ChildText(window->UpgradePageWidget(), "DescriptionLabel").contains("select"));
-        window->BeginBusy();
-        window->EndBusySoon();
+        // During an upgrade run the end of a busy state frees the upgrade tab only. The
+        // run's notifications come from worker threads.
+        IRegistryObserver& page = window->UpgradePageWidget();
+        std::thread([&] {
+            page.RunBegins();
+            page.Busy(true);
+        }).join();
+        QTRY_VERIFY(window->UpgradePageWidget().IsRunInProgress());
+        QVERIFY(window->IsBusy());
+        QVERIFY(!ChildText(window->UpgradePageWidget(), "SearchButton").isEmpty());
+        QVERIFY(!window->findChild<QWidget*>("SearchButton")->isVisible());
+        std::thread([&] { page.Busy(false); }).join();
         QTRY_VERIFY(!window->IsBusy());
         QVERIFY(enabled(CMainWindow::kUpgradePage));
         for (int page : {1, 2, 3}) QVERIFY(!enabled(page));
-        window->UnlockTabs();
+        std::thread([&] { page.RunEnds(); }).join();
+        QTRY_VERIFY(!window->UpgradePageWidget().IsRunInProgress());
         for (int page : {0, 1, 2, 3}) QVERIFY(enabled(page));
+        QVERIFY(window->findChild<QWidget*>("BackButton")->isVisible());
     }
 
     void exitWaitsForUpgradesAndScheduledRunsThenShutsDown() {
@@ -151,12 +159,16 @@ private slots:
         window->Schedule().Append(QueuedEntry());
         std::vector<CScheduledRun> runs = window->Schedule().StartQueued();
         QCOMPARE(window->SchedulePageWidget().RunningCount(), 1);
+        window->PostCommand(19);
+        QTRY_VERIFY(window->SchedulePageWidget().WarningShown());
         window->RequestExit();
         QCOMPARE(window->CurrentPage(), int(CMainWindow::kSchedulePage));
         QVERIFY(!window->IsShuttingDown());
         QVERIFY(window->findChild<QMessageBox*>("Msg1") == nullptr ||
                 !window->findChild<QMessageBox*>("Msg1")->isVisible());
         runs.clear();  // the run ends
+        window->PostCommand(20);
+        QTRY_VERIFY(!window->SchedulePageWidget().WarningShown());
         // Let the end of the upgrade run (queued to this thread) close its busy state.
         QTest::qWait(300);
         QTRY_VERIFY(!window->IsBusy());
