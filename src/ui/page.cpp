@@ -1,5 +1,6 @@
 #include "ui/page.h"
 
+#include <QLabel>
 #include <QPainter>
 
 #include "layout/layout_texts.h"
@@ -13,7 +14,8 @@ void ApplyControlStyle(QWidget& control, const ControlStyle& style, std::string_
     }
     control.setFont(skin::ControlFont(style.FaceName, style.FontSize, style.Bold));
     control.setObjectName(ToQ(key));
-    control.setAccessibleName(ToQ(key));
+    // A label's name would replace its text for a screen reader: labels keep their text.
+    if (!qobject_cast<QLabel*>(&control)) control.setAccessibleName(ToQ(key));
 }
 
 CPage::CPage(IMainFrame& frame, std::string section, QWidget* parent)

@@ -41,5 +41,6 @@ inline QString ToQString(const ControlStyle& style) {
 }
 
 // Applies a style record to any control: geometry when the record has one, the font
-// (face and size when given) and the accessible name.
+// (face and size when given), the object name and (but for labels) the accessible name,
+// both the key.
 void ApplyControlStyle(QWidget& control, const ControlStyle& style, std::string_view key);
