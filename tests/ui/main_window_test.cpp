@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -193,8 +195,14 @@ private slots:
         auto jp = [&](const char* section, const char* key) {
             return ToQ(japanese.ReadLayoutText(section, key, "<missing>"));
         };
+        // The auto-start box writes the autostart entry and keeps its state across reloads.
+        auto* autoStart = window->findChild<QAbstractButton*>("AutoStartCheckBox");
+        autoStart->click();
+        QVERIFY(QFile::exists(sandbox_.Path("config/autostart/strelvane.desktop")));
+
         window->SettingsPageWidget().ChooseLanguage(3);
         QCOMPARE(window->Texts().LanguageId(), 17);
+        QVERIFY(autoStart->isChecked());
         QCOMPARE(window->TabButton(CMainWindow::kSchedulePage).text(),
                  jp("Main", "ScheduleTabButton"));
         QCOMPARE(ChildText(window->UpgradePageWidget(), "SearchButton"),
@@ -225,6 +233,18 @@ private slots:
         stored.LoadSettings();
         QCOMPARE(stored.LanguageId(), 9);
         QTRY_VERIFY(!window->IsBusy());
+    }
+
+    void anUnreadableFirmwareCatalogueStillEndsTheStartUpBusyState() {
+        MainWindowSetup setup = sandbox_.Setup();
+        setup.StorageFolder = ToStd(sandbox_.Path("broken-store"));
+        QDir().mkpath(sandbox_.Path("broken-store"));
+        QFile catalog(sandbox_.Path("broken-store/firmware.xml"));
+        QVERIFY(catalog.open(QIODevice::WriteOnly));
+        catalog.write("<Firmware><Series");
+        catalog.close();
+        auto window = MakeWindow(std::move(setup));  // waits for the busy state to end
+        QVERIFY(window->TabButton(CMainWindow::kSchedulePage).isEnabled());
     }
 
     void closingHidesAndAnotherStartShowsTheWindowAgain() {
