@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QLabel>
-#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <array>
