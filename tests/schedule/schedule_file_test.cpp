@@ -169,4 +169,19 @@ TEST(ScheduleFileTest, AMalformedFileLoadsEmptyAndIsLeftAloneUntilTheNextSave) {
     EXPECT_EQ(LoadSchedule(path).size(), 1u);
 }
 
+TEST(ScheduleFileTest, DeviceTextsFromTheNetworkNeverMakeTheFileUnreadable) {
+    TempDir dir;
+    const std::string path = dir.File("fw_config.xml");
+    CScheduleInfo e = Entry("00:11:22:33:44:55", 1700000000, 1);
+    e.Device = std::string("Gate\xff\x01\x1b[0m\tN\xef\xbf\xbe\xc3\xa9\0x", 23);
+    e.Model = "M\xc0\xafo";  // an overlong slash
+    ASSERT_TRUE(SaveSchedule(path, {e}));
+    const std::vector<CScheduleInfo> loaded = LoadSchedule(path);
+    ASSERT_EQ(loaded.size(), 1u);
+    // Malformed bytes read as U+FFFD; control characters XML forbids are gone; the tab
+    // and well-formed characters stay.
+    EXPECT_EQ(loaded[0].Device, "Gate\xef\xbf\xbd[0m\tN\xc3\xa9x");
+    EXPECT_EQ(loaded[0].Model, "M\xef\xbf\xbd\xef\xbf\xbdo");
+}
+
 }  // namespace
