@@ -29,7 +29,7 @@ bool CScheduleRunner::Start(std::string* error) {
         }
         sync_.Adopt(list_);
     }
-    if (!SyncFile(false, error)) {
+    if (!SyncFile(false, error, false)) {
         std::lock_guard lock(saveMutex_);
         sync_.ReleaseSchedulerLock();
         return false;
@@ -72,13 +72,15 @@ void CScheduleRunner::Tick() {
 
 bool CScheduleRunner::Save() { return SyncFile(true); }
 
-bool CScheduleRunner::SyncFile(bool write, std::string* error) {
+bool CScheduleRunner::SyncFile(bool write, std::string* error, bool report) {
     CScheduleFileSync::Result result;
     {
         std::lock_guard lock(saveMutex_);
         result = sync_.Sync(list_, write);
     }
-    for (uint64_t id : result.Changed) Report(id);
+    if (report) {
+        for (uint64_t id : result.Changed) Report(id);
+    }
     if (!result.Backup.empty() && notice_) notice_(BackupNotice(result.Backup));
     if (result.Ok) return true;
     Trace("schedule: %s\n", result.Error.c_str());

@@ -71,8 +71,9 @@ private:
     void StartWorker(CScheduledRun run);
     void JoinFinishedWorkers();
     void Report(uint64_t id);
-    // Merges (and writes, when `write`) under the save lock; reports merged entries.
-    bool SyncFile(bool write, std::string* error = nullptr);
+    // Merges (and writes, when `write`) under the save lock; reports merged entries
+    // when `report` (the first load of the file is no change).
+    bool SyncFile(bool write, std::string* error = nullptr, bool report = true);
     // Ends the entries no run holds that the file says are running; true when any.
     bool FailInterrupted();
 
