@@ -1,16 +1,12 @@
 #include "app/cli/schedule_command.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -18,6 +14,7 @@
 
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
+#include "app/cli/image_file_check.h"
 #include "app/cli/json_line.h"
 #include "app/cli/schedule_time_text.h"
 #include "base/clock.h"
@@ -29,7 +26,6 @@
 #include "schedule/schedule_store.h"
 #include "schedule/scheduler.h"
 #include "settings/xdg_folders.h"
-#include "upgrade/image_file.h"
 
 namespace {
 
@@ -266,20 +262,8 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, int64_t now,
     e.UpgradeTime = *time;
     std::error_code failed;
     const std::filesystem::path image = std::filesystem::absolute(args.Value("--image"), failed);
-    if (failed || !std::filesystem::exists(image, failed)) {
-        error = "no file at " + args.Value("--image");
-        return std::nullopt;
-    }
-    if (!std::filesystem::is_regular_file(image, failed)) {
-        error = args.Value("--image") + " is not a file";
-        return std::nullopt;
-    }
-    if (::access(image.c_str(), R_OK) != 0) {
-        error = args.Value("--image") + " cannot be read: " + std::strerror(errno);
-        return std::nullopt;
-    }
-    if (!IsFirmwareImage(image.string())) {
-        error = args.Value("--image") + " is not a firmware image (it starts with no image mark)";
+    if (const std::string problem = ImageFileProblem(args.Value("--image")); !problem.empty()) {
+        error = "--image: " + problem;
         return std::nullopt;
     }
     // The scheduler may run from another folder.
