@@ -1,5 +1,7 @@
 #include "schedule/schedule_store.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -174,10 +176,22 @@ bool CScheduleFileSync::AcquireSchedulerLock() {
 
 void CScheduleFileSync::ReleaseSchedulerLock() { schedulerLock_.reset(); }
 
-void CScheduleFileSync::Adopt(const CScheduleList& list) { known_ = StoredForms(list.Infos()); }
+void CScheduleFileSync::Adopt(const CScheduleList& list) {
+    known_ = StoredForms(list.Infos());
+    stamp_.reset();
+}
+
+CScheduleFileSync::Stamp CScheduleFileSync::FileStamp() const {
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0) return {};
+    return Stamp{static_cast<uint64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
+                 static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
 
 CScheduleFileSync::Result CScheduleFileSync::Sync(CScheduleList& list, bool write) {
     Result result;
+    // Nothing new to take in: the ticks look at the file without reading it.
+    if (!write && stamp_ && *stamp_ == FileStamp()) return result;
     if (!write && !FolderOfExists(path_)) return result;
     MakeFolderOf(path_);
     std::optional<CFileLock> lock = CFileLock::Acquire(ScheduleLockPath(path_));
@@ -217,6 +231,7 @@ CScheduleFileSync::Result CScheduleFileSync::Sync(CScheduleList& list, bool writ
         }
         known_ = theirs;
     }
+    stamp_ = FileStamp();
     if (write) {
         const std::vector<CScheduleInfo> entries = list.Infos();
         const ScheduleSaved saved = SaveScheduleKeeping(path_, read, entries);
@@ -227,6 +242,7 @@ CScheduleFileSync::Result CScheduleFileSync::Sync(CScheduleList& list, bool writ
         }
         result.Backup = saved.Backup;
         known_ = StoredForms(entries);
+        stamp_ = FileStamp();
     }
     return result;
 }

@@ -83,7 +83,18 @@ public:
     Result Sync(CScheduleList& list, bool write);
 
 private:
+    // What tells one version of the file from another without reading it: an atomic
+    // save is a new file (inode), an edit in place changes its time or size.
+    struct Stamp {
+        uint64_t Inode = 0;
+        int64_t Size = -1;
+        int64_t ModifiedNs = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    Stamp FileStamp() const;
+
     std::string path_;
     std::vector<CScheduleInfo> known_;  // the file as last read or written, in stored form
+    std::optional<Stamp> stamp_;        // of the file as last read or written
     std::optional<CFileLock> schedulerLock_;
 };
