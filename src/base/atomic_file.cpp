@@ -113,11 +113,12 @@ void RemoveStaleTemporaries(const std::string& path) {
     const std::filesystem::path target(SaveTarget(path));
     const std::string prefix = target.filename().string() + std::string(kTempMark);
     std::error_code error;
-    std::filesystem::directory_iterator it(target.parent_path().empty() ? "." : target.parent_path(),
-                                           error);
+    std::filesystem::directory_iterator it(
+        target.parent_path().empty() ? "." : target.parent_path(), error);
     for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (name.size() <= prefix.size() + 7 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        if (name.size() <= prefix.size() + 7 || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
         const std::string rest = name.substr(prefix.size());  // "<pid>.XXXXXX"
         const size_t dot = rest.find('.');
         if (dot == std::string::npos || rest.size() - dot - 1 != 6) continue;

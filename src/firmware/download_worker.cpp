@@ -107,8 +107,9 @@ void CDownloadManager::RunJob(CDownloadJob& job) {
                           item.URL.c_str());
                     ::unlink(item.LocalPath.c_str());
                     imageFailed = true;
-                    ReportFailure(job, item, "image failed its checksum; it will be downloaded again",
-                                  attempt, false);
+                    ReportFailure(job, item,
+                                  "image failed its checksum; it will be downloaded again", attempt,
+                                  false);
                 }
                 break;
             }

@@ -223,10 +223,9 @@ int CFirmwareCatalog::MergeServerCatalog(std::string_view text) {
     if (!text.empty()) {
         std::vector<CatalogRecord> records;
         if (!ReadCatalogRecords(text, records)) return rc::kFailed;
-        if (std::none_of(records.begin(), records.end(),
-                         [](const CatalogRecord& r) {
-                             return !r.Filename.empty() && IsPlainFileName(r.Filename);
-                         })) {
+        if (std::none_of(records.begin(), records.end(), [](const CatalogRecord& r) {
+                return !r.Filename.empty() && IsPlainFileName(r.Filename);
+            })) {
             Trace("FWStrelvane - The server catalogue lists no firmware; the store is kept.\n");
             return kCatalogListsNoFirmware;
         }

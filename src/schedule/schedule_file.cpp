@@ -33,9 +33,9 @@ bool IsComplete(const CScheduleInfo& e) {
            !e.FWPath.empty() && e.UpgradeTime != 0;
 }
 
-constexpr const char* kAttributes[] = {"IP",      "Port",    "Https",  "Account",
-                                       "Password", "Device",  "Model",  "MAC",
-                                       "Version",  "FWPath",  "Status", "UpgradeTime"};
+constexpr const char* kAttributes[] = {"IP",       "Port",   "Https",  "Account",
+                                       "Password", "Device", "Model",  "MAC",
+                                       "Version",  "FWPath", "Status", "UpgradeTime"};
 
 bool KnownAttribute(std::string_view name) {
     for (const char* known : kAttributes) {

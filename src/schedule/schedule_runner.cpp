@@ -92,9 +92,10 @@ bool CScheduleRunner::FailInterrupted() {
     const std::vector<uint64_t> failed = list_.FailInterrupted();
     for (uint64_t id : failed) {
         if (std::optional<ScheduleEntry> entry = list_.Find(id)) {
-            Trace("schedule: the upgrade of %s at %s was interrupted (no scheduler ran it); it "
-                  "ends as failed\n",
-                  entry->Info.MAC.c_str(), entry->Info.IP.c_str());
+            Trace(
+                "schedule: the upgrade of %s at %s was interrupted (no scheduler ran it); it "
+                "ends as failed\n",
+                entry->Info.MAC.c_str(), entry->Info.IP.c_str());
         }
         Report(id);
     }

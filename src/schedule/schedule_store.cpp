@@ -78,9 +78,10 @@ void EndInterrupted(const std::string& path, ScheduleFileRead& read, std::string
     if (!any || CFileLock::IsHeld(SchedulerLockPath(path))) return;
     for (CScheduleInfo& e : read.Entries) {
         if (!IsRunningStatus(e.Status)) continue;
-        Trace("schedule: the upgrade of %s at %s was interrupted (no scheduler runs it any "
-              "more); it ends as failed\n",
-              e.MAC.c_str(), e.IP.c_str());
+        Trace(
+            "schedule: the upgrade of %s at %s was interrupted (no scheduler runs it any "
+            "more); it ends as failed\n",
+            e.MAC.c_str(), e.IP.c_str());
         e.Status = st::kOtherFailed;
     }
     const ScheduleSaved saved = SaveScheduleKeeping(path, read, read.Entries);

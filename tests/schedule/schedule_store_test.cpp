@@ -35,17 +35,7 @@ std::string Mac(int n) {
 
 CScheduleInfo Entry(const std::string& mac, int64_t time, int status = st::kWaiting,
                     const std::string& image = "/fw/nvr.bin") {
-    CScheduleInfo e;
-    e.IP = "127.0.0.1";
-    e.Port = "80";
-    e.Account = "admin";
-    e.Password = "pass1";
-    e.Device = "Lobby";
-    e.Model = "NVR";
-    e.MAC = mac;
-    e.Version = "1.0";
-    e.UpgradeTime = time;
-    e.Status = status;
+    CScheduleInfo e = StoredEntry(mac, time, status);
     e.FWPath = image;
     return e;
 }
@@ -117,8 +107,8 @@ TEST_F(ScheduleStoreTest, RunningSchedulerTakesInOtherProcessesChangesAndKeepsTh
     // Another process adds one entry, removes one and re-times one.
     ASSERT_EQ(RunProcess(AddCommand(Mac(3)), 10s).ExitCode, 0);
     ASSERT_TRUE(UpdateScheduleFile(File(), [&](std::vector<CScheduleInfo>& entries) {
-                    entries.erase(entries.begin());              // Mac(1)
-                    entries[0].UpgradeTime = later + 60;         // Mac(2)
+                    entries.erase(entries.begin());       // Mac(1)
+                    entries[0].UpgradeTime = later + 60;  // Mac(2)
                     return true;
                 }).Ok);
     ASSERT_TRUE(WaitUntil([&] { return list.FindByMac(Mac(3)).has_value(); }, 5s));
@@ -227,7 +217,7 @@ TEST_F(ScheduleStoreTest, RunningEntriesWithoutASchedulerEndAsFailed) {
     EXPECT_EQ(statuses, (std::vector<int>{st::kOtherFailed, st::kOtherFailed, st::kWaiting}));
     std::string trace;
     ASSERT_TRUE(ReadWholeFile(dir_.File("strelvane/strelvane.log"), trace));
-    EXPECT_TRUE(Has(trace, "upgrade of " + Mac(1) + " at 127.0.0.1 was interrupted")) << trace;
+    EXPECT_TRUE(Has(trace, "upgrade of " + Mac(1) + " at 10.0.0.5 was interrupted")) << trace;
 
     // A scheduler that starts on such a file ends them the same way.
     ASSERT_TRUE(SaveSchedule(File(), {Entry(Mac(4), 1900000000, st::kUpgrading)}));

@@ -48,7 +48,8 @@ TEST_F(SettingsTest, WithoutAStoreDefaultsStandAndTheFirstStartCreatesIt) {
     dir_.Write("config/strelvane/settings.conf.tmp.999999999.AbCdEf", "LangID=1");
     settings.LoadSettings();
     EXPECT_EQ(Store(), "");
-    EXPECT_FALSE(std::filesystem::exists(dir_.File("config/strelvane/settings.conf.tmp.999999999.AbCdEf")));
+    EXPECT_FALSE(
+        std::filesystem::exists(dir_.File("config/strelvane/settings.conf.tmp.999999999.AbCdEf")));
     EXPECT_EQ(settings.LanguageId(), 1028);
     EXPECT_FALSE(settings.AutoStart());
     EXPECT_FALSE(settings.IsExitModeSet());

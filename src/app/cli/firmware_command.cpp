@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -179,8 +179,7 @@ std::string CheckFailure(const std::string& server, int result) {
         case rc::kNameNotResolved:
             return "the server's host name does not resolve (" + url + ")";
         default:
-            return StrFormat("cannot get the server catalogue %s (result %d)", url.c_str(),
-                             result);
+            return StrFormat("cannot get the server catalogue %s (result %d)", url.c_str(), result);
     }
 }
 

@@ -193,8 +193,9 @@ bool IsAddressOrHostName(const std::string& text) {
             return part.size() <= 3 && ParseDecimal(part) <= 255;
         });
     }
-    return text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                  "0123456789-.") == std::string::npos &&
+    return text.find_first_not_of(
+               "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+               "0123456789-.") == std::string::npos &&
            text.find("..") == std::string::npos;
 }
 
