@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+
+#include "base/utf16.h"
 
 #include "schedule_test_support.h"
 #include "support/temp_dir.h"
@@ -159,9 +162,17 @@ TEST(ScheduleFileTest, DeviceTextsFromTheNetworkNeverMakeTheFileUnreadable) {
     TempDir dir;
     const std::string path = dir.File("fw_config.xml");
     CScheduleInfo e = StoredEntry("00:11:22:33:44:55", 1700000000, 1);
-    e.Device = std::string("Gate\xff\x01\x1b[0m\tN\xef\xbf\xbe\xc3\xa9\0x", 23);
+    e.Device = std::string("Gate\xff\x01\x1b[0m\tN\xef\xbf\xbe\xc3\xa9\0x", 19);
     e.Model = "M\xc0\xafo";  // an overlong slash
     ASSERT_TRUE(SaveSchedule(path, {e}));
+    // Well-formed for every XML reader, not only for our lenient one.
+    const std::string text = dir.Read("fw_config.xml");
+    EXPECT_TRUE(IsValidUtf8(text));
+    EXPECT_EQ(
+        std::count_if(
+            text.begin(), text.end(),
+            [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t'; }),
+        0);
     const std::vector<CScheduleInfo> loaded = LoadSchedule(path);
     ASSERT_EQ(loaded.size(), 1u);
     // Malformed bytes read as U+FFFD; control characters XML forbids are gone; the tab
