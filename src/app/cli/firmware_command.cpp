@@ -53,8 +53,13 @@ constexpr const char* kUsage =
     "                 when missing); without either the default store is used\n"
     "--timeout SEC    download: give up (cancel) after SEC seconds (default 900)\n"
     "\n"
-    "Exit status: 0 success, 1 failure (unreachable server, unreadable store, a series\n"
-    "not brought up to date, interrupted), 2 bad arguments.\n"
+    "check and download work on the store alone: while another process downloads into it\n"
+    "or merges its catalogue, they wait up to 5 s and then fail saying it is busy. A\n"
+    "server catalogue that lists no firmware is a failed check; the store is kept.\n"
+    "\n"
+    "Exit status: 0 success, 1 failure (unreachable server, empty or malformed catalogue,\n"
+    "unreadable or unwritable store, busy store, a series not brought up to date,\n"
+    "interrupted), 2 bad arguments.\n"
     "Trace lines go to $XDG_STATE_HOME/strelvane/strelvane.log.\n";
 
 constexpr auto kPoll = std::chrono::milliseconds(50);
