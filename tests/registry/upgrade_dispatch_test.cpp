@@ -49,6 +49,27 @@ private:
     mutable std::vector<std::string> asked_;
 };
 
+// A page whose final-status handler holds the dispatch thread until released, as a GUI
+// page waiting for its own thread would.
+class HoldingPage final : public IRegistryObserver {
+public:
+    void DeviceFinished(const UpgradeReport&) override {
+        ++held_;
+        WaitUntil([this] { return released_.load(); }, 10s);
+    }
+    void DeviceStatus(const std::string&, int, int, int, int) override {}
+    void Reset() override {}
+    void DeviceFound(const CIPCamInfo&) override {}
+    void DeviceDispatched(const CIPCamInfo&) override {}
+    void Busy(bool) override {}
+    void RunBegins() override {}
+    void RunEnds() override {}
+    void RefreshTexts() override {}
+
+    std::atomic<int> held_{0};
+    std::atomic<bool> released_{false};
+};
+
 class UpgradeDispatchTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -90,6 +111,7 @@ protected:
     FakeStore store_;
     RecordingUpgradeManager manager_;
     RecordingPage page_;
+    HoldingPage holding_;  // attached by the test that needs it; outlives the control
     CCameraControl control_{table_, &manager_, &store_};
     std::vector<JobRequest> jobs_;
 };
@@ -220,31 +242,10 @@ TEST_F(UpgradeDispatchTest, TheLastOfManyDispatchesReleasesThePagesOnce) {
     EXPECT_EQ(control_.PendingDispatches(), 0);
 }
 
-// A page whose final-status handler holds the dispatch thread until released, as a GUI
-// page waiting for its own thread would.
-class HoldingPage final : public IRegistryObserver {
-public:
-    void DeviceFinished(const UpgradeReport&) override {
-        ++held_;
-        WaitUntil([this] { return released_.load(); }, 10s);
-    }
-    void DeviceStatus(const std::string&, int, int, int, int) override {}
-    void Reset() override {}
-    void DeviceFound(const CIPCamInfo&) override {}
-    void DeviceDispatched(const CIPCamInfo&) override {}
-    void Busy(bool) override {}
-    void RunBegins() override {}
-    void RunEnds() override {}
-    void RefreshTexts() override {}
-
-    std::atomic<int> held_{0};
-    std::atomic<bool> released_{false};
-};
-
 // The page's thread calls StartUpgrade while a dispatch of the last command is still
 // inside the page: the call returns at once instead of waiting for that thread.
 TEST_F(UpgradeDispatchTest, StartUpgradeNeverWaitsForEarlierDispatchThreads) {
-    HoldingPage holding;
+    HoldingPage& holding = holding_;
     control_.Attach(holding);
     Add("D0", ClosedPort(), "NVR-1600", "1.0");
     control_.StartUpgrade(1);
