@@ -183,11 +183,15 @@ TEST_F(DevsimUpgradeTest, DigestOnlyPlxTakesTheUpload) {
 }
 
 TEST_F(DevsimUpgradeTest, RefusalsAndBrokenUploads) {
-    DevsimProcess sim({"--device", "id=reject,fault=reject_image",       //
-                       "--device", "id=drop,fault=drop_mid_upload",      //
-                       "--device", "id=stall,fault=stall_mid_upload",    //
-                       "--device", "id=slow,fault=slow_upload:4000000",  //
-                       "--device", "id=plain"});
+    DevsimProcess sim(
+        {"--device",
+         "id=reject,fault=reject_image",  //
+                                          // Early, so that the device's system cannot have taken
+                                          // the rest into its buffers (that would count as taken).
+         "--device", "id=drop,fault=drop_mid_upload:65536",  //
+         "--device", "id=stall,fault=stall_mid_upload",      //
+         "--device", "id=slow,fault=slow_upload:4000000",    //
+         "--device", "id=plain"});
     dir_.Write("image.bin", MarkedImage(4 << 20));
     dir_.Write("unmarked.bin", "JUNK" + PatternBytes(1000));
     UpgradeJob job;
