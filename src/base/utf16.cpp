@@ -54,6 +54,21 @@ bool IsValidUtf8(std::string_view text) {
     return true;
 }
 
+std::string ReplaceInvalidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        if (size_t length = SequenceLength(text, i); length > 0) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
 size_t Utf16Length(std::string_view text) {
     size_t units = 0;
     for (size_t i = 0; i < text.size();) {

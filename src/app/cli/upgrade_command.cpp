@@ -21,6 +21,8 @@
 #include "base/clock.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
+#include "history/history_file.h"
+#include "history/upgrade_history.h"
 #include "registry/camera_control.h"
 #include "settings/settings.h"
 #include "upgrade/image_file.h"
@@ -233,8 +235,10 @@ int RunUpgrade(const std::vector<std::string>& args) {
     const Clock clock(options.TimeScale);
     CCameraTable table;
     ProgressPrinter printer;  // outlives the manager and the control that call it
+    CUpgradeHistory history(table, DefaultHistoryFile());
     CUpgradeManager manager(clock);
     CCameraControl control(table, &manager, store.get());
+    history.AttachTo(control, manager);
     manager.AddObserver(printer);
     manager.AddControl(control);
     control.Attach(printer);
