@@ -12,6 +12,8 @@
 #include "app/cli/schedule_command.h"
 #include "app/cli/search_command.h"
 #include "app/cli/upgrade_command.h"
+#include "base/trace.h"
+#include "history/history_file.h"
 
 namespace {
 
@@ -29,8 +31,15 @@ const std::vector<CliCommand>& Commands() {
 void PrintUsage(FILE* out) {
     std::fprintf(out,
                  "usage: strelvane-cli <command> [options]\n"
-                 "       strelvane-cli <command> --help\n\ncommands:\n");
+                 "       strelvane-cli <command> --help\n"
+                 "       strelvane-cli --version\n\ncommands:\n");
     for (const CliCommand& c : Commands()) std::fprintf(out, "  %-10s %s\n", c.Name, c.Summary);
+    std::fprintf(out,
+                 "\nfiles:\n"
+                 "  trace log        %s (rotated at %ld MiB, %d older files kept)\n"
+                 "  upgrade history  %s\n",
+                 DefaultTraceFile().c_str(), kTraceRotateBytes >> 20, kTraceKeptFiles,
+                 DefaultHistoryFile().c_str());
 }
 
 }  // namespace
@@ -47,6 +56,13 @@ int main(int argc, char** argv) {
         PrintUsage(stdout);
         return kExitOk;
     }
+    if (name == "--version") {
+        std::printf("strelvane-cli %s\n", STRELVANE_VERSION);
+        return kExitOk;
+    }
+    // Every command leaves its trace where --help says; nothing is written until a
+    // command has something to trace.
+    SetTraceFile(DefaultTraceFile());
     for (const CliCommand& c : Commands()) {
         if (name == c.Name) return c.Run(std::vector<std::string>(argv + 2, argv + argc));
     }
