@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libcpp-httplib-dev
   qt6-base-dev
   iproute2 curl time
+  lintian
 )
 
 missing=()
