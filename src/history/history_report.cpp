@@ -84,6 +84,7 @@ h1 { font-size: 1.5em; margin: 0 0 .2em; }
 table { border-collapse: collapse; width: 100%; font-size: .85em; }
 th, td { border: 1px solid #bbb; padding: .3em .45em; text-align: left; vertical-align: top; }
 th { background: #eee; }
+td.n { white-space: nowrap; }
 td.md5 { font-family: "Liberation Mono", monospace; font-size: .9em; word-break: break-all; }
 tr.ok td.result { color: #17612a; }
 tr.same td.result { color: #555; }
@@ -149,15 +150,15 @@ std::string HistoryHtml(const std::vector<UpgradeHistoryRecord>& records,
         "address</th><th>Address</th><th>Version before</th><th>Version after</th>"
         "<th>Result</th><th>Image</th><th>Image MD5</th></tr></thead>\n<tbody>\n";
     for (const UpgradeHistoryRecord& r : records) {
-        page += "<tr class=\"" + std::string(OutcomeClass(r.Code)) + "\"><td>" +
+        page += "<tr class=\"" + std::string(OutcomeClass(r.Code)) + "\"><td class=\"n\">" +
                 Html(LocalTimeText(r.Time)) + "</td><td>" + Html(r.DeviceName);
         if (!r.DeviceId.empty()) page += "<br><small>" + Html(r.DeviceId) + "</small>";
-        page += "</td><td>" + Html(r.Model) + "</td><td>" + Html(r.Mac) + "</td><td>" +
-                Html(r.Address) + "</td><td>" + Html(r.VersionBefore) + "</td><td>" +
-                Html(r.VersionAfter) + "</td><td class=\"result\">" + OutcomeWord(r.Code) +
-                "<br><small>" + Html(r.ResultText) + " (" + std::to_string(r.Code) +
-                ")</small></td><td>" + Html(r.ImageFile) + "</td><td class=\"md5\">" +
-                Html(r.ImageMd5) + "</td></tr>\n";
+        page += "</td><td class=\"n\">" + Html(r.Model) + "</td><td class=\"n\">" + Html(r.Mac) +
+                "</td><td class=\"n\">" + Html(r.Address) + "</td><td class=\"n\">" +
+                Html(r.VersionBefore) + "</td><td class=\"n\">" + Html(r.VersionAfter) +
+                "</td><td class=\"result\">" + OutcomeWord(r.Code) + "<br><small>" +
+                Html(r.ResultText) + " (" + std::to_string(r.Code) + ")</small></td><td>" +
+                Html(r.ImageFile) + "</td><td class=\"md5\">" + Html(r.ImageMd5) + "</td></tr>\n";
     }
     page += "</tbody>\n</table>\n</body>\n</html>\n";
     return page;
