@@ -4,31 +4,26 @@
 
 #include "base/text.h"
 #include "base/utf16.h"
+#include "base/xml_attribute.h"
 
 namespace {
 
-const char* OutcomeWord(int code) {
-    switch (OutcomeOf(code)) {
-        case OutcomeKind::Upgraded:
-            return "upgraded";
-        case OutcomeKind::UpToDate:
-            return "already up to date";
-        case OutcomeKind::Failed:
-            return "failed";
-    }
-    return "";
-}
+// The outcome's word in the report and the class that colours its row.
+struct OutcomeLook {
+    const char* Word;
+    const char* RowClass;
+};
 
-const char* OutcomeClass(int code) {
+OutcomeLook LookOf(int code) {
     switch (OutcomeOf(code)) {
         case OutcomeKind::Upgraded:
-            return "ok";
+            return {"upgraded", "ok"};
         case OutcomeKind::UpToDate:
-            return "same";
+            return {"already up to date", "same"};
         case OutcomeKind::Failed:
-            return "fail";
+            break;
     }
-    return "";
+    return {"failed", "fail"};
 }
 
 std::string CsvField(std::string_view raw, bool deviceText) {
@@ -47,31 +42,13 @@ std::string CsvField(std::string_view raw, bool deviceText) {
     return quoted + "\"";
 }
 
+// Device texts as page text: well-formed, without control characters, escaped.
 std::string Html(std::string_view raw) {
-    std::string out;
+    std::string text;
     for (char c : ReplaceInvalidUtf8(raw)) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                // Control characters have no place in a page.
-                if (static_cast<unsigned char>(c) >= 0x20 || c == '\n' || c == '\t') out += c;
-        }
+        if (static_cast<unsigned char>(c) >= 0x20 || c == '\n' || c == '\t') text += c;
     }
-    return out;
+    return XmlAttributeText(text);
 }
 
 constexpr const char* kStyle = R"(
@@ -109,7 +86,7 @@ std::string HistoryCsv(const std::vector<UpgradeHistoryRecord>& records) {
                                       CsvField(r.Address, true),
                                       CsvField(r.VersionBefore, true),
                                       CsvField(r.VersionAfter, true),
-                                      CsvField(OutcomeWord(r.Code), false),
+                                      CsvField(LookOf(r.Code).Word, false),
                                       CsvField(std::to_string(r.Code), false),
                                       CsvField(r.ResultText, true),
                                       CsvField(r.ImageFile, true),
@@ -150,13 +127,13 @@ std::string HistoryHtml(const std::vector<UpgradeHistoryRecord>& records,
         "address</th><th>Address</th><th>Version before</th><th>Version after</th>"
         "<th>Result</th><th>Image</th><th>Image MD5</th></tr></thead>\n<tbody>\n";
     for (const UpgradeHistoryRecord& r : records) {
-        page += "<tr class=\"" + std::string(OutcomeClass(r.Code)) + "\"><td class=\"n\">" +
+        page += "<tr class=\"" + std::string(LookOf(r.Code).RowClass) + "\"><td class=\"n\">" +
                 Html(LocalTimeText(r.Time)) + "</td><td>" + Html(r.DeviceName);
         if (!r.DeviceId.empty()) page += "<br><small>" + Html(r.DeviceId) + "</small>";
         page += "</td><td class=\"n\">" + Html(r.Model) + "</td><td class=\"n\">" + Html(r.Mac) +
                 "</td><td class=\"n\">" + Html(r.Address) + "</td><td class=\"n\">" +
                 Html(r.VersionBefore) + "</td><td class=\"n\">" + Html(r.VersionAfter) +
-                "</td><td class=\"result\">" + OutcomeWord(r.Code) + "<br><small>" +
+                "</td><td class=\"result\">" + LookOf(r.Code).Word + "<br><small>" +
                 Html(r.ResultText) + " (" + std::to_string(r.Code) + ")</small></td><td>" +
                 Html(r.ImageFile) + "</td><td class=\"md5\">" + Html(r.ImageMd5) + "</td></tr>\n";
     }
