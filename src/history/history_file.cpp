@@ -155,7 +155,7 @@ std::optional<UpgradeHistoryRecord> DecodeHistoryLine(std::string_view line) {
 int AppendHistory(const std::string& path, const UpgradeHistoryRecord& record) {
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return rc::kFileOpenFailed;
     std::string line = EncodeHistoryLine(record);
     bool written = false;

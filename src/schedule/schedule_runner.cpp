@@ -83,6 +83,8 @@ void CScheduleRunner::EntryProgress(uint64_t id, const CScheduleInfo& entry) {
 
 void CScheduleRunner::EntryFinished(uint64_t id, const CScheduleInfo& entry) {
     Save();
+    observer_.EntryFinished(id, entry);
+    // After the report: the image's MD5 and the disk flush must not hold it up.
     if (std::optional<UpgradeHistoryRecord> record = ScheduledRunRecord(entry, WallClockNow())) {
         const std::string history = DefaultHistoryFile();
         if (AppendHistory(history, *record) != rc::kOk) {
@@ -90,7 +92,6 @@ void CScheduleRunner::EntryFinished(uint64_t id, const CScheduleInfo& entry) {
                   history.c_str());
         }
     }
-    observer_.EntryFinished(id, entry);
 }
 
 bool ScheduleHasWork(const CScheduleList& list) {
