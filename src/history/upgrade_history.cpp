@@ -87,11 +87,36 @@ void CUpgradeHistory::DeviceStatus(const std::string& deviceId, int stage, int, 
     if (std::optional<CIPCamInfo> device = table_.Find(deviceId)) r.Address = AddressText(*device);
     // A device that got no image has none to name.
     if (OutcomeOf(code) != OutcomeKind::UpToDate && code != rc::kHttpUnauthorized) {
-        SetHistoryImage(r, pending.ImagePath.empty() ? ChosenImage(deviceId) : pending.ImagePath);
+        const std::string image =
+            pending.ImagePath.empty() ? ChosenImage(deviceId) : pending.ImagePath;
+        r.ImageFile = std::filesystem::path(image).filename().string();
+        r.ImageMd5 = ImageMd5(image);
     }
     if (AppendHistory(path_, r) != rc::kOk) {
         Trace("upgrade of %s: cannot add it to the history %s\n", deviceId.c_str(), path_.c_str());
     }
+}
+
+std::string CUpgradeHistory::ImageMd5(const std::string& path) {
+    if (path.empty()) return std::string();
+    std::error_code error;
+    const auto changed = std::filesystem::last_write_time(path, error);
+    const auto size = std::filesystem::file_size(path, error);
+    if (error) return std::string();
+    {
+        std::lock_guard lock(lock_);
+        auto known = md5s_.find(path);
+        if (known != md5s_.end() && known->second.Changed == changed &&
+            known->second.Size == size) {
+            return known->second.Md5;
+        }
+    }
+    // Computed outside the lock; two devices ending at once may both compute it.
+    std::string md5;
+    ComputeWholeFileMD5(path, md5);
+    std::lock_guard lock(lock_);
+    md5s_[path] = {changed, size, md5};
+    return md5;
 }
 
 std::string VersionAfterReturn(const std::string& versionBefore, int code) {

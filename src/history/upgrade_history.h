@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -52,6 +53,14 @@ private:
 
     // The image path the dispatch gave the device, if it can be known yet.
     std::string ChosenImage(const std::string& deviceId) const;
+    // The MD5 of the image, computed once per run however many devices take it.
+    std::string ImageMd5(const std::string& path);
+
+    struct KnownMd5 {
+        std::filesystem::file_time_type Changed;
+        uintmax_t Size = 0;
+        std::string Md5;
+    };
 
     const CCameraTable& table_;
     const CCameraControl* control_ = nullptr;
@@ -59,6 +68,7 @@ private:
     const WallClock now_;
     std::mutex lock_;
     std::map<std::string, Pending> pending_;
+    std::map<std::string, KnownMd5> md5s_;
 };
 
 // The version the device runs after its final report. Nothing asks the device for it

@@ -5,12 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <set>
-#include <thread>
 
 #include "history/history_file.h"
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -110,7 +109,11 @@ TEST(HistoryFileTest, ConcurrentWritersLoseNothingAndKilledOnesBreakNothing) {
     // Two more that are killed while they write.
     const pid_t killed1 = SpawnWriter(path, "k1", 1000000);
     const pid_t killed2 = SpawnWriter(path, "k2", 1000000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    // Killed once both are busy writing.
+    EXPECT_TRUE(WaitUntil([&] {
+        const std::string text = dir.Read("history.tsv");
+        return text.find("\tk1-") != std::string::npos && text.find("\tk2-") != std::string::npos;
+    }));
     ::kill(killed1, SIGKILL);
     ::kill(killed2, SIGKILL);
     for (pid_t pid : {killed1, killed2}) ::waitpid(pid, nullptr, 0);
