@@ -1,6 +1,6 @@
 # Installation rules and the Debian package: `cpack -G DEB` in the build folder makes
 # strelvane_<version>_<arch>.deb. The desktop program and its files join the package
-# when the build has the `strelvane` target; the data folder whenever it exists.
+# when the build has the `strelvane` target.
 include(GNUInstallDirs)
 
 set(STRELVANE_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
@@ -30,8 +30,8 @@ install(FILES ${STRELVANE_PACKAGING}/strelvane-cli.bash-completion
 install(FILES ${STRELVANE_GENERATED}/changelog.gz ${STRELVANE_PACKAGING}/copyright
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/strelvane)
 
+# The desktop program installs itself and its layout files (src/app/gui).
 if(TARGET strelvane)
-  install(TARGETS strelvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${STRELVANE_GENERATED}/strelvane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${STRELVANE_PACKAGING}/org.strelvane.Strelvane.desktop
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
@@ -46,10 +46,6 @@ if(TARGET strelvane)
       DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/${size}x${size}/apps
       RENAME strelvane.png)
   endforeach()
-endif()
-# The programs look for their data beside themselves, then in ../share/strelvane.
-if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/data)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/strelvane)
 endif()
 
 set(CPACK_GENERATOR DEB)
@@ -69,7 +65,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Library dependencies come from the programs themselves; the fonts the layouts name
 # are not linked, so they are listed.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk, fonts-liberation2")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk, fonts-noto-core, fonts-liberation2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
