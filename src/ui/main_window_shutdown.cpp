@@ -8,6 +8,7 @@
 #include "firmware/download_coordinator.h"
 #include "firmware/download_manager.h"
 #include "firmware/firmware_catalog.h"
+#include "history/upgrade_history.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
 #include "schedule/schedule_runner.h"
