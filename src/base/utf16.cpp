@@ -54,16 +54,17 @@ bool IsValidUtf8(std::string_view text) {
     return true;
 }
 
-std::string ReplaceInvalidUtf8(std::string_view text) {
+std::string ToValidUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
-        if (size_t length = SequenceLength(text, i); length > 0) {
+        const size_t length = SequenceLength(text, i);
+        if (length == 0) {
+            AppendUtf8(out, 0xFFFD);
+            ++i;
+        } else {
             out.append(text.substr(i, length));
             i += length;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
         }
     }
     return out;

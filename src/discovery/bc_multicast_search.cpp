@@ -49,7 +49,7 @@ std::string_view RawText(const void* data, size_t size) {
 }
 
 std::string FieldText(std::span<const uint8_t> reply, Field field) {
-    return ReplaceInvalidUtf8(RawText(reply.data() + field.Offset, field.Size));
+    return ToValidUtf8(RawText(reply.data() + field.Offset, field.Size));
 }
 
 template <size_t N>
@@ -141,7 +141,7 @@ void CBCMulticastSearch::DeliverDevice(const CIPCamInfo& parsed) {
     device.ModelName = Trim(FieldText(reply, kModelField));
     device.ProductModel = device.ModelName;
     device.DeviceName =
-        Trim(ReplaceInvalidUtf8(RawText(parsed.Detail.Name.data(), parsed.Detail.Name.size())));
+        Trim(ToValidUtf8(RawText(parsed.Detail.Name.data(), parsed.Detail.Name.size())));
     device.UserName = parsed.UserName;
     device.Password = parsed.Password;
     device.HostAddress = parsed.HostAddress;

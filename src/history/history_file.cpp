@@ -34,7 +34,7 @@ std::string_view CutUtf8(std::string_view text, size_t limit) {
 
 void AppendField(std::string& line, std::string_view value) {
     line += '\t';
-    const std::string valid = ReplaceInvalidUtf8(value);
+    const std::string valid = ToValidUtf8(value);
     for (char c : CutUtf8(valid, kFieldBytes)) {
         switch (c) {
             case '\\':

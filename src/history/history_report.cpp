@@ -27,7 +27,7 @@ OutcomeLook LookOf(int code) {
 }
 
 std::string CsvField(std::string_view raw, bool deviceText) {
-    std::string text = ReplaceInvalidUtf8(raw);
+    std::string text = ToValidUtf8(raw);
     // A spreadsheet runs a cell that starts like a formula; a device name must not.
     if (deviceText && !text.empty() &&
         std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) {
@@ -40,15 +40,6 @@ std::string CsvField(std::string_view raw, bool deviceText) {
         quoted += c;
     }
     return quoted + "\"";
-}
-
-// Device texts as page text: well-formed, without control characters, escaped.
-std::string Html(std::string_view raw) {
-    std::string text;
-    for (char c : ReplaceInvalidUtf8(raw)) {
-        if (static_cast<unsigned char>(c) >= 0x20 || c == '\n' || c == '\t') text += c;
-    }
-    return XmlAttributeText(text);
 }
 
 constexpr const char* kStyle = R"(
@@ -113,7 +104,7 @@ std::string HistoryHtml(const std::vector<UpgradeHistoryRecord>& records,
         "<title>Firmware upgrade report</title>\n<style>";
     page += kStyle;
     page += "</style>\n</head>\n<body>\n<h1>Firmware upgrade report</h1>\n<p class=\"period\">";
-    page += Html(period);
+    page += XmlAttributeText(period);
     page += "</p>\n<div class=\"summary\">";
     const std::pair<const char*, int> tiles[] = {{"devices", static_cast<int>(records.size())},
                                                  {"upgraded", counts.Upgraded},
@@ -128,14 +119,17 @@ std::string HistoryHtml(const std::vector<UpgradeHistoryRecord>& records,
         "<th>Result</th><th>Image</th><th>Image MD5</th></tr></thead>\n<tbody>\n";
     for (const UpgradeHistoryRecord& r : records) {
         page += "<tr class=\"" + std::string(LookOf(r.Code).RowClass) + "\"><td class=\"n\">" +
-                Html(LocalTimeText(r.Time)) + "</td><td>" + Html(r.DeviceName);
-        if (!r.DeviceId.empty()) page += "<br><small>" + Html(r.DeviceId) + "</small>";
-        page += "</td><td class=\"n\">" + Html(r.Model) + "</td><td class=\"n\">" + Html(r.Mac) +
-                "</td><td class=\"n\">" + Html(r.Address) + "</td><td class=\"n\">" +
-                Html(r.VersionBefore) + "</td><td class=\"n\">" + Html(r.VersionAfter) +
+                XmlAttributeText(LocalTimeText(r.Time)) + "</td><td>" +
+                XmlAttributeText(r.DeviceName);
+        if (!r.DeviceId.empty()) page += "<br><small>" + XmlAttributeText(r.DeviceId) + "</small>";
+        page += "</td><td class=\"n\">" + XmlAttributeText(r.Model) + "</td><td class=\"n\">" +
+                XmlAttributeText(r.Mac) + "</td><td class=\"n\">" + XmlAttributeText(r.Address) +
+                "</td><td class=\"n\">" + XmlAttributeText(r.VersionBefore) +
+                "</td><td class=\"n\">" + XmlAttributeText(r.VersionAfter) +
                 "</td><td class=\"result\">" + LookOf(r.Code).Word + "<br><small>" +
-                Html(r.ResultText) + " (" + std::to_string(r.Code) + ")</small></td><td>" +
-                Html(r.ImageFile) + "</td><td class=\"md5\">" + Html(r.ImageMd5) + "</td></tr>\n";
+                XmlAttributeText(r.ResultText) + " (" + std::to_string(r.Code) +
+                ")</small></td><td>" + XmlAttributeText(r.ImageFile) + "</td><td class=\"md5\">" +
+                XmlAttributeText(r.ImageMd5) + "</td></tr>\n";
     }
     page += "</tbody>\n</table>\n</body>\n</html>\n";
     return page;

@@ -30,7 +30,7 @@ bool StartsCharacter(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 
 
 std::string Printable(std::string_view text) {
     std::string out;
-    const std::string valid = ReplaceInvalidUtf8(text);
+    const std::string valid = ToValidUtf8(text);
     for (size_t i = 0; i < valid.size(); ++i) {
         const auto c = static_cast<unsigned char>(valid[i]);
         if (c < 0x20 || c == 0x7F) continue;

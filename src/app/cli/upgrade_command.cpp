@@ -17,6 +17,7 @@
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
 #include "app/cli/device_session.h"
+#include "app/cli/image_file_check.h"
 #include "app/cli/json_line.h"
 #include "app/cli/terminal.h"
 #include "app/cli/upgrade_view.h"
@@ -166,10 +167,8 @@ std::string ReadOptions(const CliArgs& args, UpgradeOptions& options) {
     if (options.All == !options.Devices.empty()) return "give either --all or --device ID...";
     if (args.Has("--file")) {
         options.File = args.Value("--file");
-        if (!IsFirmwareImage(options.File)) {
-            return "Failed! Please check the firmware file. '" + options.File +
-                   "' is not a firmware image (it must start with QRBA, QRBE, QRBI, QRBO or "
-                   "QRBU, or be an image of the firmware store)";
+        if (const std::string problem = ImageFileProblem(options.File); !problem.empty()) {
+            return "Failed! Please check the firmware file. " + problem;
         }
         if (args.Has("--storage")) return "--file and --storage exclude each other";
     }
