@@ -1,6 +1,9 @@
 #include "schedule/schedule_runner.h"
 
+#include "base/result_codes.h"
 #include "base/trace.h"
+#include "history/history_file.h"
+#include "history/upgrade_history.h"
 #include "schedule/schedule_file.h"
 #include "schedule/scheduled_upgrade.h"
 
@@ -130,6 +133,14 @@ void CScheduleRunner::EntryProgress(uint64_t id, const CScheduleInfo& entry) {
 void CScheduleRunner::EntryFinished(uint64_t id, const CScheduleInfo& entry) {
     Save();
     observer_.EntryFinished(id, entry);
+    // After the report: the image's MD5 and the disk flush must not hold it up.
+    if (std::optional<UpgradeHistoryRecord> record = ScheduledRunRecord(entry, WallClockNow())) {
+        const std::string history = DefaultHistoryFile();
+        if (AppendHistory(history, *record) != rc::kOk) {
+            Trace("schedule %s: cannot add the run to the history %s\n", entry.MAC.c_str(),
+                  history.c_str());
+        }
+    }
 }
 
 bool ScheduleHasWork(const CScheduleList& list) {

@@ -13,6 +13,8 @@
 #include "firmware/download_manager.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
+#include "history/history_file.h"
+#include "history/upgrade_history.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
 #include "schedule/schedule_file.h"
@@ -158,6 +160,9 @@ void CMainWindow::CreateServices() {
         std::make_unique<CCameraControl>(*cameraTable_, upgradeManager_.get(), catalog_.get());
 
     coordinator_->AddPage(downloadPage_);
+    // Every final outcome goes into the history the handover report reads.
+    upgradeHistory_ = std::make_unique<CUpgradeHistory>(*cameraTable_, DefaultHistoryFile());
+    upgradeHistory_->AttachTo(*cameraControl_, *upgradeManager_);
     cameraControl_->Attach(*upgradePage_);
     upgradeManager_->AddObserver(*upgradePage_);
     upgradeManager_->AddControl(*cameraControl_);

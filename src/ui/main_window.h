@@ -25,6 +25,7 @@ class CDownloadPage;
 class CFirmwareCatalog;
 class CPage;
 class CScheduleRunner;
+class CUpgradeHistory;
 class CSchedulePage;
 class CSettingsPage;
 class CTray;
@@ -156,6 +157,7 @@ private:
     std::unique_ptr<CUpgradeManager> upgradeManager_;
     std::unique_ptr<CFirmwareCatalog> catalog_;
     std::unique_ptr<CCameraTable> cameraTable_;
+    std::unique_ptr<CUpgradeHistory> upgradeHistory_;
     std::unique_ptr<CDownloadCoordinator> coordinator_;
     std::unique_ptr<CCameraControl> cameraControl_;
     std::unique_ptr<CScheduleRunner> scheduleRunner_;

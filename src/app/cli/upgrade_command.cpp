@@ -19,10 +19,14 @@
 #include "app/cli/device_session.h"
 #include "app/cli/image_file_check.h"
 #include "app/cli/json_line.h"
+#include "app/cli/terminal.h"
+#include "app/cli/upgrade_view.h"
 #include "base/clock.h"
 #include "base/result_codes.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
+#include "history/history_file.h"
+#include "history/upgrade_history.h"
 #include "registry/camera_control.h"
 #include "settings/settings.h"
 #include "upgrade/image_file.h"
@@ -34,6 +38,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: strelvane-cli upgrade [--file IMAGE] (--all | --device ID...) [--password P]\n"
     "                             [--interface NAME]... [--storage DIR] [--time-scale N]\n"
+    "                             [--json]\n"
     "\n"
     "Searches the network (every usable adapter, or only the named ones), checks the\n"
     "log-in of the devices to upgrade (user \"admin\", password P, default \"vqmtz\"),\n"
@@ -41,7 +46,9 @@ constexpr const char* kUsage =
     "the images of the firmware store newer than its own firmware (store folder: DIR,\n"
     "else the Storage setting or the default store). At most 16 uploads run at once.\n"
     "\n"
-    "Prints one JSON line per progress report until the run ends:\n"
+    "On a terminal it shows one line per device with a progress bar, percent, time left\n"
+    "and status, and a closing summary (colours unless NO_COLOR is set). Through a pipe,\n"
+    "or with --json, it prints one JSON line per progress report until the run ends:\n"
     "  {\"DeviceId\",\"stage\",\"seconds\",\"percent\",\"code\",\"text\"}\n"
     "stage 0 waiting or running (seconds left), 1 ended before the upload, 2 upload\n"
     "ended, 3 uploading (percent sent), 32 final; code < 0 is a failure (-503: no image\n"
@@ -63,16 +70,25 @@ constexpr const char* kUsage =
 
 constexpr auto kPoll = std::chrono::milliseconds(50);
 
-// Prints every progress report as a JSON line, keeps each device's final code and
-// tells when the run has ended.
+// Prints every progress report as a JSON line, or hands it to the terminal view when
+// there is one; keeps each device's final code and tells when the run has ended.
 class ProgressPrinter final : public IRegistryObserver {
 public:
+    explicit ProgressPrinter(UpgradeTerminalView* view) : view_(view) {}
+
     void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                       int code) override {
         DeviceFinished({deviceId, stage, seconds, percent, code, {}});
     }
     // Every report; the final one also names the firmware version read after the upgrade.
     void DeviceFinished(const UpgradeReport& r) override {
+        const bool final = r.Stage == stage::kFinished;
+        if (view_) {
+            view_->Update(r.DeviceId, r.Stage, r.Seconds, r.Percent, r.Code);
+            std::lock_guard lock(lock_);
+            if (final) finals_.emplace(r.DeviceId, r.Code);
+            return;
+        }
         JsonLine line;
         line.Add("DeviceId", r.DeviceId)
             .Add("stage", r.Stage)
@@ -80,7 +96,6 @@ public:
             .Add("percent", r.Percent)
             .Add("code", r.Code)
             .Add("text", StatusCellText(r.Stage, r.Seconds, r.Percent, r.Code, DefaultText));
-        const bool final = r.Stage == stage::kFinished;
         if (final) line.Add("FirmwareVersion", r.FirmwareVersion);
         std::lock_guard lock(lock_);
         std::printf("%s\n", line.Text().c_str());
@@ -94,7 +109,9 @@ public:
     }
     void Reset() override {}
     void DeviceFound(const CIPCamInfo&) override {}
-    void DeviceDispatched(const CIPCamInfo&) override {}
+    void DeviceDispatched(const CIPCamInfo& record) override {
+        if (view_) view_->AddDevice(record);
+    }
     void Busy(bool) override {}
     void RunBegins() override {}
     void RefreshTexts() override {}
@@ -131,6 +148,7 @@ public:
     }
 
 private:
+    UpgradeTerminalView* const view_;
     std::mutex lock_;
     std::condition_variable changed_;
     std::map<std::string, int> finals_;
@@ -229,6 +247,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
                                   {"--interface", OptionKind::Multi},
                                   {"--storage", OptionKind::Single},
                                   {"--time-scale", OptionKind::Single},
+                                  {"--json", OptionKind::Flag},
                                   {"--help", OptionKind::Flag}},
                                  error);
     if (!parsed) return BadArguments("upgrade", error);
@@ -255,9 +274,15 @@ int RunUpgrade(const std::vector<std::string>& args) {
 
     const Clock clock(options.TimeScale);
     CCameraTable table;
-    ProgressPrinter printer;  // outlives the manager and the control that call it
+    std::unique_ptr<UpgradeTerminalView> view;
+    if (UseTerminalView(parsed->Has("--json"))) {
+        view = std::make_unique<UpgradeTerminalView>(stdout, ColourWanted(), TerminalColumns());
+    }
+    ProgressPrinter printer(view.get());  // outlives the manager and the control that call it
+    CUpgradeHistory history(table, DefaultHistoryFile());
     CUpgradeManager manager(clock);
     CCameraControl control(table, &manager, store.get());
+    history.AttachTo(control, manager);
     manager.AddObserver(printer);
     manager.AddControl(control);
     control.Attach(printer);
@@ -281,6 +306,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
     control.StartUpgrade(1);
 
     while (!printer.WaitForRunEnd(kPoll)) {
+        if (view) view->Refresh();
         if (!stopped()) continue;
         std::fprintf(stderr, "strelvane-cli upgrade: interrupted; stopping every upgrade\n");
         // Every job ends with its final report, and with the last the run.
@@ -290,9 +316,14 @@ int RunUpgrade(const std::vector<std::string>& args) {
     // The workers probe through the control: they must be gone before it goes.
     manager.Stop();
     const ProgressPrinter::Tally tally = printer.Count(devices);
-    std::fprintf(stderr,
-                 "strelvane-cli upgrade: %d upgraded, %d already up to date, %d failed, %d not "
-                 "found\n",
-                 tally.Upgraded, tally.UpToDate, tally.Failed, static_cast<int>(missing.size()));
+    if (view) {
+        view->Finish(missing);
+    } else {
+        std::fprintf(stderr,
+                     "strelvane-cli upgrade: %d upgraded, %d already up to date, %d failed, %d not "
+                     "found\n",
+                     tally.Upgraded, tally.UpToDate, tally.Failed,
+                     static_cast<int>(missing.size()));
+    }
     return tally.Failed == 0 && missing.empty() ? kExitOk : kExitFailed;
 }
