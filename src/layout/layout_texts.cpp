@@ -40,7 +40,9 @@ std::string CLayoutTexts::GetLayoutFilePath() {
     std::lock_guard lock(mutex_);
     LayoutFileChoice choice = ChooseLayoutFile(programFolder_, languageId_, fileExists_);
     languageId_ = choice.LanguageId;
-    rightToLeft_ = rightToLeft_ || choice.RightToLeft;
+    // Right-to-left follows the file in use: on for the Hebrew texts, off again for a
+    // left-to-right language (and for the English file a missing Hebrew one falls back to).
+    rightToLeft_ = choice.RightToLeft && choice.LanguageId == kRightToLeftLanguageId;
     return choice.Path;
 }
 

@@ -28,7 +28,7 @@ public:
 
     int LanguageId() const;
     int FontChoice() const;
-    // On once a Hebrew layout was chosen, for the rest of the run.
+    // On while the Hebrew layout file is the one in use.
     bool RightToLeft() const;
 
     // The layout file of the current language. When it is missing, the English file, and

@@ -184,6 +184,11 @@ void CUpgradeManager::Stop() {
     }
 }
 
+bool CUpgradeManager::HasJobs() const {
+    std::lock_guard lock(lock_);
+    return !runningJobs_.empty() || !pending_.empty();
+}
+
 int CUpgradeManager::Running() const {
     std::lock_guard lock(lock_);
     return running_;

@@ -77,6 +77,9 @@ public:
     // workers. Later jobs end at once.
     void Stop();
 
+    // A job runs (also one past its upload, waiting for its device) or waits for a place.
+    bool HasJobs() const;
+
     // Places held now, and jobs waiting for one.
     int Running() const;
     int Waiting() const;

@@ -33,18 +33,22 @@ TEST(LayoutTextsTest, MissingLanguageFileFallsBackToEnglishWithLanguage9) {
     EXPECT_EQ(style.Text, "OK");
 }
 
-TEST(LayoutTextsTest, HebrewTurnsRightToLeftOnForTheRestOfTheRun) {
+TEST(LayoutTextsTest, RightToLeftFollowsTheHebrewFileInUse) {
     TempDir dir;
     CLayoutTexts texts(dir.Path(), 9);
     texts.GetLayoutFilePath();
     EXPECT_FALSE(texts.RightToLeft());
     texts.SetLanguage(1037);
-    texts.GetLayoutFilePath();  // Layout_HEB.ini is missing: English, but right-to-left
-    EXPECT_TRUE(texts.RightToLeft());
+    texts.GetLayoutFilePath();  // Layout_HEB.ini is missing: English texts, left to right
+    EXPECT_FALSE(texts.RightToLeft());
     EXPECT_EQ(texts.LanguageId(), 9);
-    texts.SetLanguage(9);
+    dir.Write("Layout_HEB.ini", "[Main]\nCaption=x\n");
+    texts.SetLanguage(1037);
     texts.GetLayoutFilePath();
     EXPECT_TRUE(texts.RightToLeft());
+    texts.SetLanguage(9);
+    texts.GetLayoutFilePath();
+    EXPECT_FALSE(texts.RightToLeft());
 }
 
 TEST(LayoutTextsTest, ControlStylesSplitIntoSevenFieldsWithTheTextFromTheTextSection) {

@@ -1,0 +1,371 @@
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMetaObject>
+#include <QPainter>
+#include <QScreen>
+#include <QWindow>
+
+#include "base/trace.h"
+#include "firmware/download_coordinator.h"
+#include "firmware/download_manager.h"
+#include "firmware/firmware_catalog.h"
+#include "firmware/store_location.h"
+#include "registry/camera_control.h"
+#include "registry/camera_table.h"
+#include "schedule/schedule_file.h"
+#include "schedule/schedule_runner.h"
+#include "settings/xdg_folders.h"
+#include "ui/download_page.h"
+#include "ui/font_setup.h"
+#include "ui/qt_text.h"
+#include "ui/schedule_page.h"
+#include "ui/settings_page.h"
+#include "ui/skin.h"
+#include "ui/tray.h"
+#include "ui/upgrade_page.h"
+
+namespace {
+
+constexpr int kBusyEndMs = 100;
+
+// The tab keys, in page order.
+constexpr std::array<const char*, 4> kTabKeys = {"UpgradeTabButton", "ScheduleTabButton",
+                                                 "SettingTabButton", "FirmwareTabButton"};
+constexpr std::array<const char*, 4> kTabTexts = {"Upgrade", "Schedule", "Setting", "Firmware"};
+
+QString ProgramVersionText() {
+    const QString version = QStringLiteral(STRELVANE_VERSION);
+    return "v" + (version.isEmpty() ? QStringLiteral("1.0.0.0") : version);
+}
+
+}  // namespace
+
+bool IsAutoStartArgument(const QStringList& arguments) {
+    return arguments.size() == 2 && arguments[1].compare("-auto", Qt::CaseInsensitive) == 0;
+}
+
+CMainWindow::CMainWindow(MainWindowSetup setup, QWidget* parent)
+    : QWidget(parent),
+      setup_(std::move(setup)),
+      settings_(setup_.Settings),
+      clock_(setup_.TimeScale),
+      exit_(CSkinButton::Kind::Close, this),
+      minimise_(CSkinButton::Kind::Minimise, this),
+      title_(this),
+      versionLabel_(this),
+      notice_(this),
+      prompt_(this) {
+    tray_ = new CTray(QIcon(skin::AppIcon(64)), this);
+    const PrivateFonts fonts = LoadPrivateFonts();
+    schedulePath_ =
+        setup_.SchedulePath.empty() ? ScheduleFilePath(DocumentsFolder()) : setup_.SchedulePath;
+    schedule_.Assign(LoadSchedule(schedulePath_));
+    settings_.LoadSettings();
+    settings_.SetLanguageApplier([this](int languageId) { ApplyLanguage(languageId); });
+    texts_ = std::make_unique<CLayoutTexts>(ToStd(setup_.DataFolder), settings_.LanguageId());
+    texts_->SetFontsAdded(fonts.MsGothic, fonts.SourceHanSans);
+    if (setup_.AutoArgument) settings_.RemoveRunEntry();
+
+    setWindowIcon(QIcon(skin::AppIcon(64)));
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setFixedSize(skin::kWindowWidth, skin::kWindowHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect full = screen->geometry();
+        move(full.left() + full.width() / 2 - skin::kWindowWidth / 2,
+             full.top() + full.height() / 2 - skin::kWindowHeight / 2);
+    }
+    version_ = ProgramVersionText();
+    skin::SetTextColour(title_, Qt::white);
+    // The footer stands on the light body.
+    skin::SetTextColour(versionLabel_, skin::kFooterText);
+    skin::SetTextColour(notice_, skin::kFooterText);
+    skin::SetTextColour(prompt_, skin::kCaption);
+    prompt_.hide();
+    versionLabel_.setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    connect(&exit_, &QAbstractButton::clicked, this, [this] { HandleCommand(1000, {}); });
+    connect(&minimise_, &QAbstractButton::clicked, this, [this] { HandleCommand(1012, {}); });
+    for (size_t i = 0; i < tabs_.size(); ++i) {
+        tabs_[i] = new CSkinButton(CSkinButton::Kind::Tab, this);
+        connect(tabs_[i], &QAbstractButton::clicked, this,
+                [this, i] { HandleCommand(1013 + static_cast<int>(i), {}); });
+    }
+    connect(tray_, &CTray::ShowRequested, this, [this] { HandleCommand(32773, {}); });
+    connect(tray_, &CTray::ExitRequested, this, [this] { HandleCommand(32774, {}); });
+    connect(tray_, &CTray::AutoStartToggled, this, [this] { HandleCommand(32785, {}); });
+
+    busyEnd_.setSingleShot(true);
+    connect(&busyEnd_, &QTimer::timeout, this, &CMainWindow::EndBusy);
+    connect(&exitStep1_, &QTimer::timeout, this, &CMainWindow::ShutDownStep1);
+    connect(&exitStep2_, &QTimer::timeout, this, &CMainWindow::ShutDownStep2);
+    connect(&firmwareCheck_, &QTimer::timeout, this, &CMainWindow::CheckFirmwareHour);
+    connect(&networkWait_, &QTimer::timeout, this, &CMainWindow::WaitForNetwork);
+    connect(&networkWatch_, &QTimer::timeout, this, &CMainWindow::WatchNetwork);
+    connect(&catalogWatch_, &QTimer::timeout, this, &CMainWindow::WatchCatalogCheck);
+
+    CreatePages();
+    CreateServices();
+    running_ = true;
+    currentPage_ = kUpgradePage;
+    LoadMainTexts();
+    scheduleRunner_->Start();
+    QTimer::singleShot(100, this, &CMainWindow::StartupRoutine);
+}
+
+CMainWindow::~CMainWindow() {
+    // A window closed without Exit (a test, a crash path) still lets go of its workers
+    // before the pages they report to go; the program itself always ends through the
+    // shut-down, which has already emptied these.
+    if (running_) {
+        downloadPage_->Detach();
+        upgradePage_->Detach();
+        DeleteServices();
+    }
+}
+
+void CMainWindow::CreatePages() {
+    downloadPage_ = new CDownloadPage(*this, this);
+    upgradePage_ = new CUpgradePage(*this, this);
+    schedulePage_ = new CSchedulePage(*this, schedule_, this);
+    settingsPage_ = new CSettingsPage(*this, settings_, this);
+    for (CPage* page : {static_cast<CPage*>(downloadPage_), static_cast<CPage*>(upgradePage_),
+                        static_cast<CPage*>(schedulePage_), static_cast<CPage*>(settingsPage_)}) {
+        page->setGeometry(skin::kPageRect);
+        page->hide();
+    }
+    upgradePage_->show();
+}
+
+void CMainWindow::CreateServices() {
+    downloadManager_ = std::make_unique<CDownloadManager>(clock_);
+    upgradeManager_ = setup_.UpgradeRunner
+                          ? std::make_unique<CUpgradeManager>(clock_, setup_.UpgradeRunner)
+                          : std::make_unique<CUpgradeManager>(clock_);
+    const std::string storage =
+        setup_.StorageFolder.empty() ? ResolveStorageFolder(settings_) : setup_.StorageFolder;
+    const std::string server = ResolveServerBase(settings_);
+    // Without a configured server there is nothing to ask: checks merge an empty
+    // catalogue instead of sending a request to no address.
+    NetworkProbe network = setup_.Network;
+    if (server.empty()) network = [] { return false; };
+    catalog_ = std::make_unique<CFirmwareCatalog>(storage, server, std::move(network));
+    cameraTable_ = std::make_unique<CCameraTable>();
+    coordinator_ = std::make_unique<CDownloadCoordinator>(*downloadManager_, *catalog_);
+    cameraControl_ =
+        std::make_unique<CCameraControl>(*cameraTable_, upgradeManager_.get(), catalog_.get());
+
+    coordinator_->AddPage(downloadPage_);
+    cameraControl_->Attach(*upgradePage_);
+    upgradeManager_->AddObserver(*upgradePage_);
+    upgradeManager_->AddControl(*cameraControl_);
+    scheduleRunner_ = std::make_unique<CScheduleRunner>(schedule_, clock_, *schedulePage_,
+                                                        schedulePath_, PathExists);
+}
+
+CPage* CMainWindow::PageAt(int page) const {
+    switch (page) {
+        case kUpgradePage:
+            return upgradePage_;
+        case kSchedulePage:
+            return schedulePage_;
+        case kSettingPage:
+            return settingsPage_;
+        default:
+            return downloadPage_;
+    }
+}
+
+void CMainWindow::LoadMainTexts() {
+    CLayoutTexts& texts = *texts_;
+    // Choosing the file decides the reading order: right-to-left for Hebrew only.
+    texts.GetLayoutFilePath();
+    QApplication::setLayoutDirection(texts.RightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    setWindowTitle(ToQ(texts.ReadLayoutText("Main", "Caption", "Strelvane")));
+    ApplyControlStyle(exit_, texts.ReadControlStyle("Main.Style", "ExitButton", ""), "ExitButton");
+    ApplyControlStyle(minimise_, texts.ReadControlStyle("Main.Style", "MinButton", ""),
+                      "MinButton");
+    for (size_t i = 0; i < tabs_.size(); ++i) {
+        const ControlStyle style = texts.ReadControlStyle("Main.Style", kTabKeys[i], kTabTexts[i]);
+        ApplyControlStyle(*tabs_[i], style, kTabKeys[i]);
+        tabs_[i]->setText(ToQ(style.Text));
+        tabs_[i]->SetCurrent(static_cast<int>(i) == currentPage_);
+    }
+    ApplyControlStyle(versionLabel_, texts.ReadControlStyle("Main.Style", "VerLabel", "v1.0.0.0"),
+                      "VerLabel");
+    versionLabel_.setText(version_);
+    const ControlStyle notice = texts.ReadControlStyle(
+        "Main.Style", "CopyrightLabel", "Firmware maintenance for network cameras and recorders");
+    ApplyControlStyle(notice_, notice, "CopyrightLabel");
+    notice_.setText(ToQ(notice.Text));
+    const ControlStyle title =
+        texts.ReadControlStyle("Main.Style", "TitleLabel", "Software Group Update");
+    ApplyControlStyle(title_, title, "TitleLabel");
+    title_.setText(ToQ(title.Text));
+    const ControlStyle prompt =
+        texts.ReadControlStyle("Main.Style", "PromptLabel",
+                               "After successfully upgrading, double-click a device to access it.");
+    ApplyControlStyle(prompt_, prompt, "PromptLabel");
+    prompt_.setText(ToQ(prompt.Text));
+    tray_->ReloadTexts(texts, settings_.TrayAutoStart());
+    update();
+}
+
+void CMainWindow::ShowPage(int page) {
+    if (page == currentPage_) return;
+    currentPage_ = page;
+    LoadMainTexts();
+    for (int p = kUpgradePage; p <= kFirmwarePage; ++p) PageAt(p)->setVisible(p == page);
+    update();
+}
+
+void CMainWindow::ApplyLanguage(int languageId) {
+    texts_->SetLanguage(languageId);
+    UseFontsFor(languageId);
+    LoadMainTexts();
+    upgradePage_->ReloadTexts();
+    schedulePage_->ReloadTexts();
+    settingsPage_->ReloadTexts();
+    // Every page follows at once, the firmware page too.
+    downloadPage_->ReloadTexts();
+}
+
+void CMainWindow::BeginBusy() {
+    busy_ = true;
+    for (size_t i = 0; i < tabs_.size(); ++i) {
+        if (static_cast<int>(i) != currentPage_) tabs_[i]->setEnabled(false);
+    }
+}
+
+void CMainWindow::EndBusySoon() { busyEnd_.start(kBusyEndMs); }
+
+void CMainWindow::EndBusy() {
+    busy_ = false;
+    tabs_[kUpgradePage]->setEnabled(true);
+    // An upgrade run keeps the program on the upgrade page until it ends.
+    const bool free = !upgradePage_->IsRunInProgress();
+    for (int page : {kSchedulePage, kSettingPage, kFirmwarePage}) {
+        tabs_[static_cast<size_t>(page)]->setEnabled(free);
+    }
+    upgradePage_->RestoreAfterBusy();
+}
+
+void CMainWindow::LockTabs() {
+    for (CSkinButton* tab : tabs_) tab->setEnabled(false);
+    upgradePage_->hide();
+    upgradePage_->PrepareRun();
+    upgradePage_->setVisible(currentPage_ == kUpgradePage);
+}
+
+void CMainWindow::UnlockTabs() {
+    for (CSkinButton* tab : tabs_) tab->setEnabled(true);
+    upgradePage_->hide();
+    upgradePage_->ResetRun();
+    upgradePage_->setVisible(currentPage_ == kUpgradePage);
+}
+
+void CMainWindow::SetWaitCursor(bool wait) {
+    if (wait) {
+        setCursor(Qt::WaitCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void CMainWindow::PostCommand(int command, const CIPCamInfo& record) {
+    QMetaObject::invokeMethod(
+        this, [this, command, record] { HandleCommand(command, record); }, Qt::QueuedConnection);
+}
+
+void CMainWindow::HandleCommand(int command, const CIPCamInfo& record) {
+    switch (command) {
+        case 1000:
+        case 32774:
+            RequestExit();
+            break;
+        case 1012:
+            showMinimized();
+            break;
+        case 1013:
+        case 1014:
+        case 1015:
+        case 1016:
+            ShowPage(command - 1013);
+            break;
+        case 19:
+        case 20:
+            schedulePage_->UpdateWarning();
+            break;
+        case 32773:
+            showNormal();
+            raise();
+            activateWindow();
+            break;
+        case 32785:
+            settings_.SaveTrayAutoStart(!settings_.TrayAutoStart());
+            tray_->ReloadTexts(*texts_, settings_.TrayAutoStart());
+            break;
+        case 32790:
+            ShowFromAnotherStart();
+            break;
+        case 32786:
+        case 32787:
+        case 32788:
+        case 32789:
+        case 32791:
+        case 32792:
+            emit DeviceCommand(command, record);
+            break;
+        default:
+            break;
+    }
+}
+
+void CMainWindow::ShowFromAnotherStart() {
+    Trace("==========Exist AP to show begin!!==========\r\n");
+    showNormal();
+    raise();
+    activateWindow();
+    Trace("==========Exist AP to show end!!==========\r\n");
+}
+
+void CMainWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    skin::PaintWindow(painter, rect());
+}
+
+void CMainWindow::mousePressEvent(QMouseEvent* event) {
+    // The whole client area is the title bar: a press anywhere not taken by a control
+    // moves the window.
+    if (event->button() == Qt::LeftButton && windowHandle()) {
+        windowHandle()->startSystemMove();
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void CMainWindow::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            hide();
+            event->accept();
+            return;
+        default:
+            QWidget::keyPressEvent(event);
+    }
+}
+
+void CMainWindow::closeEvent(QCloseEvent* event) {
+    if (closing_) {
+        event->accept();
+        return;
+    }
+    // Closing hides: downloads and the scheduler go on; Exit ends the program.
+    event->ignore();
+    hide();
+}

@@ -1,0 +1,128 @@
+// The main window's start-up routine and the timers that follow the network and the
+// hour of the firmware check; the tray balloons of the download notices.
+#include <QDateTime>
+#include <QMetaObject>
+
+#include "firmware/download_manager.h"
+#include "firmware/firmware_catalog.h"
+#include "ui/download_page.h"
+#include "ui/main_window.h"
+#include "ui/qt_text.h"
+#include "ui/tray.h"
+
+namespace {
+constexpr int kFirmwareCheckMs = 30000;
+constexpr int kNetworkPollMs = 3000;
+constexpr int kCatalogWatchMs = 500;
+constexpr int kBalloonMs = 10000;
+constexpr int kDiskFullBalloonMs = 20000;
+}  // namespace
+
+void CMainWindow::StartupRoutine() {
+    if (!running_ || exitRequested_) return;
+    BeginBusy();
+    LoadCatalog();
+    if (setup_.Network()) {
+        firmwareCheck_.start(kFirmwareCheckMs);
+    } else {
+        downloadManager_->SetOffline(true);
+        networkWait_.start(kNetworkPollMs);
+    }
+}
+
+void CMainWindow::LoadCatalog() {
+    catalogLoading_ = true;
+    if (!catalog_->ReadLocalCatalog()) {
+        // An unreadable local catalogue starts no check, so no "ready" would ever end
+        // the busy state (and Exit would wait for it for ever). Queued, so it comes after
+        // the page's "loading".
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                catalogLoading_ = false;
+                downloadPage_->setEnabled(true);
+                EndBusySoon();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    catalog_->StartServerCheck();
+    catalogWatch_.start(kCatalogWatchMs);
+}
+
+void CMainWindow::WatchCatalogCheck() {
+    if (catalog_->IsCheckRunning()) return;
+    catalogWatch_.stop();
+    // A check that ends on a server text that is not well-formed sends no "ready"; the
+    // busy state it holds ends all the same. Queued, behind a "ready" still on its way.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!catalogLoading_) return;
+            catalogLoading_ = false;
+            downloadPage_->setEnabled(true);
+            EndBusySoon();
+        },
+        Qt::QueuedConnection);
+}
+
+void CMainWindow::CatalogReady() {
+    catalogLoading_ = false;
+    EndBusySoon();
+}
+
+void CMainWindow::CheckFirmwareHour() {
+    const QTime now = QTime::currentTime();
+    const std::optional<int> hour = settings_.AutoCheckHour();
+    if (hour && now.hour() == *hour && now.minute() == 0 && !autoCheckDone_) {
+        autoCheckDone_ = true;
+        if (!downloadManager_->HasWork()) catalog_->StartServerCheck();
+    } else if ((!hour || now.hour() != *hour) && now.minute() > 0) {
+        autoCheckDone_ = false;
+    }
+}
+
+void CMainWindow::WaitForNetwork() {
+    if (networkUp_ || !setup_.Network()) return;
+    networkUp_ = true;
+    networkWait_.stop();
+    downloadManager_->SetOffline(false);
+    BeginBusy();
+    LoadCatalog();
+    networkWatch_.start(kNetworkPollMs);
+    firmwareCheck_.start(kFirmwareCheckMs);
+}
+
+void CMainWindow::WatchNetwork() {
+    if (setup_.Network()) return;
+    networkWatch_.stop();
+    networkUp_ = false;
+    networkWait_.start(kNetworkPollMs);
+}
+
+void CMainWindow::ShowBalloon(std::string_view key, std::string_view def, const QString& argument) {
+    QString text = ToQ(texts_->ReadLayoutText("TrayMenu", key, def));
+    if (!argument.isNull()) text.replace("%s", argument);
+    tray_->ShowBalloon(ToQ(texts_->ReadLayoutText("TrayMenu", "BalloonTitle", "Information")), text,
+                       kBalloonMs);
+}
+
+void CMainWindow::SetDownloadedName(const std::string& name) {
+    downloadedName_ = name;
+    ShowBalloon("DownloadedBalloonInfo", "%s has been downloaded", ToQ(downloadedName_));
+}
+
+// Each series has had its own balloon; the end of all of them shows nothing more.
+void CMainWindow::NotifyAllDownloadsFinished() {}
+
+void CMainWindow::NotifyNewFirmware() {
+    ShowBalloon("NewAvailableBalloonInfo", "New firmware available", QString());
+}
+
+void CMainWindow::NotifyDiskFull() {
+    tray_->ShowBalloon(
+        ToQ(texts_->ReadLayoutText("TrayMenu", "DiskFullBalloonTitle", "Information")),
+        ToQ(texts_->ReadLayoutText("TrayMenu", "DiskFullBalloonInfo",
+                                   "There are not enough space, please release some space.")),
+        kDiskFullBalloonMs);
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QWidget>
+#include <string>
+#include <string_view>
+
+#include "layout/control_style.h"
+#include "ui/main_frame.h"
+
+// One page of the main window. The main window creates it, places it, wires it to the
+// services it needs and calls ReloadTexts when the language changes; the page reads
+// every text and control style anew from the layout files then.
+class CPage : public QWidget {
+    Q_OBJECT
+public:
+    // `section` is the page's text section ("Upgrade1Page"); its styles live in
+    // "<section>.Style".
+    CPage(IMainFrame& frame, std::string section, QWidget* parent);
+
+    virtual void ReloadTexts() = 0;
+
+protected:
+    // Places `control` by its style record and gives it its font and its accessible name
+    // (the key); returns the style with the control's text.
+    ControlStyle Place(QWidget& control, std::string_view key, std::string_view def);
+    // section/key of the layout file, else `def`.
+    QString Text(std::string_view section, std::string_view key, std::string_view def);
+    QString PageText(std::string_view key, std::string_view def);
+
+    void paintEvent(QPaintEvent* event) override;
+
+    IMainFrame& frame_;
+
+private:
+    const std::string section_;
+    const std::string styleSection_;
+};
+
+inline QString ToQString(const ControlStyle& style) {
+    return QString::fromUtf8(style.Text.data(), static_cast<qsizetype>(style.Text.size()));
+}
+
+// Applies a style record to any control: geometry when the record has one, the font
+// (face and size when given), the object name and (but for labels) the accessible name,
+// both the key.
+void ApplyControlStyle(QWidget& control, const ControlStyle& style, std::string_view key);

@@ -1,0 +1,66 @@
+#include "ui/settings_page.h"
+
+#include "layout/layout_texts.h"
+#include "settings/settings.h"
+#include "ui/qt_text.h"
+#include "ui/skin.h"
+
+const LanguageChoice kLanguageChoices[8] = {
+    {"EN", "English", 9},
+    {"CH", "Traditional Chinese", 1028},
+    {"CN", "Simplified Chinese", 2052},
+    {"JP", "Japanese", 17},
+    {"FR", "FR", 1036},
+    {"TAI", "TAI", 30},
+    {"IN", "IN", 33},
+    {"HEB", "HEB", 1037},
+};
+
+int LanguageIndexOf(int languageId) {
+    for (int i = 0; i < 8; ++i) {
+        if (kLanguageChoices[i].LanguageId == languageId) return i;
+    }
+    return 0;
+}
+
+CSettingsPage::CSettingsPage(IMainFrame& frame, CSettings& settings, QWidget* parent)
+    : CPage(frame, "SettingPage", parent),
+      settings_(settings),
+      group_(this),
+      languages_(this),
+      autoStart_(this),
+      autoStartLabel_(this) {
+    connect(&languages_, &QComboBox::activated, this, &CSettingsPage::ChooseLanguage);
+    connect(&autoStart_, &QCheckBox::clicked, this,
+            [this](bool on) { settings_.SaveSetting("AutoStart", on ? "1" : "0"); });
+    autoStartLabel_.setBuddy(&autoStart_);
+    skin::SetTextColour(autoStartLabel_, skin::kCaption);
+    // Set once: after a click the box keeps what the user chose, also across reloads.
+    autoStart_.setChecked(settings_.AutoStart());
+    ReloadTexts();
+}
+
+void CSettingsPage::ReloadTexts() {
+    const ControlStyle groupStyle = Place(group_, "LanguageGroup", "Change Language");
+    group_.SetCaption(ToQString(groupStyle), skin::kCaption);
+    Place(languages_, "LanguageComboBox", "Language");
+    // The list reads a little smaller than the captions, in the same face.
+    languages_.setFont(skin::ControlFont(groupStyle.FaceName, 10, false));
+    const QSignalBlocker quiet(languages_);
+    languages_.clear();
+    for (const LanguageChoice& choice : kLanguageChoices) {
+        languages_.addItem(Text("Language", choice.Key, choice.DefaultText), choice.LanguageId);
+    }
+    languages_.setCurrentIndex(LanguageIndexOf(frame_.Texts().LanguageId()));
+    Place(autoStart_, "AutoStartCheckBox", "Auto start");
+    autoStart_.setText(QString());
+    autoStartLabel_.setText(ToQString(Place(autoStartLabel_, "AutoStartLabel", "Auto start")));
+    update();
+}
+
+void CSettingsPage::ChooseLanguage(int index) {
+    frame_.BeginBusy();
+    const int languageId = index >= 1 && index <= 7 ? kLanguageChoices[index].LanguageId : 9;
+    settings_.SaveSetting("LangID", std::to_string(languageId));
+    frame_.EndBusySoon();
+}

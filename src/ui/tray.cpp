@@ -1,0 +1,40 @@
+#include "ui/tray.h"
+
+#include "layout/layout_texts.h"
+#include "ui/qt_text.h"
+
+CTray::CTray(const QIcon& icon, QObject* parent) : QObject(parent) {
+    show_ = menu_.addAction(QString());
+    autoStart_ = menu_.addAction(QString());
+    autoStart_->setCheckable(true);
+    exit_ = menu_.addAction(QString());
+    show_->setObjectName("Menu1");
+    autoStart_->setObjectName("Menu2");
+    exit_->setObjectName("Menu3");
+    connect(show_, &QAction::triggered, this, &CTray::ShowRequested);
+    connect(autoStart_, &QAction::triggered, this, &CTray::AutoStartToggled);
+    connect(exit_, &QAction::triggered, this, &CTray::ExitRequested);
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    icon_ = std::make_unique<QSystemTrayIcon>(icon);
+    icon_->setContextMenu(&menu_);
+    connect(icon_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+                    emit ShowRequested();
+                }
+            });
+    icon_->show();
+}
+
+void CTray::ReloadTexts(CLayoutTexts& texts, bool autoStart) {
+    show_->setText(ToQ(texts.ReadLayoutText("TrayMenu", "Menu1", "Show Main Window")));
+    autoStart_->setText(
+        ToQ(texts.ReadLayoutText("TrayMenu", "Menu2", "Automatic start when system startup")));
+    exit_->setText(ToQ(texts.ReadLayoutText("TrayMenu", "Menu3", "Exit")));
+    autoStart_->setChecked(autoStart);
+    if (icon_) icon_->setToolTip(ToQ(texts.ReadLayoutText("TrayMenu", "Tip", "Strelvane")));
+}
+
+void CTray::ShowBalloon(const QString& title, const QString& text, int milliseconds) {
+    if (icon_) icon_->showMessage(title, text, QSystemTrayIcon::Information, milliseconds);
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QAction>
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <memory>
+
+class CLayoutTexts;
+
+// The notification-area icon, where the desktop has a notification area: its tool tip,
+// a menu (show the window; automatic start, checked while on; Exit) and balloons.
+// Without a notification area it does nothing and the program works the same.
+class CTray : public QObject {
+    Q_OBJECT
+public:
+    explicit CTray(const QIcon& icon, QObject* parent = nullptr);
+
+    bool IsShown() const { return icon_ != nullptr; }
+
+    // Reads the tool tip and the menu texts ([TrayMenu]); `autoStart` checks item 2.
+    void ReloadTexts(CLayoutTexts& texts, bool autoStart);
+    void ShowBalloon(const QString& title, const QString& text, int milliseconds);
+
+signals:
+    void ShowRequested();
+    void AutoStartToggled(bool on);
+    void ExitRequested();
+
+private:
+    std::unique_ptr<QSystemTrayIcon> icon_;
+    QMenu menu_;
+    QAction* show_ = nullptr;
+    QAction* autoStart_ = nullptr;
+    QAction* exit_ = nullptr;
+};

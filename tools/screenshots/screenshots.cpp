@@ -1,0 +1,78 @@
+// Draws every page of the desktop program offscreen, in a throw-away home, and saves
+// the pictures: each page in English, the upgrade page in Japanese and Hebrew, and the
+// upgrade page at 200 % scaling.
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+
+#include "ui/main_window.h"
+#include "ui/qt_text.h"
+
+namespace {
+
+void Settle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool Save(CMainWindow& window, const QString& path, qreal scale = 1.0) {
+    QPixmap picture(window.size() * scale);
+    picture.setDevicePixelRatio(scale);
+    picture.fill(Qt::transparent);
+    window.render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+    const bool saved = picture.save(path);
+    std::printf("%s %s\n", saved ? "wrote" : "cannot write", qPrintable(path));
+    return saved;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: strelvane-screenshots OUTDIR\n");
+        return 2;
+    }
+    QTemporaryDir home;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
+    qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
+    qputenv("XDG_STATE_HOME", home.filePath("state").toUtf8());
+    qputenv("XDG_RUNTIME_DIR", home.filePath("runtime").toUtf8());
+    qputenv("HOME", home.path().toUtf8());
+    QApplication app(argc, argv);
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    QDir().mkpath(out.path());
+
+    MainWindowSetup setup;
+    setup.DataFolder = STRELVANE_DATA_DIR;
+    setup.Settings = DefaultSettingsPaths();
+    setup.SchedulePath = ToStd(home.filePath("fw_config.xml"));
+    setup.StorageFolder = ToStd(home.filePath("store"));
+    QDir().mkpath(home.filePath("store"));
+    setup.Network = [] { return false; };
+    CMainWindow window(std::move(setup));
+    window.ApplyLanguage(9);
+    window.show();
+    Settle(600);
+
+    bool ok = true;
+    const char* names[] = {"upgrade", "schedule", "setting", "firmware"};
+    for (int page = CMainWindow::kUpgradePage; page <= CMainWindow::kFirmwarePage; ++page) {
+        window.ShowPage(page);
+        Settle(50);
+        ok = Save(window, out.filePath(QString("%1-en.png").arg(names[page]))) && ok;
+    }
+    window.ShowPage(CMainWindow::kUpgradePage);
+    ok = Save(window, out.filePath("upgrade-en@2x.png"), 2.0) && ok;
+    for (auto [language, suffix] : {std::pair{17, "ja"}, std::pair{1037, "he"}}) {
+        window.ApplyLanguage(language);
+        Settle(50);
+        ok = Save(window, out.filePath(QString("upgrade-%1.png").arg(suffix))) && ok;
+    }
+    return ok ? 0 : 1;
+}
