@@ -41,6 +41,7 @@ public:
     void SetPasswordPassed(int row) { model_.SetPasswordText(row, passText_); }
     void SetPasswordText(int row, const QString& text) { model_.SetPasswordText(row, text); }
     void SetCheckable(int row, bool checkable) { model_.SetCheckable(row, checkable); }
+    void SetCellPrompt(int row, const QString& prompt) { model_.SetCellPrompt(row, prompt); }
     int RowCount() const { return model_.rowCount(); }
     CListModel& Model() { return model_; }
 

@@ -34,6 +34,7 @@ QVariant CListModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             if (id == field::kCheck) return {};
             if (id == field::kPassword && !row.PasswordShown) {
+                if (!row.CellPrompt.isEmpty()) return row.CellPrompt;
                 return text.isEmpty() ? prompt_ : QString(text.size(), kMaskChar);
             }
             return text;
@@ -233,6 +234,14 @@ void CListModel::SetCheckable(int r, bool checkable) {
     if (r < 0 || r >= rowCount()) return;
     rows_[static_cast<size_t>(r)].Checkable = checkable;
     emit dataChanged(index(r, 0), index(r, std::max(0, columnCount() - 1)));
+}
+
+void CListModel::SetCellPrompt(int r, const QString& prompt) {
+    if (r < 0 || r >= rowCount()) return;
+    CListRow& row = rows_[static_cast<size_t>(r)];
+    row.CellPrompt = prompt;
+    const int at = row.IndexOf(field::kPassword);
+    if (at >= 0 && at < row.Shown) CellChanged(r, at);
 }
 
 void CListModel::ToggleAllChecks() {

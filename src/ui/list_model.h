@@ -49,6 +49,7 @@ public:
     void DeleteAllRows();
     void SetPasswordText(int row, const QString& text);
     void SetCheckable(int row, bool checkable);
+    void SetCellPrompt(int row, const QString& prompt);
     const CListRow& Row(int row) const { return rows_[static_cast<size_t>(row)]; }
     bool HasCheckColumn() const { return hasCheckColumn_; }
 

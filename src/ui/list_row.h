@@ -21,6 +21,9 @@ struct CListRow {
     bool PasswordShown = false;  // the password field is shown as text, not edited
     bool EditorHidden = false;   // the password editor was put away for a text
     bool UpToDate = false;       // for the firmware list's colours
+    // Shown in the password cell instead of the list's prompt or the typed text while
+    // set ("Connecting", "Failed"); empty: none.
+    QString CellPrompt;
 
     // Index of the field, -1 when the row has none.
     int IndexOf(int id) const;

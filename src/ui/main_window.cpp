@@ -26,6 +26,7 @@
 #include "ui/skin.h"
 #include "ui/tray.h"
 #include "ui/upgrade_page.h"
+#include "upgrade/credential_check.h"
 
 namespace {
 
@@ -158,7 +159,14 @@ void CMainWindow::CreateServices() {
         std::make_unique<CCameraControl>(*cameraTable_, upgradeManager_.get(), catalog_.get());
 
     coordinator_->AddPage(downloadPage_);
+    credentialChecks_ = std::make_unique<CCredentialChecks>(*cameraTable_, *upgradePage_);
     cameraControl_->Attach(*upgradePage_);
+    upgradePage_->SetServices(*cameraControl_, *cameraTable_, *credentialChecks_,
+                              setup_.SearchAtStart);
+    connect(this, &CMainWindow::DeviceCommand, upgradePage_,
+            [this](int command, const CIPCamInfo& record) {
+                if (command == 32792) upgradePage_->DeviceAddedByHand(record);
+            });
     upgradeManager_->AddObserver(*upgradePage_);
     upgradeManager_->AddControl(*cameraControl_);
     scheduleRunner_ = std::make_unique<CScheduleRunner>(schedule_, clock_, *schedulePage_,
