@@ -23,12 +23,6 @@ int32_t Int32Of(const char* text) {
     return static_cast<int32_t>(value);
 }
 
-bool IsComplete(const CScheduleInfo& e) {
-    return !e.IP.empty() && !e.Port.empty() && !e.Account.empty() && !e.Password.empty() &&
-           !e.Device.empty() && !e.Model.empty() && !e.MAC.empty() && !e.Version.empty() &&
-           !e.FWPath.empty() && e.UpgradeTime != 0;
-}
-
 CScheduleInfo EntryOf(const pugi::xml_node& node) {
     CScheduleInfo entry;
     // Attribute names are case-sensitive; absent attributes keep the new-record value.
@@ -96,8 +90,14 @@ std::vector<CScheduleInfo> LoadSchedule(const std::string& path) {
         for (pugi::xml_node child : node.children()) {
             if (!ContainsNoCase(child.name(), "NVR")) continue;
             CScheduleInfo entry = EntryOf(child);
-            if (IsComplete(entry)) entries.push_back(std::move(entry));
+            if (IsCompleteScheduleEntry(entry)) entries.push_back(std::move(entry));
         }
     }
     return entries;
+}
+
+bool IsCompleteScheduleEntry(const CScheduleInfo& e) {
+    return !e.IP.empty() && !e.Port.empty() && !e.Account.empty() && !e.Password.empty() &&
+           !e.Device.empty() && !e.Model.empty() && !e.MAC.empty() && !e.Version.empty() &&
+           !e.FWPath.empty() && e.UpgradeTime != 0;
 }

@@ -19,6 +19,10 @@ std::string ScheduleFileText(const std::vector<CScheduleInfo>& entries);
 // leaves the old file or the new one, never a torn one. False when nothing was written.
 bool SaveSchedule(const std::string& path, const std::vector<CScheduleInfo>& entries);
 
+// True when every field an upgrade needs is filled and the time is set; only such
+// entries are read from the file or added to the schedule.
+bool IsCompleteScheduleEntry(const CScheduleInfo& entry);
+
 // The complete entries of the file, in file order. A missing, unreadable or malformed
 // file gives no entries; the file itself is left as it is.
 std::vector<CScheduleInfo> LoadSchedule(const std::string& path);

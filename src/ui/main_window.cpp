@@ -163,6 +163,8 @@ void CMainWindow::CreateServices() {
     cameraControl_->Attach(*upgradePage_);
     upgradePage_->SetServices(*cameraControl_, *cameraTable_, *credentialChecks_,
                               setup_.SearchAtStart);
+    upgradePage_->SetSchedule(schedule_,
+                              [this] { return SaveSchedule(schedulePath_, schedule_.Infos()); });
     connect(this, &CMainWindow::DeviceCommand, upgradePage_,
             [this](int command, const CIPCamInfo& record) {
                 if (command == 32792) upgradePage_->DeviceAddedByHand(record);

@@ -10,6 +10,9 @@
 #include "layout/layout_texts.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
+#include "schedule/schedule_file.h"
+#include "schedule/schedule_list.h"
+#include "ui/message_dlg.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
 #include "upgrade/image_file.h"
@@ -81,6 +84,11 @@ CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
         return QFileDialog::getOpenFileName(this, QString(), firmwarePath_.text(),
                                             "Firmware image(*.bin *.img)");
     };
+    popupRunner_ = [](CMessageDlg& popup) {
+        popup.exec();
+        return popup.Result();
+    };
+    connect(&add_, &QAbstractButton::clicked, this, &CUpgradePage::AddByAddress);
     connect(&browse_, &QAbstractButton::clicked, this, &CUpgradePage::Browse);
     connect(&search_, &QAbstractButton::clicked, this, &CUpgradePage::Search);
     connect(&upgrade_, &QAbstractButton::clicked, this, &CUpgradePage::Upgrade);
@@ -375,6 +383,15 @@ void CUpgradePage::Upgrade() {
         Say("UI_PopupMessage", "Msg7", "Please enter the correct password.");
         return;
     }
+    CMessageDlg when(frame_.Texts(), CMessageDlg::kWhenToUpgrade, lastChosenTime_, false, this);
+    when.SetMessenger([this](const QString& text) { messenger_(text, false); });
+    const int64_t choice = popupRunner_(when);
+    if (choice < 0) return;
+    if (choice > 0) {
+        lastChosenTime_ = choice;
+        ScheduleChecked(choice);
+        return;
+    }
     const QString notice =
         Text("UI_PopupMessage", "Msg3",
              "Please note the video streaming will be disconnected during the firmware upgrade "
@@ -385,6 +402,47 @@ void CUpgradePage::Upgrade() {
     control_->SetManualImage(ToStd(imagePath_));
     ShowStatusView();
     control_->StartUpgrade(1);
+}
+
+void CUpgradePage::ScheduleChecked(int64_t time) {
+    if (!schedule_ || !table_) return;
+    int added = 0;
+    for (int row = 0; row < deviceList_.RowCount(); ++row) {
+        if (!deviceList_.IsChecked(row)) continue;
+        const std::string key = ToStd(deviceList_.GetField(row, kKey));
+        const std::optional<CIPCamInfo> record = table_->Find(key);
+        if (!record) continue;
+        CScheduleInfo entry;
+        entry.IP = record->HostAddress;
+        entry.Port = std::to_string(record->HttpsFlag == 1 ? record->HttpsPort : record->HttpPort);
+        entry.Https = record->HttpsFlag == 1;
+        entry.Account = record->UserName;
+        entry.Password = record->Password;
+        entry.Device = ToStd(deviceList_.GetField(row, kName));
+        entry.Model = record->ModelName;
+        entry.MAC = key;
+        entry.Version = record->FirmwareVersion;
+        entry.UpgradeTime = time;
+        entry.Status = schedule_status::kWaiting;
+        entry.FWPath = ToStd(imagePath_);
+        if (!IsCompleteScheduleEntry(entry)) continue;
+        schedule_->Append(entry);
+        ++added;
+    }
+    // Kept at once: a planned upgrade must survive the program's end or a crash.
+    if (added > 0 && saveSchedule_) saveSchedule_();
+}
+
+void CUpgradePage::AddByAddress() {
+    if (!control_) return;
+    CMessageDlg entry(frame_.Texts(), CMessageDlg::kAddDevice, 0, false, this);
+    entry.SetMessenger([this](const QString& text) { messenger_(text, false); });
+    entry.SetDeviceAdder([control = control_](const std::string& host, int port,
+                                              const std::string& user,
+                                              const std::string& password) {
+        return control->AddDeviceByAddress("http", host, port, user, password);
+    });
+    popupRunner_(entry);
 }
 
 void CUpgradePage::Back() {

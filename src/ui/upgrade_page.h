@@ -18,6 +18,8 @@
 
 class CCameraControl;
 class CCameraTable;
+class CMessageDlg;
+class CScheduleList;
 
 // The Upgrade page: the firmware file, the device list (or, during a run, the status
 // list) and the command buttons. It observes the camera control, the upgrade manager
@@ -40,6 +42,14 @@ public:
                      bool searchSoon);
     void SetMessenger(Messenger messenger) { messenger_ = std::move(messenger); }
     void SetFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
+    // Runs a popup to its end and gives its result (by default modally).
+    using PopupRunner = std::function<int64_t(CMessageDlg& popup)>;
+    void SetPopupRunner(PopupRunner runner) { popupRunner_ = std::move(runner); }
+    // Where upgrades planned for later go, and how the schedule is saved.
+    void SetSchedule(CScheduleList& schedule, std::function<bool()> save) {
+        schedule_ = &schedule;
+        saveSchedule_ = std::move(save);
+    }
 
     void ReloadTexts() override;
 
@@ -63,6 +73,8 @@ public:
     void Back();
     void SelectAll();
     void CancelAll();
+    // Add: the popup that adds a device by its address.
+    void AddByAddress();
     // A device entered by hand was added (32792): it gets its row.
     void DeviceAddedByHand(const CIPCamInfo& record);
 
@@ -100,6 +112,8 @@ private:
     void DeviceDoubleClicked(const QModelIndex& index);
     void StatusDoubleClicked(const QModelIndex& index);
     bool ChecksRunning() const;
+    // Appends a schedule entry at `time` for every ticked row whose device is listed.
+    void ScheduleChecked(int64_t time);
     bool Say(std::string_view section, std::string_view key, std::string_view def,
              bool question = false);
     template <typename F>
@@ -128,6 +142,10 @@ private:
     CCredentialChecks* checks_ = nullptr;
     Messenger messenger_;
     FileChooser fileChooser_;
+    PopupRunner popupRunner_;
+    CScheduleList* schedule_ = nullptr;
+    std::function<bool()> saveSchedule_;
+    int64_t lastChosenTime_ = 0;
     QString imagePath_;
 
     std::mutex queueLock_;  // guards newDevices_
