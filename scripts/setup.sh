@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev
   fonts-noto-cjk fonts-noto-core fonts-liberation2
   iproute2 curl time
+  lintian
 )
 
 missing=()

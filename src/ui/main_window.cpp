@@ -13,6 +13,8 @@
 #include "firmware/download_manager.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
+#include "history/history_file.h"
+#include "history/upgrade_history.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
 #include "schedule/schedule_file.h"
@@ -160,11 +162,14 @@ void CMainWindow::CreateServices() {
 
     coordinator_->AddPage(downloadPage_);
     credentialChecks_ = std::make_unique<CCredentialChecks>(*cameraTable_, *upgradePage_);
+    // Every final outcome goes into the history the handover report reads.
+    upgradeHistory_ = std::make_unique<CUpgradeHistory>(*cameraTable_, DefaultHistoryFile());
+    upgradeHistory_->AttachTo(*cameraControl_, *upgradeManager_);
     cameraControl_->Attach(*upgradePage_);
     upgradePage_->SetServices(*cameraControl_, *cameraTable_, *credentialChecks_,
                               setup_.SearchAtStart);
-    upgradePage_->SetSchedule(schedule_,
-                              [this] { return SaveSchedule(schedulePath_, schedule_.Infos()); });
+    // The runner saves with the file lock held and keeps other processes' changes.
+    upgradePage_->SetSchedule(schedule_, [this] { return scheduleRunner_->Save(); });
     connect(this, &CMainWindow::DeviceCommand, upgradePage_,
             [this](int command, const CIPCamInfo& record) {
                 if (command == 32792) upgradePage_->DeviceAddedByHand(record);

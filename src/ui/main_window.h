@@ -26,6 +26,7 @@ class CDownloadPage;
 class CFirmwareCatalog;
 class CPage;
 class CScheduleRunner;
+class CUpgradeHistory;
 class CSchedulePage;
 class CSettingsPage;
 class CTray;
@@ -160,6 +161,7 @@ private:
     std::unique_ptr<CUpgradeManager> upgradeManager_;
     std::unique_ptr<CFirmwareCatalog> catalog_;
     std::unique_ptr<CCameraTable> cameraTable_;
+    std::unique_ptr<CUpgradeHistory> upgradeHistory_;
     std::unique_ptr<CDownloadCoordinator> coordinator_;
     std::unique_ptr<CCameraControl> cameraControl_;
     std::unique_ptr<CCredentialChecks> credentialChecks_;

@@ -8,6 +8,7 @@
 #include "firmware/download_coordinator.h"
 #include "firmware/download_manager.h"
 #include "firmware/firmware_catalog.h"
+#include "history/upgrade_history.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
 #include "schedule/schedule_runner.h"
@@ -97,6 +98,7 @@ void CMainWindow::DeleteServices() {
     cameraControl_.reset();
     downloadManager_.reset();
     upgradeManager_.reset();
+    upgradeHistory_.reset();  // after the control and the manager, which report to it
     catalog_.reset();
     scheduleRunner_.reset();
     cameraTable_.reset();

@@ -45,6 +45,9 @@ TEST(JsonLineTest, EscapesTextsAndKeepsOrder) {
                            .Text();
     EXPECT_EQ(line, R"({"DeviceId":"QX\"1\\","stage":32,"LoginOk":true,"text":"a\nb\u0001"})");
     EXPECT_EQ(JsonLine().Text(), "{}");
+    // Malformed UTF-8 from a device never reaches a JSON reader.
+    EXPECT_EQ(JsonLine().Add("Device", "Gate\xff\xc3(\xc3\xa9").Text(),
+              "{\"Device\":\"Gate\xef\xbf\xbd\xef\xbf\xbd(\xc3\xa9\"}");
 }
 
 }  // namespace
