@@ -250,17 +250,23 @@ void CUpgradePage::WatchSearch() {
 }
 
 void CUpgradePage::RefreshDeviceList() {
-    std::string key;
+    // Up to a batch per tick: a LAN of 200 devices is listed in a moment, and no tick
+    // holds the user-interface thread for long.
+    constexpr size_t kBatch = 32;
+    std::vector<std::string> keys;
     {
         std::lock_guard lock(queueLock_);
-        if (newDevices_.empty()) return;
-        key = std::move(newDevices_.front());
-        newDevices_.pop_front();
+        while (!newDevices_.empty() && keys.size() < kBatch) {
+            keys.push_back(std::move(newDevices_.front()));
+            newDevices_.pop_front();
+        }
     }
-    if (deviceList_.FindRow(kKey, ToQ(key)) >= 0) return;
-    if (std::optional<CIPCamInfo> record = table_->Find(key)) {
-        AddDeviceRow(*record);
-        checks_->Start(key);
+    for (const std::string& key : keys) {
+        if (deviceList_.FindRow(kKey, ToQ(key)) >= 0) continue;
+        if (std::optional<CIPCamInfo> record = table_->Find(key)) {
+            AddDeviceRow(*record);
+            checks_->Start(key);
+        }
     }
 }
 

@@ -54,13 +54,7 @@ Answer Exchange(CURL* h, const std::string& url, const std::string& user,
     watch.Attach(h);
     answer.Code = curl_easy_perform(h);
     answer.Stalled = watch.Stalled();
-    // The handle outlives this call; it must not keep pointers to its locals.
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, nullptr);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, nullptr);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+    ForgetTransferLocals(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer.Status);
     answer.Location = headers.Value("Location");
     // A body is text up to its first zero byte.
