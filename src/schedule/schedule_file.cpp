@@ -27,12 +27,6 @@ int32_t Int32Of(const char* text) {
     return static_cast<int32_t>(value);
 }
 
-bool IsComplete(const CScheduleInfo& e) {
-    return !e.IP.empty() && !e.Port.empty() && !e.Account.empty() && !e.Password.empty() &&
-           !e.Device.empty() && !e.Model.empty() && !e.MAC.empty() && !e.Version.empty() &&
-           !e.FWPath.empty() && e.UpgradeTime != 0;
-}
-
 constexpr const char* kAttributes[] = {"IP",       "Port",   "Https",  "Account",
                                        "Password", "Device", "Model",  "MAC",
                                        "Version",  "FWPath", "Status", "UpgradeTime"};
@@ -139,7 +133,7 @@ ScheduleFileRead ReadScheduleFile(const std::string& path) {
                 if (!KnownAttribute(a.name())) read.DropsSomething = true;
             }
             CScheduleInfo entry = EntryOf(child);
-            if (IsComplete(entry)) {
+            if (IsCompleteScheduleEntry(entry)) {
                 read.Entries.push_back(std::move(entry));
             } else {
                 read.DropsSomething = true;
@@ -155,4 +149,10 @@ ScheduleFileRead ReadScheduleFile(const std::string& path) {
 
 std::vector<CScheduleInfo> LoadSchedule(const std::string& path) {
     return ReadScheduleFile(path).Entries;
+}
+
+bool IsCompleteScheduleEntry(const CScheduleInfo& e) {
+    return !e.IP.empty() && !e.Port.empty() && !e.Account.empty() && !e.Password.empty() &&
+           !e.Device.empty() && !e.Model.empty() && !e.MAC.empty() && !e.Version.empty() &&
+           !e.FWPath.empty() && e.UpgradeTime != 0;
 }
