@@ -10,6 +10,7 @@ packages=(
   fonts-noto-cjk fonts-noto-core fonts-liberation2
   clang-14 libclang-rt-14-dev
   iproute2 curl time
+  lintian
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <ctime>
 #include <limits>
 
 namespace {
@@ -116,4 +117,13 @@ std::string StrFormat(const char* format, ...) {
     }
     va_end(args);
     return out;
+}
+
+std::string LocalTimeText(int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    if (!localtime_r(&t, &tm)) return std::to_string(seconds);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    return text;
 }

@@ -33,3 +33,6 @@ bool ValueAfterMarker(std::string_view text, std::string_view marker, std::strin
 
 // printf-style formatting into a std::string.
 std::string StrFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The local date and time of `seconds` since 1970, as "YYYY-MM-DD HH:MM:SS".
+std::string LocalTimeText(int64_t seconds);

@@ -1,15 +1,38 @@
 #include "base/trace.h"
 
+#include <sys/stat.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
 
 namespace {
 
 std::mutex g_traceMutex;
 std::string g_tracePath;
+
+// Called under g_traceMutex. A full file moves to ".1", ".1" to ".2" and so on; the
+// oldest goes. Another process may rotate at the same moment: each rename is atomic,
+// so at worst a few lines land in the next file.
+void RotateWhenFull(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || st.st_size < kTraceRotateBytes) return;
+    for (int n = kTraceKeptFiles; n > 1; --n) {
+        const std::string older = path + "." + std::to_string(n - 1);
+        std::rename(older.c_str(), (path + "." + std::to_string(n)).c_str());
+    }
+    std::rename(path.c_str(), (path + ".1").c_str());
+}
+
+FILE* OpenForAppend(const std::string& path) {
+    if (FILE* file = std::fopen(path.c_str(), "a")) return file;
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+    return std::fopen(path.c_str(), "a");
+}
 
 }  // namespace
 
@@ -32,7 +55,8 @@ void Trace(const char* format, ...) {
 
     std::lock_guard lock(g_traceMutex);
     if (g_tracePath.empty()) return;
-    FILE* file = std::fopen(g_tracePath.c_str(), "a");
+    RotateWhenFull(g_tracePath);
+    FILE* file = OpenForAppend(g_tracePath);
     if (!file) return;
     std::time_t now = std::time(nullptr);
     std::tm local{};

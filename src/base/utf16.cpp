@@ -54,6 +54,22 @@ bool IsValidUtf8(std::string_view text) {
     return true;
 }
 
+std::string ToValidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = SequenceLength(text, i);
+        if (length == 0) {
+            AppendUtf8(out, 0xFFFD);
+            ++i;
+        } else {
+            out.append(text.substr(i, length));
+            i += length;
+        }
+    }
+    return out;
+}
+
 size_t Utf16Length(std::string_view text) {
     size_t units = 0;
     for (size_t i = 0; i < text.size();) {

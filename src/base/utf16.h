@@ -10,6 +10,10 @@
 // True when `text` is well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
 
+// `text` with every byte that is not part of a well-formed sequence replaced by U+FFFD,
+// so that readers of the files and lines we write never meet malformed UTF-8.
+std::string ToValidUtf8(std::string_view text);
+
 // The number of UTF-16 code units `text` takes; a byte that is not part of a
 // well-formed sequence counts as one unit.
 size_t Utf16Length(std::string_view text);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/text.h"
+#include "base/utf16.h"
 
 namespace {
 
@@ -42,46 +43,13 @@ uint16_t ReadU16(std::span<const uint8_t> bytes, Field field) {
     return static_cast<uint16_t>(bytes[field.Offset] | (bytes[field.Offset + 1] << 8));
 }
 
-// Replaces every byte that does not start a well-formed UTF-8 sequence by U+FFFD, so
-// that a device's garbage never reaches a display or a JSON line as broken text.
-std::string ValidUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        size_t length = lead < 0x80                    ? 1
-                        : lead >= 0xC2 && lead <= 0xDF ? 2
-                        : lead >= 0xE0 && lead <= 0xEF ? 3
-                        : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                       : 0;
-        bool ok = length > 0 && i + length <= bytes.size();
-        for (size_t k = 1; ok && k < length; ++k) {
-            ok = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
-        }
-        if (ok && length >= 3) {
-            // No overlong forms, no UTF-16 surrogates, nothing beyond U+10FFFF.
-            const auto second = static_cast<unsigned char>(bytes[i + 1]);
-            ok = !(lead == 0xE0 && second < 0xA0) && !(lead == 0xED && second > 0x9F) &&
-                 !(lead == 0xF0 && second < 0x90) && !(lead == 0xF4 && second > 0x8F);
-        }
-        if (ok) {
-            out.append(bytes.substr(i, length));
-            i += length;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
-    return out;
-}
-
 std::string_view RawText(const void* data, size_t size) {
     const char* text = static_cast<const char*>(data);
     return std::string_view(text, strnlen(text, size));
 }
 
 std::string FieldText(std::span<const uint8_t> reply, Field field) {
-    return ValidUtf8(RawText(reply.data() + field.Offset, field.Size));
+    return ToValidUtf8(RawText(reply.data() + field.Offset, field.Size));
 }
 
 template <size_t N>
@@ -173,7 +141,7 @@ void CBCMulticastSearch::DeliverDevice(const CIPCamInfo& parsed) {
     device.ModelName = Trim(FieldText(reply, kModelField));
     device.ProductModel = device.ModelName;
     device.DeviceName =
-        Trim(ValidUtf8(RawText(parsed.Detail.Name.data(), parsed.Detail.Name.size())));
+        Trim(ToValidUtf8(RawText(parsed.Detail.Name.data(), parsed.Detail.Name.size())));
     device.UserName = parsed.UserName;
     device.Password = parsed.Password;
     device.HostAddress = parsed.HostAddress;

@@ -23,15 +23,15 @@ struct OpenFile {
     const int fd;
 };
 
-}  // namespace
-
-bool ComputeFileMD5(const std::string& path, std::string& md5, const std::atomic<bool>* cancel) {
+// The digest of the file's bytes from `offset` on.
+bool DigestFrom(const std::string& path, off_t offset, std::string& md5,
+                const std::atomic<bool>* cancel) {
     md5.clear();
     const OpenFile file(path);
     const int fd = file.fd;
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_size < kHeaderBytes ||
-        ::lseek(fd, kHeaderBytes, SEEK_SET) != kHeaderBytes) {
+    if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_size < offset ||
+        ::lseek(fd, offset, SEEK_SET) != offset) {
         return false;
     }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -61,4 +61,14 @@ bool ComputeFileMD5(const std::string& path, std::string& md5, const std::atomic
         md5 += kHex[digest[i] & 0x0f];
     }
     return true;
+}
+
+}  // namespace
+
+bool ComputeFileMD5(const std::string& path, std::string& md5, const std::atomic<bool>* cancel) {
+    return DigestFrom(path, kHeaderBytes, md5, cancel);
+}
+
+bool ComputeWholeFileMD5(const std::string& path, std::string& md5) {
+    return DigestFrom(path, 0, md5, nullptr);
 }

@@ -9,3 +9,7 @@
 // shorter than its header, or `cancel` was set meanwhile.
 bool ComputeFileMD5(const std::string& path, std::string& md5,
                     const std::atomic<bool>* cancel = nullptr);
+
+// The MD5 text of any file's whole content, as md5sum prints it; false (and `md5` empty)
+// when the file cannot be read.
+bool ComputeWholeFileMD5(const std::string& path, std::string& md5);

@@ -1,6 +1,8 @@
 #include "firmware/firmware_catalog.h"
 
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <map>
 
@@ -143,6 +145,7 @@ void CFirmwareCatalog::LoadCatalog() {
 bool CFirmwareCatalog::ReadLocalCatalog() {
     Notify({{Event::Loading, {}, false}});
     const std::string path = CatalogPath();
+    RemoveStaleTemporaries(path);
     std::vector<CatalogRecord> records;
     if (PathExists(path)) {
         std::string text;
@@ -208,15 +211,25 @@ int CFirmwareCatalog::RunServerCheck(std::stop_token stop, bool fetch) {
     if (stop.stop_requested()) return rc::kCancelled;
     // A byte-order mark or other bytes before the document.
     if (const size_t open = text.find('<'); open != std::string::npos) text.erase(0, open);
-    if (!ParseServerCatalog(text)) return rc::kFailed;
+    if (const int merged = MergeServerCatalog(text); merged != rc::kOk) return merged;
     return result;
 }
 
 bool CFirmwareCatalog::ParseServerCatalog(std::string_view text) {
+    return MergeServerCatalog(text) == rc::kOk;
+}
+
+int CFirmwareCatalog::MergeServerCatalog(std::string_view text) {
     std::vector<Event> events;
     if (!text.empty()) {
         std::vector<CatalogRecord> records;
-        if (!ReadCatalogRecords(text, records)) return false;
+        if (!ReadCatalogRecords(text, records)) return rc::kFailed;
+        if (std::none_of(records.begin(), records.end(), [](const CatalogRecord& r) {
+                return !r.Filename.empty() && IsPlainFileName(r.Filename);
+            })) {
+            Trace("FWStrelvane - The server catalogue lists no firmware; the store is kept.\n");
+            return kCatalogListsNoFirmware;
+        }
         std::lock_guard lock(mutex_);
         // Only this catalogue decides what stays: what an earlier check named but this
         // one does not is removed now.
@@ -279,7 +292,7 @@ bool CFirmwareCatalog::ParseServerCatalog(std::string_view text) {
     events.push_back({Event::Checked, {}, false});
     events.push_back({Event::Ready, {}, false});
     Notify(events);
-    return true;
+    return rc::kOk;
 }
 
 void CFirmwareCatalog::AdoptStoredFile(const std::string& filename, const std::string& md5) {
@@ -320,7 +333,9 @@ bool CFirmwareCatalog::SaveCatalog() {
         changes = changes_;
     }
     if (!WriteFileAtomically(CatalogPath(), text)) {
+        const int error = errno;  // the caller may tell the user why
         Trace("FWStrelvane - Cannot write %s.\n", CatalogPath().c_str());
+        errno = error;
         return false;
     }
     std::lock_guard lock(mutex_);

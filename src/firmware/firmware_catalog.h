@@ -14,6 +14,11 @@
 #include "firmware/firmware_view.h"
 #include "firmware/host_probes.h"
 
+// The check's result for a server catalogue that is well-formed but lists no firmware
+// (an empty list, or some other page that happens to parse): a server that lists
+// nothing has not taken every image away; nothing is merged or deleted.
+constexpr int kCatalogListsNoFirmware = -21;
+
 // What a download of one entry's newest image needs.
 struct CFirmwareDownloadParams {
     std::string Model;
@@ -70,7 +75,7 @@ public:
     bool IsCheckRunning() const { return checkRunning_.load(); }
     // The outcome of the last finished check: 0 merged (or an empty catalogue); the web
     // client's code when the fetch failed; -1 for a text that is not well-formed XML;
-    // -8 when the machine had no network.
+    // kCatalogListsNoFirmware; -8 when the machine had no network.
     int LastCheckResult() const { return lastCheckResult_.load(); }
 
     // Fetches ServerBase() + "/Firmware_V2.xml" (30 s time-out) on the calling thread and
@@ -78,7 +83,9 @@ public:
     // bytes before the first "<" are dropped. Returns as LastCheckResult.
     int FetchServerCatalog();
 
-    // Merges a server catalogue text. Empty text: nothing changes. Otherwise entries and
+    // Merges a server catalogue text. Empty text: nothing changes. A text that names no
+    // firmware record with a usable file name is refused like a malformed one (false,
+    // nothing changed, nothing sent). Otherwise entries and
     // series the text no longer names are removed (OnSeriesRemoved), a new version is a
     // new entry with nothing stored, and the file of a removed entry is handed to
     // entries naming the same file and MD5 or deleted when no entry stores it any more.
@@ -88,6 +95,7 @@ public:
 
     // Writes firmware.xml atomically. Does nothing (false) while the catalogue has not
     // been loaded in this run, so a run that never read the file cannot replace it.
+    // False with errno telling why when it cannot be written.
     bool SaveCatalog();
 
     // Number of entries of the series; 0 for an unknown series.
@@ -146,6 +154,8 @@ private:
     void DeleteIfUnused(const std::string& filename) const;
     void Notify(const std::vector<Event>& events) const;
     int RunServerCheck(std::stop_token stop, bool fetch);
+    // ParseServerCatalog with its reason: 0, rc::kFailed or kCatalogListsNoFirmware.
+    int MergeServerCatalog(std::string_view text);
 
     const std::string storageFolder_;
     const std::string serverBase_;

@@ -41,3 +41,16 @@ std::string WithoutTrailingSlashes(std::string url) {
     while (!url.empty() && url.back() == '/') url.pop_back();
     return url;
 }
+
+bool PrepareStoreFolder(const std::string& folder, std::string& error) {
+    std::error_code failed;
+    std::filesystem::create_directories(folder, failed);
+    if (!failed && std::filesystem::is_directory(folder, failed)) return true;
+    error = "cannot use " + folder + " as the store folder: " +
+            (failed ? failed.message() : std::string("it is not a folder"));
+    return false;
+}
+
+std::optional<CFileLock> LockStore(const std::string& folder, std::chrono::milliseconds wait) {
+    return CFileLock::TryAcquire(folder + "/firmware.xml.lock", wait);
+}

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
+
+#include "base/file_lock.h"
 
 class CSettings;
 
@@ -27,3 +31,14 @@ std::string ResolveServerBase(const CSettings& settings);
 
 // `url` without its trailing slashes.
 std::string WithoutTrailingSlashes(std::string url);
+
+// Makes sure `folder` can serve as the store folder: created when missing (with its
+// parents). False, with `error` saying why, when it cannot be created or is not a folder.
+bool PrepareStoreFolder(const std::string& folder, std::string& error);
+
+// The store is changed (downloads, catalogue merges) by one process at a time: it holds
+// the lock "<folder>/firmware.xml.lock" while it works. A second one waits up to `wait`
+// for it; nothing when the store stayed busy.
+constexpr std::chrono::seconds kStoreBusyWait{5};
+std::optional<CFileLock> LockStore(const std::string& folder,
+                                   std::chrono::milliseconds wait = kStoreBusyWait);

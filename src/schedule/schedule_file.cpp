@@ -1,6 +1,10 @@
 #include "schedule/schedule_file.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cinttypes>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <pugixml.hpp>
@@ -23,10 +27,15 @@ int32_t Int32Of(const char* text) {
     return static_cast<int32_t>(value);
 }
 
-bool IsComplete(const CScheduleInfo& e) {
-    return !e.IP.empty() && !e.Port.empty() && !e.Account.empty() && !e.Password.empty() &&
-           !e.Device.empty() && !e.Model.empty() && !e.MAC.empty() && !e.Version.empty() &&
-           !e.FWPath.empty() && e.UpgradeTime != 0;
+constexpr const char* kAttributes[] = {"IP",       "Port",   "Https",  "Account",
+                                       "Password", "Device", "Model",  "MAC",
+                                       "Version",  "FWPath", "Status", "UpgradeTime"};
+
+bool KnownAttribute(std::string_view name) {
+    for (const char* known : kAttributes) {
+        if (name == known) return true;
+    }
+    return false;
 }
 
 CScheduleInfo EntryOf(const pugi::xml_node& node) {
@@ -87,21 +96,67 @@ bool SaveSchedule(const std::string& path, const std::vector<CScheduleInfo>& ent
     return WriteFileAtomically(path, ScheduleFileText(entries), 0600);
 }
 
-std::vector<CScheduleInfo> LoadSchedule(const std::string& path) {
-    std::vector<CScheduleInfo> entries;
+ScheduleFileRead ReadScheduleFile(const std::string& path) {
+    ScheduleFileRead read;
+    std::string bytes;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return read;
+    if (!ReadFileBytes(path, bytes)) {
+        read.State = ScheduleFileState::Unreadable;
+        read.Error = path + " cannot be read: " + std::strerror(errno);
+        return read;
+    }
+    read.State = ScheduleFileState::Ok;
+    if (bytes.empty()) return read;
     pugi::xml_document document;
-    if (!document.load_file(path.c_str())) return entries;
+    const pugi::xml_parse_result parsed =
+        document.load_buffer(bytes.data(), bytes.size(), pugi::parse_default);
+    if (!parsed || !document.document_element()) {
+        read.State = ScheduleFileState::Malformed;
+        read.Error = path + " is not well-formed XML (" + parsed.description() + " at byte " +
+                     std::to_string(parsed.offset) + ")";
+        return read;
+    }
+    bool schedule = false;
     // Any name is accepted for the document element.
     for (pugi::xml_node node : document.document_element().children()) {
+        if (node.type() != pugi::node_element) continue;
         if (std::string_view(node.name()) != "NODE" ||
             !ContainsNoCase(node.attribute("dis").value(), "Schedule")) {
+            read.DropsSomething = true;
             continue;
         }
+        schedule = true;
         for (pugi::xml_node child : node.children()) {
-            if (!ContainsNoCase(child.name(), "NVR")) continue;
+            if (child.type() != pugi::node_element) continue;
+            if (!ContainsNoCase(child.name(), "NVR")) {
+                read.DropsSomething = true;
+                continue;
+            }
+            for (pugi::xml_attribute a : child.attributes()) {
+                if (!KnownAttribute(a.name())) read.DropsSomething = true;
+            }
             CScheduleInfo entry = EntryOf(child);
-            if (IsComplete(entry)) entries.push_back(std::move(entry));
+            if (IsCompleteScheduleEntry(entry)) {
+                read.Entries.push_back(std::move(entry));
+            } else {
+                read.DropsSomething = true;
+            }
         }
     }
-    return entries;
+    if (!schedule) {
+        read.State = ScheduleFileState::Foreign;
+        read.Error = path + " is not a schedule file (it has no schedule section)";
+    }
+    return read;
+}
+
+std::vector<CScheduleInfo> LoadSchedule(const std::string& path) {
+    return ReadScheduleFile(path).Entries;
+}
+
+bool IsCompleteScheduleEntry(const CScheduleInfo& e) {
+    return !e.IP.empty() && !e.Port.empty() && !e.Account.empty() && !e.Password.empty() &&
+           !e.Device.empty() && !e.Model.empty() && !e.MAC.empty() && !e.Version.empty() &&
+           !e.FWPath.empty() && e.UpgradeTime != 0;
 }

@@ -19,6 +19,36 @@ std::string ScheduleFileText(const std::vector<CScheduleInfo>& entries);
 // leaves the old file or the new one, never a torn one. False when nothing was written.
 bool SaveSchedule(const std::string& path, const std::vector<CScheduleInfo>& entries);
 
+// True when every field an upgrade needs is filled and the time is set; only such
+// entries are read from the file or added to the schedule.
+bool IsCompleteScheduleEntry(const CScheduleInfo& entry);
+
+// What reading a schedule file found.
+enum class ScheduleFileState {
+    Ok,          // a schedule (an empty file counts as an empty one)
+    Missing,     // no file: an empty schedule
+    Unreadable,  // the file is there but cannot be read
+    Malformed,   // not well-formed XML
+    Foreign,     // well-formed XML that holds no schedule
+};
+
+struct ScheduleFileRead {
+    ScheduleFileState State = ScheduleFileState::Missing;
+    std::vector<CScheduleInfo> Entries;  // the complete entries, in file order
+    // The file holds something a rewrite does not keep: incomplete entries, other
+    // elements or sections, attributes this program does not know.
+    bool DropsSomething = false;
+    std::string Error;  // for the user, when the file cannot be used
+
+    // A file that may be replaced by a save of the entries.
+    bool Usable() const {
+        return State == ScheduleFileState::Ok || State == ScheduleFileState::Missing;
+    }
+};
+
+// Parses the file as it is, without locking (see schedule_store.h for the locked use).
+ScheduleFileRead ReadScheduleFile(const std::string& path);
+
 // The complete entries of the file, in file order. A missing, unreadable or malformed
 // file gives no entries; the file itself is left as it is.
 std::vector<CScheduleInfo> LoadSchedule(const std::string& path);

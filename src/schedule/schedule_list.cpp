@@ -91,6 +91,14 @@ bool CScheduleList::Reschedule(uint64_t id, int64_t upgradeTime) {
     return true;
 }
 
+bool CScheduleList::Replace(uint64_t id, const CScheduleInfo& entry) {
+    std::lock_guard lock(state_->Mutex);
+    auto it = state_->FindSlot(id);
+    if (it == state_->Slots.end() || (*it)->Running) return false;
+    (*it)->Info = entry;
+    return true;
+}
+
 bool CScheduleList::SetFirmwarePath(uint64_t id, const std::string& path) {
     std::lock_guard lock(state_->Mutex);
     auto it = state_->FindSlot(id);
@@ -119,6 +127,21 @@ std::vector<uint64_t> CScheduleList::UpdateEach(const std::function<bool(CSchedu
         if (step(slot->Info)) changed.push_back(slot->Id);
     }
     return changed;
+}
+
+std::vector<uint64_t> CScheduleList::FailInterrupted() {
+    std::lock_guard lock(state_->Mutex);
+    std::vector<uint64_t> failed;
+    for (const auto& slot : state_->Slots) {
+        const int status = slot->Info.Status;
+        if (slot->Running ||
+            (status != schedule_status::kUploading && status != schedule_status::kUpgrading)) {
+            continue;
+        }
+        slot->Info.Status = schedule_status::kOtherFailed;
+        failed.push_back(slot->Id);
+    }
+    return failed;
 }
 
 std::vector<CScheduledRun> CScheduleList::StartQueued() {

@@ -49,6 +49,9 @@ public:
 
     // A new time: status waiting. False for an unknown or running entry.
     bool Reschedule(uint64_t id, int64_t upgradeTime);
+    // Another value for an entry (changed by another process). False for an unknown or
+    // running entry.
+    bool Replace(uint64_t id, const CScheduleInfo& entry);
     // A new image for later runs (a running worker already has its copy).
     bool SetFirmwarePath(uint64_t id, const std::string& path);
     // False for an unknown or running entry.
@@ -61,6 +64,10 @@ public:
     // Applies `step` to every entry in array order under the lock and returns the ids of
     // the entries for which it returned true (changed).
     std::vector<uint64_t> UpdateEach(const std::function<bool(CScheduleInfo&)>& step);
+
+    // Entries marked uploading or upgrading that no run of this list holds (read from
+    // the file after their process ended) end as failed (8); their ids.
+    std::vector<uint64_t> FailInterrupted();
 
     // Starts every queued entry in array order: status upgrading, marked running, one
     // run each for the caller to hand to a worker. An entry whose device (MAC, without

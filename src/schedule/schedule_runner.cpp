@@ -1,6 +1,9 @@
 #include "schedule/schedule_runner.h"
 
+#include "base/result_codes.h"
 #include "base/trace.h"
+#include "history/history_file.h"
+#include "history/upgrade_history.h"
 #include "schedule/schedule_file.h"
 #include "schedule/scheduled_upgrade.h"
 
@@ -10,16 +13,35 @@ CScheduleRunner::CScheduleRunner(CScheduleList& list, const Clock& clock,
     : list_(list),
       clock_(clock),
       observer_(observer),
-      path_(std::move(schedulePath)),
-      fileExists_(std::move(fileExists)) {}
+      fileExists_(std::move(fileExists)),
+      sync_(std::move(schedulePath)) {}
 
 CScheduleRunner::~CScheduleRunner() { Stop(); }
 
-void CScheduleRunner::Start() {
-    if (ticker_.joinable()) return;
+void CScheduleRunner::SetNoticeHandler(std::function<void(const std::string&)> notice) {
+    notice_ = std::move(notice);
+}
+
+bool CScheduleRunner::Start(std::string* error) {
+    if (ticker_.joinable()) return true;
+    {
+        std::lock_guard lock(saveMutex_);
+        if (!sync_.AcquireSchedulerLock()) {
+            if (error) *error = "another scheduler is running " + sync_.Path();
+            return false;
+        }
+        sync_.Adopt(list_);
+    }
+    if (!SyncFile(false, error, false)) {
+        std::lock_guard lock(saveMutex_);
+        sync_.ReleaseSchedulerLock();
+        return false;
+    }
+    if (FailInterrupted()) Save();
     ticker_ = std::jthread([this](std::stop_token stop) {
         while (clock_.SleepMs(kScheduleTickMs, stop)) Tick();
     });
+    return true;
 }
 
 void CScheduleRunner::Stop() {
@@ -31,27 +53,56 @@ void CScheduleRunner::Stop() {
     std::lock_guard lock(workersMutex_);
     for (Worker& worker : workers_) worker.Thread.request_stop();
     workers_.clear();  // joins each
+    std::lock_guard save(saveMutex_);
+    sync_.ReleaseSchedulerLock();
 }
 
 void CScheduleRunner::Tick() {
     JoinFinishedWorkers();
+    SyncFile(false);
+    const bool interrupted = FailInterrupted();
     const std::vector<uint64_t> changed = SchedulerTick(list_, clock_.UnixSeconds(), fileExists_);
     for (uint64_t id : changed) Report(id);
     std::vector<CScheduledRun> runs = StarterTick(list_);
     // Saved before the workers start: a run the program does not live to finish stays
     // "Upgrading" in the file and is not started again.
-    if (!changed.empty() || !runs.empty()) Save();
+    if (interrupted || !changed.empty() || !runs.empty()) Save();
     for (CScheduledRun& run : runs) {
         Report(run.Id());
         StartWorker(std::move(run));
     }
 }
 
-bool CScheduleRunner::Save() {
-    std::lock_guard lock(saveMutex_);
-    if (SaveSchedule(path_, list_.Infos())) return true;
-    Trace("schedule: cannot write %s\n", path_.c_str());
+bool CScheduleRunner::Save() { return SyncFile(true); }
+
+bool CScheduleRunner::SyncFile(bool write, std::string* error, bool report) {
+    CScheduleFileSync::Result result;
+    {
+        std::lock_guard lock(saveMutex_);
+        result = sync_.Sync(list_, write);
+    }
+    if (report) {
+        for (uint64_t id : result.Changed) Report(id);
+    }
+    if (!result.Backup.empty() && notice_) notice_(BackupNotice(result.Backup));
+    if (result.Ok) return true;
+    Trace("schedule: %s\n", result.Error.c_str());
+    if (error) *error = result.Error;
     return false;
+}
+
+bool CScheduleRunner::FailInterrupted() {
+    const std::vector<uint64_t> failed = list_.FailInterrupted();
+    for (uint64_t id : failed) {
+        if (std::optional<ScheduleEntry> entry = list_.Find(id)) {
+            Trace(
+                "schedule: the upgrade of %s at %s was interrupted (no scheduler ran it); it "
+                "ends as failed\n",
+                entry->Info.MAC.c_str(), entry->Info.IP.c_str());
+        }
+        Report(id);
+    }
+    return !failed.empty();
 }
 
 void CScheduleRunner::StartWorker(CScheduledRun run) {
@@ -81,6 +132,14 @@ void CScheduleRunner::EntryProgress(uint64_t id, const CScheduleInfo& entry) {
 void CScheduleRunner::EntryFinished(uint64_t id, const CScheduleInfo& entry) {
     Save();
     observer_.EntryFinished(id, entry);
+    // After the report: the image's MD5 and the disk flush must not hold it up.
+    if (std::optional<UpgradeHistoryRecord> record = ScheduledRunRecord(entry, WallClockNow())) {
+        const std::string history = DefaultHistoryFile();
+        if (AppendHistory(history, *record) != rc::kOk) {
+            Trace("schedule %s: cannot add the run to the history %s\n", entry.MAC.c_str(),
+                  history.c_str());
+        }
+    }
 }
 
 bool ScheduleHasWork(const CScheduleList& list) {

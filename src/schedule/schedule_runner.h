@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 #include "base/clock.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_observer.h"
+#include "schedule/schedule_store.h"
 #include "schedule/scheduler.h"
 
 // The scheduler tick and the starter tick run every this many Clock milliseconds.
@@ -21,6 +23,11 @@ constexpr int64_t kScheduleTickMs = 1000;
 // end is reported. Every change goes to `observer`, from the tick thread or a worker's
 // thread (see IScheduleObserver). The list, the Clock and the observer must outlive the
 // runner. Destroying the runner stops it.
+//
+// The file is shared with other processes (see schedule_store.h): while it runs, the
+// runner holds the file's scheduler lock, takes into the list at every tick and every
+// save what other processes added, removed or changed in the file, and never writes
+// over those changes.
 class CScheduleRunner : private IScheduleObserver {
 public:
     CScheduleRunner(CScheduleList& list, const Clock& clock, IScheduleObserver& observer,
@@ -29,8 +36,17 @@ public:
     CScheduleRunner(const CScheduleRunner&) = delete;
     CScheduleRunner& operator=(const CScheduleRunner&) = delete;
 
-    // Starts the ticks; the first comes one tick period later. Does nothing when running.
-    void Start();
+    // Takes the scheduler lock, merges the file into the list (the list's entries are
+    // taken as what the file held when they were loaded; an empty list takes the whole
+    // file), ends interrupted entries as failed (see CScheduleList::FailInterrupted) and
+    // starts the ticks; the first comes one tick period later. True when running. False,
+    // with `error` set and nothing started, when another scheduler runs the file or the
+    // file cannot be used.
+    bool Start(std::string* error = nullptr);
+
+    // Where notices for the user go (a backup of the old file was kept); they are
+    // traced as well. Set before Start.
+    void SetNoticeHandler(std::function<void(const std::string&)> notice);
 
     // Stops the ticks and every worker and waits for them: the waits end at once, an
     // upload in flight is waited for. Stopped runs end as IScheduleObserver describes
@@ -38,9 +54,10 @@ public:
     // thread that calls Stop (a page hands the reports over; it does not block on them).
     void Stop();
 
-    // Writes the whole list to the schedule file (after an edit or a delete, too). Safe
-    // from any thread; saves never interleave, and a later save always holds the later
-    // state. False when the file could not be written.
+    // Writes the whole list to the schedule file (after an edit or a delete, too), after
+    // merging the other processes' changes. Safe from any thread; saves never
+    // interleave, and a later save always holds the later state. False when the file
+    // could not be written (or is not one this program may replace).
     bool Save();
 
 private:
@@ -54,6 +71,11 @@ private:
     void StartWorker(CScheduledRun run);
     void JoinFinishedWorkers();
     void Report(uint64_t id);
+    // Merges (and writes, when `write`) under the save lock; reports merged entries
+    // when `report` (the first load of the file is no change).
+    bool SyncFile(bool write, std::string* error = nullptr, bool report = true);
+    // Ends the entries no run holds that the file says are running; true when any.
+    bool FailInterrupted();
 
     void EntryProgress(uint64_t id, const CScheduleInfo& entry) override;
     void EntryFinished(uint64_t id, const CScheduleInfo& entry) override;
@@ -61,9 +83,10 @@ private:
     CScheduleList& list_;
     const Clock& clock_;
     IScheduleObserver& observer_;
-    const std::string path_;
     const FileExists fileExists_;
-    std::mutex saveMutex_;
+    std::function<void(const std::string&)> notice_;
+    std::mutex saveMutex_;  // guards sync_
+    CScheduleFileSync sync_;
     std::mutex workersMutex_;
     std::list<Worker> workers_;
     std::jthread ticker_;

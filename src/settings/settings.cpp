@@ -51,6 +51,9 @@ std::optional<std::string> CSettings::ReadShortString(std::string_view name) con
 }
 
 void CSettings::LoadSettings() {
+    // No installer creates the per-user store on this platform: the first start does,
+    // so that settings saved later are kept.
+    user_.Create();
     languageId_ = DefaultLanguageId();
     autoStart_ = false;
     if (auto language = ReadShortString("LangID")) languageId_ = DecimalInt(*language);

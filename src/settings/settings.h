@@ -33,7 +33,8 @@ public:
     // Switches the program's language; SaveSetting("LangID", ...) calls it.
     void SetLanguageApplier(std::function<void(int languageId)> apply);
 
-    // Language := LangID when readable, else DefaultLanguageId(); auto-start := AutoStart
+    // Creates the per-user store when it does not exist yet (the first start), then:
+    // language := LangID when readable, else DefaultLanguageId(); auto-start := AutoStart
     // is non-zero. A value is read only when it is a string of at most 7 characters (it
     // must fit 16 bytes as UTF-16 with its terminator); numbers parse as leading decimal
     // digits, so "abc" reads 0.

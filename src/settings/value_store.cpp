@@ -55,6 +55,14 @@ std::optional<CValueStore::Value> CValueStore::Read(std::string_view name) const
     return std::nullopt;
 }
 
+bool CValueStore::Create() const {
+    RemoveStaleTemporaries(path_);
+    if (Exists()) return true;
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);
+    return WriteFileAtomically(path_, "", 0644);
+}
+
 bool CValueStore::Write(std::string_view name, std::string_view value) const {
     if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) return false;
     std::string text(value);

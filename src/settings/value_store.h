@@ -28,6 +28,10 @@ public:
 
     std::optional<Value> Read(std::string_view name) const;
 
+    // Creates the key (an empty file, and its folder) when it does not exist, as an
+    // installer would; removes what killed saves left behind. True when it exists.
+    bool Create() const;
+
     // Stores `value` under `name`, creating the file (and its folder) when needed. A
     // value holding a line break or a zero byte cannot be stored. False when nothing
     // was stored; the file is replaced atomically, so it is never left half-written.

@@ -66,6 +66,11 @@ std::string ConfigHome() {
     return config.empty() ? HomeFolder() + "/.config" : config;
 }
 
+std::string StateHome() {
+    std::string state = AbsoluteEnv("XDG_STATE_HOME");
+    return state.empty() ? HomeFolder() + "/.local/state" : state;
+}
+
 std::string DocumentsFolder() {
     const std::string home = HomeFolder();
     std::string documents = home + "/Documents";

@@ -12,6 +12,9 @@ std::string HomeFolder();
 // $XDG_CONFIG_HOME when set to an absolute path, else ~/.config.
 std::string ConfigHome();
 
+// $XDG_STATE_HOME when set to an absolute path, else ~/.local/state: history and logs.
+std::string StateHome();
+
 // The user's Documents folder: XDG_DOCUMENTS_DIR from ConfigHome()/user-dirs.dirs, else
 // ~/Documents. The folder may not exist yet.
 std::string DocumentsFolder();

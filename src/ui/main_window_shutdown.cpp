@@ -8,6 +8,7 @@
 #include "firmware/download_coordinator.h"
 #include "firmware/download_manager.h"
 #include "firmware/firmware_catalog.h"
+#include "history/upgrade_history.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
 #include "schedule/schedule_runner.h"
@@ -16,6 +17,7 @@
 #include "ui/qt_text.h"
 #include "ui/schedule_page.h"
 #include "ui/upgrade_page.h"
+#include "upgrade/credential_check.h"
 
 namespace {
 
@@ -91,9 +93,12 @@ void CMainWindow::DeleteServices() {
     if (upgradeManager_) upgradeManager_->Stop();
     if (scheduleRunner_) scheduleRunner_->Stop();
     coordinator_.reset();
+    // The checks end within their time-outs; they report to the page and use the table.
+    credentialChecks_.reset();
     cameraControl_.reset();
     downloadManager_.reset();
     upgradeManager_.reset();
+    upgradeHistory_.reset();  // after the control and the manager, which report to it
     catalog_.reset();
     scheduleRunner_.reset();
     cameraTable_.reset();

@@ -138,13 +138,7 @@ int CLFXQuorClient::Request(const std::string& verb, const std::string& path,
     watch.Attach(h);
 
     const CURLcode code = curl_easy_perform(h);
-    // The handle outlives this call; it must not keep pointers to its locals.
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, nullptr);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, nullptr);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+    ForgetTransferLocals(h);
     if (collector.TooLarge) {
         errorText_ = "answer too large";
         return rc::kAnswerTooLarge;

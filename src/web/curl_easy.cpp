@@ -39,6 +39,15 @@ void ApplyCommonOptions(CURL* handle, int timeoutMs, bool useSystemProxy) {
     if (!useSystemProxy) curl_easy_setopt(handle, CURLOPT_PROXY, "");
 }
 
+void ForgetTransferLocals(CURL* h) {
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+}
+
 void ApplyCredentials(CURL* handle, const std::string& user, const std::string& password) {
     if (user.empty() && password.empty()) return;
     curl_easy_setopt(handle, CURLOPT_USERNAME, user.c_str());

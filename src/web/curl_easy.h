@@ -38,6 +38,10 @@ void AppendHeader(CurlHeaderList& list, const std::string& line);
 // the proxy choice: the proxy environment variables when `useSystemProxy`, else direct.
 void ApplyCommonOptions(CURL* handle, int timeoutMs, bool useSystemProxy);
 
+// For a handle kept across transfers: drops what the last transfer pointed at (headers,
+// body, sinks, progress watch), so that the handle keeps no pointers to a caller's locals.
+void ForgetTransferLocals(CURL* handle);
+
 // Sends the user name and password when the server asks (Basic or Digest). Nothing is
 // set when both are empty.
 void ApplyCredentials(CURL* handle, const std::string& user, const std::string& password);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "firmware/store_location.h"
 #include "firmware_test_support.h"
 #include "support/child_process.h"
 #include "support/web_test_support.h"
@@ -151,7 +152,64 @@ TEST_F(FirmwareCliTest, InterruptAndTimeLimitStopCleanly) {
     ProcessResult limited = Run({"download", "--timeout", "1"}, server.Base());
     EXPECT_EQ(limited.ExitCode, 1);
     EXPECT_TRUE(Has(limited.Output, "\"kind\":4"));
+    // Every failed attempt is shown with its reason.
+    EXPECT_TRUE(Has(limited.Output,
+                    "{\"series\":\"S1\",\"file\":\"absent.bin\",\"attempt\":1,\"retrying\":true,"
+                    "\"error\":\"the server has no such file (HTTP 404)\"}"))
+        << limited.Output;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+TEST_F(FirmwareCliTest, AVerifiedStoreSurvivesEmptyCataloguesAndOtherProcesses) {
+    const std::string image = PatternBytes(200000);
+    Publish("a.bin", image);
+    FirmwareServerFixture server(server_);
+    ASSERT_EQ(Run({"download"}, server.Base()).ExitCode, 0);
+    const std::string catalogue = store_.Read("firmware.xml");
+
+    // An empty list, and a page that happens to parse: a failed check, nothing deleted.
+    for (const char* text : {"<?xml version=\"1.0\"?><FirmwareList></FirmwareList>",
+                             "<html><head><title>Sign in</title></head><body/></html>"}) {
+        server_.Write("Firmware_V2.xml", text);
+        const ProcessResult check = Run({"check"}, server.Base());
+        EXPECT_EQ(check.ExitCode, 1) << text;
+        EXPECT_EQ(store_.Read("a.bin"), StoredImage(image)) << text;
+        EXPECT_EQ(store_.Read("firmware.xml"), catalogue) << text;
+    }
+    Publish("a.bin", image);
+
+    // A store another process works on is busy for a while, then said to be.
+    {
+        std::optional<CFileLock> other = LockStore(store_.Path());
+        ASSERT_TRUE(other);
+        EXPECT_EQ(Run({"check"}, server.Base()).ExitCode, 1);
+    }
+    // Two downloaders at once both end with the image verified.
+    std::filesystem::remove(store_.File("a.bin"));
+    ChildProcess first(Command({"download"}, server.Base()));
+    ChildProcess second(Command({"download"}, server.Base()));
+    EXPECT_EQ(first.Wait(20s), 0);
+    EXPECT_EQ(second.Wait(20s), 0);
+    EXPECT_EQ(store_.Read("a.bin"), StoredImage(image));
+}
+
+TEST_F(FirmwareCliTest, StoreThatCannotBeWrittenOrUsedFailsLoudly) {
+    Publish("a.bin", PatternBytes(1000));
+    FirmwareServerFixture server(server_);
+    // firmware.xml leads into a folder that is not there: the merge cannot be kept.
+    std::filesystem::create_symlink(store_.File("gone/firmware.xml"), store_.File("firmware.xml"));
+    const ProcessResult check = Run({"check"}, server.Base());
+    EXPECT_EQ(check.ExitCode, 1);
+    EXPECT_TRUE(check.Output.empty()) << check.Output;
+
+    // A Storage setting naming a file is refused as --storage naming it is.
+    home_.Write("a-file", "x");
+    std::filesystem::create_directories(home_.File("strelvane"));
+    home_.Write("strelvane/settings.conf", "Storage=" + home_.File("a-file") + "\n");
+    std::vector<std::string> argv = {STRELVANE_CLI_PATH, "firmware", "list"};
+    EXPECT_EQ(RunProcess(argv, 10s).ExitCode, 1);
+    argv.insert(argv.end(), {"--storage", home_.File("a-file")});
+    EXPECT_EQ(RunProcess(argv, 10s).ExitCode, 1);
 }
 
 }  // namespace

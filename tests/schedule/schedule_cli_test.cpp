@@ -198,6 +198,13 @@ TEST_F(ScheduleCliTest, AddStoresCompleteEntriesOnlyAndReplacesByMac) {
         add({{"--time", "0"}}),
         add({{"--time-scale", "0"}}),
         add({{"--image", home_.File("missing.bin")}}),
+        add({{"--image", home_.Path()}}),
+        add({{"--image", home_.File("fw_config.xml")}}),  // not an image
+        add({{"--ip", "10.0.0.256"}}),
+        add({{"--ip", "gate;rm"}}),
+        add({{"--mac", "aa:bb:cc:dd:ee"}}),
+        add({{"--mac", "aa:bb:cc:dd:ee:fg"}}),
+        {"run", "--file", File(), "--time-scale", "5000"},
         {"add", "--file", File(), "--time", "+60"},
         {"list", "--file", File(), "--ip", "10.0.0.5"},
         {"run", "--file", File(), "--time-scale", "fast"},
@@ -214,6 +221,9 @@ TEST_F(ScheduleCliTest, AddStoresCompleteEntriesOnlyAndReplacesByMac) {
     ::testing::internal::CaptureStderr();
     InProcess(add({{"--version", "-"}, {"--model", "-"}}));
     EXPECT_TRUE(Has(::testing::internal::GetCapturedStderr(), "non-empty --model, --version"));
+    ::testing::internal::CaptureStderr();
+    InProcess(add({{"--image", home_.Path()}}));
+    EXPECT_TRUE(Has(::testing::internal::GetCapturedStderr(), "is a folder, not a firmware image"));
 
     // A file that holds no readable schedule is not overwritten.
     home_.Write("fw_config.xml", "<PLAYER_SETTING><NODE dis=\"Sched");

@@ -3,34 +3,22 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
+#include "base/utf16.h"
+
+#include "schedule_test_support.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-CScheduleInfo Entry(const std::string& mac, int64_t time, int status) {
-    CScheduleInfo e;
-    e.IP = "10.0.0.5";
-    e.Port = "80";
-    e.Account = "admin";
-    e.Password = "pass1";
-    e.Device = "Lobby NVR";
-    e.Model = "NVR-1600";
-    e.MAC = mac;
-    e.Version = "V1.2.3";
-    e.UpgradeTime = time;
-    e.Status = status;
-    e.FWPath = "/fw/nvr.bin";
-    return e;
-}
 
 const char* const kHeader =
     "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<PLAYER_SETTING Version=\"0.1\">\n"
     "<NODE dis=\"Schedule\">";
 
 TEST(ScheduleFileTest, WritesTheExactFileText) {
-    CScheduleInfo second = Entry("AA:BB:CC:DD:EE:FF", -5, 2);  // queued is written as waiting
+    CScheduleInfo second = StoredEntry("AA:BB:CC:DD:EE:FF", -5, 2);  // queued is written as waiting
     second.Https = true;
     second.Port = "443";
     second.TotalBytes = 100;  // upload fields are not written
@@ -49,7 +37,7 @@ TEST(ScheduleFileTest, WritesTheExactFileText) {
     TempDir dir;
     const std::string path = ScheduleFilePath(dir.File("Documents"));
     EXPECT_EQ(path, dir.File("Documents/Strelvane/fw_config.xml"));
-    ASSERT_TRUE(SaveSchedule(path, {Entry("00:11:22:33:44:55", 1700000000, 9), second}));
+    ASSERT_TRUE(SaveSchedule(path, {StoredEntry("00:11:22:33:44:55", 1700000000, 9), second}));
     EXPECT_EQ(dir.Read("Documents/Strelvane/fw_config.xml"), expected);
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -65,7 +53,8 @@ TEST(ScheduleFileTest, RoundTripKeepsEverythingButQueuedAndUploadFields) {
     const std::string path = dir.File("fw_config.xml");
     std::vector<CScheduleInfo> entries;
     for (int status = 0; status <= 9; ++status) {
-        entries.push_back(Entry("MAC-" + std::to_string(status), 1700000000 + status, status));
+        entries.push_back(
+            StoredEntry("MAC-" + std::to_string(status), 1700000000 + status, status));
     }
     entries[3].Https = true;
     entries[4].TotalBytes = 10;
@@ -169,8 +158,31 @@ TEST(ScheduleFileTest, AMalformedFileLoadsEmptyAndIsLeftAloneUntilTheNextSave) {
         EXPECT_TRUE(LoadSchedule(path).empty()) << bytes;
         EXPECT_EQ(dir.Read("fw_config.xml"), bytes);
     }
-    ASSERT_TRUE(SaveSchedule(path, {Entry("00:11:22:33:44:55", 1700000000, 1)}));
+    ASSERT_TRUE(SaveSchedule(path, {StoredEntry("00:11:22:33:44:55", 1700000000, 1)}));
     EXPECT_EQ(LoadSchedule(path).size(), 1u);
+}
+
+TEST(ScheduleFileTest, DeviceTextsFromTheNetworkNeverMakeTheFileUnreadable) {
+    TempDir dir;
+    const std::string path = dir.File("fw_config.xml");
+    CScheduleInfo e = StoredEntry("00:11:22:33:44:55", 1700000000, 1);
+    e.Device = std::string("Gate\xff\x01\x1b[0m\tN\xef\xbf\xbe\xc3\xa9\0x", 19);
+    e.Model = "M\xc0\xafo";  // an overlong slash
+    ASSERT_TRUE(SaveSchedule(path, {e}));
+    // Well-formed for every XML reader, not only for our lenient one.
+    const std::string text = dir.Read("fw_config.xml");
+    EXPECT_TRUE(IsValidUtf8(text));
+    EXPECT_EQ(
+        std::count_if(
+            text.begin(), text.end(),
+            [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t'; }),
+        0);
+    const std::vector<CScheduleInfo> loaded = LoadSchedule(path);
+    ASSERT_EQ(loaded.size(), 1u);
+    // Malformed bytes read as U+FFFD; control characters XML forbids are gone; the tab
+    // and well-formed characters stay.
+    EXPECT_EQ(loaded[0].Device, "Gate\xef\xbf\xbd[0m\tN\xc3\xa9x");
+    EXPECT_EQ(loaded[0].Model, "M\xef\xbf\xbd\xef\xbf\xbdo");
 }
 
 }  // namespace

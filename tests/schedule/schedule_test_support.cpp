@@ -53,3 +53,19 @@ std::string OutputSoFar(DevsimProcess& sim, std::chrono::milliseconds quiet) {
     while (auto line = sim.Process().ReadLine(quiet)) output += *line + "\n";
     return output;
 }
+
+CScheduleInfo StoredEntry(const std::string& mac, int64_t time, int status) {
+    CScheduleInfo e;
+    e.IP = "10.0.0.5";
+    e.Port = "80";
+    e.Account = "admin";
+    e.Password = "pass1";
+    e.Device = "Lobby NVR";
+    e.Model = "NVR-1600";
+    e.MAC = mac;
+    e.Version = "V1.2.3";
+    e.UpgradeTime = time;
+    e.Status = status;
+    e.FWPath = "/fw/nvr.bin";
+    return e;
+}

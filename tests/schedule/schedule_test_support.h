@@ -40,6 +40,10 @@ private:
 CScheduleInfo EntryFor(const DevsimProcess::Device& device, const std::string& mac,
                        const std::string& image, int64_t upgradeTime);
 
+// A complete entry of the kind the file tests store (address 10.0.0.5, image
+// /fw/nvr.bin).
+CScheduleInfo StoredEntry(const std::string& mac, int64_t time, int status);
+
 // What devsim printed until it stayed quiet for `quiet`.
 std::string OutputSoFar(DevsimProcess& sim,
                         std::chrono::milliseconds quiet = std::chrono::milliseconds(300));

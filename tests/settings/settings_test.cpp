@@ -29,11 +29,27 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(SettingsTest, WithoutAStoreDefaultsStandAndSaveSettingStoresNothing) {
+TEST_F(SettingsTest, WithoutAStoreDefaultsStandAndTheFirstStartCreatesIt) {
     CSettings settings(Paths(), "zh_TW.UTF-8");
     std::vector<int> applied;
     settings.SetLanguageApplier([&](int id) { applied.push_back(id); });
+
+    // Before the first start there is no store: the settings page's Save stores and
+    // applies nothing...
+    EXPECT_FALSE(settings.SaveSetting("LangID", "2052"));
+    EXPECT_FALSE(settings.SaveSetting("AutoStart", "1"));
+    EXPECT_TRUE(applied.empty());
+    EXPECT_FALSE(HasRunEntry());
+    EXPECT_FALSE(std::filesystem::exists(Paths().UserStore));
+
+    // ...the first start creates it (no installer does), leaving the defaults; a
+    // temporary file a killed save left behind goes.
+    std::filesystem::create_directories(dir_.File("config/strelvane"));
+    dir_.Write("config/strelvane/settings.conf.tmp.999999999.AbCdEf", "LangID=1");
     settings.LoadSettings();
+    EXPECT_EQ(Store(), "");
+    EXPECT_FALSE(
+        std::filesystem::exists(dir_.File("config/strelvane/settings.conf.tmp.999999999.AbCdEf")));
     EXPECT_EQ(settings.LanguageId(), 1028);
     EXPECT_FALSE(settings.AutoStart());
     EXPECT_FALSE(settings.IsExitModeSet());
@@ -41,14 +57,6 @@ TEST_F(SettingsTest, WithoutAStoreDefaultsStandAndSaveSettingStoresNothing) {
     EXPECT_EQ(settings.ReadServerUrl(), "");
     EXPECT_FALSE(settings.AutoCheckHour().has_value());
 
-    // The settings page's Save stores and applies nothing until the store exists...
-    EXPECT_FALSE(settings.SaveSetting("LangID", "2052"));
-    EXPECT_FALSE(settings.SaveSetting("AutoStart", "1"));
-    EXPECT_TRUE(applied.empty());
-    EXPECT_FALSE(HasRunEntry());
-    EXPECT_FALSE(std::filesystem::exists(Paths().UserStore));
-
-    // ...which the tray item (or the exit flag) creates.
     settings.SaveTrayAutoStart(true);
     EXPECT_TRUE(settings.TrayAutoStart());
     EXPECT_FALSE(HasRunEntry());  // the tray item never touches the autostart entry

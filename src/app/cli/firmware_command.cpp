@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -13,7 +15,9 @@
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
 #include "app/cli/json_line.h"
+#include "base/atomic_file.h"
 #include "base/clock.h"
+#include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
 #include "firmware/download_coordinator.h"
@@ -39,20 +43,30 @@ constexpr const char* kUsage =
     "          {\"series\",\"kind\",\"a\",\"b\",\"text\"}: kind 0 progress (a seconds left, b\n"
     "          percent), 1 image stored and verified, 2 series done, 4 stopped or an image\n"
     "          failed its MD5 check, 8 network error and 16 not enough free space (both\n"
-    "          retried every 5 s). SIGINT or SIGTERM cancels; a partial image is resumed\n"
-    "          by the next run.\n"
+    "          retried every 5 s). Every failed attempt at an image is shown as\n"
+    "          {\"series\",\"file\",\"attempt\",\"retrying\",\"error\"}. SIGINT or SIGTERM\n"
+    "          cancels; a partial image is resumed by the next run.\n"
     "list      one JSON line per image the store holds, from its firmware.xml.\n"
     "\n"
     "--server URL     firmware server for this run instead of the machine-wide URL setting\n"
     "--storage DIR    store folder for this run instead of the Storage setting (created\n"
     "                 when missing); without either the default store is used\n"
-    "--timeout SEC    download: cancel after SEC seconds (default: retry until done)\n"
+    "--timeout SEC    download: give up (cancel) after SEC seconds (default 900)\n"
     "\n"
-    "Exit status: 0 success, 1 failure (unreachable server, unreadable store, a series\n"
-    "not brought up to date, interrupted), 2 bad arguments.\n"
+    "check and download work on the store alone: while another process downloads into it\n"
+    "or merges its catalogue, they wait up to 5 s and then fail saying it is busy. A\n"
+    "server catalogue that lists no firmware is a failed check; the store is kept.\n"
+    "\n"
+    "Exit status: 0 success, 1 failure (unreachable server, empty or malformed catalogue,\n"
+    "unreadable or unwritable store, busy store, a series not brought up to date,\n"
+    "interrupted), 2 bad arguments.\n"
     "Trace lines go to $XDG_STATE_HOME/strelvane/strelvane.log.\n";
 
 constexpr auto kPoll = std::chrono::milliseconds(50);
+
+// A download that keeps failing is retried every 5 s; the command line does not wait
+// for ever (the GUI does, with "Network break" showing).
+constexpr int64_t kDefaultTimeoutSeconds = 900;
 
 // What a status report shows, in the download page's words.
 std::string KindText(int kind, int a, int b) {
@@ -97,6 +111,16 @@ public:
             ended_[series] = download_kind::kFinished;
         }
     }
+    void OnDownloadFailed(const std::string& series, const std::string& file,
+                          const std::string& reason, int attempt, bool retrying) override {
+        Print(JsonLine()
+                  .Add("series", series)
+                  .Add("file", file)
+                  .Add("attempt", attempt)
+                  .Add("retrying", retrying)
+                  .Add("error", reason)
+                  .Text());
+    }
     void OnAllDownloadsFinished() override {}
     void OnSeriesAdded(const std::string&, bool) override {}
     void OnSeriesRemoved(const std::string&) override {}
@@ -131,6 +155,37 @@ private:
 int Fail(const std::string& message) {
     std::fprintf(stderr, "strelvane-cli firmware: %s\n", message.c_str());
     return kExitFailed;
+}
+
+std::string CatalogReadFailure(const std::string& path) {
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes)) return "cannot read " + path + ": " + std::strerror(errno);
+    return path +
+           " is not a readable catalogue (not well-formed XML); move it away and run check "
+           "again: the store then starts anew and fetches its images again";
+}
+
+// Why the server check failed, in the user's terms.
+std::string CheckFailure(const std::string& server, int result) {
+    const std::string url = server + "/Firmware_V2.xml";
+    switch (result) {
+        case rc::kHttpNotFound:
+            return "the server has no catalogue at " + url + " (HTTP 404)";
+        case rc::kFailed:
+            return "the server catalogue " + url + " is not well-formed XML; nothing was changed";
+        case kCatalogListsNoFirmware:
+            return "the server catalogue " + url +
+                   " lists no firmware (an empty list or another page); the store is left as "
+                   "it is";
+        case rc::kTimeout:
+            return "the server did not answer in time for " + url;
+        case rc::kCannotConnect:
+            return "cannot connect to the server for " + url;
+        case rc::kNameNotResolved:
+            return "the server's host name does not resolve (" + url + ")";
+        default:
+            return StrFormat("cannot get the server catalogue %s (result %d)", url.c_str(), result);
+    }
 }
 
 void UseTraceFile() {
@@ -254,7 +309,7 @@ int RunFirmwareCommand(const std::vector<std::string>& args) {
     if (action == "list" && parsed->Has("--server")) {
         return BadArguments("firmware", "'list' does not ask the server");
     }
-    int64_t timeoutSeconds = 0;
+    int64_t timeoutSeconds = kDefaultTimeoutSeconds;
     if (parsed->Has("--timeout")) {
         const std::string text = parsed->Value("--timeout");
         timeoutSeconds = ParseDecimal(text);
@@ -265,12 +320,12 @@ int RunFirmwareCommand(const std::vector<std::string>& args) {
 
     const CSettings settings;
     std::string storage = parsed->Value("--storage");
+    if (storage.empty()) storage = settings.ReadStorageFolder();
+    // The Storage setting is held to what --storage is held to.
     if (storage.empty()) {
-        storage = ResolveStorageFolder(settings);
-    } else {
-        std::error_code made;
-        std::filesystem::create_directories(storage, made);
-        if (made) return Fail("cannot create the store folder " + storage + ": " + made.message());
+        storage = DefaultStorageFolder();
+    } else if (!PrepareStoreFolder(storage, error)) {
+        return Fail(error);
     }
     const std::string server = WithoutTrailingSlashes(
         parsed->Has("--server") ? parsed->Value("--server") : ResolveServerBase(settings));
@@ -284,15 +339,27 @@ int RunFirmwareCommand(const std::vector<std::string>& args) {
     // The view outlives the store objects that call it.
     CliView view;
     // An explicit command always asks the server; an unreachable one is reported as such.
+    std::optional<CFileLock> storeLock;
+    if (action != "list") {
+        storeLock = LockStore(storage);
+        if (!storeLock) {
+            return Fail("the firmware store " + storage +
+                        " is busy: another process is downloading into it or merging its "
+                        "catalogue; try again when it has finished");
+        }
+    }
     CFirmwareCatalog catalog(storage, server, [] { return true; });
-    if (!catalog.ReadLocalCatalog()) return Fail("cannot read " + catalog.CatalogPath());
+    if (!catalog.ReadLocalCatalog()) return Fail(CatalogReadFailure(catalog.CatalogPath()));
     if (action == "list") return PrintStored(catalog);
 
     catalog.StartServerCheck();
     if (!WaitForCheck(catalog)) return Fail("interrupted");
     if (const int result = catalog.LastCheckResult(); result != 0) {
-        return Fail(StrFormat("cannot get the server catalogue from %s (result %d)", server.c_str(),
-                              result));
+        return Fail(CheckFailure(server, result));
+    }
+    // The merged state is only worth showing once it is kept.
+    if (!catalog.SaveCatalog()) {
+        return Fail("cannot write " + catalog.CatalogPath() + ": " + std::strerror(errno));
     }
     if (action == "check") return PrintSeries(catalog);
     return Download(catalog, view, series, timeoutSeconds);

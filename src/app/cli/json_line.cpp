@@ -2,10 +2,13 @@
 
 #include <cstdio>
 
+#include "base/utf16.h"
+
 std::string JsonEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 2);
-    for (char c : text) {
+    // JSON readers refuse malformed UTF-8 (device names come from the network).
+    for (char c : ToValidUtf8(text)) {
         switch (c) {
             case '"':
                 out += "\\\"";

@@ -8,15 +8,19 @@
 
 #include "app/cli/cli_commands.h"
 #include "app/cli/firmware_command.h"
+#include "app/cli/report_command.h"
 #include "app/cli/schedule_command.h"
 #include "app/cli/search_command.h"
 #include "app/cli/upgrade_command.h"
+#include "base/trace.h"
+#include "history/history_file.h"
 
 namespace {
 
 const std::vector<CliCommand>& Commands() {
     static const std::vector<CliCommand> commands = {
         {"firmware", "check, download or list the firmware store", RunFirmwareCommand},
+        {"report", "print the handover report of the upgrade history", RunReport},
         {"schedule", "list, add or run scheduled upgrades", RunScheduleCommand},
         {"search", "find the devices on the local network", RunSearch},
         {"upgrade", "upgrade the firmware of devices on the local network", RunUpgrade},
@@ -27,8 +31,15 @@ const std::vector<CliCommand>& Commands() {
 void PrintUsage(FILE* out) {
     std::fprintf(out,
                  "usage: strelvane-cli <command> [options]\n"
-                 "       strelvane-cli <command> --help\n\ncommands:\n");
+                 "       strelvane-cli <command> --help\n"
+                 "       strelvane-cli --version\n\ncommands:\n");
     for (const CliCommand& c : Commands()) std::fprintf(out, "  %-10s %s\n", c.Name, c.Summary);
+    std::fprintf(out,
+                 "\nfiles:\n"
+                 "  trace log        %s (rotated at %ld MiB, %d older files kept)\n"
+                 "  upgrade history  %s\n",
+                 DefaultTraceFile().c_str(), kTraceRotateBytes >> 20, kTraceKeptFiles,
+                 DefaultHistoryFile().c_str());
 }
 
 }  // namespace
@@ -45,6 +56,13 @@ int main(int argc, char** argv) {
         PrintUsage(stdout);
         return kExitOk;
     }
+    if (name == "--version") {
+        std::printf("strelvane-cli %s\n", STRELVANE_VERSION);
+        return kExitOk;
+    }
+    // Every command leaves its trace where --help says; nothing is written until a
+    // command has something to trace.
+    SetTraceFile(DefaultTraceFile());
     for (const CliCommand& c : Commands()) {
         if (name == c.Name) return c.Run(std::vector<std::string>(argv + 2, argv + argc));
     }

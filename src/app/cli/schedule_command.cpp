@@ -1,6 +1,7 @@
 #include "app/cli/schedule_command.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -13,6 +14,7 @@
 
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
+#include "app/cli/image_file_check.h"
 #include "app/cli/json_line.h"
 #include "app/cli/schedule_time_text.h"
 #include "base/clock.h"
@@ -21,6 +23,7 @@
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_runner.h"
+#include "schedule/schedule_store.h"
 #include "schedule/scheduler.h"
 #include "settings/xdg_folders.h"
 
@@ -39,15 +42,22 @@ constexpr const char* kUsage =
     "      \"Account\",\"Device\",\"Model\",\"Version\",\"UpgradeTime\",\"time\",\"FWPath\",\n"
     "      \"status\",\"text\"}; passwords are not shown.\n"
     "add   stores a scheduled upgrade of one device, waiting for its time, and prints it\n"
-    "      as list does. Every option but --port and --https is needed. An entry for\n"
-    "      the same MAC (without regard to case) is replaced.\n"
+    "      as list does. Every option but --port and --https is needed; --image must be\n"
+    "      a readable firmware image, --ip an IPv4 address or host name, --mac a MAC.\n"
+    "      An entry for the same MAC (without regard to case) is replaced.\n"
     "run   runs the scheduler in the foreground: an entry starts when its time has come\n"
     "      (up to 10 s late; later it is missed, status 0); the device at its address\n"
     "      must report its MAC, then takes the image and is waited for while it restarts.\n"
     "      Prints {\"MAC\",\"IP\",\"status\",\"text\"} per status change, with \"percent\"\n"
     "      while uploading, and ends when no entry is waiting, queued or running. SIGINT\n"
     "      or SIGTERM stops it: an upload in flight is finished first; the schedule is\n"
-    "      saved.\n"
+    "      saved. One scheduler runs a file at a time; entries added or changed by\n"
+    "      other processes meanwhile are taken in, never overwritten.\n"
+    "\n"
+    "An entry left uploading or upgrading by a scheduler that ended while it ran is\n"
+    "marked failed (8) when the file is next read. A file that cannot be read, is not\n"
+    "well-formed or is not a schedule is never replaced; before a save drops entries or\n"
+    "sections the program does not keep, the old file is kept as FILE.bak.\n"
     "\n"
     "--file PATH       the schedule file (default: Strelvane/fw_config.xml in the user's\n"
     "                  Documents folder)\n"
@@ -55,15 +65,17 @@ constexpr const char* kUsage =
     "                  \"YYYY-MM-DD HH:MM[:SS]\" (a T may stand for the blank)\n"
     "--port N          the device's web port (default 80, or 443 with --https)\n"
     "--time-scale N    the scheduler's clock runs N times faster: its ticks, pauses and\n"
-    "                  the 7-minute wait for a restarting device (not network time-outs)\n"
+    "                  the 7-minute wait for a restarting device (not network time-outs);\n"
+    "                  at most 1000\n"
     "\n"
     "Status codes: 0 missed, 1 waiting, 2 queued, 3 uploading, 4 upgrading, 5 successful,\n"
     "6 user name or password refused, 7 firmware file refused, 8 other failure (also: another\n"
     "device at the address, or the device not back within 7 minutes), 9 firmware file lost.\n"
     "\n"
     "Exit status: 0 success (run: every entry it handled ended successful), 1 failure\n"
-    "(unwritable file; run: an entry failed, was missed or lost its image, or the run was\n"
-    "interrupted), 2 bad arguments.\n"
+    "(unreadable, foreign or unwritable file; run: another scheduler runs the file, an\n"
+    "entry failed, was missed or lost its image, or the run was interrupted), 2 bad\n"
+    "arguments.\n"
     "Trace lines go to $XDG_STATE_HOME/strelvane/strelvane.log.\n";
 
 const char* const kAddOptions[] = {"--ip",       "--port",  "--https",  "--user",
@@ -71,6 +83,9 @@ const char* const kAddOptions[] = {"--ip",       "--port",  "--https",  "--user"
                                    "--version",  "--image", "--time"};
 
 constexpr auto kPoll = std::chrono::milliseconds(20);
+
+// Faster, and the one-second ticks would come faster than a tick's own work.
+constexpr double kMostTimeScale = 1000;
 
 int Bad(const std::string& message) { return BadArguments("schedule", message); }
 
@@ -151,10 +166,50 @@ void UseTraceFile() {
     SetTraceFile(path);
 }
 
+void Notice(const std::string& text) {
+    std::fprintf(stderr, "strelvane-cli schedule: %s\n", text.c_str());
+}
+
 int List(const std::string& path) {
+    std::string backup;
+    const ScheduleFileRead read = ReadScheduleLocked(path, &backup);
+    if (!read.Usable()) return Fail(read.Error);
+    if (!backup.empty()) Notice(BackupNotice(backup));
     int number = 0;
-    for (const CScheduleInfo& e : LoadSchedule(path)) Print(EntryLine(++number, e));
+    for (const CScheduleInfo& e : read.Entries) Print(EntryLine(++number, e));
     return kExitOk;
+}
+
+// An IPv4 address in dotted decimal or a host name (letters, digits, hyphens and dots).
+bool IsAddressOrHostName(const std::string& text) {
+    if (text.empty() || text.size() > 253 || text.front() == '.' || text.front() == '-') {
+        return false;
+    }
+    const bool numeric = text.find_first_not_of("0123456789.") == std::string::npos;
+    if (numeric) {
+        const std::vector<std::string> parts = SplitAny(text, ".");
+        if (parts.size() != 4 || std::count(text.begin(), text.end(), '.') != 3) return false;
+        return std::all_of(parts.begin(), parts.end(), [](const std::string& part) {
+            return part.size() <= 3 && ParseDecimal(part) <= 255;
+        });
+    }
+    return text.find_first_not_of(
+               "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+               "0123456789-.") == std::string::npos &&
+           text.find("..") == std::string::npos;
+}
+
+// Six pairs of hexadecimal digits separated by colons or hyphens.
+bool IsMacAddress(const std::string& text) {
+    if (text.size() != 17) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool separator = i % 3 == 2;
+        const char c = text[i];
+        if (separator ? (c != ':' && c != '-') : !std::isxdigit(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The entry the add options describe; nothing, with `error` set, when they do not
@@ -183,6 +238,14 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, int64_t now,
         error = "an entry needs a non-empty " + missing;
         return std::nullopt;
     }
+    if (!IsAddressOrHostName(e.IP)) {
+        error = "--ip needs an IPv4 address or a host name, not '" + e.IP + "'";
+        return std::nullopt;
+    }
+    if (!IsMacAddress(e.MAC)) {
+        error = "--mac needs a MAC address such as 00:1A:2B:3C:4D:5E, not '" + e.MAC + "'";
+        return std::nullopt;
+    }
     const int64_t port = ParseDecimal(e.Port);
     if (std::to_string(port) != e.Port || port < 1 || port > 65535) {
         error = "--port needs a number from 1 to 65535";
@@ -200,8 +263,8 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, int64_t now,
     e.UpgradeTime = *time;
     std::error_code failed;
     const std::filesystem::path image = std::filesystem::absolute(args.Value("--image"), failed);
-    if (failed || !std::filesystem::is_regular_file(image, failed)) {
-        error = "no firmware image file at " + args.Value("--image");
+    if (const std::string problem = ImageFileProblem(args.Value("--image")); !problem.empty()) {
+        error = "--image: " + problem;
         return std::nullopt;
     }
     // The scheduler may run from another folder.
@@ -213,37 +276,35 @@ int Add(const CliArgs& args, const std::string& path, const Clock& clock) {
     std::string error;
     const std::optional<CScheduleInfo> entry = EntryFromOptions(args, clock.UnixSeconds(), error);
     if (!entry) return Bad(error);
-    std::vector<CScheduleInfo> entries = LoadSchedule(path);
-    std::string held;
-    // A file that is not a schedule (or one edited by hand into a broken one) would be
-    // lost by the save below.
-    if (entries.empty() && ReadWholeFile(path, held) && !held.empty() &&
-        held != ScheduleFileText({})) {
-        return Fail(path + " holds no readable schedule; move it away to start a new one");
-    }
-    auto same = std::find_if(entries.begin(), entries.end(), [&](const CScheduleInfo& e) {
-        return EqualsNoCase(e.MAC, entry->MAC);
+    int number = 0;
+    const ScheduleSaved saved = UpdateScheduleFile(path, [&](std::vector<CScheduleInfo>& entries) {
+        auto same = std::find_if(entries.begin(), entries.end(), [&](const CScheduleInfo& e) {
+            return EqualsNoCase(e.MAC, entry->MAC);
+        });
+        if (same == entries.end()) {
+            same = entries.insert(entries.end(), *entry);
+        } else {
+            *same = *entry;
+        }
+        number = static_cast<int>(same - entries.begin()) + 1;
+        return true;
     });
-    if (same == entries.end()) {
-        same = entries.insert(entries.end(), *entry);
-    } else {
-        *same = *entry;
-    }
-    if (!SaveSchedule(path, entries)) return Fail("cannot write " + path);
-    Print(EntryLine(static_cast<int>(same - entries.begin()) + 1, *entry));
+    if (!saved.Backup.empty()) Notice(BackupNotice(saved.Backup));
+    if (!saved.Ok) return Fail(saved.Error + "; nothing was added");
+    Print(EntryLine(number, *entry));
     return kExitOk;
 }
 
 int Run(const std::string& path, const Clock& clock) {
-    UseTraceFile();
     CatchStopSignals();
 
     CScheduleList list;
-    list.Assign(LoadSchedule(path));
     RunView view;
     {
         CScheduleRunner runner(list, clock, view, path, PathExists);
-        runner.Start();
+        runner.SetNoticeHandler(Notice);
+        std::string error;
+        if (!runner.Start(&error)) return Fail(error);
         while (!StopRequested() && ScheduleHasWork(list)) std::this_thread::sleep_for(kPoll);
         runner.Stop();
     }
@@ -285,8 +346,10 @@ int RunScheduleCommand(const std::vector<std::string>& args) {
         const std::string text = parsed->Value("--time-scale");
         char* end = nullptr;
         scale = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || !std::isfinite(scale) || scale <= 0) {
-            return Bad("--time-scale needs a positive number");
+        if (text.empty() || *end != '\0' || !std::isfinite(scale) || scale <= 0 ||
+            scale > kMostTimeScale) {
+            return Bad("--time-scale needs a number above 0 and at most " +
+                       std::to_string(static_cast<int>(kMostTimeScale)));
         }
     }
     const std::string path =
@@ -294,6 +357,8 @@ int RunScheduleCommand(const std::vector<std::string>& args) {
     if (path.empty()) return Bad("--file needs a path");
 
     const Clock clock(scale);
+    // Every action may end interrupted runs, which the trace records.
+    UseTraceFile();
     if (action == "list") return List(path);
     if (action == "add") return Add(*parsed, path, clock);
     return Run(path, clock);

@@ -55,12 +55,3 @@ std::optional<int64_t> ParseUpgradeTime(const std::string& text, int64_t now) {
     if (std::optional<int64_t> seconds = Count(text)) return seconds;
     return LocalTime(text);
 }
-
-std::string LocalTimeText(int64_t seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    if (!localtime_r(&t, &tm)) return std::to_string(seconds);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-    return text;
-}

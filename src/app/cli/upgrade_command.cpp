@@ -17,10 +17,15 @@
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
 #include "app/cli/device_session.h"
+#include "app/cli/image_file_check.h"
 #include "app/cli/json_line.h"
+#include "app/cli/terminal.h"
+#include "app/cli/upgrade_view.h"
 #include "base/clock.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
+#include "history/history_file.h"
+#include "history/upgrade_history.h"
 #include "registry/camera_control.h"
 #include "settings/settings.h"
 #include "upgrade/image_file.h"
@@ -31,7 +36,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: strelvane-cli upgrade [--file IMAGE] (--all | --device ID...) [--password P]\n"
-    "                             [--interface NAME]... [--storage DIR] [--time-scale N]\n"
+    "                             [--interface NAME]... [--address HOST[:PORT]]...\n"
+    "                             [--storage DIR] [--time-scale N] [--json]\n"
     "\n"
     "Searches the network (every usable adapter, or only the named ones), checks the\n"
     "log-in of the devices to upgrade (user \"admin\", password P, default \"vqmtz\"),\n"
@@ -39,7 +45,9 @@ constexpr const char* kUsage =
     "the images of the firmware store newer than its own firmware (store folder: DIR,\n"
     "else the Storage setting or the default store). At most 16 uploads run at once.\n"
     "\n"
-    "Prints one JSON line per progress report until the run ends:\n"
+    "On a terminal it shows one line per device with a progress bar, percent, time left\n"
+    "and status, and a closing summary (colours unless NO_COLOR is set). Through a pipe,\n"
+    "or with --json, it prints one JSON line per progress report until the run ends:\n"
     "  {\"DeviceId\",\"stage\",\"seconds\",\"percent\",\"code\",\"text\"}\n"
     "stage 0 waiting or running (seconds left), 1 ended before the upload, 2 upload\n"
     "ended, 3 uploading (percent sent), 32 final; code < 0 is a failure (-503: no image\n"
@@ -48,6 +56,8 @@ constexpr const char* kUsage =
     "--all            upgrade every device found\n"
     "--device ID      upgrade this device (repeatable); one that is not found is reported\n"
     "                 and the others are upgraded\n"
+    "--address A      also take the device at HOST or HOST:PORT, which multicast may not\n"
+    "                 reach (as `strelvane-cli search --address`); its ID is its MAC\n"
     "--file IMAGE     an image starting with its mark (QRBA, QRBE, QRBI, QRBO, QRBU) or\n"
     "                 one kept by the firmware store (size header, then the mark)\n"
     "--time-scale N   run the deliberate waits (reboot countdowns) N times faster\n"
@@ -58,12 +68,20 @@ constexpr const char* kUsage =
 
 constexpr auto kPoll = std::chrono::milliseconds(50);
 
-// Prints every progress report as a JSON line, keeps each device's final code and
-// tells when the run has ended.
+// Prints every progress report as a JSON line, or hands it to the terminal view when
+// there is one; keeps each device's final code and tells when the run has ended.
 class ProgressPrinter final : public IRegistryObserver {
 public:
+    explicit ProgressPrinter(UpgradeTerminalView* view) : view_(view) {}
+
     void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                       int code) override {
+        if (view_) {
+            view_->Update(deviceId, stage, seconds, percent, code);
+            std::lock_guard lock(lock_);
+            if (stage == stage::kFinished) finals_.emplace(deviceId, code);
+            return;
+        }
         const std::string line =
             JsonLine()
                 .Add("DeviceId", deviceId)
@@ -85,7 +103,9 @@ public:
     }
     void Reset() override {}
     void DeviceFound(const CIPCamInfo&) override {}
-    void DeviceDispatched(const CIPCamInfo&) override {}
+    void DeviceDispatched(const CIPCamInfo& record) override {
+        if (view_) view_->AddDevice(record);
+    }
     void Busy(bool) override {}
     void RunBegins() override {}
     void RefreshTexts() override {}
@@ -106,6 +126,7 @@ public:
     }
 
 private:
+    UpgradeTerminalView* const view_;
     std::mutex lock_;
     std::condition_variable changed_;
     std::map<std::string, int> finals_;
@@ -136,6 +157,7 @@ struct UpgradeOptions {
     std::vector<std::string> Devices;
     std::string Password = kDefaultDevicePassword;
     std::vector<std::string> Interfaces;
+    std::vector<std::string> Addresses;
     std::string Storage;
     double TimeScale = 1.0;
 };
@@ -148,10 +170,8 @@ std::string ReadOptions(const CliArgs& args, UpgradeOptions& options) {
     if (options.All == !options.Devices.empty()) return "give either --all or --device ID...";
     if (args.Has("--file")) {
         options.File = args.Value("--file");
-        if (!IsFirmwareImage(options.File)) {
-            return "Failed! Please check the firmware file. '" + options.File +
-                   "' is not a firmware image (it must start with QRBA, QRBE, QRBI, QRBO or "
-                   "QRBU, or be an image of the firmware store)";
+        if (const std::string problem = ImageFileProblem(options.File); !problem.empty()) {
+            return "Failed! Please check the firmware file. " + problem;
         }
         if (args.Has("--storage")) return "--file and --storage exclude each other";
     }
@@ -171,6 +191,8 @@ std::string ReadOptions(const CliArgs& args, UpgradeOptions& options) {
             return "--time-scale needs a positive number";
         }
     }
+    options.Addresses = args.Values("--address");
+    if (std::string bad = BadDeviceAddress(options.Addresses); !bad.empty()) return bad;
     options.Interfaces = args.Values("--interface");
     return UnknownInterface(options.Interfaces);
 }
@@ -204,8 +226,10 @@ int RunUpgrade(const std::vector<std::string>& args) {
                                   {"--device", OptionKind::Multi},
                                   {"--password", OptionKind::Single},
                                   {"--interface", OptionKind::Multi},
+                                  {"--address", OptionKind::Multi},
                                   {"--storage", OptionKind::Single},
                                   {"--time-scale", OptionKind::Single},
+                                  {"--json", OptionKind::Flag},
                                   {"--help", OptionKind::Flag}},
                                  error);
     if (!parsed) return BadArguments("upgrade", error);
@@ -232,13 +256,20 @@ int RunUpgrade(const std::vector<std::string>& args) {
 
     const Clock clock(options.TimeScale);
     CCameraTable table;
-    ProgressPrinter printer;  // outlives the manager and the control that call it
+    std::unique_ptr<UpgradeTerminalView> view;
+    if (UseTerminalView(parsed->Has("--json"))) {
+        view = std::make_unique<UpgradeTerminalView>(stdout, ColourWanted(), TerminalColumns());
+    }
+    ProgressPrinter printer(view.get());  // outlives the manager and the control that call it
+    CUpgradeHistory history(table, DefaultHistoryFile());
     CUpgradeManager manager(clock);
     CCameraControl control(table, &manager, store.get());
+    history.AttachTo(control, manager);
     manager.AddObserver(printer);
     manager.AddControl(control);
     control.Attach(printer);
     control.SetSearchInterfaces(options.Interfaces);
+    AddDevicesByAddress(control, options.Addresses, options.Password);
 
     SearchToEnd(control, stopped);
     if (stopped()) return Fail("interrupted");
@@ -258,6 +289,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
     control.StartUpgrade(1);
 
     while (!printer.WaitForRunEnd(kPoll)) {
+        if (view) view->Refresh();
         if (!stopped()) continue;
         std::fprintf(stderr, "strelvane-cli upgrade: interrupted; stopping every upgrade\n");
         // Every job ends with its final report, and with the last the run.
@@ -266,6 +298,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
     }
     // The workers probe through the control: they must be gone before it goes.
     manager.Stop();
+    if (view) view->Finish(missing);
     const bool allSucceeded = printer.AllSucceeded(devices) && missing.empty();
     return allSucceeded ? kExitOk : kExitFailed;
 }

@@ -1,0 +1,29 @@
+#include "app/cli/image_file_check.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "upgrade/image_file.h"
+
+std::string ImageFileProblem(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return "there is no file '" + path + "'";
+        return "'" + path + "' cannot be reached: " + std::strerror(errno);
+    }
+    if (S_ISDIR(st.st_mode)) return "'" + path + "' is a folder, not a firmware image file";
+    if (!S_ISREG(st.st_mode)) return "'" + path + "' is not a regular file";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return "'" + path + "' cannot be read: " + std::strerror(errno);
+    ::close(fd);
+    if (!IsFirmwareImage(path)) {
+        return "'" + path +
+               "' is not a firmware image (it must start with QRBA, QRBE, QRBI, QRBO or QRBU, "
+               "or be an image of the firmware store)";
+    }
+    return {};
+}

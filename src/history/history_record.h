@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// One final outcome of one device's upgrade, as the history keeps it for the handover
+// report: what was upgraded, from which version to which, when, and how it ended.
+struct UpgradeHistoryRecord {
+    int64_t Time = 0;  // seconds since 1970-01-01 00:00 UTC
+    std::string DeviceId;
+    std::string DeviceName;
+    std::string Model;
+    std::string Mac;
+    std::string Address;        // host, or host ":" port
+    std::string VersionBefore;  // as the device reported it before the upgrade
+    std::string VersionAfter;   // as read from the device after its return; empty if unread
+    int Code = 0;               // the final result code; 0 and above mean success
+    std::string ResultText;
+    std::string ImageFile;  // file name without its folder
+    std::string ImageMd5;   // of the whole file, as md5sum prints it
+
+    bool operator==(const UpgradeHistoryRecord&) const = default;
+};
+
+// How an outcome counts in a summary: the result codes split three ways.
+enum class OutcomeKind { Upgraded, UpToDate, Failed };
+OutcomeKind OutcomeOf(int code);
+
+struct OutcomeCounts {
+    int Upgraded = 0;
+    int UpToDate = 0;
+    int Failed = 0;
+    void Add(int code);
+};
+
+// "12 upgraded, 1 already up to date, 2 failed"
+std::string OutcomeSummary(const OutcomeCounts& counts);
+
+// The time of a record as the history stores it, in UTC: "2026-12-09T05:18:14Z".
+std::string UtcTimeText(int64_t time);

@@ -1,0 +1,163 @@
+#include "history/upgrade_history.h"
+
+#include <chrono>
+#include <filesystem>
+
+#include "base/result_codes.h"
+#include "base/trace.h"
+#include "firmware/file_md5.h"
+#include "history/history_file.h"
+#include "registry/camera_control.h"
+#include "schedule/scheduler.h"
+#include "upgrade/upgrade_manager.h"
+#include "upgrade/upgrade_progress.h"
+
+namespace {
+
+std::string AddressText(const CIPCamInfo& record) {
+    return record.HostAddress + ":" + std::to_string(record.GetPort());
+}
+
+}  // namespace
+
+int64_t WallClockNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+CUpgradeHistory::CUpgradeHistory(const CCameraTable& table, std::string historyPath, WallClock now)
+    : table_(table), path_(std::move(historyPath)), now_(std::move(now)) {}
+
+void CUpgradeHistory::AttachTo(CCameraControl& control, CUpgradeManager& manager) {
+    control_ = &control;
+    control.Attach(*this);
+    manager.AddObserver(*this);
+}
+
+void CUpgradeHistory::DeviceDispatched(const CIPCamInfo& device) {
+    Pending pending;
+    UpgradeHistoryRecord& r = pending.Record;
+    r.DeviceId = device.DeviceId;
+    r.DeviceName = device.DeviceName;
+    r.Model = device.ModelName;
+    r.Address = AddressText(device);
+    r.VersionBefore = device.FirmwareVersion;
+    std::lock_guard lock(lock_);
+    pending_[device.DeviceId] = std::move(pending);
+}
+
+std::string CUpgradeHistory::ChosenImage(const std::string& deviceId) const {
+    if (std::optional<std::string> manual = control_ ? control_->ManualImage() : std::nullopt) {
+        return *manual;
+    }
+    // The dispatch notes the newest stored image it chose before it hands the device
+    // over; while the job runs the device stays listed.
+    std::optional<CIPCamInfo> device = table_.Find(deviceId);
+    return device ? device->LatestFirmwareFile : std::string();
+}
+
+void CUpgradeHistory::DeviceStatus(const std::string& deviceId, int stage, int, int, int code) {
+    if (stage != stage::kFinished) {
+        // The first report of a job comes after the dispatch chose its images.
+        std::lock_guard lock(lock_);
+        auto found = pending_.find(deviceId);
+        if (found != pending_.end() && found->second.ImagePath.empty()) {
+            found->second.ImagePath = ChosenImage(deviceId);
+        }
+        return;
+    }
+    Pending pending;
+    {
+        std::lock_guard lock(lock_);
+        auto found = pending_.find(deviceId);
+        if (found != pending_.end()) {
+            pending = std::move(found->second);
+            pending_.erase(found);
+        } else {
+            pending.Record.DeviceId = deviceId;
+        }
+    }
+    UpgradeHistoryRecord& r = pending.Record;
+    r.Time = now_();
+    r.Code = code;
+    r.ResultText = StatusCellText(stage, 0, 100, code, DefaultText);
+    r.VersionAfter = VersionAfterReturn(r.VersionBefore, code);
+    // The device may have come back under another address.
+    if (std::optional<CIPCamInfo> device = table_.Find(deviceId)) r.Address = AddressText(*device);
+    // A device that got no image has none to name.
+    if (OutcomeOf(code) != OutcomeKind::UpToDate && code != rc::kHttpUnauthorized) {
+        const std::string image =
+            pending.ImagePath.empty() ? ChosenImage(deviceId) : pending.ImagePath;
+        r.ImageFile = std::filesystem::path(image).filename().string();
+        r.ImageMd5 = ImageMd5(image);
+    }
+    if (AppendHistory(path_, r) != rc::kOk) {
+        Trace("upgrade of %s: cannot add it to the history %s\n", deviceId.c_str(), path_.c_str());
+    }
+}
+
+std::string CUpgradeHistory::ImageMd5(const std::string& path) {
+    if (path.empty()) return std::string();
+    std::error_code error;
+    const auto changed = std::filesystem::last_write_time(path, error);
+    const auto size = std::filesystem::file_size(path, error);
+    if (error) return std::string();
+    {
+        std::lock_guard lock(lock_);
+        auto known = md5s_.find(path);
+        if (known != md5s_.end() && known->second.Changed == changed &&
+            known->second.Size == size) {
+            return known->second.Md5;
+        }
+    }
+    // Computed outside the lock; two devices ending at once may both compute it.
+    std::string md5;
+    ComputeWholeFileMD5(path, md5);
+    std::lock_guard lock(lock_);
+    md5s_[path] = {changed, size, md5};
+    return md5;
+}
+
+std::string VersionAfterReturn(const std::string& versionBefore, int code) {
+    return code == rc::kNoNewerImage ? versionBefore : std::string();
+}
+
+std::optional<UpgradeHistoryRecord> ScheduledRunRecord(const CScheduleInfo& entry, int64_t time) {
+    namespace st = schedule_status;
+    int code = rc::kOk;
+    switch (entry.Status) {
+        case st::kSuccessful:
+            code = rc::kOk;
+            break;
+        case st::kLoginFailed:
+            code = rc::kLoginRefused;
+            break;
+        case st::kImageFailed:
+            code = rc::kImageRejected;
+            break;
+        case st::kOtherFailed:
+            code = entry.UploadResult < 0 ? entry.UploadResult : rc::kFailed;
+            break;
+        default:
+            return std::nullopt;
+    }
+    UpgradeHistoryRecord r;
+    r.Time = time;
+    r.DeviceName = entry.Device;
+    r.Model = entry.Model;
+    r.Mac = entry.MAC;
+    r.Address = entry.IP + ":" + entry.Port;
+    r.VersionBefore = entry.Version;
+    r.VersionAfter = VersionAfterReturn(entry.Version, code);
+    r.Code = code;
+    r.ResultText = StatusText(entry, DefaultText);
+    SetHistoryImage(r, entry.FWPath);
+    return r;
+}
+
+void SetHistoryImage(UpgradeHistoryRecord& record, const std::string& path) {
+    if (path.empty()) return;
+    record.ImageFile = std::filesystem::path(path).filename().string();
+    ComputeWholeFileMD5(path, record.ImageMd5);
+}

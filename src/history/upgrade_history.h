@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "history/history_record.h"
+#include "registry/camera_table.h"
+#include "registry/registry_observer.h"
+#include "schedule/schedule_info.h"
+
+class CCameraControl;
+class CUpgradeManager;
+
+// Seconds since 1970-01-01 00:00 UTC; the wall clock unless a test gives its own.
+using WallClock = std::function<int64_t()>;
+int64_t WallClockNow();
+
+// Keeps the final outcome of every device an Upgrade command dispatches in the upgrade
+// history file. It learns the device as it was before the upgrade from the dispatch
+// notification and appends one record at the device's final report, whichever side
+// sends it: the camera control (no newer image, log-in refused) or the upgrade manager
+// (the job's end). Every program that upgrades attaches one with AttachTo.
+class CUpgradeHistory final : public IRegistryObserver {
+public:
+    // The table must outlive this object.
+    CUpgradeHistory(const CCameraTable& table, std::string historyPath,
+                    WallClock now = WallClockNow);
+
+    // Observes the control and the manager, before any search or upgrade starts; this
+    // object must outlive both.
+    void AttachTo(CCameraControl& control, CUpgradeManager& manager);
+
+    void DeviceDispatched(const CIPCamInfo& record) override;
+    void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
+                      int code) override;
+    void Reset() override {}
+    void DeviceFound(const CIPCamInfo&) override {}
+    void Busy(bool) override {}
+    void RunBegins() override {}
+    void RunEnds() override {}
+    void RefreshTexts() override {}
+
+private:
+    // The device as dispatched, completed with the image once the dispatch chose it.
+    struct Pending {
+        UpgradeHistoryRecord Record;
+        std::string ImagePath;
+    };
+
+    // The image path the dispatch gave the device, if it can be known yet.
+    std::string ChosenImage(const std::string& deviceId) const;
+    // The MD5 of the image, computed once per run however many devices take it.
+    std::string ImageMd5(const std::string& path);
+
+    struct KnownMd5 {
+        std::filesystem::file_time_type Changed;
+        uintmax_t Size = 0;
+        std::string Md5;
+    };
+
+    const CCameraTable& table_;
+    const CCameraControl* control_ = nullptr;
+    const std::string path_;
+    const WallClock now_;
+    std::mutex lock_;
+    std::map<std::string, Pending> pending_;
+    std::map<std::string, KnownMd5> md5s_;
+};
+
+// The version the device runs after its final report. Nothing asks the device for it
+// after its return yet, so it is known only where the device was left untouched (no
+// newer image); otherwise empty rather than a guess.
+std::string VersionAfterReturn(const std::string& versionBefore, int code);
+
+// The history record of a scheduled run that has ended; nothing for a run that a
+// shut-down stopped (it runs again or stays "Upgrading").
+std::optional<UpgradeHistoryRecord> ScheduledRunRecord(const CScheduleInfo& entry, int64_t time);
+
+// The file name of `path` and the MD5 of the file's whole content, into `record`.
+void SetHistoryImage(UpgradeHistoryRecord& record, const std::string& path);

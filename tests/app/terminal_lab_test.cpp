@@ -1,0 +1,157 @@
+// strelvane-cli for a person at a terminal, run through a pseudo-terminal in the lab:
+// the upgrade is drawn in place and summed up, search shows a table, colours follow
+// NO_COLOR, and --json or a pipe keep the JSON lines. Every finished outcome lands in
+// the history.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "base/text.h"
+#include "history/history_file.h"
+#include "support/child_process.h"
+#include "support/devsim_process.h"
+#include "support/lab_network.h"
+#include "support/temp_dir.h"
+#include "upgrade/upload_images.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct PtyResult {
+    int ExitCode = -1;
+    std::string Output;
+};
+
+// Runs `argv` on the terminal side of a new pseudo-terminal 100 columns wide, with
+// `env` added to its environment; everything it wrote, once it has ended.
+PtyResult RunOnPty(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                   std::chrono::seconds limit) {
+    winsize size{};
+    size.ws_row = 40;
+    size.ws_col = 100;
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+    if (pid == 0) {
+        for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    PtyResult result;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    char buffer[4096];
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 200) <= 0) continue;
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) break;  // EIO once the child has gone
+        result.Output.append(buffer, static_cast<size_t>(n));
+    }
+    // The terminal closes a moment before the process is gone.
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 250 && (ended = ::waitpid(pid, &status, WNOHANG)) == 0; ++i) {
+        std::this_thread::sleep_for(20ms);
+    }
+    if (ended == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    } else if (WIFEXITED(status)) {
+        result.ExitCode = WEXITSTATUS(status);
+    }
+    ::close(master);
+    return result;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class TerminalLabTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string why = LabNetwork::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+    }
+};
+
+TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
+    LabNetwork lab({.Devices = 2});
+    TempDir dir;
+    dir.Write("fw.bin", MarkedImage(200000, "2.0.0"));
+    const std::string common =
+        "model=NVR-1600,http_port=80,https_port=-1,firmware=1.0.0,"
+        "reboot_seconds=1";
+    DevsimProcess sim(
+        {"--discovery", "--device", "id=GOOD,name=Lobby NVR,address=198.18.1.1," + common,
+         "--device", "id=BAD,name=Yard\x1b[2J NVR,address=198.18.1.2,fault=reject_image," + common},
+        lab.InDevices());
+    const std::string history = "XDG_STATE_HOME=" + dir.Path();
+    auto cli = [&](std::vector<std::string> words) {
+        std::vector<std::string> argv = {"env", history};
+        for (const std::string& w : lab.InTech()) argv.push_back(w);
+        argv.push_back(STRELVANE_CLI_PATH);
+        argv.insert(argv.end(), words.begin(), words.end());
+        return argv;
+    };
+    const std::vector<std::string> upgrade = {"upgrade",          "--all",        "--file",
+                                              dir.File("fw.bin"), "--time-scale", "50"};
+
+    // On a terminal: lines redrawn in place, in colour, then the summary.
+    PtyResult shown = RunOnPty(cli(upgrade), {"TERM=xterm"}, 60s);
+    EXPECT_EQ(shown.ExitCode, 1) << shown.Output;
+    EXPECT_FALSE(Has(shown.Output, "{\"DeviceId\"")) << shown.Output;
+    EXPECT_TRUE(Has(shown.Output, "\x1b[2A")) << "redrawn in place";
+    EXPECT_TRUE(Has(shown.Output, "[####################]"));
+    EXPECT_TRUE(Has(shown.Output, "Lobby NVR"));
+    EXPECT_TRUE(Has(shown.Output, "Yard[2J NVR")) << "a device's escape is not passed on";
+    EXPECT_FALSE(Has(shown.Output, "\x1b[2J"));
+    EXPECT_TRUE(Has(shown.Output, "\x1b[32m"));
+    EXPECT_TRUE(Has(shown.Output,
+                    "1 upgraded, 0 already up to date, 1 failed: Yard[2J NVR (Failed! Please "
+                    "check the firmware file.)"))
+        << shown.Output;
+
+    // NO_COLOR: the same without colours; search shows a table.
+    PtyResult plain = RunOnPty(cli({"search", "--password", "vqmtz"}), {"NO_COLOR="}, 30s);
+    EXPECT_EQ(plain.ExitCode, 0) << plain.Output;
+    EXPECT_FALSE(Has(plain.Output, "\x1b[")) << plain.Output;
+    EXPECT_TRUE(Has(plain.Output, "ID    NAME         MODEL     ADDRESS        FIRMWARE  LOG-IN"))
+        << plain.Output;
+    EXPECT_TRUE(Has(plain.Output, "GOOD  Lobby NVR    NVR-1600  198.18.1.1:80  2.0.0     ok"))
+        << plain.Output;
+
+    // --json on a terminal and a plain pipe: JSON lines only.
+    PtyResult json = RunOnPty(cli({"search", "--json"}), {}, 30s);
+    ProcessResult piped = RunProcess(cli(upgrade), 60s);
+    EXPECT_EQ(piped.ExitCode, 1);
+    for (const std::string* output : {&json.Output, &piped.Output}) {
+        const auto lines = SplitAny(*output, "\r\n");
+        EXPECT_FALSE(lines.empty());
+        for (const std::string& line : lines) {
+            EXPECT_TRUE(StartsWith(line, "{\"DeviceId\":\"")) << line;
+        }
+    }
+
+    // Two upgrades, two devices each: four outcomes kept, with the versions before.
+    const auto records = ReadHistory(dir.File("strelvane/history.tsv"));
+    ASSERT_EQ(records.size(), 4u);
+    std::multiset<std::string> outcomes;
+    for (const UpgradeHistoryRecord& r : records) {
+        outcomes.insert(r.DeviceId + " " + r.VersionBefore + " " + std::to_string(r.Code));
+        EXPECT_EQ(r.ImageFile, "fw.bin");
+        EXPECT_EQ(r.ImageMd5.size(), 32u);
+    }
+    EXPECT_EQ(outcomes, (std::multiset<std::string>{"BAD 1.0.0 -406", "BAD 1.0.0 -406",
+                                                    "GOOD 1.0.0 0", "GOOD 2.0.0 0"}));
+}
+
+}  // namespace

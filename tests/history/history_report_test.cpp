@@ -1,0 +1,156 @@
+// The handover report: CSV that spreadsheets read back field for field, and an HTML page
+// that shows every device text as text and needs nothing from outside.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "base/utf16.h"
+#include "history/history_file.h"
+#include "history/history_report.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+UpgradeHistoryRecord Outcome(const std::string& name, int code, int64_t time = 1796793494) {
+    UpgradeHistoryRecord r;
+    r.Time = time;
+    r.DeviceId = "ID-" + name;
+    r.DeviceName = name;
+    r.Model = "NVR-1600";
+    r.Address = "198.18.1.1:80";
+    r.VersionBefore = "2.0.4";
+    r.Code = code;
+    r.ResultText = "result";
+    return r;
+}
+
+// Reads CSV as RFC 4180 describes it: rows of fields.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                rows.back().back() += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                rows.back().back() += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            rows.back().emplace_back();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;
+            rows.emplace_back(1);
+        } else {
+            rows.back().back() += c;
+        }
+    }
+    if (rows.back() == std::vector<std::string>(1)) rows.pop_back();
+    return rows;
+}
+
+TEST(HistoryReportTest, CsvQuotesWhatSpreadsheetsWouldSplit) {
+    struct Case {
+        std::string Name;
+        std::string Read;
+    };
+    const Case cases[] = {
+        {"Lobby NVR", "Lobby NVR"},
+        {"Gate, north", "Gate, north"},
+        {"the \"big\" one", "the \"big\" one"},
+        {"two\nlines\r\nhere", "two\nlines\r\nhere"},
+        {"=HYPERLINK(\"x\")", "'=HYPERLINK(\"x\")"},
+        {"@cmd", "'@cmd"},
+        {"bad \xFF byte", "bad \xEF\xBF\xBD byte"},
+    };
+    std::vector<UpgradeHistoryRecord> records;
+    for (const Case& c : cases) records.push_back(Outcome(c.Name, 0));
+    const std::string csv = HistoryCsv(records);
+    EXPECT_TRUE(IsValidUtf8(csv));
+    const auto rows = ParseCsv(csv);
+    ASSERT_EQ(rows.size(), std::size(cases) + 1);
+    EXPECT_EQ(rows[0][2], "Device name");
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        ASSERT_EQ(rows[i + 1].size(), rows[0].size()) << cases[i].Name;
+        EXPECT_EQ(rows[i + 1][2], cases[i].Read);
+        EXPECT_EQ(rows[i + 1][8], "upgraded");
+        EXPECT_EQ(rows[i + 1][9], "0") << "numbers stay numbers";
+    }
+}
+
+TEST(HistoryReportTest, HtmlShowsDeviceTextsAsTextAndStandsAlone) {
+    std::vector<UpgradeHistoryRecord> records = {Outcome("<script>alert(1)</script>", 0),
+                                                 Outcome("Yard & \"Dock\" 'B'", -503),
+                                                 Outcome("Broken \xC3", -406)};
+    records[2].ResultText = "<img onerror=alert(2)>";
+    records[2].ImageFile = "</td><td>";
+    const std::string page = HistoryHtml(records, {"2026-12-01", "", "2026-12-09 06:00:00"});
+    EXPECT_TRUE(IsValidUtf8(page));
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+    EXPECT_EQ(page.find("<img"), std::string::npos);
+    EXPECT_NE(page.find("&lt;script>alert(1)&lt;/script>"), std::string::npos);
+    EXPECT_NE(page.find("Yard &amp; &quot;Dock&quot; 'B'"), std::string::npos);
+    EXPECT_NE(page.find("&lt;/td>&lt;td>"), std::string::npos);
+    for (const char* external : {"src=", "href=", "url(", "@import", "http://", "https://"}) {
+        EXPECT_EQ(page.find(external), std::string::npos) << external;
+    }
+    // One row per record, and the summary counts them.
+    size_t rows = 0;
+    for (size_t at = page.find("<tr class="); at != std::string::npos;
+         at = page.find("<tr class=", at + 1)) {
+        ++rows;
+    }
+    EXPECT_EQ(rows, 3u);
+    EXPECT_NE(page.find("<b>1</b>upgraded"), std::string::npos);
+    EXPECT_NE(page.find("<b>1</b>already up to date"), std::string::npos);
+    EXPECT_NE(page.find("<b>1</b>failed"), std::string::npos);
+    EXPECT_NE(page.find("From 2026-12-01 to now"), std::string::npos);
+}
+
+TEST(HistoryReportTest, CommandPicksThePeriodAndRefusesBadDates) {
+    TempDir dir;
+    const std::string path = dir.File("history.tsv");
+    // Local noon on three days.
+    std::tm noon{};
+    noon.tm_year = 2026 - 1900;
+    noon.tm_mon = 11;
+    noon.tm_hour = 12;
+    noon.tm_isdst = -1;
+    for (int day : {1, 5, 9}) {
+        std::tm t = noon;
+        t.tm_mday = day;
+        ASSERT_EQ(AppendHistory(path, Outcome("day" + std::to_string(day), 0, std::mktime(&t))), 0);
+    }
+    auto names = [&](std::vector<std::string> args) {
+        std::vector<std::string> argv = {STRELVANE_CLI_PATH, "report", "--history", path};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ProcessResult result = RunProcess(argv, 10s);
+        std::string found;
+        for (const auto& row : ParseCsv(result.Output)) {
+            if (row.size() > 2 && row[2] != "Device name") found += row[2] + " ";
+        }
+        return std::to_string(result.ExitCode) + ": " + found;
+    };
+    EXPECT_EQ(names({}), "0: day1 day5 day9 ");
+    EXPECT_EQ(names({"--since", "2026-12-05"}), "0: day5 day9 ");
+    EXPECT_EQ(names({"--until", "2026-12-05"}), "0: day1 day5 ") << "a date alone ends at its end";
+    EXPECT_EQ(names({"--since", "2026-12-05 12:00:01", "--until", "2026-12-09T12:00"}), "0: day9 ");
+    for (const char* bad : {"yesterday", "2026-02-30", "2026-12-05 25:00", "+5"}) {
+        EXPECT_EQ(names({"--since", bad}), "2: ") << bad;
+    }
+    EXPECT_EQ(names({"--format", "pdf"}), "2: ");
+    const ProcessResult html =
+        RunProcess({STRELVANE_CLI_PATH, "report", "--history", path, "--format", "html"}, 10s);
+    EXPECT_EQ(html.ExitCode, 0);
+    EXPECT_NE(html.Output.find("<b>3</b>upgraded"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+// What the upgrade history records of each final outcome, for the command's runs and
+// for the schedule's.
+#include <gtest/gtest.h>
+
+#include "base/result_codes.h"
+#include "history/history_file.h"
+#include "history/upgrade_history.h"
+#include "support/temp_dir.h"
+#include "upgrade/upgrade_progress.h"
+
+namespace {
+
+CIPCamInfo Device(const std::string& id) {
+    CIPCamInfo r;
+    r.DeviceId = id;
+    r.DeviceName = "Cam " + id;
+    r.ModelName = "KT-710R";
+    r.HostAddress = "198.18.1.3";
+    r.HttpPort = 8080;
+    r.FirmwareVersion = "2.0.4";
+    return r;
+}
+
+TEST(UpgradeHistoryTest, RecordsEachFinalOutcomeOnceWithTheDeviceAsItWas) {
+    TempDir dir;
+    dir.Write("kt-2.1.0.bin", "QRBAversion=2.1.0\n");
+    CCameraTable table;
+    for (const char* id : {"A", "B", "C"}) table.AddOrUpdate(id, Device(id));
+    table.Modify("A",
+                 [&](CIPCamInfo& r) { r.SetLatestFirmware(dir.File("kt-2.1.0.bin"), "2.1.0"); });
+    CUpgradeHistory history(table, dir.File("history.tsv"), [] { return int64_t{1796793494}; });
+
+    for (const char* id : {"A", "B", "C"}) history.DeviceDispatched(*table.Find(id));
+    // A: upgraded; it came back under another address. B: nothing newer. C: refused image.
+    history.DeviceStatus("A", stage::kUploading, 0, 50, 0);
+    table.AddOrUpdate("A", [] {
+        CIPCamInfo back = Device("A");
+        back.HostAddress = "198.18.1.33";
+        return back;
+    }());
+    history.DeviceStatus("A", stage::kFinished, 0, 100, 0);
+    history.DeviceStatus("B", stage::kFinished, 0, 100, rc::kNoNewerImage);
+    history.DeviceStatus("C", stage::kEndedEarly, 0, 100, rc::kImageRejected);
+    history.DeviceStatus("C", stage::kFinished, 0, 100, rc::kImageRejected);
+    history.DeviceStatus("C", stage::kFinished, 0, 100, rc::kImageRejected);  // a stray second
+
+    const auto records = ReadHistory(dir.File("history.tsv"));
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].DeviceName, "Cam A");
+    EXPECT_EQ(records[0].Model, "KT-710R");
+    EXPECT_EQ(records[0].Address, "198.18.1.33:8080");
+    EXPECT_EQ(records[0].VersionBefore, "2.0.4");
+    EXPECT_EQ(records[0].VersionAfter, "") << "not read from the device: not guessed";
+    EXPECT_EQ(records[0].ImageFile, "kt-2.1.0.bin");
+    EXPECT_EQ(records[0].ImageMd5, "7626a2e8be48e66f5bfffc9487988373");
+    EXPECT_EQ(records[0].Time, 1796793494);
+    EXPECT_EQ(records[1].VersionAfter, "2.0.4") << "an untouched device keeps its version";
+    EXPECT_EQ(records[1].ImageFile, "");
+    EXPECT_EQ(records[1].ResultText, "The latest firmware");
+    EXPECT_EQ(records[2].Code, rc::kImageRejected);
+    EXPECT_EQ(records[2].VersionBefore, "2.0.4");
+    // A final report without a dispatch still names the device.
+    EXPECT_EQ(records[3].DeviceId, "C");
+    EXPECT_EQ(records[3].VersionBefore, "");
+}
+
+TEST(UpgradeHistoryTest, ScheduledRunsCountOnlyWhenTheyEnded) {
+    TempDir dir;
+    dir.Write("image.bin", "QRBA");
+    CScheduleInfo entry;
+    entry.IP = "198.18.1.9";
+    entry.Port = "80";
+    entry.Device = "Dock";
+    entry.Model = "PLX-420S";
+    entry.MAC = "00:1A:2B:3C:4D:5E";
+    entry.Version = "1.0";
+    entry.FWPath = dir.File("image.bin");
+    namespace st = schedule_status;
+    struct Case {
+        int Status;
+        int UploadResult;
+        std::optional<int> Code;
+    };
+    const Case cases[] = {
+        {st::kSuccessful, 0, rc::kOk},
+        {st::kLoginFailed, 0, rc::kLoginRefused},
+        {st::kImageFailed, 0, rc::kImageRejected},
+        {st::kOtherFailed, rc::kTimeout, rc::kTimeout},
+        {st::kOtherFailed, 0, rc::kFailed},  // another device at the address
+        {st::kQueued, 0, std::nullopt},      // stopped before it began: runs again
+        {st::kUpgrading, 0, std::nullopt},   // stopped while the device restarted
+    };
+    for (const Case& c : cases) {
+        entry.Status = c.Status;
+        entry.UploadResult = c.UploadResult;
+        std::optional<UpgradeHistoryRecord> r = ScheduledRunRecord(entry, 42);
+        ASSERT_EQ(r.has_value(), c.Code.has_value()) << c.Status;
+        if (!r) continue;
+        EXPECT_EQ(r->Code, *c.Code) << c.Status;
+        EXPECT_EQ(r->Mac, "00:1A:2B:3C:4D:5E");
+        EXPECT_EQ(r->Address, "198.18.1.9:80");
+        EXPECT_EQ(r->VersionBefore, "1.0");
+        EXPECT_EQ(r->ImageFile, "image.bin");
+        EXPECT_EQ(r->ImageMd5.size(), 32u);
+        EXPECT_FALSE(r->ResultText.empty());
+    }
+}
+
+}  // namespace
