@@ -54,8 +54,12 @@ CScheduleInfo EntryOf(const pugi::xml_node& node) {
     text("Model", entry.Model);
     text("MAC", entry.MAC);
     text("Version", entry.Version);
-    if (pugi::xml_attribute a = node.attribute("UpgradeTime"))
-        entry.UpgradeTime = ParseDecimal(a.value());
+    // A time too large to read is no time (0): such an entry is incomplete, not one that
+    // runs at some wrapped moment.
+    if (pugi::xml_attribute a = node.attribute("UpgradeTime")) {
+        const int64_t time = ParseDecimal(a.value());
+        entry.UpgradeTime = IsSaturatedDecimal(time) ? 0 : time;
+    }
     if (pugi::xml_attribute a = node.attribute("Status")) entry.Status = Int32Of(a.value());
     text("FWPath", entry.FWPath);
     return entry;

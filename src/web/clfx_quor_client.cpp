@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/result_codes.h"
 #include "base/text.h"
 
 namespace CLFX {
@@ -28,11 +29,20 @@ std::vector<std::string> MergeHeaders(const std::vector<std::string>& lines) {
 
 struct ReplyCollector {
     std::string Body;
+    size_t Received = 0;
+    bool TooLarge = false;
 
     static size_t OnWrite(char* data, size_t size, size_t count, void* self) {
+        auto* collector = static_cast<ReplyCollector*>(self);
         const std::string_view piece(data, size * count);
-        static_cast<ReplyCollector*>(self)->Body += piece.substr(0, piece.find('\0'));
-        return size * count;
+        // Returning less than was given makes libcurl end the transfer.
+        if (piece.size() > CLFXQuorClient::kReplyLimit - collector->Received) {
+            collector->TooLarge = true;
+            return 0;
+        }
+        collector->Received += piece.size();
+        collector->Body += piece.substr(0, piece.find('\0'));
+        return piece.size();
     }
 };
 
@@ -129,6 +139,10 @@ int CLFXQuorClient::Request(const std::string& verb, const std::string& path,
 
     const CURLcode code = curl_easy_perform(h);
     ForgetTransferLocals(h);
+    if (collector.TooLarge) {
+        errorText_ = "answer too large";
+        return rc::kAnswerTooLarge;
+    }
     if (code != CURLE_OK) {
         errorText_ = curl_easy_strerror(code);
         return 0;

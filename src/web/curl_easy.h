@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -79,10 +80,16 @@ private:
 
 // The header fields of the answer being received. libcurl passes every answer of an
 // exchange (a 401 challenge, then the real answer) through the same callback, so the
-// fields start afresh at each status line. Notes each header line to `watch`.
+// fields start afresh at each status line. Notes each header line to `watch`. A head
+// longer than kMaxHeadBytes ends the transfer, so an endless head cannot fill memory.
 class AnswerHeaders {
 public:
+    static constexpr size_t kMaxHeadBytes = 256 * 1024;
+
     explicit AnswerHeaders(StallWatch& watch) : watch_(watch) {}
+
+    // One line of the head as libcurl hands it over; false once the head is too long.
+    bool TakeLine(std::string_view line);
 
     // Installs the header callback on `handle`; must outlive the transfer.
     void Attach(CURL* handle);
@@ -95,6 +102,7 @@ private:
 
     StallWatch& watch_;
     std::vector<std::pair<std::string, std::string>> fields_;
+    size_t headBytes_ = 0;
 };
 
 // The result code of a failed transfer. `detailedNetErrors` false folds name and
