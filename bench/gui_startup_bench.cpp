@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
     setup.Settings = DefaultSettingsPaths();
     setup.SchedulePath = ToStd(home.filePath("fw_config.xml"));
     setup.Network = [] { return false; };
+    setup.SearchAtStart = false;  // no multicast outside a lab
     CMainWindow window(std::move(setup));
     FirstPaint paint;
     window.installEventFilter(&paint);

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libcpp-httplib-dev
   qt6-base-dev
   fonts-noto-cjk fonts-noto-core fonts-liberation2
+  clang-14 libclang-rt-14-dev
   iproute2 curl time
   lintian
 )

@@ -13,6 +13,7 @@ constexpr int kSinkStopped = -9;           // the sink said it cannot continue
 constexpr int kNotSeenAgain = -10;         // the device did not come back after its reboot
 constexpr int kFileOpenFailed = -12;       // the firmware file failed to open
 constexpr int kSendHeadFailed = -13;       // sending the request head failed
+constexpr int kAnswerTooLarge = -20;       // an answer held in memory passed its size cap
 constexpr int kHttpNotFound = -101;        // HTTP 404
 constexpr int kHttpUnauthorized = -301;    // HTTP 401
 constexpr int kLoginRefused = -304;        // the device refused the user name and password

@@ -74,13 +74,20 @@ int64_t ParseDecimal(std::string_view text) {
     uint64_t value = 0;
     const uint64_t limit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + static_cast<uint64_t>(text[i] - '0');
-        if (value > limit) {
+        const auto digit = static_cast<uint64_t>(text[i] - '0');
+        // Checked before the step: value * 10 + digit could wrap past 2^64 and look small.
+        if (value > (limit - digit) / 10) {
             return negative ? std::numeric_limits<int64_t>::min()
                             : std::numeric_limits<int64_t>::max();
         }
+        value = value * 10 + digit;
     }
     return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+}
+
+bool IsSaturatedDecimal(int64_t value) {
+    return value == std::numeric_limits<int64_t>::max() ||
+           value == std::numeric_limits<int64_t>::min();
 }
 
 bool ValueAfterMarker(std::string_view text, std::string_view marker, std::string& value) {

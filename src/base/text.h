@@ -23,6 +23,10 @@ std::vector<std::string> SplitAny(std::string_view text, std::string_view separa
 // Values beyond the 64-bit range saturate.
 int64_t ParseDecimal(std::string_view text);
 
+// True for a value ParseDecimal may have saturated to: the text's number did not fit, so
+// callers that need the exact number treat it as invalid.
+bool IsSaturatedDecimal(int64_t value);
+
 // The text that follows the first `marker` up to (not including) the next line feed,
 // or to the end when no line feed follows. Empty and false when the marker is absent.
 bool ValueAfterMarker(std::string_view text, std::string_view marker, std::string& value);

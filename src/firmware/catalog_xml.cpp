@@ -32,6 +32,7 @@ bool ReadCatalogRecords(std::string_view text, std::vector<CatalogRecord>& recor
         record.MD5 = Attribute(node, "MD5");
         record.Size = ParseDecimal(Attribute(node, "Size"));
         record.Checked = ParseDecimal(Attribute(node, "Checked")) != 0;
+        if (record.Size < 0 || record.Size > kMaxImageBytes) continue;
         records.push_back(std::move(record));
     }
     return true;

@@ -25,8 +25,12 @@ struct CatalogRecord {
     bool Checked = false;  // only the local catalogue keeps it
 };
 
+// The largest image the store can hold: a stored image's size header has 4 bytes.
+constexpr int64_t kMaxImageBytes = 0xFFFFFFFF;
+
 // The records of a UTF-8 catalogue text in document order; false when the text is not
-// a well-formed XML document.
+// a well-formed XML document. A record whose "Size" is negative or beyond
+// kMaxImageBytes (a wrong or hostile number) is no record and is left out.
 bool ReadCatalogRecords(std::string_view text, std::vector<CatalogRecord>& records);
 
 // The whole text of firmware.xml: one line per entry of each series, in order, with

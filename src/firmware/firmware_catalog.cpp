@@ -8,6 +8,7 @@
 
 #include "base/atomic_file.h"
 #include "base/result_codes.h"
+#include "base/saturating.h"
 #include "base/trace.h"
 #include "firmware/catalog_xml.h"
 #include "firmware/file_md5.h"
@@ -203,7 +204,7 @@ int CFirmwareCatalog::RunServerCheck(std::stop_token stop, bool fetch) {
     int result = rc::kCannotConnect;
     if (fetch) {
         StoppableTextSink sink(stop);
-        result = HttpFetch(sink, "", "", serverBase_ + "/Firmware_V2.xml", kCatalogTimeoutMs, text);
+        result = FetchText(sink, "", "", serverBase_ + "/Firmware_V2.xml", kCatalogTimeoutMs, text);
         if (result != rc::kOk) text.clear();
     }
     // A destroyed catalogue merges nothing and tells nobody.
@@ -483,7 +484,7 @@ int64_t CFirmwareCatalog::SeriesTotalSize(const std::string& series) const {
         for (const std::string* name : counted) seen = seen || *name == e.LatestFilename;
         if (seen) continue;
         counted.push_back(&e.LatestFilename);
-        total += e.Size;
+        total = SaturatingAdd(total, e.Size);
     }
     return total;
 }

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/saturating.h"
+
 namespace {
 constexpr int64_t kHeaderBytes = 4;
 }
@@ -17,14 +19,15 @@ CStoreDownloadSink::CStoreDownloadSink(DownloadItemBase& item, std::string label
 void CStoreDownloadSink::BeginBody(std::string& path, int64_t contentLength) {
     folder_ = FolderOf(path);
     std::error_code error;
-    expected_ = contentLength + (std::filesystem::exists(path, error) ? 0 : kHeaderBytes);
+    expected_ =
+        SaturatingAdd(contentLength, std::filesystem::exists(path, error) ? 0 : kHeaderBytes);
     written_ = 0;
     CHTTPDownload::BeginBody(path, contentLength);
 }
 
 void CStoreDownloadSink::WriteBody(const char* data, size_t count) {
     const int64_t free = freeSpace_ ? freeSpace_(folder_) : -1;
-    if (free >= 0 && free < expected_ - written_) {
+    if (free >= 0 && free < SaturatingSubtract(expected_, written_)) {
         item_.SpaceOK = false;
         return;
     }
@@ -41,7 +44,7 @@ bool RoomForImage(const FreeSpaceProbe& freeSpace, const std::string& path, int6
     // A partial file keeps its bytes; anything else is written afresh with its header.
     const int64_t held =
         !error && static_cast<int64_t>(length) >= kHeaderBytes ? static_cast<int64_t>(length) : 0;
-    return free >= size + kHeaderBytes - held;
+    return free >= SaturatingSubtract(SaturatingAdd(size, kHeaderBytes), held);
 }
 
 std::string FolderOf(const std::string& path) {

@@ -1,6 +1,9 @@
 #include "registry/camera_control.h"
 
+#include "base/result_codes.h"
+#include "base/text.h"
 #include "base/trace.h"
+#include "web/address_entry_query.h"
 
 CCameraControl::CCameraControl(CCameraTable& table, IUpgradeManager* upgradeManager,
                                const IFirmwareMatch* store)
@@ -42,10 +45,60 @@ CBCMulticastSearch& CCameraControl::Engine() {
 
 void CCameraControl::StartSearch() {
     table_.Clear();
+    std::vector<CIPCamInfo> manual;
+    {
+        std::lock_guard lock(manualLock_);
+        manual = manualDevices_;
+    }
+    // Multicast does not reach them (another subnet), so they would be lost otherwise.
+    for (const CIPCamInfo& record : manual) ReportHandEntered(record);
     std::lock_guard lock(engineLock_);
     CBCMulticastSearch& engine = Engine();
     engine.ClearResultSet();
     engine.Start();
+}
+
+AddressEntryResult CCameraControl::AddDeviceByAddress(const std::string& scheme,
+                                                      const std::string& host, int port,
+                                                      const std::string& user,
+                                                      const std::string& password) {
+    AddressedDevice device;
+    const int result = QueryDeviceByAddress(scheme, host, port, user, password, device);
+    // A system list refused for the credentials (401) is a wrong password too, not a
+    // network fault.
+    if (result == rc::kLoginRefused || result == rc::kHttpUnauthorized) {
+        return AddressEntryResult::LoginRefused;
+    }
+    if (result != rc::kOk) return AddressEntryResult::Unreachable;
+    CIPCamInfo record;
+    record.DeviceId = device.Mac;
+    record.DeviceName = device.HostName;
+    record.ModelName = device.Model;
+    record.FirmwareVersion = device.FirmwareVersion;
+    record.HostAddress = device.Host;
+    record.HttpFlag = 0;
+    record.HttpPort = port;
+    record.UserName = user;
+    record.Password = password;
+    record.LoginOk = 1;
+    {
+        std::lock_guard lock(manualLock_);
+        for (const CIPCamInfo& known : manualDevices_) {
+            if (EqualsNoCase(known.DeviceId, record.DeviceId)) return AddressEntryResult::MacUsed;
+        }
+        manualDevices_.push_back(record);
+    }
+    ReportHandEntered(record);
+    return AddressEntryResult::Added;
+}
+
+void CCameraControl::ReportHandEntered(const CIPCamInfo& record) {
+    table_.AddOrUpdate(record.DeviceId, record);
+    // Its log-in was checked when it was entered: no check is pending.
+    table_.Modify(record.DeviceId, [](CIPCamInfo& r) { r.CheckDone = 1; });
+    if (std::optional<CIPCamInfo> stored = table_.Find(record.DeviceId)) {
+        NotifyObservers([&](IRegistryObserver& o) { o.DeviceFound(*stored); });
+    }
 }
 
 bool CCameraControl::IsSearching() const {

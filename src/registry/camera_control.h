@@ -14,6 +14,7 @@
 #include "discovery/bc_multicast_search.h"
 #include "discovery/search_listener.h"
 #include "firmware/firmware_match.h"
+#include "registry/address_entry.h"
 #include "registry/camera_table.h"
 #include "registry/registry_observer.h"
 #include "registry/upgrade_manager_link.h"
@@ -45,8 +46,17 @@ public:
     // Limits searches to the adapters with these interface names; empty: every adapter.
     void SetSearchInterfaces(const std::vector<std::string>& names);
 
-    // Empties the device table and starts a search.
+    // Empties the device table, reports every device entered by hand to it again and
+    // starts a search.
     void StartSearch();
+
+    // Asks the device at the address who it is and logs in to it (blocking, a few
+    // seconds at most; call it off the GUI thread). Added: the device, keyed by its MAC
+    // address, is kept among the hand-entered devices and reported like a found one,
+    // now and at every later search.
+    AddressEntryResult AddDeviceByAddress(const std::string& scheme, const std::string& host,
+                                          int port, const std::string& user,
+                                          const std::string& password);
 
     // True while a search still listens for replies.
     bool IsSearching() const;
@@ -91,6 +101,7 @@ private:
     // The engine, created on first use; called under engineLock_.
     CBCMulticastSearch& Engine();
     void NotifyObservers(const std::function<void(IRegistryObserver&)>& notify);
+    void ReportHandEntered(const CIPCamInfo& record);
 
     // The dispatch of one device, on its own thread (upgrade_dispatch.cpp).
     void RunDispatch(const std::string& key, uint8_t runFlag);
@@ -128,6 +139,9 @@ private:
     mutable std::mutex engineLock_;  // guards multicast_ and interfaces_
     std::unique_ptr<CBCMulticastSearch> multicast_;
     std::vector<std::string> interfaces_;
+
+    mutable std::mutex manualLock_;  // guards manualDevices_
+    std::vector<CIPCamInfo> manualDevices_;
 
     std::mutex observerLock_;  // guards observers_
     std::vector<IRegistryObserver*> observers_;

@@ -27,12 +27,6 @@ int32_t Int32Of(const char* text) {
     return static_cast<int32_t>(value);
 }
 
-bool IsComplete(const CScheduleInfo& e) {
-    return !e.IP.empty() && !e.Port.empty() && !e.Account.empty() && !e.Password.empty() &&
-           !e.Device.empty() && !e.Model.empty() && !e.MAC.empty() && !e.Version.empty() &&
-           !e.FWPath.empty() && e.UpgradeTime != 0;
-}
-
 constexpr const char* kAttributes[] = {"IP",       "Port",   "Https",  "Account",
                                        "Password", "Device", "Model",  "MAC",
                                        "Version",  "FWPath", "Status", "UpgradeTime"};
@@ -60,8 +54,12 @@ CScheduleInfo EntryOf(const pugi::xml_node& node) {
     text("Model", entry.Model);
     text("MAC", entry.MAC);
     text("Version", entry.Version);
-    if (pugi::xml_attribute a = node.attribute("UpgradeTime"))
-        entry.UpgradeTime = ParseDecimal(a.value());
+    // A time too large to read is no time (0): such an entry is incomplete, not one that
+    // runs at some wrapped moment.
+    if (pugi::xml_attribute a = node.attribute("UpgradeTime")) {
+        const int64_t time = ParseDecimal(a.value());
+        entry.UpgradeTime = IsSaturatedDecimal(time) ? 0 : time;
+    }
     if (pugi::xml_attribute a = node.attribute("Status")) entry.Status = Int32Of(a.value());
     text("FWPath", entry.FWPath);
     return entry;
@@ -139,7 +137,7 @@ ScheduleFileRead ReadScheduleFile(const std::string& path) {
                 if (!KnownAttribute(a.name())) read.DropsSomething = true;
             }
             CScheduleInfo entry = EntryOf(child);
-            if (IsComplete(entry)) {
+            if (IsCompleteScheduleEntry(entry)) {
                 read.Entries.push_back(std::move(entry));
             } else {
                 read.DropsSomething = true;
@@ -155,4 +153,10 @@ ScheduleFileRead ReadScheduleFile(const std::string& path) {
 
 std::vector<CScheduleInfo> LoadSchedule(const std::string& path) {
     return ReadScheduleFile(path).Entries;
+}
+
+bool IsCompleteScheduleEntry(const CScheduleInfo& e) {
+    return !e.IP.empty() && !e.Port.empty() && !e.Account.empty() && !e.Password.empty() &&
+           !e.Device.empty() && !e.Model.empty() && !e.MAC.empty() && !e.Version.empty() &&
+           !e.FWPath.empty() && e.UpgradeTime != 0;
 }

@@ -19,6 +19,10 @@ std::string ScheduleFileText(const std::vector<CScheduleInfo>& entries);
 // leaves the old file or the new one, never a torn one. False when nothing was written.
 bool SaveSchedule(const std::string& path, const std::vector<CScheduleInfo>& entries);
 
+// True when every field an upgrade needs is filled and the time is set; only such
+// entries are read from the file or added to the schedule.
+bool IsCompleteScheduleEntry(const CScheduleInfo& entry);
+
 // What reading a schedule file found.
 enum class ScheduleFileState {
     Ok,          // a schedule (an empty file counts as an empty one)

@@ -72,7 +72,9 @@ bool CValueStore::Write(std::string_view name, std::string_view value) const {
 bool CValueStore::Delete(std::string_view name) const { return Rewrite(name, nullptr); }
 
 bool CValueStore::Rewrite(std::string_view name, const std::string* value) const {
-    if (name.empty() || name.find_first_of("=\r\n#") != std::string_view::npos ||
+    // A zero byte would be written but never read back (SplitLines skips such lines).
+    if (name.empty() ||
+        name.find_first_of(std::string_view("=\r\n#\0", 5)) != std::string_view::npos ||
         Trim(name) != name) {
         return false;
     }

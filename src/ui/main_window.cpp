@@ -28,6 +28,7 @@
 #include "ui/skin.h"
 #include "ui/tray.h"
 #include "ui/upgrade_page.h"
+#include "upgrade/credential_check.h"
 
 namespace {
 
@@ -160,10 +161,19 @@ void CMainWindow::CreateServices() {
         std::make_unique<CCameraControl>(*cameraTable_, upgradeManager_.get(), catalog_.get());
 
     coordinator_->AddPage(downloadPage_);
+    credentialChecks_ = std::make_unique<CCredentialChecks>(*cameraTable_, *upgradePage_);
     // Every final outcome goes into the history the handover report reads.
     upgradeHistory_ = std::make_unique<CUpgradeHistory>(*cameraTable_, DefaultHistoryFile());
     upgradeHistory_->AttachTo(*cameraControl_, *upgradeManager_);
     cameraControl_->Attach(*upgradePage_);
+    upgradePage_->SetServices(*cameraControl_, *cameraTable_, *credentialChecks_,
+                              setup_.SearchAtStart);
+    // The runner saves with the file lock held and keeps other processes' changes.
+    upgradePage_->SetSchedule(schedule_, [this] { return scheduleRunner_->Save(); });
+    connect(this, &CMainWindow::DeviceCommand, upgradePage_,
+            [this](int command, const CIPCamInfo& record) {
+                if (command == 32792) upgradePage_->DeviceAddedByHand(record);
+            });
     upgradeManager_->AddObserver(*upgradePage_);
     upgradeManager_->AddControl(*cameraControl_);
     scheduleRunner_ = std::make_unique<CScheduleRunner>(schedule_, clock_, *schedulePage_,

@@ -19,6 +19,7 @@
 
 class CCameraControl;
 class CCameraTable;
+class CCredentialChecks;
 class CDownloadCoordinator;
 class CDownloadManager;
 class CDownloadPage;
@@ -42,6 +43,9 @@ struct MainWindowSetup {
     NetworkProbe Network = NetworkConnected;
     CUpgradeManager::JobRunner UpgradeRunner;  // empty: the real upgrade workers
     bool AutoArgument = false;                 // started with "-auto"
+    // The upgrade page searches the network a second after start; tests that run
+    // outside a lab turn it off.
+    bool SearchAtStart = true;
 };
 
 // True for exactly one argument after the program name that equals "-auto" in any
@@ -160,6 +164,7 @@ private:
     std::unique_ptr<CUpgradeHistory> upgradeHistory_;
     std::unique_ptr<CDownloadCoordinator> coordinator_;
     std::unique_ptr<CCameraControl> cameraControl_;
+    std::unique_ptr<CCredentialChecks> credentialChecks_;
     std::unique_ptr<CScheduleRunner> scheduleRunner_;
 
     CSkinButton exit_;

@@ -17,6 +17,7 @@
 #include "ui/qt_text.h"
 #include "ui/schedule_page.h"
 #include "ui/upgrade_page.h"
+#include "upgrade/credential_check.h"
 
 namespace {
 
@@ -92,6 +93,8 @@ void CMainWindow::DeleteServices() {
     if (upgradeManager_) upgradeManager_->Stop();
     if (scheduleRunner_) scheduleRunner_->Stop();
     coordinator_.reset();
+    // The checks end within their time-outs; they report to the page and use the table.
+    credentialChecks_.reset();
     cameraControl_.reset();
     downloadManager_.reset();
     upgradeManager_.reset();

@@ -1,12 +1,48 @@
 #include "ui/upgrade_page.h"
 
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QMetaObject>
+#include <QUrl>
+#include <QVBoxLayout>
 
+#include "layout/layout_texts.h"
+#include "registry/camera_control.h"
+#include "registry/camera_table.h"
+#include "schedule/schedule_file.h"
+#include "schedule/schedule_list.h"
+#include "ui/message_dlg.h"
+#include "ui/qt_text.h"
 #include "ui/skin.h"
+#include "upgrade/image_file.h"
+#include "upgrade/upgrade_progress.h"
+#include "web/device_queries.h"
 
 namespace {
+
 constexpr const char* kSection = "Upgrade1Page";
+constexpr const char* kDefaultPassword = "vqmtz";
+constexpr const char* kUser = "admin";
+// Device-list fields beyond the common ones: model, check result, status, states.
+constexpr int kModel = 10;
+constexpr int kVersion = 7;
+constexpr int kStatus = 13;
+constexpr int kKey = 4;
+constexpr int kPasswordState = 15;
+constexpr int kFinished = 16;
+constexpr int kName = 2;
+
+// Devices of one old generation report their version as "100".
+QString VersionShown(const std::string& version) {
+    return version == "100" ? QStringLiteral("v2.3.7.8") : ToQ(version);
 }
+
+QString AddressText(const CIPCamInfo& record) {
+    return ToQ(record.HostAddress) + ":" + QString::number(record.GetPort());
+}
+
+}  // namespace
 
 CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
     : CPage(frame, kSection, parent),
@@ -16,6 +52,8 @@ CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
       description_(this),
       prompt_(this),
       listArea_(this),
+      deviceList_(&listArea_),
+      statusList_(&listArea_),
       selectAll_(CSkinButton::Kind::Push, this),
       deselectAll_(CSkinButton::Kind::Push, this),
       add_(CSkinButton::Kind::Push, this),
@@ -24,13 +62,62 @@ CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
       back_(CSkinButton::Kind::Push, this) {
     firmwarePath_.setReadOnly(true);
     skin::MakeListPlace(listArea_);
+    auto* lists = new QVBoxLayout(&listArea_);
+    lists->setContentsMargins(1, 1, 1, 1);
+    lists->addWidget(&deviceList_);
+    lists->addWidget(&statusList_);
+    deviceList_.setObjectName("DeviceList");
+    statusList_.setObjectName("StatusList");
     skin::SetTextColour(prompt_, skin::kCaption);
     skin::SetTextColour(description_, skin::kCaption);
     prompt_.setWordWrap(true);
     description_.setWordWrap(true);
-    connect(&back_, &QAbstractButton::clicked, this, [this] { ShowDeviceView(); });
+    messenger_ = [this](const QString& text, bool question) {
+        const QString caption = Text("Main", "Caption", "Strelvane");
+        if (!question) {
+            QMessageBox::information(this, caption, text);
+            return true;
+        }
+        return QMessageBox::question(this, caption, text) == QMessageBox::Yes;
+    };
+    fileChooser_ = [this] {
+        return QFileDialog::getOpenFileName(this, QString(), firmwarePath_.text(),
+                                            "Firmware image(*.bin *.img)");
+    };
+    popupRunner_ = [](CMessageDlg& popup) {
+        popup.exec();
+        return popup.Result();
+    };
+    connect(&add_, &QAbstractButton::clicked, this, &CUpgradePage::AddByAddress);
+    connect(&browse_, &QAbstractButton::clicked, this, &CUpgradePage::Browse);
+    connect(&search_, &QAbstractButton::clicked, this, &CUpgradePage::Search);
+    connect(&upgrade_, &QAbstractButton::clicked, this, &CUpgradePage::Upgrade);
+    connect(&back_, &QAbstractButton::clicked, this, &CUpgradePage::Back);
+    connect(&selectAll_, &QAbstractButton::clicked, this, &CUpgradePage::SelectAll);
+    connect(&deselectAll_, &QAbstractButton::clicked, this, &CUpgradePage::CancelAll);
+    connect(&deviceList_, &CBasicListCtrl::PasswordTyped, this, &CUpgradePage::PasswordTyped);
+    connect(&deviceList_, &QAbstractItemView::doubleClicked, this,
+            &CUpgradePage::DeviceDoubleClicked);
+    connect(&statusList_, &QAbstractItemView::doubleClicked, this,
+            &CUpgradePage::StatusDoubleClicked);
+    refresh_.setInterval(100);
+    connect(&refresh_, &QTimer::timeout, this, &CUpgradePage::RefreshDeviceList);
+    searchWatch_.setInterval(1000);
+    connect(&searchWatch_, &QTimer::timeout, this, &CUpgradePage::WatchSearch);
+    firstSearch_.setSingleShot(true);
+    firstSearch_.setInterval(1000);
+    connect(&firstSearch_, &QTimer::timeout, this, &CUpgradePage::Search);
     ReloadTexts();
     ShowDeviceView();
+}
+
+void CUpgradePage::SetServices(CCameraControl& control, CCameraTable& table,
+                               CCredentialChecks& checks, bool searchSoon) {
+    control_ = &control;
+    table_ = &table;
+    checks_ = &checks;
+    refresh_.start();
+    if (searchSoon) firstSearch_.start();
 }
 
 void CUpgradePage::ReloadTexts() {
@@ -44,13 +131,32 @@ void CUpgradePage::ReloadTexts() {
         ToQString(Place(prompt_, "PromptLabel",
                         "After successfully upgrading, double-click a device to access it.")));
     Place(listArea_, "CameraList", "");
+    // Both lists sit in the list place; their names are the list's layout key.
+    deviceList_.setAccessibleName("CameraList");
+    statusList_.setAccessibleName("StatusList");
     selectAll_.setText(ToQString(Place(selectAll_, "SelectAllButton", "Select All")));
     deselectAll_.setText(ToQString(Place(deselectAll_, "DeselectAllButton", "Cancel All")));
     add_.setText(ToQString(Place(add_, "ManualAddNVRButton", "Add")));
     search_.setText(ToQString(Place(search_, "SearchButton", "Search")));
     upgrade_.setText(ToQString(Place(upgrade_, "UpgradeButton", "Upgrade")));
     back_.setText(ToQString(Place(back_, "BackButton", "Back")));
+    SetListHeadings();
     update();
+}
+
+void CUpgradePage::SetListHeadings() {
+    const QString number = PageText("NoField", "No");
+    const QString name = PageText("UPnPField", "Device Name");
+    const QString model = PageText("ModelField", "Model Name");
+    const QString address = PageText("IPField", "IP Address");
+    deviceList_.SetColumns(
+        {QString(), number, name, model, address, PageText("FirmwareField", "Current Device"),
+         PageText("PasswordField", "Password")},
+        {40, 50, 150, 150, 150, 200, 200});
+    deviceList_.SetPromptText(PageText("PromptText", "<Enter password>"));
+    deviceList_.SetPassText(PageText("Pass", "Passed"));
+    statusList_.SetColumns({number, name, model, address, PageText("StatusField", "Status")},
+                           {50, 150, 130, 130, 420});
 }
 
 void CUpgradePage::SetCommandsVisible(bool visible) {
@@ -63,6 +169,8 @@ void CUpgradePage::ShowDeviceView() {
     SetCommandsVisible(true);
     back_.hide();
     prompt_.hide();
+    statusList_.hide();
+    deviceList_.show();
     statusShown_ = false;
     PlaceDescription();
 }
@@ -71,6 +179,8 @@ void CUpgradePage::ShowStatusView() {
     SetCommandsVisible(false);
     back_.hide();
     prompt_.show();
+    deviceList_.hide();
+    statusList_.show();
     statusShown_ = true;
     PlaceDescription();
 }
@@ -86,6 +196,11 @@ void CUpgradePage::PlaceDescription() {
     }
 }
 
+bool CUpgradePage::Say(std::string_view section, std::string_view key, std::string_view def,
+                       bool question) {
+    return messenger_(Text(section, key, def), question);
+}
+
 void CUpgradePage::RestoreAfterBusy() { search_.setEnabled(true); }
 
 void CUpgradePage::PrepareRun() {
@@ -99,18 +214,337 @@ void CUpgradePage::ResetRun() {
     back_.show();
 }
 
+bool CUpgradePage::ChecksRunning() const {
+    if (!table_) return false;
+    for (int row = 0; row < deviceList_.RowCount(); ++row) {
+        const std::optional<CIPCamInfo> record =
+            table_->Find(ToStd(deviceList_.GetField(row, kKey)));
+        if (record && record->CheckDone == 0) return true;
+    }
+    return false;
+}
+
+void CUpgradePage::Search() {
+    if (!control_ || ChecksRunning()) return;
+    firstSearch_.stop();
+    {
+        std::lock_guard lock(queueLock_);
+        newDevices_.clear();
+    }
+    deviceList_.DeleteAllRows();
+    search_.setEnabled(false);
+    frame_.BeginBusy();
+    control_->StartSearch();
+    searchWatch_.start();
+}
+
+void CUpgradePage::WatchSearch() {
+    {
+        std::lock_guard lock(queueLock_);
+        if (!newDevices_.empty()) return;
+    }
+    // Devices keep reporting while the search listens.
+    if (control_->IsSearching() || ChecksRunning()) return;
+    searchWatch_.stop();
+    RunEnds();
+}
+
+void CUpgradePage::RefreshDeviceList() {
+    // Up to a batch per tick: a LAN of 200 devices is listed in a moment, and no tick
+    // holds the user-interface thread for long.
+    constexpr size_t kBatch = 32;
+    std::vector<std::string> keys;
+    {
+        std::lock_guard lock(queueLock_);
+        while (!newDevices_.empty() && keys.size() < kBatch) {
+            keys.push_back(std::move(newDevices_.front()));
+            newDevices_.pop_front();
+        }
+    }
+    for (const std::string& key : keys) {
+        if (deviceList_.FindRow(kKey, ToQ(key)) >= 0) continue;
+        if (std::optional<CIPCamInfo> record = table_->Find(key)) {
+            AddDeviceRow(*record);
+            checks_->Start(key);
+        }
+    }
+}
+
+void CUpgradePage::AddDeviceRow(const CIPCamInfo& record) {
+    const int row = deviceList_.InsertRow(field::kCheck, record.LoginOk == 1 ? "1" : "0");
+    deviceList_.AddField(row, field::kNumber, QString::number(row + 1));
+    deviceList_.AddField(row, kName, ToQ(record.DeviceName));
+    deviceList_.AddField(row, kModel, ToQ(record.ModelName));
+    deviceList_.AddField(row, field::kAddress, AddressText(record));
+    deviceList_.AddField(row, kVersion, VersionShown(record.FirmwareVersion));
+    deviceList_.AddField(row, field::kPassword, ToQ(record.Password));
+    deviceList_.AddHiddenField(row, kKey, ToQ(record.DeviceId));
+    // No password store is kept, so no row starts with a remembered one.
+    deviceList_.AddHiddenField(row, kPasswordState, "0");
+    deviceList_.AddHiddenField(row, kFinished, "0");
+}
+
+void CUpgradePage::DeviceAddedByHand(const CIPCamInfo& record) {
+    if (deviceList_.FindRow(kKey, ToQ(record.DeviceId)) < 0) AddDeviceRow(record);
+}
+
+void CUpgradePage::CheckEnded(const std::string& deviceId, CheckOutcome outcome) {
+    const int row = deviceList_.FindRow(kKey, ToQ(deviceId));
+    if (row < 0 || !table_) return;
+    const std::optional<CIPCamInfo> record = table_->Find(deviceId);
+    deviceList_.SetCellPrompt(row, QString());
+    switch (outcome) {
+        case CheckOutcome::Passed:
+            if (record && !record->FirmwareVersion.empty()) {
+                deviceList_.SetField(row, field::kPassword, ToQ(record->Password));
+                deviceList_.SetField(row, kVersion, VersionShown(record->FirmwareVersion));
+                deviceList_.SetPasswordPassed(row);
+            } else {
+                deviceList_.SetField(
+                    row, kVersion,
+                    PageText("InvalidUsernamePassword", "Invalid Username and Password"));
+            }
+            break;
+        case CheckOutcome::NvrLoginFailed:
+            deviceList_.SetField(row, kVersion, PageText("ConnectError", "Connect Error"));
+            deviceList_.SetField(row, field::kPassword, QString());
+            deviceList_.SetCellPrompt(row, PageText("PromptFailedText", "Failed"));
+            break;
+        case CheckOutcome::Unreachable:
+            deviceList_.SetField(row, kPasswordState, "2");
+            deviceList_.SetCellPrompt(
+                row, PageText("ConnectServerError", "Cannot connect to the server."));
+            deviceList_.SetField(row, kVersion, PageText("ConnectError", "Connect Error"));
+            break;
+        case CheckOutcome::Failed:
+            deviceList_.SetField(row, kVersion, PageText("ConnectError", "Connect Error"));
+            break;
+    }
+}
+
+void CUpgradePage::PasswordTyped(int row) {
+    if (!table_ || !checks_) return;
+    const std::string key = ToStd(deviceList_.GetField(row, kKey));
+    const std::string password = ToStd(deviceList_.GetField(row, field::kPassword));
+    deviceList_.SetCellPrompt(row, PageText("Connecting", "Connecting"));
+    const std::optional<CIPCamInfo> record = table_->Find(key);
+    if (!record || record->CheckDone != 1) return;
+    table_->Modify(key, [&](CIPCamInfo& r) {
+        r.Password = password;
+        r.UserName = kUser;
+        r.NvrLoginPending = 1;
+    });
+    deviceList_.SetField(row, kVersion, QString());
+    checks_->Start(key);
+}
+
+void CUpgradePage::Browse() {
+    const QString path = fileChooser_();
+    if (!path.isEmpty()) ChooseImage(path);
+}
+
+bool CUpgradePage::ChooseImage(const QString& path) {
+    // Only a file that holds an image (its mark first, or as the store keeps it) may go
+    // to a device.
+    if (!IsFirmwareImage(ToStd(path))) {
+        Say("ErrorCode", "Code_406", "Failed! Please check the firmware file.");
+        return false;
+    }
+    imagePath_ = path;
+    firmwarePath_.setText(path);
+    if (control_) control_->SetManualImage(ToStd(path));
+    return true;
+}
+
+void CUpgradePage::Upgrade() {
+    if (imagePath_.isEmpty()) {
+        Say("UI_PopupMessage", "Msg8", "Please select firmware file first.");
+        return;
+    }
+    if (!control_ || !table_) return;
+    int selected = 0;
+    int failed = 0;
+    for (int row = 0; row < deviceList_.RowCount(); ++row) {
+        const std::string key = ToStd(deviceList_.GetField(row, kKey));
+        QString password = deviceList_.GetField(row, field::kPassword);
+        if (password.isEmpty()) password = kDefaultPassword;
+        if (const std::optional<CIPCamInfo> record = table_->Find(key)) {
+            password = ToQ(record->Password);
+        }
+        const bool checked = deviceList_.IsChecked(row);
+        control_->SetDeviceCredentials(key, kUser, ToStd(password), checked ? 1 : 0);
+        if (!checked) continue;
+        ++selected;
+        const QString version = deviceList_.GetField(row, kVersion);
+        if (password.isEmpty() || password == PageText("PromptFailedText", "Failed") ||
+            version.isEmpty() || version == PageText("ConnectError", "Connect Error")) {
+            ++failed;
+        }
+    }
+    if (selected == 0) {
+        Say("UI_PopupMessage", "Msg2", "Please select a device first.");
+        return;
+    }
+    if (failed > 0) {
+        Say("UI_PopupMessage", "Msg7", "Please enter the correct password.");
+        return;
+    }
+    CMessageDlg when(frame_.Texts(), CMessageDlg::kWhenToUpgrade, lastChosenTime_, false, this);
+    when.SetMessenger([this](const QString& text) { messenger_(text, false); });
+    const int64_t choice = popupRunner_(when);
+    if (choice < 0) return;
+    if (choice > 0) {
+        lastChosenTime_ = choice;
+        ScheduleChecked(choice);
+        return;
+    }
+    const QString notice =
+        Text("UI_PopupMessage", "Msg3",
+             "Please note the video streaming will be disconnected during the firmware upgrade "
+             "process. The whole upgrade process will take around %s minutes.")
+            .replace("%s", "7");
+    if (!messenger_(notice, true)) return;
+    statusList_.DeleteAllRows();
+    control_->SetManualImage(ToStd(imagePath_));
+    ShowStatusView();
+    control_->StartUpgrade(1);
+}
+
+void CUpgradePage::ScheduleChecked(int64_t time) {
+    if (!schedule_ || !table_) return;
+    int added = 0;
+    for (int row = 0; row < deviceList_.RowCount(); ++row) {
+        if (!deviceList_.IsChecked(row)) continue;
+        const std::string key = ToStd(deviceList_.GetField(row, kKey));
+        const std::optional<CIPCamInfo> record = table_->Find(key);
+        if (!record) continue;
+        CScheduleInfo entry;
+        entry.IP = record->HostAddress;
+        entry.Port = std::to_string(record->HttpsFlag == 1 ? record->HttpsPort : record->HttpPort);
+        entry.Https = record->HttpsFlag == 1;
+        entry.Account = record->UserName;
+        entry.Password = record->Password;
+        entry.Device = ToStd(deviceList_.GetField(row, kName));
+        entry.Model = record->ModelName;
+        entry.MAC = key;
+        entry.Version = record->FirmwareVersion;
+        entry.UpgradeTime = time;
+        entry.Status = schedule_status::kWaiting;
+        entry.FWPath = ToStd(imagePath_);
+        if (!IsCompleteScheduleEntry(entry)) continue;
+        schedule_->Append(entry);
+        ++added;
+    }
+    // Kept at once: a planned upgrade must survive the program's end or a crash.
+    if (added > 0 && saveSchedule_) saveSchedule_();
+}
+
+void CUpgradePage::AddByAddress() {
+    if (!control_) return;
+    CMessageDlg entry(frame_.Texts(), CMessageDlg::kAddDevice, 0, false, this);
+    entry.SetMessenger([this](const QString& text) { messenger_(text, false); });
+    entry.SetDeviceAdder([control = control_](const std::string& host, int port,
+                                              const std::string& user,
+                                              const std::string& password) {
+        return control->AddDeviceByAddress("http", host, port, user, password);
+    });
+    popupRunner_(entry);
+}
+
+void CUpgradePage::Back() {
+    statusList_.DeleteAllRows();
+    ShowDeviceView();
+    Search();
+}
+
+void CUpgradePage::SelectAll() {
+    for (int row = 0; row < deviceList_.RowCount(); ++row) {
+        if (!deviceList_.IsChecked(row) && deviceList_.GetField(row, kFinished) == "0") {
+            deviceList_.SetField(row, field::kCheck, "1");
+        }
+    }
+}
+
+void CUpgradePage::CancelAll() {
+    for (int row = 0; row < deviceList_.RowCount(); ++row) {
+        deviceList_.SetField(row, field::kCheck, "0");
+    }
+}
+
+void CUpgradePage::OpenDevicePage(const std::string& deviceId) {
+    if (!table_) return;
+    if (const std::optional<CIPCamInfo> record = table_->Find(deviceId)) {
+        // The user's own browser, through the desktop; never a shell.
+        QDesktopServices::openUrl(QUrl(ToQ(BuildLoginPageUrl(*record))));
+    }
+}
+
+void CUpgradePage::DeviceDoubleClicked(const QModelIndex& index) {
+    // The password cell takes a double-click for typing.
+    if (deviceList_.Model().flags(index) & Qt::ItemIsEditable) return;
+    OpenDevicePage(ToStd(deviceList_.GetField(index.row(), kKey)));
+}
+
+void CUpgradePage::StatusDoubleClicked(const QModelIndex& index) {
+    if (statusList_.GetField(index.row(), kFinished) != "1") {
+        Say("UI_PopupMessage", "Msg5", "Device is upgrading.");
+        return;
+    }
+    OpenDevicePage(ToStd(statusList_.GetField(index.row(), kKey)));
+}
+
 template <typename F>
 void CUpgradePage::OnGuiThread(F&& call) {
     QMetaObject::invokeMethod(this, std::forward<F>(call), Qt::QueuedConnection);
 }
 
-void CUpgradePage::Reset() {}
+void CUpgradePage::Reset() {
+    OnGuiThread([this] {
+        deviceList_.DeleteAllRows();
+        statusList_.DeleteAllRows();
+    });
+}
 
-void CUpgradePage::DeviceFound(const CIPCamInfo&) {}
+void CUpgradePage::DeviceFound(const CIPCamInfo& record) {
+    std::lock_guard lock(queueLock_);
+    newDevices_.push_back(record.DeviceId);
+}
 
-void CUpgradePage::DeviceDispatched(const CIPCamInfo&) {}
+void CUpgradePage::DeviceDispatched(const CIPCamInfo& record) {
+    OnGuiThread([this, record] {
+        if (statusList_.FindRow(kKey, ToQ(record.DeviceId)) >= 0) return;
+        const int row =
+            statusList_.InsertRow(field::kNumber, QString::number(statusList_.RowCount() + 1));
+        statusList_.AddField(row, kName, ToQ(record.DeviceName));
+        statusList_.AddField(row, kModel, ToQ(record.ModelName));
+        statusList_.AddField(row, field::kAddress, AddressText(record));
+        statusList_.AddField(row, kStatus, QString());
+        statusList_.AddHiddenField(row, kKey, ToQ(record.DeviceId));
+        statusList_.AddHiddenField(row, kFinished, "0");
+    });
+}
 
-void CUpgradePage::DeviceStatus(const std::string&, int, int, int, int) {}
+void CUpgradePage::DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
+                                int code) {
+    OnGuiThread([this, deviceId, stage, seconds, percent, code] {
+        const int row = statusList_.FindRow(kKey, ToQ(deviceId));
+        if (row < 0) return;
+        CLayoutTexts& texts = frame_.Texts();
+        statusList_.SetField(row, kStatus,
+                             ToQ(StatusCellText(stage, seconds, percent, code,
+                                                [&texts](std::string_view s, std::string_view k,
+                                                         std::string_view d) {
+                                                    return texts.ReadLayoutText(s, k, d);
+                                                })));
+        if (stage != stage::kFinished) return;
+        statusList_.SetField(row, kFinished, "1");
+        if (code != 0 || !table_) return;
+        if (const std::optional<CIPCamInfo> record = table_->Find(deviceId)) {
+            statusList_.SetField(row, kName, ToQ(record->DeviceName));
+            statusList_.SetField(row, field::kAddress, AddressText(*record));
+        }
+    });
+}
 
 void CUpgradePage::Busy(bool busy) {
     OnGuiThread([this, busy] {
@@ -140,4 +574,10 @@ void CUpgradePage::RunEnds() {
 
 void CUpgradePage::RefreshTexts() {
     OnGuiThread([this] { ReloadTexts(); });
+}
+
+void CUpgradePage::CredentialCheckEnded(const std::string& deviceId, CheckOutcome outcome) {
+    OnGuiThread([this, deviceId, outcome] {
+        if (!detached_) CheckEnded(deviceId, outcome);
+    });
 }

@@ -3,20 +3,53 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
 
 #include "registry/registry_observer.h"
+#include "ui/list_ctrl.h"
 #include "ui/page.h"
 #include "ui/skin_button.h"
 #include "ui/skin_group_box.h"
+#include "upgrade/credential_check.h"
+
+class CCameraControl;
+class CCameraTable;
+class CMessageDlg;
+class CScheduleList;
 
 // The Upgrade page: the firmware file, the device list (or, during a run, the status
-// list) and the command buttons. It observes the camera control and the upgrade
-// manager; their calls arrive on worker threads and are handed to the user-interface
-// thread as queued calls carrying copies.
-class CUpgradePage final : public CPage, public IRegistryObserver {
+// list) and the command buttons. It observes the camera control, the upgrade manager
+// and the credential checks; their calls arrive on worker threads and are handed to the
+// user-interface thread as queued calls carrying copies.
+class CUpgradePage final : public CPage, public IRegistryObserver, public ICredentialCheckObserver {
     Q_OBJECT
 public:
+    // Shows a message with the program's caption; a question answers Yes (true) or No.
+    using Messenger = std::function<bool(const QString& text, bool question)>;
+    // Asks where the firmware image is; empty when the user cancelled.
+    using FileChooser = std::function<QString()>;
+
     CUpgradePage(IMainFrame& frame, QWidget* parent);
+
+    // The services the page works with; they outlive the page's use of them (the main
+    // window detaches the page before it deletes them). `searchSoon`: the first search
+    // starts a second later.
+    void SetServices(CCameraControl& control, CCameraTable& table, CCredentialChecks& checks,
+                     bool searchSoon);
+    void SetMessenger(Messenger messenger) { messenger_ = std::move(messenger); }
+    void SetFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
+    // Runs a popup to its end and gives its result (by default modally).
+    using PopupRunner = std::function<int64_t(CMessageDlg& popup)>;
+    void SetPopupRunner(PopupRunner runner) { popupRunner_ = std::move(runner); }
+    // Where upgrades planned for later go, and how the schedule is saved.
+    void SetSchedule(CScheduleList& schedule, std::function<bool()> save) {
+        schedule_ = &schedule;
+        saveSchedule_ = std::move(save);
+    }
 
     void ReloadTexts() override;
 
@@ -30,8 +63,25 @@ public:
     // The page stops reporting to the main window (shut-down).
     void Detach() { detached_ = true; }
 
-    // IRegistryObserver, on any thread. The device and status rows belong to the lists;
-    // this page follows the run state: busy, run begins, run ends, texts.
+    // The commands, as the buttons run them.
+    void Search();
+    void Browse();
+    // Takes the file as the image to install when it carries an image mark; otherwise
+    // says so ([ErrorCode] Code_406). True when taken.
+    bool ChooseImage(const QString& path);
+    void Upgrade();
+    void Back();
+    void SelectAll();
+    void CancelAll();
+    // Add: the popup that adds a device by its address.
+    void AddByAddress();
+    // A device entered by hand was added (32792): it gets its row.
+    void DeviceAddedByHand(const CIPCamInfo& record);
+
+    CCameraListCtrl& DeviceList() { return deviceList_; }
+    CCameraListCtrl& StatusList() { return statusList_; }
+
+    // IRegistryObserver, on any thread.
     void Reset() override;
     void DeviceFound(const CIPCamInfo& record) override;
     void DeviceDispatched(const CIPCamInfo& record) override;
@@ -42,6 +92,9 @@ public:
     void RunEnds() override;
     void RefreshTexts() override;
 
+    // ICredentialCheckObserver, on the check's thread.
+    void CredentialCheckEnded(const std::string& deviceId, CheckOutcome outcome) override;
+
 private:
     // The device list's commands, hidden while the status list is shown.
     void SetCommandsVisible(bool visible);
@@ -49,6 +102,20 @@ private:
     void ShowStatusView();
     // The description shows the device list's text or, with the status list, the warning.
     void PlaceDescription();
+    void SetListHeadings();
+    void RefreshDeviceList();  // timer 3
+    void WatchSearch();        // timer 1
+    void AddDeviceRow(const CIPCamInfo& record);
+    void CheckEnded(const std::string& deviceId, CheckOutcome outcome);
+    void PasswordTyped(int row);
+    void OpenDevicePage(const std::string& deviceId);
+    void DeviceDoubleClicked(const QModelIndex& index);
+    void StatusDoubleClicked(const QModelIndex& index);
+    bool ChecksRunning() const;
+    // Appends a schedule entry at `time` for every ticked row whose device is listed.
+    void ScheduleChecked(int64_t time);
+    bool Say(std::string_view section, std::string_view key, std::string_view def,
+             bool question = false);
     template <typename F>
     void OnGuiThread(F&& call);
 
@@ -58,12 +125,32 @@ private:
     QLabel description_;
     QLabel prompt_;
     QFrame listArea_;  // where the device list and the status list are shown
+    CCameraListCtrl deviceList_;
+    CCameraListCtrl statusList_;
     CSkinButton selectAll_;
     CSkinButton deselectAll_;
     CSkinButton add_;
     CSkinButton search_;
     CSkinButton upgrade_;
     CSkinButton back_;
+    QTimer refresh_;      // 3
+    QTimer searchWatch_;  // 1
+    QTimer firstSearch_;  // 0
+
+    CCameraControl* control_ = nullptr;
+    CCameraTable* table_ = nullptr;
+    CCredentialChecks* checks_ = nullptr;
+    Messenger messenger_;
+    FileChooser fileChooser_;
+    PopupRunner popupRunner_;
+    CScheduleList* schedule_ = nullptr;
+    std::function<bool()> saveSchedule_;
+    int64_t lastChosenTime_ = 0;
+    QString imagePath_;
+
+    std::mutex queueLock_;  // guards newDevices_
+    std::deque<std::string> newDevices_;
+
     bool running_ = false;
     bool statusShown_ = false;
     bool detached_ = false;

@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "base/trace.h"
 #include "upgrade/image_file.h"
+#include "upgrade/upload_answer.h"
 #include "upgrade/upload_socket.h"
 
 namespace {
@@ -117,7 +118,8 @@ UploadSocket::Outcome SendImage(UploadSocket& socket, ImageFile& image, int64_t 
     return UploadSocket::Outcome::Done;
 }
 
-// The device's verdict from its answer.
+}  // namespace
+
 int JudgeAnswer(const std::string& answer) {
     if (answer.find("cfg_system_upgradeError") != std::string::npos) return rc::kImageRejected;
     // An HTTP error is a refusal, never a taken image. A device that closes without an
@@ -132,8 +134,6 @@ int JudgeAnswer(const std::string& answer) {
     }
     return rc::kOk;
 }
-
-}  // namespace
 
 int UploadCgiMain(const std::string& user, const std::string& password, const std::string& url,
                   const std::string& imagePath, std::atomic<int64_t>& sizeOut,

@@ -100,8 +100,10 @@ bool CIPCamInfo::SetAddressFromUrl(const std::string& text) {
     HttpsFlag = https ? 1 : 0;
     HostAddress = tokens.size() > 1 ? tokens[1] : std::string();
     if (tokens.size() > 2) {
-        int32_t port = static_cast<int32_t>(ParseDecimal(tokens[2]));
-        (https ? HttpsPort : HttpPort) = port;
+        // A number no port can have is no port (0), rather than its low bits.
+        const int64_t port = ParseDecimal(tokens[2]);
+        (https ? HttpsPort : HttpPort) =
+            port >= 0 && port <= 65535 ? static_cast<int32_t>(port) : 0;
     }
     return true;
 }

@@ -70,7 +70,8 @@ public:
     void StampLastSeen();
 
     // Takes "scheme://host[:port]". False, with nothing changed, unless the scheme
-    // begins with "http"; only exactly "https" selects HTTPS.
+    // begins with "http"; only exactly "https" selects HTTPS. A port beyond 65535 is
+    // stored as 0.
     bool SetAddressFromUrl(const std::string& text);
 
     // Every request to the device forms its address from these and HostAddress.

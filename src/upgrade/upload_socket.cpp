@@ -15,6 +15,7 @@
 #include <cerrno>
 
 #include "base/text.h"
+#include "upgrade/upload_answer.h"
 
 namespace {
 
@@ -26,9 +27,8 @@ constexpr milliseconds kPollSlice(100);
 // After the first bytes of an answer, how long to wait for the rest.
 constexpr milliseconds kAnswerGap(1000);
 
-// True once `text` holds a whole answer: its head and as many body bytes as its
-// Content-Length names. Without a Content-Length the answer ends when the device
-// closes the connection or goes quiet.
+}  // namespace
+
 bool AnswerComplete(const std::string& text) {
     const size_t headEnd = text.find("\r\n\r\n");
     if (headEnd == std::string::npos) return false;
@@ -40,8 +40,6 @@ bool AnswerComplete(const std::string& text) {
     return text.size() - (headEnd + 4) >=
            static_cast<size_t>(std::max<int64_t>(0, ParseDecimal(length)));
 }
-
-}  // namespace
 
 UploadSocket::UploadSocket(milliseconds stallLimit, std::stop_token stop)
     : stallLimit_(stallLimit), stop_(std::move(stop)), lastMove_(steady_clock::now()) {}

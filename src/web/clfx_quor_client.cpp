@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/result_codes.h"
 #include "base/text.h"
 
 namespace CLFX {
@@ -28,11 +29,20 @@ std::vector<std::string> MergeHeaders(const std::vector<std::string>& lines) {
 
 struct ReplyCollector {
     std::string Body;
+    size_t Received = 0;
+    bool TooLarge = false;
 
     static size_t OnWrite(char* data, size_t size, size_t count, void* self) {
+        auto* collector = static_cast<ReplyCollector*>(self);
         const std::string_view piece(data, size * count);
-        static_cast<ReplyCollector*>(self)->Body += piece.substr(0, piece.find('\0'));
-        return size * count;
+        // Returning less than was given makes libcurl end the transfer.
+        if (piece.size() > CLFXQuorClient::kReplyLimit - collector->Received) {
+            collector->TooLarge = true;
+            return 0;
+        }
+        collector->Received += piece.size();
+        collector->Body += piece.substr(0, piece.find('\0'));
+        return piece.size();
     }
 };
 
@@ -128,13 +138,11 @@ int CLFXQuorClient::Request(const std::string& verb, const std::string& path,
     watch.Attach(h);
 
     const CURLcode code = curl_easy_perform(h);
-    // The handle outlives this call; it must not keep pointers to its locals.
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, nullptr);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, nullptr);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+    ForgetTransferLocals(h);
+    if (collector.TooLarge) {
+        errorText_ = "answer too large";
+        return rc::kAnswerTooLarge;
+    }
     if (code != CURLE_OK) {
         errorText_ = curl_easy_strerror(code);
         return 0;

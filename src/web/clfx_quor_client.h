@@ -16,6 +16,9 @@ namespace CLFX {
 // Order of use: SetTimeout, SetTls, Connect, AddHeader..., Login or Request..., Close.
 class CLFXQuorClient {
 public:
+    // Far beyond any log-in page; an NVR that streams more is cut off.
+    static constexpr size_t kReplyLimit = 1024 * 1024;
+
     CLFXQuorClient() = default;
     virtual ~CLFXQuorClient() = default;
     CLFXQuorClient(const CLFXQuorClient&) = delete;
@@ -37,7 +40,8 @@ public:
     // that is answered 302 or 200 with "index.htm" (any case) in the redirect target or
     // the page. `withClientName` picks the form that names this program.
     virtual bool Login(const std::string& user, const std::string& password, bool withClientName);
-    // One request on the kept connection; the HTTP status, 0 when no answer came.
+    // One request on the kept connection; the HTTP status, 0 when no answer came,
+    // rc::kAnswerTooLarge when the body passed kReplyLimit (the transfer is cut there).
     // `reply`: the redirect target for 302, the body (each piece up to a zero byte) for
     // 200, else empty. Non-empty `user` sends Basic credentials.
     virtual int Request(const std::string& verb, const std::string& path, const std::string& body,

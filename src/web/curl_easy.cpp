@@ -39,6 +39,15 @@ void ApplyCommonOptions(CURL* handle, int timeoutMs, bool useSystemProxy) {
     if (!useSystemProxy) curl_easy_setopt(handle, CURLOPT_PROXY, "");
 }
 
+void ForgetTransferLocals(CURL* h) {
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+}
+
 void ApplyCredentials(CURL* handle, const std::string& user, const std::string& password) {
     if (user.empty() && password.empty()) return;
     curl_easy_setopt(handle, CURLOPT_USERNAME, user.c_str());
@@ -100,15 +109,23 @@ std::string AnswerHeaders::Value(const std::string& name) const {
 }
 
 size_t AnswerHeaders::OnHeader(char* data, size_t size, size_t count, void* self) {
-    auto* headers = static_cast<AnswerHeaders*>(self);
-    const std::string_view line(data, size * count);
-    headers->watch_.Touch();
+    // Returning less than was given makes libcurl end the transfer.
+    return static_cast<AnswerHeaders*>(self)->TakeLine(std::string_view(data, size * count))
+               ? size * count
+               : 0;
+}
+
+bool AnswerHeaders::TakeLine(std::string_view line) {
+    watch_.Touch();
     if (StartsWith(line, "HTTP/")) {
-        headers->fields_.clear();
+        fields_.clear();
+        headBytes_ = 0;
     } else if (size_t colon = line.find(':'); colon != std::string_view::npos) {
-        headers->fields_.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
+        if (line.size() > kMaxHeadBytes - headBytes_) return false;
+        headBytes_ += line.size();
+        fields_.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
     }
-    return size * count;
+    return true;
 }
 
 int ResultFromCurl(CURLcode code, bool stalled, bool detailedNetErrors) {

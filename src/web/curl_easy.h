@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -36,6 +37,10 @@ void AppendHeader(CurlHeaderList& list, const std::string& line);
 // as they come (devices carry self-signed, expired or misnamed ones), no redirects, and
 // the proxy choice: the proxy environment variables when `useSystemProxy`, else direct.
 void ApplyCommonOptions(CURL* handle, int timeoutMs, bool useSystemProxy);
+
+// For a handle kept across transfers: drops what the last transfer pointed at (headers,
+// body, sinks, progress watch), so that the handle keeps no pointers to a caller's locals.
+void ForgetTransferLocals(CURL* handle);
 
 // Sends the user name and password when the server asks (Basic or Digest). Nothing is
 // set when both are empty.
@@ -75,10 +80,16 @@ private:
 
 // The header fields of the answer being received. libcurl passes every answer of an
 // exchange (a 401 challenge, then the real answer) through the same callback, so the
-// fields start afresh at each status line. Notes each header line to `watch`.
+// fields start afresh at each status line. Notes each header line to `watch`. A head
+// longer than kMaxHeadBytes ends the transfer, so an endless head cannot fill memory.
 class AnswerHeaders {
 public:
+    static constexpr size_t kMaxHeadBytes = 256 * 1024;
+
     explicit AnswerHeaders(StallWatch& watch) : watch_(watch) {}
+
+    // One line of the head as libcurl hands it over; false once the head is too long.
+    bool TakeLine(std::string_view line);
 
     // Installs the header callback on `handle`; must outlive the transfer.
     void Attach(CURL* handle);
@@ -91,6 +102,7 @@ private:
 
     StallWatch& watch_;
     std::vector<std::pair<std::string, std::string>> fields_;
+    size_t headBytes_ = 0;
 };
 
 // The result code of a failed transfer. `detailedNetErrors` false folds name and

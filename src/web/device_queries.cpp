@@ -10,6 +10,8 @@
 namespace {
 constexpr int kModelQueryTimeoutMs = 1000;
 constexpr int kLoginTimeoutMs = 2000;
+// A device's system list is a few kilobytes.
+constexpr size_t kModelAnswerBytes = 1024 * 1024;
 constexpr const char* kModelMarker = "nvr.system.product.model=";
 }  // namespace
 
@@ -27,9 +29,9 @@ std::string FirmwareVersionIn(const std::string& systemList) {
 
 int QueryNvrModel(CIPCamInfo& cam, std::string& apiVersion, std::string& model) {
     const std::string url = SystemListUrl(cam.GetScheme(), cam.HostAddress, cam.GetPort());
-    CHTTPBase sink;
+    CHTTPBase sink(kModelAnswerBytes);
     std::string reply;
-    int result = HttpFetch(sink, cam.UserName, cam.Password, url, kModelQueryTimeoutMs, reply);
+    int result = FetchText(sink, cam.UserName, cam.Password, url, kModelQueryTimeoutMs, reply);
     std::string value;
     if (result == rc::kOk && !ValueAfterMarker(reply, kModelMarker, value)) result = rc::kFailed;
     if (result == rc::kOk) {

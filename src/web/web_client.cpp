@@ -7,6 +7,7 @@
 
 #include "base/result_codes.h"
 #include "base/text.h"
+#include "web/content_range.h"
 #include "web/curl_easy.h"
 
 namespace {
@@ -117,7 +118,8 @@ private:
     int failure_ = 0;
 };
 
-// True when a Content-Range field, if any, starts at `offset`.
+}  // namespace
+
 bool RangeStartsAt(const std::string& contentRange, int64_t offset) {
     if (contentRange.empty()) return true;
     const size_t blank = contentRange.find(' ');
@@ -125,13 +127,13 @@ bool RangeStartsAt(const std::string& contentRange, int64_t offset) {
     return ParseDecimal(contentRange.substr(blank + 1)) == offset;
 }
 
-// True when a Content-Range field names a full size other than `total` ("*" and no
-// field at all name none).
 bool RangeOfAnotherSize(const std::string& contentRange, int64_t total) {
     const size_t slash = contentRange.find('/');
     if (slash == std::string::npos || contentRange.compare(slash + 1, 1, "*") == 0) return false;
     return ParseDecimal(contentRange.substr(slash + 1)) != total;
 }
+
+namespace {
 
 // Hands the body to a sink in chunks of 102400 bytes, checking the sink's flags before
 // each chunk.

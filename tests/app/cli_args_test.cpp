@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/cli/device_session.h"
 #include "app/cli/json_line.h"
 
 namespace {
@@ -47,6 +48,43 @@ TEST(JsonLineTest, EscapesTextsAndKeepsOrder) {
     // Malformed UTF-8 from a device never reaches a JSON reader.
     EXPECT_EQ(JsonLine().Add("Device", "Gate\xff\xc3(\xc3\xa9").Text(),
               "{\"Device\":\"Gate\xef\xbf\xbd\xef\xbf\xbd(\xc3\xa9\"}");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CliArgsTest, DeviceAddressesSplitIntoHostAndPort) {
+    struct Case {
+        std::string Text;
+        std::string Host;  // empty: refused
+        int Port;
+    };
+    for (const Case& c : std::vector<Case>{{"10.0.0.5", "10.0.0.5", 80},
+                                           {"10.0.0.5:8080", "10.0.0.5", 8080},
+                                           {"[fd00::5]:8443", "fd00::5", 8443},
+                                           {"[fd00::5]", "fd00::5", 80},
+                                           {"fd00::5", "fd00::5", 80},
+                                           {"localhost:65535", "localhost", 65535},
+                                           {"10.0.0.5:", "", 0},
+                                           {"10.0.0.5:0", "", 0},
+                                           {"10.0.0.5:65536", "", 0},
+                                           {"10.0.0.5:80x", "", 0},
+                                           {"[fd00::5]x", "", 0},
+                                           {"[fd00::5", "", 0},
+                                           {":80", "", 0}}) {
+        std::string host;
+        int port = 0;
+        std::string error;
+        const bool parsed = ParseDeviceAddress(c.Text, host, port, error);
+        EXPECT_EQ(parsed, !c.Host.empty()) << c.Text;
+        if (!parsed) {
+            EXPECT_FALSE(error.empty()) << c.Text;
+            continue;
+        }
+        EXPECT_EQ(host, c.Host) << c.Text;
+        EXPECT_EQ(port, c.Port) << c.Text;
+    }
 }
 
 }  // namespace

@@ -15,6 +15,24 @@ TEST(TextTest, ParseDecimalReadsLeadingDigitsOnly) {
     EXPECT_EQ(ParseDecimal("-99999999999999999999999"), INT64_MIN);
 }
 
+TEST(TextTest, ParseDecimalSaturatesWhereTwentyDigitsWouldWrap) {
+    // Each of these passes 2^64 on its last digit: a check after the step sees a small
+    // number ("...696" would read as 80).
+    const struct {
+        const char* Text;
+        int64_t Value;
+    } cases[] = {
+        {"18446744073709551696", INT64_MAX},        {"18446744073709551617", INT64_MAX},
+        {"-18446744073709551696", INT64_MIN},       {"23202310151234567890", INT64_MAX},
+        {"9223372036854775807", INT64_MAX},         {"9223372036854775808", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN},        {"-9223372036854775807", INT64_MIN + 1},
+        {"922337203685477580", 922337203685477580},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseDecimal(c.Text), c.Value) << c.Text;
+    EXPECT_TRUE(IsSaturatedDecimal(ParseDecimal("18446744073709551696")));
+    EXPECT_FALSE(IsSaturatedDecimal(ParseDecimal("1893456000")));
+}
+
 TEST(TextTest, SplitAnySkipsEmptyPieces) {
     EXPECT_EQ(SplitAny("https://10.0.0.5:8443", ":/"),
               (std::vector<std::string>{"https", "10.0.0.5", "8443"}));

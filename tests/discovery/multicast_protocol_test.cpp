@@ -230,10 +230,16 @@ TEST_F(MulticastProtocolTest, PortTextAndDefaultPorts) {
         int Https;
     };
     // Out-of-range numbers count as no port rather than a port nothing listens on.
-    const Case cases[] = {
-        {"8080", 8080, 8080}, {"0", 80, 443},   {"", 80, 443},
-        {"web", 80, 443},     {" 81x", 81, 81}, {"65535", 65535, 65535},
-        {"65536", 80, 443},   {"-5", 80, 443},  {"99999999999999999999", 80, 443}};
+    const Case cases[] = {{"8080", 8080, 8080},
+                          {"0", 80, 443},
+                          {"", 80, 443},
+                          {"web", 80, 443},
+                          {" 81x", 81, 81},
+                          {"65535", 65535, 65535},
+                          {"65536", 80, 443},
+                          {"-5", 80, 443},
+                          {"99999999999999999999", 80, 443},
+                          {"18446744073709551696", 80, 443}};
     for (const Case& c : cases) {
         ReplyFields f;
         f.Port = c.Text;

@@ -201,6 +201,29 @@ TEST_F(CatalogTest, ServerTextsThatChangeNothing) {
     EXPECT_EQ(catalog_->SeriesTotalSize("S1"), 12);
 }
 
+TEST_F(CatalogTest, SizesBeyondWhatTheStoreCanHoldMakeNoRecord) {
+    // Wrapped, negative or beyond a 4-byte size header: no such image can be stored.
+    ASSERT_TRUE(catalog_->ParseServerCatalog(
+        "<F><Firmware Series=\"Wrap\" Model=\"A\" Filename=\"a.bin\" "
+        "Size=\"18446744073709551617\"/>"
+        "<Firmware Series=\"Neg\" Model=\"B\" Filename=\"b.bin\" Size=\"-5\"/>"
+        "<Firmware Series=\"Big\" Model=\"C\" Filename=\"c.bin\" Size=\"4294967296\"/>"
+        "<Firmware Series=\"Max\" Model=\"D\" Filename=\"d.bin\" Size=\"4294967295\"/>"
+        "<Firmware Series=\"Max\" Model=\"E\" Filename=\"e.bin\" Size=\"4294967295\"/></F>"));
+    EXPECT_EQ(catalog_->SeriesNames(), std::vector<std::string>{"Max"});
+    EXPECT_EQ(catalog_->SeriesTotalSize("Max"), 2 * int64_t{4294967295});
+
+    // The same rule for the store's own file, where two huge sizes once summed negative.
+    store_.Write("firmware.xml",
+                 "<Firmwares><Firmware Series=\"S\" Model=\"A\" Filename=\"\" "
+                 "Size=\"9223372036854775807\"/><Firmware Series=\"S\" Model=\"B\" "
+                 "Filename=\"x\" Size=\"9223372036854775807\"/></Firmwares>");
+    Make();
+    ASSERT_TRUE(catalog_->ReadLocalCatalog());
+    EXPECT_EQ(catalog_->CountImages("S"), 0);
+    EXPECT_GE(catalog_->SeriesTotalSize("S"), 0);
+}
+
 TEST_F(CatalogTest, NeedsDownloadResumesShortImagesAndDeletesBadOnes) {
     LoadAndMerge(
         {Record("S1", "M1", "1.0", "a.bin", kImageA), Record("S1", "M2", "1.0", "b.bin", kImageB)});

@@ -11,6 +11,7 @@
 #include "firmware/download_coordinator.h"
 #include "firmware/download_job.h"
 #include "firmware/download_status.h"
+#include "firmware/store_download_sink.h"
 #include "firmware_test_support.h"
 #include "support/web_test_support.h"
 #include "web/download_progress.h"
@@ -286,6 +287,30 @@ TEST_F(DownloadTest, StopsWhileOfflineShowTheStoreState) {
     coordinator_->CancelAll(kShortWait);
     EXPECT_EQ(view_.Events(), (std::vector<std::string>{"status Held 2 0 100",
                                                         "status Missing 4 0 100", "refresh"}));
+}
+
+TEST(DownloadSizesTest, HugeAnnouncedSizesNeitherWrapTotalsNorPassTheSpaceCheck) {
+    TempDir dir;
+    const std::string path = dir.File("x.bin");
+    const FreeSpaceProbe nearlyFull = [](const std::string&) { return int64_t{1000}; };
+    EXPECT_FALSE(RoomForImage(nearlyFull, path, INT64_MAX));
+    EXPECT_FALSE(RoomForImage(nearlyFull, path, INT64_MAX - 3));
+    EXPECT_TRUE(RoomForImage(nearlyFull, path, 996));
+
+    // "Content-Length: 9223372036854775807" on a nearly full disk: nothing is written.
+    CDownloadItem item;
+    CStoreDownloadSink sink(item, "S", 0, 0, nearlyFull);
+    std::string target = path;
+    sink.BeginBody(target, INT64_MAX);
+    sink.WriteBody("abc", 3);
+    sink.EndBody(target);
+    EXPECT_FALSE(item.SpaceOK);
+
+    CDownloadJob job;
+    job.Items.resize(3);
+    job.Items[1].Size = INT64_MAX;
+    job.Items[2].Size = INT64_MAX;
+    EXPECT_EQ(job.BytesAfter(0), INT64_MAX);
 }
 
 }  // namespace

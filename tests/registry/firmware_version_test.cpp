@@ -39,10 +39,19 @@ TEST(FirmwareVersionTest, TheStoresImageIsNewerWhenItsNumberIsGreater) {
         const char* Catalogue;
         bool Newer;
     } cases[] = {
-        {"1.2.3", "1.2.10", true}, {"1.2.10", "1.2.3", false}, {"1.2", "1.2.0", true},
-        {"1.2.0", "1.2", false},   {"2.0.0", "2.0.0", false},  {"v2.3.7.8", "3.8", false},
-        {"2.0b1", "2.0C1", true},  {"1.9", "1.10", true},      {"", "0.1", true},
+        {"1.2.3", "1.2.10", true},
+        {"1.2.10", "1.2.3", false},
+        {"1.2", "1.2.0", true},
+        {"1.2.0", "1.2", false},
+        {"2.0.0", "2.0.0", false},
+        {"v2.3.7.8", "3.8", false},
+        {"2.0b1", "2.0C1", true},
+        {"1.9", "1.10", true},
+        {"", "0.1", true},
         {"1.0", "", false},
+        // Twenty digits joined: the catalogue's number is the larger one, not a wrapped one.
+        {"5.0.20230101.123456789", "2.3.20231015.1234567890", true},
+        {"2.3.20231015.1234567890", "5.0.20230101.123456789", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsNewerFirmware(c.Device, c.Catalogue), c.Newer)

@@ -107,6 +107,10 @@ TEST(ScheduleFileTest, LoadAppliesTheAcceptanceRules) {
             "Model=\"M\" Version=\"V1\" FWPath=\"/fw.bin\" UpgradeTime=\"0\" MAC=\"B3\" />\n"
             "\t<NVR IP=\"10.0.0.5\" Port=\"80\" Account=\"admin\" Password=\"pw\" Device=\"D\" "
             "Model=\"M\" Version=\"V1\" FWPath=\"/fw.bin\" UpgradeTime=\"soon\" MAC=\"B4\" />\n"
+            // Too large to read: once wrapped to 1 (1970), a start at once.
+            "\t<NVR IP=\"10.0.0.5\" Port=\"80\" Account=\"admin\" Password=\"pw\" Device=\"D\" "
+            "Model=\"M\" Version=\"V1\" FWPath=\"/fw.bin\" UpgradeTime=\"18446744073709551617\" "
+            "MAC=\"B9\" />\n"
             "\t<NVR " +
             complete +
             " mac=\"B5\" />\n"

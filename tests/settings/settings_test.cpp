@@ -123,6 +123,12 @@ TEST_F(SettingsTest, ADamagedStoreReadsAsDefaultsAndKeepsItsOtherLinesOnWrite) {
     const std::string before = Store();
     EXPECT_FALSE(settings.SaveSetting("Storage", "/a\nLangID=2"));
     EXPECT_EQ(Store(), before);
+    // So is a name the file could not give back: each write would add another line.
+    for (const std::string& name :
+         {std::string("Lang\0ID", 7), std::string("A=B"), std::string("#A"), std::string(" A")}) {
+        EXPECT_FALSE(settings.SaveSetting(name, "3")) << name;
+        EXPECT_EQ(Store(), before) << name;
+    }
 }
 
 TEST_F(SettingsTest, AutoStartSettingWritesAndRemovesTheAutostartEntry) {

@@ -19,6 +19,8 @@ MainWindowSetup UiSandbox::Setup() const {
     setup.StorageFolder = ToStd(Path("store"));
     QDir().mkpath(Path("store"));
     setup.Network = [] { return false; };
+    // Outside a lab a search would multicast on the machine's own network.
+    setup.SearchAtStart = false;
     return setup;
 }
 

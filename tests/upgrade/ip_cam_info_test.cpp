@@ -164,6 +164,14 @@ TEST(CIPCamInfoTest, SetAddressFromUrl) {
     EXPECT_EQ(bare.HttpPort, 8080);
     EXPECT_EQ(bare.HttpsFlag, 1);
 
+    // A number no port can have is no port, not its low bits (4294967376 is 2^32 + 80).
+    for (const char* url : {"http://10.0.0.7:4294967376", "http://10.0.0.7:65536",
+                            "http://10.0.0.7:18446744073709551696"}) {
+        CIPCamInfo wrapped;
+        ASSERT_TRUE(wrapped.SetAddressFromUrl(url));
+        EXPECT_EQ(wrapped.HttpPort, 0) << url;
+    }
+
     CIPCamInfo longer;
     ASSERT_TRUE(longer.SetAddressFromUrl("httpsx://10.0.0.6:8443"));
     EXPECT_EQ(longer.HttpsFlag, 0);

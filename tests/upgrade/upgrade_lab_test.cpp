@@ -340,3 +340,45 @@ TEST_F(UpgradeLabTest, UpgradedAndUpToDateDevicesEndTheCommandWell) {
 }
 
 }  // namespace
+
+namespace {
+
+// Devices that multicast does not reach are listed and upgraded by their address.
+TEST_F(UpgradeLabTest, DevicesEnteredByAddressAreListedAndUpgraded) {
+    LabNetwork lab({.Devices = 2});
+    TempDir dir;
+    dir.Write("fw.bin", MarkedImage(50000, "2.0.0"));
+    // No discovery: neither device answers a search.
+    DevsimProcess sim(
+        {"--device",
+         "id=A,address=198.18.1.1,http_port=8080,https_port=-1,mac=00:1C:A1:00:00:01,"
+         "host_name=lobby,firmware=1.0.0,reboot_seconds=1",
+         "--device", "id=B,address=198.18.1.2,http_port=80,https_port=-1,mac=00:1c:a1:00:00:01"},
+        lab.InDevices());
+    const auto run = [&](std::vector<std::string> args) {
+        std::vector<std::string> command = lab.InTech();
+        command.push_back(STRELVANE_CLI_PATH);
+        command.insert(command.end(), args.begin(), args.end());
+        return std::make_unique<ChildProcess>(command);
+    };
+
+    // The second address answers with the first one's MAC: it is refused.
+    auto search = run({"search", "--address", "198.18.1.1:8080", "--address", "198.18.1.2"});
+    std::vector<std::string> lines;
+    while (auto line = search->ReadLine(10s)) lines.push_back(*line);
+    EXPECT_EQ(search->Wait(5s), 0);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(Field(lines[0], "DeviceId"), "00:1C:A1:00:00:01");
+    EXPECT_EQ(Field(lines[0], "DeviceName"), "lobby");
+    EXPECT_EQ(Field(lines[0], "HttpPort"), "8080");
+
+    auto upgrade = run({"upgrade", "--address", "198.18.1.1:8080", "--device", "00:1C:A1:00:00:01",
+                        "--time-scale", "30", "--file", dir.File("fw.bin")});
+    const std::vector<Report> reports = ReadReports(*upgrade, 60s);
+    EXPECT_EQ(upgrade->Wait(5s), 0);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back().Stage, 32);
+    EXPECT_EQ(reports.back().Code, 0);
+}
+
+}  // namespace

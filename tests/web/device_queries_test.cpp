@@ -8,6 +8,7 @@
 #include "support/web_test_support.h"
 #include "web/clfx_quor_client.h"
 #include "web/device_queries.h"
+#include "web/http_base.h"
 
 namespace {
 
@@ -84,6 +85,38 @@ TEST_F(DeviceQueriesTest, ModelQueryFailuresLeaveTheRecordAlone) {
     EXPECT_EQ(QueryNvrModel(cam, api, model), rc::kFailed);
     EXPECT_EQ(model, "before");
     EXPECT_EQ(cam.ProductModel, "before");
+}
+
+TEST_F(DeviceQueriesTest, AnswersHeldInMemoryEndAtTheirSizeCap) {
+    // What a device sends first would pass; the endless rest must not be held.
+    const std::string huge = "nvr.system.product.model=Big\nindex.htm\n" +
+                             std::string(CLFX::CLFXQuorClient::kReplyLimit + 1, 'x');
+    RawHttpServer endless(
+        [&](const RawHttpServer::Request&) { return RawHttpServer::Answer(200, "OK", {}, huge); });
+    CIPCamInfo cam;
+    cam.HostAddress = "127.0.0.1";
+    cam.HttpPort = endless.Port();
+    std::string api;
+    std::string model = "before";
+    EXPECT_EQ(QueryNvrModel(cam, api, model), rc::kAnswerTooLarge);
+    EXPECT_EQ(model, "before");
+
+    CLFX::CLFXQuorClient client;
+    client.SetTimeout(2000);
+    client.Connect("127.0.0.1", endless.Port());
+    std::string reply = "before";
+    EXPECT_EQ(client.Request("POST", "/login.cgi/cgi_main.cgi?", "a=b", reply, "", ""),
+              rc::kAnswerTooLarge);
+    EXPECT_TRUE(reply.empty());
+    EXPECT_EQ(CheckNvrLogin(cam, "admin", "vqmtz"), rc::kLoginRefused);
+
+    // Every text sink has a cap (the catalogue's is larger); the target keeps its text.
+    CHTTPBase small(1000);
+    std::string text = "kept";
+    EXPECT_EQ(FetchText(small, "", "", "http://127.0.0.1:" + std::to_string(endless.Port()) + "/",
+                        2000, text),
+              rc::kAnswerTooLarge);
+    EXPECT_EQ(text, "kept");
 }
 
 TEST_F(DeviceQueriesTest, LoginIsJudgedByRedirectTargetOrPageBody) {

@@ -208,4 +208,30 @@ TEST(DownloadProgressEstimatorTest, ReportsOncePerSecondWithTheMeanOfThreeEstima
     EXPECT_EQ(percent, 0);
 }
 
+TEST(DownloadProgressEstimatorTest, StaysWithinBoundsWhateverTheSizes) {
+    int seconds = -1;
+    int percent = -1;
+    // The server sends more than the catalogue's 100 bytes: all done, not -900 %.
+    DownloadProgressEstimator over(0, 100);
+    over.Start(0);
+    ASSERT_TRUE(over.Add(10, 1000 - 1100, 2000, seconds, percent));
+    EXPECT_EQ(percent, 100);
+    EXPECT_EQ(seconds, 0);
+    ASSERT_TRUE(over.Add(10, INT64_MIN, 4000, seconds, percent));
+    EXPECT_EQ(percent, 100);
+
+    // A trickle on a huge batch: three capped estimates, no overflow in their mean,
+    // and a time a display can show.
+    DownloadProgressEstimator trickle(INT64_MAX - 10, INT64_MAX);
+    trickle.Start(0);
+    for (int64_t now : {2000, 4000, 6000}) {
+        ASSERT_TRUE(trickle.Add(1, 5, now, seconds, percent));
+        EXPECT_GE(seconds, 0);
+        EXPECT_LE(seconds, 99 * 3600 + 59 * 60 + 59);
+        EXPECT_GE(percent, 0);
+        EXPECT_LE(percent, 100);
+    }
+    EXPECT_EQ(seconds, 99 * 3600 + 59 * 60 + 59);
+}
+
 }  // namespace

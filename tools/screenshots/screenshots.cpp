@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
     setup.StorageFolder = ToStd(home.filePath("store"));
     QDir().mkpath(home.filePath("store"));
     setup.Network = [] { return false; };
+    setup.SearchAtStart = false;  // no multicast outside a lab
     CMainWindow window(std::move(setup));
     window.ApplyLanguage(9);
     window.show();

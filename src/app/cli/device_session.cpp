@@ -2,7 +2,10 @@
 
 #include <net/if.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -33,6 +36,69 @@ std::string UnknownInterface(const std::vector<std::string>& names) {
         if (::if_nametoindex(name.c_str()) == 0) return "no network interface named '" + name + "'";
     }
     return std::string();
+}
+
+bool ParseDeviceAddress(const std::string& text, std::string& host, int& port, std::string& error) {
+    std::string portText;
+    if (!text.empty() && text.front() == '[') {
+        const size_t close = text.find(']');
+        if (close == std::string::npos) {
+            error = "no ']' in address '" + text + "'";
+            return false;
+        }
+        host = text.substr(1, close - 1);
+        const std::string rest = text.substr(close + 1);
+        if (!rest.empty() && rest.front() != ':') {
+            error = "bad address '" + text + "'";
+            return false;
+        }
+        if (!rest.empty()) portText = rest.substr(1);
+    } else if (std::count(text.begin(), text.end(), ':') == 1) {
+        host = text.substr(0, text.find(':'));
+        portText = text.substr(text.find(':') + 1);
+    } else {
+        host = text;  // a host name, an IPv4 address or a bare IPv6 literal
+    }
+    if (host.empty()) {
+        error = "no host in address '" + text + "'";
+        return false;
+    }
+    port = 80;
+    if (!portText.empty() || text.back() == ':') {
+        const bool digits = !portText.empty() && portText.size() <= 5 &&
+                            std::all_of(portText.begin(), portText.end(), ::isdigit);
+        port = digits ? std::stoi(portText) : 0;
+        if (port < 1 || port > 65535) {
+            error = "bad port in address '" + text + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string BadDeviceAddress(const std::vector<std::string>& texts) {
+    std::string host;
+    int port = 0;
+    std::string error;
+    for (const std::string& text : texts) {
+        if (!ParseDeviceAddress(text, host, port, error)) return error;
+    }
+    return std::string();
+}
+
+void AddDevicesByAddress(CCameraControl& control, const std::vector<std::string>& addresses,
+                         const std::string& password) {
+    for (const std::string& text : addresses) {
+        std::string host;
+        int port = 0;
+        std::string error;
+        if (!ParseDeviceAddress(text, host, port, error)) continue;
+        const AddressEntryResult result =
+            control.AddDeviceByAddress("http", host, port, kDeviceUser, password);
+        if (result == AddressEntryResult::Added) continue;
+        std::fprintf(stderr, "device at %s not added: %s\n", text.c_str(),
+                     AddressEntryMessage(result).Default);
+    }
 }
 
 void SearchToEnd(CCameraControl& control, const std::function<bool()>& stopped) {

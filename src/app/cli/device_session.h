@@ -19,6 +19,20 @@ constexpr const char* kDefaultDevicePassword = "vqmtz";
 // Empty when every name is a network interface of this machine, else the message.
 std::string UnknownInterface(const std::vector<std::string>& names);
 
+// A device address as typed: "HOST", "HOST:PORT", "[IPV6]:PORT" or a bare IPv6 literal;
+// the port is 80 unless given. False (with a message) for an empty host or a port
+// outside 1 to 65535.
+bool ParseDeviceAddress(const std::string& text, std::string& host, int& port, std::string& error);
+
+// Empty when every text parses as a device address, else the message.
+std::string BadDeviceAddress(const std::vector<std::string>& texts);
+
+// Adds the devices at the addresses by hand (user "admin", `password`), so that every
+// search lists them; says on stderr which could not be added and why. The addresses
+// must have passed BadDeviceAddress.
+void AddDevicesByAddress(CCameraControl& control, const std::vector<std::string>& addresses,
+                         const std::string& password);
+
 // Starts a search and waits for it to end (a second after the last reply), or until
 // `stopped` says so.
 void SearchToEnd(CCameraControl& control, const std::function<bool()>& stopped);

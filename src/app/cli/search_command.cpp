@@ -15,7 +15,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: strelvane-cli search [--interface NAME]... [--password P] [--json]\n"
+    "usage: strelvane-cli search [--interface NAME]... [--address HOST[:PORT]]...\n"
+    "                            [--password P] [--json]\n"
     "\n"
     "Sends the multicast discovery request out of every usable network adapter (or only\n"
     "the named ones). On a terminal it shows the devices found as a table once the search\n"
@@ -25,7 +26,11 @@ constexpr const char* kUsage =
     "\n"
     "--password P   first check every device's log-in (user \"admin\", password P), which\n"
     "               fills FirmwareVersion and LoginOk; the lines follow once every check\n"
-    "               has ended.\n";
+    "               has ended.\n"
+    "--address A    also list the device at HOST or HOST:PORT (\"[IPV6]:PORT\"; port 80\n"
+    "               when not given), which multicast may not reach: it is asked who it\n"
+    "               is and logged in to (user \"admin\", password P or \"vqmtz\"); its\n"
+    "               DeviceId is its MAC address.\n";
 
 void PrintLine(const std::string& line) {
     std::printf("%s\n", line.c_str());
@@ -80,6 +85,7 @@ int RunSearch(const std::vector<std::string>& args) {
     auto parsed = CliArgs::Parse(args,
                                  {{"--interface", OptionKind::Multi},
                                   {"--password", OptionKind::Single},
+                                  {"--address", OptionKind::Multi},
                                   {"--json", OptionKind::Flag},
                                   {"--help", OptionKind::Flag}},
                                  error);
@@ -94,6 +100,9 @@ int RunSearch(const std::vector<std::string>& args) {
     const std::vector<std::string> interfaces = parsed->Values("--interface");
     if (const std::string unknown = UnknownInterface(interfaces); !unknown.empty()) {
         return BadArguments("search", unknown);
+    }
+    if (const std::string bad = BadDeviceAddress(parsed->Values("--address")); !bad.empty()) {
+        return BadArguments("search", bad);
     }
     const bool checkLogins = parsed->Has("--password");
     const bool tableView = UseTerminalView(parsed->Has("--json"));
@@ -110,6 +119,8 @@ int RunSearch(const std::vector<std::string>& args) {
     CCameraControl control(table, nullptr);
     control.Attach(printer);
     control.SetSearchInterfaces(interfaces);
+    AddDevicesByAddress(control, parsed->Values("--address"),
+                        parsed->Value("--password", kDefaultDevicePassword));
     SearchToEnd(control, [] { return false; });
     if (!checkLogins && !tableView) return kExitOk;
 

@@ -37,8 +37,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: strelvane-cli upgrade [--file IMAGE] (--all | --device ID...) [--password P]\n"
-    "                             [--interface NAME]... [--storage DIR] [--time-scale N]\n"
-    "                             [--json]\n"
+    "                             [--interface NAME]... [--address HOST[:PORT]]...\n"
+    "                             [--storage DIR] [--time-scale N] [--json]\n"
     "\n"
     "Searches the network (every usable adapter, or only the named ones), checks the\n"
     "log-in of the devices to upgrade (user \"admin\", password P, default \"vqmtz\"),\n"
@@ -60,6 +60,8 @@ constexpr const char* kUsage =
     "--all            upgrade every device found\n"
     "--device ID      upgrade this device (repeatable); one that is not found is reported\n"
     "                 and the others are upgraded\n"
+    "--address A      also take the device at HOST or HOST:PORT, which multicast may not\n"
+    "                 reach (as `strelvane-cli search --address`); its ID is its MAC\n"
     "--file IMAGE     an image starting with its mark (QRBA, QRBE, QRBI, QRBO, QRBU) or\n"
     "                 one kept by the firmware store (size header, then the mark)\n"
     "--time-scale N   run the deliberate waits (reboot countdowns) N times faster\n"
@@ -179,6 +181,7 @@ struct UpgradeOptions {
     std::vector<std::string> Devices;
     std::string Password = kDefaultDevicePassword;
     std::vector<std::string> Interfaces;
+    std::vector<std::string> Addresses;
     std::string Storage;
     double TimeScale = 1.0;
 };
@@ -212,6 +215,8 @@ std::string ReadOptions(const CliArgs& args, UpgradeOptions& options) {
             return "--time-scale needs a positive number";
         }
     }
+    options.Addresses = args.Values("--address");
+    if (std::string bad = BadDeviceAddress(options.Addresses); !bad.empty()) return bad;
     options.Interfaces = args.Values("--interface");
     return UnknownInterface(options.Interfaces);
 }
@@ -245,6 +250,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
                                   {"--device", OptionKind::Multi},
                                   {"--password", OptionKind::Single},
                                   {"--interface", OptionKind::Multi},
+                                  {"--address", OptionKind::Multi},
                                   {"--storage", OptionKind::Single},
                                   {"--time-scale", OptionKind::Single},
                                   {"--json", OptionKind::Flag},
@@ -287,6 +293,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
     manager.AddControl(control);
     control.Attach(printer);
     control.SetSearchInterfaces(options.Interfaces);
+    AddDevicesByAddress(control, options.Addresses, options.Password);
 
     SearchToEnd(control, stopped);
     if (stopped()) return Fail("interrupted");

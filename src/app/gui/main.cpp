@@ -34,6 +34,10 @@ int main(int argc, char* argv[]) {
     MainWindowSetup setup;
     setup.DataFolder = FindDataFolder(QApplication::applicationDirPath());
     setup.AutoArgument = IsAutoStartArgument(QApplication::arguments());
+    // The simulated lab runs the deliberate waits (reboot countdowns) faster.
+    bool scaled = false;
+    const double scale = qEnvironmentVariable("STRELVANE_TIME_SCALE").toDouble(&scaled);
+    if (scaled && scale > 0 && scale <= 1000) setup.TimeScale = scale;
     CMainWindow window(std::move(setup));
     QObject::connect(&instance, &CSingleInstance::ShowRequested, &window,
                      &CMainWindow::ShowFromAnotherStart);

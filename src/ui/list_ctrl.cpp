@@ -1,0 +1,101 @@
+#include "ui/list_ctrl.h"
+
+#include <QLineEdit>
+#include <QStyledItemDelegate>
+
+#include "ui/skin.h"
+
+namespace {
+
+// Edits the password cell in place, the typed text hidden.
+class PasswordDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+            line->setEchoMode(QLineEdit::Password);
+            line->setAccessibleName(QStringLiteral("PasswordField"));
+            const auto* model = qobject_cast<const CListModel*>(index.model());
+            if (model) line->setPlaceholderText(model->PromptText());
+        }
+        return editor;
+    }
+};
+
+}  // namespace
+
+CHeaderCtrlEx::CHeaderCtrlEx(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+    setFixedHeight(kHeight);
+    setDefaultAlignment(Qt::AlignCenter);
+    setSectionsClickable(true);
+    setHighlightSections(false);
+    setSortIndicatorShown(false);
+}
+
+CBasicListCtrl::CBasicListCtrl(QWidget* parent) : QTableView(parent), header_(this) {
+    setHorizontalHeader(&header_);
+    setModel(&model_);
+    setItemDelegate(new PasswordDelegate(this));
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::DoubleClicked |
+                    QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+    setShowGrid(true);
+    verticalHeader()->hide();
+    verticalHeader()->setDefaultSectionSize(24);
+    setSortingEnabled(false);
+    connect(&header_, &QHeaderView::sectionClicked, this, &CBasicListCtrl::HeaderClicked);
+    connect(&model_, &CListModel::CheckChanged, this, &CBasicListCtrl::CheckChanged);
+    connect(&model_, &CListModel::PasswordTyped, this, &CBasicListCtrl::PasswordTyped);
+}
+
+void CBasicListCtrl::SetColumns(const QStringList& headings, const std::vector<int>& widths) {
+    model_.SetHeadings(headings);
+    for (size_t i = 0; i < widths.size() && i < static_cast<size_t>(headings.size()); ++i) {
+        setColumnWidth(static_cast<int>(i), widths[i]);
+    }
+}
+
+void CBasicListCtrl::HeaderClicked(int column) {
+    if (model_.HasCheckColumn() && column == 0) {
+        model_.ToggleAllChecks();
+        emit HeaderCheckClicked();
+        return;
+    }
+    direction_ = 1 - direction_;
+    model_.sort(column, direction_ == 1 ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+CCameraListCtrl::CCameraListCtrl(QWidget* parent) : CBasicListCtrl(parent) {
+    Model().SetColouring(&CCameraListCtrl::Colours);
+}
+
+CListModel::CellColours CCameraListCtrl::Colours(const CListRow& row, int column) {
+    // The text colours are darkened to keep 4.5:1 against the cell.
+    static const QColor kGrey(192, 192, 192);
+    static const QColor kRemembered(254, 144, 3);
+    static const QColor kSucceeded(0, 128, 0);
+    CListModel::CellColours colours;
+    if (!row.Checkable) {
+        colours.Background = kGrey;
+        return colours;
+    }
+    const QString state = row.Text(15);
+    const int id =
+        column < static_cast<int>(row.Ids.size()) ? row.Ids[static_cast<size_t>(column)] : -1;
+    if (row.Text(16) != QStringLiteral("9999")) {
+        if (state == QStringLiteral("1")) colours.Background = kRemembered;
+        if (id == field::kPassword && state == QStringLiteral("2"))
+            colours.Text = skin::kDisabledText;
+        return colours;
+    }
+    if (id == 13) {
+        const int value = state.toInt();
+        if (value < 1 || value > 4) {
+            colours.Text = value == 5 ? kSucceeded : skin::kWarning;
+        }
+    }
+    return colours;
+}

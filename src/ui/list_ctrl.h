@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QHeaderView>
+#include <QTableView>
+
+#include "ui/list_model.h"
+
+// The lists' header: a fixed height and centred captions. A click on a section is the
+// list's to handle (check-all or sort), never the view's own.
+class CHeaderCtrlEx final : public QHeaderView {
+    Q_OBJECT
+public:
+    static constexpr int kHeight = 28;
+    explicit CHeaderCtrlEx(QWidget* parent);
+};
+
+// The list control every page uses: rows of (field id, text), a check column whose
+// header checks or unchecks every checkable row, a password cell edited in place, and
+// sorting by a header click with the comparison the field id calls for.
+class CBasicListCtrl : public QTableView {
+    Q_OBJECT
+public:
+    explicit CBasicListCtrl(QWidget* parent = nullptr);
+
+    // Columns: headings and widths, left to right.
+    void SetColumns(const QStringList& headings, const std::vector<int>& widths);
+    void SetPromptText(const QString& prompt) { model_.SetPromptText(prompt); }
+    // What a row's password cell shows once the row has passed its check.
+    void SetPassText(const QString& pass) { passText_ = pass; }
+
+    int InsertRow(int id, const QString& text) { return model_.AppendRow(id, text); }
+    void AddField(int row, int id, const QString& text) { model_.AddField(row, id, text); }
+    bool AddHiddenField(int row, int id, const QString& text) {
+        return model_.AddHiddenField(row, id, text);
+    }
+    void SetField(int row, int id, const QString& text) { model_.SetField(row, id, text); }
+    QString GetField(int row, int id) const { return model_.GetField(row, id); }
+    int FindRow(int id, const QString& text) const { return model_.FindRow(id, text); }
+    bool IsChecked(int row) const { return model_.IsChecked(row); }
+    void DeleteAllRows() { model_.DeleteAllRows(); }
+    void SetPasswordPassed(int row) { model_.SetPasswordText(row, passText_); }
+    void SetPasswordText(int row, const QString& text) { model_.SetPasswordText(row, text); }
+    void SetCheckable(int row, bool checkable) { model_.SetCheckable(row, checkable); }
+    void SetCellPrompt(int row, const QString& prompt) { model_.SetCellPrompt(row, prompt); }
+    int RowCount() const { return model_.rowCount(); }
+    CListModel& Model() { return model_; }
+
+    // A click on the header section: check-all on the check column, else a sort with
+    // the direction turned round.
+    void HeaderClicked(int column);
+
+signals:
+    void CheckChanged(int row);   // 555
+    void HeaderCheckClicked();    // 5555
+    void PasswordTyped(int row);  // 32788
+
+private:
+    CListModel model_;
+    CHeaderCtrlEx header_;
+    QString passText_ = QStringLiteral("Passed");
+    int direction_ = 0;
+};
+
+// The device and schedule lists: grey rows that cannot be chosen, orange rows with a
+// remembered password, grey text for a password of an unreachable device, and status
+// colours on the schedule's rows.
+class CCameraListCtrl final : public CBasicListCtrl {
+    Q_OBJECT
+public:
+    explicit CCameraListCtrl(QWidget* parent = nullptr);
+    static CListModel::CellColours Colours(const CListRow& row, int column);
+};

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "ui/list_row.h"
+
+// The rows of a list control as a table model: views show the cells, the check box of
+// the check column (field 14) and the password field (6) as an editable cell, and
+// screen readers read every row and cell.
+class CListModel final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    // Colours of a cell, decided by the list kind; empty: the view's own.
+    struct CellColours {
+        std::optional<QColor> Text;
+        std::optional<QColor> Background;
+    };
+    using Colouring = std::function<CellColours(const CListRow& row, int column)>;
+
+    explicit CListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+
+    void SetHeadings(const QStringList& headings);
+    void SetColouring(Colouring colouring) { colouring_ = std::move(colouring); }
+    // What an empty password cell shows, and what a passed one shows.
+    void SetPromptText(const QString& prompt) { prompt_ = prompt; }
+    QString PromptText() const { return prompt_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // Sorts with CompareRows (stable: rows that compare equal keep their order) and
+    // renumbers field 1.
+    void sort(int column, Qt::SortOrder order) override;
+
+    int AppendRow(int id, const QString& text);
+    void AddField(int row, int id, const QString& text);
+    bool AddHiddenField(int row, int id, const QString& text);
+    void SetField(int row, int id, const QString& text);
+    QString GetField(int row, int id) const;
+    int FindRow(int id, const QString& text) const;
+    bool IsChecked(int row) const;
+    void DeleteAllRows();
+    void SetPasswordText(int row, const QString& text);
+    void SetCheckable(int row, bool checkable);
+    void SetCellPrompt(int row, const QString& prompt);
+    const CListRow& Row(int row) const { return rows_[static_cast<size_t>(row)]; }
+    bool HasCheckColumn() const { return hasCheckColumn_; }
+
+    // The header's check box: checks every checkable row, or unchecks them all when
+    // every one is checked already (or none is checkable).
+    void ToggleAllChecks();
+
+signals:
+    // A permitted change of a row's check box by the user (555).
+    void CheckChanged(int row);
+    // The user finished typing a password into a row (32788).
+    void PasswordTyped(int row);
+
+private:
+    void CellChanged(int row, int column);
+    // The rule for a check box change by the user; false: undone.
+    static bool CheckChangePermitted(const CListRow& row);
+
+    std::vector<CListRow> rows_;
+    QStringList headings_;
+    QString prompt_;
+    Colouring colouring_;
+    bool hasCheckColumn_ = false;
+};

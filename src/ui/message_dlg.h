@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QDateEdit>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimeEdit>
+#include <functional>
+#include <thread>
+
+#include "registry/address_entry.h"
+
+class CLayoutTexts;
+
+// The one popup of the upgrade and schedule pages, in three modes: when to upgrade
+// (now, or at a date and time), the edit of a schedule entry's time and image, and the
+// entry of a device by its address. Its result: 0 upgrade now or device added, -1
+// cancelled, any positive value the chosen time in seconds since 1970.
+class CMessageDlg final : public QDialog {
+    Q_OBJECT
+public:
+    enum Mode { kWhenToUpgrade = 0, kEditSchedule = 1, kAddDevice = 2 };
+    // Asks the device at the address (off the user-interface thread) and adds it.
+    using DeviceAdder = std::function<AddressEntryResult(
+        const std::string& host, int port, const std::string& user, const std::string& password)>;
+    using Messenger = std::function<void(const QString& text)>;
+
+    // `initialTime`: seconds since 1970 shown in the date and time controls (0: now).
+    CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bool hasEntry,
+                QWidget* parent);
+    ~CMessageDlg() override;
+
+    void SetDeviceAdder(DeviceAdder adder) { adder_ = std::move(adder); }
+    void SetMessenger(Messenger messenger) { messenger_ = std::move(messenger); }
+
+    Mode DialogMode() const { return mode_; }
+    int64_t Result() const { return result_; }
+    // The firmware file typed or chosen in the schedule modes.
+    QString FirmwarePath() const { return fileEdit_.text(); }
+    // The chosen moment, seconds since 1970.
+    int64_t ChosenTime() const;
+    bool PastWarningShown() const { return !pastWarning_.isHidden(); }
+
+    void ChooseUpgradeNow();
+    void ChooseSchedule();
+    void SetMoment(const QDateTime& moment);
+    void SetAddress(const QString& host, const QString& port, const QString& password);
+    void Ok();
+    void Cancel();
+
+protected:
+    // Esc and the window's close end the popup like Cancel, never while a query runs.
+    void reject() override;
+
+private:
+    QString Text(const char* key, const char* def) const;
+    void Place(QWidget& control, const char* key, const char* def);
+    void UpdatePastWarning();
+    void AddDeviceEnded(AddressEntryResult result);
+
+    CLayoutTexts& texts_;
+    const Mode mode_;
+    QRadioButton upgradeNow_;
+    QLabel fileLabel_;
+    QLineEdit fileEdit_;
+    QPushButton browse_;
+    QRadioButton schedule_;
+    QLabel dateLabel_;
+    QDateEdit date_;
+    QLabel timeLabel_;
+    QTimeEdit time_;
+    QLabel pastWarning_;
+    QPushButton ok_;
+    QPushButton cancel_;
+    QLabel ipLabel_;
+    QLineEdit ipEdit_;
+    QLabel portLabel_;
+    QLineEdit portEdit_;
+    QLabel userLabel_;
+    QLineEdit userEdit_;
+    QLabel passwordLabel_;
+    QLineEdit passwordEdit_;
+    DeviceAdder adder_;
+    Messenger messenger_;
+    std::jthread query_;  // the address query; the popup cannot close while it runs
+    int64_t result_ = -1;
+};
