@@ -17,7 +17,14 @@ int64_t Clock::NowMs() const {
     return static_cast<int64_t>(ms);
 }
 
-int64_t Clock::UnixSeconds() const { return (startUnixMs_ + NowMs()) / 1000; }
+int64_t Clock::UnixSeconds() const {
+    if (scale_ == 1.0) {
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
+    return (startUnixMs_ + NowMs()) / 1000;
+}
 
 std::chrono::nanoseconds Clock::RealFor(int64_t scaledMs) const {
     if (scaledMs <= 0) return std::chrono::nanoseconds(0);

@@ -17,8 +17,10 @@ public:
     // Scaled monotonic milliseconds since the clock was made.
     int64_t NowMs() const;
 
-    // Scaled wall-clock seconds since 1970-01-01 00:00 UTC. Starts at the real time
-    // when the clock is made and runs `timeScale` times faster.
+    // Wall-clock seconds since 1970-01-01 00:00 UTC. At scale 1 the wall clock itself,
+    // read at every call, so that a machine that slept or had its clock set is at the
+    // real time; at another scale it starts at the real time when the clock is made and
+    // runs `timeScale` times faster.
     int64_t UnixSeconds() const;
 
     // Waits `ms` scaled milliseconds.

@@ -19,6 +19,7 @@ constexpr int kHttpUnauthorized = -301;    // HTTP 401
 constexpr int kLoginRefused = -304;        // the device refused the user name and password
 constexpr int kImageRejected = -406;       // the device rejected the firmware image
 constexpr int kConfigNotConfirmed = -407;  // the configuration upload was not confirmed
+constexpr int kOldFirmwareStill = -408;    // back from its upgrade with its old firmware
 constexpr int kNoNewerImage = -503;        // no newer image applies to the device
 
 }  // namespace rc

@@ -52,6 +52,26 @@ std::string FieldText(std::span<const uint8_t> reply, Field field) {
     return ToValidUtf8(RawText(reply.data() + field.Offset, field.Size));
 }
 
+// The dotted address a reply's address text means: blanks around it dropped, each part
+// read as decimal ("192.168.001.010" is 192.168.1.10, as the device means it, not an
+// octal 8). Empty when the text is no IPv4 address.
+std::string DottedAddress(const std::string& text) {
+    const std::string trimmed = Trim(text);
+    const std::vector<std::string> parts = SplitAny(trimmed, ".");
+    if (parts.size() != 4 || std::count(trimmed.begin(), trimmed.end(), '.') != 3) return {};
+    std::string dotted;
+    for (const std::string& part : parts) {
+        if (part.empty() || part.size() > 3 ||
+            part.find_first_not_of("0123456789") != std::string::npos) {
+            return {};
+        }
+        const int64_t value = ParseDecimal(part);
+        if (value > 255) return {};
+        dotted += (dotted.empty() ? "" : ".") + std::to_string(value);
+    }
+    return dotted;
+}
+
 template <size_t N>
 void CopyField(std::span<const uint8_t> reply, Field field, std::array<char, N>& target) {
     static_assert(N > 0);
@@ -109,7 +129,7 @@ bool CBCMulticastSearch::ParseReply(std::span<const uint8_t> datagram, CIPCamInf
     record.RawReply.Length = kReplyLength;
     std::copy(reply.begin(), reply.end(), record.RawReply.Bytes.begin());
 
-    record.HostAddress = FieldText(reply, kAddressField);
+    record.HostAddress = DottedAddress(FieldText(reply, kAddressField));
     record.HttpPort = ReplyPort(reply);
     record.HttpsPort = record.HttpPort;
     DiscoveryDetail& detail = record.Detail;
@@ -126,8 +146,7 @@ bool CBCMulticastSearch::ParseReply(std::span<const uint8_t> datagram, CIPCamInf
 
     if (!IsAcceptedVendor(FieldText(reply, kVendorField))) return false;
     // Every request to the device is addressed with this text, credentials included.
-    in_addr address;
-    if (::inet_pton(AF_INET, record.HostAddress.c_str(), &address) != 1) return false;
+    if (record.HostAddress.empty()) return false;
     RecordHost(record.HostAddress);
     return true;
 }

@@ -10,7 +10,7 @@ CCameraControl::CCameraControl(CCameraTable& table, IUpgradeManager* upgradeMana
     : table_(table), upgradeManager_(upgradeManager), store_(store) {}
 
 CCameraControl::~CCameraControl() {
-    JoinDispatchThreads();
+    ReapDispatchThreads(true);
     std::unique_ptr<CBCMulticastSearch> engine;
     {
         std::lock_guard lock(engineLock_);
@@ -141,7 +141,17 @@ bool CCameraControl::CheckDeviceReturned(const std::string& key) {
 
 void CCameraControl::ForgetDevice(const std::string& key) { table_.Remove(key); }
 
+void CCameraControl::FirmwareVersionRead(const std::string& key, const std::string& version) {
+    table_.SetFirmwareVersion(key, version);
+}
+
 void CCameraControl::NotifyObservers(const std::function<void(IRegistryObserver&)>& notify) {
-    std::lock_guard lock(observerLock_);
-    for (IRegistryObserver* observer : observers_) notify(*observer);
+    std::vector<IRegistryObserver*> observers;
+    {
+        std::lock_guard lock(observerLock_);
+        observers = observers_;
+    }
+    // No lock held: a page may hold a dispatch thread until its own thread has seen the
+    // notification, and its own thread may meanwhile call StartUpgrade, which notifies.
+    for (IRegistryObserver* observer : observers) notify(*observer);
 }

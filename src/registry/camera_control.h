@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <list>
@@ -75,6 +76,9 @@ public:
     // Unlists the device in the table (its record stays) until it reports itself again.
     void ForgetDevice(const std::string& key) override;
 
+    // Stores the version the device named after its upgrade in its record.
+    void FirmwareVersionRead(const std::string& key, const std::string& version) override;
+
     // Manual image mode: while a path is set, every dispatched device is given that one
     // image, whatever the firmware store holds.
     void SetManualImage(const std::string& path);
@@ -103,14 +107,24 @@ private:
     void RunDispatch(const std::string& key, uint8_t runFlag);
     void Dispatch(const std::string& key, const std::string& hardwareVersion,
                   const std::string& model, int queryResult, uint8_t runFlag);
-    // The images for the device: the manual image, or the newer stored ones.
+    // The images for the device: the manual image, or the newer stored ones
+    // (`fromStore` set).
     std::deque<std::string> ChooseImages(const CIPCamInfo& record,
                                          const std::string& hardwareVersion,
-                                         const std::string& model);
-    void HandOver(const CIPCamInfo& record, std::deque<std::string> images, uint8_t runFlag);
+                                         const std::string& model, bool& fromStore);
+    void HandOver(const CIPCamInfo& record, std::deque<std::string> images, bool fromStore,
+                  uint8_t runFlag);
     // One dispatch has ended; the last of a command releases the pages.
     void DispatchEnded();
-    void JoinDispatchThreads();
+    // Joins the dispatch threads that have ended (`all`: every one, waiting for them).
+    // Never called on the thread of StartUpgrade: the dispatch threads call observers,
+    // and a page that waits for its own thread would wait for ever.
+    void ReapDispatchThreads(bool all);
+
+    struct DispatchThread {
+        std::atomic<bool> Exited{false};
+        std::jthread Thread;
+    };
 
     CCameraTable& table_;
     IUpgradeManager* const upgradeManager_;
@@ -120,7 +134,7 @@ private:
     int pending_ = 0;                  // dispatches started and not yet ended
     int secondCounter_ = 0;            // devices handed to the upgrade manager in this run
     std::optional<std::string> manualImage_;
-    std::list<std::jthread> dispatchThreads_;
+    std::list<DispatchThread> dispatchThreads_;
 
     mutable std::mutex engineLock_;  // guards multicast_ and interfaces_
     std::unique_ptr<CBCMulticastSearch> multicast_;
@@ -129,6 +143,6 @@ private:
     mutable std::mutex manualLock_;  // guards manualDevices_
     std::vector<CIPCamInfo> manualDevices_;
 
-    std::mutex observerLock_;  // held while observers are notified
+    std::mutex observerLock_;  // guards observers_
     std::vector<IRegistryObserver*> observers_;
 };

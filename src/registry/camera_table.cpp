@@ -54,6 +54,12 @@ void CCameraTable::Remove(const std::string& key) {
     }
 }
 
+void CCameraTable::SetFirmwareVersion(const std::string& key, const std::string& version) {
+    std::lock_guard lock(lock_);
+    if (auto found = records_.find(key); found != records_.end())
+        found->second.FirmwareVersion = version;
+}
+
 void CCameraTable::SetCredentials(const std::string& key, const std::string& user,
                                   const std::string& password, int32_t checked) {
     std::lock_guard lock(lock_);

@@ -34,6 +34,10 @@ public:
     // itself again; the record stays stored.
     void Remove(const std::string& key);
 
+    // The device's firmware version, listed or not (a device back from its upgrade may
+    // not have reported itself to a search yet).
+    void SetFirmwareVersion(const std::string& key, const std::string& version);
+
     void SetCredentials(const std::string& key, const std::string& user,
                         const std::string& password, int32_t checked);
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "upgrade/ip_cam_info.h"
+#include "upgrade/upgrade_progress.h"
 
 // What the pages that show devices (the upgrade and schedule pages, the command-line
 // tool) are told. Every operation may be called on a worker thread (receive, dispatch
@@ -20,6 +21,12 @@ public:
     // Upgrade progress of one device; stage 32 is final.
     virtual void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                               int code) = 0;
+    // The final report (stage 32) of a device, with the firmware version it named after
+    // its upgrade (empty when none was read). Passed on as DeviceStatus unless a page
+    // wants the version too.
+    virtual void DeviceFinished(const UpgradeReport& report) {
+        DeviceStatus(report.DeviceId, report.Stage, report.Seconds, report.Percent, report.Code);
+    }
     virtual void Busy(bool busy) = 0;
     virtual void RunBegins() = 0;
     virtual void RunEnds() = 0;

@@ -1,6 +1,7 @@
 // The Upgrade command of the camera control: one dispatch thread per checked device
 // asks the device for its model, chooses the images to install and hands the device to
 // the upgrade manager, or gives it its final status.
+#include <iterator>
 #include <vector>
 
 #include "base/result_codes.h"
@@ -56,8 +57,6 @@ void CCameraControl::StartUpgrade(uint8_t runFlag) {
         if (record && record->Checked != 0) chosen.push_back(std::move(*record));
     }
     if (chosen.empty()) return;
-    // Threads of an earlier command have ended or are about to.
-    JoinDispatchThreads();
     bool begins = false;
     {
         // Counted before any thread starts, so that the first to end cannot take itself
@@ -71,12 +70,17 @@ void CCameraControl::StartUpgrade(uint8_t runFlag) {
     for (const CIPCamInfo& record : chosen) {
         NotifyObservers([&](IRegistryObserver& o) { o.DeviceDispatched(record); });
         std::lock_guard lock(dispatchLock_);
-        dispatchThreads_.emplace_back(
-            [this, key = record.DeviceId, runFlag] { RunDispatch(key, runFlag); });
+        DispatchThread& started = dispatchThreads_.emplace_back();
+        started.Thread = std::jthread([this, &started, key = record.DeviceId, runFlag] {
+            RunDispatch(key, runFlag);
+            started.Exited = true;
+        });
     }
 }
 
 void CCameraControl::RunDispatch(const std::string& key, uint8_t runFlag) {
+    // Threads of earlier dispatches are reaped here, never on the caller's thread.
+    ReapDispatchThreads(false);
     std::optional<CIPCamInfo> record = table_.Find(key);
     if (!record) {
         // Gone from the table since the command (a new search): not dispatched.
@@ -96,14 +100,20 @@ void CCameraControl::Dispatch(const std::string& key, const std::string& hardwar
                               const std::string& model, int queryResult, uint8_t runFlag) {
     std::optional<CIPCamInfo> record = table_.Find(key);
     if (record) {
-        std::deque<std::string> images = ChooseImages(*record, hardwareVersion, model);
+        bool fromStore = false;
+        std::deque<std::string> images = ChooseImages(*record, hardwareVersion, model, fromStore);
         if (!images.empty()) {
-            HandOver(*record, std::move(images), runFlag);
+            HandOver(*record, std::move(images), fromStore, runFlag);
         } else {
-            const int code =
-                queryResult == rc::kHttpUnauthorized ? rc::kHttpUnauthorized : rc::kNoNewerImage;
-            NotifyObservers(
-                [&](IRegistryObserver& o) { o.DeviceStatus(key, stage::kFinished, 0, 100, code); });
+            const bool refused = queryResult == rc::kHttpUnauthorized;
+            // The device keeps the version it runs, which the final report names.
+            const UpgradeReport report{key,
+                                       stage::kFinished,
+                                       0,
+                                       100,
+                                       refused ? rc::kHttpUnauthorized : rc::kNoNewerImage,
+                                       refused ? std::string() : record->FirmwareVersion};
+            NotifyObservers([&](IRegistryObserver& o) { o.DeviceFinished(report); });
         }
     }
     // Only now is the dispatch over: counted down at its start, a device still to be
@@ -113,7 +123,8 @@ void CCameraControl::Dispatch(const std::string& key, const std::string& hardwar
 
 std::deque<std::string> CCameraControl::ChooseImages(const CIPCamInfo& record,
                                                      const std::string& hardwareVersion,
-                                                     const std::string& model) {
+                                                     const std::string& model, bool& fromStore) {
+    fromStore = false;
     if (std::optional<std::string> manual = ManualImage()) return {*manual};
     std::vector<std::string> versions;
     std::vector<std::string> paths;
@@ -131,11 +142,12 @@ std::deque<std::string> CCameraControl::ChooseImages(const CIPCamInfo& record,
             images.push_back(paths[i]);
         }
     }
+    fromStore = true;
     return images;
 }
 
 void CCameraControl::HandOver(const CIPCamInfo& record, std::deque<std::string> images,
-                              uint8_t runFlag) {
+                              bool fromStore, uint8_t runFlag) {
     if (!upgradeManager_) return;
     JobRequest request;
     request.Scheme = record.GetScheme();
@@ -149,6 +161,8 @@ void CCameraControl::HandOver(const CIPCamInfo& record, std::deque<std::string> 
     request.CameraFamily = IsCameraFamily(record.ModelName) ? 1 : 0;
     request.RunFlag = runFlag;
     request.SingleModel = IsSingleModel(record.ModelName) ? 1 : 0;
+    request.FirmwareVersion = record.FirmwareVersion;
+    request.ImagesFromStore = fromStore ? 1 : 0;
     // A device that already has a job keeps it; its reports stand for this one.
     if (upgradeManager_->StartJob(request).empty()) return;
     std::lock_guard lock(dispatchLock_);
@@ -169,11 +183,15 @@ void CCameraControl::DispatchEnded() {
     if (upgradeManager_) upgradeManager_->DispatchEnds();
 }
 
-void CCameraControl::JoinDispatchThreads() {
-    std::list<std::jthread> threads;
+void CCameraControl::ReapDispatchThreads(bool all) {
+    std::list<DispatchThread> ended;
     {
         std::lock_guard lock(dispatchLock_);
-        threads.swap(dispatchThreads_);
+        for (auto it = dispatchThreads_.begin(); it != dispatchThreads_.end();) {
+            auto next = std::next(it);
+            if (all || it->Exited) ended.splice(ended.end(), dispatchThreads_, it);
+            it = next;
+        }
     }
-    for (std::jthread& thread : threads) thread.join();
+    // An ended thread is returning; each jthread joins as the list goes.
 }

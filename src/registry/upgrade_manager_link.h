@@ -21,6 +21,13 @@ struct JobRequest {
     uint8_t CameraFamily = 0;  // the model is one of the 710R camera family
     uint8_t RunFlag = 0;       // the Upgrade command passes 1
     uint8_t SingleModel = 0;   // a "PLX-420S": prepared, then one form upload per image
+    // The firmware version the device runs now (empty when unknown): a device that
+    // answers with another one has restarted.
+    std::string FirmwareVersion;
+    // The images come from the firmware store, whose catalogue names their versions: a
+    // device back with the version it had before failed to take them. A hand-picked
+    // image may legitimately be the version the device already runs.
+    uint8_t ImagesFromStore = 0;
 };
 
 // The part of the upgrade manager the camera control calls.
@@ -55,4 +62,8 @@ public:
     // Keeps a search running so the device can report itself; when it has, passes its
     // address to the upgrade manager's DeviceSeenAgain and returns true.
     virtual bool CheckDeviceReturned(const std::string& key) = 0;
+
+    // The firmware version the device named after its upgrade, before the final report
+    // goes out, so that whoever looks the device up then finds it.
+    virtual void FirmwareVersionRead(const std::string& key, const std::string& version) = 0;
 };

@@ -217,6 +217,12 @@ void CScheduledRun::SetUploadResult(int code) {
     slot_->Info.UploadResult = code;
 }
 
+void CScheduledRun::SetFirmwareVersion(const std::string& version) {
+    if (!state_ || finished_) return;
+    std::lock_guard lock(state_->Mutex);
+    slot_->Info.Version = version;
+}
+
 CScheduleInfo CScheduledRun::Finish(int finalStatus) {
     if (!state_) return {};
     std::lock_guard lock(state_->Mutex);

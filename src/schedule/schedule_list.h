@@ -99,6 +99,8 @@ public:
     void SetStatus(int status);
     void SetUploadProgress(int64_t totalBytes, int64_t sentBytes);
     void SetUploadResult(int code);
+    // The version the device named after its upgrade.
+    void SetFirmwareVersion(const std::string& version);
 
     // Sets the final status, ends the run (the entry may be edited or deleted again)
     // and returns the entry as finished, for the finish report. Later calls do nothing

@@ -9,11 +9,12 @@
 
 CScheduleRunner::CScheduleRunner(CScheduleList& list, const Clock& clock,
                                  IScheduleObserver& observer, std::string schedulePath,
-                                 FileExists fileExists)
+                                 FileExists fileExists, UnixTimeSource now)
     : list_(list),
       clock_(clock),
       observer_(observer),
       fileExists_(std::move(fileExists)),
+      now_(now ? std::move(now) : UnixTimeSource([&clock] { return clock.UnixSeconds(); })),
       sync_(std::move(schedulePath)) {}
 
 CScheduleRunner::~CScheduleRunner() { Stop(); }
@@ -61,7 +62,7 @@ void CScheduleRunner::Tick() {
     JoinFinishedWorkers();
     SyncFile(false);
     const bool interrupted = FailInterrupted();
-    const std::vector<uint64_t> changed = SchedulerTick(list_, clock_.UnixSeconds(), fileExists_);
+    const std::vector<uint64_t> changed = SchedulerTick(list_, now_(), fileExists_);
     for (uint64_t id : changed) Report(id);
     std::vector<CScheduledRun> runs = StarterTick(list_);
     // Saved before the workers start: a run the program does not live to finish stays

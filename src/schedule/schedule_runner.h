@@ -17,7 +17,11 @@
 // The scheduler tick and the starter tick run every this many Clock milliseconds.
 constexpr int64_t kScheduleTickMs = 1000;
 
-// Runs a schedule: every second of the Clock the scheduler tick and then the starter
+// The current time for the scheduler tick, seconds since 1970.
+using UnixTimeSource = std::function<int64_t()>;
+
+// Runs a schedule: every second of the Clock the scheduler tick (its "now" read from the
+// time source at every tick: Clock::UnixSeconds unless one is given) and then the starter
 // tick, one worker thread (RunScheduledUpgrade) per started entry, and the schedule file
 // saved after every tick that changed an entry and after every run's end, before that
 // end is reported. Every change goes to `observer`, from the tick thread or a worker's
@@ -31,7 +35,7 @@ constexpr int64_t kScheduleTickMs = 1000;
 class CScheduleRunner : private IScheduleObserver {
 public:
     CScheduleRunner(CScheduleList& list, const Clock& clock, IScheduleObserver& observer,
-                    std::string schedulePath, FileExists fileExists);
+                    std::string schedulePath, FileExists fileExists, UnixTimeSource now = {});
     ~CScheduleRunner() override;
     CScheduleRunner(const CScheduleRunner&) = delete;
     CScheduleRunner& operator=(const CScheduleRunner&) = delete;
@@ -84,6 +88,7 @@ private:
     const Clock& clock_;
     IScheduleObserver& observer_;
     const FileExists fileExists_;
+    const UnixTimeSource now_;
     std::function<void(const std::string&)> notice_;
     std::mutex saveMutex_;  // guards sync_
     CScheduleFileSync sync_;

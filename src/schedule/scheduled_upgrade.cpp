@@ -10,6 +10,8 @@
 #include "base/text.h"
 #include "base/trace.h"
 #include "upgrade/cgi_main_upload.h"
+#include "upgrade/return_watch.h"
+#include "web/device_queries.h"
 #include "web/web_client.h"
 
 namespace {
@@ -37,9 +39,10 @@ std::string SystemListUrl(const CScheduleInfo& e) {
     return DeviceUrl(e, "/liveviewct?action=list&function=system");
 }
 
-// 0 when the device at the entry's address reports the entry's MAC; the request's code
-// when it cannot be asked; -1 when it reports another MAC or none.
-int CheckIdentity(const CScheduleInfo& e) {
+// 0 when the device at the entry's address reports the entry's MAC, with the firmware
+// version it names in `version`; the request's code when it cannot be asked; -1 when it
+// reports another MAC or none.
+int CheckIdentity(const CScheduleInfo& e, std::string& version) {
     std::string reply;
     const int code =
         HttpGetText(e.Account, e.Password, SystemListUrl(e), kIdentityTimeoutMs, reply);
@@ -57,6 +60,7 @@ int CheckIdentity(const CScheduleInfo& e) {
               e.IP.c_str(), mac.c_str());
         return rc::kFailed;
     }
+    version = FirmwareVersionIn(reply);
     return rc::kOk;
 }
 
@@ -93,26 +97,43 @@ int Upload(CScheduledRun& run, const CScheduleInfo& e, const Clock& clock,
     return result;
 }
 
-// Waits for the device to answer again after it took the image: 0 once it answered,
-// -10 when it did not within the deadline, nothing when stopped first.
-std::optional<int> AwaitReturn(const CScheduleInfo& e, const Clock& clock, std::stop_token stop) {
+// One look at the device's system list, noted in `watch`.
+void LookAtDevice(const CScheduleInfo& e, ReturnWatch& watch) {
+    std::string reply;
+    const int code =
+        HttpGetText(e.Account, e.Password, SystemListUrl(e), kReturnTryTimeoutMs, reply);
+    if (code == rc::kOk || code == rc::kHttpUnauthorized || code == rc::kHttpNotFound) {
+        watch.Answered(code == rc::kOk ? FirmwareVersionIn(reply) : std::string());
+    } else {
+        watch.Unanswered();
+    }
+}
+
+// Waits for the device to restart and come back after it took the image (ReturnWatch:
+// its answers while it still writes its flash do not count): 0 once it is back, with
+// the version it names in `version`; -10 when it was not back by the deadline; nothing
+// when stopped first.
+std::optional<int> AwaitReturn(const CScheduleInfo& e, const std::string& versionBefore,
+                               const Clock& clock, std::stop_token stop, std::string& version) {
     if (!clock.SleepMs(kRebootPauseMs, stop)) return std::nullopt;
     const int64_t deadline = clock.NowMs() + kReturnDeadlineMs;
     int64_t lastTry = clock.NowMs();
+    ReturnWatch watch(versionBefore);
     // Each round takes at least a second of the Clock or a real request time-out, so
     // the rounds are bounded by the deadline.
     while (!stop.stop_requested()) {
-        std::string reply;
-        if (HttpGetText(e.Account, e.Password, SystemListUrl(e), kReturnTryTimeoutMs, reply) ==
-            rc::kOk) {
+        LookAtDevice(e, watch);
+        if (watch.Returned()) {
             // Back: let it finish starting up. A stop cuts this short; it is back either way.
             clock.SleepMs(kSettlePauseMs, stop);
+            if (watch.VersionAfter().empty() && !stop.stop_requested()) LookAtDevice(e, watch);
+            version = watch.VersionAfter();
             return rc::kOk;
         }
         const int64_t now = clock.NowMs();
         if (now >= deadline) {
-            Trace("schedule %s: the device at %s did not answer again after its reboot\n",
-                  e.MAC.c_str(), e.IP.c_str());
+            Trace("schedule %s: the device at %s did not restart and come back\n", e.MAC.c_str(),
+                  e.IP.c_str());
             return rc::kNotSeenAgain;
         }
         if (now - lastTry < kReturnRetryPauseMs && !clock.SleepMs(kReturnRetryPauseMs, stop)) {
@@ -144,8 +165,10 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
             std::stop_token stop) {
     const CScheduleInfo entry = run.Entry();
     if (stop.stop_requested()) return st::kQueued;
-    const int identity = CheckIdentity(entry);
+    std::string versionBefore;
+    const int identity = CheckIdentity(entry, versionBefore);
     if (identity != rc::kOk) return FinalStatus(identity);
+    if (versionBefore.empty()) versionBefore = entry.Version;
     if (stop.stop_requested()) return st::kQueued;
 
     run.SetStatus(st::kUploading);
@@ -155,9 +178,12 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
     ReportProgress(run, observer);
     if (uploaded != rc::kOk) return FinalStatus(uploaded);
 
-    const std::optional<int> returned = AwaitReturn(entry, clock, stop);
+    std::string versionAfter;
+    const std::optional<int> returned =
+        AwaitReturn(entry, versionBefore, clock, stop, versionAfter);
     // Stopped before the device was seen again: the outcome is not known.
     if (!returned) return st::kUpgrading;
+    if (!versionAfter.empty()) run.SetFirmwareVersion(versionAfter);
     return FinalStatus(*returned);
 }
 

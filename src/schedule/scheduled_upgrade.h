@@ -11,11 +11,13 @@
 // there gets nothing and ends as status 8), uploads the image with the cgi_main upload
 // on a thread of its own (status 3, progress reported every second), then status 4 and
 // the wait for the device's return (a 10 s pause, then a look every second for up to 7
-// minutes, then 10 s more once it answers; all on `clock`). The final status follows the result: 5
-// when the device took the image and answered again; 6 when it refused the user name or password;
-// 7 when it refused the image; 8 for anything else, including a device that was not
-// seen again within the deadline. Reports through `observer` and ends `run` exactly
-// once, reporting EntryFinished after it.
+// minutes, then 10 s more once it is back; all on `clock`). Only a device seen to
+// restart and come back counts (ReturnWatch): answers while it still writes its flash do
+// not. The final status follows the result: 5 when the device took the image and came
+// back (the entry's Version then holds the version it names); 6 when it refused the user
+// name or password; 7 when it refused the image; 8 for anything else, including a device
+// that did not restart and come back within the deadline. Reports through `observer`
+// and ends `run` exactly once, reporting EntryFinished after it.
 //
 // `stop` (a shut-down) ends the waits at once and keeps a run that has not begun its
 // upload from beginning it; an upload in flight cannot be cut off and is waited for (its

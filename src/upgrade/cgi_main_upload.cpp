@@ -40,16 +40,17 @@ std::string Base64(const std::string& bytes) {
     return out;
 }
 
-// Host and port of "scheme://host[:port]/path"; false when there is no host or the
-// port is not a port number.
-bool SplitHostPort(const std::string& url, std::string& host, int& port) {
+// Host and port of "scheme://host[:port]/path", and whether the scheme is https; false
+// when there is no host or the port is not a port number.
+bool SplitHostPort(const std::string& url, std::string& host, int& port, bool& tls) {
     const size_t marker = url.find("://");
     const size_t start = marker == std::string::npos ? 0 : marker + 3;
+    tls = marker != std::string::npos && EqualsNoCase(url.substr(0, marker), "https");
     const size_t end = url.find_first_of("/?#", start);
     const std::string authority = url.substr(start, end == std::string::npos ? end : end - start);
     const size_t colon = authority.rfind(':');
     host = authority.substr(0, colon);
-    port = 80;
+    port = tls ? 443 : 80;
     if (colon != std::string::npos) {
         const std::string digits = authority.substr(colon + 1);
         if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
@@ -148,9 +149,10 @@ int UploadCgiMain(const std::string& user, const std::string& password, const st
 
     std::string host;
     int port = 0;
-    if (!SplitHostPort(url, host, port)) return rc::kCannotConnect;
+    bool tls = false;
+    if (!SplitHostPort(url, host, port, tls)) return rc::kCannotConnect;
     UploadSocket socket(limits.Stall, stop);
-    if (!socket.Connect(host, port, limits.Connect)) {
+    if (!socket.Connect(host, port, limits.Connect, tls)) {
         return stop.stop_requested() ? rc::kCancelled : rc::kCannotConnect;
     }
 
@@ -180,5 +182,6 @@ int UploadCgiMain(const std::string& user, const std::string& password, const st
     const UploadSocket::Outcome received =
         socket.ReceiveAnswer(answer, kAnswerBytes, limits.Answer);
     if (received != UploadSocket::Outcome::Done) return ExchangeFailure(received);
+    if (answer.empty()) Trace("no answer after the whole image; the device's return decides");
     return JudgeAnswer(answer);
 }

@@ -14,7 +14,6 @@ namespace {
 constexpr const char* kDefaultUser = "admin";
 constexpr const char* kDefaultPassword = "vqmtz";
 constexpr int kListTimeoutMs = 2000;
-constexpr const char* kVersionMarker = ".system.product.firmware.version=";
 
 }  // namespace
 
@@ -37,16 +36,12 @@ CheckOutcome CheckCredentials(CIPCamInfo& record) {
     // A device that refused the credentials has answered: it is reachable, and the
     // log-in results below say why the check failed.
     if (listed != rc::kOk && listed != rc::kHttpUnauthorized) return CheckOutcome::Unreachable;
-    if (listed == rc::kOk) {
-        std::string version;
-        ValueAfterMarker(answer, kVersionMarker, version);
-        // A device that ends its lines with "\r\n" must not leave the "\r" in the version.
-        record.FirmwareVersion = Trim(version);
-    }
+    if (listed == rc::kOk) record.FirmwareVersion = FirmwareVersionIn(answer);
 
     if (record.NvrLoginPending == 1) {
         record.NvrLoginPending = 0;
-        return VerifyNvrLogin(record.HostAddress, record.GetPort(), user, password) == rc::kOk
+        return VerifyNvrLogin(record.GetScheme(), record.HostAddress, record.GetPort(), user,
+                              password) == rc::kOk
                    ? CheckOutcome::Passed
                    : CheckOutcome::NvrLoginFailed;
     }

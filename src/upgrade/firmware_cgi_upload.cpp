@@ -12,18 +12,32 @@ namespace {
 
 constexpr int kTimeoutMs = 600000;
 constexpr size_t kAnswerBytes = 102400;
-// The image part starts after the image's first 4 bytes.
-constexpr int64_t kImageOffset = 4;
 
 // The multipart body, produced piece by piece as libcurl asks for it: part head,
 // image, closing part.
 class BodySource {
 public:
-    BodySource(std::string head, ImageFile& image, int64_t imageBytes, std::string closing)
+    BodySource(std::string head, ImageFile& image, int64_t imageStart, int64_t imageBytes,
+               std::string closing)
         : head_(std::move(head)),
           image_(image),
+          imageStart_(imageStart),
+          imageBytes_(imageBytes),
           imageLeft_(imageBytes),
           closing_(std::move(closing)) {}
+
+    // Back to the first byte, for a request sent again (an authentication challenge).
+    bool Rewind() {
+        headSent_ = 0;
+        closingSent_ = 0;
+        imageLeft_ = imageBytes_;
+        return imageBytes_ == 0 || image_.Seek(imageStart_);
+    }
+
+    static int OnSeek(void* self, curl_off_t offset, int origin) {
+        if (offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+        return static_cast<BodySource*>(self)->Rewind() ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_FAIL;
+    }
 
     int64_t Length() const {
         return static_cast<int64_t>(head_.size()) + imageLeft_ +
@@ -61,6 +75,8 @@ private:
 
     std::string head_;
     ImageFile& image_;
+    const int64_t imageStart_;
+    const int64_t imageBytes_;
     int64_t imageLeft_;
     std::string closing_;
     size_t headSent_ = 0;
@@ -89,21 +105,17 @@ std::string FirmwareUpgradeUrl(const std::string& scheme, const std::string& hos
                      host.c_str(), port, PercentEncode(fileName).c_str());
 }
 
-int UploadFirmwareCgi(const std::string& user, const std::string& password, const std::string& url,
-                      const std::string& imagePath, const std::string& fileName,
-                      std::string& responseOut, std::stop_token stop) {
-    ImageFile image;
-    if (!image.Open(imagePath)) return rc::kFailed;
-    // A file of 4 bytes or fewer leaves an empty file part.
-    const int64_t imageBytes = std::max<int64_t>(0, image.FileSize() - kImageOffset);
-    if (imageBytes > 0 && !image.Seek(kImageOffset)) return rc::kFailed;
-    BodySource body(StrFormat("--AsCg5y\r\nContent-Disposition: form-data; name=\"%s\"; "
-                              "filename=\"%s\"\r\nContent-Type: application/octet-stream\r\n\r\n",
-                              fileName.c_str(), fileName.c_str()),
-                    image, imageBytes, "\r\n--AsCg5y--\r\n");
+namespace {
 
+// One upload request with `auth` as the only authentication method; the HTTP status in
+// `status` (0 when none came) and the WWW-Authenticate challenge of the last answer.
+CURLcode Send(const std::string& user, const std::string& password, const std::string& url,
+              BodySource& body, long auth, std::string& answer, long& status,
+              std::string& challenge, StallWatch& watch) {
+    status = 0;
+    answer.clear();
     CurlEasy handle = NewCurlEasy();
-    if (!handle) return rc::kFailed;
+    if (!handle || !body.Rewind()) return CURLE_FAILED_INIT;
     CURL* h = handle.get();
     ApplyCommonOptions(h, kTimeoutMs, false);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
@@ -111,28 +123,58 @@ int UploadFirmwareCgi(const std::string& user, const std::string& password, cons
     if (!user.empty() || !password.empty()) {
         curl_easy_setopt(h, CURLOPT_USERNAME, user.c_str());
         curl_easy_setopt(h, CURLOPT_PASSWORD, password.c_str());
-        // Basic alone makes libcurl send the credentials with the first request; with a
-        // choice of methods it would send the image once to be challenged and again.
-        curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        curl_easy_setopt(h, CURLOPT_HTTPAUTH, auth);
     }
     curl_easy_setopt(h, CURLOPT_POST, 1L);
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.Length()));
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &BodySource::OnRead);
     curl_easy_setopt(h, CURLOPT_READDATA, &body);
+    curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &BodySource::OnSeek);
+    curl_easy_setopt(h, CURLOPT_SEEKDATA, &body);
     CurlHeaderList headers;
     AppendHeader(headers, "Content-Type: multipart/form-data; boundary=AsCg5y");
     // Embedded web servers often never answer "Expect: 100-continue".
     AppendHeader(headers, "Expect:");
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    std::string answer;
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnAnswer);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer);
-    StallWatch watch(kTimeoutMs, [&stop] { return stop.stop_requested(); });
+    AnswerHeaders fields(watch);
+    fields.Attach(h);
+    watch.Restart();
     watch.Attach(h);
-
     const CURLcode code = curl_easy_perform(h);
-    long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    challenge = fields.Value("WWW-Authenticate");
+    return code;
+}
+
+}  // namespace
+
+int UploadFirmwareCgi(const std::string& user, const std::string& password, const std::string& url,
+                      const std::string& imagePath, const std::string& fileName,
+                      std::string& responseOut, std::stop_token stop) {
+    ImageFile image;
+    if (!image.Open(imagePath)) return rc::kFailed;
+    // An image of the firmware store goes without the store's size header; one that
+    // starts with its mark is sent whole. (A stored image of 4 bytes leaves an empty
+    // file part.)
+    const int64_t start = image.HasStoreHeader() ? static_cast<int64_t>(kStoreHeaderBytes) : 0;
+    BodySource body(StrFormat("--AsCg5y\r\nContent-Disposition: form-data; name=\"%s\"; "
+                              "filename=\"%s\"\r\nContent-Type: application/octet-stream\r\n\r\n",
+                              fileName.c_str(), fileName.c_str()),
+                    image, start, image.FileSize() - start, "\r\n--AsCg5y--\r\n");
+    StallWatch watch(kTimeoutMs, [&stop] { return stop.stop_requested(); });
+    std::string answer;
+    std::string challenge;
+    long status = 0;
+    // Basic goes with the first request, so that the image crosses the wire once. A
+    // device that demands Digest says so in its challenge and gets the image again,
+    // answering that challenge (libcurl first asks with an empty body).
+    CURLcode code =
+        Send(user, password, url, body, CURLAUTH_BASIC, answer, status, challenge, watch);
+    if (status == 401 && StartsWith(ToLowerAscii(Trim(challenge)), "digest")) {
+        code = Send(user, password, url, body, CURLAUTH_DIGEST, answer, status, challenge, watch);
+    }
     // A device may refuse (401, 404) before it has read the whole body and close the
     // connection: its status is the answer, not the broken send.
     if (status != 0 && status != 200) return ResultFromStatus(status);

@@ -13,11 +13,13 @@ std::string FirmwareUpgradeUrl(const std::string& scheme, const std::string& hos
                                const std::string& fileName);
 
 // The firmware form upload of the "PLX-420S" models: a multipart POST (boundary
-// "AsCg5y") of the image without its first 4 bytes, whose part is named `fileName`.
-// The image is streamed from the file; memory use does not grow with its size. Basic
-// credentials go with the first request, so the image crosses the wire once; HTTPS
-// devices with self-signed or otherwise untrusted certificates are reached. The
-// connection may take 600 s to open and the transfer may stand still for 600 s.
+// "AsCg5y") of the image, whose part is named `fileName`: an image of the firmware
+// store without its 4-byte size header, any other file (starting with its image mark)
+// whole. The image is streamed from the file; memory use does not grow with its size.
+// Basic credentials go with the first request, so the image crosses the wire once; a
+// device that demands Digest gets it again, answering its challenge. HTTPS devices with
+// self-signed or otherwise untrusted certificates are reached. The connection may take
+// 600 s to open and the transfer may stand still for 600 s.
 //
 // `responseOut` receives the first 102400 bytes of a 200 answer. Results: 0 the device
 // took the image; -406 the answer holds "cfg_system_upgradeError"; -101 HTTP 404;

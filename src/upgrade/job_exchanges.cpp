@@ -25,10 +25,11 @@ int PrepareUpgrade(const UpgradeJob& job) {
                        answer);
 }
 
-int VerifyNvrLogin(const std::string& host, int port, const std::string& user,
-                   const std::string& password) {
+int VerifyNvrLogin(const std::string& scheme, const std::string& host, int port,
+                   const std::string& user, const std::string& password) {
     CLFX::CLFXQuorClient session;
     session.SetTimeout(kLoginTimeoutMs);
+    session.SetTls(scheme == "https");
     session.Connect(host, port);
     session.AddHeader("Connection: Keep-Alive");
     session.AddHeader("Content-Type: Application/x-www-form-urlencoded");
@@ -39,7 +40,7 @@ int VerifyNvrLogin(const std::string& host, int port, const std::string& user,
 
 int VerifyJobLogin(const UpgradeJob& job) {
     const JobAddress address = job.Address();
-    return VerifyNvrLogin(address.Host, address.Port, job.UserName, job.Password);
+    return VerifyNvrLogin(address.Scheme, address.Host, address.Port, job.UserName, job.Password);
 }
 
 int UploadFrontImageCgiMain(UpgradeJob& job, const CgiMainLimits& limits, std::stop_token stop) {

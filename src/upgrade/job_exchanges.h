@@ -15,8 +15,8 @@ int PrepareUpgrade(const UpgradeJob& job);
 
 // Logs in through the NVR's log-in form (NVR web session, 10000 ms): 0 accepted, -304
 // refused or unreachable. The job form checks the job's address and credentials.
-int VerifyNvrLogin(const std::string& host, int port, const std::string& user,
-                   const std::string& password);
+int VerifyNvrLogin(const std::string& scheme, const std::string& host, int port,
+                   const std::string& user, const std::string& password);
 int VerifyJobLogin(const UpgradeJob& job);
 
 // The upload step of the NVR family: takes the front image off the job's queue, sends

@@ -28,35 +28,38 @@ bool AskNow(int secondsLeft) {
            (secondsLeft <= 60 && secondsLeft % 10 == 0);
 }
 
-// Counts down the device's reboot, once a second probing for it through discovery and
-// at times asking it over HTTP, then HTTPS. Whether it answered; nothing when stopped.
-std::optional<bool> CountDownReboot(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
-    CUpgradeManager& manager = *job.Manager;
-    bool answered = false;
+// Counts down the device's reboot, once a second looking for it through the search and
+// at times asking it over HTTP, then HTTPS. Once it has restarted and answers, the
+// countdown is cut short. What was seen of the device; nothing when stopped.
+std::optional<ReturnWatch> CountDownReboot(UpgradeJob& job, const Clock& clock,
+                                           std::stop_token stop) {
+    ReturnWatch watch(job.FirmwareBefore);
     for (int left = kRebootSeconds;;) {
-        manager.ProbeDevice(job.DeviceId);
+        LookThroughSearch(job, watch);
         ReportCountdown(job, left);
         if (!clock.SleepMs(1000, stop)) return std::nullopt;
         int next = left - 1;
-        if (!answered && AskNow(next)) {
+        if (!watch.Returned() && AskNow(next)) {
             // Each request counts against the estimate, answered or not.
             struct Attempt {
                 const char* Scheme;
                 int Seconds;
             };
+            bool answered = false;
             for (const Attempt& attempt : {Attempt{"http", 2}, Attempt{"https", 3}}) {
                 const int after = left - attempt.Seconds;
-                const bool ok = DeviceAnswers(job, attempt.Scheme, kAnswerTimeoutMs);
-                manager.ProbeDevice(job.DeviceId);
+                answered = AskDevice(job, attempt.Scheme, kAnswerTimeoutMs, watch);
+                LookThroughSearch(job, watch);
                 ReportCountdown(job, after);
-                next = ok ? std::min(after, kAfterAnswerSeconds) : after;
-                if (ok) {
-                    answered = true;
-                    break;
-                }
+                next = after;
+                if (answered) break;
             }
+            if (!answered) watch.Unanswered();
+            // An answer before the restart (the device still writing its flash) does not
+            // end the wait; one after it does.
+            if (watch.Returned()) next = std::min(next, kAfterAnswerSeconds);
         }
-        if (next < 1) return answered;
+        if (next < 1) return watch;
         left = next;
     }
 }
@@ -80,10 +83,9 @@ int RunNvrWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
     if (job.Result != rc::kOk) return EndJobAt(job, stage::kUploadEnded);
 
     job.Manager->ForgetDevice(job.DeviceId);
-    const std::optional<bool> answered = CountDownReboot(job, clock, stop);
-    if (!answered) return rc::kCancelled;
-    // The countdown alone proves nothing: a device that never answered and was never
-    // seen again may not have come back from its upgrade at all.
-    if (!*answered && !job.SeenAgain) job.Result = rc::kNotSeenAgain;
-    return job.Result;
+    std::optional<ReturnWatch> watch = CountDownReboot(job, clock, stop);
+    if (!watch) return rc::kCancelled;
+    // The countdown alone proves nothing: only a device seen to restart and come back
+    // has taken its image.
+    return ReturnOutcome(job, *watch, clock, stop);
 }

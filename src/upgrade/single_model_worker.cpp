@@ -21,6 +21,10 @@ constexpr int kSettleSeconds = 10;
 constexpr int kMarginOneImage = 10;
 constexpr int kMarginSeveralImages = 55;
 constexpr int kSeveralImagesExtra = 45;
+// While it waits for the device, the worker asks it over HTTP every this many seconds
+// (more often would load a device that is starting).
+constexpr int kAskEverySeconds = 10;
+constexpr int kAskTimeoutMs = 1000;
 
 // The time left as the worker estimates it: seconds from a total, measured on a
 // stopwatch that each step restarts.
@@ -69,6 +73,8 @@ int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token st
     Estimate estimate(
         job, clock, kSecondsPerImage * images + (several ? kMarginSeveralImages : kMarginOneImage));
     int left = estimate.Total();
+    // The version before each image: the device's own, then what the last image left.
+    std::string before = job.FirmwareBefore;
     while (!job.ImageQueue.empty()) {
         estimate.Show(left);
         RunWatchedUpload(
@@ -83,10 +89,12 @@ int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token st
         estimate.Restart();
         if (!estimate.Pass(kBeforeLookingSeconds, left, stop)) return rc::kCancelled;
         job.Manager->ForgetDevice(job.DeviceId);
-        while (!job.SeenAgain && estimate.Elapsed() < kReturnSeconds) {
-            job.Manager->ProbeDevice(job.DeviceId);
+        ReturnWatch watch(before);
+        for (int look = 0; !watch.Returned() && estimate.Elapsed() < kReturnSeconds; ++look) {
+            LookThroughSearch(job, watch);
+            if (look % kAskEverySeconds == 0) AskDeviceEitherWay(job, kAskTimeoutMs, watch);
             estimate.Show(left - estimate.Elapsed());
-            if (job.SeenAgain) break;
+            if (watch.Returned()) break;
             if (!clock.SleepMs(1000, stop)) return rc::kCancelled;
         }
         left -= kReturnSeconds;
@@ -94,8 +102,11 @@ int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token st
         estimate.Restart();
         if (!estimate.Pass(kSettleSeconds, left, stop)) return rc::kCancelled;
         left -= kSettleSeconds;
+        // A device that did not restart and come back gets no further image: it may
+        // still be writing the last one.
+        if (ReturnOutcome(job, watch, clock, stop) != rc::kOk) return job.Result;
+        before = job.FirmwareAfter;
     }
     if (several && !estimate.Pass(kSeveralImagesExtra, left, stop)) return rc::kCancelled;
-    if (!job.SeenAgain) job.Result = rc::kNotSeenAgain;
     return job.Result;
 }

@@ -55,6 +55,9 @@ public:
     uint8_t SingleModel = 0;
     std::atomic<int64_t> ImageSize{0};  // written by the cgi_main upload before it sends
     std::atomic<int64_t> BytesSent{0};  // image bytes sent so far, after every block
+    std::string FirmwareBefore;         // the version the device ran; empty when unknown
+    uint8_t ImagesFromStore = 0;        // the images' versions are known (firmware store)
+    std::string FirmwareAfter;          // the worker's: the version read after the return
 
 private:
     mutable std::mutex addressLock_;

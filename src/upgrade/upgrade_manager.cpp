@@ -49,6 +49,8 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
     job.CameraFamily = request.CameraFamily;
     job.RunFlag = request.RunFlag;
     job.SingleModel = request.SingleModel;
+    job.FirmwareBefore = request.FirmwareVersion;
+    job.ImagesFromStore = request.ImagesFromStore;
     // The NVR worker installs the front image only; the "PLX-420S" worker every image,
     // each upload ending in a stage-2 report.
     entry->UploadsLeft =
@@ -75,9 +77,9 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
         }
         observers = observers_;
     }
-    if (queued) Forward(observers, request.DeviceId, stage::kRunning, 0, 0, rc::kOk);
+    if (queued) Forward(observers, {request.DeviceId, stage::kRunning, 0, 0, rc::kOk, {}});
     if (stopped) {
-        Forward(observers, request.DeviceId, stage::kFinished, 0, 100, rc::kCancelled);
+        Forward(observers, {request.DeviceId, stage::kFinished, 0, 100, rc::kCancelled, {}});
         FinalDelivered();
     }
     return request.DeviceId;
@@ -85,12 +87,17 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
 
 void CUpgradeManager::Report(const std::string& deviceId, int stage, int seconds, int percent,
                              int code) {
-    const bool final = stage == stage::kFinished;
+    Deliver({deviceId, stage, seconds, percent, code, {}});
+}
+
+void CUpgradeManager::Deliver(const UpgradeReport& report) {
+    const bool final = report.Stage == stage::kFinished;
     Entry* entry = nullptr;
     std::vector<IRegistryObserver*> observers;
+    std::vector<IDeviceFinder*> controls;
     {
         std::lock_guard lock(lock_);
-        entry = FindRunning(deviceId);
+        entry = FindRunning(report.DeviceId);
         if (!entry) return;
         if (final) {
             // Out of the running jobs at once, so that no second final gets through.
@@ -101,11 +108,16 @@ void CUpgradeManager::Report(const std::string& deviceId, int stage, int seconds
             ++deliveries_;
         }
         observers = observers_;
+        controls = controls_;
     }
-    Forward(observers, deviceId, stage, seconds, percent, code);
+    if (final && !report.FirmwareVersion.empty()) {
+        for (IDeviceFinder* control : controls)
+            control->FirmwareVersionRead(report.DeviceId, report.FirmwareVersion);
+    }
+    Forward(observers, report);
     // The place passes on after the report that frees it has been shown. The entry
     // stays valid: it is freed only once its worker has returned from this call.
-    if (final || stage == stage::kUploadEnded) {
+    if (final || report.Stage == stage::kUploadEnded) {
         std::lock_guard lock(lock_);
         if (final || (entry->UploadsLeft > 0 && --entry->UploadsLeft == 0)) FreePlace(*entry);
     }
@@ -165,7 +177,7 @@ void CUpgradeManager::Stop() {
         observers = observers_;
     }
     for (const EntryPtr& entry : waiting) {
-        Forward(observers, entry->Job.DeviceId, stage::kFinished, 0, 100, rc::kCancelled);
+        Forward(observers, {entry->Job.DeviceId, stage::kFinished, 0, 100, rc::kCancelled, {}});
         FinalDelivered();
     }
     std::lock_guard join(joinLock_);
@@ -239,15 +251,19 @@ void CUpgradeManager::WorkerMain(Entry& entry, std::stop_token stop) {
     } catch (const std::exception& e) {
         Trace("upgrade worker of %s failed: %s", entry.Job.DeviceId.c_str(), e.what());
     }
-    Report(entry.Job.DeviceId, stage::kFinished, 0, 100, code);
+    Deliver({entry.Job.DeviceId, stage::kFinished, 0, 100, code, entry.Job.FirmwareAfter});
     entry.Exited = true;
 }
 
 void CUpgradeManager::Forward(const std::vector<IRegistryObserver*>& observers,
-                              const std::string& deviceId, int stage, int seconds, int percent,
-                              int code) const {
+                              const UpgradeReport& report) const {
     for (IRegistryObserver* observer : observers) {
-        observer->DeviceStatus(deviceId, stage, seconds, percent, code);
+        if (report.Stage == stage::kFinished) {
+            observer->DeviceFinished(report);
+        } else {
+            observer->DeviceStatus(report.DeviceId, report.Stage, report.Seconds, report.Percent,
+                                   report.Code);
+        }
     }
 }
 

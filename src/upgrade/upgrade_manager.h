@@ -15,6 +15,7 @@
 #include "registry/registry_observer.h"
 #include "registry/upgrade_manager_link.h"
 #include "upgrade/upgrade_job.h"
+#include "upgrade/upgrade_progress.h"
 
 // Runs the device upgrades of the program: at most 16 uploads at a time, each job on a
 // worker thread of its own, the rest queued in the order they came; forwards every
@@ -102,8 +103,10 @@ private:
     void FreePlace(Entry& entry);
 
     void WorkerMain(Entry& entry, std::stop_token stop);
-    void Forward(const std::vector<IRegistryObserver*>& observers, const std::string& deviceId,
-                 int stage, int seconds, int percent, int code) const;
+    // Report's work; a final report's firmware version goes to the camera controls first.
+    void Deliver(const UpgradeReport& report);
+    void Forward(const std::vector<IRegistryObserver*>& observers,
+                 const UpgradeReport& report) const;
     // A final report has been forwarded: sends run-ends when it was the run's last.
     void FinalDelivered();
     // Decrements `counter` (dispatches_ or deliveries_) and sends run-ends when that

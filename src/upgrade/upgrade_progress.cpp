@@ -39,6 +39,9 @@ std::string StatusCellText(int stage, int seconds, int percent, int code,
                               "Failed! Please check the username and password.");
             case rc::kImageRejected:
                 return lookup("ErrorCode", "Code_406", "Failed! Please check the firmware file.");
+            case rc::kOldFirmwareStill:
+                return lookup("ErrorCode", "Code_408",
+                              "Failed! The device still runs the old firmware.");
             default:
                 return lookup("ErrorCode", "Code_Other",
                               "Failed! Please check the network connection.");

@@ -19,6 +19,9 @@ struct UpgradeReport {
     int Seconds = 0;
     int Percent = 0;
     int Code = 0;
+    // With a final report: the firmware version the device reported after its return
+    // (empty when none was read).
+    std::string FirmwareVersion;
 };
 
 // Looks up a user-visible text: (section, key, built-in default) -> text.

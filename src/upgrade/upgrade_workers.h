@@ -7,18 +7,20 @@
 
 // The bodies of the upgrade manager's worker threads. Each runs one job against its
 // device, reports progress (stages 0 to 3) through job.Manager and returns the job's
-// final result code, which the manager reports as stage 32. Every deliberate wait goes
+// final result code, which the manager reports as stage 32, with the firmware version
+// read after the device's return in job.FirmwareAfter. A device back with its old
+// version after images of the firmware store fails with -408. Every deliberate wait goes
 // through `clock`; a stop request ends the job early with -6.
 
 // The NVR family: the log-in check, one cgi_main upload of the front image with its
-// progress, then the reboot countdown of 360 seconds, cut short once the device
-// answers. A device that neither answers nor reports itself again by the end of the
-// countdown fails with -10.
+// progress, then the reboot countdown of 360 seconds, cut short once the device has
+// restarted and answers. A device not seen to restart and come back (ReturnWatch) by
+// the end of the countdown fails with -10.
 int RunNvrWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop);
 
 // The "PLX-420S" models: the preparation request, then per image a firmwareupgrade
-// upload and a wait of up to 150 seconds for the device to report itself again, with
-// a running estimate of the time left; -10 when it was not seen after the last image.
+// upload and a wait of up to 150 seconds for the device to restart and come back, with
+// a running estimate of the time left; -10, and no further image, when it did not.
 int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop);
 
 // The worker of the job's family.

@@ -2,8 +2,10 @@
 
 #include <arpa/inet.h>
 #include <linux/sockios.h>
+#include <linux/tcp.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -43,10 +45,13 @@ UploadSocket::UploadSocket(milliseconds stallLimit, std::stop_token stop)
     : stallLimit_(stallLimit), stop_(std::move(stop)), lastMove_(steady_clock::now()) {}
 
 UploadSocket::~UploadSocket() {
+    if (ssl_) SSL_free(ssl_);
+    if (ctx_) SSL_CTX_free(ctx_);
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool UploadSocket::Connect(const std::string& host, int port, milliseconds connectLimit) {
+bool UploadSocket::Connect(const std::string& host, int port, milliseconds connectLimit, bool tls) {
+    const auto deadline = steady_clock::now() + connectLimit;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -63,7 +68,6 @@ bool UploadSocket::Connect(const std::string& host, int port, milliseconds conne
     if (fd_ < 0) return false;
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
         if (errno != EINPROGRESS) return false;
-        const auto deadline = steady_clock::now() + connectLimit;
         while (!WaitFor(POLLOUT, kPollSlice)) {
             if (steady_clock::now() >= deadline || stop_.stop_requested()) return false;
         }
@@ -73,14 +77,77 @@ bool UploadSocket::Connect(const std::string& host, int port, milliseconds conne
             return false;
         }
     }
+    if (tls && !Handshake(deadline)) return false;
     lastMove_ = steady_clock::now();
     lastQueued_ = QueuedBytes();
     return true;
 }
 
+bool UploadSocket::Handshake(TimePoint deadline) {
+    ctx_ = SSL_CTX_new(TLS_client_method());
+    if (!ctx_) return false;
+    SSL_CTX_set_verify(ctx_, SSL_VERIFY_NONE, nullptr);
+    ssl_ = SSL_new(ctx_);
+    if (!ssl_ || SSL_set_fd(ssl_, fd_) != 1) return false;
+    SSL_set_mode(ssl_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    for (;;) {
+        const int done = SSL_connect(ssl_);
+        if (done == 1) return true;
+        const int error = SSL_get_error(ssl_, done);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) return false;
+        WaitFor(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, kPollSlice);
+        if (steady_clock::now() >= deadline || stop_.stop_requested()) return false;
+    }
+}
+
+ssize_t UploadSocket::Write(const char* data, size_t count) {
+    waitEvents_ = POLLOUT;
+    if (!ssl_) {
+        const ssize_t sent = ::send(fd_, data, count, MSG_NOSIGNAL);
+        if (sent > 0) written_ += static_cast<uint64_t>(sent);
+        return sent;
+    }
+    const int sent = SSL_write(ssl_, data, static_cast<int>(std::min<size_t>(count, 1 << 20)));
+    if (sent > 0) return sent;
+    const int error = SSL_get_error(ssl_, sent);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+        waitEvents_ = error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
+        errno = EAGAIN;
+    } else {
+        errno = ECONNRESET;
+    }
+    return -1;
+}
+
+ssize_t UploadSocket::Read(char* out, size_t max) {
+    waitEvents_ = POLLIN;
+    if (!ssl_) return ::recv(fd_, out, max, 0);
+    const int got = SSL_read(ssl_, out, static_cast<int>(max));
+    if (got > 0) return got;
+    const int error = SSL_get_error(ssl_, got);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+        waitEvents_ = error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
+        errno = EAGAIN;
+        return -1;
+    }
+    // Closed, with or without TLS's own closing message.
+    if (error == SSL_ERROR_ZERO_RETURN || (error == SSL_ERROR_SYSCALL && errno == 0)) return 0;
+    errno = ECONNRESET;
+    return -1;
+}
+
+bool UploadSocket::AllTaken() const {
+    tcp_info info{};
+    socklen_t length = sizeof(info);
+    if (::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return false;
+    const uint64_t written =
+        ssl_ ? static_cast<uint64_t>(BIO_number_written(SSL_get_wbio(ssl_))) : written_;
+    return info.tcpi_bytes_acked >= written;
+}
+
 UploadSocket::Outcome UploadSocket::Send(const char* data, size_t count) {
     while (count > 0) {
-        const ssize_t sent = ::send(fd_, data, count, MSG_NOSIGNAL);
+        const ssize_t sent = Write(data, count);
         if (sent > 0) {
             data += sent;
             count -= static_cast<size_t>(sent);
@@ -90,7 +157,7 @@ UploadSocket::Outcome UploadSocket::Send(const char* data, size_t count) {
         if (sent < 0 && errno == EINTR) continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             if (stop_.stop_requested()) return Outcome::Stopped;
-            if (!WaitFor(POLLOUT, kPollSlice) && StalledNow()) return Outcome::Stalled;
+            if (!WaitFor(waitEvents_, kPollSlice) && StalledNow()) return Outcome::Stalled;
             continue;
         }
         return Outcome::Failed;
@@ -101,18 +168,21 @@ UploadSocket::Outcome UploadSocket::Send(const char* data, size_t count) {
 UploadSocket::Outcome UploadSocket::ReceiveAnswer(std::string& answer, size_t max,
                                                   milliseconds answerLimit) {
     answer.clear();
+    waitEvents_ = POLLIN;
     TimePoint drainedAt{};  // when the device had taken every byte sent
     TimePoint lastByte{};
     char buffer[2048];
     while (answer.size() < max) {
         if (stop_.stop_requested()) return Outcome::Stopped;
-        if (WaitFor(POLLIN, kPollSlice)) {
-            const ssize_t got =
-                ::recv(fd_, buffer, std::min(sizeof(buffer), max - answer.size()), 0);
+        // TLS may hold bytes it has already read off the connection.
+        const bool buffered = ssl_ && SSL_pending(ssl_) > 0;
+        if (buffered || WaitFor(waitEvents_, kPollSlice)) {
+            const ssize_t got = Read(buffer, std::min(sizeof(buffer), max - answer.size()));
             if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
             if (got == 0) break;  // closed: the answer is what came
-            // A reset with nothing said: bytes the device never read were thrown away.
-            if (got < 0) return answer.empty() ? Outcome::Failed : Outcome::Done;
+            // A reset with nothing said: a failure while bytes the device never took were
+            // thrown away; after it took them all, a restart.
+            if (got < 0) return answer.empty() && !AllTaken() ? Outcome::Failed : Outcome::Done;
             answer.append(buffer, static_cast<size_t>(got));
             lastByte = steady_clock::now();
             if (AnswerComplete(answer)) break;
@@ -130,7 +200,8 @@ UploadSocket::Outcome UploadSocket::ReceiveAnswer(std::string& answer, size_t ma
             continue;
         }
         if (drainedAt == TimePoint{}) drainedAt = now;
-        if (now - drainedAt >= answerLimit) return Outcome::Stalled;
+        // Silent after taking everything: no answer to judge.
+        if (now - drainedAt >= answerLimit) return Outcome::Done;
     }
     return Outcome::Done;
 }

@@ -6,9 +6,12 @@
 #include <stop_token>
 #include <string>
 
-// The plain TCP connection of the hand-built firmware upload. Nagle's algorithm stays
-// on: the upload writes 2048-byte blocks, and coalescing them keeps loopback and LAN
-// throughput several times higher than sending each block as its own segment.
+struct ssl_ctx_st;
+struct ssl_st;
+
+// The TCP connection of the hand-built firmware upload, plain or with TLS inside it.
+// Nagle's algorithm stays on: the upload writes 2048-byte blocks, and coalescing them keeps
+// loopback and LAN throughput several times higher than sending each block as its own segment.
 //
 // Sends are watched for stalls, not limited in total: a slow device that keeps taking
 // bytes may take as long as it needs, one that takes nothing for the stall limit ends
@@ -25,8 +28,11 @@ public:
     UploadSocket& operator=(const UploadSocket&) = delete;
 
     // Resolves `host` as IPv4 (the last address wins when several come back) and
-    // connects within `connectLimit`; false when either fails.
-    bool Connect(const std::string& host, int port, std::chrono::milliseconds connectLimit);
+    // connects within `connectLimit`, with `tls` then a TLS handshake within the same
+    // limit (the device's own certificate accepted as it comes: devices carry
+    // self-signed, expired or misnamed ones); false when any of it fails.
+    bool Connect(const std::string& host, int port, std::chrono::milliseconds connectLimit,
+                 bool tls = false);
 
     // Sends all `count` bytes.
     Outcome Send(const char* data, size_t count);
@@ -34,14 +40,23 @@ public:
     // Receives the device's answer, at most `max` bytes: until the answer is complete
     // (its head and the body its Content-Length announces), the device closes the
     // connection, or no more bytes come for a second after the first ones. While the
-    // device has not yet taken every byte sent, the stall limit applies; once it has,
-    // it gets `answerLimit` to answer. Stalled when nothing came in time; Failed when
-    // the device reset the connection without a word (it threw away bytes it had not
-    // read); an answer that ends early is returned as far as it came.
+    // device has not yet taken every byte sent, the stall limit applies (Stalled), and a
+    // reset without a word is Failed (it threw away bytes it never took). Once it has
+    // taken every byte, a reset or `answerLimit` of silence ends the wait with Done and
+    // no answer: a device may restart without a word. An answer that ends early is
+    // returned as far as it came.
     Outcome ReceiveAnswer(std::string& answer, size_t max, std::chrono::milliseconds answerLimit);
 
 private:
     using TimePoint = std::chrono::steady_clock::time_point;
+
+    bool Handshake(TimePoint deadline);
+    // send/recv through TLS when it is on; errno as for send/recv (EAGAIN: wait for
+    // waitEvents_).
+    ssize_t Write(const char* data, size_t count);
+    ssize_t Read(char* out, size_t max);
+    // Whether the device has acknowledged every byte written to the connection.
+    bool AllTaken() const;
 
     // Waits up to `slice` for `events`; true when the socket is ready (or in error,
     // which the next call reports).
@@ -52,6 +67,10 @@ private:
     bool StalledNow();
 
     int fd_ = -1;
+    ssl_ctx_st* ctx_ = nullptr;
+    ssl_st* ssl_ = nullptr;
+    short waitEvents_ = 0;  // what TLS waits for after EAGAIN
+    uint64_t written_ = 0;  // bytes written to the connection (plain)
     std::chrono::milliseconds stallLimit_;
     std::stop_token stop_;
     TimePoint lastMove_;

@@ -6,9 +6,19 @@
 #include <thread>
 
 #include "base/result_codes.h"
+#include "base/trace.h"
 #include "upgrade/upgrade_manager.h"
 #include "web/device_queries.h"
 #include "web/web_client.h"
+
+namespace {
+// The request that reads the version of a device that is back (as the credential
+// check's).
+constexpr int kVersionTimeoutMs = 2000;
+// A device back on the search may not serve its pages yet: asked this many times, a
+// second apart.
+constexpr int kVersionTries = 3;
+}  // namespace
 
 void ReportJob(UpgradeJob& job, int stage, int seconds, int percent, int code) {
     job.Manager->Report(job.DeviceId, stage, seconds, percent, code);
@@ -55,10 +65,49 @@ void RunWatchedUpload(const Clock& clock, std::stop_token stop,
     thread.join();
 }
 
-bool DeviceAnswers(const UpgradeJob& job, const std::string& scheme, int timeoutMs) {
+bool AskDevice(const UpgradeJob& job, const std::string& scheme, int timeoutMs,
+               ReturnWatch& watch) {
     const JobAddress address = job.Address();
     std::string answer;
-    return HttpGetText(job.UserName, job.Password,
-                       SystemListUrl(scheme, address.Host, address.Port), timeoutMs,
-                       answer) == rc::kOk;
+    const int code =
+        HttpGetText(job.UserName, job.Password, SystemListUrl(scheme, address.Host, address.Port),
+                    timeoutMs, answer);
+    if (code != rc::kOk && code != rc::kHttpUnauthorized && code != rc::kHttpNotFound) return false;
+    watch.Answered(code == rc::kOk ? FirmwareVersionIn(answer) : std::string());
+    return true;
+}
+
+void AskDeviceEitherWay(const UpgradeJob& job, int timeoutMs, ReturnWatch& watch) {
+    if (!AskDevice(job, "http", timeoutMs, watch) && !AskDevice(job, "https", timeoutMs, watch)) {
+        watch.Unanswered();
+    }
+}
+
+void LookThroughSearch(UpgradeJob& job, ReturnWatch& watch) {
+    job.Manager->ProbeDevice(job.DeviceId);
+    const auto now = std::chrono::steady_clock::now();
+    if (job.SeenAgain) {
+        watch.Reported(now);
+        if (!watch.Returned()) job.Manager->ForgetDevice(job.DeviceId);
+    }
+    watch.Looked(now);
+}
+
+int ReturnOutcome(UpgradeJob& job, ReturnWatch& watch, const Clock& clock, std::stop_token stop) {
+    if (!watch.Returned()) {
+        Trace("upgrade of %s: the device did not restart and come back", job.DeviceId.c_str());
+        return job.Result = rc::kNotSeenAgain;
+    }
+    for (int tries = 0; watch.VersionAfter().empty() && tries < kVersionTries; ++tries) {
+        if (tries > 0 && !clock.SleepMs(1000, stop)) break;
+        AskDeviceEitherWay(job, kVersionTimeoutMs, watch);
+    }
+    job.FirmwareAfter = watch.VersionAfter();
+    if (job.ImagesFromStore && !job.FirmwareAfter.empty() &&
+        job.FirmwareAfter == watch.VersionBefore()) {
+        Trace("upgrade of %s: back with its old firmware %s", job.DeviceId.c_str(),
+              job.FirmwareAfter.c_str());
+        return job.Result = rc::kOldFirmwareStill;
+    }
+    return job.Result;
 }

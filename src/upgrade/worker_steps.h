@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/clock.h"
+#include "upgrade/return_watch.h"
 #include "upgrade/upgrade_job.h"
 
 // Steps the upgrade workers share.
@@ -31,6 +32,21 @@ void RunWatchedUpload(const Clock& clock, std::stop_token stop,
                       const std::function<void(std::stop_token)>& upload,
                       const std::function<void()>& tick);
 
-// Whether the device answers the request for its system list under `scheme` at the
-// job's current host and port, with the job's credentials.
-bool DeviceAnswers(const UpgradeJob& job, const std::string& scheme, int timeoutMs);
+// Asks the device for its system list under `scheme` at the job's current host and
+// port, with the job's credentials. True when it answered at all (a refusal of the
+// credentials is an answer too); the answer, with the version it names, goes to `watch`.
+bool AskDevice(const UpgradeJob& job, const std::string& scheme, int timeoutMs, ReturnWatch& watch);
+
+// Asks over HTTP, then HTTPS; when neither answers, the device is away.
+void AskDeviceEitherWay(const UpgradeJob& job, int timeoutMs, ReturnWatch& watch);
+
+// One look through the search: probes the device and notes a fresh report in `watch`.
+// Until the device has returned it is unlisted again at once, so that the next report
+// is a fresh one too.
+void LookThroughSearch(UpgradeJob& job, ReturnWatch& watch);
+
+// The job's result once the wait for its device is over, with the version the device
+// names stored in job.FirmwareAfter (read now, a few times a second apart, when the
+// looks did not read it): -10 when it did not return; -408 when images of the firmware
+// store were taken and it is back with the version it ran before; else job.Result.
+int ReturnOutcome(UpgradeJob& job, ReturnWatch& watch, const Clock& clock, std::stop_token stop);

@@ -69,7 +69,7 @@ bool CLFXQuorClient::SetTimeout(uint32_t ms) {
 bool CLFXQuorClient::Connect(const std::string& host, int port) {
     std::string bracketed = host;
     BracketHost(bracketed);
-    baseUrl_ = "http://" + bracketed + ":" + std::to_string(port);
+    baseUrl_ = (tls_ ? "https://" : "http://") + bracketed + ":" + std::to_string(port);
     handle_ = NewCurlEasy();
     return true;
 }
@@ -91,7 +91,7 @@ int CLFXQuorClient::Request(const std::string& verb, const std::string& path,
     CURL* h = handle_.get();
 
     ApplyCommonOptions(h, static_cast<int>(timeoutMs_), true);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, tls_ ? "https" : "http");
     curl_easy_setopt(h, CURLOPT_PROXY, proxyName_.c_str());
     curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, proxyUser_.empty() ? nullptr : proxyUser_.c_str());
     curl_easy_setopt(h, CURLOPT_PROXYPASSWORD,

@@ -11,8 +11,9 @@ namespace CLFX {
 // A small synchronous HTTP client for an NVR's web interface. Unlike the request
 // operations of web_client.h it keeps one connection open across requests, sends its
 // own user agent, never follows redirects (a 302 is seen and judged) and carries extra
-// request headers. Plain HTTP only. One thread at a time; each caller makes its own.
-// Order of use: SetTimeout, Connect, AddHeader..., Login or Request..., Close.
+// request headers. Plain HTTP unless SetTls asks for HTTPS (the device's own
+// certificate accepted as it comes). One thread at a time; each caller makes its own.
+// Order of use: SetTimeout, SetTls, Connect, AddHeader..., Login or Request..., Close.
 class CLFXQuorClient {
 public:
     // Far beyond any log-in page; an NVR that streams more is cut off.
@@ -30,6 +31,8 @@ public:
                           const std::string& password);
     // Connect and stall limit of every request; 0: no limit. False.
     virtual bool SetTimeout(uint32_t ms);
+    // HTTPS for the following connection instead of HTTP.
+    void SetTls(bool tls) { tls_ = tls; }
     // Prepares the connection to host:port (made at the first request); true even when
     // it could not be prepared, in which case every request answers status 0.
     virtual bool Connect(const std::string& host, int port);
@@ -58,6 +61,7 @@ private:
     std::string proxyPassword_;
     std::vector<std::string> headers_;
     uint32_t timeoutMs_ = 0;
+    bool tls_ = false;
     std::string errorText_;
 };
 

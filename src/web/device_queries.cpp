@@ -20,6 +20,13 @@ std::string SystemListUrl(const std::string& scheme, const std::string& host, in
                      host.c_str(), port);
 }
 
+std::string FirmwareVersionIn(const std::string& systemList) {
+    std::string version;
+    ValueAfterMarker(systemList, ".system.product.firmware.version=", version);
+    // A device that ends its lines with "\r\n" must not leave the "\r" in the version.
+    return Trim(version);
+}
+
 int QueryNvrModel(CIPCamInfo& cam, std::string& apiVersion, std::string& model) {
     const std::string url = SystemListUrl(cam.GetScheme(), cam.HostAddress, cam.GetPort());
     CHTTPBase sink(kModelAnswerBytes);
@@ -39,7 +46,7 @@ int CheckNvrLogin(CIPCamInfo& cam, const std::string& user, const std::string& p
     cam.LoginOk = 0;
     CLFX::CLFXQuorClient client;
     client.SetTimeout(kLoginTimeoutMs);
-    // Plain HTTP even to the HTTPS port: the NVR's log-in form is reached that way.
+    client.SetTls(cam.GetScheme() == "https");
     client.Connect(cam.HostAddress, cam.GetPort());
     client.AddHeader("Connection: Keep-Alive");
     client.AddHeader("Content-Type: Application/x-www-form-urlencoded");

@@ -87,9 +87,11 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
     LabNetwork lab({.Devices = 2});
     TempDir dir;
     dir.Write("fw.bin", MarkedImage(200000, "2.0.0"));
+    // Away long enough for the first look after the upload to see it gone: reflashed
+    // with the version it runs, only its absence shows that it restarted.
     const std::string common =
         "model=NVR-1600,http_port=80,https_port=-1,firmware=1.0.0,"
-        "reboot_seconds=1";
+        "reboot_seconds=4";
     DevsimProcess sim(
         {"--discovery", "--device", "id=GOOD,name=Lobby NVR,address=198.18.1.1," + common,
          "--device", "id=BAD,name=Yard\x1b[2J NVR,address=198.18.1.2,fault=reject_image," + common},

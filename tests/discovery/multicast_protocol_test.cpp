@@ -184,6 +184,31 @@ TEST_F(MulticastProtocolTest, RefusedReplies) {
     EXPECT_EQ(parsed.RawReply.Length, 256u);
 }
 
+// A device that pads its address text with zeros or blanks means the plain address; one
+// whose text is no address at all is still refused.
+TEST_F(MulticastProtocolTest, PaddedAddressesAreReadAsTheAddressTheyMean) {
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {"192.168.001.010", "192.168.1.10"},
+        {"10.0.0.7  ", "10.0.0.7"},
+        {" 010.000.000.009", "10.0.0.9"},
+        {"10.0.0.256", ""},
+        {"10.0.0", ""},
+        {"10..0.0.7", ""},
+        {"10.0.0.0007", ""},
+        {"1.2.3.4.5", ""},
+    };
+    for (const auto& [text, meant] : texts) {
+        ReplyFields fields;
+        fields.Address = text;
+        CIPCamInfo parsed;
+        EXPECT_EQ(Receive(Reply(fields), &parsed), !meant.empty()) << text;
+        if (meant.empty()) continue;
+        EXPECT_EQ(parsed.HostAddress, meant) << text;
+        EXPECT_EQ(recorder_.Records().back().HostAddress, meant) << text;
+        EXPECT_TRUE(engine_.IsKnownHost(meant)) << text;
+    }
+}
+
 TEST_F(MulticastProtocolTest, EmptyVendorListAcceptsNothing) {
     engine_.SetVendorList({});
     EXPECT_FALSE(Receive(Reply({})));

@@ -49,6 +49,27 @@ private:
     mutable std::vector<std::string> asked_;
 };
 
+// A page whose final-status handler holds the dispatch thread until released, as a GUI
+// page waiting for its own thread would.
+class HoldingPage final : public IRegistryObserver {
+public:
+    void DeviceFinished(const UpgradeReport&) override {
+        ++held_;
+        WaitUntil([this] { return released_.load(); }, 10s);
+    }
+    void DeviceStatus(const std::string&, int, int, int, int) override {}
+    void Reset() override {}
+    void DeviceFound(const CIPCamInfo&) override {}
+    void DeviceDispatched(const CIPCamInfo&) override {}
+    void Busy(bool) override {}
+    void RunBegins() override {}
+    void RunEnds() override {}
+    void RefreshTexts() override {}
+
+    std::atomic<int> held_{0};
+    std::atomic<bool> released_{false};
+};
+
 class UpgradeDispatchTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -90,6 +111,7 @@ protected:
     FakeStore store_;
     RecordingUpgradeManager manager_;
     RecordingPage page_;
+    HoldingPage holding_;  // attached by the test that needs it; outlives the control
     CCameraControl control_{table_, &manager_, &store_};
     std::vector<JobRequest> jobs_;
 };
@@ -117,6 +139,7 @@ TEST_F(UpgradeDispatchTest, ADeviceOnTheNewestVersionEndsAsTheLatestFirmware) {
     EXPECT_EQ(stored.ProductModel, "NVR-1600P");
     EXPECT_EQ(stored.LatestFirmwareFile, "/store/NVR-1600_2.0.0.bin");
     EXPECT_EQ(stored.LatestFirmwareVersion, "2.0.0");
+    EXPECT_EQ(page_.StatusesOf("nvr").back().FirmwareVersion, "2.0.0");
     EXPECT_TRUE(manager_.Jobs().empty());
     EXPECT_EQ(manager_.DispatchesBegun(), 1);
     EXPECT_EQ(manager_.DispatchesEnded(), 1);
@@ -150,6 +173,9 @@ TEST_F(UpgradeDispatchTest, NewerImagesInStoreOrderAndEveryImageForVersion100) {
     EXPECT_EQ(job.RunFlag, 1);
     EXPECT_EQ(job.CameraFamily, 0);
     EXPECT_EQ(job.SingleModel, 0);
+    // What the worker judges the device's return by.
+    EXPECT_EQ(job.FirmwareVersion, "1.9");
+    EXPECT_EQ(job.ImagesFromStore, 1);
 }
 
 TEST_F(UpgradeDispatchTest, ManualImageModeIgnoresTheStore) {
@@ -162,6 +188,7 @@ TEST_F(UpgradeDispatchTest, ManualImageModeIgnoresTheStore) {
     for (const char* id : {"nvr", "stranger"}) {
         ASSERT_NE(JobOf(id), nullptr) << id;
         EXPECT_EQ(JobOf(id)->ImageQueue, (std::deque<std::string>{"/home/tech/image.bin"}));
+        EXPECT_EQ(JobOf(id)->ImagesFromStore, 0) << "a hand-picked image's version is unknown";
     }
     EXPECT_EQ(table_.Find("nvr")->LatestFirmwareFile, "");
 
@@ -213,6 +240,21 @@ TEST_F(UpgradeDispatchTest, TheLastOfManyDispatchesReleasesThePagesOnce) {
         EXPECT_EQ(page_.Count("Status D" + std::to_string(n) + " 32 -503"), 1);
     }
     EXPECT_EQ(control_.PendingDispatches(), 0);
+}
+
+// The page's thread calls StartUpgrade while a dispatch of the last command is still
+// inside the page: the call returns at once instead of waiting for that thread.
+TEST_F(UpgradeDispatchTest, StartUpgradeNeverWaitsForEarlierDispatchThreads) {
+    HoldingPage& holding = holding_;
+    control_.Attach(holding);
+    Add("D0", ClosedPort(), "NVR-1600", "1.0");
+    control_.StartUpgrade(1);
+    ASSERT_TRUE(WaitUntil([&] { return holding.held_ == 1; }, 10s));
+    const auto start = std::chrono::steady_clock::now();
+    control_.StartUpgrade(1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    holding.released_ = true;
+    ASSERT_TRUE(WaitUntil([&] { return page_.Count("Status D0 32 -503") == 2; }, 10s));
 }
 
 }  // namespace

@@ -87,8 +87,10 @@ protected:
 TEST_F(ScheduleCliTest, RunsEachEntryToAnHonestEnd) {
     DevsimProcess sim({"--device", "id=ok,reboot_seconds=1,mac=00:00:5E:00:00:01",  //
                        "--device", "id=other,mac=00:00:5E:00:00:99",                //
+                       // Answers for two seconds after the image, then is gone for good.
                        "--device",
-                       "id=gone,reboot_seconds=0,fault=never_back,mac=00:00:5E:00:00:03"});
+                       "id=gone,restart_delay_ms=2000,reboot_seconds=0,fault=never_back,"
+                       "mac=00:00:5E:00:00:03"});
     Add(sim, "ok", "00:00:5E:00:00:01");
 
     // One device alone: it succeeds, and so does the run.
@@ -115,8 +117,14 @@ TEST_F(ScheduleCliTest, RunsEachEntryToAnHonestEnd) {
                     "connection.\""));
 
     std::vector<int> saved;
-    for (const CScheduleInfo& e : LoadSchedule(File())) saved.push_back(e.Status);
+    std::vector<std::string> versions;
+    for (const CScheduleInfo& e : LoadSchedule(File())) {
+        saved.push_back(e.Status);
+        versions.push_back(e.Version);
+    }
     EXPECT_EQ(saved, (std::vector<int>{st::kSuccessful, st::kOtherFailed, st::kOtherFailed}));
+    // The version the device named after its return; the others keep theirs.
+    EXPECT_EQ(versions, (std::vector<std::string>{"2.1.0", "1.0", "1.0"}));
 
     const std::string log = OutputSoFar(sim);
     EXPECT_TRUE(Has(log, "upload device=ok")) << log;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "schedule/schedule_file.h"
 #include "schedule_test_support.h"
@@ -117,6 +119,32 @@ TEST_F(ScheduleRunnerTest, StopEndsRunsPromptlyAndTheFileShowsWhereEachEntryStan
     EXPECT_EQ(FileStatuses(File()),
               (std::vector<int>{st::kUpgrading, st::kFirmwareLost, st::kWaiting}));
     EXPECT_TRUE(ScheduleHasWork(list_));  // the later entry still waits
+}
+
+// The scheduler's "now" is the wall clock at every tick: a clock set forward (or a
+// machine waking from sleep) starts an entry due then and misses one whose window has
+// passed, however little time the ticks themselves counted.
+TEST_F(ScheduleRunnerTest, EntriesStartOrAreMissedByTheWallClock) {
+    DevsimProcess sim({"--device", std::string("id=nvr,reboot_seconds=1,mac=") + kMac});
+    const auto& device = sim.DeviceById("nvr");
+    const int64_t start = 2000000000;
+    std::atomic<int64_t> wall{start};
+    const uint64_t due = list_.Append(EntryFor(device, kMac, Image(), start + 3600));
+    const uint64_t missed =
+        list_.Append(EntryFor(device, "00:00:00:00:00:01", Image(), start + 1800));
+    const Clock ticks(50);
+    CScheduleRunner runner(list_, ticks, recorder_, File(), PathExists,
+                           [&] { return wall.load(); });
+    runner.Start();
+    std::this_thread::sleep_for(200ms);  // several ticks: nothing is due yet
+    EXPECT_EQ(list_.Find(due)->Info.Status, st::kWaiting);
+    EXPECT_EQ(list_.Find(missed)->Info.Status, st::kWaiting);
+
+    wall = start + 3605;  // the clock is set an hour forward
+    ASSERT_TRUE(WaitUntil([&] { return recorder_.FinishedCount(due) == 1; }, 20s));
+    EXPECT_EQ(list_.Find(due)->Info.Status, st::kSuccessful);
+    EXPECT_EQ(list_.Find(missed)->Info.Status, st::kNone);
+    EXPECT_EQ(recorder_.Statuses(missed), (std::vector<int>{st::kNone}));
 }
 
 }  // namespace

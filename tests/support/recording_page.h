@@ -32,6 +32,7 @@ public:
         int Seconds = 0;
         int Percent = 0;
         int Code = 0;
+        std::string FirmwareVersion;  // with a final report
     };
 
     void Reset() override { Add("Reset"); }
@@ -42,9 +43,14 @@ public:
     void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                       int code) override {
         std::lock_guard lock(lock_);
-        statuses_.push_back({deviceId, stage, seconds, percent, code});
+        statuses_.push_back({deviceId, stage, seconds, percent, code, {}});
         events_.push_back("Status " + deviceId + " " + std::to_string(stage) + " " +
                           std::to_string(code));
+    }
+    void DeviceFinished(const UpgradeReport& r) override {
+        DeviceStatus(r.DeviceId, r.Stage, r.Seconds, r.Percent, r.Code);
+        std::lock_guard lock(lock_);
+        statuses_.back().FirmwareVersion = r.FirmwareVersion;
     }
     void Busy(bool busy) override { Add(busy ? "Busy 1" : "Busy 0"); }
     void RunBegins() override { Add("RunBegins"); }

@@ -19,6 +19,12 @@ bool WaitReadable(int socket, int ms) {
     return ::poll(&p, 1, ms) > 0;
 }
 
+// Closes with a reset instead of an orderly end.
+void Reset(int socket) {
+    const linger abort{1, 0};
+    ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
+}
+
 }  // namespace
 
 CaptureServer::CaptureServer(Options options) : options_(std::move(options)) {
@@ -77,6 +83,10 @@ void CaptureServer::Serve() {
         if (got <= 0) break;
         Append(buffer.data(), static_cast<size_t>(got));
         total += got;
+        if (options_.ResetAfter >= 0 && total >= options_.ResetAfter) {
+            Reset(socket);
+            break;
+        }
         if (RequestComplete()) {
             // Bytes beyond the announced length would show up right behind it.
             while (WaitReadable(socket, kExtraBytesWaitMs)) {
@@ -84,6 +94,11 @@ void CaptureServer::Serve() {
                 if (extra <= 0) break;
                 Append(buffer.data(), static_cast<size_t>(extra));
             }
+            if (options_.AtEnd == Options::End::Reset) Reset(socket);
+            while (options_.AtEnd == Options::End::Silence && !stopping_) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (options_.AtEnd != Options::End::Answer) break;
             const std::string& answer = options_.Answer;
             const size_t first = options_.AnswerInTwoPieces ? answer.size() / 2 : answer.size();
             ::send(socket, answer.data(), first, MSG_NOSIGNAL);

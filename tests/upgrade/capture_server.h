@@ -24,6 +24,11 @@ public:
         // A stalled device stops reading after this many bytes, for PauseFor.
         int64_t PauseAfter = -1;
         std::chrono::milliseconds PauseFor = std::chrono::hours(1);
+        // What the device does once the request is complete: answer, reset the
+        // connection, or say nothing and hold the connection until the server goes.
+        enum class End { Answer, Reset, Silence } AtEnd = End::Answer;
+        // Resets the connection once this many bytes came (-1: never).
+        int64_t ResetAfter = -1;
     };
 
     explicit CaptureServer(Options options);

@@ -48,8 +48,7 @@ std::string ExpectedUpload(const std::string& image) {
 }
 
 std::string Url(int port) {
-    // The scheme is ignored: the upload always goes over plain TCP.
-    return "https://127.0.0.1:" + std::to_string(port) + "/cgi-bin/cgi_main.cgi";
+    return "http://127.0.0.1:" + std::to_string(port) + "/cgi-bin/cgi_main.cgi";
 }
 
 class CgiMainUploadTest : public ::testing::Test {
@@ -143,6 +142,26 @@ TEST_F(CgiMainUploadTest, ResultCodes) {
               rc::kFailed);
     // A device that restarts without answering has taken the image.
     EXPECT_EQ(answered(""), rc::kOk);
+}
+
+// A device may restart the moment it holds the whole image, without a word: a reset or
+// silence then leaves the verdict to its return. Before it took every byte, a reset is a
+// failed upload.
+TEST_F(CgiMainUploadTest, AfterTheLastByteOnlyAnAnswerJudges) {
+    using End = CaptureServer::Options::End;
+    dir_.Write("image.bin", MarkedImage(1000));
+    dir_.Write("big.bin", MarkedImage(8 << 20));
+    const CgiMainLimits limits{.Connect = 2000ms, .Stall = 2000ms, .Answer = 300ms};
+    for (End end : {End::Reset, End::Silence}) {
+        CaptureServer device({.AtEnd = end});
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Upload(device.Port(), "image.bin", limits), rc::kOk);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        EXPECT_EQ(device.Received(), ExpectedUpload(MarkedImage(1000)));
+    }
+    CaptureServer dropping({.ReceiveBuffer = 4096, .ResetAfter = 64 * 1024});
+    EXPECT_EQ(Upload(dropping.Port(), "big.bin", limits), rc::kFailed);
+    EXPECT_LT(sent_, 8 << 20);
 }
 
 TEST_F(CgiMainUploadTest, ImageOverTwoGibibytesAnnouncesItsWholeLength) {

@@ -85,6 +85,24 @@ TEST_F(DevsimUpgradeTest, NvrTakesAStoredImageAndComesBackWithItsVersion) {
     EXPECT_EQ(VersionAt("127.0.0.1", device.HttpPort), "2.0.1");
 }
 
+// A device reached over HTTPS gets the same bytes of the raw upload inside TLS, and
+// its log-in form inside TLS too.
+TEST_F(DevsimUpgradeTest, NvrOverHttpsTakesTheRawUploadInsideTls) {
+    DevsimProcess sim({"--device", "id=nvr,reboot_seconds=1"});
+    dir_.Write("image.bin", MarkedImage(300000, "2.0.2"));
+    UpgradeJob job;
+    Fill(job, sim.DeviceById("nvr"), "image.bin", "vqmtz", true);
+    EXPECT_EQ(VerifyJobLogin(job), rc::kOk);
+    ASSERT_EQ(UploadFrontImageCgiMain(job), rc::kOk);
+    EXPECT_EQ(job.BytesSent, 300000);
+    const std::string upload = LineWith(sim, "upload device=nvr");
+    EXPECT_NE(upload.find("content_length=300303 received=300303 image=300000 mark=QRBA "
+                          "version=2.0.2 verdict=accepted"),
+              std::string::npos)
+        << upload;
+    EXPECT_NE(LineWith(sim, "device id=nvr back"), "");
+}
+
 TEST_F(DevsimUpgradeTest, DeviceThatNeverReturnsOrReturnsElsewhere) {
     DevsimProcess sim(
         {"--device", "id=gone,reboot_seconds=0,fault=never_back",  //
@@ -103,6 +121,25 @@ TEST_F(DevsimUpgradeTest, DeviceThatNeverReturnsOrReturnsElsewhere) {
     EXPECT_EQ(VersionAt("127.0.0.1", sim.DeviceById("moved").HttpPort), "");
     EXPECT_EQ(LineWith(sim, "device id=gone back", 1500ms), "");
     EXPECT_EQ(VersionAt("127.0.0.1", sim.DeviceById("gone").HttpPort), "");
+}
+
+// A device writes its flash for restart_delay_ms, answering all the while with its old
+// version, before it restarts; the restart faults combine.
+TEST_F(DevsimUpgradeTest, DeviceAnswersUntilItRestartsThenComesBackAsTheFaultsSay) {
+    DevsimProcess sim({"--device",
+                       "id=late,restart_delay_ms=1500,reboot_seconds=1,fault=reboot_old_version,"
+                       "fault=reboot_address:127.0.0.3"});
+    const auto& device = sim.DeviceById("late");
+    dir_.Write("image.bin", MarkedImage(5000, "2.0.0"));
+    UpgradeJob job;
+    Fill(job, device, "image.bin");
+    ASSERT_EQ(UploadFrontImageCgiMain(job), rc::kOk);
+    ASSERT_NE(LineWith(sim, "device id=late restarting"), "");
+    EXPECT_EQ(VersionAt("127.0.0.1", device.HttpPort), "1.0.0");
+    ASSERT_NE(LineWith(sim, "device id=late away"), "");
+    const std::string back = LineWith(sim, "device id=late back");
+    EXPECT_NE(back.find("address=127.0.0.3"), std::string::npos) << back;
+    EXPECT_NE(back.find("firmware=1.0.0"), std::string::npos) << back;
 }
 
 TEST_F(DevsimUpgradeTest, PlxModelIsPreparedAndTakesTheImageOnceOverHttps) {
@@ -126,15 +163,35 @@ TEST_F(DevsimUpgradeTest, PlxModelIsPreparedAndTakesTheImageOnceOverHttps) {
     EXPECT_NE(upload.find("path=/cgi-bin/admin/firmwareupgrade.cgi"), std::string::npos) << upload;
     EXPECT_NE(upload.find("image=200000 mark=QRBA version=3.1 verdict=accepted"), std::string::npos)
         << upload;
-    EXPECT_EQ(LineWith(sim, "device id=plx"), "device id=plx away");
+    EXPECT_EQ(LineWith(sim, "device id=plx"), "device id=plx restarting");
+}
+
+// A device that demands Digest refuses the Basic credentials sent with the image and
+// takes it once its challenge is answered.
+TEST_F(DevsimUpgradeTest, DigestOnlyPlxTakesTheUpload) {
+    DevsimProcess sim({"--device", "id=plx,model=PLX-420S,auth=digest,reboot_seconds=1"});
+    dir_.Write("plx.bin", MarkedImage(100000, "3.3"));
+    for (bool https : {false, true}) {
+        UpgradeJob job;
+        Fill(job, sim.DeviceById("plx"), "plx.bin", "vqmtz", https);
+        EXPECT_EQ(PrepareUpgrade(job), rc::kOk);
+        ASSERT_EQ(UploadFrontImageFirmwareCgi(job), rc::kOk) << https;
+        const std::string upload = LineWith(sim, "verdict=accepted");
+        EXPECT_NE(upload.find("image=100000 mark=QRBA version=3.3"), std::string::npos) << upload;
+        ASSERT_NE(LineWith(sim, "device id=plx back"), "");
+    }
 }
 
 TEST_F(DevsimUpgradeTest, RefusalsAndBrokenUploads) {
-    DevsimProcess sim({"--device", "id=reject,fault=reject_image",       //
-                       "--device", "id=drop,fault=drop_mid_upload",      //
-                       "--device", "id=stall,fault=stall_mid_upload",    //
-                       "--device", "id=slow,fault=slow_upload:4000000",  //
-                       "--device", "id=plain"});
+    DevsimProcess sim(
+        {"--device",
+         "id=reject,fault=reject_image",  //
+                                          // Early, so that the device's system cannot have taken
+                                          // the rest into its buffers (that would count as taken).
+         "--device", "id=drop,fault=drop_mid_upload:65536",  //
+         "--device", "id=stall,fault=stall_mid_upload",      //
+         "--device", "id=slow,fault=slow_upload:4000000",    //
+         "--device", "id=plain"});
     dir_.Write("image.bin", MarkedImage(4 << 20));
     dir_.Write("unmarked.bin", "JUNK" + PatternBytes(1000));
     UpgradeJob job;

@@ -37,6 +37,7 @@ struct Report {
     int Seconds = 0;
     int Code = 0;
     std::string Text;
+    std::string FirmwareVersion;  // final lines only
 };
 
 std::vector<Report> ReadReports(ChildProcess& cli, std::chrono::milliseconds limit) {
@@ -46,15 +47,47 @@ std::vector<Report> ReadReports(ChildProcess& cli, std::chrono::milliseconds lim
         auto line = cli.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now()));
         if (!line) break;
-        reports.push_back(
-            {Field(*line, "DeviceId"), static_cast<int>(ParseDecimal(Field(*line, "stage"))),
-             static_cast<int>(ParseDecimal(Field(*line, "seconds"))),
-             static_cast<int>(ParseDecimal(Field(*line, "code"))), Field(*line, "text")});
+        reports.push_back({Field(*line, "DeviceId"),
+                           static_cast<int>(ParseDecimal(Field(*line, "stage"))),
+                           static_cast<int>(ParseDecimal(Field(*line, "seconds"))),
+                           static_cast<int>(ParseDecimal(Field(*line, "code"))),
+                           Field(*line, "text"), Field(*line, "FirmwareVersion")});
     }
     return reports;
 }
 
+// A firmware store holding NVR-1600 images of these versions.
+void WriteStore(TempDir& store, const std::vector<std::string>& versions) {
+    std::string catalogue = "<?xml version=\"1.0\"?>\n<FirmwareList>\n";
+    for (const std::string& version : versions) {
+        store.Write("nvr_" + version + ".bin", StoredImage(MarkedImage(20000, version)));
+        catalogue +=
+            "<Firmware Series=\"NVR\" Checked=\"1\" ProductName=\"NVR-1600\" "
+            "Model=\"NVR-1600\" HWVer=\"V1\" FWVer=\"" +
+            version + "\" Filename=\"nvr_" + version + ".bin\" MD5=\"\" Size=\"20000\"/>\n";
+    }
+    store.Write("firmware.xml", catalogue + "</FirmwareList>\n");
+}
+
 bool IsWaiting(const Report& r) { return r.Stage == 0 && r.Seconds == 0 && r.Code == 0; }
+
+std::map<std::string, Report> Finals(const std::vector<Report>& reports) {
+    std::map<std::string, Report> finals;
+    for (const Report& r : reports) {
+        if (r.Stage == 32) finals[r.DeviceId] = r;
+    }
+    return finals;
+}
+
+// strelvane-cli upgrade run in the technician's namespace with `words` after "upgrade".
+std::vector<std::string> UpgradeCommand(const LabNetwork& lab,
+                                        const std::vector<std::string>& words) {
+    std::vector<std::string> command = lab.InTech();
+    command.push_back(STRELVANE_CLI_PATH);
+    command.push_back("upgrade");
+    command.insert(command.end(), words.begin(), words.end());
+    return command;
+}
 
 class UpgradeLabTest : public ::testing::Test {
 protected:
@@ -166,6 +199,37 @@ TEST_F(UpgradeLabTest, SeventeenDevicesOfBothFamiliesTakeOneImage) {
     }
 }
 
+// Devices go on answering their pages and the search for a while after they took the
+// image, as real ones do while they write their flash. Only one that then restarts and
+// comes back is upgraded; its final line names the version it runs now.
+TEST_F(UpgradeLabTest, OnlyDevicesThatRestartAndComeBackAreUpgraded) {
+    LabNetwork lab({.Devices = 4});
+    TempDir dir;
+    dir.Write("fw.bin", StoredImage(MarkedImage(20000, "2.0.0")));
+    const std::string common =
+        "http_port=80,https_port=-1,firmware=1.0.0,restart_delay_ms=1500,reboot_seconds=2";
+    DevsimProcess sim(
+        {"--discovery",  //
+         "--device", "id=NVRGONE,address=198.18.1.1,model=NVR-1600,fault=never_back," + common,
+         "--device", "id=NVRBACK,address=198.18.1.2,model=NVR-1600," + common,  //
+         "--device", "id=PLXGONE,address=198.18.1.3,model=PLX-420S,fault=never_back," + common,
+         "--device", "id=PLXBACK,address=198.18.1.4,model=PLX-420S," + common},
+        lab.InDevices());
+    ChildProcess cli(
+        UpgradeCommand(lab, {"--all", "--time-scale", "30", "--file", dir.File("fw.bin")}));
+    std::map<std::string, Report> finals = Finals(ReadReports(cli, 60s));
+    EXPECT_EQ(cli.Wait(5s), 1);
+    ASSERT_EQ(finals.size(), 4u);
+    for (const char* id : {"NVRGONE", "PLXGONE"}) {
+        EXPECT_EQ(finals[id].Code, -10) << id;
+        EXPECT_EQ(finals[id].FirmwareVersion, "") << id;
+    }
+    for (const char* id : {"NVRBACK", "PLXBACK"}) {
+        EXPECT_EQ(finals[id].Code, 0) << id;
+        EXPECT_EQ(finals[id].FirmwareVersion, "2.0.0") << id;
+    }
+}
+
 // SIGINT while one device's upload stands still and another's countdown runs: both end
 // at once with -6, and the command exits.
 TEST_F(UpgradeLabTest, InterruptStopsEveryUpgrade) {
@@ -209,42 +273,39 @@ TEST_F(UpgradeLabTest, InterruptStopsEveryUpgrade) {
 // images newer than its firmware (the NVR installs the first of them), a device already
 // on the newest ends as "The latest firmware".
 TEST_F(UpgradeLabTest, ImagesComeFromTheFirmwareStore) {
-    LabNetwork lab({.Devices = 2});
+    LabNetwork lab({.Devices = 3});
     TempDir store;
-    store.Write("nvr_1.5.0.bin", StoredImage(MarkedImage(20000, "1.5.0")));
-    store.Write("nvr_2.0.0.bin", StoredImage(MarkedImage(20000, "2.0.0")));
-    std::string catalogue = "<?xml version=\"1.0\"?>\n<FirmwareList>\n";
-    for (const char* version : {"1.5.0", "2.0.0"}) {
-        catalogue += std::string(
-                         "<Firmware Series=\"NVR\" Checked=\"1\" ProductName=\"NVR-1600\" "
-                         "Model=\"NVR-1600\" HWVer=\"V1\" FWVer=\"") +
-                     version + "\" Filename=\"nvr_" + version +
-                     ".bin\" MD5=\"\" Size=\"20000\"/>\n";
-    }
-    store.Write("firmware.xml", catalogue + "</FirmwareList>\n");
+    WriteStore(store, {"1.5.0", "2.0.0"});
     const std::string common = "model=NVR-1600,http_port=80,https_port=-1,reboot_seconds=0";
     DevsimProcess sim(
         {"--discovery", "--device", "id=OLD,address=198.18.1.1,firmware=1.0.0," + common,
-         "--device", "id=NEW,address=198.18.1.2,firmware=2.0.0," + common},
+         "--device", "id=NEW,address=198.18.1.2,firmware=2.0.0," + common,
+         // Restarts, but comes back with the version it ran before.
+         "--device",
+         "id=STUCK,address=198.18.1.3,firmware=1.0.0,model=NVR-1600,http_port=80,https_port=-1,"
+         "restart_delay_ms=1000,reboot_seconds=5,fault=reboot_old_version"},
         lab.InDevices());
 
     std::vector<std::string> command = lab.InTech();
     for (const std::string& word :
          {std::string(STRELVANE_CLI_PATH), std::string("upgrade"), std::string("--device"),
-          std::string("OLD"), std::string("--device"), std::string("NEW"), std::string("--storage"),
-          store.Path(), std::string("--time-scale"), std::string("100")}) {
+          std::string("OLD"), std::string("--device"), std::string("NEW"), std::string("--device"),
+          std::string("STUCK"), std::string("--storage"), store.Path(), std::string("--time-scale"),
+          std::string("30")}) {
         command.push_back(word);
     }
     ChildProcess cli(command);
     const std::vector<Report> reports = ReadReports(cli, 60s);
-    EXPECT_EQ(cli.Wait(5s), 1) << "a device on the newest firmware ends with -503";
-    std::map<std::string, Report> finals;
-    for (const Report& r : reports) {
-        if (r.Stage == 32) finals[r.DeviceId] = r;
-    }
+    EXPECT_EQ(cli.Wait(5s), 1) << "STUCK failed";
+    std::map<std::string, Report> finals = Finals(reports);
     EXPECT_EQ(finals["OLD"].Code, 0);
+    EXPECT_EQ(finals["OLD"].FirmwareVersion, "1.5.0");
     EXPECT_EQ(finals["NEW"].Code, -503);
     EXPECT_EQ(finals["NEW"].Text, "The latest firmware");
+    EXPECT_EQ(finals["NEW"].FirmwareVersion, "2.0.0");
+    EXPECT_EQ(finals["STUCK"].Code, -408);
+    EXPECT_EQ(finals["STUCK"].Text, "Failed! The device still runs the old firmware.");
+    EXPECT_EQ(finals["STUCK"].FirmwareVersion, "1.0.0");
     std::string upload;
     while (auto line = sim.Process().ReadLine(200ms)) {
         if (StartsWith(*line, "upload ")) upload += *line + "\n";
@@ -252,6 +313,30 @@ TEST_F(UpgradeLabTest, ImagesComeFromTheFirmwareStore) {
     EXPECT_NE(upload.find("device=OLD"), std::string::npos) << upload;
     EXPECT_NE(upload.find("version=1.5.0 verdict=accepted"), std::string::npos) << upload;
     EXPECT_EQ(upload.find("device=NEW"), std::string::npos) << upload;
+}
+
+// Upgraded and already up to date both count as done: the command exits 0 and its
+// closing summary says which.
+TEST_F(UpgradeLabTest, UpgradedAndUpToDateDevicesEndTheCommandWell) {
+    LabNetwork lab({.Devices = 2});
+    TempDir store;
+    WriteStore(store, {"2.0.0"});
+    const std::string common = "model=NVR-1600,http_port=80,https_port=-1,reboot_seconds=0";
+    DevsimProcess sim(
+        {"--discovery", "--device", "id=OLD,address=198.18.1.1,firmware=1.0.0," + common,
+         "--device", "id=NEW,address=198.18.1.2,firmware=2.0.0," + common},
+        lab.InDevices());
+    std::vector<std::string> command = {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"};
+    for (const std::string& word :
+         UpgradeCommand(lab, {"--all", "--storage", store.Path(), "--time-scale", "100"})) {
+        command.push_back(word);
+    }
+    const ProcessResult result = RunProcess(command, 60s);
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    EXPECT_NE(
+        result.Output.find("upgrade: 1 upgraded, 1 already up to date, 0 failed, 0 not found\n"),
+        std::string::npos)
+        << result.Output;
 }
 
 }  // namespace

@@ -280,6 +280,7 @@ public:
         manager_.DeviceSeenAgain(key, "https", "198.18.1.99", 8443);
         return true;
     }
+    void FirmwareVersionRead(const std::string&, const std::string&) override {}
     std::vector<std::string> Forgotten() {
         std::lock_guard lock(lock_);
         return forgotten_;

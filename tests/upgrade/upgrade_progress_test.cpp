@@ -34,6 +34,8 @@ TEST(StatusCellTextTest, FinalStage) {
     EXPECT_EQ(Text(32, 0, 100, rc::kLoginRefused),
               "Failed! Please check the username and password.");
     EXPECT_EQ(Text(32, 0, 100, rc::kImageRejected), "Failed! Please check the firmware file.");
+    EXPECT_EQ(Text(32, 0, 100, rc::kOldFirmwareStill),
+              "Failed! The device still runs the old firmware.");
     EXPECT_EQ(Text(32, 0, 100, rc::kNotSeenAgain), "Failed! Please check the network connection.");
     EXPECT_EQ(Text(32, 0, 100, rc::kFailed), "Failed! Please check the network connection.");
     EXPECT_EQ(Text(32, 0, 100, -999), "Failed! Please check the network connection.");
@@ -56,6 +58,7 @@ TEST(StatusCellTextTest, TextsComeFromTheLayoutKeys) {
     EXPECT_EQ(StatusCellText(32, 0, 100, -503, Tagged), "[Upgrade1Page/LatestFirmwareStatus]");
     EXPECT_EQ(StatusCellText(32, 0, 100, -304, Tagged), "[ErrorCode/Code_304]");
     EXPECT_EQ(StatusCellText(32, 0, 100, -406, Tagged), "[ErrorCode/Code_406]");
+    EXPECT_EQ(StatusCellText(32, 0, 100, -408, Tagged), "[ErrorCode/Code_408]");
     EXPECT_EQ(StatusCellText(32, 0, 100, -999, Tagged), "[ErrorCode/Code_Other]");
     EXPECT_EQ(StatusCellText(32, 0, 100, 5, Tagged), "[Upgrade1Page/FWUPGSuccess]");
 }

@@ -120,8 +120,11 @@ TEST_F(DeviceQueriesTest, AnswersHeldInMemoryEndAtTheirSizeCap) {
 }
 
 TEST_F(DeviceQueriesTest, LoginIsJudgedByRedirectTargetOrPageBody) {
-    for (const std::string id : {"nvr", "page"}) {
-        CIPCamInfo cam = Record(id, "old");
+    for (const std::string id : {"nvr", "page", "nvr https"}) {
+        const bool https = id == "nvr https";
+        CIPCamInfo cam = Record(https ? "nvr" : id, "old");
+        // A device reached over HTTPS gets the log-in form inside TLS.
+        cam.HttpsFlag = https ? 1 : 0;
         EXPECT_EQ(CheckNvrLogin(cam, "admin", "wrong"), rc::kLoginRefused) << id;
         EXPECT_EQ(cam.LoginOk, 0);
         EXPECT_EQ(cam.Password, "old");

@@ -10,11 +10,13 @@
 
 #include "sim_device.h"
 
-// A device's restart after it took an image: it goes away (its web servers stop, and
+// A device's restart after it took an image: it goes on answering for its
+// restart_delay_ms (writing its flash), then goes away (its web servers stop, and
 // SimDevice::IsAway tells discovery to fall silent) for its reboot_seconds, then comes
-// back running the new firmware. Faults keep it away for good (never_back) or bring it
-// back at another address (reboot_address:ADDR). Prints "device id=ID away" and
-// "device id=ID back address=A http_port=P https_port=Q firmware=V".
+// back running the new firmware. Faults keep it away for good (never_back), bring it
+// back at another address (reboot_address:ADDR) or with the version it ran before
+// (reboot_old_version); they combine. Prints "device id=ID restarting", "device id=ID
+// away" and "device id=ID back address=A http_port=P https_port=Q firmware=V".
 class DeviceReboot {
 public:
     // `serve` starts the device's servers on its current address and ports (false with
@@ -27,7 +29,7 @@ public:
 
     // Restarts the device into `version` (empty: the version it runs). Called from a
     // request handler: returns at once, the servers stop once the handler has answered.
-    // A device already away ignores it.
+    // A device already restarting ignores it.
     void Request(const std::string& version);
 
     // Ends a restart in progress where it stands and refuses later ones (devsim is
@@ -37,7 +39,8 @@ public:
 private:
     void Run(std::stop_token stop, std::string version);
     bool ServeAgain(std::stop_token stop);
-    void WaitAway(std::stop_token stop);
+    // Waits `ms` (negative: until stopped); false when stopped.
+    bool Wait(std::stop_token stop, int64_t ms);
 
     SimDevice& device_;
     std::function<bool(std::string&)> serve_;
@@ -45,6 +48,7 @@ private:
     std::mutex mutex_;
     std::condition_variable_any wake_;
     bool cancelled_ = false;
+    bool restarting_ = false;  // from Request until the device is back
     std::jthread thread_;
 };
 

@@ -175,7 +175,8 @@ bool ApplyDeviceSetting(SimDeviceConfig& d, const std::string& key, const std::s
                                                  {"password", &d.Password}};
     std::map<std::string, int*> numbers = {{"http_port", &d.HttpPort},
                                            {"https_port", &d.HttpsPort},
-                                           {"reboot_seconds", &d.RebootSeconds}};
+                                           {"reboot_seconds", &d.RebootSeconds},
+                                           {"restart_delay_ms", &d.RestartDelayMs}};
     if (auto it = texts.find(key); it != texts.end()) {
         *it->second = value;
         return true;
@@ -285,7 +286,8 @@ std::string DevsimUsage() {
            "Simulates cameras/NVRs and the firmware server for tests and demos.\n"
            "Device keys: name id mac model product_model vendor firmware host_name address\n"
            "  http_port https_port (0: any free port, -1 for https: none) user password\n"
-           "  reboot_seconds next_firmware auth=basic|digest fault=NAME[:VALUE] (repeatable)\n"
+           "  reboot_seconds restart_delay_ms next_firmware auth=basic|digest\n"
+           "  fault=NAME[:VALUE] (repeatable)\n"
            "--devices N K=V,...: N devices; {n} and {n+K} in values become the number.\n"
            "Firmware-server keys: address port folder fault=NAME[:VALUE] log=0|1\n"
            "  log=1 prints 'request method=M path=P range=R' per request ('-': no Range).\n"
@@ -309,11 +311,12 @@ std::string DevsimUsage() {
            "  'upload-start device=ID path=P' before its body is read. Each upload prints\n"
            "  'upload device=ID path=P content_length=N received=N image=N mark=M\n"
            "  version=V verdict=accepted|rejected|malformed|dropped|refused'. After an\n"
-           "  accepted image the device is away for\n"
-           "  reboot_seconds ('device id=ID away'), then back ('device id=ID back address=A\n"
-           "  http_port=P https_port=Q firmware=V') running the version the image names\n"
-           "  right after its mark ('QRBAversion=2.1.0...'), else next_firmware, else its\n"
-           "  old one.\n"
+           "  accepted image the device goes on answering for restart_delay_ms (writing its\n"
+           "  flash; 'device id=ID restarting'), is then away for reboot_seconds ('device\n"
+           "  id=ID away'), then back ('device id=ID back address=A http_port=P\n"
+           "  https_port=Q firmware=V') running the version the image names right after its\n"
+           "  mark ('QRBAversion=2.1.0...'), else next_firmware, else its old one. Faults\n"
+           "  never_back, reboot_address:ADDR and reboot_old_version change how it comes back.\n"
            "Device faults:" +
            join(KnownDeviceFaults()) +
            "\n"

@@ -26,6 +26,9 @@ struct SimDeviceConfig {
     // The HTTP authentication the device demands: "basic" or "digest".
     std::string Auth = "basic";
     int RebootSeconds = 5;  // how long it is away after an upgrade
+    // How long it goes on answering (HTTP and search) after it took an image, writing
+    // its flash, before it restarts.
+    int RestartDelayMs = 0;
     // The version it runs after an upgrade with an image that names none; empty: the
     // version it ran before.
     std::string NextFirmware;

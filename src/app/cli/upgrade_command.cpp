@@ -22,6 +22,7 @@
 #include "app/cli/terminal.h"
 #include "app/cli/upgrade_view.h"
 #include "base/clock.h"
+#include "base/result_codes.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
 #include "history/history_file.h"
@@ -51,7 +52,10 @@ constexpr const char* kUsage =
     "  {\"DeviceId\",\"stage\",\"seconds\",\"percent\",\"code\",\"text\"}\n"
     "stage 0 waiting or running (seconds left), 1 ended before the upload, 2 upload\n"
     "ended, 3 uploading (percent sent), 32 final; code < 0 is a failure (-503: no image\n"
-    "newer than the device's own); text is what the upgrade page shows.\n"
+    "newer than the device's own; -10: the device did not restart and come back; -408:\n"
+    "it came back with its old firmware); text is what the upgrade page shows. The final\n"
+    "line adds \"FirmwareVersion\": the version the device named after its upgrade (its\n"
+    "own with -503; empty when none was read). A closing summary goes to standard error.\n"
     "\n"
     "--all            upgrade every device found\n"
     "--device ID      upgrade this device (repeatable); one that is not found is reported\n"
@@ -63,7 +67,7 @@ constexpr const char* kUsage =
     "--time-scale N   run the deliberate waits (reboot countdowns) N times faster\n"
     "\n"
     "SIGINT or SIGTERM stops every upgrade (code -6). Exit status: 0 when every device\n"
-    "ended with a code of 0 or more, 1 when one failed or was not found, 2 for bad\n"
+    "was upgraded or already up to date, 1 when one failed or was not found, 2 for bad\n"
     "arguments.\n";
 
 constexpr auto kPoll = std::chrono::milliseconds(50);
@@ -76,25 +80,29 @@ public:
 
     void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                       int code) override {
+        DeviceFinished({deviceId, stage, seconds, percent, code, {}});
+    }
+    // Every report; the final one also names the firmware version read after the upgrade.
+    void DeviceFinished(const UpgradeReport& r) override {
+        const bool final = r.Stage == stage::kFinished;
         if (view_) {
-            view_->Update(deviceId, stage, seconds, percent, code);
+            view_->Update(r.DeviceId, r.Stage, r.Seconds, r.Percent, r.Code);
             std::lock_guard lock(lock_);
-            if (stage == stage::kFinished) finals_.emplace(deviceId, code);
+            if (final) finals_.emplace(r.DeviceId, r.Code);
             return;
         }
-        const std::string line =
-            JsonLine()
-                .Add("DeviceId", deviceId)
-                .Add("stage", stage)
-                .Add("seconds", seconds)
-                .Add("percent", percent)
-                .Add("code", code)
-                .Add("text", StatusCellText(stage, seconds, percent, code, DefaultText))
-                .Text();
+        JsonLine line;
+        line.Add("DeviceId", r.DeviceId)
+            .Add("stage", r.Stage)
+            .Add("seconds", r.Seconds)
+            .Add("percent", r.Percent)
+            .Add("code", r.Code)
+            .Add("text", StatusCellText(r.Stage, r.Seconds, r.Percent, r.Code, DefaultText));
+        if (final) line.Add("FirmwareVersion", r.FirmwareVersion);
         std::lock_guard lock(lock_);
-        std::printf("%s\n", line.c_str());
+        std::printf("%s\n", line.Text().c_str());
         std::fflush(stdout);
-        if (stage == stage::kFinished) finals_.emplace(deviceId, code);
+        if (final) finals_.emplace(r.DeviceId, r.Code);
     }
     void RunEnds() override {
         std::lock_guard lock(lock_);
@@ -116,13 +124,29 @@ public:
         return changed_.wait_for(lock, limit, [this] { return ended_; });
     }
 
-    // True when every device ended with a code of 0 or more.
-    bool AllSucceeded(const std::vector<std::string>& devices) {
+    // How the devices ended: upgraded (a code of 0 or more), already up to date (-503),
+    // failed (any other code, or no final report).
+    struct Tally {
+        int Upgraded = 0;
+        int UpToDate = 0;
+        int Failed = 0;
+    };
+    Tally Count(const std::vector<std::string>& devices) {
         std::lock_guard lock(lock_);
-        return std::all_of(devices.begin(), devices.end(), [&](const std::string& id) {
+        Tally tally;
+        for (const std::string& id : devices) {
             auto final = finals_.find(id);
-            return final != finals_.end() && final->second >= 0;
-        });
+            if (final == finals_.end()) {
+                ++tally.Failed;
+            } else if (final->second >= 0) {
+                ++tally.Upgraded;
+            } else if (final->second == rc::kNoNewerImage) {
+                ++tally.UpToDate;
+            } else {
+                ++tally.Failed;
+            }
+        }
+        return tally;
     }
 
 private:
@@ -298,7 +322,15 @@ int RunUpgrade(const std::vector<std::string>& args) {
     }
     // The workers probe through the control: they must be gone before it goes.
     manager.Stop();
-    if (view) view->Finish(missing);
-    const bool allSucceeded = printer.AllSucceeded(devices) && missing.empty();
-    return allSucceeded ? kExitOk : kExitFailed;
+    const ProgressPrinter::Tally tally = printer.Count(devices);
+    if (view) {
+        view->Finish(missing);
+    } else {
+        std::fprintf(stderr,
+                     "strelvane-cli upgrade: %d upgraded, %d already up to date, %d failed, %d not "
+                     "found\n",
+                     tally.Upgraded, tally.UpToDate, tally.Failed,
+                     static_cast<int>(missing.size()));
+    }
+    return tally.Failed == 0 && missing.empty() ? kExitOk : kExitFailed;
 }
