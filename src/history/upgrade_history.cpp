@@ -57,7 +57,16 @@ std::string CUpgradeHistory::ChosenImage(const std::string& deviceId) const {
     return device ? device->LatestFirmwareFile : std::string();
 }
 
+void CUpgradeHistory::DeviceFinished(const UpgradeReport& report) {
+    Record(report.DeviceId, report.Stage, report.Code, report.FirmwareVersion);
+}
+
 void CUpgradeHistory::DeviceStatus(const std::string& deviceId, int stage, int, int, int code) {
+    Record(deviceId, stage, code, std::string());
+}
+
+void CUpgradeHistory::Record(const std::string& deviceId, int stage, int code,
+                             const std::string& versionRead) {
     if (stage != stage::kFinished) {
         // The first report of a job comes after the dispatch chose its images.
         std::lock_guard lock(lock_);
@@ -82,7 +91,7 @@ void CUpgradeHistory::DeviceStatus(const std::string& deviceId, int stage, int, 
     r.Time = now_();
     r.Code = code;
     r.ResultText = StatusCellText(stage, 0, 100, code, DefaultText);
-    r.VersionAfter = VersionAfterReturn(r.VersionBefore, code);
+    r.VersionAfter = VersionAfterReturn(r.VersionBefore, code, versionRead);
     // The device may have come back under another address.
     if (std::optional<CIPCamInfo> device = table_.Find(deviceId)) r.Address = AddressText(*device);
     // A device that got no image has none to name.
@@ -119,7 +128,9 @@ std::string CUpgradeHistory::ImageMd5(const std::string& path) {
     return md5;
 }
 
-std::string VersionAfterReturn(const std::string& versionBefore, int code) {
+std::string VersionAfterReturn(const std::string& versionBefore, int code,
+                               const std::string& versionRead) {
+    if (!versionRead.empty()) return versionRead;
     return code == rc::kNoNewerImage ? versionBefore : std::string();
 }
 
@@ -149,7 +160,7 @@ std::optional<UpgradeHistoryRecord> ScheduledRunRecord(const CScheduleInfo& entr
     r.Mac = entry.MAC;
     r.Address = entry.IP + ":" + entry.Port;
     r.VersionBefore = entry.Version;
-    r.VersionAfter = VersionAfterReturn(entry.Version, code);
+    r.VersionAfter = VersionAfterReturn(entry.Version, code, std::string());
     r.Code = code;
     r.ResultText = StatusText(entry, DefaultText);
     SetHistoryImage(r, entry.FWPath);

@@ -37,6 +37,8 @@ public:
     void DeviceDispatched(const CIPCamInfo& record) override;
     void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                       int code) override;
+    // The final report, with the version the device named after its return.
+    void DeviceFinished(const UpgradeReport& report) override;
     void Reset() override {}
     void DeviceFound(const CIPCamInfo&) override {}
     void Busy(bool) override {}
@@ -51,6 +53,7 @@ private:
         std::string ImagePath;
     };
 
+    void Record(const std::string& deviceId, int stage, int code, const std::string& versionRead);
     // The image path the dispatch gave the device, if it can be known yet.
     std::string ChosenImage(const std::string& deviceId) const;
     // The MD5 of the image, computed once per run however many devices take it.
@@ -71,10 +74,11 @@ private:
     std::map<std::string, KnownMd5> md5s_;
 };
 
-// The version the device runs after its final report. Nothing asks the device for it
-// after its return yet, so it is known only where the device was left untouched (no
-// newer image); otherwise empty rather than a guess.
-std::string VersionAfterReturn(const std::string& versionBefore, int code);
+// The version the device runs after its final report: the one it named after its
+// return, else the one it had where it was left untouched (no newer image); otherwise
+// empty rather than a guess.
+std::string VersionAfterReturn(const std::string& versionBefore, int code,
+                               const std::string& versionRead);
 
 // The history record of a scheduled run that has ended; nothing for a run that a
 // shut-down stopped (it runs again or stays "Upgrading").

@@ -143,17 +143,19 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
         }
     }
 
-    // Two upgrades, two devices each: four outcomes kept, with the versions before.
+    // Two upgrades, two devices each: four outcomes kept, with the versions before and the
+    // version a returned device named.
     const auto records = ReadHistory(dir.File("strelvane/history.tsv"));
     ASSERT_EQ(records.size(), 4u);
     std::multiset<std::string> outcomes;
     for (const UpgradeHistoryRecord& r : records) {
-        outcomes.insert(r.DeviceId + " " + r.VersionBefore + " " + std::to_string(r.Code));
+        outcomes.insert(r.DeviceId + " " + r.VersionBefore + ">" + r.VersionAfter + " " +
+                        std::to_string(r.Code));
         EXPECT_EQ(r.ImageFile, "fw.bin");
         EXPECT_EQ(r.ImageMd5.size(), 32u);
     }
-    EXPECT_EQ(outcomes, (std::multiset<std::string>{"BAD 1.0.0 -406", "BAD 1.0.0 -406",
-                                                    "GOOD 1.0.0 0", "GOOD 2.0.0 0"}));
+    EXPECT_EQ(outcomes, (std::multiset<std::string>{"BAD 1.0.0> -406", "BAD 1.0.0> -406",
+                                                    "GOOD 1.0.0>2.0.0 0", "GOOD 2.0.0>2.0.0 0"}));
 }
 
 }  // namespace
