@@ -1,5 +1,6 @@
 // Model query, log-in check and configuration-page address against simulated devices.
 #include <gtest/gtest.h>
+#include <memory>
 
 #include "base/result_codes.h"
 #include "base/text.h"
@@ -91,11 +92,17 @@ TEST_F(DeviceQueriesTest, AnswersHeldInMemoryEndAtTheirSizeCap) {
     // What a device sends first would pass; the endless rest must not be held.
     const std::string huge = "nvr.system.product.model=Big\nindex.htm\n" +
                              std::string(CLFX::CLFXQuorClient::kReplyLimit + 1, 'x');
-    RawHttpServer endless(
-        [&](const RawHttpServer::Request&) { return RawHttpServer::Answer(200, "OK", {}, huge); });
+    // One server per request: the test server serves one connection at a time, and a client
+    // that stopped reading may keep its connection open a while.
+    const auto endless = [&] {
+        return std::make_unique<RawHttpServer>([&](const RawHttpServer::Request&) {
+            return RawHttpServer::Answer(200, "OK", {}, huge);
+        });
+    };
+    auto forModel = endless();
     CIPCamInfo cam;
     cam.HostAddress = "127.0.0.1";
-    cam.HttpPort = endless.Port();
+    cam.HttpPort = forModel->Port();
     std::string api;
     std::string model = "before";
     EXPECT_EQ(QueryNvrModel(cam, api, model), rc::kAnswerTooLarge);
@@ -103,17 +110,21 @@ TEST_F(DeviceQueriesTest, AnswersHeldInMemoryEndAtTheirSizeCap) {
 
     CLFX::CLFXQuorClient client;
     client.SetTimeout(2000);
-    client.Connect("127.0.0.1", endless.Port());
+    auto forSession = endless();
+    client.Connect("127.0.0.1", forSession->Port());
     std::string reply = "before";
     EXPECT_EQ(client.Request("POST", "/login.cgi/cgi_main.cgi?", "a=b", reply, "", ""),
               rc::kAnswerTooLarge);
     EXPECT_TRUE(reply.empty());
+    auto forLogin = endless();
+    cam.HttpPort = forLogin->Port();
     EXPECT_EQ(CheckNvrLogin(cam, "admin", "vqmtz"), rc::kLoginRefused);
 
     // Every text sink has a cap (the catalogue's is larger); the target keeps its text.
     CHTTPBase small(1000);
     std::string text = "kept";
-    EXPECT_EQ(FetchText(small, "", "", "http://127.0.0.1:" + std::to_string(endless.Port()) + "/",
+    auto forText = endless();
+    EXPECT_EQ(FetchText(small, "", "", "http://127.0.0.1:" + std::to_string(forText->Port()) + "/",
                         2000, text),
               rc::kAnswerTooLarge);
     EXPECT_EQ(text, "kept");
