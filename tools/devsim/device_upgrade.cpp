@@ -209,6 +209,12 @@ void ReadUpload(DeviceEndpoints& e, const Request& req, Response& res, const Con
         }
         if (!problem.empty()) Malformed(e, u, res, problem);
         if (u.Verdict == "dropped") CloseAfter(res);
+    } else if (u.Verdict == "refused") {
+        // Read the body the client is still sending before closing: closing on unread
+        // bytes resets the connection, and the client may lose the 401 already sent.
+        // (Without Content-Type, httplib hands over raw bytes rather than parsing parts.)
+        const_cast<Request&>(req).headers.erase("Content-Type");
+        reader([&e](const char*, size_t) { return !e.Stopping; });
     }
     Finish(e, u);
 }
