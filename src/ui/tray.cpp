@@ -37,4 +37,5 @@ void CTray::ReloadTexts(CLayoutTexts& texts, bool autoStart) {
 
 void CTray::ShowBalloon(const QString& title, const QString& text, int milliseconds) {
     if (icon_) icon_->showMessage(title, text, QSystemTrayIcon::Information, milliseconds);
+    emit BalloonShown(title, text);
 }

@@ -10,7 +10,7 @@ class CLayoutTexts;
 
 // The notification-area icon, where the desktop has a notification area: its tool tip,
 // a menu (show the window; automatic start, checked while on; Exit) and balloons.
-// Without a notification area it does nothing and the program works the same.
+// Without a notification area it shows nothing and the program works the same.
 class CTray : public QObject {
     Q_OBJECT
 public:
@@ -26,6 +26,8 @@ signals:
     void ShowRequested();
     void AutoStartToggled(bool on);
     void ExitRequested();
+    // A balloon was asked for (shown where there is a notification area).
+    void BalloonShown(const QString& title, const QString& text);
 
 private:
     std::unique_ptr<QSystemTrayIcon> icon_;
