@@ -201,58 +201,37 @@ private slots:
         QVERIFY(!Balloons().contains("Unknown has been downloaded"));
     }
 
-    void selectAllDownloadsWithProgressUnderTheStoreLock() {
-        TempDir store;
-        Prepare(store, 200000);
-        auto window = MakeWindow(store);
-        CDownloadPage& page = window->DownloadPageWidget();
-        CFirmwareListCtrl& list = page.List();
-        const std::string lockFile = store.File("firmware.xml.lock");
-        QVERIFY(!CFileLock::IsHeld(lockFile));
-
-        QTest::mouseClick(&Button(page, "SelectAllButton"), Qt::LeftButton);
-        for (int row = 0; row < list.RowCount(); ++row) QVERIFY(list.IsChecked(row));
-        QTRY_VERIFY(IsProgressText(Status(list, "S3")));
-        QVERIFY(CFileLock::IsHeld(lockFile));
-        QCOMPARE(Status(list, "S1"), QString("Latest"));  // nothing to fetch
-        QTRY_COMPARE_WITH_TIMEOUT(Status(list, "S2"), QString("Latest"), 15000);
-        QTRY_COMPARE_WITH_TIMEOUT(Status(list, "S3"), QString("Latest"), 15000);
-        QCOMPARE(store.Read("b2.bin"), StoredImage(p_.B2));
-        QCOMPARE(store.Read("c.bin"), StoredImage(p_.C));
-        QTRY_VERIFY(!CFileLock::IsHeld(lockFile));
-        for (const char* series : {"S2", "S3"}) {
-            QTRY_VERIFY(Balloons().filter("has been downloaded").join(" ").contains(series));
-        }
-    }
-
-    void cancelAllWaitsOffTheGuiThreadAndClearsEveryTick() {
+    void selectAllShowsProgressAndCancelAllWaitsOffTheGuiThread() {
         TempDir store;
         Prepare(store, 60000);
         auto window = MakeWindow(store);
         CDownloadPage& page = window->DownloadPageWidget();
         CFirmwareListCtrl& list = page.List();
+        const std::string lockFile = store.File("firmware.xml.lock");
+        QVERIFY(!CFileLock::IsHeld(lockFile));
         QTest::mouseClick(&Button(page, "SelectAllButton"), Qt::LeftButton);
+        QVERIFY(list.IsChecked(0) && list.IsChecked(1) && list.IsChecked(2));
         QTRY_VERIFY(IsProgressText(Status(list, "S3")));
+        QVERIFY(CFileLock::IsHeld(lockFile));
+        QCOMPARE(Status(list, "S1"), QString("Latest"));  // nothing to fetch
+
         QElapsedTimer clock;
         clock.start();
         QTest::mouseClick(&Button(page, "DeselectAllButton"), Qt::LeftButton);
         const qint64 clickMs = clock.restart();
-        QVERIFY(window->IsBusy());
-        QVERIFY(!Button(page, "SelectAllButton").isEnabled());
+        QVERIFY(window->IsBusy() && !Button(page, "SelectAllButton").isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(!page.IsWorking(), 10000);
         // The click returned at once and the wait for the workers went on after it: the
         // window kept drawing meanwhile.
-        QVERIFY2(
-            clock.elapsed() > clickMs,
-            qPrintable(
-                QString("click %1 ms, wait after it %2 ms").arg(clickMs).arg(clock.elapsed())));
+        QVERIFY2(clock.elapsed() > clickMs,
+                 qPrintable(QString("click %1 ms, then %2 ms").arg(clickMs).arg(clock.elapsed())));
         QCOMPARE(Status(list, "S2"), QString("Older"));
         QCOMPARE(Status(list, "S3"), QString("Older"));
         QCOMPARE(Status(list, "S1"), QString("Latest"));
         QVERIFY(!AnyChecked(list));
         QVERIFY(Button(page, "SelectAllButton").isEnabled());
         QTRY_VERIFY(!window->IsBusy());
-        QTRY_VERIFY(!page.HoldsStoreLock());
+        QTRY_VERIFY(!CFileLock::IsHeld(lockFile));
     }
 
     void aFullDiskShowsItAndLosesNothing() {
@@ -288,7 +267,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(Status(list, "S3"), QString("Latest"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(Status(list, "S2"), QString("Latest"), 10000);
         QCOMPARE(store.Read("c.bin"), StoredImage(p_.C));
+        QCOMPARE(store.Read("b2.bin"), StoredImage(p_.B2));
         QCOMPARE(store.Read("a.bin"), StoredImage(p_.A));
+        for (const char* series : {"S2", "S3"}) {
+            QTRY_VERIFY(Balloons().filter("has been downloaded").join(" ").contains(series));
+        }
+        QTRY_VERIFY(!page.HoldsStoreLock());
     }
 
     void exitWaitsForDownloadsAndKeepsTheFilesAndTheTicks() {
