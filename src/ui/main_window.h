@@ -126,6 +126,9 @@ private:
     void LoadMainTexts();
     void HandleCommand(int command, const CIPCamInfo& record);
     void EndBusy();  // timer 5
+    // Starts the scheduler; while another process runs the schedule, follows the file
+    // and tries again every few seconds.
+    void StartScheduler();
     CPage* PageAt(int page) const;
 
     // main_window_startup.cpp
@@ -194,4 +197,5 @@ private:
     QTimer networkWait_;    // 10
     QTimer networkWatch_;   // 11
     QTimer catalogWatch_;
+    QTimer schedulerRetry_;
 };
