@@ -100,6 +100,8 @@ public:
     int CurrentPage() const { return currentPage_; }
     CSettings& Settings() { return settings_; }
     CScheduleList& Schedule() { return schedule_; }
+    // The clock of the deliberate waits and the scheduler's "now".
+    const Clock& WaitClock() const { return clock_; }
     CUpgradeManager* UpgradeManager() { return upgradeManager_.get(); }
     CUpgradePage& UpgradePageWidget() { return *upgradePage_; }
     CSchedulePage& SchedulePageWidget() { return *schedulePage_; }

@@ -206,7 +206,8 @@ void CSchedulePage::Command(int command, uint64_t id, const CScheduleInfo&) {
     if (const std::optional<ScheduleEntry> current = schedule_.Find(id)) {
         ShowEntry(id, current->Info);
     }
-    if (command == 20) UpdateWarning();
+    // Started and ended runs change the running count.
+    UpdateWarning();
 }
 
 void CSchedulePage::EntryProgress(uint64_t id, const CScheduleInfo& entry) {
