@@ -4,7 +4,6 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QLocale>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QShowEvent>
 #include <QUrl>
@@ -64,14 +63,7 @@ CSchedulePage::CSchedulePage(IMainFrame& frame, CScheduleList& schedule, QWidget
     list_.setObjectName("ScheduleList");
     prompt_.setWordWrap(true);
     prompt_.hide();
-    messenger_ = [this](const QString& text, bool question) {
-        const QString caption = Text("Main", "Caption", "Strelvane");
-        if (!question) {
-            QMessageBox::information(this, caption, text);
-            return true;
-        }
-        return QMessageBox::question(this, caption, text) == QMessageBox::Yes;
-    };
+    messenger_ = [this](const QString& text, bool question) { return MessageBox(text, question); };
     fileChooser_ = [this](const QString& start) {
         return QFileDialog::getOpenFileName(this, QString(), start, "Firmware image(*.bin *.img)");
     };
