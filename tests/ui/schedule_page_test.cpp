@@ -100,7 +100,8 @@ private slots:
                            "--device",
                            "id=LATE,mac=00:00:5E:00:02:02,host_name=late,https_port=-1"});
         MainWindowSetup setup = sandbox_.Setup();
-        setup.TimeScale = 10;  // a scheduler tick every 100 ms
+        // A tick every 333 ms: the entry planned 5 s ago has 1.6 s to reach the list.
+        setup.TimeScale = 3;
         CMainWindow window(setup);
         const Clock& clock = window.WaitClock();
         CUpgradePage& upgrade = window.UpgradePageWidget();
