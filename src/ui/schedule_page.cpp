@@ -191,7 +191,7 @@ void CSchedulePage::ShowEntry(uint64_t id, const CScheduleInfo& entry) {
     list_.SetField(row, kTime, LocalTimeText(entry.UpgradeTime));
 }
 
-void CSchedulePage::Command(int command, uint64_t id, const CScheduleInfo&) {
+void CSchedulePage::Command(int command, uint64_t id) {
     if (command != 19 && command != 20) return;
     // The list holds the latest state; a report that arrives late must not bring back
     // an older one, nor a row for an entry deleted meanwhile.
@@ -202,14 +202,14 @@ void CSchedulePage::Command(int command, uint64_t id, const CScheduleInfo&) {
     UpdateWarning();
 }
 
-void CSchedulePage::EntryProgress(uint64_t id, const CScheduleInfo& entry) {
+void CSchedulePage::EntryProgress(uint64_t id, const CScheduleInfo&) {
     QMetaObject::invokeMethod(
-        this, [this, id, entry] { Command(19, id, entry); }, Qt::QueuedConnection);
+        this, [this, id] { Command(19, id); }, Qt::QueuedConnection);
 }
 
-void CSchedulePage::EntryFinished(uint64_t id, const CScheduleInfo& entry) {
+void CSchedulePage::EntryFinished(uint64_t id, const CScheduleInfo&) {
     QMetaObject::invokeMethod(
-        this, [this, id, entry] { Command(20, id, entry); }, Qt::QueuedConnection);
+        this, [this, id] { Command(20, id); }, Qt::QueuedConnection);
 }
 
 void CSchedulePage::showEvent(QShowEvent* event) {

@@ -56,8 +56,9 @@ public:
     void Refill();
     // Adds the entry's row, or refreshes its status and image.
     void ShowEntry(uint64_t id, const CScheduleInfo& entry);
-    // The scheduler's commands: 19 progress, 20 finished; others are ignored.
-    void Command(int command, uint64_t id, const CScheduleInfo& entry);
+    // The scheduler's commands about entry `id`: 19 progress, 20 finished; others are
+    // ignored. The row shows the entry as the schedule holds it now.
+    void Command(int command, uint64_t id);
 
     // The commands, as the buttons and the list run them.
     void SelectAll();
