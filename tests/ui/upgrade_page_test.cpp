@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kPasswordColumn = 6;
 constexpr int kVersionColumn = 5;
-constexpr int kStatusColumn = 4;
+constexpr int kStatusColumn = 5;
 
 QString Cell(CBasicListCtrl& list, int row, int column) {
     return list.model()->index(row, column).data().toString();
