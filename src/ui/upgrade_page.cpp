@@ -212,6 +212,14 @@ bool CUpgradePage::Say(std::string_view section, std::string_view key, std::stri
 
 void CUpgradePage::RestoreAfterBusy() { search_.setEnabled(true); }
 
+void CUpgradePage::Detach() {
+    detached_ = true;
+    // The services go next; the timers would reach them.
+    refresh_.stop();
+    searchWatch_.stop();
+    firstSearch_.stop();
+}
+
 void CUpgradePage::PrepareRun() {
     running_ = true;
     ShowStatusView();
@@ -255,7 +263,9 @@ void CUpgradePage::WatchSearch() {
     // Devices keep reporting while the search listens.
     if (control_->IsSearching() || ChecksRunning()) return;
     searchWatch_.stop();
-    RunEnds();
+    // Only the search's busy state ends here: an upgrade run begun meanwhile goes on
+    // until the upgrade manager says it has ended.
+    frame_.EndBusySoon();
 }
 
 void CUpgradePage::RefreshDeviceList() {
@@ -401,8 +411,11 @@ void CUpgradePage::Upgrade() {
     }
     CMessageDlg when(frame_.Texts(), CMessageDlg::kWhenToUpgrade, lastChosenTime_, false, this);
     when.SetMessenger([this](const QString& text) { messenger_(text, false); });
+    when.SetFirmwarePath(imagePath_);
     const int64_t choice = popupRunner_(when);
     if (choice < 0) return;
+    // The popup's own Browse may have chosen another image; it goes through the same test.
+    if (when.FirmwarePath() != imagePath_ && !ChooseImage(when.FirmwarePath())) return;
     if (choice > 0) {
         lastChosenTime_ = choice;
         ScheduleChecked(choice);
@@ -511,7 +524,8 @@ void CUpgradePage::OnGuiThread(F&& call) {
 void CUpgradePage::showEvent(QShowEvent* event) {
     CPage::showEvent(event);
     // Timer 0: the lists start over and a search follows a second later.
-    if (!refreshWanted_ || running_ || !control_) return;
+    // Results on screen stay until Back, which searches anyway.
+    if (!refreshWanted_ || running_ || statusShown_ || !control_) return;
     refreshWanted_ = false;
     {
         std::lock_guard lock(queueLock_);

@@ -62,7 +62,7 @@ public:
     void PrepareRun();
     void ResetRun();
     // The page stops reporting to the main window (shut-down).
-    void Detach() { detached_ = true; }
+    void Detach();
 
     // The commands, as the buttons run them.
     void Search();
@@ -80,8 +80,8 @@ public:
     // device's record: a credential check's outcome, or a device entered by hand.
     void DeviceCommand(int command, const CIPCamInfo& record);
     // Something changed the devices while the page was away (a scheduled upgrade ran):
-    // the next time it is shown, its lists are emptied and a search starts a second
-    // later.
+    // the next time it is shown with its device list, the list is emptied and a search
+    // starts a second later.
     void RequestRefresh() { refreshWanted_ = true; }
 
     CCameraListCtrl& DeviceList() { return deviceList_; }
