@@ -16,8 +16,10 @@
 #include "schedule/schedule_file.h"
 #include "support/devsim_process.h"
 #include "support/lab_network.h"
+#include "ui/check_commands.h"
 #include "ui/main_window.h"
 #include "ui/message_dlg.h"
+#include "ui/skin.h"
 #include "ui/upgrade_page.h"
 #include "ui_sandbox.h"
 
@@ -328,6 +330,25 @@ private slots:
         QCOMPARE(browser.Opened[1].host(), QString("198.18.1.2"));
         window.RequestExit();
         QTRY_VERIFY_WITH_TIMEOUT(window.IsShuttingDown(), 5000);
+    }
+
+    // A check's commands reach the row through the main window: a device that answers
+    // neither way shows "Connect Error" and the prompt in a grey password cell.
+    void unreachableDeviceThroughTheMainWindow() {
+        CMainWindow window(sandbox_.Setup());
+        CCameraListCtrl& devices = window.UpgradePageWidget().DeviceList();
+        CIPCamInfo record;
+        record.DeviceId = "AWAY";
+        record.HostAddress = "127.0.0.1";
+        for (int command :
+             {command::kDeviceAddedByHand, command::kCheckFailed, command::kServerUnreachable}) {
+            window.PostCommand(command, record);
+        }
+        QTRY_COMPARE(devices.RowCount(), 1);
+        const QModelIndex password = devices.model()->index(0, kPasswordColumn);
+        QTRY_COMPARE(password.data().toString(), QString("Cannot connect to the server."));
+        QCOMPARE(Cell(devices, 0, kVersionColumn), QString("Connect Error"));
+        QCOMPARE(password.data(Qt::ForegroundRole).value<QColor>(), skin::kDisabledText);
     }
 
 private:
