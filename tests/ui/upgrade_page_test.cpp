@@ -74,6 +74,14 @@ void BrowseInPopup(CMessageDlg& popup, const QString& path) {
     popup.findChild<QPushButton*>("UpgradeBrowseButton")->click();
 }
 
+// The page's messages go to `messages`; every question is answered Yes.
+void CollectMessages(CUpgradePage& page, QStringList& messages) {
+    page.SetMessenger([&messages](const QString& text, bool) {
+        messages << text;
+        return true;
+    });
+}
+
 // Takes the place of the user's browser.
 class BrowserStandIn final : public QObject {
     Q_OBJECT
@@ -132,9 +140,7 @@ private slots:
              "--device", "id=TWIN,address=198.18.1.5,mac=00:1c:a1:00:00:04" + common},
             lab.InDevices());
         ScopedNetns inTech(lab.TechNamespace());
-        MainWindowSetup setup = sandbox_.Setup();
-        setup.TimeScale = 60;
-        CMainWindow window(setup);
+        CMainWindow window(LabSetup());
         CUpgradePage& page = window.UpgradePageWidget();
         QStringList messages;
         QDateTime planned = QDateTime::currentDateTime().addDays(1);
@@ -160,10 +166,7 @@ private slots:
             popup.Ok();
             return popup.Result();
         });
-        page.SetMessenger([&](const QString& text, bool) {
-            messages << text;
-            return true;
-        });
+        CollectMessages(page, messages);
         CCameraListCtrl& devices = page.DeviceList();
 
         page.Search();
@@ -271,15 +274,10 @@ private slots:
              "id=D17,address=198.18.1.17,fault=never_back" + common},
             lab.InDevices());
         ScopedNetns inTech(lab.TechNamespace());
-        MainWindowSetup setup = sandbox_.Setup();
-        setup.TimeScale = 60;
-        CMainWindow window(setup);
+        CMainWindow window(LabSetup());
         CUpgradePage& page = window.UpgradePageWidget();
         QStringList messages;
-        page.SetMessenger([&](const QString& text, bool) {
-            messages << text;
-            return true;
-        });
+        CollectMessages(page, messages);
         page.SetPopupRunner([](CMessageDlg& popup) -> int64_t {
             popup.Ok();
             return popup.Result();
@@ -352,6 +350,13 @@ private slots:
     }
 
 private:
+    // Reboot waits run 60 times faster.
+    MainWindowSetup LabSetup() const {
+        MainWindowSetup setup = sandbox_.Setup();
+        setup.TimeScale = 60;
+        return setup;
+    }
+
     const UiSandbox& sandbox_;
 };
 
