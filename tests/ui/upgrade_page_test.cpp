@@ -264,10 +264,10 @@ private slots:
             QSKIP(why.c_str());
         }
         LabNetwork lab({.Devices = 17});
-        // Slow uploads keep the first sixteen busy while the last one waits.
+        // Slow uploads (8 s each) keep the first sixteen busy while the last one waits.
         const std::string common =
             ",http_port=80,https_port=-1,model=NVR-1600,firmware=1.0.0,reboot_seconds=1,"
-            "fault=slow_upload:10000";
+            "fault=slow_upload:5000";
         DevsimProcess sim(
             {"--discovery", "--devices", "15", "id=D{n},address=198.18.1.{n}" + common, "--device",
              "id=D16,address=198.18.1.16,fault=reject_image" + common, "--device",
