@@ -20,6 +20,7 @@
 
 class CCameraControl;
 class CCameraTable;
+class CCheckCommands;
 class CCredentialChecks;
 class CDownloadCoordinator;
 class CDownloadManager;
@@ -103,6 +104,8 @@ public:
     int CurrentPage() const { return currentPage_; }
     CSettings& Settings() { return settings_; }
     CScheduleList& Schedule() { return schedule_; }
+    // The clock of the deliberate waits and the scheduler's "now".
+    const Clock& WaitClock() const { return clock_; }
     CUpgradeManager* UpgradeManager() { return upgradeManager_.get(); }
     CUpgradePage& UpgradePageWidget() { return *upgradePage_; }
     CSchedulePage& SchedulePageWidget() { return *schedulePage_; }
@@ -129,6 +132,9 @@ private:
     void LoadMainTexts();
     void HandleCommand(int command, const CIPCamInfo& record);
     void EndBusy();  // timer 5
+    // Starts the scheduler; while another process runs the schedule, follows the file
+    // and tries again every few seconds.
+    void StartScheduler();
     CPage* PageAt(int page) const;
 
     // main_window_startup.cpp
@@ -170,6 +176,7 @@ private:
     std::unique_ptr<CUpgradeHistory> upgradeHistory_;
     std::unique_ptr<CDownloadCoordinator> coordinator_;
     std::unique_ptr<CCameraControl> cameraControl_;
+    std::unique_ptr<CCheckCommands> checkCommands_;  // outlives the checks that report to it
     std::unique_ptr<CCredentialChecks> credentialChecks_;
     std::unique_ptr<CScheduleRunner> scheduleRunner_;
 
@@ -203,4 +210,5 @@ private:
     QTimer downloadedBalloon_;   // 7
     QTimer newFirmwareBalloon_;  // 8
     QTimer diskFullBalloon_;     // 9
+    QTimer schedulerRetry_;
 };
