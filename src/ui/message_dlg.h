@@ -45,7 +45,6 @@ public:
     int64_t Result() const { return result_; }
     // The firmware file typed or chosen in the schedule modes.
     QString FirmwarePath() const { return fileEdit_.text(); }
-    void SetFirmwarePath(const QString& path) { fileEdit_.setText(path); }
     // The chosen moment, seconds since 1970.
     int64_t ChosenTime() const;
     bool PastWarningShown() const { return !pastWarning_.isHidden(); }
