@@ -1,6 +1,5 @@
 #include "ui/download_page.h"
 
-#include <QHeaderView>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
@@ -12,6 +11,8 @@
 #include "firmware/download_status.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
+#include "layout/layout_language.h"
+#include "layout/layout_texts.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
 
@@ -41,7 +42,6 @@ CDownloadPage::CDownloadPage(IMainFrame& frame, QWidget* parent)
     layout->setContentsMargins(1, 1, 1, 1);
     layout->addWidget(&list_);
     list_.setObjectName("FirmwareList");
-    list_.horizontalHeader()->setStretchLastSection(true);
     connect(&selectAll_, &QAbstractButton::clicked, this, &CDownloadPage::SelectAll);
     connect(&cancelAll_, &QAbstractButton::clicked, this, &CDownloadPage::CancelAll);
     storeIdleWatch_.setInterval(kStoreIdlePollMs);
@@ -68,6 +68,7 @@ void CDownloadPage::ReloadTexts() {
                           PageText("NetworkBreakStatus", "Network break"),
                           PageText("FileIsNotExistStatus", "File is not exist!")});
     noSpaceText_ = PageText("NoSpaceStatus", "Not enough free space");
+    list_.SetFonts(ToQ(FontFaceName(frame_.Texts().FontChoice())));
     update();
 }
 
