@@ -19,6 +19,7 @@
 #include "firmware/store_location.h"
 #include "firmware_test_support.h"
 #include "schedule/schedule_file.h"
+#include "schedule_test_support.h"
 #include "support/web_test_support.h"
 #include "ui/download_page.h"
 #include "ui/main_window.h"
@@ -279,18 +280,9 @@ private slots:
         TempDir store;
         Prepare(store, 60000);
         const std::string schedulePath = sandbox_.Setup().SchedulePath;
-        CScheduleInfo done;
-        done.IP = "127.0.0.1";
-        done.Port = "9";
-        done.Account = "admin";
-        done.Password = "secret";
-        done.Device = "Cam";
-        done.Model = "NVR-1600";
-        done.Version = "1.0.0";
-        done.MAC = "00:11:22:33:44:66";
-        done.UpgradeTime = 1700000000;
-        done.Status = schedule_status::kSuccessful;
-        done.FWPath = "/nonexistent/image.bin";
+        // An entry whose upgrade is done: the scheduler leaves it alone.
+        const CScheduleInfo done =
+            StoredEntry("00:11:22:33:44:66", 1700000000, schedule_status::kSuccessful);
         QVERIFY(SaveSchedule(schedulePath, {done}));
         {
             auto window = MakeWindow(store);
