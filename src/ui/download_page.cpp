@@ -122,15 +122,15 @@ bool CDownloadPage::TakeStoreLock() {
     }
     // Only this worker takes the lock, and the page lets it go only while no request
     // runs, so the wait needs no guard.
-    std::optional<CFileLock> taken = LockStore(catalog->StorageFolder());
+    std::shared_ptr<const CFileLock> taken = LockStore(catalog->StorageFolder());
     std::lock_guard lock(storeLockMutex_);
     storeLock_ = std::move(taken);
-    return storeLock_.has_value();
+    return storeLock_ != nullptr;
 }
 
 bool CDownloadPage::HoldsStoreLock() const {
     std::lock_guard lock(storeLockMutex_);
-    return storeLock_.has_value();
+    return storeLock_ != nullptr;
 }
 
 void CDownloadPage::ReleaseStoreLockWhenIdle() {

@@ -95,7 +95,7 @@ private:
     std::atomic<bool> detached_{false};
 
     mutable std::mutex storeLockMutex_;  // guards storeLock_
-    std::optional<CFileLock> storeLock_;
+    std::shared_ptr<const CFileLock> storeLock_;
     QTimer storeIdleWatch_;  // lets the store lock go once downloads have ended
 
     // Last, so it is the first to go: its worker may still post to the page.

@@ -246,7 +246,8 @@ private slots:
 
         // Another process holds the store: nothing is downloaded and the user is told.
         {
-            std::optional<CFileLock> other = LockStore(store.Path());
+            std::optional<CFileLock> other =
+                CFileLock::TryAcquire(store.File("firmware.xml.lock"), std::chrono::seconds(1));
             QVERIFY(other);
             QTest::mouseClick(&Button(page, "SelectAllButton"), Qt::LeftButton);
             QTRY_VERIFY_WITH_TIMEOUT(page.findChild<QMessageBox*>("StoreBusyMessage"), 10000);
