@@ -75,8 +75,10 @@ CBasicListCtrl::CBasicListCtrl(QWidget* parent) : QTableView(parent), header_(th
     connect(&model_, &CListModel::PasswordTyped, this, &CBasicListCtrl::PasswordTyped);
 }
 
-void CBasicListCtrl::SetColumns(const QStringList& headings, const std::vector<int>& widths) {
+void CBasicListCtrl::SetColumns(const QStringList& headings, const std::vector<int>& widths,
+                                Fit fit) {
     model_.SetHeadings(headings);
+    fit_ = fit;
     widths_.assign(widths.begin(),
                    widths.begin() + std::min<qsizetype>(headings.size(), widths.size()));
     FitColumns();
@@ -101,7 +103,8 @@ void CBasicListCtrl::FitColumns() {
     const int room = width() - 2 * frameWidth() -
                      style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
     const int asked = std::accumulate(widths_.begin(), widths_.end(), 0);
-    const double scale = room > 0 && asked > room ? static_cast<double>(room) / asked : 1.0;
+    const double scale =
+        fit_ == Fit::ToRoom && room > 0 && asked > room ? static_cast<double>(room) / asked : 1.0;
     for (size_t i = 0; i < widths_.size(); ++i) {
         setColumnWidth(static_cast<int>(i), static_cast<int>(widths_[i] * scale));
     }

@@ -26,10 +26,13 @@ class CBasicListCtrl : public QTableView {
 public:
     explicit CBasicListCtrl(QWidget* parent = nullptr);
 
-    // Columns: headings and widths, left to right. Widths that together exceed the
-    // list's room shrink in proportion, so that every column shows without scrolling
-    // sideways; the last column takes what room is left.
-    void SetColumns(const QStringList& headings, const std::vector<int>& widths);
+    // Columns: headings and widths, left to right. With `fit`, widths that together
+    // exceed the list's room shrink in proportion, so that every column shows without
+    // scrolling sideways. Without it they are kept, and the list scrolls sideways: for
+    // lists with more columns than the room can show legibly.
+    enum class Fit { ToRoom, Scroll };
+    void SetColumns(const QStringList& headings, const std::vector<int>& widths,
+                    Fit fit = Fit::ToRoom);
     // The rows and the password editors in `face` at the default size; the header
     // keeps the default GUI font.
     void SetFonts(const QString& face);
@@ -74,6 +77,7 @@ private:
     CListModel model_;
     CHeaderCtrlEx header_;
     std::vector<int> widths_;  // as the page asked for them
+    Fit fit_ = Fit::ToRoom;
     QString passText_ = QStringLiteral("Passed");
     int direction_ = 0;
 };

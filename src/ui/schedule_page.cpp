@@ -121,7 +121,9 @@ void CSchedulePage::SetColumns() {
                                   PageText("ScheduleTime", "Schedule Time"),
                                   PageText("StatusField", "Status"),
                                   PageText("UpgradeFlePath", "FW Path")};
-    list_.SetColumns(headings, {20, 50, 150, 130, 150, 180, 200, 400});
+    // Eight columns cannot share the page legibly: the schedule time and the status keep
+    // their width, and the image path is reached by scrolling.
+    list_.SetColumns(headings, {20, 50, 150, 130, 150, 180, 200, 400}, CBasicListCtrl::Fit::Scroll);
     list_.SetPromptText(Text("Upgrade1Page", "PromptText", "<Enter password>"));
     list_.SetPassText(Text("Upgrade1Page", "Pass", "Passed"));
 }

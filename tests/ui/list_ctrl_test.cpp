@@ -141,6 +141,9 @@ private slots:
         // Widths that fit are kept as asked.
         list.SetColumns({"No", "Name"}, {50, 150});
         QCOMPARE(list.columnWidth(0), 50);
+        // A list that scrolls sideways keeps every width.
+        list.SetColumns({"No", "Name"}, {500, 600}, CBasicListCtrl::Fit::Scroll);
+        QCOMPARE(list.columnWidth(1), 600);
     }
 
     void PasswordCellShowsItsPromptTakesTypingAndPasses() {
