@@ -160,8 +160,9 @@ std::optional<UpgradeHistoryRecord> ScheduledRunRecord(const CScheduleInfo& entr
     r.Model = entry.Model;
     r.Mac = entry.MAC;
     r.Address = entry.IP + ":" + entry.Port;
-    r.VersionBefore = entry.VersionBefore;
-    r.VersionAfter = VersionAfterReturn(entry.VersionBefore, code, entry.VersionAfter);
+    // A run this process did not start (ended as interrupted) noted no version before.
+    r.VersionBefore = entry.VersionBefore.empty() ? entry.Version : entry.VersionBefore;
+    r.VersionAfter = VersionAfterReturn(r.VersionBefore, code, entry.VersionAfter);
     r.Code = code;
     r.ResultText = StatusText(entry, DefaultText);
     SetHistoryImage(r, entry.FWPath);
