@@ -4,13 +4,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+#include <map>
 #include <memory>
 
+#include "history/history_file.h"
 #include "schedule/schedule_file.h"
 #include "support/devsim_process.h"
-#include "ui/message_dlg.h"
 #include "support/lab_network.h"
 #include "ui/main_window.h"
+#include "ui/message_dlg.h"
 #include "ui/upgrade_page.h"
 #include "ui_sandbox.h"
 
@@ -56,7 +58,7 @@ private slots:
         const std::string common =
             ",http_port=80,https_port=-1,model=NVR-1600,firmware=1.0.0,reboot_seconds=1";
         DevsimProcess sim({"--discovery",  //
-                           "--device", "id=GOOD,address=198.18.1.1" + common,
+                           "--device", "id=GOOD,address=198.18.1.1,mac=00:1C:A1:00:00:01" + common,
                            "--device", "id=OTHER,address=198.18.1.2,password=other" + common,
                            "--device", "id=REJECT,address=198.18.1.3,fault=reject_image" + common},
                           lab.InDevices());
@@ -167,6 +169,17 @@ private slots:
                  QString("Failed! Please check the firmware file."));
         QCOMPARE(Cell(status, RowOf(status, "00:1C:A1:00:00:04"), kStatusColumn),
                  QString("Firmware upgrade successful."));
+        // Every outcome is in the history, with the MAC the device named and its versions.
+        std::map<std::string, std::string> kept;
+        for (const UpgradeHistoryRecord& r :
+             ReadHistory(sandbox_.Path("state/strelvane/history.tsv").toStdString())) {
+            kept[r.DeviceId] = r.Mac + " " + r.VersionBefore + ">" + r.VersionAfter + " " +
+                               std::to_string(r.Code) + " " + r.ImageFile;
+        }
+        QCOMPARE(kept.size(), size_t{4});
+        QCOMPARE(kept["GOOD"], std::string("00:1C:A1:00:00:01 1.0.0>2.0.0 0 fw.bin"));
+        QCOMPARE(kept["REJECT"], std::string("00:00:00:00:00:00 1.0.0> -406 fw.bin"));
+        QCOMPARE(kept["00:1C:A1:00:00:04"], std::string("00:1C:A1:00:00:04 1.0.0>2.0.0 0 fw.bin"));
 
         // Back: the device list again, searched anew.
         page.Back();
