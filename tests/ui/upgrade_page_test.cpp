@@ -6,6 +6,7 @@
 #include <QTest>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "history/history_file.h"
 #include "schedule/schedule_file.h"
@@ -153,6 +154,11 @@ private slots:
         QCOMPARE(saved[0].UpgradeTime, planned.toSecsSinceEpoch());
         QCOMPARE(saved[0].FWPath, image.fileName().toStdString());
         QCOMPARE(saved[3].MAC, std::string("00:1C:A1:00:00:04"));
+        // Each entry has the MAC its device named, which its run checks, not the row's key.
+        std::set<std::string> macs;
+        for (const CScheduleInfo& e : saved) macs.insert(e.MAC);
+        QVERIFY(macs.count("00:1C:A1:00:00:01") == 1);
+        QVERIFY(macs.count("GOOD") == 0);
         QVERIFY(devices.isVisibleTo(&page));
 
         upgradeNow = true;
