@@ -33,6 +33,7 @@
 namespace {
 
 constexpr int kBusyEndMs = 100;
+constexpr int kSchedulerRetryMs = 5000;
 
 // The tab keys, in page order.
 constexpr std::array<const char*, 4> kTabKeys = {"UpgradeTabButton", "ScheduleTabButton",
@@ -108,13 +109,14 @@ CMainWindow::CMainWindow(MainWindowSetup setup, QWidget* parent)
     connect(&networkWait_, &QTimer::timeout, this, &CMainWindow::WaitForNetwork);
     connect(&networkWatch_, &QTimer::timeout, this, &CMainWindow::WatchNetwork);
     connect(&catalogWatch_, &QTimer::timeout, this, &CMainWindow::WatchCatalogCheck);
+    connect(&schedulerRetry_, &QTimer::timeout, this, &CMainWindow::StartScheduler);
 
     CreatePages();
     CreateServices();
     running_ = true;
     currentPage_ = kUpgradePage;
     LoadMainTexts();
-    scheduleRunner_->Start();
+    StartScheduler();
     QTimer::singleShot(100, this, &CMainWindow::StartupRoutine);
 }
 
@@ -178,6 +180,25 @@ void CMainWindow::CreateServices() {
     upgradeManager_->AddControl(*cameraControl_);
     scheduleRunner_ = std::make_unique<CScheduleRunner>(schedule_, clock_, *schedulePage_,
                                                         schedulePath_, PathExists);
+    schedulePage_->SetSaver([this] { return scheduleRunner_->Save(); });
+}
+
+void CMainWindow::StartScheduler() {
+    std::string error;
+    if (scheduleRunner_->Start(&error)) {
+        schedulerRetry_.stop();
+        if (schedulePage_->SchedulerRefused()) {
+            schedulePage_->SetSchedulerRefused(false);
+            schedulePage_->Refill();
+        }
+        return;
+    }
+    if (!schedulePage_->SchedulerRefused()) Trace("schedule: %s\n", error.c_str());
+    // The other process's progress shows here as it reaches the file.
+    scheduleRunner_->Refresh();
+    const bool elsewhere = error.find("another scheduler") != std::string::npos;
+    schedulePage_->SetSchedulerRefused(true, elsewhere ? QString() : ToQ(error));
+    schedulerRetry_.start(kSchedulerRetryMs);
 }
 
 CPage* CMainWindow::PageAt(int page) const {

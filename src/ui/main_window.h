@@ -100,6 +100,8 @@ public:
     int CurrentPage() const { return currentPage_; }
     CSettings& Settings() { return settings_; }
     CScheduleList& Schedule() { return schedule_; }
+    // The clock of the deliberate waits and the scheduler's "now".
+    const Clock& WaitClock() const { return clock_; }
     CUpgradeManager* UpgradeManager() { return upgradeManager_.get(); }
     CUpgradePage& UpgradePageWidget() { return *upgradePage_; }
     CSchedulePage& SchedulePageWidget() { return *schedulePage_; }
@@ -126,6 +128,9 @@ private:
     void LoadMainTexts();
     void HandleCommand(int command, const CIPCamInfo& record);
     void EndBusy();  // timer 5
+    // Starts the scheduler; while another process runs the schedule, follows the file
+    // and tries again every few seconds.
+    void StartScheduler();
     CPage* PageAt(int page) const;
 
     // main_window_startup.cpp
@@ -194,4 +199,5 @@ private:
     QTimer networkWait_;    // 10
     QTimer networkWatch_;   // 11
     QTimer catalogWatch_;
+    QTimer schedulerRetry_;
 };

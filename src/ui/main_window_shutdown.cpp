@@ -66,6 +66,7 @@ void CMainWindow::ShutDownStep1() {
     networkWait_.stop();
     networkWatch_.stop();
     catalogWatch_.stop();
+    schedulerRetry_.stop();
     RunOffGuiThread(
         this, [runner = scheduleRunner_.get()] { runner->Stop(); },
         [this] { scheduleStopped_ = true; });

@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include "layout/layout_texts.h"
+#include "schedule/schedule_list.h"
 #include "ui/page.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
@@ -151,6 +152,12 @@ void CMessageDlg::SetMoment(const QDateTime& moment) {
     time_.setTime(moment.time());
 }
 
+void CMessageDlg::SetScheduleEntry(CScheduleList& schedule, uint64_t id) {
+    entrySchedule_ = &schedule;
+    entryId_ = id;
+    browse_.setEnabled(true);
+}
+
 void CMessageDlg::SetAddress(const QString& host, const QString& port, const QString& password) {
     ipEdit_.setText(host);
     portEdit_.setText(port);
@@ -189,6 +196,10 @@ void CMessageDlg::Ok() {
     if (upgradeNow_.isChecked()) {
         result_ = 0;
     } else {
+        // An emptied edit keeps the entry's image: an entry without one cannot be kept.
+        const QString path = fileEdit_.text().trimmed();
+        if (entrySchedule_ && !path.isEmpty())
+            entrySchedule_->SetFirmwarePath(entryId_, ToStd(path));
         // A time already past is allowed: the warning has said so.
         result_ = ChosenTime();
     }

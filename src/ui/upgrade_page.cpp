@@ -2,7 +2,6 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -72,14 +71,7 @@ CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
     skin::SetTextColour(description_, skin::kCaption);
     prompt_.setWordWrap(true);
     description_.setWordWrap(true);
-    messenger_ = [this](const QString& text, bool question) {
-        const QString caption = Text("Main", "Caption", "Strelvane");
-        if (!question) {
-            QMessageBox::information(this, caption, text);
-            return true;
-        }
-        return QMessageBox::question(this, caption, text) == QMessageBox::Yes;
-    };
+    messenger_ = [this](const QString& text, bool question) { return MessageBox(text, question); };
     fileChooser_ = [this] {
         return QFileDialog::getOpenFileName(this, QString(), firmwarePath_.text(),
                                             "Firmware image(*.bin *.img)");

@@ -2,13 +2,16 @@
 // the pictures: each page in English, the upgrade page in Japanese and Hebrew, and the
 // upgrade page at 200 % scaling.
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QPainter>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 
+#include "schedule/schedule_file.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
 
@@ -30,6 +33,41 @@ bool Save(CMainWindow& window, const QString& path, qreal scale = 1.0) {
     return saved;
 }
 
+// Tonight's plan after a few runs: one upgraded, one refused, one missed, one whose
+// image was moved away, two still to come.
+void WriteSampleSchedule(const QTemporaryDir& home) {
+    QFile image(home.filePath("NVR-1600_v2.4.1.bin"));
+    image.open(QIODevice::WriteOnly);
+    image.write("QRBAversion=2.4.1\n");
+    image.close();
+    const std::string path = ToStd(image.fileName());
+    const int64_t tonight =
+        QDateTime(QDate::currentDate().addDays(1), QTime(2, 0)).toSecsSinceEpoch();
+    const auto entry = [&](const char* name, int n, int64_t time, int status) {
+        CScheduleInfo e;
+        e.IP = "127.0.0." + std::to_string(100 + n);  // never due: no traffic, yet local
+        e.Port = "80";
+        e.Account = "admin";
+        e.Password = "vqmtz";
+        e.Device = name;
+        e.Model = n % 2 ? "NVR-1600" : "NVR-800";
+        e.MAC = "00:00:5E:00:53:" + std::to_string(10 + n);
+        e.Version = "2.3.7";
+        e.UpgradeTime = time;
+        e.Status = status;
+        e.FWPath = n == 4 ? ToStd(home.filePath("moved/NVR-800_v2.4.1.bin")) : path;
+        return e;
+    };
+    namespace st = schedule_status;
+    SaveSchedule(ToStd(home.filePath("fw_config.xml")),
+                 {entry("Gate North", 1, tonight - 86400, st::kSuccessful),
+                  entry("Loading Bay", 2, tonight - 86400, st::kLoginFailed),
+                  entry("Car Park East", 3, tonight - 86400, st::kNone),
+                  entry("Warehouse 2", 4, tonight, st::kWaiting),
+                  entry("Reception", 5, tonight, st::kWaiting),
+                  entry("Roof West", 6, tonight + 1800, st::kWaiting)});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,6 +86,7 @@ int main(int argc, char** argv) {
     const QDir out(QString::fromLocal8Bit(argv[1]));
     QDir().mkpath(out.path());
 
+    WriteSampleSchedule(home);
     MainWindowSetup setup;
     setup.DataFolder = STRELVANE_DATA_DIR;
     setup.Settings = DefaultSettingsPaths();
@@ -65,7 +104,8 @@ int main(int argc, char** argv) {
     const char* names[] = {"upgrade", "schedule", "setting", "firmware"};
     for (int page = CMainWindow::kUpgradePage; page <= CMainWindow::kFirmwarePage; ++page) {
         window.ShowPage(page);
-        Settle(50);
+        // The scheduler's first tick finds the moved image.
+        Settle(page == CMainWindow::kSchedulePage ? 1200 : 50);
         ok = Save(window, out.filePath(QString("%1-en.png").arg(names[page]))) && ok;
     }
     window.ShowPage(CMainWindow::kUpgradePage);
