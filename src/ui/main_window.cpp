@@ -20,6 +20,7 @@
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_runner.h"
 #include "settings/xdg_folders.h"
+#include "ui/check_commands.h"
 #include "ui/download_page.h"
 #include "ui/font_setup.h"
 #include "ui/qt_text.h"
@@ -163,7 +164,11 @@ void CMainWindow::CreateServices() {
         std::make_unique<CCameraControl>(*cameraTable_, upgradeManager_.get(), catalog_.get());
 
     coordinator_->AddPage(downloadPage_);
-    credentialChecks_ = std::make_unique<CCredentialChecks>(*cameraTable_, *upgradePage_);
+    // A check ends in commands to this window, which hands them on to the page.
+    checkCommands_ = std::make_unique<CCheckCommands>(
+        *cameraTable_,
+        [this](int command, const CIPCamInfo& record) { PostCommand(command, record); });
+    credentialChecks_ = std::make_unique<CCredentialChecks>(*cameraTable_, *checkCommands_);
     // Every final outcome goes into the history the handover report reads.
     upgradeHistory_ = std::make_unique<CUpgradeHistory>(*cameraTable_, DefaultHistoryFile());
     upgradeHistory_->AttachTo(*cameraControl_, *upgradeManager_);
@@ -172,10 +177,7 @@ void CMainWindow::CreateServices() {
                               setup_.SearchAtStart);
     // The runner saves with the file lock held and keeps other processes' changes.
     upgradePage_->SetSchedule(schedule_, [this] { return scheduleRunner_->Save(); });
-    connect(this, &CMainWindow::DeviceCommand, upgradePage_,
-            [this](int command, const CIPCamInfo& record) {
-                if (command == 32792) upgradePage_->DeviceAddedByHand(record);
-            });
+    connect(this, &CMainWindow::DeviceCommand, upgradePage_, &CUpgradePage::DeviceCommand);
     upgradeManager_->AddObserver(*upgradePage_);
     upgradeManager_->AddControl(*cameraControl_);
     scheduleRunner_ = std::make_unique<CScheduleRunner>(schedule_, clock_, *schedulePage_,
@@ -331,8 +333,12 @@ void CMainWindow::HandleCommand(int command, const CIPCamInfo& record) {
             ShowPage(command - 1013);
             break;
         case 19:
+            schedulePage_->UpdateWarning();
+            break;
         case 20:
             schedulePage_->UpdateWarning();
+            // A device upgraded on schedule runs other firmware than its row shows.
+            upgradePage_->RequestRefresh();
             break;
         case 32773:
             showNormal();

@@ -19,6 +19,7 @@
 
 class CCameraControl;
 class CCameraTable;
+class CCheckCommands;
 class CCredentialChecks;
 class CDownloadCoordinator;
 class CDownloadManager;
@@ -169,6 +170,7 @@ private:
     std::unique_ptr<CUpgradeHistory> upgradeHistory_;
     std::unique_ptr<CDownloadCoordinator> coordinator_;
     std::unique_ptr<CCameraControl> cameraControl_;
+    std::unique_ptr<CCheckCommands> checkCommands_;  // outlives the checks that report to it
     std::unique_ptr<CCredentialChecks> credentialChecks_;
     std::unique_ptr<CScheduleRunner> scheduleRunner_;
 

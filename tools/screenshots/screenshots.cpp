@@ -12,8 +12,10 @@
 #include <cstdio>
 
 #include "schedule/schedule_file.h"
+#include "ui/check_commands.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
+#include "ui/upgrade_page.h"
 
 namespace {
 
@@ -68,6 +70,32 @@ void WriteSampleSchedule(const QTemporaryDir& home) {
                   entry("Roof West", 6, tonight + 1800, st::kWaiting)});
 }
 
+// A few rows as a search and its checks leave them: two passed, one refused.
+void ListSampleDevices(CUpgradePage& page) {
+    struct Sample {
+        const char* Name;
+        const char* Model;
+        const char* Address;
+        const char* Version;
+        bool Passed;
+    };
+    const Sample samples[] = {{"Lobby", "NVR-1600", "198.18.1.1", "1.0.0", true},
+                              {"Yard", "NVR-800", "198.18.1.2", "", false},
+                              {"Gate", "PLX-420S", "198.18.1.10", "2.3.1", true}};
+    for (const Sample& sample : samples) {
+        CIPCamInfo record;
+        record.DeviceId = sample.Address;
+        record.DeviceName = sample.Name;
+        record.ModelName = sample.Model;
+        record.HostAddress = sample.Address;
+        record.FirmwareVersion = sample.Version;
+        record.Password = sample.Passed ? "vqmtz" : "";
+        record.LoginOk = sample.Passed ? 1 : 0;
+        page.DeviceCommand(command::kDeviceAddedByHand, record);
+        page.DeviceCommand(sample.Passed ? command::kCheckPassed : command::kCheckFailed, record);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,6 +125,7 @@ int main(int argc, char** argv) {
     setup.SearchAtStart = false;  // no multicast outside a lab
     CMainWindow window(std::move(setup));
     window.ApplyLanguage(9);
+    ListSampleDevices(window.UpgradePageWidget());
     window.show();
     Settle(600);
 
