@@ -51,6 +51,8 @@ public:
     void SetPasswordText(int row, const QString& text) { model_.SetPasswordText(row, text); }
     void SetCheckable(int row, bool checkable) { model_.SetCheckable(row, checkable); }
     void SetCellPrompt(int row, const QString& prompt) { model_.SetCellPrompt(row, prompt); }
+    void SetUpToDate(int row, bool upToDate) { model_.SetUpToDate(row, upToDate); }
+    void DeleteRow(int row) { model_.DeleteRow(row); }
     int RowCount() const { return model_.rowCount(); }
     CListModel& Model() { return model_; }
 

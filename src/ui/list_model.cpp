@@ -263,6 +263,19 @@ void CListModel::SetCellPrompt(int r, const QString& prompt) {
     if (at >= 0 && at < row.Shown) CellChanged(r, at);
 }
 
+void CListModel::SetUpToDate(int r, bool upToDate) {
+    if (r < 0 || r >= rowCount()) return;
+    rows_[static_cast<size_t>(r)].UpToDate = upToDate;
+    emit dataChanged(index(r, 0), index(r, std::max(0, columnCount() - 1)));
+}
+
+void CListModel::DeleteRow(int r) {
+    if (r < 0 || r >= rowCount()) return;
+    beginRemoveRows({}, r, r);
+    rows_.erase(rows_.begin() + r);
+    endRemoveRows();
+}
+
 void CListModel::ToggleAllChecks() {
     // With no checkable row this clears, as when every one is checked.
     bool anyUnchecked = false;

@@ -52,6 +52,9 @@ public:
     void SetPasswordText(int row, const QString& text);
     void SetCheckable(int row, bool checkable);
     void SetCellPrompt(int row, const QString& prompt);
+    void SetUpToDate(int row, bool upToDate);
+    // Removes one row; the others keep their fields (their numbers too).
+    void DeleteRow(int row);
     const CListRow& Row(int row) const { return rows_[static_cast<size_t>(row)]; }
     bool HasCheckColumn() const { return hasCheckColumn_; }
 

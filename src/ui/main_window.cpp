@@ -110,6 +110,12 @@ CMainWindow::CMainWindow(MainWindowSetup setup, QWidget* parent)
     connect(&networkWait_, &QTimer::timeout, this, &CMainWindow::WaitForNetwork);
     connect(&networkWatch_, &QTimer::timeout, this, &CMainWindow::WatchNetwork);
     connect(&catalogWatch_, &QTimer::timeout, this, &CMainWindow::WatchCatalogCheck);
+    for (QTimer* balloon : {&downloadedBalloon_, &newFirmwareBalloon_, &diskFullBalloon_}) {
+        balloon->setSingleShot(true);
+    }
+    connect(&downloadedBalloon_, &QTimer::timeout, this, &CMainWindow::ShowDownloadedBalloon);
+    connect(&newFirmwareBalloon_, &QTimer::timeout, this, &CMainWindow::ShowNewFirmwareBalloon);
+    connect(&diskFullBalloon_, &QTimer::timeout, this, &CMainWindow::ShowDiskFullBalloon);
     connect(&schedulerRetry_, &QTimer::timeout, this, &CMainWindow::StartScheduler);
 
     CreatePages();
@@ -146,13 +152,15 @@ void CMainWindow::CreatePages() {
 }
 
 void CMainWindow::CreateServices() {
-    downloadManager_ = std::make_unique<CDownloadManager>(clock_);
+    downloadManager_ = std::make_unique<CDownloadManager>(clock_, setup_.FreeSpace);
     upgradeManager_ = setup_.UpgradeRunner
                           ? std::make_unique<CUpgradeManager>(clock_, setup_.UpgradeRunner)
                           : std::make_unique<CUpgradeManager>(clock_);
     const std::string storage =
         setup_.StorageFolder.empty() ? ResolveStorageFolder(settings_) : setup_.StorageFolder;
-    const std::string server = ResolveServerBase(settings_);
+    const std::string server = setup_.ServerBase.empty()
+                                   ? ResolveServerBase(settings_)
+                                   : WithoutTrailingSlashes(setup_.ServerBase);
     // Without a configured server there is nothing to ask: checks merge an empty
     // catalogue instead of sending a request to no address.
     NetworkProbe network = setup_.Network;
@@ -163,6 +171,7 @@ void CMainWindow::CreateServices() {
     cameraControl_ =
         std::make_unique<CCameraControl>(*cameraTable_, upgradeManager_.get(), catalog_.get());
 
+    downloadPage_->SetNetworkProbe(setup_.Network);
     coordinator_->AddPage(downloadPage_);
     // A check ends in commands to this window, which hands them on to the page.
     checkCommands_ = std::make_unique<CCheckCommands>(

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/clock.h"
 #include "firmware/host_probes.h"
@@ -42,8 +43,10 @@ struct MainWindowSetup {
     std::string StorageFolder;  // empty: the firmware store the settings choose
     double TimeScale = 1.0;     // deliberate waits run this many times faster
     NetworkProbe Network = NetworkConnected;
-    CUpgradeManager::JobRunner UpgradeRunner;  // empty: the real upgrade workers
-    bool AutoArgument = false;                 // started with "-auto"
+    std::string ServerBase;                     // empty: the machine-wide URL setting
+    FreeSpaceProbe FreeSpace = AvailableBytes;  // of the firmware store's folder
+    CUpgradeManager::JobRunner UpgradeRunner;   // empty: the real upgrade workers
+    bool AutoArgument = false;                  // started with "-auto"
     // The upgrade page searches the network a second after start; tests that run
     // outside a lab turn it off.
     bool SearchAtStart = true;
@@ -87,7 +90,7 @@ public:
     // run (the Schedule page is shown instead); otherwise saves the schedule, sets the
     // exit flag and starts the shut-down, which ends with ShutDownFinished.
     void RequestExit();
-    bool IsShuttingDown() const { return exitRequested_; }
+    bool IsShuttingDown() const override { return exitRequested_; }
 
     // A command from any thread, carried out on the user-interface thread: 1000 Exit,
     // 1012 minimise, 1013-1016 the tabs, 19/20 schedule progress, 32773 show, 32774
@@ -142,6 +145,9 @@ private:
     void WaitForNetwork();     // timer 10
     void WatchNetwork();       // timer 11
     void ShowBalloon(std::string_view key, std::string_view def, const QString& argument);
+    void ShowDownloadedBalloon();   // timer 7
+    void ShowNewFirmwareBalloon();  // timer 8
+    void ShowDiskFullBalloon();     // timer 9
 
     // main_window_shutdown.cpp
     void ShutDownStep1();  // timer 1
@@ -192,7 +198,7 @@ private:
     bool networkUp_ = false;
     bool autoCheckDone_ = false;
     std::atomic<bool> scheduleStopped_{false};
-    std::string downloadedName_;
+    std::vector<std::string> downloadedNames_;  // of the balloon to come
 
     QTimer exitStep1_;      // 1
     QTimer exitStep2_;      // 2
@@ -201,5 +207,8 @@ private:
     QTimer networkWait_;    // 10
     QTimer networkWatch_;   // 11
     QTimer catalogWatch_;
+    QTimer downloadedBalloon_;   // 7
+    QTimer newFirmwareBalloon_;  // 8
+    QTimer diskFullBalloon_;     // 9
     QTimer schedulerRetry_;
 };

@@ -11,8 +11,11 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "firmware/file_md5.h"
+#include "firmware/firmware_catalog.h"
 #include "schedule/schedule_file.h"
 #include "ui/check_commands.h"
+#include "ui/download_page.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
 #include "ui/upgrade_page.h"
@@ -33,6 +36,45 @@ bool Save(CMainWindow& window, const QString& path, qreal scale = 1.0) {
     const bool saved = picture.save(path);
     std::printf("%s %s\n", saved ? "wrote" : "cannot write", qPrintable(path));
     return saved;
+}
+
+// A firmware store as a technician's store holds it: two series stored, two never
+// downloaded.
+void SeedFirmwareStore(const QString& folder) {
+    struct Series {
+        const char* Name;
+        const char* Model;
+        bool Stored;
+        bool Checked;
+    };
+    const Series series[] = {{"NVR-16 Series", "NVR-1600", true, false},
+                             {"IPC-2 Series", "IPC-2140", true, true},
+                             {"IPC-5 Series", "IPC-5260", false, true},
+                             {"PTZ-9 Series", "PTZ-9320", false, false}};
+    QString text = "<FirmwareList>";
+    for (const Series& s : series) {
+        const QString file = QString(s.Model) + ".bin";
+        std::string md5 = "0123456789abcdef0123456789abcdef";
+        if (s.Stored) {
+            QFile image(QDir(folder).filePath(file));
+            image.open(QIODevice::WriteOnly);
+            image.write(QByteArray("\x04\x00\x00\x00", 4) + "fw01");
+            image.close();
+            ComputeFileMD5(ToStd(image.fileName()), md5);
+        }
+        text += QString(
+                    "<Firmware Series=\"%1\" Model=\"%2\" HWVer=\"A\" FWVer=\"2.1.0\" "
+                    "Filename=\"%3\" MD5=\"%4\" Size=\"4\"/>")
+                    .arg(s.Name, s.Model, file, ToQ(md5));
+    }
+    CFirmwareCatalog catalog(ToStd(folder), "", [] { return false; });
+    catalog.ReadLocalCatalog();
+    catalog.ParseServerCatalog(ToStd(text + "</FirmwareList>"));
+    for (const Series& s : series) {
+        if (s.Stored) catalog.MarkDownloaded(s.Name, s.Model, "A", "2.1.0");
+        catalog.SetChecked(s.Name, s.Checked);
+    }
+    catalog.SaveCatalog();
 }
 
 // Tonight's plan after a few runs: one upgraded, one refused, one missed, one whose
@@ -121,6 +163,7 @@ int main(int argc, char** argv) {
     setup.SchedulePath = ToStd(home.filePath("fw_config.xml"));
     setup.StorageFolder = ToStd(home.filePath("store"));
     QDir().mkpath(home.filePath("store"));
+    SeedFirmwareStore(home.filePath("store"));
     setup.Network = [] { return false; };
     setup.SearchAtStart = false;  // no multicast outside a lab
     CMainWindow window(std::move(setup));
@@ -131,6 +174,9 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     const char* names[] = {"upgrade", "schedule", "setting", "firmware"};
+    // The series never downloaded read Older; one of them is shown as it looks while its
+    // download runs.
+    window.DownloadPageWidget().OnDownloadStatus("IPC-5 Series", 0, 3725, 42);
     for (int page = CMainWindow::kUpgradePage; page <= CMainWindow::kFirmwarePage; ++page) {
         window.ShowPage(page);
         // The scheduler's first tick finds the moved image.
