@@ -41,6 +41,7 @@ void CUpgradeHistory::DeviceDispatched(const CIPCamInfo& device) {
     r.DeviceId = device.DeviceId;
     r.DeviceName = device.DeviceName;
     r.Model = device.ModelName;
+    r.Mac = device.MacAddress;
     r.Address = AddressText(device);
     r.VersionBefore = device.FirmwareVersion;
     std::lock_guard lock(lock_);
@@ -159,8 +160,9 @@ std::optional<UpgradeHistoryRecord> ScheduledRunRecord(const CScheduleInfo& entr
     r.Model = entry.Model;
     r.Mac = entry.MAC;
     r.Address = entry.IP + ":" + entry.Port;
-    r.VersionBefore = entry.Version;
-    r.VersionAfter = VersionAfterReturn(entry.Version, code, std::string());
+    // A run this process did not start (ended as interrupted) noted no version before.
+    r.VersionBefore = entry.VersionBefore.empty() ? entry.Version : entry.VersionBefore;
+    r.VersionAfter = VersionAfterReturn(r.VersionBefore, code, entry.VersionAfter);
     r.Code = code;
     r.ResultText = StatusText(entry, DefaultText);
     SetHistoryImage(r, entry.FWPath);

@@ -72,6 +72,7 @@ AddressEntryResult CCameraControl::AddDeviceByAddress(const std::string& scheme,
     if (result != rc::kOk) return AddressEntryResult::Unreachable;
     CIPCamInfo record;
     record.DeviceId = device.Mac;
+    record.MacAddress = device.Mac;
     record.DeviceName = device.HostName;
     record.ModelName = device.Model;
     record.FirmwareVersion = device.FirmwareVersion;

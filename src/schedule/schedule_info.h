@@ -31,10 +31,14 @@ struct CScheduleInfo {
     int64_t UpgradeTime = 0;  // seconds since 1970-01-01 00:00 UTC
     int32_t Status = schedule_status::kNone;
     std::string FWPath;
-    // Set by the upload while it runs; not stored in the file.
+    // Set by a run, cleared when the next one starts; not stored in the file.
     int32_t UploadResult = 0;
     int64_t TotalBytes = 0;
     int64_t SentBytes = 0;
+    // The version the device ran before the run (what it named, else Version at the
+    // start), and the one it named after its return (empty when none was read).
+    std::string VersionBefore;
+    std::string VersionAfter;
 
     bool operator==(const CScheduleInfo&) const = default;
 };

@@ -154,6 +154,12 @@ std::vector<CScheduledRun> CScheduleList::StartQueued() {
         std::string device = ToUpperAscii(slot->Info.MAC);
         if (state_->RunningMacs.count(device) > 0) continue;
         slot->Info.Status = schedule_status::kUpgrading;
+        // Nothing of an earlier run may pass for this one's.
+        slot->Info.UploadResult = 0;
+        slot->Info.TotalBytes = 0;
+        slot->Info.SentBytes = 0;
+        slot->Info.VersionBefore = slot->Info.Version;
+        slot->Info.VersionAfter.clear();
         slot->Running = true;
         ++state_->Running;
         state_->RunningMacs.insert(device);
@@ -221,6 +227,13 @@ void CScheduledRun::SetFirmwareVersion(const std::string& version) {
     if (!state_ || finished_) return;
     std::lock_guard lock(state_->Mutex);
     slot_->Info.Version = version;
+    slot_->Info.VersionAfter = version;
+}
+
+void CScheduledRun::SetVersionBefore(const std::string& version) {
+    if (!state_ || finished_) return;
+    std::lock_guard lock(state_->Mutex);
+    slot_->Info.VersionBefore = version;
 }
 
 CScheduleInfo CScheduledRun::Finish(int finalStatus) {

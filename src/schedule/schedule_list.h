@@ -69,9 +69,10 @@ public:
     // the file after their process ended) end as failed (8); their ids.
     std::vector<uint64_t> FailInterrupted();
 
-    // Starts every queued entry in array order: status upgrading, marked running, one
-    // run each for the caller to hand to a worker. An entry whose device (MAC, without
-    // regard to case) is being upgraded by another run stays queued until that run ends.
+    // Starts every queued entry in array order: status upgrading, marked running, the
+    // run's own fields reset (VersionBefore := Version), one run each for the caller to
+    // hand to a worker. An entry whose device (MAC, without regard to case) is being
+    // upgraded by another run stays queued until that run ends.
     std::vector<CScheduledRun> StartQueued();
 
 private:
@@ -99,7 +100,9 @@ public:
     void SetStatus(int status);
     void SetUploadProgress(int64_t totalBytes, int64_t sentBytes);
     void SetUploadResult(int code);
-    // The version the device named after its upgrade.
+    // The version the device named before the upload.
+    void SetVersionBefore(const std::string& version);
+    // The version the device named after its upgrade (Version and VersionAfter).
     void SetFirmwareVersion(const std::string& version);
 
     // Sets the final status, ends the run (the entry may be edited or deleted again)

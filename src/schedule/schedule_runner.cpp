@@ -107,6 +107,8 @@ bool CScheduleRunner::FailInterrupted() {
                 "schedule: the upgrade of %s at %s was interrupted (no scheduler ran it); it "
                 "ends as failed\n",
                 entry->Info.MAC.c_str(), entry->Info.IP.c_str());
+            // Its own run never lived to say how it ended: this is its outcome.
+            AddToHistory(entry->Info);
         }
         Report(id);
     }
@@ -141,12 +143,16 @@ void CScheduleRunner::EntryFinished(uint64_t id, const CScheduleInfo& entry) {
     Save();
     observer_.EntryFinished(id, entry);
     // After the report: the image's MD5 and the disk flush must not hold it up.
-    if (std::optional<UpgradeHistoryRecord> record = ScheduledRunRecord(entry, WallClockNow())) {
-        const std::string history = DefaultHistoryFile();
-        if (AppendHistory(history, *record) != rc::kOk) {
-            Trace("schedule %s: cannot add the run to the history %s\n", entry.MAC.c_str(),
-                  history.c_str());
-        }
+    AddToHistory(entry);
+}
+
+void CScheduleRunner::AddToHistory(const CScheduleInfo& entry) {
+    std::optional<UpgradeHistoryRecord> record = ScheduledRunRecord(entry, WallClockNow());
+    if (!record) return;
+    const std::string history = DefaultHistoryFile();
+    if (AppendHistory(history, *record) != rc::kOk) {
+        Trace("schedule %s: cannot add the run to the history %s\n", entry.MAC.c_str(),
+              history.c_str());
     }
 }
 

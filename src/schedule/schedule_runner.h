@@ -84,8 +84,11 @@ private:
     // Merges (and writes, when `write`) under the save lock; reports merged entries
     // when `report` (the first load of the file is no change).
     bool SyncFile(bool write, std::string* error = nullptr, bool report = true);
-    // Ends the entries no run holds that the file says are running; true when any.
+    // Ends the entries no run holds that the file says are running, and keeps each
+    // outcome in the upgrade history; true when any.
     bool FailInterrupted();
+    // The history line of an ended run; nothing for a run a shut-down stopped.
+    void AddToHistory(const CScheduleInfo& entry);
 
     void EntryProgress(uint64_t id, const CScheduleInfo& entry) override;
     void EntryFinished(uint64_t id, const CScheduleInfo& entry) override;

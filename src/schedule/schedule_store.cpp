@@ -17,13 +17,15 @@ namespace {
 
 constexpr int kMostBackups = 99;
 
-// An entry as the file keeps it: queued is written as waiting; the upload fields are
-// not written.
+// An entry as the file keeps it: queued is written as waiting; what a run notes of
+// itself is not written.
 CScheduleInfo StoredForm(CScheduleInfo info) {
     if (info.Status == st::kQueued) info.Status = st::kWaiting;
     info.UploadResult = 0;
     info.TotalBytes = 0;
     info.SentBytes = 0;
+    info.VersionBefore.clear();
+    info.VersionAfter.clear();
     return info;
 }
 

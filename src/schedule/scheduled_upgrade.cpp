@@ -168,7 +168,11 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
     std::string versionBefore;
     const int identity = CheckIdentity(entry, versionBefore);
     if (identity != rc::kOk) return FinalStatus(identity);
-    if (versionBefore.empty()) versionBefore = entry.Version;
+    if (versionBefore.empty()) {
+        versionBefore = entry.Version;
+    } else {
+        run.SetVersionBefore(versionBefore);
+    }
     if (stop.stop_requested()) return st::kQueued;
 
     run.SetStatus(st::kUploading);

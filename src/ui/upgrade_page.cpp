@@ -441,7 +441,8 @@ void CUpgradePage::ScheduleChecked(int64_t time) {
         entry.Password = record->Password;
         entry.Device = ToStd(deviceList_.GetField(row, kName));
         entry.Model = record->ModelName;
-        entry.MAC = key;
+        // The run checks the MAC the device names; a searched device's key is no MAC.
+        entry.MAC = record->MacAddress.empty() ? key : record->MacAddress;
         entry.Version = record->FirmwareVersion;
         entry.UpgradeTime = time;
         entry.Status = schedule_status::kWaiting;

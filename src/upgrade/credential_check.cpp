@@ -36,7 +36,11 @@ CheckOutcome CheckCredentials(CIPCamInfo& record) {
     // A device that refused the credentials has answered: it is reachable, and the
     // log-in results below say why the check failed.
     if (listed != rc::kOk && listed != rc::kHttpUnauthorized) return CheckOutcome::Unreachable;
-    if (listed == rc::kOk) record.FirmwareVersion = FirmwareVersionIn(answer);
+    if (listed == rc::kOk) {
+        record.FirmwareVersion = FirmwareVersionIn(answer);
+        // A list without the line leaves what an earlier answer named.
+        if (std::string mac = MacAddressIn(answer); !mac.empty()) record.MacAddress = mac;
+    }
 
     if (record.NvrLoginPending == 1) {
         record.NvrLoginPending = 0;
@@ -79,6 +83,7 @@ void CCredentialChecks::Run(Check& check) {
             r.Password = record->Password;
             r.LoginOk = record->LoginOk;
             r.FirmwareVersion = record->FirmwareVersion;
+            r.MacAddress = record->MacAddress;
             r.NvrLoginPending = record->NvrLoginPending;
             r.CheckDone = 1;
         });

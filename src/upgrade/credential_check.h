@@ -24,10 +24,10 @@ enum class CheckOutcome {
 
 // The check itself, blocking: empty credentials become "admin" / "vqmtz"; the NVR log-in
 // form sets LoginOk; the system list (HTTP, then HTTPS, at the record's port) gives
-// FirmwareVersion; when NvrLoginPending is set it is cleared and the NVR log-in
-// decides. A device that answers neither list request is unreachable; one that refuses
-// the credentials is not. Changes only UserName, Password, LoginOk, FirmwareVersion and
-// NvrLoginPending of `record`.
+// FirmwareVersion and MacAddress; when NvrLoginPending is set it is cleared and the NVR
+// log-in decides. A device that answers neither list request is unreachable; one that
+// refuses the credentials is not. Changes only UserName, Password, LoginOk,
+// FirmwareVersion, MacAddress and NvrLoginPending of `record`.
 CheckOutcome CheckCredentials(CIPCamInfo& record);
 
 // Told when a check has ended, on the check's thread. By then the device table holds

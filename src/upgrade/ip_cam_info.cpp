@@ -36,7 +36,7 @@ void CIPCamInfo::Reset() {
     ProductModel.clear();
     ModelName.clear();
     for (std::string* text : {&FirmwareVersion, &DeviceId, &Text7, &HostAddress, &Text9, &Text10,
-                              &Text11, &Text12, &UserName, &Password}) {
+                              &Text11, &Text12, &UserName, &Password, &MacAddress}) {
         text->clear();
     }
     HttpFlag = 0;
@@ -71,6 +71,7 @@ void CIPCamInfo::UpdateFrom(const CIPCamInfo& other) {
     LoginOk = other.LoginOk;
     ApiVersion = other.ApiVersion;
     DiscoveryKind = other.DiscoveryKind;
+    MacAddress = other.MacAddress;
 }
 
 void CIPCamInfo::SetLatestFirmware(const std::string& file, const std::string& version) {

@@ -112,4 +112,7 @@ public:
     uint8_t LoginOk = 0;
     int32_t DiscoveryKind = 0;
     uint8_t CheckDone = 0;
+    // The MAC address the device named in its system list (credential check) or its
+    // network page (entry by address); empty until then. The upgrade history keeps it.
+    std::string MacAddress;
 };

@@ -27,6 +27,13 @@ std::string FirmwareVersionIn(const std::string& systemList) {
     return Trim(version);
 }
 
+std::string MacAddressIn(const std::string& systemList) {
+    std::string mac;
+    ValueAfterMarker(systemList, ".system.product.mac.address=", mac);
+    // Some devices add more after a comma; the address is what comes before it.
+    return Trim(mac.substr(0, mac.find(',')));
+}
+
 int QueryNvrModel(CIPCamInfo& cam, std::string& apiVersion, std::string& model) {
     const std::string url = SystemListUrl(cam.GetScheme(), cam.HostAddress, cam.GetPort());
     CHTTPBase sink(kModelAnswerBytes);

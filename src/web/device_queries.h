@@ -15,6 +15,10 @@ std::string SystemListUrl(const std::string& scheme, const std::string& host, in
 // version=", trimmed); empty when it names none.
 std::string FirmwareVersionIn(const std::string& systemList);
 
+// The MAC address a system information list names (".system.product.mac.address=", up
+// to a "," or the line's end, trimmed); empty when it names none.
+std::string MacAddressIn(const std::string& systemList);
+
 // Asks the device's system information page for its model (1000 ms). 0 with `model`
 // set and stored, trimmed, in ProductModel; otherwise the web client's code, or -1 when
 // the answer has no "nvr.system.product.model=" line (record and `model` untouched).

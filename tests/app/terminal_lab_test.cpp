@@ -93,8 +93,9 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
         "model=NVR-1600,http_port=80,https_port=-1,firmware=1.0.0,"
         "reboot_seconds=4";
     DevsimProcess sim(
-        {"--discovery", "--device", "id=GOOD,name=Lobby NVR,address=198.18.1.1," + common,
-         "--device", "id=BAD,name=Yard\x1b[2J NVR,address=198.18.1.2,fault=reject_image," + common},
+        {"--discovery", "--device",
+         "id=GOOD,name=Lobby NVR,address=198.18.1.1,mac=00:1C:A1:00:00:01," + common, "--device",
+         "id=BAD,name=Yard\x1b[2J NVR,address=198.18.1.2,fault=reject_image," + common},
         lab.InDevices());
     const std::string history = "XDG_STATE_HOME=" + dir.Path();
     auto cli = [&](std::vector<std::string> words) {
@@ -135,6 +136,16 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
     PtyResult json = RunOnPty(cli({"search", "--json"}), {}, 30s);
     ProcessResult piped = RunProcess(cli(upgrade), 60s);
     EXPECT_EQ(piped.ExitCode, 1);
+    // Scripts read these lines: their final ones, byte for byte.
+    EXPECT_TRUE(Has(piped.Output,
+                    "{\"DeviceId\":\"GOOD\",\"stage\":32,\"seconds\":0,\"percent\":100,\"code\":0,"
+                    "\"text\":\"Firmware upgrade successful.\",\"FirmwareVersion\":\"2.0.0\"}\n"))
+        << piped.Output;
+    EXPECT_TRUE(
+        Has(piped.Output,
+            "{\"DeviceId\":\"BAD\",\"stage\":32,\"seconds\":0,\"percent\":100,\"code\":-406,"
+            "\"text\":\"Failed! Please check the firmware file.\",\"FirmwareVersion\":\"\"}\n"))
+        << piped.Output;
     for (const std::string* output : {&json.Output, &piped.Output}) {
         const auto lines = SplitAny(*output, "\r\n");
         EXPECT_FALSE(lines.empty());
@@ -143,19 +154,21 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
         }
     }
 
-    // Two upgrades, two devices each: four outcomes kept, with the versions before and the
-    // version a returned device named.
+    // Two upgrades, two devices each: four outcomes kept, with the MAC the device named,
+    // the versions before and the version a returned device named.
     const auto records = ReadHistory(dir.File("strelvane/history.tsv"));
     ASSERT_EQ(records.size(), 4u);
     std::multiset<std::string> outcomes;
     for (const UpgradeHistoryRecord& r : records) {
-        outcomes.insert(r.DeviceId + " " + r.VersionBefore + ">" + r.VersionAfter + " " +
-                        std::to_string(r.Code));
+        outcomes.insert(r.DeviceId + " " + r.Mac + " " + r.VersionBefore + ">" + r.VersionAfter +
+                        " " + std::to_string(r.Code));
         EXPECT_EQ(r.ImageFile, "fw.bin");
         EXPECT_EQ(r.ImageMd5.size(), 32u);
     }
-    EXPECT_EQ(outcomes, (std::multiset<std::string>{"BAD 1.0.0> -406", "BAD 1.0.0> -406",
-                                                    "GOOD 1.0.0>2.0.0 0", "GOOD 2.0.0>2.0.0 0"}));
+    const std::string bad = "BAD 00:00:00:00:00:00 1.0.0> -406";
+    EXPECT_EQ(outcomes,
+              (std::multiset<std::string>{bad, bad, "GOOD 00:1C:A1:00:00:01 1.0.0>2.0.0 0",
+                                          "GOOD 00:1C:A1:00:00:01 2.0.0>2.0.0 0"}));
 }
 
 }  // namespace

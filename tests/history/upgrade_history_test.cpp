@@ -18,6 +18,7 @@ CIPCamInfo Device(const std::string& id) {
     r.HostAddress = "198.18.1.3";
     r.HttpPort = 8080;
     r.FirmwareVersion = "2.0.4";
+    r.MacAddress = "00:1C:A1:00:00:0" + id;
     return r;
 }
 
@@ -48,6 +49,7 @@ TEST(UpgradeHistoryTest, RecordsEachFinalOutcomeOnceWithTheDeviceAsItWas) {
     ASSERT_EQ(records.size(), 4u);
     EXPECT_EQ(records[0].DeviceName, "Cam A");
     EXPECT_EQ(records[0].Model, "KT-710R");
+    EXPECT_EQ(records[0].Mac, "00:1C:A1:00:00:0A");
     EXPECT_EQ(records[0].Address, "198.18.1.33:8080");
     EXPECT_EQ(records[0].VersionBefore, "2.0.4");
     EXPECT_EQ(records[0].VersionAfter, "") << "not read from the device: not guessed";
@@ -73,7 +75,10 @@ TEST(UpgradeHistoryTest, ScheduledRunsCountOnlyWhenTheyEnded) {
     entry.Device = "Dock";
     entry.Model = "PLX-420S";
     entry.MAC = "00:1A:2B:3C:4D:5E";
-    entry.Version = "1.0";
+    // After a successful run Version holds the version after; the run noted both.
+    entry.Version = "1.1";
+    entry.VersionBefore = "1.0";
+    entry.VersionAfter = "1.1";
     entry.FWPath = dir.File("image.bin");
     namespace st = schedule_status;
     struct Case {
@@ -100,6 +105,9 @@ TEST(UpgradeHistoryTest, ScheduledRunsCountOnlyWhenTheyEnded) {
         EXPECT_EQ(r->Mac, "00:1A:2B:3C:4D:5E");
         EXPECT_EQ(r->Address, "198.18.1.9:80");
         EXPECT_EQ(r->VersionBefore, "1.0");
+        if (c.Status == st::kSuccessful) {
+            EXPECT_EQ(r->VersionAfter, "1.1");
+        }
         EXPECT_EQ(r->ImageFile, "image.bin");
         EXPECT_EQ(r->ImageMd5.size(), 32u);
         EXPECT_FALSE(r->ResultText.empty());

@@ -36,7 +36,9 @@ TEST(ScheduleListTest, ARunningEntryCannotBeEditedOrDeletedUntilItsRunEnds) {
 
     runs[0].SetStatus(st::kUploading);
     runs[0].SetUploadProgress(1000, 250);
-    runs[0].SetUploadResult(0);
+    runs[0].SetUploadResult(-5);
+    runs[0].SetVersionBefore("1.0");
+    runs[0].SetFirmwareVersion("1.1");
     CScheduleInfo seen = list.Find(idle)->Info;
     EXPECT_EQ(seen.Status, st::kUploading);
     EXPECT_EQ(seen.TotalBytes, 1000);
@@ -44,6 +46,9 @@ TEST(ScheduleListTest, ARunningEntryCannotBeEditedOrDeletedUntilItsRunEnds) {
 
     CScheduleInfo done = runs[0].Finish(st::kSuccessful);
     EXPECT_EQ(done.Status, st::kSuccessful);
+    EXPECT_EQ(done.VersionBefore, "1.0");
+    EXPECT_EQ(done.VersionAfter, "1.1");
+    EXPECT_EQ(done.Version, "1.1");
     EXPECT_EQ(done.FWPath, "/next.bin");
     EXPECT_EQ(list.RunningCount(), 0);
     EXPECT_EQ(runs[0].Finish(st::kOtherFailed).Status, st::kSuccessful);  // ends once
@@ -53,6 +58,16 @@ TEST(ScheduleListTest, ARunningEntryCannotBeEditedOrDeletedUntilItsRunEnds) {
     EXPECT_TRUE(list.Reschedule(idle, 1800000000));
     EXPECT_EQ(list.Find(idle)->Info.Status, st::kWaiting);
     EXPECT_EQ(list.Find(idle)->Info.UpgradeTime, 1800000000);
+    // The next run starts clean: nothing of the last one passes for its own.
+    list.UpdateEach([](CScheduleInfo& e) { return (e.Status = st::kQueued) != 0; });
+    std::vector<CScheduledRun> next = list.StartQueued();
+    ASSERT_EQ(next.size(), 1u);
+    const CScheduleInfo fresh = next[0].Entry();
+    EXPECT_EQ(fresh.UploadResult, 0);
+    EXPECT_EQ(fresh.SentBytes, 0);
+    EXPECT_EQ(fresh.VersionBefore, "1.1") << "the version known at the start";
+    EXPECT_EQ(fresh.VersionAfter, "");
+    next[0].Finish(st::kOtherFailed);
     EXPECT_TRUE(list.Remove(idle));
     EXPECT_FALSE(list.Find(idle).has_value());
     EXPECT_FALSE(list.Remove(idle));

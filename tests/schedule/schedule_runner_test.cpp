@@ -8,8 +8,10 @@
 #include <atomic>
 #include <thread>
 
+#include "history/history_file.h"
 #include "schedule/schedule_file.h"
 #include "schedule_test_support.h"
+#include "settings/scoped_env.h"
 #include "settings/xdg_folders.h"
 #include "support/temp_dir.h"
 #include "support/web_test_support.h"
@@ -33,6 +35,17 @@ protected:
     void SetUp() override {
         ClearProxyEnvironment();
         dir_.Write("image.bin", MarkedImage(100000, "2.1.0"));
+        env_.Set("XDG_STATE_HOME", dir_.Path());
+    }
+
+    // What the upgrade history holds of each run: MAC, versions before and after, code.
+    std::vector<std::string> History() const {
+        std::vector<std::string> lines;
+        for (const UpgradeHistoryRecord& r : ReadHistory(DefaultHistoryFile())) {
+            lines.push_back(r.Mac + " " + r.VersionBefore + ">" + r.VersionAfter + " " +
+                            std::to_string(r.Code));
+        }
+        return lines;
     }
 
     std::string Image() const { return dir_.File("image.bin"); }
@@ -47,6 +60,7 @@ protected:
     }
 
     TempDir dir_;
+    ScopedEnv env_;
     CScheduleList list_;
     ScheduleRecorder recorder_;
 };
@@ -77,6 +91,9 @@ TEST_F(ScheduleRunnerTest, TwoEntriesForOneDeviceNeverRunAtOnce) {
         second, [](const ScheduleEvent& e) { return e.Entry.Status == st::kUpgrading; });
     EXPECT_LT(firstEnded, secondStarted);
     EXPECT_EQ(FileStatuses(File()), (std::vector<int>{st::kSuccessful, st::kSuccessful}));
+    // Each run in the history with the version the device ran before it.
+    EXPECT_EQ(History(), (std::vector<std::string>{std::string(kMac) + " 1.0.0>2.1.0 0",
+                                                   "00:1a:2b:3c:4d:5e 2.1.0>2.1.0 0"}));
 
     const std::string log = OutputSoFar(sim);
     const size_t upload1 = log.find("upload device=nvr");
@@ -119,6 +136,15 @@ TEST_F(ScheduleRunnerTest, StopEndsRunsPromptlyAndTheFileShowsWhereEachEntryStan
     EXPECT_EQ(FileStatuses(File()),
               (std::vector<int>{st::kUpgrading, st::kFirmwareLost, st::kWaiting}));
     EXPECT_TRUE(ScheduleHasWork(list_));  // the later entry still waits
+    EXPECT_TRUE(History().empty()) << "a stopped run has no outcome yet";
+
+    // The next scheduler ends it as failed, and that is its outcome in the history.
+    CScheduleRunner next(list_, clock, recorder_, File(), PathExists);
+    ASSERT_TRUE(next.Start());
+    next.Stop();
+    EXPECT_EQ(FileStatuses(File()),
+              (std::vector<int>{st::kOtherFailed, st::kFirmwareLost, st::kWaiting}));
+    EXPECT_EQ(History(), (std::vector<std::string>{std::string(kMac) + " 1.0.0> -1"}));
 }
 
 // The scheduler's "now" is the wall clock at every tick: a clock set forward (or a

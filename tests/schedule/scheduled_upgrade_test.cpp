@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "base/result_codes.h"
+#include "history/upgrade_history.h"
 #include "schedule/scheduler.h"
 #include "schedule_test_support.h"
 #include "support/temp_dir.h"
@@ -91,6 +92,12 @@ TEST_F(ScheduledUpgradeTest, UploadsReportsItsProgressAndSucceedsOnceTheDeviceIs
     EXPECT_EQ(done.TotalBytes, kImageSize);
     EXPECT_EQ(done.SentBytes, kImageSize);
     EXPECT_EQ(list_.RunningCount(), 0);
+    // The history has the version the device named before the upload, not the entry's.
+    const std::optional<UpgradeHistoryRecord> record = ScheduledRunRecord(done, 0);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->VersionBefore, "1.0.0");
+    EXPECT_EQ(record->VersionAfter, "2.1.0");
+    EXPECT_EQ(done.Version, "2.1.0");
     // Successful only after the device answered again, with the new firmware.
     const std::string log = OutputSoFar(sim);
     EXPECT_TRUE(Has(log, "upload device=ok")) << log;

@@ -11,8 +11,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <map>
 #include <memory>
+#include <set>
 
+#include "history/history_file.h"
 #include "schedule/schedule_file.h"
 #include "support/devsim_process.h"
 #include "support/lab_network.h"
@@ -130,9 +133,9 @@ private slots:
         const std::string common =
             ",http_port=80,https_port=-1,model=NVR-1600,firmware=1.0.0,reboot_seconds=1";
         DevsimProcess sim({"--discovery",  //
-                           "--device", "id=GOOD,address=198.18.1.1" + common, "--device",
-                           "id=OTHER,address=198.18.1.2,password=other" + common, "--device",
-                           "id=REJECT,address=198.18.1.3,fault=reject_image" + common},
+                           "--device", "id=GOOD,address=198.18.1.1,mac=00:1C:A1:00:00:01" + common,
+                           "--device", "id=OTHER,address=198.18.1.2,password=other" + common,
+                           "--device", "id=REJECT,address=198.18.1.3,fault=reject_image" + common},
                           lab.InDevices());
         // Two devices that no search finds, the second with the first one's MAC.
         DevsimProcess unseen(
@@ -218,6 +221,11 @@ private slots:
         QCOMPARE(saved[0].UpgradeTime, planned.toSecsSinceEpoch());
         QCOMPARE(saved[0].FWPath, nightImagePath.toStdString());
         QCOMPARE(saved[3].MAC, std::string("00:1C:A1:00:00:04"));
+        // Each entry has the MAC its device named, which its run checks, not the row's key.
+        std::set<std::string> macs;
+        for (const CScheduleInfo& e : saved) macs.insert(e.MAC);
+        QVERIFY(macs.count("00:1C:A1:00:00:01") == 1);
+        QVERIFY(macs.count("GOOD") == 0);
         QVERIFY(devices.isVisibleTo(&page));
 
         upgradeNow = true;
@@ -235,6 +243,20 @@ private slots:
                  QString("Failed! Please check the firmware file."));
         QCOMPARE(Cell(status, RowOf(status, "00:1C:A1:00:00:04"), kStatusColumn),
                  QString("Firmware upgrade successful."));
+        // Every outcome is in the history, with the MAC the device named and its versions.
+        std::map<std::string, std::string> kept;
+        for (const UpgradeHistoryRecord& r :
+             ReadHistory(sandbox_.Path("state/strelvane/history.tsv").toStdString())) {
+            kept[r.DeviceId] = r.Mac + " " + r.VersionBefore + ">" + r.VersionAfter + " " +
+                               std::to_string(r.Code) + " " + r.ImageFile;
+        }
+        QCOMPARE(kept.size(), size_t{4});
+        QCOMPARE(QString::fromStdString(kept["GOOD"]),
+                 QString("00:1C:A1:00:00:01 1.0.0>2.0.1 0 night.bin"));
+        QCOMPARE(QString::fromStdString(kept["REJECT"]),
+                 QString("00:00:00:00:00:00 1.0.0> -406 night.bin"));
+        QCOMPARE(QString::fromStdString(kept["00:1C:A1:00:00:04"]),
+                 QString("00:1C:A1:00:00:04 1.0.0>2.0.1 0 night.bin"));
 
         // Back: the device list again, searched anew.
         page.Back();

@@ -28,9 +28,9 @@ class CredentialCheckTest : public ::testing::Test {
 protected:
     void SetUp() override { ClearProxyEnvironment(); }
 
-    DevsimProcess sim_{{"--device", "id=good,firmware=1.2.3", "--device",
+    DevsimProcess sim_{{"--device", "id=good,firmware=1.2.3,mac=00:1C:A1:00:00:01", "--device",
                         "id=picky,password=secret,firmware=7.0", "--device",
-                        "id=crlf,firmware=4.5,fault=crlf_lines", "--device",
+                        "id=crlf,firmware=4.5,fault=crlf_lines,mac=00:1C:A1:00:00:03", "--device",
                         "id=slow,fault=delay:300"}};
     int Port(const std::string& id) { return sim_.DeviceById(id).HttpPort; }
 };
@@ -43,6 +43,7 @@ TEST_F(CredentialCheckTest, OutcomesAndWhatTheRecordKeeps) {
     EXPECT_EQ(blank.Password, "vqmtz");
     EXPECT_EQ(blank.LoginOk, 1);
     EXPECT_EQ(blank.FirmwareVersion, "1.2.3");
+    EXPECT_EQ(blank.MacAddress, "00:1C:A1:00:00:01");
 
     // A refusal is an answer: the device is reachable, the log-in failed.
     CIPCamInfo refused = RecordOf("picky", Port("picky"));
@@ -69,6 +70,7 @@ TEST_F(CredentialCheckTest, OutcomesAndWhatTheRecordKeeps) {
     CIPCamInfo crlf = RecordOf("crlf", Port("crlf"));
     EXPECT_EQ(CheckCredentials(crlf), CheckOutcome::Passed);
     EXPECT_EQ(crlf.FirmwareVersion, "4.5");
+    EXPECT_EQ(crlf.MacAddress, "00:1C:A1:00:00:03");
 }
 
 class OutcomeLog final : public ICredentialCheckObserver {
@@ -122,6 +124,7 @@ TEST_F(CredentialCheckTest, ChecksRunPerDeviceAndStoreTheirResultsInTheTable) {
         EXPECT_EQ(table.Find(id)->CheckDone, 1) << id;
     }
     EXPECT_EQ(table.Find("good")->FirmwareVersion, "1.2.3");
+    EXPECT_EQ(table.Find("good")->MacAddress, "00:1C:A1:00:00:01");
     EXPECT_EQ(table.Find("good")->LoginOk, 1);
     EXPECT_EQ(table.Find("picky")->LoginOk, 0);
 }

@@ -39,6 +39,7 @@ CIPCamInfo FilledRecord() {
     r.LoginOk = 1;
     r.DiscoveryKind = 1;
     r.CheckDone = 1;
+    r.MacAddress = "00:1C:A1:00:00:05";
     return r;
 }
 
@@ -62,7 +63,7 @@ TEST(CIPCamInfoTest, ResetClearsIdentityButKeepsVendorAndDiscoveryAreas) {
     EXPECT_EQ(r.VendorName, "Quorlent");
     EXPECT_TRUE(r.DeviceName.empty() && r.ProductModel.empty() && r.ModelName.empty());
     EXPECT_TRUE(r.FirmwareVersion.empty() && r.HostAddress.empty() && r.Text12.empty());
-    EXPECT_TRUE(r.UserName.empty() && r.Password.empty());
+    EXPECT_TRUE(r.UserName.empty() && r.Password.empty() && r.MacAddress.empty());
     EXPECT_EQ(r.HttpPort, 80);
     EXPECT_EQ(r.HttpsPort, 443);
     EXPECT_EQ(r.HttpFlag, 0);
@@ -124,6 +125,7 @@ TEST(CIPCamInfoTest, UpdateFromCopiesOnlyTheListedFields) {
     EXPECT_EQ(target.LoginOk, 1);
     EXPECT_EQ(target.ApiVersion, "V1");
     EXPECT_EQ(target.DiscoveryKind, 1);
+    EXPECT_EQ(target.MacAddress, "00:1C:A1:00:00:05");  // the history names the device by it
     // Kept.
     EXPECT_EQ(target.Checked, 5);
     EXPECT_EQ(target.SeenCount, 2);

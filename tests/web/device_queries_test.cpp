@@ -170,6 +170,21 @@ TEST_F(DeviceQueriesTest, PasswordsWithFormCharactersLogInAsTyped) {
     EXPECT_EQ(reply, "/cfg_system_info.htm");
 }
 
+TEST(SystemListTest, MacAddressIsItsLineUpToACommaAndTrimmed) {
+    const struct {
+        const char* List;
+        const char* Mac;
+    } cases[] = {
+        {"root.system.product.mac.address=00:1C:A1:00:00:07\n", "00:1C:A1:00:00:07"},
+        {"nvr.system.product.mac.address= 00:1c:a1:00:00:07\r\nnext=1\r\n", "00:1c:a1:00:00:07"},
+        {"root.system.product.mac.address=00:1C:A1:00:00:07,00:1C:A1:00:00:08\n",
+         "00:1C:A1:00:00:07"},
+        {"root.system.product.mac.address=", ""},
+        {"root.system.product.model=KT-710R\n", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MacAddressIn(c.List), c.Mac) << c.List;
+}
+
 TEST(LoginPageUrlTest, PlainAndEscapedCredentials) {
     CIPCamInfo cam;
     cam.HostAddress = "10.0.0.5";
