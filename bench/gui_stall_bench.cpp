@@ -14,6 +14,7 @@
 #include "layout/layout_texts.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
+#include "ui/check_commands.h"
 #include "ui/main_frame.h"
 #include "ui/upgrade_page.h"
 #include "upgrade/credential_check.h"
@@ -65,7 +66,13 @@ int main(int argc, char** argv) {
     CUpgradePage page(frame, nullptr);
     CCameraControl control(table, nullptr);
     control.Attach(page);
-    CCredentialChecks checks(table, page);
+    // The checks' commands reach the page as they reach it through the main window.
+    CCheckCommands commands(table, [&page](int command, const CIPCamInfo& record) {
+        QMetaObject::invokeMethod(
+            &page, [&page, command, record] { page.DeviceCommand(command, record); },
+            Qt::QueuedConnection);
+    });
+    CCredentialChecks checks(table, commands);
     page.SetServices(control, table, checks, false);
     page.resize(890, 462);
     page.show();

@@ -12,6 +12,7 @@
 #include "base/trace.h"
 #include "firmware/catalog_xml.h"
 #include "firmware/file_md5.h"
+#include "firmware/store_location.h"
 #include "settings/xdg_folders.h"
 #include "web/curl_easy.h"
 #include "web/http_base.h"
@@ -211,6 +212,16 @@ int CFirmwareCatalog::RunServerCheck(std::stop_token stop, bool fetch) {
     if (stop.stop_requested()) return rc::kCancelled;
     // A byte-order mark or other bytes before the document.
     if (const size_t open = text.find('<'); open != std::string::npos) text.erase(0, open);
+    std::shared_ptr<const CFileLock> storeLock;
+    if (!text.empty()) {
+        storeLock = LockStore(storageFolder_);
+        if (!storeLock) {
+            Trace(
+                "FWStrelvane - The firmware store is busy; the server catalogue is not merged.\n");
+            MergeServerCatalog("");  // reported like a failed fetch: the store is shown as it is
+            return kStoreBusy;
+        }
+    }
     if (const int merged = MergeServerCatalog(text); merged != rc::kOk) return merged;
     return result;
 }

@@ -18,6 +18,9 @@
 // (an empty list, or some other page that happens to parse): a server that lists
 // nothing has not taken every image away; nothing is merged or deleted.
 constexpr int kCatalogListsNoFirmware = -21;
+// The check's result when another process held the store all along: a merge deletes
+// images, so none is made under its downloads; the next check tries again.
+constexpr int kStoreBusy = -22;
 
 // What a download of one entry's newest image needs.
 struct CFirmwareDownloadParams {
@@ -75,7 +78,7 @@ public:
     bool IsCheckRunning() const { return checkRunning_.load(); }
     // The outcome of the last finished check: 0 merged (or an empty catalogue); the web
     // client's code when the fetch failed; -1 for a text that is not well-formed XML;
-    // kCatalogListsNoFirmware; -8 when the machine had no network.
+    // kCatalogListsNoFirmware; kStoreBusy; -8 when the machine had no network.
     int LastCheckResult() const { return lastCheckResult_.load(); }
 
     // Fetches ServerBase() + "/Firmware_V2.xml" (30 s time-out) on the calling thread and

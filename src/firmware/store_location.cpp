@@ -3,6 +3,8 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <system_error>
 
 #include "settings/settings.h"
@@ -51,6 +53,16 @@ bool PrepareStoreFolder(const std::string& folder, std::string& error) {
     return false;
 }
 
-std::optional<CFileLock> LockStore(const std::string& folder, std::chrono::milliseconds wait) {
-    return CFileLock::TryAcquire(folder + "/firmware.xml.lock", wait);
+std::shared_ptr<const CFileLock> LockStore(const std::string& folder,
+                                           std::chrono::milliseconds wait) {
+    static std::mutex mutex;
+    static std::map<std::string, std::weak_ptr<const CFileLock>> held;
+    std::lock_guard lock(mutex);
+    std::weak_ptr<const CFileLock>& slot = held[folder];
+    if (std::shared_ptr<const CFileLock> shared = slot.lock()) return shared;
+    std::optional<CFileLock> taken = CFileLock::TryAcquire(folder + "/firmware.xml.lock", wait);
+    if (!taken) return nullptr;
+    auto shared = std::make_shared<const CFileLock>(std::move(*taken));
+    slot = shared;
+    return shared;
 }

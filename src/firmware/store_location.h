@@ -1,7 +1,7 @@
 #pragma once
 
 #include <chrono>
-#include <optional>
+#include <memory>
 #include <string>
 
 #include "base/file_lock.h"
@@ -37,8 +37,10 @@ std::string WithoutTrailingSlashes(std::string url);
 bool PrepareStoreFolder(const std::string& folder, std::string& error);
 
 // The store is changed (downloads, catalogue merges) by one process at a time: it holds
-// the lock "<folder>/firmware.xml.lock" while it works. A second one waits up to `wait`
-// for it; nothing when the store stayed busy.
+// the lock "<folder>/firmware.xml.lock" while it works. Inside a process the hold is
+// shared, so that the downloads and the catalogue's check thread of one program do not
+// shut each other out; it ends with its last holder. Another process waits up to `wait`
+// for it; null when the store stayed busy.
 constexpr std::chrono::seconds kStoreBusyWait{5};
-std::optional<CFileLock> LockStore(const std::string& folder,
-                                   std::chrono::milliseconds wait = kStoreBusyWait);
+std::shared_ptr<const CFileLock> LockStore(const std::string& folder,
+                                           std::chrono::milliseconds wait = kStoreBusyWait);

@@ -25,15 +25,20 @@ void CScheduleRunner::SetNoticeHandler(std::function<void(const std::string&)> n
 
 bool CScheduleRunner::Start(std::string* error) {
     if (ticker_.joinable()) return true;
+    bool first = false;
     {
         std::lock_guard lock(saveMutex_);
+        // Once only: a refused start must still save and merge without taking the
+        // file's entries for new ones, and a later start keeps what the merges learnt.
+        first = !adopted_;
+        if (first) sync_.Adopt(list_);
+        adopted_ = true;
         if (!sync_.AcquireSchedulerLock()) {
             if (error) *error = "another scheduler is running " + sync_.Path();
             return false;
         }
-        sync_.Adopt(list_);
     }
-    if (!SyncFile(false, error, false)) {
+    if (!SyncFile(false, error, !first)) {
         std::lock_guard lock(saveMutex_);
         sync_.ReleaseSchedulerLock();
         return false;
@@ -76,6 +81,8 @@ void CScheduleRunner::Tick() {
 }
 
 bool CScheduleRunner::Save() { return SyncFile(true); }
+
+bool CScheduleRunner::Refresh() { return SyncFile(false); }
 
 bool CScheduleRunner::SyncFile(bool write, std::string* error, bool report) {
     CScheduleFileSync::Result result;

@@ -45,7 +45,8 @@ public:
     // file), ends interrupted entries as failed (see CScheduleList::FailInterrupted) and
     // starts the ticks; the first comes one tick period later. True when running. False,
     // with `error` set and nothing started, when another scheduler runs the file or the
-    // file cannot be used.
+    // file cannot be used; Save and Refresh still work then, and Start may be tried
+    // again later.
     bool Start(std::string* error = nullptr);
 
     // Where notices for the user go (a backup of the old file was kept); they are
@@ -63,6 +64,11 @@ public:
     // interleave, and a later save always holds the later state. False when the file
     // could not be written (or is not one this program may replace).
     bool Save();
+
+    // Takes into the list what other processes changed in the file, reporting each
+    // changed entry; for a runner whose start was refused, to follow the scheduler that
+    // runs the file. False when the file could not be read.
+    bool Refresh();
 
 private:
     struct Worker {
@@ -90,7 +96,8 @@ private:
     const FileExists fileExists_;
     const UnixTimeSource now_;
     std::function<void(const std::string&)> notice_;
-    std::mutex saveMutex_;  // guards sync_
+    std::mutex saveMutex_;  // guards sync_ and adopted_
+    bool adopted_ = false;  // the list's entries were taken as the file's
     CScheduleFileSync sync_;
     std::mutex workersMutex_;
     std::list<Worker> workers_;

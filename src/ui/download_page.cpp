@@ -1,19 +1,74 @@
 #include "ui/download_page.h"
 
+#include <QMessageBox>
 #include <QMetaObject>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <map>
+#include <vector>
 
+#include "firmware/download_coordinator.h"
 #include "firmware/download_status.h"
 #include "firmware/firmware_catalog.h"
+#include "firmware/store_location.h"
+#include "layout/layout_language.h"
+#include "layout/layout_texts.h"
+#include "ui/qt_text.h"
 #include "ui/skin.h"
 
+namespace {
+
+constexpr int kStoreIdlePollMs = 500;
+
+// What the store says of each catalogue series, asked on a notifying thread: the
+// questions may hash whole images.
+struct StoreState {
+    bool Older = false;   // some image is newer on the server, missing or unsound
+    bool Stored = false;  // every image is stored
+};
+
+}  // namespace
+
 CDownloadPage::CDownloadPage(IMainFrame& frame, QWidget* parent)
-    : CPage(frame, "DownloadPage", parent), title_(this) {
-    skin::SetTextColour(title_, skin::kCaption);
+    : CPage(frame, "DownloadPage", parent),
+      description_(this),
+      listArea_(this),
+      list_(&listArea_),
+      selectAll_(CSkinButton::Kind::Push, this),
+      cancelAll_(CSkinButton::Kind::Push, this) {
+    skin::SetTextColour(description_, skin::kCaption);
+    skin::MakeListPlace(listArea_);
+    auto* layout = new QVBoxLayout(&listArea_);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->addWidget(&list_);
+    list_.setObjectName("FirmwareList");
+    connect(&selectAll_, &QAbstractButton::clicked, this, &CDownloadPage::SelectAll);
+    connect(&cancelAll_, &QAbstractButton::clicked, this, &CDownloadPage::CancelAll);
+    storeIdleWatch_.setInterval(kStoreIdlePollMs);
+    connect(&storeIdleWatch_, &QTimer::timeout, this, &CDownloadPage::ReleaseStoreLockWhenIdle);
+    worker_.setMaxThreadCount(1);
     ReloadTexts();
 }
 
+CDownloadPage::~CDownloadPage() { worker_.waitForDone(); }
+
 void CDownloadPage::ReloadTexts() {
-    title_.setText(ToQString(Place(title_, "DescriptionLabel", "Check and download firmware")));
+    description_.setText(
+        ToQString(Place(description_, "DescriptionLabel", "Check and download firmware")));
+    selectAll_.setText(ToQString(Place(selectAll_, "SelectAllButton", "Select All")));
+    cancelAll_.setText(ToQString(Place(cancelAll_, "DeselectAllButton", "Cancel All")));
+    Place(listArea_, "FirmwareList", "");
+    list_.setAccessibleName("FirmwareList");
+    list_.SetColumns({QString(), PageText("NoField", "No"), PageText("SeriesField", "Series"),
+                      PageText("StatusField", "Status")},
+                     {30, 50, 175, 363});
+    list_.SetStatusTexts({PageText("LatestStatus", "Latest"), PageText("OlderStatus", "Older"),
+                          PageText("WaitingStatus", "Waiting"), PageText("StopStatus", "Stop"),
+                          PageText("FinishStatus", "Finish"),
+                          PageText("NetworkBreakStatus", "Network break"),
+                          PageText("FileIsNotExistStatus", "File is not exist!")});
+    noSpaceText_ = PageText("NoSpaceStatus", "Not enough free space");
+    list_.SetFonts(ToQ(FontFaceName(frame_.Texts().FontChoice())));
     update();
 }
 
@@ -27,10 +82,127 @@ void CDownloadPage::OnGuiThread(F&& call) {
         Qt::QueuedConnection);
 }
 
+void CDownloadPage::SetControlsEnabled(bool enabled) {
+    enabled = enabled && pending_ == 0;
+    selectAll_.setEnabled(enabled);
+    cancelAll_.setEnabled(enabled);
+    list_.setEnabled(enabled);
+}
+
+void CDownloadPage::RunRequest(std::function<bool()> work, std::function<void()> then) {
+    ++pending_;
+    SetControlsEnabled(false);
+    frame_.BeginBusy();
+    frame_.SetWaitCursor(true);
+    worker_.start([this, work = std::move(work), then = std::move(then)] {
+        const bool done = work();
+        QMetaObject::invokeMethod(
+            this,
+            [this, done, then] {
+                if (then) then();
+                --pending_;
+                if (pending_ == 0) {
+                    frame_.SetWaitCursor(false);
+                    frame_.EndBusySoon();
+                }
+                SetControlsEnabled(true);
+                if (!done) SayStoreBusy();
+                if (HoldsStoreLock()) storeIdleWatch_.start();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+bool CDownloadPage::TakeStoreLock() {
+    CFirmwareCatalog* catalog = catalog_;
+    if (!catalog) return false;
+    {
+        std::lock_guard lock(storeLockMutex_);
+        if (storeLock_) return true;
+    }
+    // Only this worker takes the lock, and the page lets it go only while no request
+    // runs, so the wait needs no guard.
+    std::shared_ptr<const CFileLock> taken = LockStore(catalog->StorageFolder());
+    std::lock_guard lock(storeLockMutex_);
+    storeLock_ = std::move(taken);
+    return storeLock_ != nullptr;
+}
+
+bool CDownloadPage::HoldsStoreLock() const {
+    std::lock_guard lock(storeLockMutex_);
+    return storeLock_ != nullptr;
+}
+
+void CDownloadPage::ReleaseStoreLockWhenIdle() {
+    CDownloadCoordinator* coordinator = coordinator_;
+    if (pending_ > 0 || (coordinator && coordinator->Manager().HasWork())) return;
+    storeIdleWatch_.stop();
+    std::lock_guard lock(storeLockMutex_);
+    storeLock_.reset();
+}
+
+void CDownloadPage::SayStoreBusy() {
+    auto* box = new QMessageBox(
+        QMessageBox::NoIcon, Text("Main", "Caption", "Strelvane"),
+        PageText("StoreBusyMessage",
+                 "Another program is working on the firmware store. Try again when it has "
+                 "finished."),
+        QMessageBox::Ok, this);
+    box->setObjectName("StoreBusyMessage");
+    box->button(QMessageBox::Ok)->setText(Text("Main", "Ok", "OK"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();  // downloads and notifications go on while it is shown
+}
+
+void CDownloadPage::SelectAll() {
+    CDownloadCoordinator* coordinator = coordinator_;
+    if (!coordinator || pending_ > 0) return;
+    std::vector<std::string> series;
+    for (int row = 0; row < list_.RowCount(); ++row) {
+        if (!list_.IsChecked(row)) list_.SetField(row, field::kCheck, QStringLiteral("1"));
+        series.push_back(ToStd(list_.SeriesAt(row)));
+    }
+    RunRequest(
+        [this, coordinator, series] {
+            if (!TakeStoreLock()) return false;
+            for (const std::string& name : series) coordinator->SelectSeries(name);
+            coordinator->DownloadSelected();
+            return true;
+        },
+        {});
+}
+
+void CDownloadPage::CancelAll() {
+    CDownloadCoordinator* coordinator = coordinator_;
+    if (!coordinator || pending_ > 0) return;
+    RunRequest(
+        [coordinator] {
+            coordinator->CancelAll();
+            return true;
+        },
+        [this] {
+            for (int row = 0; row < list_.RowCount(); ++row) {
+                if (list_.IsChecked(row)) list_.SetField(row, field::kCheck, QStringLiteral("0"));
+            }
+        });
+}
+
+void CDownloadPage::PersistSelections() {
+    CFirmwareCatalog* catalog = catalog_;
+    if (!catalog) return;
+    for (int row = 0; row < list_.RowCount(); ++row) {
+        catalog->SetChecked(ToStd(list_.SeriesAt(row)), list_.IsChecked(row));
+    }
+}
+
 void CDownloadPage::Detach() {
     detached_ = true;
     coordinator_ = nullptr;
     catalog_ = nullptr;
+    worker_.waitForDone();
+    storeIdleWatch_.stop();
+    std::lock_guard lock(storeLockMutex_);
+    storeLock_.reset();
 }
 
 bool CDownloadPage::HasServices() const { return coordinator_ != nullptr; }
@@ -40,34 +212,96 @@ void CDownloadPage::AttachServices(CDownloadCoordinator* coordinator, CFirmwareC
     catalog_ = catalog;
 }
 
-void CDownloadPage::OnDownloadStatus(const std::string& series, int kind, int, int) {
-    if (kind != download_kind::kFinished) return;
-    OnGuiThread([this, series] { frame_.SetDownloadedName(series); });
+void CDownloadPage::ShowStatus(const QString& series, int kind, int a, int b) {
+    const int row = list_.FindSeries(series);
+    if (row < 0) return;
+    switch (kind) {
+        case download_kind::kProgress:
+            list_.SetStatus(row, ToQ(ProgressText(a, b)));
+            break;
+        case download_kind::kFinished:
+            list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kLatest));
+            frame_.SetDownloadedName(ToStd(series));
+            break;
+        case download_kind::kStopped:
+            list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kOlder));
+            break;
+        case download_kind::kNetworkError:
+            list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kNetworkBreak));
+            break;
+        case download_kind::kNoSpace:
+            list_.SetStatus(row, noSpaceText_);
+            break;
+        default:  // an image stored: the progress that follows tells more
+            break;
+    }
+}
+
+void CDownloadPage::OnDownloadStatus(const std::string& series, int kind, int a, int b) {
+    OnGuiThread([this, series = ToQ(series), kind, a, b] { ShowStatus(series, kind, a, b); });
 }
 
 void CDownloadPage::OnAllDownloadsFinished() {
     OnGuiThread([this] { frame_.NotifyAllDownloadsFinished(); });
 }
 
-void CDownloadPage::OnSeriesAdded(const std::string&, bool) {}
+void CDownloadPage::OnSeriesAdded(const std::string& series, bool selected) {
+    OnGuiThread([this, series = ToQ(series), selected] {
+        if (list_.FindSeries(series) < 0) list_.AppendSeries(series, selected);
+    });
+}
 
-void CDownloadPage::OnSeriesQueued(const std::string&, bool) {}
+void CDownloadPage::OnSeriesQueued(const std::string& series, bool nothingQueued) {
+    // Asked here: the answer reads the store.
+    CFirmwareCatalog* catalog = catalog_;
+    const bool missing =
+        nothingQueued && !Connected() && catalog && !catalog->AllImagesStored(series);
+    OnGuiThread([this, series = ToQ(series), nothingQueued, missing] {
+        const int row = list_.FindSeries(series);
+        if (row < 0) return;
+        if (!nothingQueued) {
+            list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kWaiting));
+        } else if (missing) {
+            list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kFileIsNotExist));
+        } else {
+            list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kLatest));
+            frame_.SetDownloadedName(ToStd(series));
+        }
+    });
+}
 
-void CDownloadPage::OnSeriesRemoved(const std::string&) {}
+void CDownloadPage::OnSeriesRemoved(const std::string& series) {
+    OnGuiThread([this, series = ToQ(series)] { list_.DeleteRow(list_.FindSeries(series)); });
+}
 
 void CDownloadPage::OnCatalogChecked() {
-    // Asked here, on the check thread: the question may hash whole images.
-    bool older = false;
+    // Asked here, on the check thread: the questions may hash whole images (and repair
+    // what they find broken).
+    std::map<QString, StoreState> states;
     if (CFirmwareCatalog* catalog = catalog_.load()) {
         for (const std::string& series : catalog->SeriesNames()) {
-            older = catalog->AnyNeedsDownload(series) || older;
+            states[ToQ(series)] = {catalog->AnyNeedsDownload(series),
+                                   catalog->AllImagesStored(series)};
         }
     }
-    // The check made at start-up never announces new firmware; later ones do.
-    OnGuiThread([this, older] {
-        const bool first = firstCheck_;
+    const bool connected = Connected();
+    OnGuiThread([this, states = std::move(states), connected] {
+        bool older = false;
+        for (int row = 0; row < list_.RowCount(); ++row) {
+            const auto it = states.find(list_.SeriesAt(row));
+            const StoreState state = it == states.end() ? StoreState{} : it->second;
+            CFirmwareListCtrl::Status status = CFirmwareListCtrl::kLatest;
+            if (state.Older) {
+                status = CFirmwareListCtrl::kOlder;
+                older = true;
+            } else if (!connected && !state.Stored) {
+                status = CFirmwareListCtrl::kFileIsNotExist;
+            }
+            list_.SetStatus(row, list_.StatusText(status));
+        }
+        // The check made at start-up never announces new firmware; later ones do.
+        if (older && !firstCheck_) frame_.NotifyNewFirmware();
         firstCheck_ = false;
-        if (older && !first) frame_.NotifyNewFirmware();
     });
 }
 
@@ -77,8 +311,26 @@ void CDownloadPage::OnCatalogLoading() {
 
 void CDownloadPage::OnCatalogReady() {
     OnGuiThread([this] {
-        frame_.CatalogReady();
-        setEnabled(true);
+        auto ready = [this] {
+            frame_.CatalogReady();
+            setEnabled(true);
+        };
+        std::vector<std::string> checked;
+        for (int row = 0; row < list_.RowCount(); ++row) {
+            if (list_.IsChecked(row)) checked.push_back(ToStd(list_.SeriesAt(row)));
+        }
+        CDownloadCoordinator* coordinator = coordinator_;
+        if (checked.empty() || !coordinator || frame_.IsShuttingDown()) {
+            ready();
+            return;
+        }
+        RunRequest(
+            [this, coordinator, checked] {
+                if (!TakeStoreLock()) return false;
+                for (const std::string& series : checked) coordinator->DownloadSeries(series);
+                return true;
+            },
+            ready);
     });
 }
 
@@ -86,4 +338,20 @@ void CDownloadPage::OnDiskFull() {
     OnGuiThread([this] { frame_.NotifyDiskFull(); });
 }
 
-void CDownloadPage::RefreshSeriesStatuses() {}
+void CDownloadPage::RefreshSeriesStatuses() {
+    std::map<QString, bool> stored;
+    if (CFirmwareCatalog* catalog = catalog_.load()) {
+        for (const std::string& series : catalog->SeriesNames()) {
+            stored[ToQ(series)] = catalog->AllImagesStored(series);
+        }
+    }
+    // Only the store's state is shown again: nothing was downloaded, so no balloon.
+    OnGuiThread([this, stored = std::move(stored)] {
+        for (int row = 0; row < list_.RowCount(); ++row) {
+            const auto it = stored.find(list_.SeriesAt(row));
+            const bool held = it != stored.end() && it->second;
+            list_.SetStatus(row, list_.StatusText(held ? CFirmwareListCtrl::kLatest
+                                                       : CFirmwareListCtrl::kOlder));
+        }
+    });
+}

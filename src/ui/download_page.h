@@ -1,25 +1,55 @@
 #pragma once
 
+#include <QFrame>
 #include <QLabel>
+#include <QThreadPool>
+#include <QTimer>
 #include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
 
+#include "base/file_lock.h"
 #include "firmware/firmware_view.h"
+#include "firmware/host_probes.h"
+#include "ui/firmware_list_ctrl.h"
 #include "ui/page.h"
+#include "ui/skin_button.h"
 
 // The Firmware page: the firmware store's series and their downloads. It is a view of
 // the catalogue, the download manager and the coordinator; their notifications arrive
 // on the catalogue's check thread and on download workers and are handed to the
-// user-interface thread as queued calls carrying copies.
+// user-interface thread as queued calls carrying copies. What it asks of the store
+// (queueing, which may hash whole images, and cancelling, which waits for the workers)
+// runs on a worker of its own, one request after the other, so the window keeps drawing.
 class CDownloadPage final : public CPage, public CFirmwareView {
     Q_OBJECT
 public:
     CDownloadPage(IMainFrame& frame, QWidget* parent);
+    ~CDownloadPage() override;
 
     void ReloadTexts() override;
 
-    // The main window's shut-down: the page forgets the services before they go.
+    // Whether the machine has a network connection (offline rows of missing images say so).
+    void SetNetworkProbe(NetworkProbe network) { network_ = std::move(network); }
+
+    // Select All: ticks every row and downloads every series. Cancel All: stops every
+    // download, waits until none runs, then clears every tick. Both keep the page and
+    // the tabs disabled until they have ended.
+    void SelectAll();
+    void CancelAll();
+    // A request of the page is being worked (the page is disabled meanwhile).
+    bool IsWorking() const { return pending_ > 0; }
+    // The store lock is held for downloads of this page.
+    bool HoldsStoreLock() const;
+
+    // The main window's shut-down, once no download runs: the ticks go into the
+    // catalogue, then the page forgets the services before they go.
+    void PersistSelections();
     void Detach();
     bool HasServices() const;
+
+    CFirmwareListCtrl& List() { return list_; }
 
     // CFirmwareView, on any thread.
     void OnDownloadStatus(const std::string& series, int kind, int a, int b) override;
@@ -37,11 +67,37 @@ public:
 private:
     template <typename F>
     void OnGuiThread(F&& call);
+    // Runs `work` on the page's worker, then `then` on this thread. The page stays
+    // disabled and the main window busy until `then` has run. `work` returns false when
+    // the store lock could not be had: the user is told so.
+    void RunRequest(std::function<bool()> work, std::function<void()> then);
+    void SetControlsEnabled(bool enabled);
+    void ShowStatus(const QString& series, int kind, int a, int b);
+    // On the page's worker: takes the store lock unless held; false when another
+    // process keeps the store busy.
+    bool TakeStoreLock();
+    void ReleaseStoreLockWhenIdle();
+    void SayStoreBusy();
+    bool Connected() const { return !network_ || network_(); }
 
-    QLabel title_;
+    QLabel description_;
+    QFrame listArea_;
+    CFirmwareListCtrl list_;
+    CSkinButton selectAll_;
+    CSkinButton cancelAll_;
+    QString noSpaceText_;
     // Set by AttachServices and Detach; read on notifying threads.
     std::atomic<CDownloadCoordinator*> coordinator_{nullptr};
     std::atomic<CFirmwareCatalog*> catalog_{nullptr};
+    NetworkProbe network_ = NetworkConnected;
     bool firstCheck_ = true;
+    int pending_ = 0;  // requests given to the worker and not yet ended
     std::atomic<bool> detached_{false};
+
+    mutable std::mutex storeLockMutex_;  // guards storeLock_
+    std::shared_ptr<const CFileLock> storeLock_;
+    QTimer storeIdleWatch_;  // lets the store lock go once downloads have ended
+
+    // Last, so it is the first to go: its worker may still post to the page.
+    QThreadPool worker_;
 };

@@ -1,7 +1,11 @@
 #include "ui/list_ctrl.h"
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QPainter>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <numeric>
 
 #include "ui/skin.h"
 
@@ -32,6 +36,24 @@ CHeaderCtrlEx::CHeaderCtrlEx(QWidget* parent) : QHeaderView(Qt::Horizontal, pare
     setSectionsClickable(true);
     setHighlightSections(false);
     setSortIndicatorShown(false);
+    setStretchLastSection(true);
+}
+
+void CHeaderCtrlEx::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {
+    painter->save();
+    QHeaderView::paintSection(painter, rect, logicalIndex);
+    painter->restore();
+    const QVariant state =
+        model() ? model()->headerData(logicalIndex, orientation(), Qt::CheckStateRole) : QVariant();
+    if (!state.isValid()) return;
+    QStyleOptionButton box;
+    box.initFrom(this);
+    const QSize size(style()->pixelMetric(QStyle::PM_IndicatorWidth, &box, this),
+                     style()->pixelMetric(QStyle::PM_IndicatorHeight, &box, this));
+    box.rect = QRect(QPoint(), size);
+    box.rect.moveCenter(rect.center());
+    box.state |= state.toInt() == Qt::Checked ? QStyle::State_On : QStyle::State_Off;
+    style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, this);
 }
 
 CBasicListCtrl::CBasicListCtrl(QWidget* parent) : QTableView(parent), header_(this) {
@@ -45,6 +67,8 @@ CBasicListCtrl::CBasicListCtrl(QWidget* parent) : QTableView(parent), header_(th
     setShowGrid(true);
     verticalHeader()->hide();
     verticalHeader()->setDefaultSectionSize(24);
+    // The columns are fitted to the width: nothing to scroll sideways to.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setSortingEnabled(false);
     connect(&header_, &QHeaderView::sectionClicked, this, &CBasicListCtrl::HeaderClicked);
     connect(&model_, &CListModel::CheckChanged, this, &CBasicListCtrl::CheckChanged);
@@ -53,8 +77,33 @@ CBasicListCtrl::CBasicListCtrl(QWidget* parent) : QTableView(parent), header_(th
 
 void CBasicListCtrl::SetColumns(const QStringList& headings, const std::vector<int>& widths) {
     model_.SetHeadings(headings);
-    for (size_t i = 0; i < widths.size() && i < static_cast<size_t>(headings.size()); ++i) {
-        setColumnWidth(static_cast<int>(i), widths[i]);
+    widths_.assign(widths.begin(),
+                   widths.begin() + std::min<qsizetype>(headings.size(), widths.size()));
+    FitColumns();
+}
+
+void CBasicListCtrl::SetFonts(const QString& face) {
+    QFont font = QApplication::font();
+    font.setFamilies({face});
+    // The password editors are children of the view and take its font.
+    setFont(font);
+    header_.setFont(QApplication::font());
+}
+
+void CBasicListCtrl::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    FitColumns();
+}
+
+void CBasicListCtrl::FitColumns() {
+    // Room is kept for a vertical scroll bar, so that a growing list does not push the
+    // last column out of sight.
+    const int room = width() - 2 * frameWidth() -
+                     style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    const int asked = std::accumulate(widths_.begin(), widths_.end(), 0);
+    const double scale = room > 0 && asked > room ? static_cast<double>(room) / asked : 1.0;
+    for (size_t i = 0; i < widths_.size(); ++i) {
+        setColumnWidth(static_cast<int>(i), static_cast<int>(widths_[i] * scale));
     }
 }
 

@@ -12,6 +12,10 @@ class CHeaderCtrlEx final : public QHeaderView {
 public:
     static constexpr int kHeight = 28;
     explicit CHeaderCtrlEx(QWidget* parent);
+
+protected:
+    // A heading with a check state (the check column's) carries a box showing it.
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
 };
 
 // The list control every page uses: rows of (field id, text), a check column whose
@@ -22,8 +26,13 @@ class CBasicListCtrl : public QTableView {
 public:
     explicit CBasicListCtrl(QWidget* parent = nullptr);
 
-    // Columns: headings and widths, left to right.
+    // Columns: headings and widths, left to right. Widths that together exceed the
+    // list's room shrink in proportion, so that every column shows without scrolling
+    // sideways; the last column takes what room is left.
     void SetColumns(const QStringList& headings, const std::vector<int>& widths);
+    // The rows and the password editors in `face` at the default size; the header
+    // keeps the default GUI font.
+    void SetFonts(const QString& face);
     void SetPromptText(const QString& prompt) { model_.SetPromptText(prompt); }
     // What a row's password cell shows once the row has passed its check.
     void SetPassText(const QString& pass) { passText_ = pass; }
@@ -42,6 +51,8 @@ public:
     void SetPasswordText(int row, const QString& text) { model_.SetPasswordText(row, text); }
     void SetCheckable(int row, bool checkable) { model_.SetCheckable(row, checkable); }
     void SetCellPrompt(int row, const QString& prompt) { model_.SetCellPrompt(row, prompt); }
+    void SetUpToDate(int row, bool upToDate) { model_.SetUpToDate(row, upToDate); }
+    void DeleteRow(int row) { model_.DeleteRow(row); }
     int RowCount() const { return model_.rowCount(); }
     CListModel& Model() { return model_; }
 
@@ -54,9 +65,15 @@ signals:
     void HeaderCheckClicked();    // 5555
     void PasswordTyped(int row);  // 32788
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void FitColumns();
+
     CListModel model_;
     CHeaderCtrlEx header_;
+    std::vector<int> widths_;  // as the page asked for them
     QString passText_ = QStringLiteral("Passed");
     int direction_ = 0;
 };

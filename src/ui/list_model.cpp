@@ -38,6 +38,9 @@ QVariant CListModel::data(const QModelIndex& index, int role) const {
                 return text.isEmpty() ? prompt_ : QString(text.size(), kMaskChar);
             }
             return text;
+        case Qt::ToolTipRole:
+            // The whole text of a cell too narrow for it; never a password.
+            return id == field::kCheck || id == field::kPassword ? QVariant() : QVariant(text);
         case Qt::EditRole:
             return id == field::kPassword ? text : QVariant();
         case Qt::AccessibleTextRole:
@@ -117,7 +120,20 @@ QVariant CListModel::headerData(int section, Qt::Orientation orientation, int ro
     if (orientation != Qt::Horizontal || section < 0 || section >= headings_.size()) return {};
     if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return headings_[section];
     if (role == Qt::TextAlignmentRole) return QVariant(Qt::AlignCenter);
+    if (role == Qt::CheckStateRole && section == 0 && hasCheckColumn_) {
+        return AllCheckableChecked() ? Qt::Checked : Qt::Unchecked;
+    }
     return {};
+}
+
+bool CListModel::AllCheckableChecked() const {
+    bool any = false;
+    for (const CListRow& row : rows_) {
+        if (!row.Checkable) continue;
+        if (!IsCheckText(row.Text(field::kCheck))) return false;
+        any = true;
+    }
+    return any;
 }
 
 void CListModel::sort(int column, Qt::SortOrder order) {
@@ -160,6 +176,7 @@ int CListModel::AppendRow(int id, const QString& text) {
     rows_.push_back(std::move(row));
     if (id == field::kCheck) hasCheckColumn_ = true;
     endInsertRows();
+    if (id == field::kCheck) emit headerDataChanged(Qt::Horizontal, 0, 0);
     return r;
 }
 
@@ -220,6 +237,7 @@ void CListModel::DeleteAllRows() {
     rows_.clear();
     hasCheckColumn_ = false;
     endResetModel();
+    emit headerDataChanged(Qt::Horizontal, 0, 0);
 }
 
 void CListModel::SetPasswordText(int r, const QString& text) {
@@ -234,6 +252,7 @@ void CListModel::SetCheckable(int r, bool checkable) {
     if (r < 0 || r >= rowCount()) return;
     rows_[static_cast<size_t>(r)].Checkable = checkable;
     emit dataChanged(index(r, 0), index(r, std::max(0, columnCount() - 1)));
+    emit headerDataChanged(Qt::Horizontal, 0, 0);
 }
 
 void CListModel::SetCellPrompt(int r, const QString& prompt) {
@@ -244,20 +263,36 @@ void CListModel::SetCellPrompt(int r, const QString& prompt) {
     if (at >= 0 && at < row.Shown) CellChanged(r, at);
 }
 
+void CListModel::SetUpToDate(int r, bool upToDate) {
+    if (r < 0 || r >= rowCount()) return;
+    rows_[static_cast<size_t>(r)].UpToDate = upToDate;
+    emit dataChanged(index(r, 0), index(r, std::max(0, columnCount() - 1)));
+}
+
+void CListModel::DeleteRow(int r) {
+    if (r < 0 || r >= rowCount()) return;
+    beginRemoveRows({}, r, r);
+    rows_.erase(rows_.begin() + r);
+    endRemoveRows();
+}
+
 void CListModel::ToggleAllChecks() {
-    bool anyCheckable = false;
-    bool allChecked = true;
+    // With no checkable row this clears, as when every one is checked.
+    bool anyUnchecked = false;
     for (const CListRow& row : rows_) {
-        if (!row.Checkable) continue;
-        anyCheckable = true;
-        allChecked = allChecked && IsCheckText(row.Text(field::kCheck));
+        if (row.Checkable && !IsCheckText(row.Text(field::kCheck))) anyUnchecked = true;
     }
-    const QString value = !anyCheckable || allChecked ? QStringLiteral("0") : QStringLiteral("1");
+    const QString value = anyUnchecked ? QStringLiteral("1") : QStringLiteral("0");
     for (int r = 0; r < rowCount(); ++r) {
         if (rows_[static_cast<size_t>(r)].Checkable) SetField(r, field::kCheck, value);
     }
 }
 
 void CListModel::CellChanged(int row, int column) {
-    if (column < columnCount()) emit dataChanged(index(row, column), index(row, column));
+    if (column >= columnCount()) return;
+    emit dataChanged(index(row, column), index(row, column));
+    // The header's box shows whether every checkable row is checked.
+    if (rows_[static_cast<size_t>(row)].Ids[static_cast<size_t>(column)] == field::kCheck) {
+        emit headerDataChanged(Qt::Horizontal, 0, 0);
+    }
 }

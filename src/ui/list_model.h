@@ -33,6 +33,8 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    // The check column's heading carries the header box's state (Qt::CheckStateRole):
+    // checked while every checkable row is.
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     // Sorts with CompareRows (stable: rows that compare equal keep their order) and
@@ -50,6 +52,9 @@ public:
     void SetPasswordText(int row, const QString& text);
     void SetCheckable(int row, bool checkable);
     void SetCellPrompt(int row, const QString& prompt);
+    void SetUpToDate(int row, bool upToDate);
+    // Removes one row; the others keep their fields (their numbers too).
+    void DeleteRow(int row);
     const CListRow& Row(int row) const { return rows_[static_cast<size_t>(row)]; }
     bool HasCheckColumn() const { return hasCheckColumn_; }
 
@@ -65,6 +70,8 @@ signals:
 
 private:
     void CellChanged(int row, int column);
+    // True when there is a checkable row and every one is checked.
+    bool AllCheckableChecked() const;
     // The rule for a check box change by the user; false: undone.
     static bool CheckChangePermitted(const CListRow& row);
 

@@ -16,6 +16,9 @@ public:
     // ... and has ended: the busy state is cleared 100 ms from now.
     virtual void EndBusySoon() = 0;
     virtual bool IsBusy() const = 0;
+    // Exit was accepted: nothing new is to be started. A frame that never shuts down
+    // (a bench, a test) need not say.
+    virtual bool IsShuttingDown() const { return false; }
 
     // An upgrade run holds the program on the upgrade page.
     virtual void LockTabs() = 0;

@@ -20,6 +20,7 @@
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_runner.h"
 #include "settings/xdg_folders.h"
+#include "ui/check_commands.h"
 #include "ui/download_page.h"
 #include "ui/font_setup.h"
 #include "ui/qt_text.h"
@@ -33,6 +34,7 @@
 namespace {
 
 constexpr int kBusyEndMs = 100;
+constexpr int kSchedulerRetryMs = 5000;
 
 // The tab keys, in page order.
 constexpr std::array<const char*, 4> kTabKeys = {"UpgradeTabButton", "ScheduleTabButton",
@@ -108,13 +110,20 @@ CMainWindow::CMainWindow(MainWindowSetup setup, QWidget* parent)
     connect(&networkWait_, &QTimer::timeout, this, &CMainWindow::WaitForNetwork);
     connect(&networkWatch_, &QTimer::timeout, this, &CMainWindow::WatchNetwork);
     connect(&catalogWatch_, &QTimer::timeout, this, &CMainWindow::WatchCatalogCheck);
+    for (QTimer* balloon : {&downloadedBalloon_, &newFirmwareBalloon_, &diskFullBalloon_}) {
+        balloon->setSingleShot(true);
+    }
+    connect(&downloadedBalloon_, &QTimer::timeout, this, &CMainWindow::ShowDownloadedBalloon);
+    connect(&newFirmwareBalloon_, &QTimer::timeout, this, &CMainWindow::ShowNewFirmwareBalloon);
+    connect(&diskFullBalloon_, &QTimer::timeout, this, &CMainWindow::ShowDiskFullBalloon);
+    connect(&schedulerRetry_, &QTimer::timeout, this, &CMainWindow::StartScheduler);
 
     CreatePages();
     CreateServices();
     running_ = true;
     currentPage_ = kUpgradePage;
     LoadMainTexts();
-    scheduleRunner_->Start();
+    StartScheduler();
     QTimer::singleShot(100, this, &CMainWindow::StartupRoutine);
 }
 
@@ -143,13 +152,15 @@ void CMainWindow::CreatePages() {
 }
 
 void CMainWindow::CreateServices() {
-    downloadManager_ = std::make_unique<CDownloadManager>(clock_);
+    downloadManager_ = std::make_unique<CDownloadManager>(clock_, setup_.FreeSpace);
     upgradeManager_ = setup_.UpgradeRunner
                           ? std::make_unique<CUpgradeManager>(clock_, setup_.UpgradeRunner)
                           : std::make_unique<CUpgradeManager>(clock_);
     const std::string storage =
         setup_.StorageFolder.empty() ? ResolveStorageFolder(settings_) : setup_.StorageFolder;
-    const std::string server = ResolveServerBase(settings_);
+    const std::string server = setup_.ServerBase.empty()
+                                   ? ResolveServerBase(settings_)
+                                   : WithoutTrailingSlashes(setup_.ServerBase);
     // Without a configured server there is nothing to ask: checks merge an empty
     // catalogue instead of sending a request to no address.
     NetworkProbe network = setup_.Network;
@@ -160,8 +171,13 @@ void CMainWindow::CreateServices() {
     cameraControl_ =
         std::make_unique<CCameraControl>(*cameraTable_, upgradeManager_.get(), catalog_.get());
 
+    downloadPage_->SetNetworkProbe(setup_.Network);
     coordinator_->AddPage(downloadPage_);
-    credentialChecks_ = std::make_unique<CCredentialChecks>(*cameraTable_, *upgradePage_);
+    // A check ends in commands to this window, which hands them on to the page.
+    checkCommands_ = std::make_unique<CCheckCommands>(
+        *cameraTable_,
+        [this](int command, const CIPCamInfo& record) { PostCommand(command, record); });
+    credentialChecks_ = std::make_unique<CCredentialChecks>(*cameraTable_, *checkCommands_);
     // Every final outcome goes into the history the handover report reads.
     upgradeHistory_ = std::make_unique<CUpgradeHistory>(*cameraTable_, DefaultHistoryFile());
     upgradeHistory_->AttachTo(*cameraControl_, *upgradeManager_);
@@ -170,14 +186,30 @@ void CMainWindow::CreateServices() {
                               setup_.SearchAtStart);
     // The runner saves with the file lock held and keeps other processes' changes.
     upgradePage_->SetSchedule(schedule_, [this] { return scheduleRunner_->Save(); });
-    connect(this, &CMainWindow::DeviceCommand, upgradePage_,
-            [this](int command, const CIPCamInfo& record) {
-                if (command == 32792) upgradePage_->DeviceAddedByHand(record);
-            });
+    connect(this, &CMainWindow::DeviceCommand, upgradePage_, &CUpgradePage::DeviceCommand);
     upgradeManager_->AddObserver(*upgradePage_);
     upgradeManager_->AddControl(*cameraControl_);
     scheduleRunner_ = std::make_unique<CScheduleRunner>(schedule_, clock_, *schedulePage_,
                                                         schedulePath_, PathExists);
+    schedulePage_->SetSaver([this] { return scheduleRunner_->Save(); });
+}
+
+void CMainWindow::StartScheduler() {
+    std::string error;
+    if (scheduleRunner_->Start(&error)) {
+        schedulerRetry_.stop();
+        if (schedulePage_->SchedulerRefused()) {
+            schedulePage_->SetSchedulerRefused(false);
+            schedulePage_->Refill();
+        }
+        return;
+    }
+    if (!schedulePage_->SchedulerRefused()) Trace("schedule: %s\n", error.c_str());
+    // The other process's progress shows here as it reaches the file.
+    scheduleRunner_->Refresh();
+    const bool elsewhere = error.find("another scheduler") != std::string::npos;
+    schedulePage_->SetSchedulerRefused(true, elsewhere ? QString() : ToQ(error));
+    schedulerRetry_.start(kSchedulerRetryMs);
 }
 
 CPage* CMainWindow::PageAt(int page) const {
@@ -310,8 +342,12 @@ void CMainWindow::HandleCommand(int command, const CIPCamInfo& record) {
             ShowPage(command - 1013);
             break;
         case 19:
+            schedulePage_->UpdateWarning();
+            break;
         case 20:
             schedulePage_->UpdateWarning();
+            // A device upgraded on schedule runs other firmware than its row shows.
+            upgradePage_->RequestRefresh();
             break;
         case 32773:
             showNormal();

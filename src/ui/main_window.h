@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/clock.h"
 #include "firmware/host_probes.h"
@@ -19,6 +20,7 @@
 
 class CCameraControl;
 class CCameraTable;
+class CCheckCommands;
 class CCredentialChecks;
 class CDownloadCoordinator;
 class CDownloadManager;
@@ -41,8 +43,10 @@ struct MainWindowSetup {
     std::string StorageFolder;  // empty: the firmware store the settings choose
     double TimeScale = 1.0;     // deliberate waits run this many times faster
     NetworkProbe Network = NetworkConnected;
-    CUpgradeManager::JobRunner UpgradeRunner;  // empty: the real upgrade workers
-    bool AutoArgument = false;                 // started with "-auto"
+    std::string ServerBase;                     // empty: the machine-wide URL setting
+    FreeSpaceProbe FreeSpace = AvailableBytes;  // of the firmware store's folder
+    CUpgradeManager::JobRunner UpgradeRunner;   // empty: the real upgrade workers
+    bool AutoArgument = false;                  // started with "-auto"
     // The upgrade page searches the network a second after start; tests that run
     // outside a lab turn it off.
     bool SearchAtStart = true;
@@ -86,7 +90,7 @@ public:
     // run (the Schedule page is shown instead); otherwise saves the schedule, sets the
     // exit flag and starts the shut-down, which ends with ShutDownFinished.
     void RequestExit();
-    bool IsShuttingDown() const { return exitRequested_; }
+    bool IsShuttingDown() const override { return exitRequested_; }
 
     // A command from any thread, carried out on the user-interface thread: 1000 Exit,
     // 1012 minimise, 1013-1016 the tabs, 19/20 schedule progress, 32773 show, 32774
@@ -100,6 +104,8 @@ public:
     int CurrentPage() const { return currentPage_; }
     CSettings& Settings() { return settings_; }
     CScheduleList& Schedule() { return schedule_; }
+    // The clock of the deliberate waits and the scheduler's "now".
+    const Clock& WaitClock() const { return clock_; }
     CUpgradeManager* UpgradeManager() { return upgradeManager_.get(); }
     CUpgradePage& UpgradePageWidget() { return *upgradePage_; }
     CSchedulePage& SchedulePageWidget() { return *schedulePage_; }
@@ -126,6 +132,9 @@ private:
     void LoadMainTexts();
     void HandleCommand(int command, const CIPCamInfo& record);
     void EndBusy();  // timer 5
+    // Starts the scheduler; while another process runs the schedule, follows the file
+    // and tries again every few seconds.
+    void StartScheduler();
     CPage* PageAt(int page) const;
 
     // main_window_startup.cpp
@@ -136,6 +145,9 @@ private:
     void WaitForNetwork();     // timer 10
     void WatchNetwork();       // timer 11
     void ShowBalloon(std::string_view key, std::string_view def, const QString& argument);
+    void ShowDownloadedBalloon();   // timer 7
+    void ShowNewFirmwareBalloon();  // timer 8
+    void ShowDiskFullBalloon();     // timer 9
 
     // main_window_shutdown.cpp
     void ShutDownStep1();  // timer 1
@@ -164,6 +176,7 @@ private:
     std::unique_ptr<CUpgradeHistory> upgradeHistory_;
     std::unique_ptr<CDownloadCoordinator> coordinator_;
     std::unique_ptr<CCameraControl> cameraControl_;
+    std::unique_ptr<CCheckCommands> checkCommands_;  // outlives the checks that report to it
     std::unique_ptr<CCredentialChecks> credentialChecks_;
     std::unique_ptr<CScheduleRunner> scheduleRunner_;
 
@@ -185,7 +198,7 @@ private:
     bool networkUp_ = false;
     bool autoCheckDone_ = false;
     std::atomic<bool> scheduleStopped_{false};
-    std::string downloadedName_;
+    std::vector<std::string> downloadedNames_;  // of the balloon to come
 
     QTimer exitStep1_;      // 1
     QTimer exitStep2_;      // 2
@@ -194,4 +207,8 @@ private:
     QTimer networkWait_;    // 10
     QTimer networkWatch_;   // 11
     QTimer catalogWatch_;
+    QTimer downloadedBalloon_;   // 7
+    QTimer newFirmwareBalloon_;  // 8
+    QTimer diskFullBalloon_;     // 9
+    QTimer schedulerRetry_;
 };

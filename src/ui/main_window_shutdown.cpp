@@ -66,6 +66,7 @@ void CMainWindow::ShutDownStep1() {
     networkWait_.stop();
     networkWatch_.stop();
     catalogWatch_.stop();
+    schedulerRetry_.stop();
     RunOffGuiThread(
         this, [runner = scheduleRunner_.get()] { runner->Stop(); },
         [this] { scheduleStopped_ = true; });
@@ -74,9 +75,14 @@ void CMainWindow::ShutDownStep1() {
 }
 
 void CMainWindow::ShutDownStep2() {
-    if (downloadManager_->HasActiveJobs() || busy_ || !scheduleStopped_) return;
+    if (downloadManager_->HasActiveJobs() || busy_ || !scheduleStopped_ ||
+        downloadPage_->IsWorking()) {
+        return;
+    }
     exitStep2_.stop();
     running_ = false;
+    // The ticks are kept in firmware.xml, which the catalogue writes as it goes.
+    downloadPage_->PersistSelections();
     downloadPage_->Detach();
     upgradePage_->Detach();
     RunOffGuiThread(

@@ -2,6 +2,8 @@
 // hour of the firmware check; the tray balloons of the download notices.
 #include <QDateTime>
 #include <QMetaObject>
+#include <QStringList>
+#include <algorithm>
 
 #include "firmware/download_manager.h"
 #include "firmware/firmware_catalog.h"
@@ -14,6 +16,7 @@ namespace {
 constexpr int kFirmwareCheckMs = 30000;
 constexpr int kNetworkPollMs = 3000;
 constexpr int kCatalogWatchMs = 500;
+constexpr int kBalloonDelayMs = 100;
 constexpr int kBalloonMs = 10000;
 constexpr int kDiskFullBalloonMs = 20000;
 }  // namespace
@@ -107,19 +110,35 @@ void CMainWindow::ShowBalloon(std::string_view key, std::string_view def, const 
                        kBalloonMs);
 }
 
+// The notices of the download page come in bursts (several series end at once); each
+// kind shows one balloon 100 ms after the last of a burst, naming every series of it.
 void CMainWindow::SetDownloadedName(const std::string& name) {
-    downloadedName_ = name;
-    ShowBalloon("DownloadedBalloonInfo", "%s has been downloaded", ToQ(downloadedName_));
+    if (!downloadedBalloon_.isActive()) downloadedNames_.clear();
+    if (std::find(downloadedNames_.begin(), downloadedNames_.end(), name) ==
+        downloadedNames_.end()) {
+        downloadedNames_.push_back(name);
+    }
+    downloadedBalloon_.start(kBalloonDelayMs);
 }
 
 // Each series has had its own balloon; the end of all of them shows nothing more.
 void CMainWindow::NotifyAllDownloadsFinished() {}
 
-void CMainWindow::NotifyNewFirmware() {
+void CMainWindow::NotifyNewFirmware() { newFirmwareBalloon_.start(kBalloonDelayMs); }
+
+void CMainWindow::NotifyDiskFull() { diskFullBalloon_.start(kBalloonDelayMs); }
+
+void CMainWindow::ShowDownloadedBalloon() {
+    QStringList names;
+    for (const std::string& name : downloadedNames_) names << ToQ(name);
+    ShowBalloon("DownloadedBalloonInfo", "%s has been downloaded", names.join(", "));
+}
+
+void CMainWindow::ShowNewFirmwareBalloon() {
     ShowBalloon("NewAvailableBalloonInfo", "New firmware available", QString());
 }
 
-void CMainWindow::NotifyDiskFull() {
+void CMainWindow::ShowDiskFullBalloon() {
     tray_->ShowBalloon(
         ToQ(texts_->ReadLayoutText("TrayMenu", "DiskFullBalloonTitle", "Information")),
         ToQ(texts_->ReadLayoutText("TrayMenu", "DiskFullBalloonInfo",

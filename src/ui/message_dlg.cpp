@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include "layout/layout_texts.h"
+#include "schedule/schedule_list.h"
 #include "ui/page.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
@@ -14,6 +15,13 @@
 namespace {
 constexpr const char* kSection = "PopuDlg";
 constexpr const char* kStyleSection = "PopuDlg.Style";
+
+// A control with its style key and default text.
+struct PlacedControl {
+    QWidget& Control;
+    const char* Key;
+    const char* Default;
+};
 }  // namespace
 
 CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bool hasEntry,
@@ -43,28 +51,32 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
       passwordEdit_(this) {
     setFixedSize(470, 370);
     setWindowTitle(ToQ(texts_.ReadLayoutText("Main", "Caption", "Strelvane")));
-    Place(upgradeNow_, "UpgradeRadioButton", "Upgrade");
-    Place(fileLabel_, "UpgradeFile", "Update file");
-    Place(fileEdit_, "UpgradeEdit", "");
-    Place(browse_, "UpgradeBrowseButton", "Browse");
-    Place(schedule_, mode == kEditSchedule ? "EditScheduleRadioButton" : "AddScheduleRadioButton",
-          "Schedule");
-    Place(dateLabel_, "DateLabel", "Date");
-    Place(date_, "DateCtrl", "");
-    Place(timeLabel_, "TimeLabel", "Date");
-    Place(time_, "TimeCtrl", "");
-    Place(pastWarning_, "PromptSchedule", "Schedule loast now time");
-    Place(ok_, "OkButton", "Ok");
-    Place(cancel_, "CancelButton", "");
+    const PlacedControl controls[] = {
+        {upgradeNow_, "UpgradeRadioButton", "Upgrade"},
+        {fileLabel_, "UpgradeFile", "Update file"},
+        {fileEdit_, "UpgradeEdit", ""},
+        {browse_, "UpgradeBrowseButton", "Browse"},
+        {schedule_, mode == kEditSchedule ? "EditScheduleRadioButton" : "AddScheduleRadioButton",
+         "Schedule"},
+        {dateLabel_, "DateLabel", "Date"},
+        {date_, "DateCtrl", ""},
+        {timeLabel_, "TimeLabel", "Date"},
+        {time_, "TimeCtrl", ""},
+        {pastWarning_, "PromptSchedule", "Schedule loast now time"},
+        {ok_, "OkButton", "Ok"},
+        {cancel_, "CancelButton", ""},
+        {ipLabel_, "IPStatic", "IP Address"},
+        {ipEdit_, "IPEdit", ""},
+        {portLabel_, "PortStatic", "Port"},
+        {portEdit_, "PortEdit", ""},
+        {userLabel_, "UserStatic", "Username"},
+        {userEdit_, "UserEdit", ""},
+        {passwordLabel_, "PwdStatic", "Password"},
+        {passwordEdit_, "PwdEdit", ""},
+    };
+    for (const PlacedControl& control : controls)
+        Place(control.Control, control.Key, control.Default);
     cancel_.setText(QStringLiteral("\u2715"));
-    Place(ipLabel_, "IPStatic", "IP Address");
-    Place(ipEdit_, "IPEdit", "");
-    Place(portLabel_, "PortStatic", "Port");
-    Place(portEdit_, "PortEdit", "");
-    Place(userLabel_, "UserStatic", "Username");
-    Place(userEdit_, "UserEdit", "");
-    Place(passwordLabel_, "PwdStatic", "Password");
-    Place(passwordEdit_, "PwdEdit", "");
     passwordEdit_.setEchoMode(QLineEdit::Password);
     skin::SetTextColour(pastWarning_, skin::kWarning);
     time_.setDisplayFormat(QStringLiteral("HH:mm:ss"));
@@ -151,6 +163,12 @@ void CMessageDlg::SetMoment(const QDateTime& moment) {
     time_.setTime(moment.time());
 }
 
+void CMessageDlg::SetScheduleEntry(CScheduleList& schedule, uint64_t id) {
+    entrySchedule_ = &schedule;
+    entryId_ = id;
+    browse_.setEnabled(true);
+}
+
 void CMessageDlg::SetAddress(const QString& host, const QString& port, const QString& password) {
     ipEdit_.setText(host);
     portEdit_.setText(port);
@@ -189,6 +207,10 @@ void CMessageDlg::Ok() {
     if (upgradeNow_.isChecked()) {
         result_ = 0;
     } else {
+        // An emptied edit keeps the entry's image: an entry without one cannot be kept.
+        const QString path = fileEdit_.text().trimmed();
+        if (entrySchedule_ && !path.isEmpty())
+            entrySchedule_->SetFirmwarePath(entryId_, ToStd(path));
         // A time already past is allowed: the warning has said so.
         result_ = ChosenTime();
     }

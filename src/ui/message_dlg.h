@@ -13,6 +13,7 @@
 #include "registry/address_entry.h"
 
 class CLayoutTexts;
+class CScheduleList;
 
 // The one popup of the upgrade and schedule pages, in three modes: when to upgrade
 // (now, or at a date and time), the edit of a schedule entry's time and image, and the
@@ -33,6 +34,11 @@ public:
     ~CMessageDlg() override;
 
     void SetDeviceAdder(DeviceAdder adder) { adder_ = std::move(adder); }
+    // The schedule modes: the image shown in the file edit.
+    void SetFirmwarePath(const QString& path) { fileEdit_.setText(path); }
+    // The edit of one schedule entry: Browse is allowed, and OK with a time stores the
+    // file edit's text into the entry `id` of `schedule`. The list must outlive the popup.
+    void SetScheduleEntry(CScheduleList& schedule, uint64_t id);
     void SetMessenger(Messenger messenger) { messenger_ = std::move(messenger); }
 
     Mode DialogMode() const { return mode_; }
@@ -84,6 +90,8 @@ private:
     QLineEdit passwordEdit_;
     DeviceAdder adder_;
     Messenger messenger_;
+    CScheduleList* entrySchedule_ = nullptr;
+    uint64_t entryId_ = 0;
     std::jthread query_;  // the address query; the popup cannot close while it runs
     int64_t result_ = -1;
 };

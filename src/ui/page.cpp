@@ -1,6 +1,7 @@
 #include "ui/page.h"
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 
 #include "layout/layout_texts.h"
@@ -36,6 +37,15 @@ QString CPage::Text(std::string_view section, std::string_view key, std::string_
 
 QString CPage::PageText(std::string_view key, std::string_view def) {
     return Text(section_, key, def);
+}
+
+bool CPage::MessageBox(const QString& text, bool question) {
+    const QString caption = Text("Main", "Caption", "Strelvane");
+    if (!question) {
+        QMessageBox::information(this, caption, text);
+        return true;
+    }
+    return QMessageBox::question(this, caption, text) == QMessageBox::Yes;
 }
 
 void CPage::paintEvent(QPaintEvent*) {

@@ -26,6 +26,8 @@ protected:
     // section/key of the layout file, else `def`.
     QString Text(std::string_view section, std::string_view key, std::string_view def);
     QString PageText(std::string_view key, std::string_view def);
+    // A modal message box with the program's caption; a question answers Yes (true) or No.
+    bool MessageBox(const QString& text, bool question);
 
     void paintEvent(QPaintEvent* event) override;
 

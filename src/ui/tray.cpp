@@ -1,5 +1,9 @@
 #include "ui/tray.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QVariantMap>
+
 #include "layout/layout_texts.h"
 #include "ui/qt_text.h"
 
@@ -35,6 +39,28 @@ void CTray::ReloadTexts(CLayoutTexts& texts, bool autoStart) {
     if (icon_) icon_->setToolTip(ToQ(texts.ReadLayoutText("TrayMenu", "Tip", "Strelvane")));
 }
 
+namespace {
+
+// Desktops without a notification area (or whose area shows no messages) still have a
+// notification service: the notice goes there. Sent without waiting for an answer.
+void NotifyDesktop(const QString& title, const QString& text, int milliseconds) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return;
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
+                                                       "/org/freedesktop/Notifications",
+                                                       "org.freedesktop.Notifications", "Notify");
+    call << QStringLiteral("Strelvane") << 0u << QStringLiteral("dialog-information") << title
+         << text << QStringList() << QVariantMap() << milliseconds;
+    bus.send(call);
+}
+
+}  // namespace
+
 void CTray::ShowBalloon(const QString& title, const QString& text, int milliseconds) {
-    if (icon_) icon_->showMessage(title, text, QSystemTrayIcon::Information, milliseconds);
+    if (icon_ && QSystemTrayIcon::supportsMessages()) {
+        icon_->showMessage(title, text, QSystemTrayIcon::Information, milliseconds);
+    } else {
+        NotifyDesktop(title, text, milliseconds);
+    }
+    emit BalloonShown(title, text);
 }

@@ -10,7 +10,8 @@ class CLayoutTexts;
 
 // The notification-area icon, where the desktop has a notification area: its tool tip,
 // a menu (show the window; automatic start, checked while on; Exit) and balloons.
-// Without a notification area it does nothing and the program works the same.
+// Without a notification area the balloons go to the desktop's notification service, and
+// the program works the same.
 class CTray : public QObject {
     Q_OBJECT
 public:
@@ -26,6 +27,8 @@ signals:
     void ShowRequested();
     void AutoStartToggled(bool on);
     void ExitRequested();
+    // A balloon was asked for (and handed to the desktop).
+    void BalloonShown(const QString& title, const QString& text);
 
 private:
     std::unique_ptr<QSystemTrayIcon> icon_;

@@ -2,19 +2,21 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "layout/layout_language.h"
 #include "layout/layout_texts.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
+#include "ui/check_commands.h"
 #include "ui/message_dlg.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
+#include "upgrade/credential_check.h"
 #include "upgrade/image_file.h"
 #include "upgrade/upgrade_progress.h"
 #include "web/device_queries.h"
@@ -72,14 +74,7 @@ CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
     skin::SetTextColour(description_, skin::kCaption);
     prompt_.setWordWrap(true);
     description_.setWordWrap(true);
-    messenger_ = [this](const QString& text, bool question) {
-        const QString caption = Text("Main", "Caption", "Strelvane");
-        if (!question) {
-            QMessageBox::information(this, caption, text);
-            return true;
-        }
-        return QMessageBox::question(this, caption, text) == QMessageBox::Yes;
-    };
+    messenger_ = [this](const QString& text, bool question) { return MessageBox(text, question); };
     fileChooser_ = [this] {
         return QFileDialog::getOpenFileName(this, QString(), firmwarePath_.text(),
                                             "Firmware image(*.bin *.img)");
@@ -141,6 +136,9 @@ void CUpgradePage::ReloadTexts() {
     upgrade_.setText(ToQString(Place(upgrade_, "UpgradeButton", "Upgrade")));
     back_.setText(ToQString(Place(back_, "BackButton", "Back")));
     SetListHeadings();
+    const QString face = ToQ(FontFaceName(frame_.Texts().FontChoice()));
+    deviceList_.SetFonts(face);
+    statusList_.SetFonts(face);
     update();
 }
 
@@ -149,14 +147,17 @@ void CUpgradePage::SetListHeadings() {
     const QString name = PageText("UPnPField", "Device Name");
     const QString model = PageText("ModelField", "Model Name");
     const QString address = PageText("IPField", "IP Address");
+    const QString firmware = PageText("FirmwareField", "Current Device");
     deviceList_.SetColumns(
-        {QString(), number, name, model, address, PageText("FirmwareField", "Current Device"),
-         PageText("PasswordField", "Password")},
+        {QString(), number, name, model, address, firmware, PageText("PasswordField", "Password")},
         {40, 50, 150, 150, 150, 200, 200});
     deviceList_.SetPromptText(PageText("PromptText", "<Enter password>"));
     deviceList_.SetPassText(PageText("Pass", "Passed"));
-    statusList_.SetColumns({number, name, model, address, PageText("StatusField", "Status")},
-                           {50, 150, 130, 130, 420});
+    // The status list adds the version the device runs: before the upgrade, then as it
+    // names it after its return.
+    statusList_.SetColumns(
+        {number, name, model, address, firmware, PageText("StatusField", "Status")},
+        {50, 150, 130, 130, 120, 420});
 }
 
 void CUpgradePage::SetCommandsVisible(bool visible) {
@@ -203,6 +204,14 @@ bool CUpgradePage::Say(std::string_view section, std::string_view key, std::stri
 
 void CUpgradePage::RestoreAfterBusy() { search_.setEnabled(true); }
 
+void CUpgradePage::Detach() {
+    detached_ = true;
+    // The services go next; the timers would reach them.
+    refresh_.stop();
+    searchWatch_.stop();
+    firstSearch_.stop();
+}
+
 void CUpgradePage::PrepareRun() {
     running_ = true;
     ShowStatusView();
@@ -246,7 +255,9 @@ void CUpgradePage::WatchSearch() {
     // Devices keep reporting while the search listens.
     if (control_->IsSearching() || ChecksRunning()) return;
     searchWatch_.stop();
-    RunEnds();
+    // Only the search's busy state ends here: an upgrade run begun meanwhile goes on
+    // until the upgrade manager says it has ended.
+    frame_.EndBusySoon();
 }
 
 void CUpgradePage::RefreshDeviceList() {
@@ -284,40 +295,41 @@ void CUpgradePage::AddDeviceRow(const CIPCamInfo& record) {
     deviceList_.AddHiddenField(row, kFinished, "0");
 }
 
-void CUpgradePage::DeviceAddedByHand(const CIPCamInfo& record) {
-    if (deviceList_.FindRow(kKey, ToQ(record.DeviceId)) < 0) AddDeviceRow(record);
-}
-
-void CUpgradePage::CheckEnded(const std::string& deviceId, CheckOutcome outcome) {
-    const int row = deviceList_.FindRow(kKey, ToQ(deviceId));
-    if (row < 0 || !table_) return;
-    const std::optional<CIPCamInfo> record = table_->Find(deviceId);
-    deviceList_.SetCellPrompt(row, QString());
-    switch (outcome) {
-        case CheckOutcome::Passed:
-            if (record && !record->FirmwareVersion.empty()) {
-                deviceList_.SetField(row, field::kPassword, ToQ(record->Password));
-                deviceList_.SetField(row, kVersion, VersionShown(record->FirmwareVersion));
-                deviceList_.SetPasswordPassed(row);
-            } else {
+void CUpgradePage::DeviceCommand(int command, const CIPCamInfo& record) {
+    if (detached_) return;
+    if (command == command::kDeviceAddedByHand) {
+        if (deviceList_.FindRow(kKey, ToQ(record.DeviceId)) < 0) AddDeviceRow(record);
+        return;
+    }
+    const int row = deviceList_.FindRow(kKey, ToQ(record.DeviceId));
+    if (row < 0) return;
+    switch (command) {
+        case command::kCheckPassed:
+            deviceList_.SetCellPrompt(row, QString());
+            if (record.FirmwareVersion.empty()) {
                 deviceList_.SetField(
                     row, kVersion,
                     PageText("InvalidUsernamePassword", "Invalid Username and Password"));
+                break;
             }
+            deviceList_.SetField(row, field::kPassword, ToQ(record.Password));
+            deviceList_.SetField(row, kVersion, VersionShown(record.FirmwareVersion));
+            deviceList_.SetPasswordPassed(row);
             break;
-        case CheckOutcome::NvrLoginFailed:
+        case command::kCheckFailed:
+            deviceList_.SetCellPrompt(row, QString());
             deviceList_.SetField(row, kVersion, PageText("ConnectError", "Connect Error"));
+            break;
+        case command::kNvrLoginFailed:
             deviceList_.SetField(row, field::kPassword, QString());
             deviceList_.SetCellPrompt(row, PageText("PromptFailedText", "Failed"));
             break;
-        case CheckOutcome::Unreachable:
+        case command::kServerUnreachable:
             deviceList_.SetField(row, kPasswordState, "2");
             deviceList_.SetCellPrompt(
                 row, PageText("ConnectServerError", "Cannot connect to the server."));
-            deviceList_.SetField(row, kVersion, PageText("ConnectError", "Connect Error"));
             break;
-        case CheckOutcome::Failed:
-            deviceList_.SetField(row, kVersion, PageText("ConnectError", "Connect Error"));
+        default:
             break;
     }
 }
@@ -391,8 +403,11 @@ void CUpgradePage::Upgrade() {
     }
     CMessageDlg when(frame_.Texts(), CMessageDlg::kWhenToUpgrade, lastChosenTime_, false, this);
     when.SetMessenger([this](const QString& text) { messenger_(text, false); });
+    when.SetFirmwarePath(imagePath_);
     const int64_t choice = popupRunner_(when);
     if (choice < 0) return;
+    // The popup's own Browse may have chosen another image; it goes through the same test.
+    if (when.FirmwarePath() != imagePath_ && !ChooseImage(when.FirmwarePath())) return;
     if (choice > 0) {
         lastChosenTime_ = choice;
         ScheduleChecked(choice);
@@ -498,6 +513,20 @@ void CUpgradePage::OnGuiThread(F&& call) {
     QMetaObject::invokeMethod(this, std::forward<F>(call), Qt::QueuedConnection);
 }
 
+void CUpgradePage::showEvent(QShowEvent* event) {
+    CPage::showEvent(event);
+    // Timer 0: the lists start over and a search follows a second later.
+    // Results on screen stay until Back, which searches anyway.
+    if (!refreshWanted_ || running_ || statusShown_ || !control_) return;
+    refreshWanted_ = false;
+    {
+        std::lock_guard lock(queueLock_);
+        newDevices_.clear();
+    }
+    deviceList_.DeleteAllRows();
+    firstSearch_.start();
+}
+
 void CUpgradePage::Reset() {
     OnGuiThread([this] {
         deviceList_.DeleteAllRows();
@@ -518,6 +547,7 @@ void CUpgradePage::DeviceDispatched(const CIPCamInfo& record) {
         statusList_.AddField(row, kName, ToQ(record.DeviceName));
         statusList_.AddField(row, kModel, ToQ(record.ModelName));
         statusList_.AddField(row, field::kAddress, AddressText(record));
+        statusList_.AddField(row, kVersion, VersionShown(record.FirmwareVersion));
         statusList_.AddField(row, kStatus, QString());
         statusList_.AddHiddenField(row, kKey, ToQ(record.DeviceId));
         statusList_.AddHiddenField(row, kFinished, "0");
@@ -526,24 +556,43 @@ void CUpgradePage::DeviceDispatched(const CIPCamInfo& record) {
 
 void CUpgradePage::DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                                 int code) {
-    OnGuiThread([this, deviceId, stage, seconds, percent, code] {
-        const int row = statusList_.FindRow(kKey, ToQ(deviceId));
-        if (row < 0) return;
-        CLayoutTexts& texts = frame_.Texts();
-        statusList_.SetField(row, kStatus,
-                             ToQ(StatusCellText(stage, seconds, percent, code,
-                                                [&texts](std::string_view s, std::string_view k,
-                                                         std::string_view d) {
-                                                    return texts.ReadLayoutText(s, k, d);
-                                                })));
-        if (stage != stage::kFinished) return;
-        statusList_.SetField(row, kFinished, "1");
-        if (code != 0 || !table_) return;
-        if (const std::optional<CIPCamInfo> record = table_->Find(deviceId)) {
-            statusList_.SetField(row, kName, ToQ(record->DeviceName));
-            statusList_.SetField(row, field::kAddress, AddressText(*record));
-        }
+    OnGuiThread([this, report = UpgradeReport{deviceId, stage, seconds, percent, code, {}}] {
+        ShowReport(report);
     });
+}
+
+void CUpgradePage::DeviceFinished(const UpgradeReport& report) {
+    OnGuiThread([this, report] { ShowReport(report); });
+}
+
+void CUpgradePage::ShowReport(const UpgradeReport& report) {
+    const int row = statusList_.FindRow(kKey, ToQ(report.DeviceId));
+    if (row < 0) return;
+    const bool final = report.Stage == stage::kFinished;
+    // An early end or an upload's end without time left carries no progress: a failure
+    // is followed at once by the final report, and a device is not upgraded until it is
+    // back. Shown, either would read "Firmware upgrade successful.".
+    if (!final && report.Seconds == 0 &&
+        (report.Stage == stage::kEndedEarly || report.Stage == stage::kUploadEnded)) {
+        return;
+    }
+    CLayoutTexts& texts = frame_.Texts();
+    statusList_.SetField(
+        row, kStatus,
+        ToQ(StatusCellText(report.Stage, report.Seconds, report.Percent, report.Code,
+                           [&texts](std::string_view s, std::string_view k, std::string_view d) {
+                               return texts.ReadLayoutText(s, k, d);
+                           })));
+    if (!final) return;
+    statusList_.SetField(row, kFinished, "1");
+    // What the device names now; empty when it named nothing after the attempt, rather
+    // than the version it ran before.
+    statusList_.SetField(row, kVersion, VersionShown(report.FirmwareVersion));
+    if (report.Code != 0 || !table_) return;
+    if (const std::optional<CIPCamInfo> record = table_->Find(report.DeviceId)) {
+        statusList_.SetField(row, kName, ToQ(record->DeviceName));
+        statusList_.SetField(row, field::kAddress, AddressText(*record));
+    }
 }
 
 void CUpgradePage::Busy(bool busy) {
@@ -574,10 +623,4 @@ void CUpgradePage::RunEnds() {
 
 void CUpgradePage::RefreshTexts() {
     OnGuiThread([this] { ReloadTexts(); });
-}
-
-void CUpgradePage::CredentialCheckEnded(const std::string& deviceId, CheckOutcome outcome) {
-    OnGuiThread([this, deviceId, outcome] {
-        if (!detached_) CheckEnded(deviceId, outcome);
-    });
 }

@@ -14,18 +14,19 @@
 #include "ui/page.h"
 #include "ui/skin_button.h"
 #include "ui/skin_group_box.h"
-#include "upgrade/credential_check.h"
 
 class CCameraControl;
 class CCameraTable;
+class CCredentialChecks;
 class CMessageDlg;
 class CScheduleList;
 
 // The Upgrade page: the firmware file, the device list (or, during a run, the status
-// list) and the command buttons. It observes the camera control, the upgrade manager
-// and the credential checks; their calls arrive on worker threads and are handed to the
-// user-interface thread as queued calls carrying copies.
-class CUpgradePage final : public CPage, public IRegistryObserver, public ICredentialCheckObserver {
+// list) and the command buttons. It observes the camera control and the upgrade
+// manager, whose calls arrive on worker threads and are handed to the user-interface
+// thread as queued calls carrying copies; the credential checks reach it as the main
+// window's device commands.
+class CUpgradePage final : public CPage, public IRegistryObserver {
     Q_OBJECT
 public:
     // Shows a message with the program's caption; a question answers Yes (true) or No.
@@ -61,7 +62,7 @@ public:
     void PrepareRun();
     void ResetRun();
     // The page stops reporting to the main window (shut-down).
-    void Detach() { detached_ = true; }
+    void Detach();
 
     // The commands, as the buttons run them.
     void Search();
@@ -75,8 +76,13 @@ public:
     void CancelAll();
     // Add: the popup that adds a device by its address.
     void AddByAddress();
-    // A device entered by hand was added (32792): it gets its row.
-    void DeviceAddedByHand(const CIPCamInfo& record);
+    // A device command from the main window (32786, 32787, 32789, 32791, 32792), with the
+    // device's record: a credential check's outcome, or a device entered by hand.
+    void DeviceCommand(int command, const CIPCamInfo& record);
+    // Something changed the devices while the page was away (a scheduled upgrade ran):
+    // the next time it is shown with its device list, the list is emptied and a search
+    // starts a second later.
+    void RequestRefresh() { refreshWanted_ = true; }
 
     CCameraListCtrl& DeviceList() { return deviceList_; }
     CCameraListCtrl& StatusList() { return statusList_; }
@@ -87,13 +93,15 @@ public:
     void DeviceDispatched(const CIPCamInfo& record) override;
     void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                       int code) override;
+    // The final report, with the version the device named after its return.
+    void DeviceFinished(const UpgradeReport& report) override;
     void Busy(bool busy) override;
     void RunBegins() override;
     void RunEnds() override;
     void RefreshTexts() override;
 
-    // ICredentialCheckObserver, on the check's thread.
-    void CredentialCheckEnded(const std::string& deviceId, CheckOutcome outcome) override;
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     // The device list's commands, hidden while the status list is shown.
@@ -106,7 +114,7 @@ private:
     void RefreshDeviceList();  // timer 3
     void WatchSearch();        // timer 1
     void AddDeviceRow(const CIPCamInfo& record);
-    void CheckEnded(const std::string& deviceId, CheckOutcome outcome);
+    void ShowReport(const UpgradeReport& report);
     void PasswordTyped(int row);
     void OpenDevicePage(const std::string& deviceId);
     void DeviceDoubleClicked(const QModelIndex& index);
@@ -152,6 +160,7 @@ private:
     std::deque<std::string> newDevices_;
 
     bool running_ = false;
+    bool refreshWanted_ = false;
     bool statusShown_ = false;
     bool detached_ = false;
 };

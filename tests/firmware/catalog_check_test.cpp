@@ -6,6 +6,7 @@
 
 #include "base/result_codes.h"
 #include "firmware/firmware_catalog.h"
+#include "firmware/store_location.h"
 #include "firmware_test_support.h"
 #include "support/web_test_support.h"
 
@@ -79,6 +80,24 @@ TEST_F(CatalogCheckTest, FailedOrSkippedChecksChangeNothingButStillReport) {
     auto missing = Catalog(server.Base() + "/nothing-here");
     EXPECT_EQ(missing->FetchServerCatalog(), rc::kHttpNotFound);
     EXPECT_EQ(view_.Events(), (std::vector<std::string>{"checked", "ready", "checked", "ready"}));
+
+    // Another process works on the store: nothing is merged, yet the check reports. Our
+    // own hold on the store (the download page's) does not shut the check out.
+    view_.Clear();
+    {
+        std::optional<CFileLock> other =
+            CFileLock::TryAcquire(store_.File("firmware.xml.lock"), std::chrono::seconds(1));
+        ASSERT_TRUE(other);
+        EXPECT_EQ(Catalog(server.Base())->FetchServerCatalog(), kStoreBusy);
+        EXPECT_EQ(view_.Events(), (std::vector<std::string>{"checked", "ready"}));
+    }
+    {
+        const std::shared_ptr<const CFileLock> ours = LockStore(store_.Path());
+        ASSERT_TRUE(ours);
+        auto catalog = Catalog(server.Base());
+        EXPECT_EQ(catalog->FetchServerCatalog(), 0);
+        EXPECT_EQ(catalog->SeriesNames(), std::vector<std::string>{"S1"});
+    }
 
     // Not well-formed: no notice at all, so the page stays disabled.
     view_.Clear();

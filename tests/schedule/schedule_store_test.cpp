@@ -99,9 +99,13 @@ TEST_F(ScheduleStoreTest, RunningSchedulerTakesInOtherProcessesChangesAndKeepsTh
 
     // One scheduler per file, in this process or another.
     CScheduleList other;
+    other.Assign(LoadSchedule(File()));
     CScheduleRunner second(other, clock, recorder, File(), PathExists);
     EXPECT_FALSE(second.Start(&error));
     EXPECT_TRUE(Has(error, "another scheduler")) << error;
+    // Refused, it still saves without taking the file's entries for new ones.
+    ASSERT_TRUE(second.Save());
+    EXPECT_EQ(LoadSchedule(File()).size(), size_t{2});
     EXPECT_EQ(RunProcess(Cli({"run"}), 10s).ExitCode, 1);
 
     // Another process adds one entry, removes one and re-times one.
@@ -113,6 +117,10 @@ TEST_F(ScheduleStoreTest, RunningSchedulerTakesInOtherProcessesChangesAndKeepsTh
                 }).Ok);
     ASSERT_TRUE(WaitUntil([&] { return list.FindByMac(Mac(3)).has_value(); }, 5s));
     ASSERT_TRUE(WaitUntil([&] { return !list.FindByMac(Mac(1)).has_value(); }, 5s));
+    // The refused one follows the file.
+    ASSERT_TRUE(second.Refresh());
+    EXPECT_EQ(Macs(other.Infos()), (std::set<std::string>{Mac(2), Mac(3)}));
+    EXPECT_EQ(other.Infos().size(), size_t{2});
     // The runner's own saves keep what the other process did.
     ASSERT_TRUE(runner.Save());
     const std::vector<CScheduleInfo> saved = LoadSchedule(File());

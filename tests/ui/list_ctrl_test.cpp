@@ -48,8 +48,13 @@ private slots:
         list.SetField(2, 14, "1");
         list.SetCheckable(3, false);
         QSignalSpy headerSpy(&list, &CBasicListCtrl::HeaderCheckClicked);
+        auto headerBox = [&list] {
+            return list.model()->headerData(0, Qt::Horizontal, Qt::CheckStateRole);
+        };
+        QCOMPARE(headerBox(), QVariant(Qt::Unchecked));
 
         list.HeaderClicked(0);
+        QCOMPARE(headerBox(), QVariant(Qt::Checked));  // the grey row does not count
         QCOMPARE(QList<bool>(
                      {list.IsChecked(0), list.IsChecked(1), list.IsChecked(2), list.IsChecked(3)}),
                  QList<bool>({true, true, true, false}));
@@ -57,12 +62,14 @@ private slots:
         QCOMPARE(QList<bool>({list.IsChecked(0), list.IsChecked(1), list.IsChecked(2)}),
                  QList<bool>({false, false, false}));
         QCOMPARE(headerSpy.count(), 2);
+        QCOMPARE(headerBox(), QVariant(Qt::Unchecked));
         // A row whose first field is not the check box makes no check column.
         CCameraListCtrl plain;
         plain.SetColumns({"No", "Name"}, {});
         plain.InsertRow(1, "1");
         plain.HeaderClicked(0);
         QCOMPARE(headerSpy.count(), 2);
+        QVERIFY(!plain.model()->headerData(0, Qt::Horizontal, Qt::CheckStateRole).isValid());
         // The row that cannot be chosen keeps its box, is drawn grey and takes no click.
         QVERIFY(!(list.model()->flags(list.model()->index(3, 0)) & Qt::ItemIsUserCheckable));
         QCOMPARE(list.model()->index(3, 2).data(Qt::BackgroundRole).value<QColor>(),
@@ -114,6 +121,26 @@ private slots:
         QCOMPARE(Column(list, 2), QStringList({"c", "b", "a"}));
         QCOMPARE(list.FindRow(2, "a"), 2);
         QCOMPARE(list.FindRow(2, "z"), -1);
+    }
+
+    void ColumnsTooWideForTheListShrinkUntilEveryOneShows() {
+        CCameraListCtrl list;
+        list.resize(850, 262);
+        list.SetColumns({"", "No", "Name", "Model", "Address", "Version", "Password"},
+                        {40, 50, 150, 150, 150, 200, 200});
+        list.SetFonts("Arial");
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        const int last = list.model()->columnCount() - 1;
+        const int right = list.columnViewportPosition(last) + list.columnWidth(last);
+        QVERIFY2(right <= list.viewport()->width(), qPrintable(QString::number(right)));
+        QVERIFY(list.columnWidth(1) < 50 && list.columnWidth(6) > 100);
+        // The rows take the language's face; the header keeps the default one.
+        QCOMPARE(list.font().family(), QString("Arial"));
+        QCOMPARE(list.horizontalHeader()->font(), QApplication::font());
+        // Widths that fit are kept as asked.
+        list.SetColumns({"No", "Name"}, {50, 150});
+        QCOMPARE(list.columnWidth(0), 50);
     }
 
     void PasswordCellShowsItsPromptTakesTypingAndPasses() {

@@ -1,16 +1,25 @@
 // The upgrade page against simulated devices in a lab (scripts/lab): search, credential
-// checks, typed passwords, the Upgrade command's refusals, a run to its results, Back.
+// checks, typed passwords, the Upgrade command's refusals, the popup's Browse, a run to
+// its results, Back, the refresh after a scheduled upgrade; seventeen devices at once,
+// and a double-click that opens a device's page.
 #include <QApplication>
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
 #include <memory>
 
 #include "schedule/schedule_file.h"
 #include "support/devsim_process.h"
-#include "ui/message_dlg.h"
 #include "support/lab_network.h"
+#include "ui/check_commands.h"
 #include "ui/main_window.h"
+#include "ui/message_dlg.h"
+#include "ui/skin.h"
 #include "ui/upgrade_page.h"
 #include "ui_sandbox.h"
 
@@ -18,13 +27,78 @@ namespace {
 
 constexpr int kPasswordColumn = 6;
 constexpr int kVersionColumn = 5;
-constexpr int kStatusColumn = 4;
+constexpr int kStatusVersionColumn = 4;
+constexpr int kStatusColumn = 5;
 
 QString Cell(CBasicListCtrl& list, int row, int column) {
     return list.model()->index(row, column).data().toString();
 }
 
 int RowOf(CBasicListCtrl& list, const QString& key) { return list.FindRow(4, key); }
+
+QStringList SortedColumn(CBasicListCtrl& list, int column) {
+    QStringList texts;
+    for (int row = 0; row < list.RowCount(); ++row) texts << Cell(list, row, column);
+    texts.sort();
+    return texts;
+}
+
+int CountCells(CBasicListCtrl& list, int column, const QString& start) {
+    int count = 0;
+    for (int row = 0; row < list.RowCount(); ++row) {
+        if (Cell(list, row, column).startsWith(start)) ++count;
+    }
+    return count;
+}
+
+QString WriteFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return {};
+    file.write(content);
+    return path;
+}
+
+// An image the simulated devices take: they come back running `version`.
+QString WriteImage(const QString& path, const QByteArray& version) {
+    return WriteFile(path, "QRBAversion=" + version + "\n" + QByteArray(40000, 'x'));
+}
+
+// Presses the popup's Browse and answers the file dialog it opens with `path`.
+void BrowseInPopup(CMessageDlg& popup, const QString& path) {
+    QTimer::singleShot(0, &popup, [&popup, path] {
+        auto* dialog = popup.findChild<QFileDialog*>();
+        if (!dialog) return;
+        dialog->selectFile(path);
+        static_cast<QDialog*>(dialog)->accept();  // as the Open button does
+    });
+    popup.findChild<QPushButton*>("UpgradeBrowseButton")->click();
+}
+
+// The page's messages go to `messages`; every question is answered Yes.
+void CollectMessages(CUpgradePage& page, QStringList& messages) {
+    page.SetMessenger([&messages](const QString& text, bool) {
+        messages << text;
+        return true;
+    });
+}
+
+// Takes the place of the user's browser.
+class BrowserStandIn final : public QObject {
+    Q_OBJECT
+public:
+    BrowserStandIn() {
+        for (const char* scheme : {"http", "https"}) {
+            QDesktopServices::setUrlHandler(scheme, this, "Open");
+        }
+    }
+    ~BrowserStandIn() override {
+        for (const char* scheme : {"http", "https"}) QDesktopServices::unsetUrlHandler(scheme);
+    }
+    QList<QUrl> Opened;
+
+public slots:
+    void Open(const QUrl& url) { Opened << url; }
+};
 
 // Presses OK on the device-entry popup and waits until it has closed or said why not.
 int64_t AddDevice(CMessageDlg& popup, const QString& host, const QStringList& messages) {
@@ -56,9 +130,9 @@ private slots:
         const std::string common =
             ",http_port=80,https_port=-1,model=NVR-1600,firmware=1.0.0,reboot_seconds=1";
         DevsimProcess sim({"--discovery",  //
-                           "--device", "id=GOOD,address=198.18.1.1" + common,
-                           "--device", "id=OTHER,address=198.18.1.2,password=other" + common,
-                           "--device", "id=REJECT,address=198.18.1.3,fault=reject_image" + common},
+                           "--device", "id=GOOD,address=198.18.1.1" + common, "--device",
+                           "id=OTHER,address=198.18.1.2,password=other" + common, "--device",
+                           "id=REJECT,address=198.18.1.3,fault=reject_image" + common},
                           lab.InDevices());
         // Two devices that no search finds, the second with the first one's MAC.
         DevsimProcess unseen(
@@ -66,15 +140,15 @@ private slots:
              "--device", "id=TWIN,address=198.18.1.5,mac=00:1c:a1:00:00:04" + common},
             lab.InDevices());
         ScopedNetns inTech(lab.TechNamespace());
-        MainWindowSetup setup = sandbox_.Setup();
-        setup.TimeScale = 60;
-        CMainWindow window(setup);
+        CMainWindow window(LabSetup());
         CUpgradePage& page = window.UpgradePageWidget();
         QStringList messages;
         QDateTime planned = QDateTime::currentDateTime().addDays(1);
         planned.setTime(QTime(3, 30, 0));
         bool upgradeNow = false;
         QString typedHost;
+        const QString notImagePath = WriteFile(sandbox_.Path("notes.bin"), "just some notes");
+        const QString nightImagePath = WriteImage(sandbox_.Path("night.bin"), "2.0.1");
         page.SetPopupRunner([&](CMessageDlg& popup) -> int64_t {
             if (popup.DialogMode() == CMessageDlg::kAddDevice) {
                 return AddDevice(popup, typedHost, messages);
@@ -84,15 +158,15 @@ private slots:
                 popup.Ok();
                 return popup.Result();
             }
+            // The popup's Browse refuses a file without a mark and takes another image.
+            BrowseInPopup(popup, notImagePath);
+            BrowseInPopup(popup, nightImagePath);
             popup.ChooseSchedule();
             popup.SetMoment(planned);
             popup.Ok();
             return popup.Result();
         });
-        page.SetMessenger([&](const QString& text, bool) {
-            messages << text;
-            return true;
-        });
+        CollectMessages(page, messages);
         CCameraListCtrl& devices = page.DeviceList();
 
         page.Search();
@@ -115,17 +189,9 @@ private slots:
         // The Upgrade command's refusals, each with its message.
         page.Upgrade();
         QCOMPARE(messages.takeLast(), QString("Please select firmware file first."));
-        QFile notImage(sandbox_.Path("notes.bin"));
-        QVERIFY(notImage.open(QIODevice::WriteOnly));
-        notImage.write("just some notes");
-        notImage.close();
-        QVERIFY(!page.ChooseImage(notImage.fileName()));
+        QVERIFY(!page.ChooseImage(notImagePath));
         QCOMPARE(messages.takeLast(), QString("Failed! Please check the firmware file."));
-        QFile image(sandbox_.Path("fw.bin"));
-        QVERIFY(image.open(QIODevice::WriteOnly));
-        image.write(QByteArray("QRBAversion=2.0.0\n") + QByteArray(40000, 'x'));
-        image.close();
-        QVERIFY(page.ChooseImage(image.fileName()));
+        QVERIFY(page.ChooseImage(WriteImage(sandbox_.Path("fw.bin"), "2.0.0")));
         page.CancelAll();
         page.Upgrade();
         QCOMPARE(messages.takeLast(), QString("Please select a device first."));
@@ -145,11 +211,12 @@ private slots:
         // Planned for later: one schedule entry per ticked device, saved at once.
         page.SelectAll();
         page.Upgrade();
+        QCOMPARE(messages.takeLast(), QString("Failed! Please check the firmware file."));
         const std::vector<CScheduleInfo> saved =
             LoadSchedule(sandbox_.Path("Documents/Strelvane/fw_config.xml").toStdString());
         QCOMPARE(saved.size(), size_t{4});
         QCOMPARE(saved[0].UpgradeTime, planned.toSecsSinceEpoch());
-        QCOMPARE(saved[0].FWPath, image.fileName().toStdString());
+        QCOMPARE(saved[0].FWPath, nightImagePath.toStdString());
         QCOMPARE(saved[3].MAC, std::string("00:1C:A1:00:00:04"));
         QVERIFY(devices.isVisibleTo(&page));
 
@@ -163,6 +230,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!page.IsRunInProgress(), 30000);
         QCOMPARE(Cell(status, RowOf(status, "GOOD"), kStatusColumn),
                  QString("Firmware upgrade successful."));
+        QCOMPARE(Cell(status, RowOf(status, "GOOD"), kStatusVersionColumn), QString("2.0.1"));
         QCOMPARE(Cell(status, RowOf(status, "REJECT"), kStatusColumn),
                  QString("Failed! Please check the firmware file."));
         QCOMPARE(Cell(status, RowOf(status, "00:1C:A1:00:00:04"), kStatusColumn),
@@ -174,11 +242,121 @@ private slots:
         QCOMPARE(status.RowCount(), 0);
         // The hand-entered device is listed again by the new search.
         QTRY_COMPARE_WITH_TIMEOUT(devices.RowCount(), 4, 10000);
+        // Every check has ended (a search waits for them): the upgraded devices name the
+        // night image's version.
+        QTRY_COMPARE_WITH_TIMEOUT(SortedColumn(devices, kVersionColumn),
+                                  QStringList({"1.0.0", "2.0.1", "2.0.1", "Connect Error"}), 10000);
+
+        // A scheduled upgrade finished while the page was away: shown again, it lists anew.
+        window.show();
+        window.PostCommand(20);
+        QCoreApplication::processEvents();  // the command arrives as a queued call
+        window.ShowPage(CMainWindow::kSchedulePage);
+        window.ShowPage(CMainWindow::kUpgradePage);
+        QTRY_COMPARE_WITH_TIMEOUT(devices.RowCount(), 0, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(devices.RowCount(), 4, 10000);
         window.RequestExit();
         QTRY_VERIFY_WITH_TIMEOUT(window.IsShuttingDown(), 5000);
     }
 
+    void seventeenAtOnceThenOpenTheDevice() {
+        if (const std::string why = LabNetwork::Unavailable(); !why.empty()) {
+            QSKIP(why.c_str());
+        }
+        LabNetwork lab({.Devices = 17});
+        // Slow uploads (8 s each) keep the first sixteen busy while the last one waits.
+        const std::string common =
+            ",http_port=80,https_port=-1,model=NVR-1600,firmware=1.0.0,reboot_seconds=1,"
+            "fault=slow_upload:5000";
+        DevsimProcess sim(
+            {"--discovery", "--devices", "15", "id=D{n},address=198.18.1.{n}" + common, "--device",
+             "id=D16,address=198.18.1.16,fault=reject_image" + common, "--device",
+             "id=D17,address=198.18.1.17,fault=never_back" + common},
+            lab.InDevices());
+        ScopedNetns inTech(lab.TechNamespace());
+        CMainWindow window(LabSetup());
+        CUpgradePage& page = window.UpgradePageWidget();
+        QStringList messages;
+        CollectMessages(page, messages);
+        page.SetPopupRunner([](CMessageDlg& popup) -> int64_t {
+            popup.Ok();
+            return popup.Result();
+        });
+        BrowserStandIn browser;
+        CCameraListCtrl& devices = page.DeviceList();
+        CCameraListCtrl& status = page.StatusList();
+
+        page.Search();
+        QTRY_COMPARE_WITH_TIMEOUT(devices.RowCount(), 17, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(CountCells(devices, kPasswordColumn, "Passed"), 17, 20000);
+        // A device row opens the device's page in the user's browser, logged in.
+        emit devices.doubleClicked(devices.model()->index(RowOf(devices, "D1"), 2));
+        QCOMPARE(browser.Opened.size(), 1);
+        QCOMPARE(browser.Opened[0].host(), QString("198.18.1.1"));
+        QVERIFY(browser.Opened[0].query().contains("userPasswd=vqmtz"));
+
+        QVERIFY(page.ChooseImage(WriteImage(sandbox_.Path("fw.bin"), "2.0.0")));
+        page.SelectAll();
+        page.Upgrade();
+        QTRY_COMPARE_WITH_TIMEOUT(status.RowCount(), 17, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(CountCells(status, kStatusColumn, "Uploading file... ") == 16 &&
+                                     CountCells(status, kStatusColumn, "Waiting") == 1,
+                                 15000);
+        // While a device upgrades, its row only says so.
+        emit status.doubleClicked(status.model()->index(0, 1));
+        QCOMPARE(messages.takeLast(), QString("Device is upgrading."));
+        QCOMPARE(browser.Opened.size(), 1);
+
+        QTRY_VERIFY_WITH_TIMEOUT(page.IsRunInProgress(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!page.IsRunInProgress(), 60000);
+        for (int n = 1; n <= 15; ++n) {
+            const int row = RowOf(status, QString("D%1").arg(n));
+            QCOMPARE(Cell(status, row, kStatusColumn), QString("Firmware upgrade successful."));
+            QCOMPARE(Cell(status, row, kStatusVersionColumn), QString("2.0.0"));
+        }
+        // A failure never shows a version as if the image were running.
+        const int rejected = RowOf(status, "D16");
+        QCOMPARE(Cell(status, rejected, kStatusColumn),
+                 QString("Failed! Please check the firmware file."));
+        QCOMPARE(Cell(status, rejected, kStatusVersionColumn), QString());
+        const int away = RowOf(status, "D17");
+        QCOMPARE(Cell(status, away, kStatusColumn),
+                 QString("Failed! Please check the network connection."));
+        QCOMPARE(Cell(status, away, kStatusVersionColumn), QString());
+        emit status.doubleClicked(status.model()->index(RowOf(status, "D2"), 1));
+        QCOMPARE(browser.Opened.size(), 2);
+        QCOMPARE(browser.Opened[1].host(), QString("198.18.1.2"));
+        window.RequestExit();
+        QTRY_VERIFY_WITH_TIMEOUT(window.IsShuttingDown(), 5000);
+    }
+
+    // A check's commands reach the row through the main window: a device that answers
+    // neither way shows "Connect Error" and the prompt in a grey password cell.
+    void unreachableDeviceThroughTheMainWindow() {
+        CMainWindow window(sandbox_.Setup());
+        CCameraListCtrl& devices = window.UpgradePageWidget().DeviceList();
+        CIPCamInfo record;
+        record.DeviceId = "AWAY";
+        record.HostAddress = "127.0.0.1";
+        for (int command :
+             {command::kDeviceAddedByHand, command::kCheckFailed, command::kServerUnreachable}) {
+            window.PostCommand(command, record);
+        }
+        QTRY_COMPARE(devices.RowCount(), 1);
+        const QModelIndex password = devices.model()->index(0, kPasswordColumn);
+        QTRY_COMPARE(password.data().toString(), QString("Cannot connect to the server."));
+        QCOMPARE(Cell(devices, 0, kVersionColumn), QString("Connect Error"));
+        QCOMPARE(password.data(Qt::ForegroundRole).value<QColor>(), skin::kDisabledText);
+    }
+
 private:
+    // Reboot waits run 60 times faster.
+    MainWindowSetup LabSetup() const {
+        MainWindowSetup setup = sandbox_.Setup();
+        setup.TimeScale = 60;
+        return setup;
+    }
+
     const UiSandbox& sandbox_;
 };
 

@@ -339,7 +339,7 @@ int RunFirmwareCommand(const std::vector<std::string>& args) {
     // The view outlives the store objects that call it.
     CliView view;
     // An explicit command always asks the server; an unreachable one is reported as such.
-    std::optional<CFileLock> storeLock;
+    std::shared_ptr<const CFileLock> storeLock;
     if (action != "list") {
         storeLock = LockStore(storage);
         if (!storeLock) {
