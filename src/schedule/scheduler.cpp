@@ -8,7 +8,9 @@
 namespace st = schedule_status;
 
 int64_t StartWindowSeconds(double timeScale) {
-    return std::max<int64_t>(1, std::llround(static_cast<double>(kStartWindowSeconds) * timeScale));
+    return std::max<int64_t>(
+        kStartWindowSeconds,
+        std::llround(static_cast<double>(kStartWindowRealSecondsAtLeast) * timeScale));
 }
 
 bool SchedulerStep(CScheduleInfo& entry, int64_t now, const FileExists& fileExists,

@@ -132,10 +132,11 @@ TEST_F(ScheduleRunnerTest, EntriesStartOrAreMissedByTheWallClock) {
     const uint64_t due = list_.Append(EntryFor(device, kMac, Image(), start + 3600));
     const uint64_t missed =
         list_.Append(EntryFor(device, "00:00:00:00:00:01", Image(), start + 1800));
-    // 105 seconds late on this clock, two real seconds: a tick as late as a busy machine
-    // makes it still starts the entry (which then finds another device at the address).
+    // 55 seconds late on this clock, a little over one real second: a tick as late as a
+    // busy machine makes it still starts the entry (which then finds another device at
+    // the address).
     const uint64_t late =
-        list_.Append(EntryFor(device, "00:00:00:00:00:02", Image(), start + 3500));
+        list_.Append(EntryFor(device, "00:00:00:00:00:02", Image(), start + 3550));
     const Clock ticks(50);
     CScheduleRunner runner(list_, ticks, recorder_, File(), PathExists,
                            [&] { return wall.load(); });
