@@ -67,7 +67,8 @@ void CScheduleRunner::Tick() {
     JoinFinishedWorkers();
     SyncFile(false);
     const bool interrupted = FailInterrupted();
-    const std::vector<uint64_t> changed = SchedulerTick(list_, now_(), fileExists_);
+    const std::vector<uint64_t> changed =
+        SchedulerTick(list_, now_(), fileExists_, StartWindowSeconds(clock_.TimeScale()));
     for (uint64_t id : changed) Report(id);
     std::vector<CScheduledRun> runs = StarterTick(list_);
     // Saved before the workers start: a run the program does not live to finish stays

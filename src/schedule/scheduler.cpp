@@ -1,16 +1,26 @@
 #include "schedule/scheduler.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "base/text.h"
 
 namespace st = schedule_status;
 
-bool SchedulerStep(CScheduleInfo& entry, int64_t now, const FileExists& fileExists) {
+int64_t StartWindowSeconds(double timeScale) {
+    return std::max<int64_t>(
+        kStartWindowSeconds,
+        std::llround(static_cast<double>(kStartWindowRealSecondsAtLeast) * timeScale));
+}
+
+bool SchedulerStep(CScheduleInfo& entry, int64_t now, const FileExists& fileExists,
+                   int64_t windowSeconds) {
     const int before = entry.Status;
     if (entry.Status == st::kFirmwareLost && fileExists(entry.FWPath)) entry.Status = st::kWaiting;
     if (entry.Status == st::kWaiting) {
         if (!fileExists(entry.FWPath)) {
             entry.Status = st::kFirmwareLost;
-        } else if (entry.UpgradeTime <= now && now - kStartWindowSeconds <= entry.UpgradeTime) {
+        } else if (entry.UpgradeTime <= now && now - windowSeconds <= entry.UpgradeTime) {
             entry.Status = st::kQueued;
         } else if (entry.UpgradeTime < now) {
             entry.Status = st::kNone;
@@ -19,10 +29,10 @@ bool SchedulerStep(CScheduleInfo& entry, int64_t now, const FileExists& fileExis
     return entry.Status != before;
 }
 
-std::vector<uint64_t> SchedulerTick(CScheduleList& list, int64_t now,
-                                    const FileExists& fileExists) {
+std::vector<uint64_t> SchedulerTick(CScheduleList& list, int64_t now, const FileExists& fileExists,
+                                    int64_t windowSeconds) {
     return list.UpdateEach(
-        [&](CScheduleInfo& entry) { return SchedulerStep(entry, now, fileExists); });
+        [&](CScheduleInfo& entry) { return SchedulerStep(entry, now, fileExists, windowSeconds); });
 }
 
 std::vector<CScheduledRun> StarterTick(CScheduleList& list) {

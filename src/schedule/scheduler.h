@@ -14,6 +14,14 @@
 
 // A waiting entry starts when a tick sees its time within this many seconds after it.
 constexpr int64_t kStartWindowSeconds = 10;
+
+// The start window in the seconds of a clock that runs `timeScale` times faster: ten of
+// its seconds, but never less than kStartWindowRealSecondsAtLeast real ones. The window
+// allows for a late tick, and a busy machine makes a tick late in real time: a fast
+// clock must not leave a tick held up for a moment no time at all.
+constexpr int64_t kStartWindowRealSecondsAtLeast = 2;
+int64_t StartWindowSeconds(double timeScale);
+
 // Queued entries start only while at most this many runs are going; the test is made
 // once per tick, so one tick may start more.
 constexpr int kStartWhileRunningAtMost = 25;
@@ -22,12 +30,14 @@ using FileExists = std::function<bool(const std::string&)>;
 
 // One entry's scheduler step; true when its status changed:
 // lost image (9) found again → waiting (1); waiting with its image missing → 9;
-// waiting within the start window → queued (2); waiting and later than the window →
-// none (0, never started). Other statuses are left alone.
-bool SchedulerStep(CScheduleInfo& entry, int64_t now, const FileExists& fileExists);
+// waiting within the start window (`windowSeconds` after its time) → queued (2); waiting
+// and later than the window → none (0, never started). Other statuses are left alone.
+bool SchedulerStep(CScheduleInfo& entry, int64_t now, const FileExists& fileExists,
+                   int64_t windowSeconds = kStartWindowSeconds);
 
 // The scheduler tick over the whole list; the ids of the entries that changed.
-std::vector<uint64_t> SchedulerTick(CScheduleList& list, int64_t now, const FileExists& fileExists);
+std::vector<uint64_t> SchedulerTick(CScheduleList& list, int64_t now, const FileExists& fileExists,
+                                    int64_t windowSeconds = kStartWindowSeconds);
 
 // The starter tick: when at most kStartWhileRunningAtMost runs are going, every queued
 // entry becomes upgrading (4) and one run per entry is returned for a worker each.

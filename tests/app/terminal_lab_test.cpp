@@ -87,11 +87,13 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
     LabNetwork lab({.Devices = 2});
     TempDir dir;
     dir.Write("fw.bin", MarkedImage(200000, "2.0.0"));
-    // Away long enough for the first look after the upload to see it gone: reflashed
-    // with the version it runs, only its absence shows that it restarted.
+    // Reflashed with the version it runs, only its absence shows that it restarted. So it
+    // stays away longer than the search may be silent, and than the countdown takes to
+    // its first look over HTTP (four seconds at this pace, more on a busy machine); the
+    // countdown of twelve seconds or more outlasts the absence.
     const std::string common =
         "model=NVR-1600,http_port=80,https_port=-1,firmware=1.0.0,"
-        "reboot_seconds=4";
+        "reboot_seconds=7";
     DevsimProcess sim(
         {"--discovery", "--device",
          "id=GOOD,name=Lobby NVR,address=198.18.1.1,mac=00:1C:A1:00:00:01," + common, "--device",
@@ -106,7 +108,7 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
         return argv;
     };
     const std::vector<std::string> upgrade = {"upgrade",          "--all",        "--file",
-                                              dir.File("fw.bin"), "--time-scale", "50"};
+                                              dir.File("fw.bin"), "--time-scale", "30"};
 
     // On a terminal: lines redrawn in place, in colour, then the summary.
     PtyResult shown = RunOnPty(cli(upgrade), {"TERM=xterm"}, 60s);

@@ -158,6 +158,11 @@ TEST_F(ScheduleRunnerTest, EntriesStartOrAreMissedByTheWallClock) {
     const uint64_t due = list_.Append(EntryFor(device, kMac, Image(), start + 3600));
     const uint64_t missed =
         list_.Append(EntryFor(device, "00:00:00:00:00:01", Image(), start + 1800));
+    // 55 seconds late on this clock, a little over one real second: a tick as late as a
+    // busy machine makes it still starts the entry (which then finds another device at
+    // the address).
+    const uint64_t late =
+        list_.Append(EntryFor(device, "00:00:00:00:00:02", Image(), start + 3550));
     const Clock ticks(50);
     CScheduleRunner runner(list_, ticks, recorder_, File(), PathExists,
                            [&] { return wall.load(); });
@@ -165,12 +170,16 @@ TEST_F(ScheduleRunnerTest, EntriesStartOrAreMissedByTheWallClock) {
     std::this_thread::sleep_for(200ms);  // several ticks: nothing is due yet
     EXPECT_EQ(list_.Find(due)->Info.Status, st::kWaiting);
     EXPECT_EQ(list_.Find(missed)->Info.Status, st::kWaiting);
+    EXPECT_EQ(list_.Find(late)->Info.Status, st::kWaiting);
 
     wall = start + 3605;  // the clock is set an hour forward
-    ASSERT_TRUE(WaitUntil([&] { return recorder_.FinishedCount(due) == 1; }, 20s));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return recorder_.FinishedCount(due) == 1 && recorder_.FinishedCount(late) == 1; },
+        20s));
     EXPECT_EQ(list_.Find(due)->Info.Status, st::kSuccessful);
     EXPECT_EQ(list_.Find(missed)->Info.Status, st::kNone);
     EXPECT_EQ(recorder_.Statuses(missed), (std::vector<int>{st::kNone}));
+    EXPECT_EQ(list_.Find(late)->Info.Status, st::kOtherFailed);
 }
 
 }  // namespace

@@ -32,7 +32,8 @@ public:
         int Seconds = 0;
         int Percent = 0;
         int Code = 0;
-        std::string FirmwareVersion;  // with a final report
+        std::string FirmwareVersion;               // with a final report
+        std::chrono::steady_clock::time_point At;  // when it came
     };
 
     void Reset() override { Add("Reset"); }
@@ -43,7 +44,8 @@ public:
     void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                       int code) override {
         std::lock_guard lock(lock_);
-        statuses_.push_back({deviceId, stage, seconds, percent, code, {}});
+        statuses_.push_back(
+            {deviceId, stage, seconds, percent, code, {}, std::chrono::steady_clock::now()});
         events_.push_back("Status " + deviceId + " " + std::to_string(stage) + " " +
                           std::to_string(code));
     }

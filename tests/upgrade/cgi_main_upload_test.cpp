@@ -186,15 +186,18 @@ TEST_F(CgiMainUploadTest, AnswerInTwoPiecesIsReadWhole) {
 TEST_F(CgiMainUploadTest, StallEndsTheUploadButASlowDeviceIsWaitedFor) {
     const std::string image = MarkedImage(400 * 1024);
     dir_.Write("image.bin", image);
-    const CgiMainLimits limits{.Connect = 2000ms, .Stall = 200ms, .Answer = 2000ms};
+    const CgiMainLimits limits{.Connect = 2000ms, .Stall = 400ms, .Answer = 2000ms};
 
-    CaptureServer stalled({.PauseAfter = 100 * 1024});
+    // With a small receive window the device's kernel cannot take the rest of the image
+    // in its stead (a grown window took all of it on a slow build, and the silent device
+    // then counted as one that had taken the image).
+    CaptureServer stalled({.ReceiveBuffer = 4096, .PauseAfter = 100 * 1024});
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Upload(stalled.Port(), "image.bin", limits), rc::kTimeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
 
     // A small receive window read 2 KiB at a time: the upload crawls but never stops.
-    CaptureServer slow({.ReceiveBuffer = 4096, .ReadBytes = 2048, .ReadPause = 5ms});
+    CaptureServer slow({.ReceiveBuffer = 4096, .ReadBytes = 2048, .ReadPause = 10ms});
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(Upload(slow.Port(), "image.bin", limits), rc::kOk);
     EXPECT_GT(std::chrono::steady_clock::now() - start, 4 * limits.Stall);

@@ -66,7 +66,7 @@ constexpr const char* kUsage =
     "--port N          the device's web port (default 80, or 443 with --https)\n"
     "--time-scale N    the scheduler's clock runs N times faster: its ticks, pauses and\n"
     "                  the 7-minute wait for a restarting device (not network time-outs);\n"
-    "                  at most 1000\n"
+    "                  a start may still be 2 real seconds late; at most 1000\n"
     "\n"
     "Status codes: 0 missed, 1 waiting, 2 queued, 3 uploading, 4 upgrading, 5 successful,\n"
     "6 user name or password refused, 7 firmware file refused, 8 other failure (also: another\n"
@@ -214,8 +214,9 @@ bool IsMacAddress(const std::string& text) {
 
 // The entry the add options describe; nothing, with `error` set, when they do not
 // describe a complete one.
-std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, int64_t now,
+std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, const Clock& clock,
                                               std::string& error) {
+    const int64_t now = clock.UnixSeconds();
     CScheduleInfo e;
     e.IP = args.Value("--ip");
     e.Https = args.Has("--https");
@@ -256,7 +257,7 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, int64_t now,
         error = "--time needs seconds since 1970, +SECONDS or a local \"YYYY-MM-DD HH:MM[:SS]\"";
         return std::nullopt;
     }
-    if (*time < now - kStartWindowSeconds) {
+    if (*time < now - StartWindowSeconds(clock.TimeScale())) {
         error = "--time " + LocalTimeText(*time) + " has passed; the entry would never start";
         return std::nullopt;
     }
@@ -274,7 +275,7 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, int64_t now,
 
 int Add(const CliArgs& args, const std::string& path, const Clock& clock) {
     std::string error;
-    const std::optional<CScheduleInfo> entry = EntryFromOptions(args, clock.UnixSeconds(), error);
+    const std::optional<CScheduleInfo> entry = EntryFromOptions(args, clock, error);
     if (!entry) return Bad(error);
     int number = 0;
     const ScheduleSaved saved = UpdateScheduleFile(path, [&](std::vector<CScheduleInfo>& entries) {
