@@ -271,8 +271,8 @@ private slots:
             const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
                                  qobject_cast<QLineEdit*>(w);
             // A list's own parts (corner button, cell editor) are read through the list.
-            const bool partOfList = w->parent()->parent() &&
-                                    w->parent()->parent()->inherits("QAbstractItemView");
+            const bool partOfList =
+                w->parent()->parent() && w->parent()->parent()->inherits("QAbstractItemView");
             if (!control || qobject_cast<QMessageBox*>(w->window()) ||
                 w->parent()->inherits("QComboBox") || w->parent()->inherits("QAbstractItemView") ||
                 partOfList) {
