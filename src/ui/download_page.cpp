@@ -158,10 +158,8 @@ void CDownloadPage::SelectAll() {
     CDownloadCoordinator* coordinator = coordinator_;
     if (!coordinator || pending_ > 0) return;
     std::vector<std::string> series;
-    for (int row = 0; row < list_.RowCount(); ++row) {
-        if (!list_.IsChecked(row)) list_.SetField(row, field::kCheck, QStringLiteral("1"));
-        series.push_back(ToStd(list_.SeriesAt(row)));
-    }
+    list_.SetAllChecks(true);
+    for (int row = 0; row < list_.RowCount(); ++row) series.push_back(ToStd(list_.SeriesAt(row)));
     RunRequest(
         [this, coordinator, series] {
             if (!TakeStoreLock()) return false;
@@ -180,11 +178,7 @@ void CDownloadPage::CancelAll() {
             coordinator->CancelAll();
             return true;
         },
-        [this] {
-            for (int row = 0; row < list_.RowCount(); ++row) {
-                if (list_.IsChecked(row)) list_.SetField(row, field::kCheck, QStringLiteral("0"));
-            }
-        });
+        [this] { list_.SetAllChecks(false); });
 }
 
 void CDownloadPage::PersistSelections() {

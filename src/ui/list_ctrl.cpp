@@ -84,6 +84,13 @@ void CBasicListCtrl::SetColumns(const QStringList& headings, const std::vector<i
     FitColumns();
 }
 
+void CBasicListCtrl::SetAllChecks(bool checked, const std::function<bool(int row)>& keep) {
+    for (int row = 0; row < RowCount(); ++row) {
+        if (IsChecked(row) == checked || (keep && keep(row))) continue;
+        SetField(row, field::kCheck, checked ? QStringLiteral("1") : QStringLiteral("0"));
+    }
+}
+
 void CBasicListCtrl::SetFonts(const QString& face) {
     QFont font = QApplication::font();
     font.setFamilies({face});

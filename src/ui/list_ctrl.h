@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QTableView>
+#include <functional>
 
 #include "ui/list_model.h"
 
@@ -49,6 +50,9 @@ public:
     QString GetField(int row, int id) const { return model_.GetField(row, id); }
     int FindRow(int id, const QString& text) const { return model_.FindRow(id, text); }
     bool IsChecked(int row) const { return model_.IsChecked(row); }
+    // Select All and Cancel All: every row's box, without the permission rule a click
+    // passes; rows for which `keep` holds are left as they are.
+    void SetAllChecks(bool checked, const std::function<bool(int row)>& keep = {});
     void DeleteAllRows() { model_.DeleteAllRows(); }
     void SetPasswordPassed(int row) { model_.SetPasswordText(row, passText_); }
     void SetPasswordText(int row, const QString& text) { model_.SetPasswordText(row, text); }

@@ -221,17 +221,9 @@ void CSchedulePage::showEvent(QShowEvent* event) {
     CPage::showEvent(event);
 }
 
-void CSchedulePage::SelectAll() {
-    for (int row = 0; row < list_.RowCount(); ++row) {
-        if (!list_.IsChecked(row)) list_.SetField(row, field::kCheck, "1");
-    }
-}
+void CSchedulePage::SelectAll() { list_.SetAllChecks(true); }
 
-void CSchedulePage::CancelAll() {
-    for (int row = 0; row < list_.RowCount(); ++row) {
-        if (list_.IsChecked(row)) list_.SetField(row, field::kCheck, "0");
-    }
-}
+void CSchedulePage::CancelAll() { list_.SetAllChecks(false); }
 
 uint64_t CSchedulePage::EntryOf(int row) const { return list_.GetField(row, kEntry).toULongLong(); }
 

@@ -474,18 +474,12 @@ void CUpgradePage::Back() {
 }
 
 void CUpgradePage::SelectAll() {
-    for (int row = 0; row < deviceList_.RowCount(); ++row) {
-        if (!deviceList_.IsChecked(row) && deviceList_.GetField(row, kFinished) == "0") {
-            deviceList_.SetField(row, field::kCheck, "1");
-        }
-    }
+    // A device already upgraded in this run stays unticked.
+    deviceList_.SetAllChecks(
+        true, [this](int row) { return deviceList_.GetField(row, kFinished) != "0"; });
 }
 
-void CUpgradePage::CancelAll() {
-    for (int row = 0; row < deviceList_.RowCount(); ++row) {
-        deviceList_.SetField(row, field::kCheck, "0");
-    }
-}
+void CUpgradePage::CancelAll() { deviceList_.SetAllChecks(false); }
 
 void CUpgradePage::OpenDevicePage(const std::string& deviceId) {
     if (!table_) return;
