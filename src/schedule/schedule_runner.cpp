@@ -23,8 +23,8 @@ void CScheduleRunner::SetNoticeHandler(std::function<void(const std::string&)> n
     notice_ = std::move(notice);
 }
 
-bool CScheduleRunner::Start(std::string* error) {
-    if (ticker_.joinable()) return true;
+int CScheduleRunner::Start(std::string* error) {
+    if (ticker_.joinable()) return rc::kOk;
     bool first = false;
     {
         std::lock_guard lock(saveMutex_);
@@ -35,19 +35,19 @@ bool CScheduleRunner::Start(std::string* error) {
         adopted_ = true;
         if (!sync_.AcquireSchedulerLock()) {
             if (error) *error = "another scheduler is running " + sync_.Path();
-            return false;
+            return kScheduleRunElsewhere;
         }
     }
     if (!SyncFile(false, error, !first)) {
         std::lock_guard lock(saveMutex_);
         sync_.ReleaseSchedulerLock();
-        return false;
+        return rc::kFailed;
     }
     if (FailInterrupted()) Save();
     ticker_ = std::jthread([this](std::stop_token stop) {
         while (clock_.SleepMs(kScheduleTickMs, stop)) Tick();
     });
-    return true;
+    return rc::kOk;
 }
 
 void CScheduleRunner::Stop() {

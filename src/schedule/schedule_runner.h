@@ -16,6 +16,8 @@
 
 // The scheduler tick and the starter tick run every this many Clock milliseconds.
 constexpr int64_t kScheduleTickMs = 1000;
+// Start's result when another scheduler, in this process or another, runs the file.
+constexpr int kScheduleRunElsewhere = -23;
 
 // The current time for the scheduler tick, seconds since 1970.
 using UnixTimeSource = std::function<int64_t()>;
@@ -43,11 +45,11 @@ public:
     // Takes the scheduler lock, merges the file into the list (the list's entries are
     // taken as what the file held when they were loaded; an empty list takes the whole
     // file), ends interrupted entries as failed (see CScheduleList::FailInterrupted) and
-    // starts the ticks; the first comes one tick period later. True when running. False,
-    // with `error` set and nothing started, when another scheduler runs the file or the
-    // file cannot be used; Save and Refresh still work then, and Start may be tried
-    // again later.
-    bool Start(std::string* error = nullptr);
+    // starts the ticks; the first comes one tick period later. 0 when running;
+    // kScheduleRunElsewhere when another scheduler runs the file, -1 when the file cannot
+    // be used; either way with `error` set and nothing started. Save and Refresh still
+    // work then, and Start may be tried again later.
+    int Start(std::string* error = nullptr);
 
     // Where notices for the user go (a backup of the old file was kept); they are
     // traced as well. Set before Start.

@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QWindow>
 
+#include "base/result_codes.h"
 #include "base/trace.h"
 #include "firmware/download_coordinator.h"
 #include "firmware/download_manager.h"
@@ -196,7 +197,8 @@ void CMainWindow::CreateServices() {
 
 void CMainWindow::StartScheduler() {
     std::string error;
-    if (scheduleRunner_->Start(&error)) {
+    const int started = scheduleRunner_->Start(&error);
+    if (started == rc::kOk) {
         schedulerRetry_.stop();
         if (schedulePage_->SchedulerRefused()) {
             schedulePage_->SetSchedulerRefused(false);
@@ -207,8 +209,8 @@ void CMainWindow::StartScheduler() {
     if (!schedulePage_->SchedulerRefused()) Trace("schedule: %s\n", error.c_str());
     // The other process's progress shows here as it reaches the file.
     scheduleRunner_->Refresh();
-    const bool elsewhere = error.find("another scheduler") != std::string::npos;
-    schedulePage_->SetSchedulerRefused(true, elsewhere ? QString() : ToQ(error));
+    schedulePage_->SetSchedulerRefused(true,
+                                       started == kScheduleRunElsewhere ? QString() : ToQ(error));
     schedulerRetry_.start(kSchedulerRetryMs);
 }
 

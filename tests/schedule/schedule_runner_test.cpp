@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include "base/result_codes.h"
 #include "history/history_file.h"
 #include "schedule/schedule_file.h"
 #include "schedule_test_support.h"
@@ -140,7 +141,7 @@ TEST_F(ScheduleRunnerTest, StopEndsRunsPromptlyAndTheFileShowsWhereEachEntryStan
 
     // The next scheduler ends it as failed, and that is its outcome in the history.
     CScheduleRunner next(list_, clock, recorder_, File(), PathExists);
-    ASSERT_TRUE(next.Start());
+    ASSERT_EQ(next.Start(), rc::kOk);
     next.Stop();
     EXPECT_EQ(FileStatuses(File()),
               (std::vector<int>{st::kOtherFailed, st::kFirmwareLost, st::kWaiting}));

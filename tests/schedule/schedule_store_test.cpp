@@ -11,6 +11,7 @@
 #include <set>
 
 #include "base/file_lock.h"
+#include "base/result_codes.h"
 #include "schedule/schedule_runner.h"
 #include "schedule_test_support.h"
 #include "settings/xdg_folders.h"
@@ -94,14 +95,14 @@ TEST_F(ScheduleStoreTest, RunningSchedulerTakesInOtherProcessesChangesAndKeepsTh
     ScheduleRecorder recorder;
     CScheduleRunner runner(list, clock, recorder, File(), PathExists);
     std::string error;
-    ASSERT_TRUE(runner.Start(&error)) << error;
+    ASSERT_EQ(runner.Start(&error), rc::kOk) << error;
     EXPECT_EQ(Macs(list.Infos()), (std::set<std::string>{Mac(1), Mac(2)}));
 
     // One scheduler per file, in this process or another.
     CScheduleList other;
     other.Assign(LoadSchedule(File()));
     CScheduleRunner second(other, clock, recorder, File(), PathExists);
-    EXPECT_FALSE(second.Start(&error));
+    EXPECT_EQ(second.Start(&error), kScheduleRunElsewhere);
     EXPECT_TRUE(Has(error, "another scheduler")) << error;
     // Refused, it still saves without taking the file's entries for new ones.
     ASSERT_TRUE(second.Save());
@@ -132,7 +133,7 @@ TEST_F(ScheduleStoreTest, RunningSchedulerTakesInOtherProcessesChangesAndKeepsTh
     }
     runner.Stop();
     // Stopped, the file may be run again.
-    EXPECT_TRUE(second.Start(&error)) << error;
+    EXPECT_EQ(second.Start(&error), rc::kOk) << error;
     second.Stop();
 }
 
@@ -233,7 +234,7 @@ TEST_F(ScheduleStoreTest, RunningEntriesWithoutASchedulerEndAsFailed) {
     ScheduleRecorder recorder;
     const Clock clock(50);
     CScheduleRunner runner(list4, clock, recorder, File(), PathExists);
-    ASSERT_TRUE(runner.Start());
+    ASSERT_EQ(runner.Start(), rc::kOk);
     EXPECT_EQ(list4.Infos().at(0).Status, st::kOtherFailed);
     runner.Stop();
     EXPECT_EQ(LoadSchedule(File()).at(0).Status, st::kOtherFailed);

@@ -18,6 +18,7 @@
 #include "app/cli/json_line.h"
 #include "app/cli/schedule_time_text.h"
 #include "base/clock.h"
+#include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
 #include "schedule/schedule_file.h"
@@ -305,7 +306,7 @@ int Run(const std::string& path, const Clock& clock) {
         CScheduleRunner runner(list, clock, view, path, PathExists);
         runner.SetNoticeHandler(Notice);
         std::string error;
-        if (!runner.Start(&error)) return Fail(error);
+        if (runner.Start(&error) != rc::kOk) return Fail(error);
         while (!StopRequested() && ScheduleHasWork(list)) std::this_thread::sleep_for(kPoll);
         runner.Stop();
     }
