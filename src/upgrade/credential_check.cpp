@@ -17,9 +17,13 @@ constexpr int kListTimeoutMs = 2000;
 
 }  // namespace
 
-CheckOutcome CheckCredentials(CIPCamInfo& record) {
+void ApplyDefaultCredentials(CIPCamInfo& record) {
     if (record.UserName.empty()) record.UserName = kDefaultUser;
     if (record.Password.empty()) record.Password = kDefaultPassword;
+}
+
+CheckOutcome CheckCredentials(CIPCamInfo& record) {
+    ApplyDefaultCredentials(record);
     const std::string user = record.UserName;
     const std::string password = record.Password;
     CheckNvrLogin(record, user, password);

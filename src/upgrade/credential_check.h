@@ -22,6 +22,9 @@ enum class CheckOutcome {
     Unreachable,     // the device answered neither over HTTP nor over HTTPS
 };
 
+// Empty credentials of a record become the device's defaults, "admin" / "vqmtz".
+void ApplyDefaultCredentials(CIPCamInfo& record);
+
 // The check itself, blocking: empty credentials become "admin" / "vqmtz"; the NVR log-in
 // form sets LoginOk; the system list (HTTP, then HTTPS, at the record's port) gives
 // FirmwareVersion and MacAddress; when NvrLoginPending is set it is cleared and the NVR
