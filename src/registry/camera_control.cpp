@@ -96,21 +96,21 @@ AddressEntryResult CCameraControl::AskAndKeep(const std::string& scheme, const s
     return KeepAddressed(device, port, user, password, skipListed);
 }
 
-std::shared_ptr<CRangeScan> CCameraControl::StartRangeScan(std::vector<AddressRange> ranges,
-                                                           const std::string& user,
-                                                           const std::string& password) {
+std::shared_ptr<CAddressScan> CCameraControl::StartAddressScan(AddressScanRequest request) {
     ReapScans(false);
-    auto ask = [this, user, password](const std::string& host, int port,
+    const std::string user = request.User;
+    const std::string password = request.Password;
+    auto ask = [this, user, password](const std::string& host, int port, bool inRange,
                                       const AddressQueryLimits& limits) {
         // Found by a search, or by an earlier scan: no need to ask it.
-        if (table_.FindListedIf([&](const CIPCamInfo& r) {
+        if (inRange && table_.FindListedIf([&](const CIPCamInfo& r) {
                 return r.HostAddress == host && r.GetPort() == port;
             })) {
             return AddressEntryResult::AlreadyListed;
         }
-        return AskAndKeep("http", host, port, user, password, limits, true);
+        return AskAndKeep("http", host, port, user, password, limits, inRange);
     };
-    auto scan = std::make_shared<CRangeScan>(std::move(ranges), ask);
+    auto scan = std::make_shared<CAddressScan>(std::move(request), ask);
     {
         std::lock_guard lock(scansLock_);
         scans_.push_back(scan);
@@ -120,10 +120,10 @@ std::shared_ptr<CRangeScan> CCameraControl::StartRangeScan(std::vector<AddressRa
 }
 
 void CCameraControl::ReapScans(bool all) {
-    std::vector<std::shared_ptr<CRangeScan>> ending;
+    std::vector<std::shared_ptr<CAddressScan>> ending;
     {
         std::lock_guard lock(scansLock_);
-        auto done = [all](const std::shared_ptr<CRangeScan>& scan) {
+        auto done = [all](const std::shared_ptr<CAddressScan>& scan) {
             return all || scan->Now().Finished;
         };
         for (auto& scan : scans_) {

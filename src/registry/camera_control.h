@@ -17,7 +17,7 @@
 #include "firmware/firmware_match.h"
 #include "registry/address_entry.h"
 #include "registry/camera_table.h"
-#include "registry/range_scan.h"
+#include "registry/address_scan.h"
 #include "registry/registry_observer.h"
 #include "registry/upgrade_manager_link.h"
 #include "upgrade/return_watch.h"
@@ -63,14 +63,13 @@ public:
                                           const std::string& password,
                                           const AddressQueryLimits& limits = {});
 
-    // Starts asking every address of the ranges who is there (CRangeScan) and adds the
-    // devices that answer as AddDeviceByAddress does; a device listed already (at the
-    // same address, or naming the same MAC) is not added twice. The scan runs on threads
-    // this object owns and waits for when it goes; the handle shows its progress and
-    // cancels it, and may be dropped at any time.
-    std::shared_ptr<CRangeScan> StartRangeScan(std::vector<AddressRange> ranges,
-                                               const std::string& user,
-                                               const std::string& password);
+    // Starts asking every address of the request who is there (CAddressScan) and adds
+    // the devices that answer as AddDeviceByAddress does; a device of a range that is
+    // listed already (at the same address, or naming the same MAC) is not added twice.
+    // The scan runs on threads this object owns and waits for when it goes; the handle
+    // shows its progress and cancels it, and may be dropped at any time (the user's
+    // Cancel need not wait for the requests under way).
+    std::shared_ptr<CAddressScan> StartAddressScan(AddressScanRequest request);
 
     // True while a search still listens for replies.
     bool IsSearching() const;
@@ -179,7 +178,7 @@ private:
     std::vector<CIPCamInfo> manualDevices_;
 
     std::mutex scansLock_;  // guards scans_ and macAsked_
-    std::vector<std::shared_ptr<CRangeScan>> scans_;
+    std::vector<std::shared_ptr<CAddressScan>> scans_;
     std::set<std::string> macAsked_;  // "key@host" of devices asked for their MAC
 
     std::mutex observerLock_;  // guards observers_

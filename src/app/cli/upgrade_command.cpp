@@ -38,6 +38,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: strelvane-cli upgrade [--file IMAGE] (--all | --device ID...) [--password P]\n"
     "                             [--interface NAME]... [--address HOST[:PORT]]...\n"
+    "                             [--range RANGE[:PORT]]...\n"
     "                             [--storage DIR] [--time-scale N] [--json]\n"
     "\n"
     "Searches the network (every usable adapter, or only the named ones), checks the\n"
@@ -62,6 +63,8 @@ constexpr const char* kUsage =
     "                 and the others are upgraded\n"
     "--address A      also take the device at HOST or HOST:PORT, which multicast may not\n"
     "                 reach (as `strelvane-cli search --address`); its ID is its MAC\n"
+    "--range R        also take the devices that answer at the addresses of R (as\n"
+    "                 `strelvane-cli search --range`)\n"
     "--file IMAGE     an image starting with its mark (QRBA, QRBE, QRBI, QRBO, QRBU) or\n"
     "                 one kept by the firmware store (size header, then the mark)\n"
     "--time-scale N   run the deliberate waits (reboot countdowns) N times faster\n"
@@ -182,6 +185,7 @@ struct UpgradeOptions {
     std::string Password = kDefaultDevicePassword;
     std::vector<std::string> Interfaces;
     std::vector<std::string> Addresses;
+    std::vector<AddressRange> Ranges;
     std::string Storage;
     double TimeScale = 1.0;
 };
@@ -217,6 +221,9 @@ std::string ReadOptions(const CliArgs& args, UpgradeOptions& options) {
     }
     options.Addresses = args.Values("--address");
     if (std::string bad = BadDeviceAddress(options.Addresses); !bad.empty()) return bad;
+    if (std::string error; !ParseAddressRanges(args.Values("--range"), options.Ranges, error)) {
+        return error;
+    }
     options.Interfaces = args.Values("--interface");
     return UnknownInterface(options.Interfaces);
 }
@@ -251,6 +258,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
                                   {"--password", OptionKind::Single},
                                   {"--interface", OptionKind::Multi},
                                   {"--address", OptionKind::Multi},
+                                  {"--range", OptionKind::Multi},
                                   {"--storage", OptionKind::Single},
                                   {"--time-scale", OptionKind::Single},
                                   {"--json", OptionKind::Flag},
@@ -293,7 +301,10 @@ int RunUpgrade(const std::vector<std::string>& args) {
     manager.AddControl(control);
     control.Attach(printer);
     control.SetSearchInterfaces(options.Interfaces);
-    AddDevicesByAddress(control, options.Addresses, options.Password);
+    if (!AddDevicesByAddress(control, options.Addresses, options.Password, stopped) ||
+        !ScanAddressRanges(control, options.Ranges, options.Password, stopped)) {
+        return Fail("interrupted");
+    }
 
     SearchToEnd(control, stopped);
     if (stopped()) return Fail("interrupted");
