@@ -29,7 +29,7 @@ std::string TooLarge(const std::string& text, uint64_t count) {
 
 // The block of "A.B.C.D/N": its host addresses.
 bool ParseBlock(const std::string& whole, const std::string& base, const std::string& bits,
-                AddressRange& range, std::string& error) {
+                AddressRange& range, std::string& error, bool& tooLarge) {
     uint32_t address = 0;
     if (!ParseIpv4(base, address) || !AllDigits(bits, 2) || std::stoi(bits) > 32) {
         error = "bad address block '" + whole + "' (expected A.B.C.D/N)";
@@ -39,6 +39,7 @@ bool ParseBlock(const std::string& whole, const std::string& base, const std::st
     const uint64_t size = uint64_t{1} << (32 - prefix);
     if (size > AddressRange::kMaxAddresses) {
         error = TooLarge(whole, size);
+        tooLarge = true;
         return false;
     }
     const uint32_t mask = prefix == 0 ? 0 : ~uint32_t{0} << (32 - prefix);
@@ -54,7 +55,7 @@ bool ParseBlock(const std::string& whole, const std::string& base, const std::st
 
 // "A.B.C.D-E.F.G.H" or "A.B.C.D-H".
 bool ParseSpan(const std::string& whole, const std::string& from, const std::string& to,
-               AddressRange& range, std::string& error) {
+               AddressRange& range, std::string& error, bool& tooLarge) {
     uint32_t first = 0;
     uint32_t last = 0;
     bool ok = ParseIpv4(from, first);
@@ -77,6 +78,7 @@ bool ParseSpan(const std::string& whole, const std::string& from, const std::str
     range.Last = last;
     if (range.Count() > AddressRange::kMaxAddresses) {
         error = TooLarge(whole, range.Count());
+        tooLarge = true;
         return false;
     }
     return true;
@@ -93,12 +95,19 @@ std::string AddressRange::AddressAt(uint64_t index) const {
 }
 
 bool LooksLikeRange(const std::string& text) {
-    return text.find_first_of("/-") != std::string::npos;
+    const std::string trimmed = Trim(text);
+    if (trimmed.find('/') != std::string::npos) return true;
+    // "cam-01" is a host name; "10.0.0.10-60" a range.
+    uint32_t first = 0;
+    const size_t dash = trimmed.find('-');
+    return dash != std::string::npos && ParseIpv4(trimmed.substr(0, dash), first);
 }
 
-bool ParseAddressRange(const std::string& text, AddressRange& range, std::string& error) {
+bool ParseAddressRange(const std::string& text, AddressRange& range, std::string& error,
+                       bool* tooLarge) {
     std::string addresses = Trim(text);
     range = AddressRange();
+    if (tooLarge) *tooLarge = false;
     if (const size_t colon = addresses.find(':'); colon != std::string::npos) {
         const std::string port = addresses.substr(colon + 1);
         if (!AllDigits(port, 5) || std::stoi(port) < 1 || std::stoi(port) > 65535) {
@@ -109,20 +118,22 @@ bool ParseAddressRange(const std::string& text, AddressRange& range, std::string
         range.PortGiven = true;
         addresses.resize(colon);
     }
+    bool parsed = true;
+    bool large = false;
     if (const size_t slash = addresses.find('/'); slash != std::string::npos) {
-        return ParseBlock(text, addresses.substr(0, slash), addresses.substr(slash + 1), range,
-                          error);
-    }
-    if (const size_t dash = addresses.find('-'); dash != std::string::npos) {
-        return ParseSpan(text, addresses.substr(0, dash), addresses.substr(dash + 1), range,
-                         error);
-    }
-    if (!ParseIpv4(addresses, range.First)) {
+        parsed = ParseBlock(text, addresses.substr(0, slash), addresses.substr(slash + 1), range,
+                            error, large);
+    } else if (const size_t dash = addresses.find('-'); dash != std::string::npos) {
+        parsed = ParseSpan(text, addresses.substr(0, dash), addresses.substr(dash + 1), range,
+                           error, large);
+    } else if (!ParseIpv4(addresses, range.First)) {
         error = "bad address '" + text + "' (expected an IPv4 address or range)";
         return false;
+    } else {
+        range.Last = range.First;
     }
-    range.Last = range.First;
-    return true;
+    if (tooLarge) *tooLarge = large;
+    return parsed;
 }
 
 bool ParseAddressRanges(const std::vector<std::string>& texts, std::vector<AddressRange>& ranges,

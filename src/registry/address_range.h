@@ -23,12 +23,14 @@ struct AddressRange {
     std::string AddressAt(uint64_t index) const;
 };
 
-// True when the text is meant as a range (a '/' or a '-' in it) rather than one address.
+// True when the text is meant as a range (a '/' in it, or an IPv4 address and a '-')
+// rather than one address or host name.
 bool LooksLikeRange(const std::string& text);
 
 // Reads one range; false with a one-line message (bad address, bad port, reversed ends,
-// a block larger than a /16) otherwise.
-bool ParseAddressRange(const std::string& text, AddressRange& range, std::string& error);
+// a block larger than a /16) otherwise; `tooLarge`, when given, tells the last.
+bool ParseAddressRange(const std::string& text, AddressRange& range, std::string& error,
+                       bool* tooLarge = nullptr);
 
 // Reads every text; false with the first message. The ranges together may hold at most
 // AddressRange::kMaxAddresses addresses as well.

@@ -114,6 +114,8 @@ private:
     void RefreshDeviceList();  // timer 3
     void WatchSearch();        // timer 1
     void AddDeviceRow(const CIPCamInfo& record);
+    // The device list's row for a device, numbered `number`.
+    CListRow DeviceRow(const CIPCamInfo& record, size_t number) const;
     void ShowReport(const UpgradeReport& report);
     void PasswordTyped(int row);
     void OpenDevicePage(const std::string& deviceId);
