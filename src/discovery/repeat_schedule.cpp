@@ -1,7 +1,10 @@
 #include "discovery/repeat_schedule.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+
+static_assert(RepeatSchedule::kMaxSends <= 32, "one bit per request");
 
 RepeatSchedule::RepeatSchedule(TimePoint start) : start_(start), lastSend_(start) {}
 
@@ -17,21 +20,24 @@ void RepeatSchedule::Sent(TimePoint now) {
     lastSend_ = now;
 }
 
-void RepeatSchedule::Replied(const std::string& key) { ++replies_[key]; }
+void RepeatSchedule::Replied(const std::string& key) {
+    uint32_t& answered = answered_[key];
+    if (sends_ > 0) answered |= uint32_t{1} << (sends_ - 1);
+}
 
 double RepeatSchedule::EstimatedLoss() const {
     const int closed = sends_ - 1;
-    if (closed < 1 || replies_.empty()) return 0;
-    // A device answering twice (a duplicate) must not hide another's loss: count at most
-    // one reply per request.
-    double answered = 0;
-    for (const auto& [key, count] : replies_) answered += std::min(count, closed);
-    const double asked = static_cast<double>(replies_.size()) * closed;
-    return std::clamp(1.0 - answered / asked, 0.0, 1.0);
+    if (closed < 1 || answered_.empty()) return 0;
+    // A duplicate reply sets the same bit: it cannot hide another request's loss.
+    const uint32_t closedRequests = (uint32_t{1} << closed) - 1;
+    double answers = 0;
+    for (const auto& [key, answered] : answered_) answers += std::popcount(answered & closedRequests);
+    const double asked = static_cast<double>(answered_.size()) * closed;
+    return std::clamp(1.0 - answers / asked, 0.0, 1.0);
 }
 
 double RepeatSchedule::ExpectedHidden() const {
     const double loss = EstimatedLoss();
     if (loss <= 0) return 0;
-    return static_cast<double>(replies_.size()) * std::pow(loss, sends_);
+    return static_cast<double>(answered_.size()) * std::pow(loss, sends_);
 }

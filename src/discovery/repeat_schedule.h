@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,12 +33,14 @@ public:
     std::optional<TimePoint> NextSend() const;
     // The request went out (on every adapter) at `now`.
     void Sent(TimePoint now);
-    // A reply came from the device `key` (for example its address).
+    // A reply came from the device `key` (for example its address); it answers the
+    // latest request sent.
     void Replied(const std::string& key);
 
     int Sends() const { return sends_; }
     // The loss estimated from the replies to every request but the last (whose replies
-    // may still be on their way), 0 to 1.
+    // may still be on their way), 0 to 1. A reply that comes after the next request
+    // counts for that one: late replies read as losses, which sends more, never fewer.
     double EstimatedLoss() const;
     // Devices expected still hidden after the requests sent so far.
     double ExpectedHidden() const;
@@ -46,5 +49,5 @@ private:
     TimePoint start_;
     TimePoint lastSend_;
     int sends_ = 0;
-    std::map<std::string, int> replies_;  // per device
+    std::map<std::string, uint32_t> answered_;  // per device, bit n: request n+1
 };
