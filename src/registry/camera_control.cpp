@@ -211,7 +211,7 @@ bool CCameraControl::CheckDeviceReturned(const std::string& key) {
         // Back under another key at another address (a device entered by address that a
         // search now reaches, or one a search found keyed otherwise): the same MAC.
         const std::optional<CIPCamInfo> stored = table_.FindStored(key);
-        const std::string mac = stored ? RecordMac(*stored) : MacKey(key);
+        const std::string mac = stored ? RecordMac(*stored) : std::string();
         if (mac.empty()) return false;
         device = ListedWithMac(mac, key);
         if (!device) {
@@ -219,7 +219,14 @@ bool CCameraControl::CheckDeviceReturned(const std::string& key) {
             device = ListedWithMac(mac, key);
         }
         if (!device) return false;
-        table_.SetAddress(key, device->HostAddress, device->HttpPort, device->HttpsPort);
+        // Listed again under its own key at the new address, as if it had reported
+        // itself there: the page, the history and later looks find it there.
+        CIPCamInfo moved = *stored;
+        moved.HostAddress = device->HostAddress;
+        moved.HttpPort = device->HttpPort;
+        moved.HttpsPort = device->HttpsPort;
+        table_.AddOrUpdate(key, moved);
+        device = moved;
     }
     if (upgradeManager_) {
         upgradeManager_->DeviceSeenAgain(key, device->GetScheme(), device->HostAddress,

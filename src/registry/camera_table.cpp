@@ -79,16 +79,6 @@ std::optional<CIPCamInfo> CCameraTable::FindStored(const std::string& key) const
     return found->second;
 }
 
-void CCameraTable::SetAddress(const std::string& key, const std::string& host, int32_t httpPort,
-                              int32_t httpsPort) {
-    std::lock_guard lock(lock_);
-    if (auto found = records_.find(key); found != records_.end()) {
-        found->second.HostAddress = host;
-        found->second.HttpPort = httpPort;
-        found->second.HttpsPort = httpsPort;
-    }
-}
-
 void CCameraTable::SetFirmwareVersion(const std::string& key, const std::string& version) {
     std::lock_guard lock(lock_);
     if (auto found = records_.find(key); found != records_.end())

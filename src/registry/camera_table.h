@@ -47,10 +47,6 @@ public:
     // The stored record, listed or not (a device unlisted while it restarts).
     std::optional<CIPCamInfo> FindStored(const std::string& key) const;
 
-    // The device answers at another address now, listed or not.
-    void SetAddress(const std::string& key, const std::string& host, int32_t httpPort,
-                    int32_t httpsPort);
-
     // The device's firmware version, listed or not (a device back from its upgrade may
     // not have reported itself to a search yet).
     void SetFirmwareVersion(const std::string& key, const std::string& version);
