@@ -68,8 +68,8 @@ void CMulticastSearch::Start() {
 
 void CMulticastSearch::SizeReceiveBuffer(int fd) const {
     // Every device on the LAN answers the same request at the same moment, each reply
-    // costing the buffer about 1.3 KB (the kernel counts its bookkeeping too): the
-    // default (208 KB) holds some 160 replies and drops the rest of a larger burst.
+    // costing the buffer kBytesPerReply: the default (208 KB, counted twice over) holds
+    // some 180 replies and drops the rest of a larger burst.
     // net.core.rmem_max caps SO_RCVBUF; a process allowed to (CAP_NET_ADMIN) passes it.
     if (!SetOption(fd, SOL_SOCKET, SO_RCVBUFFORCE, kSocketReceiveBytes) &&
         !SetOption(fd, SOL_SOCKET, SO_RCVBUF, kSocketReceiveBytes)) {
@@ -84,7 +84,7 @@ void CMulticastSearch::SizeReceiveBuffer(int fd) const {
         granted / 2 < kSocketReceiveBytes) {
         Trace("%s search: receive buffer %d bytes, %d asked for (net.core.rmem_max caps it); "
               "a burst of more than about %d replies may lose some",
-              GetName().c_str(), granted / 2, kSocketReceiveBytes, granted / 1300);
+              GetName().c_str(), granted / 2, kSocketReceiveBytes, granted / kBytesPerReply);
     }
 }
 
@@ -155,7 +155,10 @@ void CMulticastSearch::Receive(std::stop_token token) {
     while (!StopRequested(token)) {
         const SteadyClock::time_point now = SteadyClock::now();
         const std::optional<SteadyClock::time_point> next = repeats.NextSend();
-        if (next && *next <= now) {
+        // Replies still waiting in the socket are read first: counted as lost, they would
+        // call for yet more requests, and more replies, than a busy receiver can take.
+        pollfd waiting{socket.Get(), POLLIN, 0};
+        if (next && *next <= now && ::poll(&waiting, 1, 0) == 0) {
             SendRequests(socket.Get(), adapters, usable, false);
             repeats.Sent(now);
             lastActivity = now;
@@ -163,7 +166,7 @@ void CMulticastSearch::Receive(std::stop_token token) {
         }
         const SteadyClock::time_point listenEnd = lastActivity + wait;
         if (!next && now >= listenEnd) break;
-        const auto until = next ? std::min(*next, listenEnd) : listenEnd;
+        const auto until = next && *next > now ? std::min(*next, listenEnd) : listenEnd;
         // Short enough to notice a stop request within the time a person waits for.
         const auto pause = std::clamp(
             std::chrono::duration_cast<std::chrono::milliseconds>(until - now),

@@ -244,6 +244,7 @@ void CUpgradePage::Search() {
     {
         std::lock_guard lock(queueLock_);
         newDevices_.clear();
+        queuedKeys_.clear();
     }
     deviceList_.DeleteAllRows();
     search_.setEnabled(false);
@@ -539,6 +540,7 @@ void CUpgradePage::showEvent(QShowEvent* event) {
     {
         std::lock_guard lock(queueLock_);
         newDevices_.clear();
+        queuedKeys_.clear();
     }
     deviceList_.DeleteAllRows();
     firstSearch_.start();
@@ -553,7 +555,8 @@ void CUpgradePage::Reset() {
 
 void CUpgradePage::DeviceFound(const CIPCamInfo& record) {
     std::lock_guard lock(queueLock_);
-    newDevices_.push_back(record.DeviceId);
+    // A search asks more than once and every device answers each time: queue it once.
+    if (queuedKeys_.insert(record.DeviceId).second) newDevices_.push_back(record.DeviceId);
 }
 
 void CUpgradePage::DeviceDispatched(const CIPCamInfo& record) {

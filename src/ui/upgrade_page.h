@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QTimer>
 #include <deque>
+#include <unordered_set>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -158,8 +159,9 @@ private:
     int64_t lastChosenTime_ = 0;
     QString imagePath_;
 
-    std::mutex queueLock_;  // guards newDevices_
+    std::mutex queueLock_;  // guards newDevices_ and queuedKeys_
     std::deque<std::string> newDevices_;
+    std::unordered_set<std::string> queuedKeys_;  // queued since the list was emptied
 
     bool running_ = false;
     bool refreshWanted_ = false;
