@@ -91,12 +91,11 @@ int main(int argc, char** argv) {
     try {
         LabNetwork lab({.Devices = devices});
         // Devices without web servers: thousands of them answer only the search.
-        DevsimProcess sim(
-            {"--discovery", "--devices", std::to_string(devices),
-             "id=BENCH{n},address={ip:198.18.1.0},http_port=-1,https_port=-1,"
-             "fault=discovery_jitter:" +
-                 std::to_string(spreadMs)},
-            lab.InDevices());
+        DevsimProcess sim({"--discovery", "--devices", std::to_string(devices),
+                           "id=BENCH{n},address={ip:198.18.1.0},http_port=-1,https_port=-1,"
+                           "fault=discovery_jitter:" +
+                               std::to_string(spreadMs)},
+                          lab.InDevices());
         ScopedNetns inTech(lab.TechNamespace());
         CCameraTable table;
         StoreTimes times;

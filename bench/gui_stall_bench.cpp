@@ -5,13 +5,13 @@
 // the machine. Runs until every device is listed and checked (6 s at least).
 // Usage: gui_stall_bench [--devices N]
 #include <QApplication>
-#include <QEvent>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QTimer>
-#include <ctime>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,9 +104,7 @@ public:
         mostCpuMicros_ = 0;
     }
 
-    std::string Slowest() const {
-        return slowest_ + " (" + std::to_string(slowestMs_) + " ms)";
-    }
+    std::string Slowest() const { return slowest_ + " (" + std::to_string(slowestMs_) + " ms)"; }
     std::string MostCpu() const {
         return mostCpu_ + " (" + std::to_string(mostCpuMicros_ / 1000) + " ms)";
     }
@@ -209,7 +207,7 @@ int main(int argc, char** argv) {
         "stall %lld ms (target < %d ms)\n",
         page.DeviceList().RowCount(), devices, static_cast<long long>(listedAfter),
         page.StatusList().RowCount(), static_cast<long long>(longest), kTargetMs);
-    std::printf("slowest event: %s; most processor time in one event: %s\n",
-                app.Slowest().c_str(), app.MostCpu().c_str());
+    std::printf("slowest event: %s; most processor time in one event: %s\n", app.Slowest().c_str(),
+                app.MostCpu().c_str());
     return longest < kTargetMs ? 0 : 1;
 }

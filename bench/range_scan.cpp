@@ -73,8 +73,8 @@ int main(int argc, char** argv) {
             slowest = std::max(slowest, seconds);
             fewest = std::min(fewest, found);
         }
-        std::printf("result: fewest devices %d/%d, slowest scan %.2f s (target < %.0f s)\n",
-                    fewest, devices, slowest, kTargetSeconds);
+        std::printf("result: fewest devices %d/%d, slowest scan %.2f s (target < %.0f s)\n", fewest,
+                    devices, slowest, kTargetSeconds);
         return fewest == devices && slowest < kTargetSeconds ? 0 : 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "range scan benchmark: %s\n", e.what());

@@ -82,9 +82,10 @@ void CMulticastSearch::SizeReceiveBuffer(int fd) const {
     // The kernel reports twice what it grants for data (the other half is bookkeeping).
     if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length) == 0 &&
         granted / 2 < kSocketReceiveBytes) {
-        Trace("%s search: receive buffer %d bytes, %d asked for (net.core.rmem_max caps it); "
-              "a burst of more than about %d replies may lose some",
-              GetName().c_str(), granted / 2, kSocketReceiveBytes, granted / kBytesPerReply);
+        Trace(
+            "%s search: receive buffer %d bytes, %d asked for (net.core.rmem_max caps it); "
+            "a burst of more than about %d replies may lose some",
+            GetName().c_str(), granted / 2, kSocketReceiveBytes, granted / kBytesPerReply);
     }
 }
 
@@ -101,8 +102,7 @@ size_t CMulticastSearch::SendRequests(int fd, const std::vector<AdapterEntry>& a
             usable[i] = AimAtAdapter(fd, destination.sin_addr, adapter);
             if (!usable[i]) {
                 Trace("%s search: adapter %s (%s) skipped: %s", GetName().c_str(),
-                      adapter.InterfaceName.c_str(), adapter.Address.c_str(),
-                      std::strerror(errno));
+                      adapter.InterfaceName.c_str(), adapter.Address.c_str(), std::strerror(errno));
             }
         } else if (usable[i]) {
             // The group is joined already; only the interface the request leaves by changes.
@@ -168,9 +168,9 @@ void CMulticastSearch::Receive(std::stop_token token) {
         if (!next && now >= listenEnd) break;
         const auto until = next && *next > now ? std::min(*next, listenEnd) : listenEnd;
         // Short enough to notice a stop request within the time a person waits for.
-        const auto pause = std::clamp(
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - now),
-            std::chrono::milliseconds(1), std::chrono::milliseconds(kStopCheckMs));
+        const auto pause =
+            std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(until - now),
+                       std::chrono::milliseconds(1), std::chrono::milliseconds(kStopCheckMs));
         pollfd readable{socket.Get(), POLLIN, 0};
         const int ready = ::poll(&readable, 1, static_cast<int>(pause.count()));
         if (ready < 0 && errno == EINTR) continue;

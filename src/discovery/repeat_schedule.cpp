@@ -31,7 +31,8 @@ double RepeatSchedule::EstimatedLoss() const {
     // A duplicate reply sets the same bit: it cannot hide another request's loss.
     const uint32_t closedRequests = (uint32_t{1} << closed) - 1;
     double answers = 0;
-    for (const auto& [key, answered] : answered_) answers += std::popcount(answered & closedRequests);
+    for (const auto& [key, answered] : answered_)
+        answers += std::popcount(answered & closedRequests);
     const double asked = static_cast<double>(answered_.size()) * closed;
     return std::clamp(1.0 - answers / asked, 0.0, 1.0);
 }

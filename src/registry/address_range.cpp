@@ -22,9 +22,8 @@ bool ParseIpv4(const std::string& text, uint32_t& address) {
 }
 
 std::string TooLarge(const std::string& text, uint64_t count) {
-    return "range '" + text + "' holds " + std::to_string(count) +
-           " addresses; at most " + std::to_string(AddressRange::kMaxAddresses) +
-           " (a /16) can be asked";
+    return "range '" + text + "' holds " + std::to_string(count) + " addresses; at most " +
+           std::to_string(AddressRange::kMaxAddresses) + " (a /16) can be asked";
 }
 
 // The block of "A.B.C.D/N": its host addresses.

@@ -250,9 +250,16 @@ std::optional<CIPCamInfo> CCameraControl::ListedWithMac(const std::string& mac,
                                                         const std::string& exceptKey) {
     const std::string wanted = MacKey(mac);
     if (wanted.empty()) return std::nullopt;
-    return table_.FindListedIf([&](const CIPCamInfo& r) {
-        return r.DeviceId != exceptKey && r.SeenCount > 0 && RecordMac(r) == wanted;
+    std::vector<CIPCamInfo> naming;
+    table_.FindListedIf([&](const CIPCamInfo& r) {
+        if (r.DeviceId != exceptKey && r.SeenCount > 0 && RecordMac(r) == wanted) {
+            naming.push_back(r);
+        }
+        return false;
     });
+    // Two devices naming one MAC: a cloned or mistyped one, which proves nothing.
+    if (naming.size() != 1) return std::nullopt;
+    return naming.front();
 }
 
 void CCameraControl::LearnMacs() {
@@ -261,7 +268,8 @@ void CCameraControl::LearnMacs() {
         std::lock_guard lock(scansLock_);
         while (unknown.size() < kMacAsksPerLook) {
             std::optional<CIPCamInfo> next = table_.FindListedIf([&](const CIPCamInfo& r) {
-                return RecordMac(r).empty() && macAsked_.count(r.DeviceId + "@" + r.HostAddress) == 0;
+                return RecordMac(r).empty() &&
+                       macAsked_.count(r.DeviceId + "@" + r.HostAddress) == 0;
             });
             if (!next) break;
             macAsked_.insert(next->DeviceId + "@" + next->HostAddress);

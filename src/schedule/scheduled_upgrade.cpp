@@ -108,8 +108,7 @@ bool AnswersAt(const CScheduleInfo& e, std::string& version) {
         return false;
     }
     // Another device took the address while ours restarted (a DHCP lease handed on).
-    const std::string mac = code == rc::kOk ? MacAddressIn(reply) : std::string();
-    if (!mac.empty() && !SameMac(mac, e.MAC)) return false;
+    if (code == rc::kOk && NamesAnotherMac(MacAddressIn(reply), e.MAC)) return false;
     version = code == rc::kOk ? FirmwareVersionIn(reply) : std::string();
     return true;
 }

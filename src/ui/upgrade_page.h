@@ -5,10 +5,10 @@
 #include <QLineEdit>
 #include <QTimer>
 #include <deque>
-#include <unordered_set>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "registry/registry_observer.h"
 #include "ui/list_ctrl.h"

@@ -86,6 +86,6 @@ private:
     std::deque<std::string> queued_;
     std::set<std::string> active_;  // keys queued or being checked
     CheckList checks_;
-    int ended_ = 0;  // checks ended and not yet joined
+    int ended_ = 0;          // checks ended and not yet joined
     std::jthread launcher_;  // last: stops before the rest goes
 };

@@ -42,10 +42,17 @@ std::string MacKey(const std::string& text) {
         if (!std::isxdigit(static_cast<unsigned char>(c)) || key.size() == 12) return {};
         key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    return key.size() == 12 ? key : std::string();
+    if (key.size() != 12 || key == "000000000000" || key == "FFFFFFFFFFFF") return {};
+    return key;
 }
 
 bool SameMac(const std::string& a, const std::string& b) {
     const std::string key = MacKey(a);
     return !key.empty() && key == MacKey(b);
+}
+
+bool NamesAnotherMac(const std::string& named, const std::string& awaited) {
+    const std::string key = MacKey(named);
+    const std::string other = MacKey(awaited);
+    return !key.empty() && !other.empty() && key != other;
 }

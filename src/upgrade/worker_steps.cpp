@@ -75,8 +75,7 @@ bool AskDevice(const UpgradeJob& job, const std::string& scheme, int timeoutMs,
     if (code != rc::kOk && code != rc::kHttpUnauthorized && code != rc::kHttpNotFound) return false;
     // Another device took the address (a DHCP lease handed on while ours restarted):
     // ours is not there.
-    const std::string mac = code == rc::kOk ? MacAddressIn(answer) : std::string();
-    if (!job.Mac.empty() && !mac.empty() && !SameMac(mac, job.Mac)) return false;
+    if (code == rc::kOk && NamesAnotherMac(MacAddressIn(answer), job.Mac)) return false;
     watch.Answered(code == rc::kOk ? FirmwareVersionIn(answer) : std::string());
     return true;
 }

@@ -99,8 +99,8 @@ std::string BracketedHost(const std::string& host) {
 }
 
 int QueryDeviceByAddress(const std::string& scheme, const std::string& host, int port,
-                         const std::string& user, const std::string& password,
-                         AddressedDevice& out, const AddressQueryLimits& limits) {
+                         const std::string& user, const std::string& password, AddressedDevice& out,
+                         const AddressQueryLimits& limits) {
     BoundedExchange exchange(std::chrono::milliseconds(AddressQueryLimits::kBudgetMs),
                              limits.Cancelled);
     if (!exchange.Handle() || host.empty()) return rc::kFailed;

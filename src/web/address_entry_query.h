@@ -39,5 +39,5 @@ struct AddressQueryLimits {
 // when the network page names no MAC address; -2 when the whole query ran past its
 // budget; -6 when cancelled.
 int QueryDeviceByAddress(const std::string& scheme, const std::string& host, int port,
-                         const std::string& user, const std::string& password,
-                         AddressedDevice& out, const AddressQueryLimits& limits = {});
+                         const std::string& user, const std::string& password, AddressedDevice& out,
+                         const AddressQueryLimits& limits = {});

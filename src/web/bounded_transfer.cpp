@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-BoundedExchange::BoundedExchange(std::chrono::milliseconds budget,
-                                 std::function<bool()> cancelled)
+BoundedExchange::BoundedExchange(std::chrono::milliseconds budget, std::function<bool()> cancelled)
     : easy_(NewCurlEasy()),
       multi_(curl_multi_init()),
       deadline_(std::chrono::steady_clock::now() + budget),

@@ -71,8 +71,8 @@ TEST_F(AddressLabTest, RangesFindExactlyTheDevicesBehindTheirAddressesAndPorts) 
         lab.InDevices());
     const auto start = std::chrono::steady_clock::now();
     const ProcessResult found =
-        RunProcess(Cli(lab, {"search", "--interface", "eth0", "--json", "--range",
-                             "198.18.1.0/27", "--range", "198.18.1.0/27:8080"}),
+        RunProcess(Cli(lab, {"search", "--interface", "eth0", "--json", "--range", "198.18.1.0/27",
+                             "--range", "198.18.1.0/27:8080"}),
                    60s);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -82,10 +82,10 @@ TEST_F(AddressLabTest, RangesFindExactlyTheDevicesBehindTheirAddressesAndPorts) 
         ports[Field(line, "DeviceId")] = Field(line, "HttpPort");
     }
     EXPECT_EQ(ports, (std::map<std::string, std::string>{{"00:1C:A1:00:01:03", "80"},
-                                                          {"00:1C:A1:00:01:07", "80"},
-                                                          {"00:1C:A1:00:01:12", "80"},
-                                                          {"00:1C:A1:00:01:20", "8080"},
-                                                          {"00:1C:A1:00:01:25", "8080"}}));
+                                                         {"00:1C:A1:00:01:07", "80"},
+                                                         {"00:1C:A1:00:01:12", "80"},
+                                                         {"00:1C:A1:00:01:20", "8080"},
+                                                         {"00:1C:A1:00:01:25", "8080"}}));
     // 60 addresses, 32 at a time, then the search's own second and a half.
     EXPECT_LT(seconds, 15.0);
 }
@@ -96,12 +96,12 @@ TEST_F(AddressLabTest, HostileAnswersByAddressNeitherHangNorFillTheMemory) {
     LabNetwork lab({.Devices = 2});
     TempDir dir;
     dir.Write("fw.bin", MarkedImage(5000, "2.0.0"));
-    DevsimProcess sim({"--device",
-                       "id=SLOW,address=198.18.1.1,http_port=80,https_port=-1,fault=rate_limit:1",
-                       "--device",
-                       "id=FLOOD,address=198.18.1.2,http_port=80,https_port=-1,"
-                       "fault=endless_body"},
-                      lab.InDevices());
+    DevsimProcess sim(
+        {"--device", "id=SLOW,address=198.18.1.1,http_port=80,https_port=-1,fault=rate_limit:1",
+         "--device",
+         "id=FLOOD,address=198.18.1.2,http_port=80,https_port=-1,"
+         "fault=endless_body"},
+        lab.InDevices());
     const std::vector<std::vector<std::string>> stopped = {
         {"search", "--interface", "eth0", "--address", "198.18.1.1"},
         {"search", "--interface", "eth0", "--range", "198.18.1.1-2"},
@@ -122,8 +122,8 @@ TEST_F(AddressLabTest, HostileAnswersByAddressNeitherHangNorFillTheMemory) {
         }
     }
 
-    ChildProcess flood(Cli(lab, {"search", "--interface", "eth0", "--json", "--address",
-                                 "198.18.1.2"}));
+    ChildProcess flood(
+        Cli(lab, {"search", "--interface", "eth0", "--json", "--address", "198.18.1.2"}));
     long most = 0;
     const auto start = std::chrono::steady_clock::now();
     while (!flood.Wait(50ms).has_value() && std::chrono::steady_clock::now() - start < 30s) {

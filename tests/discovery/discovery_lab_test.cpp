@@ -191,9 +191,8 @@ TEST_F(DiscoveryLabTest, RepliesAreCheckedDeliveredAndRecorded) {
 
 // A search listens one second past its last request.
 TEST_F(DiscoveryLabTest, SearchWithoutRepliesEndsOneSecondAfterItsLastRequest) {
-    const double lastRequest =
-        std::chrono::duration<double>(RepeatSchedule::kSpacing).count() *
-        (RepeatSchedule::kMinSends - 1);
+    const double lastRequest = std::chrono::duration<double>(RepeatSchedule::kSpacing).count() *
+                               (RepeatSchedule::kMinSends - 1);
     LabNetwork lab({});
     ScopedNetns inTech(lab.TechNamespace());
     CBCMulticastSearch engine;

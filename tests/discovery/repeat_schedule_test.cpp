@@ -72,7 +72,8 @@ TEST(RepeatScheduleTest, SendsAsOftenAsTheLossesCallFor) {
 
 TEST(RepeatScheduleTest, ThirtyPercentLossFindsEveryDeviceAlmostAlways) {
     int missed = 0;
-    for (unsigned seed = 1; seed <= 500; ++seed) missed += Simulate(10, 0.3, 1, seed).AllFound ? 0 : 1;
+    for (unsigned seed = 1; seed <= 500; ++seed)
+        missed += Simulate(10, 0.3, 1, seed).AllFound ? 0 : 1;
     EXPECT_LE(missed, 2) << "of 500 searches of 10 devices";
 }
 

@@ -84,10 +84,13 @@ TEST(AddressEntryTest, HostileAnswersEndWithinTheBudgetAndCancelEndsAtOnce) {
     using namespace std::chrono;
     ClearProxyEnvironment();
     DevsimProcess sim({
-        "--device", "id=endless,mac=AA:BB:CC:00:01:01,fault=endless_body",
-        "--device", "id=trickle,mac=AA:BB:CC:00:01:02,fault=rate_limit:1",
-        "--device", "id=endless_trickle,mac=AA:BB:CC:00:01:03,fault=endless_body,"
-                    "fault=rate_limit:20",
+        "--device",
+        "id=endless,mac=AA:BB:CC:00:01:01,fault=endless_body",
+        "--device",
+        "id=trickle,mac=AA:BB:CC:00:01:02,fault=rate_limit:1",
+        "--device",
+        "id=endless_trickle,mac=AA:BB:CC:00:01:03,fault=endless_body,"
+        "fault=rate_limit:20",
     });
     CCameraTable table;
     CCameraControl control(table, nullptr);

@@ -42,10 +42,11 @@ private slots:
 
     void rangeAddsEveryDeviceThatAnswers() {
         const QString port = QString::number(ClosedPort());
-        DevsimProcess sim({"--device", "id=a,address=127.0.0.2,mac=00:1C:A1:00:03:02,http_port=" +
-                                           port.toStdString(),
-                           "--device", "id=b,address=127.0.0.4,mac=00:1C:A1:00:03:04,http_port=" +
-                                           port.toStdString()});
+        DevsimProcess sim(
+            {"--device",
+             "id=a,address=127.0.0.2,mac=00:1C:A1:00:03:02,http_port=" + port.toStdString(),
+             "--device",
+             "id=b,address=127.0.0.4,mac=00:1C:A1:00:03:04,http_port=" + port.toStdString()});
         auto popup = Popup();
         popup->SetAddress("127.0.0.1-6", port, "vqmtz");
         popup->Ok();
@@ -53,7 +54,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!popup->Asking(), 10000);
         QCOMPARE(popup->Result(), int64_t{0});
         QCOMPARE(popup->ScanProgressText(), QString("Asked 6 of 6 addresses, 2 devices found"));
-        QCOMPARE(table_.Keys(), (std::vector<std::string>{"00:1C:A1:00:03:02", "00:1C:A1:00:03:04"}));
+        QCOMPARE(table_.Keys(),
+                 (std::vector<std::string>{"00:1C:A1:00:03:02", "00:1C:A1:00:03:04"}));
 
         // Asked again, the devices are listed already: nothing new, and the popup says so.
         auto again = Popup();

@@ -136,9 +136,18 @@ TEST(ReturnWatchTest, MacAddressesCompareWhateverTheirSpelling) {
         {"GOOD", "GOOD", false},  // a search key, not a MAC
         {"00:1C:A1:00:00:04:00", "00:1C:A1:00:00:04:00", false},
         {"00:1C:A1:00:00:0", "00:1C:A1:00:00:0", false},
+        // Placeholders many devices share are no identity.
+        {"00:00:00:00:00:00", "00:00:00:00:00:00", false},
+        {"FF:FF:FF:FF:FF:FF", "ff:ff:ff:ff:ff:ff", false},
     };
     for (const MacCase& c : cases) EXPECT_EQ(SameMac(c.A, c.B), c.Same) << c.A << " " << c.B;
     EXPECT_EQ(MacKey("00:1c:a1:00:00:04"), "001CA1000004");
+    // Only two real, different MACs tell another device.
+    EXPECT_TRUE(NamesAnotherMac("00:1C:A1:00:00:05", "00:1C:A1:00:00:04"));
+    EXPECT_FALSE(NamesAnotherMac("00:1c:a1:00:00:04", "00:1C:A1:00:00:04"));
+    EXPECT_FALSE(NamesAnotherMac("", "00:1C:A1:00:00:04"));
+    EXPECT_FALSE(NamesAnotherMac("00:1C:A1:00:00:05", "GOOD"));
+    EXPECT_FALSE(NamesAnotherMac("00:00:00:00:00:00", "00:1C:A1:00:00:04"));
 }
 
 }  // namespace

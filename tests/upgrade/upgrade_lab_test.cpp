@@ -403,10 +403,9 @@ TEST_F(UpgradeLabTest, DevicesBackAtAnotherAddressEndSuccessfulThere) {
              common},
         lab.InDevices());
     std::vector<std::string> command = {"env", "XDG_STATE_HOME=" + dir.Path()};
-    for (const std::string& word :
-         UpgradeCommand(lab, {"--device", "MOVED", "--device", "00:1C:A1:00:02:02", "--address",
-                              "198.18.1.2", "--interface", "eth0", "--time-scale", "30",
-                              "--file", dir.File("fw.bin")})) {
+    for (const std::string& word : UpgradeCommand(
+             lab, {"--device", "MOVED", "--device", "00:1C:A1:00:02:02", "--address", "198.18.1.2",
+                   "--interface", "eth0", "--time-scale", "30", "--file", dir.File("fw.bin")})) {
         command.push_back(word);
     }
     ChildProcess cli(command);

@@ -25,9 +25,8 @@ bool ParseFaultNumber(const std::string& name, const std::string& text, int64_t&
 }
 
 const std::vector<std::string>& AnswerFaultNames() {
-    static const std::vector<std::string> names = {"http_status", "delay", "drop_mid_body",
-                                                   "stall_mid_body", "rate_limit",
-                                                   "endless_body"};
+    static const std::vector<std::string> names = {"http_status",    "delay",      "drop_mid_body",
+                                                   "stall_mid_body", "rate_limit", "endless_body"};
     return names;
 }
 

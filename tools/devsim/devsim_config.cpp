@@ -69,8 +69,9 @@ std::string Substitute(const std::string& text, int n) {
     for (size_t i = 0; i < text.size();) {
         if (text.compare(i, 4, "{ip:") == 0) {
             const size_t close = text.find('}', i);
-            const std::string address =
-                close == std::string::npos ? std::string() : AddressAfter(text.substr(i + 4, close - i - 4), n);
+            const std::string address = close == std::string::npos
+                                            ? std::string()
+                                            : AddressAfter(text.substr(i + 4, close - i - 4), n);
             if (!address.empty()) {
                 out += address;
                 i = close + 1;

@@ -13,10 +13,9 @@
 #include <set>
 
 const std::vector<std::string>& DiscoveryFaultNames() {
-    static const std::vector<std::string> names = {"discovery_short",  "discovery_code",
-                                                   "discovery_vendor", "discovery_duplicate",
-                                                   "discovery_delay",  "discovery_jitter",
-                                                   "discovery_loss"};
+    static const std::vector<std::string> names = {
+        "discovery_short", "discovery_code",   "discovery_vendor", "discovery_duplicate",
+        "discovery_delay", "discovery_jitter", "discovery_loss"};
     return names;
 }
 
