@@ -47,6 +47,16 @@ std::optional<double> WaitUntilIdle(const ISearch& engine, std::chrono::millisec
     return Seconds(SteadyClock::now() - start);
 }
 
+// An engine that accepts the maker's devices, with a recorder of what it delivers.
+struct RecordedSearch {
+    RecordedSearch() {
+        Engine.AddListener(Recorder);
+        Engine.SetVendorList({"Quorlent"});
+    }
+    SearchRecorder Recorder;  // outlives the engine that reports to it
+    CBCMulticastSearch Engine;
+};
+
 struct LoggedRequest {
     std::string From;
     bool Valid = false;
@@ -164,10 +174,9 @@ TEST_F(DiscoveryLabTest, RepliesAreCheckedDeliveredAndRecorded) {
          "id=PORT,address=198.18.1.6,https_port=-1,http_port=8080"},
         lab.InDevices());
     ScopedNetns inTech(lab.TechNamespace());
-    CBCMulticastSearch engine;
-    SearchRecorder recorder;
-    engine.AddListener(recorder);
-    engine.SetVendorList({"Quorlent"});
+    RecordedSearch search;
+    CBCMulticastSearch& engine = search.Engine;
+    SearchRecorder& recorder = search.Recorder;
     engine.Start();
     ASSERT_TRUE(WaitUntilIdle(engine, 5s));
 
@@ -275,14 +284,12 @@ TEST_F(DiscoveryLabTest, SearchOnALossyNetworkFindsEveryDevice) {
                        "fault=discovery_loss:30"},
                       lab.InDevices());
     ScopedNetns inTech(lab.TechNamespace());
-    for (int search = 1; search <= 10; ++search) {
-        CBCMulticastSearch engine;
-        SearchRecorder recorder;
-        engine.AddListener(recorder);
-        engine.SetVendorList({"Quorlent"});
-        engine.Start();
-        ASSERT_TRUE(WaitUntilIdle(engine, 15s));
-        EXPECT_EQ(recorder.ById().size(), static_cast<size_t>(kDevices)) << "search " << search;
+    for (int round = 1; round <= 10; ++round) {
+        RecordedSearch search;
+        search.Engine.Start();
+        ASSERT_TRUE(WaitUntilIdle(search.Engine, 15s));
+        EXPECT_EQ(search.Recorder.ById().size(), static_cast<size_t>(kDevices))
+            << "search " << round;
     }
 }
 
