@@ -39,6 +39,7 @@ struct Report {
     int Code = 0;
     std::string Text;
     std::string FirmwareVersion;  // final lines only
+    std::string HostAddress;      // final lines only
 };
 
 std::vector<Report> ReadReports(ChildProcess& cli, std::chrono::milliseconds limit) {
@@ -48,11 +49,11 @@ std::vector<Report> ReadReports(ChildProcess& cli, std::chrono::milliseconds lim
         auto line = cli.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now()));
         if (!line) break;
-        reports.push_back({Field(*line, "DeviceId"),
-                           static_cast<int>(ParseDecimal(Field(*line, "stage"))),
-                           static_cast<int>(ParseDecimal(Field(*line, "seconds"))),
-                           static_cast<int>(ParseDecimal(Field(*line, "code"))),
-                           Field(*line, "text"), Field(*line, "FirmwareVersion")});
+        reports.push_back(
+            {Field(*line, "DeviceId"), static_cast<int>(ParseDecimal(Field(*line, "stage"))),
+             static_cast<int>(ParseDecimal(Field(*line, "seconds"))),
+             static_cast<int>(ParseDecimal(Field(*line, "code"))), Field(*line, "text"),
+             Field(*line, "FirmwareVersion"), Field(*line, "HostAddress")});
     }
     return reports;
 }
@@ -416,6 +417,8 @@ TEST_F(UpgradeLabTest, DevicesBackAtAnotherAddressEndSuccessfulThere) {
         EXPECT_EQ(final.Code, 0) << id;
         EXPECT_EQ(final.FirmwareVersion, "2.0.0") << id;
     }
+    EXPECT_EQ(finals["MOVED"].HostAddress, "198.18.1.3");
+    EXPECT_EQ(finals["00:1C:A1:00:02:02"].HostAddress, "198.18.1.4");
     std::map<std::string, std::string> addresses;
     for (const UpgradeHistoryRecord& r : ReadHistory(dir.File("strelvane/history.tsv"))) {
         addresses[r.DeviceId] = r.Address;

@@ -56,7 +56,9 @@ constexpr const char* kUsage =
     "newer than the device's own; -10: the device did not restart and come back; -408:\n"
     "it came back with its old firmware); text is what the upgrade page shows. The final\n"
     "line adds \"FirmwareVersion\": the version the device named after its upgrade (its\n"
-    "own with -503; empty when none was read). A closing summary goes to standard error.\n"
+    "own with -503; empty when none was read), and \"HostAddress\": where the device is\n"
+    "now (a device back at another address, a new DHCP lease, is found there by its MAC).\n"
+    "A closing summary goes to standard error.\n"
     "\n"
     "--all            upgrade every device found\n"
     "--device ID      upgrade this device (repeatable); one that is not found is reported\n"
@@ -79,7 +81,8 @@ constexpr auto kPoll = std::chrono::milliseconds(50);
 // there is one; keeps each device's final code and tells when the run has ended.
 class ProgressPrinter final : public IRegistryObserver {
 public:
-    explicit ProgressPrinter(UpgradeTerminalView* view) : view_(view) {}
+    ProgressPrinter(UpgradeTerminalView* view, const CCameraTable& table)
+        : view_(view), table_(table) {}
 
     void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                       int code) override {
@@ -101,7 +104,12 @@ public:
             .Add("percent", r.Percent)
             .Add("code", r.Code)
             .Add("text", StatusCellText(r.Stage, r.Seconds, r.Percent, r.Code, DefaultText));
-        if (final) line.Add("FirmwareVersion", r.FirmwareVersion);
+        if (final) {
+            line.Add("FirmwareVersion", r.FirmwareVersion);
+            // Where the device is now: it may have come back at another address.
+            const std::optional<CIPCamInfo> device = table_.Find(r.DeviceId);
+            line.Add("HostAddress", device ? device->HostAddress : std::string());
+        }
         std::lock_guard lock(lock_);
         std::printf("%s\n", line.Text().c_str());
         std::fflush(stdout);
@@ -154,6 +162,7 @@ public:
 
 private:
     UpgradeTerminalView* const view_;
+    const CCameraTable& table_;
     std::mutex lock_;
     std::condition_variable changed_;
     std::map<std::string, int> finals_;
@@ -292,7 +301,8 @@ int RunUpgrade(const std::vector<std::string>& args) {
     if (UseTerminalView(parsed->Has("--json"))) {
         view = std::make_unique<UpgradeTerminalView>(stdout, ColourWanted(), TerminalColumns());
     }
-    ProgressPrinter printer(view.get());  // outlives the manager and the control that call it
+    // Outlives the manager and the control that call it.
+    ProgressPrinter printer(view.get(), table);
     CUpgradeHistory history(table, DefaultHistoryFile());
     CUpgradeManager manager(clock);
     CCameraControl control(table, &manager, store.get());
