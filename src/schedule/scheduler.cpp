@@ -72,6 +72,10 @@ std::string StatusText(const CScheduleInfo& entry, const TextLookup& lookup) {
                           "Failed! Please check the network connection.");
         case st::kFirmwareLost:
             return lookup("SchedulePage", "FWLostStatus", "FW File lost");
+        case st::kPastWindow:
+            return ReplaceAll(
+                lookup("ErrorCode", "Code_603", "Not started: it would not finish before %s."),
+                "%s", entry.Until);
         default:
             return lookup("SchedulePage", "NoneStatus", "NONE");
     }
