@@ -73,9 +73,7 @@ std::string StatusText(const CScheduleInfo& entry, const TextLookup& lookup) {
         case st::kFirmwareLost:
             return lookup("SchedulePage", "FWLostStatus", "FW File lost");
         case st::kPastWindow:
-            return ReplaceAll(
-                lookup("ErrorCode", "Code_603", "Not started: it would not finish before %s."),
-                "%s", entry.Until);
+            return PastWindowText(entry.Until, lookup);
         default:
             return lookup("SchedulePage", "NoneStatus", "NONE");
     }

@@ -49,9 +49,7 @@ std::string StatusCellText(int stage, int seconds, int percent, int code, const 
             case rc::kTooManyFailures:
                 return lookup("ErrorCode", "Code_602", "Not started: too many devices failed.");
             case rc::kPastWindow:
-                return ReplaceAll(
-                    lookup("ErrorCode", "Code_603", "Not started: it would not finish before %s."),
-                    "%s", windowEnd != 0 ? HourMinuteText(windowEnd) : std::string("--:--"));
+                return PastWindowText(windowEnd != 0 ? HourMinuteText(windowEnd) : "--:--", lookup);
             default:
                 return lookup("ErrorCode", "Code_Other",
                               "Failed! Please check the network connection.");
@@ -62,6 +60,12 @@ std::string StatusCellText(int stage, int seconds, int percent, int code, const 
                       "Firmware upgrade successful (returned late).");
     }
     return lookup("Upgrade1Page", "FWUPGSuccess", "Firmware upgrade successful.");
+}
+
+std::string PastWindowText(const std::string& until, const TextLookup& lookup) {
+    return ReplaceAll(
+        lookup("ErrorCode", "Code_603", "Not started: it would not finish before %s."), "%s",
+        until);
 }
 
 std::string StatusCellText(const UpgradeReport& report, const TextLookup& lookup) {

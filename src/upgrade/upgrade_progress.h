@@ -40,3 +40,6 @@ std::string DefaultText(std::string_view section, std::string_view key, std::str
 std::string StatusCellText(int stage, int seconds, int percent, int code, const TextLookup& lookup,
                            int64_t windowEnd = 0);
 std::string StatusCellText(const UpgradeReport& report, const TextLookup& lookup);
+
+// "Not started: it would not finish before HH:MM." with `until` as HH:MM.
+std::string PastWindowText(const std::string& until, const TextLookup& lookup);
