@@ -2,6 +2,7 @@
 // reports, the end of the run, stopping, and the link to the camera controls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -362,7 +363,9 @@ TEST_F(UpgradeManagerTest, GuardsHoldAndRefuseQueuedJobs) {
     manager_.SetBatchPolicy({.FirstOfEachModel = true});
     for (const char* id : {"A1", "A2", "B1", "A3"}) manager_.StartJob(request(id));
     ASSERT_TRUE(workers_.WaitStarted(2));
-    EXPECT_EQ(workers_.Started(), (std::vector<std::string>{"A1", "B1"}));
+    std::vector<std::string> started = workers_.Started();  // in the threads' order
+    std::sort(started.begin(), started.end());
+    EXPECT_EQ(started, (std::vector<std::string>{"A1", "B1"}));
     EXPECT_EQ(manager_.Waiting(), 2);
     EXPECT_EQ(page_.Count("Status A2 0 0"), 1) << "shown as waiting";
     // A policy set now is the next run's.
