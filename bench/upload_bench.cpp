@@ -100,13 +100,19 @@ int RunUploads(Kind kind, const std::string& path, const std::vector<std::string
     for (int r : results) failed += r != 0;
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    std::printf("failed=%d seconds=%.3f idle_kib=%lld peak_kib=%ld\n", failed, seconds,
-                static_cast<long long>(idle), usage.ru_maxrss);
+    const auto cpu = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6;
+    };
+    std::printf("failed=%d seconds=%.3f idle_kib=%lld peak_kib=%ld cpu_user=%.3f cpu_sys=%.3f\n",
+                failed, seconds, static_cast<long long>(idle), usage.ru_maxrss, cpu(usage.ru_utime),
+                cpu(usage.ru_stime));
     return 0;
 }
 
 struct Run {
     double Seconds = 0;
+    // Processor time of the uploading process (all of curls at once), user and system.
+    double CpuSeconds = 0;
     double PeakMiB = 0;
     double IdleMiB = 0;
     bool Ok = false;
@@ -137,6 +143,7 @@ public:
         Run run;
         run.Ok = child.Wait(60s) == 0 && f["failed"] == "0" && Accepted(count);
         run.Seconds = std::atof(f["seconds"].c_str());
+        run.CpuSeconds = std::atof(f["cpu_user"].c_str()) + std::atof(f["cpu_sys"].c_str());
         run.IdleMiB = static_cast<double>(ParseDecimal(f["idle_kib"])) / 1024;
         run.PeakMiB = static_cast<double>(ParseDecimal(f["peak_kib"])) / 1024;
         return run;
@@ -151,7 +158,7 @@ public:
             const std::string part = kind == Kind::Raw ? "file" : ImageFileName(image);
             std::vector<std::string> argv = {"/usr/bin/time",
                                              "-f",
-                                             "peak_kib=%M",
+                                             "peak_kib=%M cpu_user=%U cpu_sys=%S",
                                              "-o",
                                              "/dev/stdout",
                                              "curl",
@@ -180,6 +187,7 @@ public:
                                     curl->ReadLine(60s).value_or(""));
             run.Ok = run.Ok && curl->Wait(60s) == 0 && f["status"] == "200";
             run.Seconds = std::max(run.Seconds, std::atof(f["seconds"].c_str()));
+            run.CpuSeconds += std::atof(f["cpu_user"].c_str()) + std::atof(f["cpu_sys"].c_str());
             run.PeakMiB =
                 std::max(run.PeakMiB, static_cast<double>(ParseDecimal(f["peak_kib"])) / 1024);
         }
@@ -224,11 +232,16 @@ private:
 struct Row {
     Kind What = Kind::Raw;
     int Mib = 0;
-    std::vector<double> Ours;
-    std::vector<double> Curl;
-    std::vector<double> AboveIdle;
-    double CurlPeak = 0;
+    std::vector<Run> Ours;
+    std::vector<Run> Curl;
 };
+
+template <typename Field>
+double MedianOf(const std::vector<Run>& runs, Field field) {
+    std::vector<double> values;
+    for (const Run& run : runs) values.push_back(field(run));
+    return Median(values);
+}
 
 struct Options {
     std::vector<int> Sizes = {64, 256, 1024};
@@ -242,22 +255,29 @@ void PrintSummary(const Options& o, const std::vector<Row>& rows) {
     const double target = o.Tls ? 1.10 : 1.05;
     std::printf(
         "\nsummary over %s: medians of %d interleaved rounds; ratio = ours / curl (target "
-        "%.2f); memory = our peak above idle, largest of the rounds (target < %.0f MiB)\n",
+        "%.2f); cpu = processor seconds of the uploading process; memory = our peak above "
+        "idle, largest of the rounds (target < %.0f MiB)\n",
         o.Tls ? "https" : "http", o.Rounds, target, kMemoryTargetMiB);
-    std::printf("%-5s %8s %8s %8s %6s  %-22s %9s %10s %9s  %s\n", "kind", "size MiB", "ours s",
-                "curl s", "ratio", "each round's ratio", "ours MiB/s", "memory MiB", "curl MiB",
+    std::printf("%-4s %6s %7s %7s %5s  %-16s %6s %8s %8s %6s %6s  %s\n", "kind", "MiB", "ours s",
+                "curl s", "ratio", "each round", "MiB/s", "ours cpu", "curl cpu", "memory", "curl",
                 "verdict");
+    const auto seconds = [](const Run& r) { return r.Seconds; };
+    const auto cpu = [](const Run& r) { return r.CpuSeconds; };
     for (const Row& r : rows) {
         std::string each;
+        double memory = 0;
+        double curlPeak = 0;
         for (size_t i = 0; i < r.Ours.size(); ++i) {
-            each += StrFormat("%s%.2f", i ? " " : "", r.Ours[i] / r.Curl[i]);
+            each += StrFormat("%s%.2f", i ? " " : "", r.Ours[i].Seconds / r.Curl[i].Seconds);
+            memory = std::max(memory, r.Ours[i].PeakMiB - r.Ours[i].IdleMiB);
+            curlPeak = std::max(curlPeak, r.Curl[i].PeakMiB);
         }
-        const double ours = Median(r.Ours);
-        const double curl = Median(r.Curl);
-        const double memory = *std::max_element(r.AboveIdle.begin(), r.AboveIdle.end());
+        const double ours = MedianOf(r.Ours, seconds);
+        const double curl = MedianOf(r.Curl, seconds);
         const bool ok = ours / curl <= target && memory < kMemoryTargetMiB;
-        std::printf("%-5s %8d %8.3f %8.3f %6.2f  %-22s %9.0f %10.1f %9.1f  %s\n", KindName(r.What),
-                    r.Mib, ours, curl, ours / curl, each.c_str(), r.Mib / ours, memory, r.CurlPeak,
+        std::printf("%-4s %6d %7.3f %7.3f %5.2f  %-16s %6.0f %8.3f %8.3f %6.1f %6.1f  %s\n",
+                    KindName(r.What), r.Mib, ours, curl, ours / curl, each.c_str(), r.Mib / ours,
+                    MedianOf(r.Ours, cpu), MedianOf(r.Curl, cpu), memory, curlPeak,
                     ok ? "ok" : "over target");
     }
 }
@@ -278,8 +298,8 @@ int RunBench(const Options& o) {
 
     bool ok = true;
     std::vector<Row> rows;
-    std::printf("%-5s %8s %5s %8s %8s %6s %9s %9s\n", "kind", "size MiB", "round", "ours s",
-                "curl s", "ratio", "ours MiB", "idle MiB");
+    std::printf("%-4s %6s %5s %7s %7s %5s %8s %8s %9s %9s\n", "kind", "MiB", "round", "ours s",
+                "curl s", "ratio", "ours cpu", "curl cpu", "ours peak", "ours idle");
     for (int mib : o.Sizes) {
         const std::string image = bench.Folder().File("image.bin");
         WriteImage(image, mib);
@@ -299,12 +319,11 @@ int RunBench(const Options& o) {
                     ours = bench.Ours(kind, image, 1);
                 }
                 ok = ok && ours.Ok && curl.Ok;
-                row.Ours.push_back(ours.Seconds);
-                row.Curl.push_back(curl.Seconds);
-                row.AboveIdle.push_back(ours.PeakMiB - ours.IdleMiB);
-                row.CurlPeak = std::max(row.CurlPeak, curl.PeakMiB);
-                std::printf("%-5s %8d %5d %8.3f %8.3f %6.2f %9.1f %9.1f\n", KindName(kind), mib,
-                            round, ours.Seconds, curl.Seconds, ours.Seconds / curl.Seconds,
+                row.Ours.push_back(ours);
+                row.Curl.push_back(curl);
+                std::printf("%-4s %6d %5d %7.3f %7.3f %5.2f %8.3f %8.3f %9.1f %9.1f\n",
+                            KindName(kind), mib, round, ours.Seconds, curl.Seconds,
+                            ours.Seconds / curl.Seconds, ours.CpuSeconds, curl.CpuSeconds,
                             ours.PeakMiB, ours.IdleMiB);
                 std::fflush(stdout);
             }
@@ -321,10 +340,12 @@ int RunBench(const Options& o) {
         ok = ok && ours.Ok && curl.Ok;
         const double total = static_cast<double>(o.Concurrent) * o.ConcurrentMib;
         concurrent = StrFormat(
-            "%d raw uploads of %d MiB at once: ours %.3f s, aggregate %.0f MiB/s, peak %.1f MiB "
-            "(+%.1f MiB over idle); %d curls at once %.3f s, aggregate %.0f MiB/s; ratio %.2f\n",
-            o.Concurrent, o.ConcurrentMib, ours.Seconds, total / ours.Seconds, ours.PeakMiB,
-            ours.PeakMiB - ours.IdleMiB, o.Concurrent, curl.Seconds, total / curl.Seconds,
+            "%d raw uploads of %d MiB at once over %s: ours %.3f s, aggregate %.0f MiB/s, cpu "
+            "%.3f s, peak %.1f MiB (+%.1f MiB over idle); %d curls at once %.3f s, aggregate "
+            "%.0f MiB/s, cpu %.3f s; ratio %.2f\n",
+            o.Concurrent, o.ConcurrentMib, o.Tls ? "https" : "http", ours.Seconds,
+            total / ours.Seconds, ours.CpuSeconds, ours.PeakMiB, ours.PeakMiB - ours.IdleMiB,
+            o.Concurrent, curl.Seconds, total / curl.Seconds, curl.CpuSeconds,
             ours.Seconds / curl.Seconds);
         std::filesystem::remove(image);
     }
