@@ -378,22 +378,6 @@ TEST_F(UpgradeManagerTest, GuardsHoldAndRefuseQueuedJobs) {
     ASSERT_TRUE(page_.WaitFor("RunEnds", 5s));
     EXPECT_EQ(workers_.Started().size(), 2u) << "refused jobs never started";
     EXPECT_EQ(page_.Count("RunEnds"), 1);
-
-    // The next run: two failures at most. No more run at once than may still fail.
-    manager_.SetBatchPolicy({.MaxFailures = 2});
-    StartMany(5);
-    ASSERT_TRUE(workers_.WaitStarted(4));
-    EXPECT_EQ(manager_.Waiting(), 3);
-    workers_.End(Id(1), rc::kOk);
-    ASSERT_TRUE(workers_.WaitStarted(5));
-    workers_.End(Id(2), rc::kImageRejected);
-    EXPECT_EQ(manager_.Waiting(), 2) << "one failure left, D03 in flight";
-    workers_.End(Id(3), rc::kNotSeenAgain);
-    ASSERT_TRUE(WaitUntil([&] { return page_.Count("RunEnds") == 2; }, 5s));
-    EXPECT_EQ(workers_.Started().size(), 5u) << "D01, D02 and D03 only";
-    EXPECT_EQ(page_.Count("Status D04 32 -602"), 1);
-    EXPECT_EQ(page_.Count("Status D05 32 -602"), 1);
-    for (int n = 1; n <= 5; ++n) EXPECT_EQ(page_.Finals(Id(n)), 1) << Id(n);
 }
 
 TEST_F(UpgradeManagerTest, JobThatWouldNotFitTheWindowEndsAtOnceWithItsEnd) {
