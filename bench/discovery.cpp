@@ -62,7 +62,7 @@ long ReceiveBufferDrops() {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: discovery [--devices N (1-254)] [--spread-ms MS] [--rounds R]\n");
+    std::fprintf(stderr, "usage: discovery [--devices N (1-4094)] [--spread-ms MS] [--rounds R]\n");
     return 2;
 }
 
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
         if (i + 1 >= argc) return Usage();
         const std::string option = argv[i];
         const int value = std::atoi(argv[++i]);
-        if (option == "--devices" && value >= 1 && value <= 254) {
+        if (option == "--devices" && value >= 1 && value <= 4094) {
             devices = value;
         } else if (option == "--spread-ms" && value >= 0) {
             spreadMs = value;
@@ -90,11 +90,12 @@ int main(int argc, char** argv) {
     }
     try {
         LabNetwork lab({.Devices = devices});
-        DevsimProcess sim(
-            {"--discovery", "--devices", std::to_string(devices),
-             "id=BENCH{n},address=198.18.1.{n},https_port=-1,fault=discovery_jitter:" +
-                 std::to_string(spreadMs)},
-            lab.InDevices());
+        // Devices without web servers: thousands of them answer only the search.
+        DevsimProcess sim({"--discovery", "--devices", std::to_string(devices),
+                           "id=BENCH{n},address={ip:198.18.1.0},http_port=-1,https_port=-1,"
+                           "fault=discovery_jitter:" +
+                               std::to_string(spreadMs)},
+                          lab.InDevices());
         ScopedNetns inTech(lab.TechNamespace());
         CCameraTable table;
         StoreTimes times;

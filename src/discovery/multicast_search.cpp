@@ -6,11 +6,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "base/trace.h"
+#include "discovery/repeat_schedule.h"
 
 namespace {
 
@@ -62,7 +66,66 @@ void CMulticastSearch::Start() {
     LaunchReceiveThread([this](std::stop_token token) { Receive(token); });
 }
 
+void CMulticastSearch::SizeReceiveBuffer(int fd) const {
+    // Every device on the LAN answers the same request at the same moment, each reply
+    // costing the buffer kBytesPerReply: the default (208 KB, counted twice over) holds
+    // some 180 replies and drops the rest of a larger burst.
+    // net.core.rmem_max caps SO_RCVBUF; a process allowed to (CAP_NET_ADMIN) passes it.
+    if (!SetOption(fd, SOL_SOCKET, SO_RCVBUFFORCE, kSocketReceiveBytes) &&
+        !SetOption(fd, SOL_SOCKET, SO_RCVBUF, kSocketReceiveBytes)) {
+        Trace("%s search: receive buffer stays at its default: %s", GetName().c_str(),
+              std::strerror(errno));
+        return;
+    }
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    // The kernel reports twice what it grants for data (the other half is bookkeeping).
+    if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length) == 0 &&
+        granted / 2 < kSocketReceiveBytes) {
+        Trace(
+            "%s search: receive buffer %d bytes, %d asked for (net.core.rmem_max caps it); "
+            "a burst of more than about %d replies may lose some",
+            GetName().c_str(), granted / 2, kSocketReceiveBytes, granted / kBytesPerReply);
+    }
+}
+
+size_t CMulticastSearch::SendRequests(int fd, const std::vector<AdapterEntry>& adapters,
+                                      std::vector<bool>& usable, bool first) {
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(destinationPort_);
+    ::inet_pton(AF_INET, group_.c_str(), &destination.sin_addr);
+    size_t sent = 0;
+    for (size_t i = 0; i < adapters.size(); ++i) {
+        const AdapterEntry& adapter = adapters[i];
+        if (first) {
+            usable[i] = AimAtAdapter(fd, destination.sin_addr, adapter);
+            if (!usable[i]) {
+                Trace("%s search: adapter %s (%s) skipped: %s", GetName().c_str(),
+                      adapter.InterfaceName.c_str(), adapter.Address.c_str(), std::strerror(errno));
+            }
+        } else if (usable[i]) {
+            // The group is joined already; only the interface the request leaves by changes.
+            in_addr local{};
+            usable[i] = ::inet_pton(AF_INET, adapter.Address.c_str(), &local) == 1 &&
+                        SetOption(fd, IPPROTO_IP, IP_MULTICAST_IF, local);
+        }
+        if (!usable[i]) continue;
+        std::array<uint8_t, kRequestBuffer> request{};
+        const size_t length = BuildRequest(adapter, request);
+        if (::sendto(fd, request.data(), length, 0, reinterpret_cast<sockaddr*>(&destination),
+                     sizeof destination) < 0) {
+            Trace("%s search: request on %s not sent: %s", GetName().c_str(),
+                  adapter.InterfaceName.c_str(), std::strerror(errno));
+        } else {
+            ++sent;
+        }
+    }
+    return sent;
+}
+
 void CMulticastSearch::Receive(std::stop_token token) {
+    using SteadyClock = std::chrono::steady_clock;
     const std::vector<AdapterEntry> adapters = SearchAdapters();
     UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     sockaddr_in local{};
@@ -76,47 +139,53 @@ void CMulticastSearch::Receive(std::stop_token token) {
               std::strerror(errno));
         return;
     }
-    // Every device on the LAN answers the same request at the same moment. The kernel
-    // counts about 1.3 KB per reply against the receive buffer, so its default (208 KB)
-    // holds some 160 replies and drops the rest of a larger burst. net.core.rmem_max
-    // caps what we get; the stock cap still holds over 300 replies.
-    if (!SetOption(socket.Get(), SOL_SOCKET, SO_RCVBUF, kSocketReceiveBytes)) {
-        Trace("%s search: receive buffer stays at its default: %s", GetName().c_str(),
-              std::strerror(errno));
-    }
+    SizeReceiveBuffer(socket.Get());
 
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    destination.sin_port = htons(destinationPort_);
-    ::inet_pton(AF_INET, group_.c_str(), &destination.sin_addr);
-    for (const AdapterEntry& adapter : adapters) {
-        if (!AimAtAdapter(socket.Get(), destination.sin_addr, adapter)) {
-            Trace("%s search: adapter %s (%s) skipped: %s", GetName().c_str(),
-                  adapter.InterfaceName.c_str(), adapter.Address.c_str(), std::strerror(errno));
-            continue;
-        }
-        std::array<uint8_t, kRequestBuffer> request{};
-        const size_t length = BuildRequest(adapter, request);
-        if (::sendto(socket.Get(), request.data(), length, 0,
-                     reinterpret_cast<sockaddr*>(&destination), sizeof destination) < 0) {
-            Trace("%s search: request on %s not sent: %s", GetName().c_str(),
-                  adapter.InterfaceName.c_str(), std::strerror(errno));
-        }
-    }
-
+    // The request goes out again while the search listens, so that one lost request or
+    // reply hides no device; the replies of every round merge in the device table.
+    std::vector<bool> usable(adapters.size(), false);
+    RepeatSchedule repeats(SteadyClock::now());
+    SendRequests(socket.Get(), adapters, usable, true);
+    repeats.Sent(SteadyClock::now());
     ClearResultSet();
+    // The search ends a receive wait after the last reply or request, whichever is later.
+    const auto wait = std::chrono::milliseconds(kReceiveWaitMs);
+    SteadyClock::time_point lastActivity = SteadyClock::now();
     std::array<uint8_t, kDatagramBytes> datagram;
     while (!StopRequested(token)) {
-        pollfd wait{socket.Get(), POLLIN, 0};
-        const int ready = ::poll(&wait, 1, kReceiveWaitMs);
+        const SteadyClock::time_point now = SteadyClock::now();
+        const std::optional<SteadyClock::time_point> next = repeats.NextSend();
+        // Replies still waiting in the socket are read first: counted as lost, they would
+        // call for yet more requests, and more replies, than a busy receiver can take.
+        pollfd waiting{socket.Get(), POLLIN, 0};
+        if (next && *next <= now && ::poll(&waiting, 1, 0) == 0) {
+            SendRequests(socket.Get(), adapters, usable, false);
+            repeats.Sent(now);
+            lastActivity = now;
+            continue;
+        }
+        const SteadyClock::time_point listenEnd = lastActivity + wait;
+        if (!next && now >= listenEnd) break;
+        const auto until = next && *next > now ? std::min(*next, listenEnd) : listenEnd;
+        // Short enough to notice a stop request within the time a person waits for.
+        const auto pause =
+            std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(until - now),
+                       std::chrono::milliseconds(1), std::chrono::milliseconds(kStopCheckMs));
+        pollfd readable{socket.Get(), POLLIN, 0};
+        const int ready = ::poll(&readable, 1, static_cast<int>(pause.count()));
         if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) break;
+        if (ready < 0) break;
+        if (ready == 0) continue;
         const ssize_t length = ::recv(socket.Get(), datagram.data(), datagram.size(), 0);
         if (length < 0) continue;
+        lastActivity = SteadyClock::now();
         CIPCamInfo record;
         if (ParseReply(std::span<const uint8_t>(datagram.data(), static_cast<size_t>(length)),
                        record)) {
+            repeats.Replied(record.HostAddress);
             DeliverDevice(record);
         }
     }
+    Trace("%s search: request sent %d times, estimated loss %.0f %%", GetName().c_str(),
+          repeats.Sends(), repeats.EstimatedLoss() * 100);
 }

@@ -3,13 +3,27 @@
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
+#include "upgrade/credential_check.h"
 #include "web/address_entry_query.h"
+#include "web/device_queries.h"
+#include "web/web_client.h"
+
+namespace {
+
+// Devices of unknown MAC asked for theirs per look for a device elsewhere, and how long
+// each may take: a look comes once a second while an upgrade waits.
+constexpr int kMacAsksPerLook = 2;
+constexpr int kMacAskTimeoutMs = 500;
+
+}  // namespace
 
 CCameraControl::CCameraControl(CCameraTable& table, IUpgradeManager* upgradeManager,
                                const IFirmwareMatch* store)
     : table_(table), upgradeManager_(upgradeManager), store_(store) {}
 
 CCameraControl::~CCameraControl() {
+    // Scans add devices through this object: they go first.
+    ReapScans(true);
     ReapDispatchThreads(true);
     std::unique_ptr<CBCMulticastSearch> engine;
     {
@@ -61,15 +75,74 @@ void CCameraControl::StartSearch() {
 AddressEntryResult CCameraControl::AddDeviceByAddress(const std::string& scheme,
                                                       const std::string& host, int port,
                                                       const std::string& user,
-                                                      const std::string& password) {
+                                                      const std::string& password,
+                                                      const AddressQueryLimits& limits) {
+    return AskAndKeep(scheme, host, port, user, password, limits, false);
+}
+
+AddressEntryResult CCameraControl::AskAndKeep(const std::string& scheme, const std::string& host,
+                                              int port, const std::string& user,
+                                              const std::string& password,
+                                              const AddressQueryLimits& limits, bool skipListed) {
     AddressedDevice device;
-    const int result = QueryDeviceByAddress(scheme, host, port, user, password, device);
+    const int result = QueryDeviceByAddress(scheme, host, port, user, password, device, limits);
     // A system list refused for the credentials (401) is a wrong password too, not a
     // network fault.
     if (result == rc::kLoginRefused || result == rc::kHttpUnauthorized) {
         return AddressEntryResult::LoginRefused;
     }
+    if (result == rc::kCancelled) return AddressEntryResult::Cancelled;
     if (result != rc::kOk) return AddressEntryResult::Unreachable;
+    return KeepAddressed(device, port, user, password, skipListed);
+}
+
+std::shared_ptr<CAddressScan> CCameraControl::StartAddressScan(AddressScanRequest request) {
+    ReapScans(false);
+    const std::string user = request.User;
+    const std::string password = request.Password;
+    auto ask = [this, user, password](const std::string& host, int port, bool inRange,
+                                      const AddressQueryLimits& limits) {
+        // Found by a search, or by an earlier scan: no need to ask it.
+        if (inRange && table_.FindListedIf([&](const CIPCamInfo& r) {
+                return r.HostAddress == host && r.GetPort() == port;
+            })) {
+            return AddressEntryResult::AlreadyListed;
+        }
+        return AskAndKeep("http", host, port, user, password, limits, inRange);
+    };
+    auto scan = std::make_shared<CAddressScan>(std::move(request), ask);
+    {
+        std::lock_guard lock(scansLock_);
+        scans_.push_back(scan);
+    }
+    scan->Start();
+    return scan;
+}
+
+void CCameraControl::ReapScans(bool all) {
+    std::vector<std::shared_ptr<CAddressScan>> ending;
+    {
+        std::lock_guard lock(scansLock_);
+        auto done = [all](const std::shared_ptr<CAddressScan>& scan) {
+            return all || scan->Now().Finished;
+        };
+        for (auto& scan : scans_) {
+            if (done(scan)) ending.push_back(scan);
+        }
+        std::erase_if(scans_, done);
+    }
+    for (auto& scan : ending) {
+        scan->Cancel();
+        scan->Wait();
+    }
+}
+
+AddressEntryResult CCameraControl::KeepAddressed(const AddressedDevice& device, int port,
+                                                 const std::string& user,
+                                                 const std::string& password, bool skipListed) {
+    if (skipListed && ListedWithMac(device.Mac, std::string())) {
+        return AddressEntryResult::AlreadyListed;
+    }
     CIPCamInfo record;
     record.DeviceId = device.Mac;
     record.MacAddress = device.Mac;
@@ -125,19 +198,97 @@ void CCameraControl::SetDeviceCredentials(const std::string& key, const std::str
     table_.SetCredentials(key, user, password, checked);
 }
 
+void CCameraControl::KeepSearching() {
+    std::lock_guard lock(engineLock_);
+    CBCMulticastSearch& engine = Engine();
+    if (engine.GetRunningCount() == 0) engine.Start();
+}
+
 bool CCameraControl::CheckDeviceReturned(const std::string& key) {
-    {
-        std::lock_guard lock(engineLock_);
-        CBCMulticastSearch& engine = Engine();
-        if (engine.GetRunningCount() == 0) engine.Start();
-    }
+    KeepSearching();
     std::optional<CIPCamInfo> device = table_.Find(key);
-    if (!device || device->SeenCount <= 0) return false;
+    if (!device || device->SeenCount <= 0) {
+        // Back under another key at another address (a device entered by address that a
+        // search now reaches, or one a search found keyed otherwise): the same MAC.
+        const std::optional<CIPCamInfo> stored = table_.FindStored(key);
+        const std::string mac = stored ? RecordMac(*stored) : std::string();
+        if (mac.empty()) return false;
+        device = ListedWithMac(mac, key);
+        if (!device) {
+            LearnMacs();
+            device = ListedWithMac(mac, key);
+        }
+        if (!device) return false;
+        // Listed again under its own key at the new address, as if it had reported
+        // itself there: the page, the history and later looks find it there.
+        CIPCamInfo moved = *stored;
+        moved.HostAddress = device->HostAddress;
+        moved.HttpPort = device->HttpPort;
+        moved.HttpsPort = device->HttpsPort;
+        table_.AddOrUpdate(key, moved);
+        device = moved;
+    }
     if (upgradeManager_) {
         upgradeManager_->DeviceSeenAgain(key, device->GetScheme(), device->HostAddress,
                                          device->GetPort());
     }
     return true;
+}
+
+std::optional<DeviceSighting> CCameraControl::Locate(const std::string& mac) {
+    KeepSearching();
+    std::optional<CIPCamInfo> device = ListedWithMac(mac, std::string());
+    if (!device) {
+        LearnMacs();
+        device = ListedWithMac(mac, std::string());
+    }
+    if (!device) return std::nullopt;
+    return DeviceSighting{device->HostAddress, device->GetPort()};
+}
+
+std::optional<CIPCamInfo> CCameraControl::ListedWithMac(const std::string& mac,
+                                                        const std::string& exceptKey) {
+    const std::string wanted = MacKey(mac);
+    if (wanted.empty()) return std::nullopt;
+    std::vector<CIPCamInfo> naming;
+    table_.FindListedIf([&](const CIPCamInfo& r) {
+        if (r.DeviceId != exceptKey && r.SeenCount > 0 && RecordMac(r) == wanted) {
+            naming.push_back(r);
+        }
+        return false;
+    });
+    // Two devices naming one MAC: a cloned or mistyped one, which proves nothing.
+    if (naming.size() != 1) return std::nullopt;
+    return naming.front();
+}
+
+void CCameraControl::LearnMacs() {
+    std::vector<CIPCamInfo> unknown;
+    {
+        std::lock_guard lock(scansLock_);
+        while (unknown.size() < kMacAsksPerLook) {
+            std::optional<CIPCamInfo> next = table_.FindListedIf([&](const CIPCamInfo& r) {
+                return RecordMac(r).empty() &&
+                       macAsked_.count(r.DeviceId + "@" + r.HostAddress) == 0;
+            });
+            if (!next) break;
+            macAsked_.insert(next->DeviceId + "@" + next->HostAddress);
+            unknown.push_back(std::move(*next));
+        }
+    }
+    for (CIPCamInfo& r : unknown) {
+        ApplyDefaultCredentials(r);
+        std::string answer;
+        if (HttpGetText(r.UserName, r.Password,
+                        SystemListUrl(r.GetScheme(), r.HostAddress, r.GetPort()), kMacAskTimeoutMs,
+                        answer) != rc::kOk) {
+            continue;
+        }
+        const std::string mac = MacAddressIn(answer);
+        if (!mac.empty()) {
+            table_.Modify(r.DeviceId, [&](CIPCamInfo& stored) { stored.MacAddress = mac; });
+        }
+    }
 }
 
 void CCameraControl::ForgetDevice(const std::string& key) { table_.Remove(key); }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,15 +16,18 @@
 #include "discovery/search_listener.h"
 #include "firmware/firmware_match.h"
 #include "registry/address_entry.h"
+#include "registry/address_scan.h"
 #include "registry/camera_table.h"
 #include "registry/registry_observer.h"
 #include "registry/upgrade_manager_link.h"
+#include "upgrade/return_watch.h"
+#include "web/address_entry_query.h"
 
 // The hub between discovery and the pages: owns the search engine, stores every device
 // it reports in the device table and tells the observer pages about it, dispatches the
 // checked devices of an Upgrade command to the upgrade manager, and lets an upgrade
 // that waits for a rebooting device find it again.
-class CCameraControl final : public ISearchListener, public IDeviceFinder {
+class CCameraControl final : public ISearchListener, public IDeviceFinder, public IDeviceLocator {
 public:
     static constexpr const char* kAcceptedVendor = "Quorlent";
     // Passed to the upgrade manager with every job.
@@ -50,13 +54,22 @@ public:
     // starts a search.
     void StartSearch();
 
-    // Asks the device at the address who it is and logs in to it (blocking, a few
-    // seconds at most; call it off the GUI thread). Added: the device, keyed by its MAC
-    // address, is kept among the hand-entered devices and reported like a found one,
-    // now and at every later search.
+    // Asks the device at the address who it is and logs in to it (blocking, within the
+    // limits' budget, or until they say cancelled; call it off the GUI thread). Added:
+    // the device, keyed by its MAC address, is kept among the hand-entered devices and
+    // reported like a found one, now and at every later search.
     AddressEntryResult AddDeviceByAddress(const std::string& scheme, const std::string& host,
                                           int port, const std::string& user,
-                                          const std::string& password);
+                                          const std::string& password,
+                                          const AddressQueryLimits& limits = {});
+
+    // Starts asking every address of the request who is there (CAddressScan) and adds
+    // the devices that answer as AddDeviceByAddress does; a device of a range that is
+    // listed already (at the same address, or naming the same MAC) is not added twice.
+    // The scan runs on threads this object owns and waits for when it goes; the handle
+    // shows its progress and cancels it, and may be dropped at any time (the user's
+    // Cancel need not wait for the requests under way).
+    std::shared_ptr<CAddressScan> StartAddressScan(AddressScanRequest request);
 
     // True while a search still listens for replies.
     bool IsSearching() const;
@@ -75,6 +88,11 @@ public:
 
     // Unlists the device in the table (its record stays) until it reports itself again.
     void ForgetDevice(const std::string& key) override;
+
+    // IDeviceLocator: a listed device naming the MAC, as its system list named it to a
+    // credential check or as its key (entry by address). Devices of unknown MAC are
+    // asked for theirs, a few per call, each once per address.
+    std::optional<DeviceSighting> Locate(const std::string& mac) override;
 
     // Stores the version the device named after its upgrade in its record.
     void FirmwareVersionRead(const std::string& key, const std::string& version) override;
@@ -101,6 +119,22 @@ public:
 private:
     // The engine, created on first use; called under engineLock_.
     CBCMulticastSearch& Engine();
+    // Starts the engine unless it runs, so that devices can report themselves.
+    void KeepSearching();
+    // AddDeviceByAddress; `skipListed`: a device listed already is not added again (a
+    // range scan).
+    AddressEntryResult AskAndKeep(const std::string& scheme, const std::string& host, int port,
+                                  const std::string& user, const std::string& password,
+                                  const AddressQueryLimits& limits, bool skipListed);
+    // Adds the record of a device that answered by address.
+    AddressEntryResult KeepAddressed(const AddressedDevice& device, int port,
+                                     const std::string& user, const std::string& password,
+                                     bool skipListed);
+    // A listed device other than `exceptKey` that names `mac`.
+    std::optional<CIPCamInfo> ListedWithMac(const std::string& mac, const std::string& exceptKey);
+    // Asks a few listed devices of unknown MAC for theirs.
+    void LearnMacs();
+    void ReapScans(bool all);
     void NotifyObservers(const std::function<void(IRegistryObserver&)>& notify);
     void ReportHandEntered(const CIPCamInfo& record);
 
@@ -143,6 +177,10 @@ private:
 
     mutable std::mutex manualLock_;  // guards manualDevices_
     std::vector<CIPCamInfo> manualDevices_;
+
+    std::mutex scansLock_;  // guards scans_ and macAsked_
+    std::vector<std::shared_ptr<CAddressScan>> scans_;
+    std::set<std::string> macAsked_;  // "key@host" of devices asked for their MAC
 
     std::mutex observerLock_;  // guards observers_
     std::vector<IRegistryObserver*> observers_;

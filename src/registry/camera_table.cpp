@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+#include "upgrade/return_watch.h"
+
+std::string RecordMac(const CIPCamInfo& record) {
+    const std::string named = MacKey(record.MacAddress);
+    return named.empty() ? MacKey(record.DeviceId) : named;
+}
+
 void CCameraTable::AddOrUpdate(const std::string& key, const CIPCamInfo& record) {
     std::lock_guard lock(lock_);
     auto found = records_.find(key);
@@ -21,7 +28,7 @@ void CCameraTable::AddOrUpdate(const std::string& key, const CIPCamInfo& record)
         stored.HttpPort = record.HttpPort;
         stored.HttpsPort = record.HttpsPort;
     }
-    if (!Listed(key)) order_.push_back(key);
+    if (listed_.insert(key).second) order_.push_back(key);
 }
 
 std::optional<CIPCamInfo> CCameraTable::Find(const std::string& key) const {
@@ -39,19 +46,37 @@ bool CCameraTable::Modify(const std::string& key, const std::function<void(CIPCa
     return true;
 }
 
+std::optional<CIPCamInfo> CCameraTable::FindListedIf(
+    const std::function<bool(const CIPCamInfo&)>& match) const {
+    std::lock_guard lock(lock_);
+    for (const std::string& key : order_) {
+        auto found = records_.find(key);
+        if (found != records_.end() && match(found->second)) return found->second;
+    }
+    return std::nullopt;
+}
+
 void CCameraTable::Clear() {
     std::lock_guard lock(lock_);
     order_.clear();
+    listed_.clear();
     records_.clear();
 }
 
 void CCameraTable::Remove(const std::string& key) {
     std::lock_guard lock(lock_);
-    std::erase(order_, key);
+    if (listed_.erase(key) > 0) std::erase(order_, key);
     if (auto found = records_.find(key); found != records_.end()) {
         found->second.SeenCount = 0;
         found->second.Pinned = 0;
     }
+}
+
+std::optional<CIPCamInfo> CCameraTable::FindStored(const std::string& key) const {
+    std::lock_guard lock(lock_);
+    auto found = records_.find(key);
+    if (found == records_.end()) return std::nullopt;
+    return found->second;
 }
 
 void CCameraTable::SetFirmwareVersion(const std::string& key, const std::string& version) {
@@ -84,6 +109,4 @@ std::vector<std::string> CCameraTable::Keys() const {
     return order_;
 }
 
-bool CCameraTable::Listed(const std::string& key) const {
-    return std::find(order_.begin(), order_.end(), key) != order_.end();
-}
+bool CCameraTable::Listed(const std::string& key) const { return listed_.count(key) > 0; }

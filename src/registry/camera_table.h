@@ -5,10 +5,15 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "upgrade/ip_cam_info.h"
+
+// The MAC a record stands for, as MacKey gives it: the one its device named, else its
+// key when that is a MAC (a device entered by address is keyed by it); empty if neither.
+std::string RecordMac(const CIPCamInfo& record);
 
 // Every device known in this run, keyed by its device identifier, with the order in
 // which the keys were first seen. Search, dispatch and upgrade threads and the pages
@@ -24,6 +29,11 @@ public:
     // A copy of the record, if the key is listed (in the key order and stored).
     std::optional<CIPCamInfo> Find(const std::string& key) const;
 
+    // A copy of the first listed record, in key order, that `match` accepts. `match`
+    // runs under the table's lock and must not call back into the table.
+    std::optional<CIPCamInfo> FindListedIf(
+        const std::function<bool(const CIPCamInfo&)>& match) const;
+
     // Runs `change` on the stored record of a listed key under the table's lock; false
     // when the key is not listed. `change` must not call back into the table.
     bool Modify(const std::string& key, const std::function<void(CIPCamInfo&)>& change);
@@ -33,6 +43,9 @@ public:
     // Unlists the key and zeroes its seen count and pin, so that the device must report
     // itself again; the record stays stored.
     void Remove(const std::string& key);
+
+    // The stored record, listed or not (a device unlisted while it restarts).
+    std::optional<CIPCamInfo> FindStored(const std::string& key) const;
 
     // The device's firmware version, listed or not (a device back from its upgrade may
     // not have reported itself to a search yet).
@@ -52,5 +65,6 @@ private:
 
     mutable std::mutex lock_;
     std::vector<std::string> order_;
+    std::set<std::string> listed_;  // the keys of order_, for lookups in large tables
     std::map<std::string, CIPCamInfo> records_;
 };

@@ -165,6 +165,7 @@ void CCameraControl::HandOver(const CIPCamInfo& record, std::deque<std::string> 
     request.FirmwareVersion = record.FirmwareVersion;
     request.ImagesFromStore = fromStore ? 1 : 0;
     request.Model = record.ModelName;
+    request.Mac = RecordMac(record);
     // A device that already has a job keeps it; its reports stand for this one.
     if (upgradeManager_->StartJob(request).empty()) return;
     std::lock_guard lock(dispatchLock_);

@@ -238,6 +238,13 @@ void CScheduledRun::SetVersionBefore(const std::string& version) {
     slot_->Info.VersionBefore = version;
 }
 
+void CScheduledRun::SetAddress(const std::string& ip, const std::string& port) {
+    if (!state_ || finished_) return;
+    std::lock_guard lock(state_->Mutex);
+    slot_->Info.IP = ip;
+    slot_->Info.Port = port;
+}
+
 CScheduleInfo CScheduledRun::Finish(int finalStatus) {
     if (!state_) return {};
     std::lock_guard lock(state_->Mutex);

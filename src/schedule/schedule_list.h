@@ -104,6 +104,8 @@ public:
     void SetUploadResult(int code);
     // The version the device named before the upload.
     void SetVersionBefore(const std::string& version);
+    // The device came back from its upgrade at another address (a new DHCP lease).
+    void SetAddress(const std::string& ip, const std::string& port);
     // The version the device named after its upgrade (Version and VersionAfter).
     void SetFirmwareVersion(const std::string& version);
 

@@ -14,6 +14,7 @@
 #include "schedule/schedule_store.h"
 #include "schedule/scheduler.h"
 #include "upgrade/batch_guard.h"
+#include "upgrade/return_watch.h"
 
 // The scheduler tick and the starter tick run every this many Clock milliseconds.
 constexpr int64_t kScheduleTickMs = 1000;
@@ -56,6 +57,11 @@ public:
     // traced as well. Set before Start.
     void SetNoticeHandler(std::function<void(const std::string&)> notice);
 
+    // Where a device that does not answer at its entry's address after its image is
+    // looked for (a camera control, which searches for it); none by default. Set before
+    // Start; must outlive the runner.
+    void SetDeviceLocator(IDeviceLocator* locator) { locator_ = locator; }
+
     // Stops the ticks and every worker and waits for them: the waits end at once, an
     // upload in flight is waited for. Stopped runs end as IScheduleObserver describes
     // and are saved. The runner may be started again. The observer must not wait for the
@@ -74,6 +80,7 @@ public:
     bool Refresh();
 
 private:
+    IDeviceLocator* locator_ = nullptr;
     struct Worker {
         std::atomic<bool> Done{false};
         std::jthread Thread;

@@ -116,24 +116,58 @@ int Upload(CScheduledRun& run, const CScheduleInfo& e, const Clock& clock,
     return result;
 }
 
-// One look at the device's system list, noted in `watch`.
-void LookAtDevice(const CScheduleInfo& e, ReturnWatch& watch) {
+// Asks the device at the entry's address for its system list: true when a device
+// answered there that is not known to be another one (a refusal is an answer too); the
+// version it names goes to `version`.
+bool AnswersAt(const CScheduleInfo& e, std::string& version) {
     std::string reply;
     const int code =
         HttpGetText(e.Account, e.Password, SystemListUrl(e), kReturnTryTimeoutMs, reply);
-    if (code == rc::kOk || code == rc::kHttpUnauthorized || code == rc::kHttpNotFound) {
-        watch.Answered(code == rc::kOk ? FirmwareVersionIn(reply) : std::string());
+    if (code != rc::kOk && code != rc::kHttpUnauthorized && code != rc::kHttpNotFound) {
+        return false;
+    }
+    // Another device took the address while ours restarted (a DHCP lease handed on).
+    if (code == rc::kOk && NamesAnotherMac(MacAddressIn(reply), e.MAC)) return false;
+    version = code == rc::kOk ? FirmwareVersionIn(reply) : std::string();
+    return true;
+}
+
+// One look at the device's system list, noted in `watch`.
+void LookAtDevice(const CScheduleInfo& e, ReturnWatch& watch) {
+    std::string version;
+    if (AnswersAt(e, version)) {
+        watch.Answered(version);
     } else {
         watch.Unanswered();
     }
 }
 
+// One look for the device elsewhere: where the search last saw a device naming the
+// entry's MAC, if that is another address and a device there answers. `e` then holds
+// the new address.
+void LookElsewhere(CScheduleInfo& e, IDeviceLocator* locator, ReturnWatch& watch) {
+    if (!locator) return;
+    const std::optional<DeviceSighting> seen = locator->Locate(e.MAC);
+    if (!seen || (seen->Host == e.IP && std::to_string(seen->Port) == e.Port)) return;
+    CScheduleInfo there = e;
+    there.IP = seen->Host;
+    there.Port = std::to_string(seen->Port);
+    std::string version;
+    if (!AnswersAt(there, version)) return;
+    watch.SeenElsewhere(there.IP);
+    watch.Answered(version);
+    Trace("schedule %s: back at the new address %s:%s\n", e.MAC.c_str(), there.IP.c_str(),
+          there.Port.c_str());
+    e = there;
+}
+
 // Waits for the device to restart and come back after it took the image (ReturnWatch:
 // its answers while it still writes its flash do not count): 0 once it is back, with
-// the version it names in `version`; -10 when it was not back by the deadline; nothing
-// when stopped first.
-std::optional<int> AwaitReturn(const CScheduleInfo& e, const std::string& versionBefore,
-                               const Clock& clock, std::stop_token stop, std::string& version) {
+// the version it names in `version` and `e` holding the address it answers at; -10 when
+// it was not back by the deadline; nothing when stopped first.
+std::optional<int> AwaitReturn(CScheduleInfo& e, const std::string& versionBefore,
+                               const Clock& clock, std::stop_token stop, IDeviceLocator* locator,
+                               std::string& version) {
     if (!clock.SleepMs(kRebootPauseMs, stop)) return std::nullopt;
     const int64_t deadline = clock.NowMs() + kReturnDeadlineMs;
     int64_t lastTry = clock.NowMs();
@@ -142,6 +176,7 @@ std::optional<int> AwaitReturn(const CScheduleInfo& e, const std::string& versio
     // the rounds are bounded by the deadline.
     while (!stop.stop_requested()) {
         LookAtDevice(e, watch);
+        if (!watch.Returned()) LookElsewhere(e, locator, watch);
         if (watch.Returned()) {
             // Back: let it finish starting up. A stop cuts this short; it is back either way.
             clock.SleepMs(kSettlePauseMs, stop);
@@ -181,7 +216,7 @@ int FinalStatus(int result) {
 
 // The status the run ends with.
 int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
-            std::stop_token stop, UploadRate& rate) {
+            std::stop_token stop, UploadRate& rate, IDeviceLocator* locator) {
     const CScheduleInfo entry = run.Entry();
     if (PastWindow(entry, clock, rate)) return st::kPastWindow;
     if (stop.stop_requested()) return st::kQueued;
@@ -203,8 +238,10 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
     if (uploaded != rc::kOk) return FinalStatus(uploaded);
 
     std::string versionAfter;
+    CScheduleInfo device = entry;
     const std::optional<int> returned =
-        AwaitReturn(entry, versionBefore, clock, stop, versionAfter);
+        AwaitReturn(device, versionBefore, clock, stop, locator, versionAfter);
+    if (device.IP != entry.IP || device.Port != entry.Port) run.SetAddress(device.IP, device.Port);
     // Stopped before the device was seen again: the outcome is not known.
     if (!returned) return st::kUpgrading;
     if (!versionAfter.empty()) run.SetFirmwareVersion(versionAfter);
@@ -218,9 +255,9 @@ int64_t ScheduledWaitSeconds() {
 }
 
 void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserver& observer,
-                         std::stop_token stop, UploadRate* rate) {
+                         std::stop_token stop, UploadRate* rate, IDeviceLocator* locator) {
     UploadRate assumed;
-    const int status = Outcome(run, clock, observer, stop, rate ? *rate : assumed);
+    const int status = Outcome(run, clock, observer, stop, rate ? *rate : assumed, locator);
     const CScheduleInfo finished = run.Finish(status);
     Trace("schedule %s: run ended with status %d\n", finished.MAC.c_str(), status);
     observer.EntryFinished(run.Id(), finished);

@@ -6,6 +6,7 @@
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_observer.h"
 #include "upgrade/batch_guard.h"
+#include "upgrade/return_watch.h"
 
 // Runs one started entry to its end on the calling thread, as the schedule's worker:
 // checks that the device at the entry's address reports the entry's MAC (another device
@@ -21,6 +22,10 @@
 // that did not restart and come back within the deadline. Reports through `observer`
 // and ends `run` exactly once, reporting EntryFinished after it.
 //
+// A device that does not answer at the entry's address is looked for through
+// `locator` (when given): one naming the entry's MAC elsewhere is the device come back
+// at a new address, which the entry then holds (and the history records).
+//
 // `stop` (a shut-down) ends the waits at once and keeps a run that has not begun its
 // upload from beginning it; an upload in flight cannot be cut off and is waited for (its
 // stall limits bound it). A stopped run ends as IScheduleObserver::EntryFinished says.
@@ -30,7 +35,8 @@
 // the device's return would end after the window: it ends as status 10 at once. Its
 // successful upload adds to `rate`.
 void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserver& observer,
-                         std::stop_token stop, UploadRate* rate = nullptr);
+                         std::stop_token stop, UploadRate* rate = nullptr,
+                         IDeviceLocator* locator = nullptr);
 
 // The longest a scheduled upgrade waits for its device after the upload, in seconds of
 // the Clock.

@@ -42,6 +42,10 @@ public:
     void SetPassText(const QString& pass) { passText_ = pass; }
 
     int InsertRow(int id, const QString& text) { return model_.AppendRow(id, text); }
+    // Whole rows at once, for long lists; the index of the first.
+    int InsertRows(std::vector<CListRow> rows) { return model_.AppendRows(std::move(rows)); }
+    // FindRow by this field is answered from an index, for long lists.
+    void IndexField(int id) { model_.IndexField(id); }
     void AddField(int row, int id, const QString& text) { model_.AddField(row, id, text); }
     bool AddHiddenField(int row, int id, const QString& text) {
         return model_.AddHiddenField(row, id, text);

@@ -154,6 +154,7 @@ void CListModel::sort(int column, Qt::SortOrder order) {
         sorted.push_back(std::move(rows_[places[i]]));
     }
     rows_ = std::move(sorted);
+    index_.Invalidate();
     for (size_t i = 0; i < rows_.size(); ++i) {
         const int at = rows_[i].IndexOf(field::kNumber);
         if (at >= 0) rows_[i].Texts[static_cast<size_t>(at)] = QString::number(i + 1);
@@ -180,6 +181,23 @@ int CListModel::AppendRow(int id, const QString& text) {
     return r;
 }
 
+int CListModel::AppendRows(std::vector<CListRow> rows) {
+    const int first = rowCount();
+    if (rows.empty()) return first;
+    bool check = false;
+    beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
+    for (CListRow& row : rows) {
+        check = check || row.Has(field::kCheck);
+        const int at = row.IndexOf(index_.Field());
+        if (at >= 0) index_.Appended(rowCount(), row.Texts[static_cast<size_t>(at)]);
+        rows_.push_back(std::move(row));
+    }
+    hasCheckColumn_ = hasCheckColumn_ || check;
+    endInsertRows();
+    if (check) emit headerDataChanged(Qt::Horizontal, 0, 0);
+    return first;
+}
+
 void CListModel::AddField(int r, int id, const QString& text) {
     if (r < 0 || r >= rowCount()) return;
     CListRow& row = rows_[static_cast<size_t>(r)];
@@ -189,6 +207,7 @@ void CListModel::AddField(int r, int id, const QString& text) {
     row.Texts.insert(row.Texts.begin() + at, text);
     ++row.Shown;
     if (id == field::kCheck) hasCheckColumn_ = true;
+    if (id == index_.Field()) NoteIndexed(r, text);
     CellChanged(r, row.Shown - 1);
 }
 
@@ -198,12 +217,14 @@ bool CListModel::AddHiddenField(int r, int id, const QString& text) {
     if (row.Has(id)) return false;
     row.Ids.push_back(id);
     row.Texts.push_back(text);
+    if (id == index_.Field()) NoteIndexed(r, text);
     return true;
 }
 
 void CListModel::SetField(int r, int id, const QString& text) {
     if (r < 0 || r >= rowCount()) return;
     CListRow& row = rows_[static_cast<size_t>(r)];
+    if (id == index_.Field()) index_.Invalidate();
     for (size_t i = 0; i < row.Ids.size(); ++i) {
         if (row.Ids[i] != id) continue;
         row.Texts[i] = text;
@@ -220,6 +241,7 @@ QString CListModel::GetField(int r, int id) const {
 }
 
 int CListModel::FindRow(int id, const QString& text) const {
+    if (id == index_.Field()) return index_.Find(rows_, text);
     for (size_t i = 0; i < rows_.size(); ++i) {
         const int at = rows_[i].IndexOf(id);
         if (at >= 0 && rows_[i].Texts[static_cast<size_t>(at)] == text) return static_cast<int>(i);
@@ -235,6 +257,7 @@ bool CListModel::IsChecked(int r) const {
 void CListModel::DeleteAllRows() {
     beginResetModel();
     rows_.clear();
+    index_.Invalidate();
     hasCheckColumn_ = false;
     endResetModel();
     emit headerDataChanged(Qt::Horizontal, 0, 0);
@@ -273,6 +296,7 @@ void CListModel::DeleteRow(int r) {
     if (r < 0 || r >= rowCount()) return;
     beginRemoveRows({}, r, r);
     rows_.erase(rows_.begin() + r);
+    index_.Invalidate();
     endRemoveRows();
 }
 
@@ -285,6 +309,14 @@ void CListModel::ToggleAllChecks() {
     const QString value = anyUnchecked ? QStringLiteral("1") : QStringLiteral("0");
     for (int r = 0; r < rowCount(); ++r) {
         if (rows_[static_cast<size_t>(r)].Checkable) SetField(r, field::kCheck, value);
+    }
+}
+
+void CListModel::NoteIndexed(int r, const QString& text) {
+    if (r + 1 == rowCount()) {
+        index_.Appended(r, text);
+    } else {
+        index_.Invalidate();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ui/list_row.h"
+#include "ui/row_index.h"
 
 // The rows of a list control as a table model: views show the cells, the check box of
 // the check column (field 14) and the password field (6) as an editable cell, and
@@ -42,6 +43,11 @@ public:
     void sort(int column, Qt::SortOrder order) override;
 
     int AppendRow(int id, const QString& text);
+    // Appends whole rows at once (one insertion for the views, however many rows); the
+    // index of the first.
+    int AppendRows(std::vector<CListRow> rows);
+    // FindRow by this field goes through an index (CRowIndex).
+    void IndexField(int id) { index_.SetField(id); }
     void AddField(int row, int id, const QString& text);
     bool AddHiddenField(int row, int id, const QString& text);
     void SetField(int row, int id, const QString& text);
@@ -70,12 +76,15 @@ signals:
 
 private:
     void CellChanged(int row, int column);
+    // Row `r` gained the indexed field.
+    void NoteIndexed(int r, const QString& text);
     // True when there is a checkable row and every one is checked.
     bool AllCheckableChecked() const;
     // The rule for a check box change by the user; false: undone.
     static bool CheckChangePermitted(const CListRow& row);
 
     std::vector<CListRow> rows_;
+    mutable CRowIndex index_;
     QStringList headings_;
     QString prompt_;
     Colouring colouring_;

@@ -202,6 +202,8 @@ void CMainWindow::CreateServices() {
     upgradeManager_->AddControl(*cameraControl_);
     scheduleRunner_ = std::make_unique<CScheduleRunner>(schedule_, clock_, *schedulePage_,
                                                         schedulePath_, PathExists);
+    // A program that may search also finds a scheduled device back at a new address.
+    if (setup_.SearchAtStart) scheduleRunner_->SetDeviceLocator(cameraControl_.get());
     schedulePage_->SetSaver([this] { return scheduleRunner_->Save(); });
 }
 

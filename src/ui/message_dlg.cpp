@@ -15,6 +15,7 @@
 namespace {
 constexpr const char* kSection = "PopuDlg";
 constexpr const char* kStyleSection = "PopuDlg.Style";
+constexpr int kScanPollMs = 100;
 
 // A control with its style key and default text.
 struct PlacedControl {
@@ -50,7 +51,8 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
       userLabel_(this),
       userEdit_(this),
       passwordLabel_(this),
-      passwordEdit_(this) {
+      passwordEdit_(this),
+      scanProgress_(this) {
     setFixedSize(470, 410);
     setWindowTitle(ToQ(texts_.ReadLayoutText("Main", "Caption", "Strelvane")));
     const PlacedControl controls[] = {
@@ -77,6 +79,7 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
         {userEdit_, "UserEdit", ""},
         {passwordLabel_, "PwdStatic", "Password"},
         {passwordEdit_, "PwdEdit", ""},
+        {scanProgress_, "ScanProgress", ""},
     };
     for (const PlacedControl& control : controls)
         Place(control.Control, control.Key, control.Default);
@@ -91,6 +94,11 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
     date_.setDate(moment.date());
     time_.setTime(moment.time());
     pastWarning_.hide();
+    scanProgress_.setWordWrap(true);
+    scanProgress_.clear();
+    scanProgress_.hide();
+    scanPoll_.setInterval(kScanPollMs);
+    connect(&scanPoll_, &QTimer::timeout, this, &CMessageDlg::FollowScan);
 
     const bool entry = mode == kAddDevice;
     for (QWidget* w : std::initializer_list<QWidget*>{&upgradeNow_, &fileLabel_, &fileEdit_,
@@ -140,7 +148,10 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
     });
 }
 
-CMessageDlg::~CMessageDlg() = default;
+CMessageDlg::~CMessageDlg() {
+    // The requests under way end by themselves; the camera control keeps their threads.
+    if (scan_) scan_->Cancel();
+}
 
 QString CMessageDlg::Text(const char* key, const char* def) const {
     return ToQ(texts_.ReadLayoutText(kSection, key, def));
@@ -210,22 +221,7 @@ void CMessageDlg::UpdatePastWarning() {
 
 void CMessageDlg::Ok() {
     if (mode_ == kAddDevice) {
-        const QString host = ipEdit_.text().trimmed();
-        bool portOk = false;
-        const int port = portEdit_.text().trimmed().toInt(&portOk);
-        if (host.isEmpty() || !portOk || port < 1 || port > 65535 || userEdit_.text().isEmpty() ||
-            passwordEdit_.text().isEmpty() || !adder_ || query_.joinable()) {
-            return;
-        }
-        ok_.setEnabled(false);
-        cancel_.setEnabled(false);
-        query_ =
-            std::jthread([this, adder = adder_, host = ToStd(host), port,
-                          user = ToStd(userEdit_.text()), password = ToStd(passwordEdit_.text())] {
-                const AddressEntryResult result = adder(host, port, user, password);
-                QMetaObject::invokeMethod(
-                    this, [this, result] { AddDeviceEnded(result); }, Qt::QueuedConnection);
-            });
+        AskTypedAddress();
         return;
     }
     if (upgradeNow_.isChecked()) {
@@ -241,23 +237,108 @@ void CMessageDlg::Ok() {
     accept();
 }
 
-void CMessageDlg::AddDeviceEnded(AddressEntryResult result) {
-    query_.join();  // it has ended: this call is its last act
-    ok_.setEnabled(true);
-    cancel_.setEnabled(true);
-    if (result == AddressEntryResult::Added) {
+void CMessageDlg::AskTypedAddress() {
+    const std::string host = ToStd(ipEdit_.text().trimmed());
+    bool portOk = false;
+    const int port = portEdit_.text().trimmed().toInt(&portOk);
+    if (host.empty() || !portOk || port < 1 || port > 65535 || userEdit_.text().isEmpty() ||
+        passwordEdit_.text().isEmpty() || !scanner_ || scan_) {
+        return;
+    }
+    AddressScanRequest request;
+    request.User = ToStd(userEdit_.text());
+    request.Password = ToStd(passwordEdit_.text());
+    scanningRange_ = LooksLikeRange(host);
+    if (scanningRange_) {
+        AddressRange range;
+        std::string error;
+        bool tooLarge = false;
+        if (!ParseAddressRange(host, range, error, &tooLarge)) {
+            if (tooLarge) {
+                ShowMessage(kSection, "RangeTooLarge",
+                            "The range is too large: at most 65536 addresses (a /16) can be "
+                            "asked.");
+            } else {
+                ShowMessage(kSection, "RangeInvalid",
+                            "Please enter an IP address, a range such as 10.0.0.10-10.0.0.60 or a "
+                            "block such as 10.0.0.0/24.");
+            }
+            return;
+        }
+        // The port edit stands for every address unless the range names its own.
+        if (!range.PortGiven) range.Port = port;
+        request.Ranges.push_back(range);
+    } else {
+        request.Hosts.emplace_back(host, port);
+    }
+    scan_ = scanner_(std::move(request));
+    if (!scan_) return;
+    SetEntryEnabled(false);
+    scanProgress_.clear();
+    scanProgress_.setVisible(scanningRange_);
+    scanPoll_.start();
+    FollowScan();
+}
+
+void CMessageDlg::FollowScan() {
+    if (!scan_) return;
+    const CAddressScan::Progress progress = scan_->Now();
+    if (scanningRange_) {
+        scanProgress_.setText(Text("ScanProgress", "Asked %1 of %2 addresses, %3 devices found")
+                                  .arg(progress.Asked)
+                                  .arg(progress.Total)
+                                  .arg(progress.Found()));
+    }
+    if (!progress.Finished) return;
+    scanPoll_.stop();
+    scan_.reset();
+    SetEntryEnabled(true);
+    ScanEnded(progress, scanningRange_);
+}
+
+void CMessageDlg::ScanEnded(const CAddressScan::Progress& progress, bool range) {
+    if (progress.Cancelled) return;
+    if (progress.Added > 0) {
         result_ = 0;
         accept();
         return;
     }
-    const MessageKey message = AddressEntryMessage(result);
-    messenger_(ToQ(texts_.ReadLayoutText(message.Section, message.Key, message.Default)));
+    if (!range) {
+        const MessageKey message = AddressEntryMessage(progress.Last);
+        ShowMessage(message.Section, message.Key, message.Default);
+        return;
+    }
+    // Nothing new in the range: say why, the likeliest first.
+    const AddressEntryResult why = progress.Refused > 0         ? AddressEntryResult::LoginRefused
+                                   : progress.AlreadyListed > 0 ? AddressEntryResult::AlreadyListed
+                                                                : AddressEntryResult::Unreachable;
+    if (why == AddressEntryResult::Unreachable) {
+        ShowMessage(kSection, "ScanNone", "No device answered at these addresses.");
+        return;
+    }
+    const MessageKey message = AddressEntryMessage(why);
+    ShowMessage(message.Section, message.Key, message.Default);
+}
+
+void CMessageDlg::ShowMessage(const char* section, const char* key, const char* def) {
+    messenger_(ToQ(texts_.ReadLayoutText(section, key, def)));
+}
+
+void CMessageDlg::SetEntryEnabled(bool enabled) {
+    for (QWidget* w : std::initializer_list<QWidget*>{&ok_, &ipEdit_, &portEdit_, &passwordEdit_}) {
+        w->setEnabled(enabled);
+    }
 }
 
 void CMessageDlg::Cancel() { reject(); }
 
 void CMessageDlg::reject() {
-    if (query_.joinable()) return;
+    // Abandoned, not awaited: the requests end by themselves within moments.
+    if (scan_) {
+        scan_->Cancel();
+        scan_.reset();
+        scanPoll_.stop();
+    }
     result_ = -1;
     QDialog::reject();
 }

@@ -8,10 +8,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimeEdit>
+#include <QTimer>
 #include <functional>
-#include <thread>
+#include <memory>
 
-#include "registry/address_entry.h"
+#include "registry/address_scan.h"
 
 class CLayoutTexts;
 class CScheduleList;
@@ -24,9 +25,9 @@ class CMessageDlg final : public QDialog {
     Q_OBJECT
 public:
     enum Mode { kWhenToUpgrade = 0, kEditSchedule = 1, kAddDevice = 2 };
-    // Asks the device at the address (off the user-interface thread) and adds it.
-    using DeviceAdder = std::function<AddressEntryResult(
-        const std::string& host, int port, const std::string& user, const std::string& password)>;
+    // Starts asking the addresses of the request (off the user-interface thread) and
+    // adding the devices that answer; null when it cannot start.
+    using AddressScanner = std::function<std::shared_ptr<CAddressScan>(AddressScanRequest)>;
     using Messenger = std::function<void(const QString& text)>;
 
     // `initialTime`: seconds since 1970 shown in the date and time controls (0: now).
@@ -34,7 +35,10 @@ public:
                 QWidget* parent);
     ~CMessageDlg() override;
 
-    void SetDeviceAdder(DeviceAdder adder) { adder_ = std::move(adder); }
+    // The address edit takes one address or host name, or a range ("A.B.C.D-E.F.G.H",
+    // "A.B.C.D/N", optionally with ":PORT"), whose every address is asked with progress
+    // shown. Cancel abandons the requests at once; it never waits for them.
+    void SetAddressScanner(AddressScanner scanner) { scanner_ = std::move(scanner); }
     // The schedule modes: the image shown in the file edit.
     void SetFirmwarePath(const QString& path) { fileEdit_.setText(path); }
     // The edit of one schedule entry: Browse is allowed, and OK with a time stores the
@@ -53,6 +57,10 @@ public:
     QString Until() const;
     void SetUntil(const QString& until);
     bool PastWarningShown() const { return !pastWarning_.isHidden(); }
+    // The addresses asked so far, shown while a range is asked.
+    QString ScanProgressText() const { return scanProgress_.text(); }
+    // A query or a range scan is under way.
+    bool Asking() const { return scan_ != nullptr; }
 
     void ChooseUpgradeNow();
     void ChooseSchedule();
@@ -62,14 +70,21 @@ public:
     void Cancel();
 
 protected:
-    // Esc and the window's close end the popup like Cancel, never while a query runs.
+    // Esc and the window's close end the popup like Cancel; a query under way is
+    // abandoned.
     void reject() override;
 
 private:
     QString Text(const char* key, const char* def) const;
     void Place(QWidget& control, const char* key, const char* def);
     void UpdatePastWarning();
-    void AddDeviceEnded(AddressEntryResult result);
+    // OK in the device entry mode: starts asking the typed address or range.
+    void AskTypedAddress();
+    // A range scan's or a query's progress, every kScanPollMs while it runs.
+    void FollowScan();
+    void ScanEnded(const CAddressScan::Progress& progress, bool range);
+    void ShowMessage(const char* section, const char* key, const char* def);
+    void SetEntryEnabled(bool enabled);
 
     CLayoutTexts& texts_;
     const Mode mode_;
@@ -95,10 +110,13 @@ private:
     QLineEdit userEdit_;
     QLabel passwordLabel_;
     QLineEdit passwordEdit_;
-    DeviceAdder adder_;
+    QLabel scanProgress_;
+    QTimer scanPoll_;
+    AddressScanner scanner_;
+    std::shared_ptr<CAddressScan> scan_;  // the query or range scan under way
+    bool scanningRange_ = false;
     Messenger messenger_;
     CScheduleList* entrySchedule_ = nullptr;
     uint64_t entryId_ = 0;
-    std::jthread query_;  // the address query; the popup cannot close while it runs
     int64_t result_ = -1;
 };

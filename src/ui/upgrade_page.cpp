@@ -1,5 +1,7 @@
 #include "ui/upgrade_page.h"
 
+#include <algorithm>
+
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMetaObject>
@@ -72,6 +74,9 @@ CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
     lists->addWidget(&statusList_);
     deviceList_.setObjectName("DeviceList");
     statusList_.setObjectName("StatusList");
+    // Every check result and progress report finds its row by the device key.
+    deviceList_.IndexField(kKey);
+    statusList_.IndexField(kKey);
     skin::SetTextColour(prompt_, skin::kCaption);
     skin::SetTextColour(description_, skin::kCaption);
     prompt_.setWordWrap(true);
@@ -241,6 +246,7 @@ void CUpgradePage::Search() {
     {
         std::lock_guard lock(queueLock_);
         newDevices_.clear();
+        queuedKeys_.clear();
     }
     deviceList_.DeleteAllRows();
     search_.setEnabled(false);
@@ -274,27 +280,46 @@ void CUpgradePage::RefreshDeviceList() {
             newDevices_.pop_front();
         }
     }
+    // One insertion per tick: thousands of devices are listed without a stall.
+    std::vector<CListRow> rows;
+    std::vector<std::string> listed;
     for (const std::string& key : keys) {
-        if (deviceList_.FindRow(kKey, ToQ(key)) >= 0) continue;
+        if (deviceList_.FindRow(kKey, ToQ(key)) >= 0 ||
+            std::find(listed.begin(), listed.end(), key) != listed.end()) {
+            continue;
+        }
         if (std::optional<CIPCamInfo> record = table_->Find(key)) {
-            AddDeviceRow(*record);
-            checks_->Start(key);
+            rows.push_back(DeviceRow(*record, deviceList_.RowCount() + rows.size() + 1));
+            listed.push_back(key);
         }
     }
+    deviceList_.InsertRows(std::move(rows));
+    for (const std::string& key : listed) checks_->Start(key);
+}
+
+CListRow CUpgradePage::DeviceRow(const CIPCamInfo& record, size_t number) const {
+    CListRow row;
+    const auto add = [&row](int id, const QString& text) {
+        row.Ids.push_back(id);
+        row.Texts.push_back(text);
+    };
+    add(field::kCheck, record.LoginOk == 1 ? "1" : "0");
+    add(field::kNumber, QString::number(number));
+    add(kName, ToQ(record.DeviceName));
+    add(kModel, ToQ(record.ModelName));
+    add(field::kAddress, AddressText(record));
+    add(kVersion, VersionShown(record.FirmwareVersion));
+    add(field::kPassword, ToQ(record.Password));
+    row.Shown = static_cast<int>(row.Ids.size());
+    add(kKey, ToQ(record.DeviceId));
+    // No password store is kept, so no row starts with a remembered one.
+    add(kPasswordState, "0");
+    add(kFinished, "0");
+    return row;
 }
 
 void CUpgradePage::AddDeviceRow(const CIPCamInfo& record) {
-    const int row = deviceList_.InsertRow(field::kCheck, record.LoginOk == 1 ? "1" : "0");
-    deviceList_.AddField(row, field::kNumber, QString::number(row + 1));
-    deviceList_.AddField(row, kName, ToQ(record.DeviceName));
-    deviceList_.AddField(row, kModel, ToQ(record.ModelName));
-    deviceList_.AddField(row, field::kAddress, AddressText(record));
-    deviceList_.AddField(row, kVersion, VersionShown(record.FirmwareVersion));
-    deviceList_.AddField(row, field::kPassword, ToQ(record.Password));
-    deviceList_.AddHiddenField(row, kKey, ToQ(record.DeviceId));
-    // No password store is kept, so no row starts with a remembered one.
-    deviceList_.AddHiddenField(row, kPasswordState, "0");
-    deviceList_.AddHiddenField(row, kFinished, "0");
+    deviceList_.InsertRows({DeviceRow(record, deviceList_.RowCount() + 1)});
 }
 
 void CUpgradePage::DeviceCommand(int command, const CIPCamInfo& record) {
@@ -476,10 +501,8 @@ void CUpgradePage::AddByAddress() {
     if (!control_) return;
     CMessageDlg entry(frame_.Texts(), CMessageDlg::kAddDevice, 0, false, this);
     entry.SetMessenger([this](const QString& text) { messenger_(text, false); });
-    entry.SetDeviceAdder([control = control_](const std::string& host, int port,
-                                              const std::string& user,
-                                              const std::string& password) {
-        return control->AddDeviceByAddress("http", host, port, user, password);
+    entry.SetAddressScanner([control = control_](AddressScanRequest request) {
+        return control->StartAddressScan(std::move(request));
     });
     popupRunner_(entry);
 }
@@ -534,6 +557,7 @@ void CUpgradePage::showEvent(QShowEvent* event) {
     {
         std::lock_guard lock(queueLock_);
         newDevices_.clear();
+        queuedKeys_.clear();
     }
     deviceList_.DeleteAllRows();
     firstSearch_.start();
@@ -548,7 +572,8 @@ void CUpgradePage::Reset() {
 
 void CUpgradePage::DeviceFound(const CIPCamInfo& record) {
     std::lock_guard lock(queueLock_);
-    newDevices_.push_back(record.DeviceId);
+    // A search asks more than once and every device answers each time: queue it once.
+    if (queuedKeys_.insert(record.DeviceId).second) newDevices_.push_back(record.DeviceId);
 }
 
 void CUpgradePage::DeviceDispatched(const CIPCamInfo& record) {

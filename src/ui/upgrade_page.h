@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "registry/registry_observer.h"
 #include "ui/list_ctrl.h"
@@ -119,6 +120,8 @@ private:
     void RefreshDeviceList();  // timer 3
     void WatchSearch();        // timer 1
     void AddDeviceRow(const CIPCamInfo& record);
+    // The device list's row for a device, numbered `number`.
+    CListRow DeviceRow(const CIPCamInfo& record, size_t number) const;
     void ShowReport(const UpgradeReport& report);
     void PasswordTyped(int row);
     void OpenDevicePage(const std::string& deviceId);
@@ -166,8 +169,9 @@ private:
     int64_t lastChosenTime_ = 0;
     QString imagePath_;
 
-    std::mutex queueLock_;  // guards newDevices_
+    std::mutex queueLock_;  // guards newDevices_ and queuedKeys_
     std::deque<std::string> newDevices_;
+    std::unordered_set<std::string> queuedKeys_;  // queued since the list was emptied
 
     bool running_ = false;
     bool refreshWanted_ = false;

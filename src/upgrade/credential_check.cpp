@@ -1,6 +1,7 @@
 #include "upgrade/credential_check.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "base/result_codes.h"
@@ -17,9 +18,13 @@ constexpr int kListTimeoutMs = 2000;
 
 }  // namespace
 
-CheckOutcome CheckCredentials(CIPCamInfo& record) {
+void ApplyDefaultCredentials(CIPCamInfo& record) {
     if (record.UserName.empty()) record.UserName = kDefaultUser;
     if (record.Password.empty()) record.Password = kDefaultPassword;
+}
+
+CheckOutcome CheckCredentials(CIPCamInfo& record) {
+    ApplyDefaultCredentials(record);
     const std::string user = record.UserName;
     const std::string password = record.Password;
     CheckNvrLogin(record, user, password);
@@ -53,27 +58,31 @@ CheckOutcome CheckCredentials(CIPCamInfo& record) {
 }
 
 CCredentialChecks::CCredentialChecks(CCameraTable& table, ICredentialCheckObserver& observer)
-    : table_(table), observer_(observer) {}
+    : table_(table),
+      observer_(observer),
+      launcher_([this](std::stop_token stop) { Launch(stop); }) {}
 
 CCredentialChecks::~CCredentialChecks() { WaitAll(); }
 
 bool CCredentialChecks::Start(const std::string& key) {
-    Reap(false);
     std::lock_guard lock(lock_);
-    if (std::any_of(checks_.begin(), checks_.end(),
-                    [&](const auto& c) { return c->Key == key && !c->Ended; })) {
-        return false;
-    }
+    if (active_.count(key) > 0) return false;
     if (!table_.Modify(key, [](CIPCamInfo& r) { r.CheckDone = 0; })) return false;
-    auto check = std::make_unique<Check>();
-    check->Key = key;
-    Check* started = check.get();
-    checks_.push_back(std::move(check));
-    started->Thread = std::jthread([this, started] { Run(*started); });
+    active_.insert(key);
+    queued_.push_back(key);
+    changed_.notify_all();
     return true;
 }
 
-void CCredentialChecks::WaitAll() { Reap(true); }
+void CCredentialChecks::WaitAll() {
+    CheckList done;
+    {
+        std::unique_lock lock(lock_);
+        changed_.wait(lock, [this] { return active_.empty(); });
+        done = TakeEnded(true);
+    }
+    // Each jthread joins as it goes; every one has ended its check.
+}
 
 void CCredentialChecks::Run(Check& check) {
     if (std::optional<CIPCamInfo> record = table_.Find(check.Key)) {
@@ -89,29 +98,42 @@ void CCredentialChecks::Run(Check& check) {
         });
         observer_.CredentialCheckEnded(check.Key, outcome);
     }
+    std::lock_guard lock(lock_);
     check.Ended = true;
+    active_.erase(check.Key);
+    ++ended_;
+    changed_.notify_all();
 }
 
-void CCredentialChecks::Reap(bool all) {
-    // A check's observer may start the next check while WaitAll is joining its thread.
-    std::unique_lock join(joinLock_, std::defer_lock);
-    if (all) {
-        join.lock();
-    } else if (!join.try_lock()) {
-        return;
+CCredentialChecks::CheckList CCredentialChecks::TakeEnded(bool all) {
+    CheckList done;
+    for (auto it = checks_.begin(); it != checks_.end();) {
+        auto next = std::next(it);
+        if (all || (*it)->Ended) done.splice(done.end(), checks_, it);
+        it = next;
     }
-    std::vector<std::unique_ptr<Check>> done;
-    {
-        std::lock_guard lock(lock_);
-        for (auto it = checks_.begin(); it != checks_.end();) {
-            if (all || (*it)->Ended) {
-                done.push_back(std::move(*it));
-                it = checks_.erase(it);
-            } else {
-                ++it;
-            }
+    ended_ = 0;
+    return done;
+}
+
+void CCredentialChecks::Launch(std::stop_token stop) {
+    std::unique_lock lock(lock_);
+    while (changed_.wait(lock, stop, [this] { return !queued_.empty() || ended_ > 0; })) {
+        std::deque<std::string> keys;
+        keys.swap(queued_);
+        CheckList done = TakeEnded(false);
+        lock.unlock();
+        done.clear();  // joins threads that have ended their checks
+        CheckList started;
+        for (std::string& key : keys) {
+            auto check = std::make_unique<Check>();
+            check->Key = std::move(key);
+            Check* running = check.get();
+            started.push_back(std::move(check));
+            // The check may end before it is listed; it marks itself under the lock.
+            running->Thread = std::jthread([this, running] { Run(*running); });
         }
+        lock.lock();
+        checks_.splice(checks_.end(), started);
     }
-    // Each jthread joins as it goes; the checks' own time-outs bound the wait.
-    done.clear();
 }

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -21,6 +24,9 @@ enum class CheckOutcome {
     NvrLoginFailed,  // the NVR log-in that a newly typed password asks for was refused
     Unreachable,     // the device answered neither over HTTP nor over HTTPS
 };
+
+// Empty credentials of a record become the device's defaults, "admin" / "vqmtz".
+void ApplyDefaultCredentials(CIPCamInfo& record);
 
 // The check itself, blocking: empty credentials become "admin" / "vqmtz"; the NVR log-in
 // form sets LoginOk; the system list (HTTP, then HTTPS, at the record's port) gives
@@ -41,6 +47,10 @@ public:
 // Runs credential checks of the devices in the device table, each on a short-lived
 // thread of its own. The table and the observer must outlive this object, whose
 // destructor waits for the checks still running (each is bounded by its time-outs).
+//
+// Start only queues the check: a launcher thread starts the check threads and joins the
+// ended ones, so that the caller (the user-interface thread, listing thousands of
+// devices) never pays for making or ending a thread.
 class CCredentialChecks {
 public:
     CCredentialChecks(CCameraTable& table, ICredentialCheckObserver& observer);
@@ -58,16 +68,24 @@ public:
 private:
     struct Check {
         std::string Key;
-        std::atomic<bool> Ended{false};
+        bool Ended = false;  // under lock_
         std::jthread Thread;
     };
+    using CheckList = std::list<std::unique_ptr<Check>>;
 
     void Run(Check& check);
-    void Reap(bool all);
+    // The launcher: starts the queued checks, joins and frees the ended ones.
+    void Launch(std::stop_token stop);
+    // Moves the ended checks (all, with `all`) out of checks_; called under lock_.
+    CheckList TakeEnded(bool all);
 
     CCameraTable& table_;
     ICredentialCheckObserver& observer_;
-    std::mutex lock_;  // guards checks_
-    std::list<std::unique_ptr<Check>> checks_;
-    std::mutex joinLock_;  // one thread at a time joins and frees ended checks
+    std::mutex lock_;  // guards the members below up to launcher_
+    std::condition_variable_any changed_;
+    std::deque<std::string> queued_;
+    std::set<std::string> active_;  // keys queued or being checked
+    CheckList checks_;
+    int ended_ = 0;          // checks ended and not yet joined
+    std::jthread launcher_;  // last: stops before the rest goes
 };

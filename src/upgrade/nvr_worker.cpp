@@ -33,7 +33,7 @@ bool AskNow(int secondsLeft) {
 // countdown is cut short. What was seen of the device; nothing when stopped.
 std::optional<ReturnWatch> CountDownReboot(UpgradeJob& job, const Clock& clock,
                                            std::stop_token stop) {
-    ReturnWatch watch(job.FirmwareBefore);
+    ReturnWatch watch(job.FirmwareBefore, job.Address().Host);
     for (int left = kRebootSeconds;;) {
         LookThroughSearch(job, watch);
         ReportCountdown(job, left);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 // Decides whether a device that took an image has really restarted and come back.
@@ -13,6 +14,11 @@
 // with a firmware version other than the one it ran before (a restart quick enough to
 // fall between two looks).
 //
+// A device may also come back at another address than the one it was left at: cameras
+// often take their address by DHCP, and the lease can change at the restart. A device
+// naming the same MAC seen at another address has restarted (its address changes only
+// then) and counts as back at once, at that address (SeenElsewhere).
+//
 // Used by one thread, the worker that waits for the device.
 class ReturnWatch {
 public:
@@ -22,8 +28,9 @@ public:
     static constexpr std::chrono::milliseconds kSearchSilence{5000};
 
     // `versionBefore`: the version the device ran before the image; empty when unknown
-    // (then only an absence and a return count).
-    explicit ReturnWatch(std::string versionBefore);
+    // (then only an absence and a return count). `leftAt`: the address the device was
+    // left at; empty when not known.
+    explicit ReturnWatch(std::string versionBefore, std::string leftAt = {});
 
     // A look over HTTP went unanswered: the device is away.
     void Unanswered();
@@ -32,20 +39,61 @@ public:
     void Answered(const std::string& version);
     // The search reported the device afresh at `now`.
     void Reported(TimePoint now);
+    // The same, reported at `address`: when that is not where the device was left, it
+    // counts as SeenElsewhere.
+    void ReportedAt(TimePoint now, const std::string& address);
     // Notes the time of a look: a search silent for kSearchSilence after it had been
     // reporting the device means the device is away.
     void Looked(TimePoint now);
+    // A device with the awaited MAC answered, or was reported by the search, at
+    // `address`, which is not the one the device was left at.
+    void SeenElsewhere(const std::string& address);
 
     bool Returned() const { return returned_; }
     const std::string& VersionBefore() const { return before_; }
     // The version the device named after its return; empty when none was read.
     const std::string& VersionAfter() const { return after_; }
+    // The address the device came back at when it was not the one it was left at; empty
+    // otherwise.
+    const std::string& NewAddress() const { return newAddress_; }
 
 private:
     std::string before_;
+    std::string leftAt_;
     std::string after_;
+    std::string newAddress_;
     bool away_ = false;
     bool returned_ = false;
     bool reported_ = false;  // the search has reported the device during the wait
     TimePoint lastReport_{};
+};
+
+// A MAC address as compared: the twelve hex digits in upper case, separators (':', '-',
+// '.') dropped; empty when the text does not hold exactly twelve hex digits that way, or
+// holds all zeros or all ones (placeholders that many devices share, no identity).
+std::string MacKey(const std::string& text);
+
+// True when both texts name the same MAC address; an empty, malformed or placeholder one
+// never matches.
+bool SameMac(const std::string& a, const std::string& b);
+
+// True when the device answered naming a MAC that is surely not the awaited one: both
+// are real MAC addresses, and they differ.
+bool NamesAnotherMac(const std::string& named, const std::string& awaited);
+
+// Where a device was seen: its address and HTTP port.
+struct DeviceSighting {
+    std::string Host;
+    int Port = 0;
+};
+
+// Finds a device by its MAC among those a search reports, wherever they answer now:
+// how an upgrade that waits for a device recognises it back at another address. The
+// camera control is one.
+class IDeviceLocator {
+public:
+    virtual ~IDeviceLocator() = default;
+    // Keeps a search running; where a device naming `mac` was reported, if one was. May
+    // ask a few reported devices of unknown MAC for theirs (blocking, about a second).
+    virtual std::optional<DeviceSighting> Locate(const std::string& mac) = 0;
 };

@@ -95,7 +95,7 @@ int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token st
         estimate.Restart();
         if (!estimate.Pass(kBeforeLookingSeconds, left, stop)) return rc::kCancelled;
         job.Manager->ForgetDevice(job.DeviceId);
-        ReturnWatch watch(before);
+        ReturnWatch watch(before, job.Address().Host);
         for (int look = 0; !watch.Returned() && estimate.Elapsed() < kReturnSeconds; ++look) {
             LookThroughSearch(job, watch);
             if (look % kAskEverySeconds == 0) AskDeviceEitherWay(job, kAskTimeoutMs, watch);

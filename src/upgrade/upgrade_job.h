@@ -58,6 +58,7 @@ public:
     std::string FirmwareBefore;         // the version the device ran; empty when unknown
     uint8_t ImagesFromStore = 0;        // the images' versions are known (firmware store)
     std::string FirmwareAfter;          // the worker's: the version read after the return
+    std::string Mac;                    // the MAC the device names; empty when unknown
 
 private:
     mutable std::mutex addressLock_;

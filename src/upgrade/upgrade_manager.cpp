@@ -73,6 +73,7 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
     job.SingleModel = request.SingleModel;
     job.FirmwareBefore = request.FirmwareVersion;
     job.ImagesFromStore = request.ImagesFromStore;
+    job.Mac = request.Mac;
     // The NVR worker installs the front image only; the "PLX-420S" worker every image,
     // each upload ending in a stage-2 report.
     entry->UploadsLeft =

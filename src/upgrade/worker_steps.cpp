@@ -87,6 +87,9 @@ bool AskDevice(const UpgradeJob& job, const std::string& scheme, int timeoutMs,
         HttpGetText(job.UserName, job.Password, SystemListUrl(scheme, address.Host, address.Port),
                     timeoutMs, answer);
     if (code != rc::kOk && code != rc::kHttpUnauthorized && code != rc::kHttpNotFound) return false;
+    // Another device took the address (a DHCP lease handed on while ours restarted):
+    // ours is not there.
+    if (code == rc::kOk && NamesAnotherMac(MacAddressIn(answer), job.Mac)) return false;
     watch.Answered(code == rc::kOk ? FirmwareVersionIn(answer) : std::string());
     return true;
 }
@@ -101,7 +104,8 @@ void LookThroughSearch(UpgradeJob& job, ReturnWatch& watch) {
     job.Manager->ProbeDevice(job.DeviceId);
     const auto now = std::chrono::steady_clock::now();
     if (job.SeenAgain) {
-        watch.Reported(now);
+        // The search reported it at the address it was found again at.
+        watch.ReportedAt(now, job.Address().Host);
         if (!watch.Returned()) job.Manager->ForgetDevice(job.DeviceId);
     }
     watch.Looked(now);
@@ -117,6 +121,10 @@ int ReturnOutcome(UpgradeJob& job, ReturnWatch& watch, const Clock& clock, std::
         AskDeviceEitherWay(job, kVersionTimeoutMs, watch);
     }
     job.FirmwareAfter = watch.VersionAfter();
+    if (!watch.NewAddress().empty()) {
+        Trace("upgrade of %s: back at the new address %s", job.DeviceId.c_str(),
+              watch.NewAddress().c_str());
+    }
     if (job.ImagesFromStore && !job.FirmwareAfter.empty() &&
         job.FirmwareAfter == watch.VersionBefore()) {
         Trace("upgrade of %s: back with its old firmware %s", job.DeviceId.c_str(),

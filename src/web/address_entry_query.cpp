@@ -1,12 +1,15 @@
 #include "web/address_entry_query.h"
 
+#include <algorithm>
+
 #include "base/result_codes.h"
 #include "base/text.h"
+#include "web/bounded_transfer.h"
 #include "web/curl_easy.h"
 
 namespace {
 
-constexpr int kTimeoutMs = 2000;
+constexpr int kTimeoutMs = AddressQueryLimits::kTimeoutMs;
 constexpr const char* kUserAgent = "Strelvane";
 constexpr const char* kSystemListPath = "/cgi-bin/remotect?action=list&function=system";
 constexpr const char* kLoginPath = "/login.cgi/cgi_main.cgi?";
@@ -15,20 +18,28 @@ constexpr const char* kNetworkPath = "/cgi-bin/cgi_main.cgi?cgiName=get_info_nvr
 struct Answer {
     CURLcode Code = CURLE_OK;
     bool Stalled = false;
+    bool Cut = false;  // the body reached its cap; the rest was not read
     long Status = 0;
     std::string Body;
     std::string Location;
 };
 
+// Keeps the first kMaxAnswerBytes of the body and then ends the transfer: a device
+// that streams without end must not fill the memory.
 size_t OnBody(char* data, size_t size, size_t count, void* out) {
-    static_cast<std::string*>(out)->append(data, size * count);
-    return size * count;
+    auto* answer = static_cast<Answer*>(out);
+    const size_t room = AddressQueryLimits::kMaxAnswerBytes - answer->Body.size();
+    answer->Body.append(data, std::min(room, size * count));
+    if (size * count < room) return size * count;
+    answer->Cut = true;
+    return 0;
 }
 
-// One request on the kept handle, so that every step reuses the connection.
-Answer Exchange(CURL* h, const std::string& url, const std::string& user,
-                const std::string& password, const std::string* form) {
-    ApplyCommonOptions(h, kTimeoutMs, false);
+// One request on the kept connection of `exchange`.
+Answer Exchange(BoundedExchange& exchange, int connectTimeoutMs, const std::string& url,
+                const std::string& user, const std::string& password, const std::string* form) {
+    CURL* h = exchange.Handle();
+    ApplyCommonOptions(h, connectTimeoutMs, false);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
     ApplyCredentials(h, user, password);
@@ -49,10 +60,12 @@ Answer Exchange(CURL* h, const std::string& url, const std::string& user,
     StallWatch watch(kTimeoutMs);
     AnswerHeaders headers(watch);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer.Body);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer);
     headers.Attach(h);
     watch.Attach(h);
-    answer.Code = curl_easy_perform(h);
+    answer.Code = exchange.Perform();
+    // The cap is the intended end of the answer, not a failure.
+    if (answer.Cut && answer.Code == CURLE_WRITE_ERROR) answer.Code = CURLE_OK;
     answer.Stalled = watch.Stalled();
     ForgetTransferLocals(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer.Status);
@@ -63,7 +76,8 @@ Answer Exchange(CURL* h, const std::string& url, const std::string& user,
     return answer;
 }
 
-int ResultOf(const Answer& answer) {
+int ResultOf(const BoundedExchange& exchange, const Answer& answer) {
+    if (exchange.Cancelled()) return rc::kCancelled;
     if (answer.Code != CURLE_OK) return ResultFromCurl(answer.Code, answer.Stalled, true);
     if (answer.Status == 200 || answer.Status == 302) return rc::kOk;
     return ResultFromStatus(answer.Status);
@@ -85,15 +99,17 @@ std::string BracketedHost(const std::string& host) {
 }
 
 int QueryDeviceByAddress(const std::string& scheme, const std::string& host, int port,
-                         const std::string& user, const std::string& password,
-                         AddressedDevice& out) {
-    CurlEasy handle = NewCurlEasy();
-    if (!handle || host.empty()) return rc::kFailed;
+                         const std::string& user, const std::string& password, AddressedDevice& out,
+                         const AddressQueryLimits& limits) {
+    BoundedExchange exchange(std::chrono::milliseconds(AddressQueryLimits::kBudgetMs),
+                             limits.Cancelled);
+    if (!exchange.Handle() || host.empty()) return rc::kFailed;
     const std::string bracketed = BracketedHost(host);
     const std::string base = scheme + "://" + bracketed + ":" + std::to_string(port);
 
-    const Answer list = Exchange(handle.get(), base + kSystemListPath, user, password, nullptr);
-    if (const int result = ResultOf(list); result != rc::kOk) return result;
+    const Answer list = Exchange(exchange, limits.ConnectTimeoutMs, base + kSystemListPath, user,
+                                 password, nullptr);
+    if (const int result = ResultOf(exchange, list); result != rc::kOk) return result;
     AddressedDevice device;
     device.Host = bracketed;
     device.Model = LineValue(list.Body, ".system.product.model=");
@@ -102,15 +118,19 @@ int QueryDeviceByAddress(const std::string& scheme, const std::string& host, int
     const std::string form =
         StrFormat("cgiName=login.cgi&userName=%s&userPasswd=%s&clientName=Strelvane",
                   PercentEncode(user).c_str(), PercentEncode(password).c_str());
-    const Answer login = Exchange(handle.get(), base + kLoginPath, user, password, &form);
+    const Answer login = Exchange(exchange, kTimeoutMs, base + kLoginPath, user, password, &form);
+    // A query cut short says so, rather than blame the credentials.
+    if (exchange.Cancelled()) return rc::kCancelled;
+    if (exchange.OverBudget()) return rc::kTimeout;
     // Only the start page as the landing means the device took the credentials.
     const std::string& landing = login.Status == 302 ? login.Location : login.Body;
-    if (ResultOf(login) != rc::kOk || !ContainsNoCase(landing, "index.htm")) {
+    if (ResultOf(exchange, login) != rc::kOk || !ContainsNoCase(landing, "index.htm")) {
         return rc::kLoginRefused;
     }
 
-    const Answer network = Exchange(handle.get(), base + kNetworkPath, user, password, nullptr);
-    if (const int result = ResultOf(network); result != rc::kOk) return result;
+    const Answer network =
+        Exchange(exchange, kTimeoutMs, base + kNetworkPath, user, password, nullptr);
+    if (const int result = ResultOf(exchange, network); result != rc::kOk) return result;
     device.HostName = LineValue(network.Body, "Host Name=");
     const std::string macLine = LineValue(network.Body, "Mac Address=");
     device.Mac = Trim(macLine.substr(0, macLine.find(',')));

@@ -141,12 +141,14 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
     // Scripts read these lines: their final ones, byte for byte.
     EXPECT_TRUE(Has(piped.Output,
                     "{\"DeviceId\":\"GOOD\",\"stage\":32,\"seconds\":0,\"percent\":100,\"code\":0,"
-                    "\"text\":\"Firmware upgrade successful.\",\"FirmwareVersion\":\"2.0.0\"}\n"))
+                    "\"text\":\"Firmware upgrade successful.\",\"FirmwareVersion\":\"2.0.0\","
+                    "\"HostAddress\":\"198.18.1.1\"}\n"))
         << piped.Output;
     EXPECT_TRUE(
         Has(piped.Output,
             "{\"DeviceId\":\"BAD\",\"stage\":32,\"seconds\":0,\"percent\":100,\"code\":-406,"
-            "\"text\":\"Failed! Please check the firmware file.\",\"FirmwareVersion\":\"\"}\n"))
+            "\"text\":\"Failed! Please check the firmware file.\",\"FirmwareVersion\":\"\","
+            "\"HostAddress\":\"198.18.1.2\"}\n"))
         << piped.Output;
     for (const std::string* output : {&json.Output, &piped.Output}) {
         const auto lines = SplitAny(*output, "\r\n");

@@ -1,6 +1,10 @@
 // Devices entered by address, against simulated devices on the loopback addresses.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "registry/camera_control.h"
 #include "registry_fakes.h"
 #include "support/devsim_process.h"
@@ -71,6 +75,65 @@ TEST(AddressEntryTest, DeviceIsAskedLoggedInAndKeyedByItsMacOnce) {
                                                       "AA:BB:CC:00:00:07", "AA:BB:CC:00:00:08"}));
     ASSERT_EQ(observer.Found().size(), 4u);
     EXPECT_EQ(observer.Found()[0].DeviceId, "AA:BB:CC:00:00:01");
+}
+
+// A device that answers without end, or a byte a second, holds the query no longer than
+// its budget; a cancel ends it at once. Each hostile device is asked on its own thread,
+// side by side.
+TEST(AddressEntryTest, HostileAnswersEndWithinTheBudgetAndCancelEndsAtOnce) {
+    using namespace std::chrono;
+    ClearProxyEnvironment();
+    DevsimProcess sim({
+        "--device",
+        "id=endless,mac=AA:BB:CC:00:01:01,fault=endless_body",
+        "--device",
+        "id=trickle,mac=AA:BB:CC:00:01:02,fault=rate_limit:1",
+        "--device",
+        "id=endless_trickle,mac=AA:BB:CC:00:01:03,fault=endless_body,"
+        "fault=rate_limit:20",
+    });
+    CCameraTable table;
+    CCameraControl control(table, nullptr);
+    const auto ask = [&](const std::string& id, const AddressQueryLimits& limits,
+                         milliseconds& took) {
+        const auto start = steady_clock::now();
+        const AddressEntryResult result = control.AddDeviceByAddress(
+            "http", "127.0.0.1", sim.DeviceById(id).HttpPort, "admin", "vqmtz", limits);
+        took = duration_cast<milliseconds>(steady_clock::now() - start);
+        return result;
+    };
+    const milliseconds budget(AddressQueryLimits::kBudgetMs);
+    struct Asked {
+        std::string Id;
+        milliseconds Took{0};
+        AddressEntryResult Result = AddressEntryResult::Added;
+    };
+    std::vector<Asked> asked = {{"endless"}, {"trickle"}, {"endless_trickle"}};
+    {
+        std::vector<std::jthread> threads;
+        for (Asked& a : asked) {
+            threads.emplace_back([&] { a.Result = ask(a.Id, {}, a.Took); });
+        }
+    }
+    for (const Asked& a : asked) {
+        // An endless answer is cut at its cap and read as far as that: it may even
+        // name a MAC. What matters is that the query ends.
+        EXPECT_LT(a.Took, budget + 2s) << a.Id;
+        if (a.Id != "endless") {
+            EXPECT_EQ(a.Result, AddressEntryResult::Unreachable) << a.Id;
+        }
+    }
+
+    std::atomic<bool> cancelled{false};
+    AddressQueryLimits limits;
+    limits.Cancelled = [&] { return cancelled.load(); };
+    milliseconds took(0);
+    std::jthread canceller([&] {
+        std::this_thread::sleep_for(500ms);
+        cancelled = true;
+    });
+    EXPECT_EQ(ask("trickle", limits, took), AddressEntryResult::Cancelled);
+    EXPECT_LT(took, 500ms + 500ms);
 }
 
 }  // namespace

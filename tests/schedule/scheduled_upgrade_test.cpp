@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <chrono>
 #include <thread>
 
@@ -46,11 +48,12 @@ protected:
     }
 
     // Runs `entry` to its end on this thread with a Clock `scale` times faster; its id.
-    uint64_t Run(const CScheduleInfo& entry, double scale, std::stop_token stop = {}) {
+    uint64_t Run(const CScheduleInfo& entry, double scale, std::stop_token stop = {},
+                 IDeviceLocator* locator = nullptr) {
         const Clock clock(scale);
         CScheduledRun run = Start(entry);
         const uint64_t id = run.Id();
-        RunScheduledUpgrade(std::move(run), clock, recorder_, stop);
+        RunScheduledUpgrade(std::move(run), clock, recorder_, stop, nullptr, locator);
         return id;
     }
 
@@ -228,6 +231,53 @@ TEST_F(ScheduledUpgradeTest, AShutDownEndsARunAtOnceAndLeavesItsStatusHonest) {
     EXPECT_EQ(Final(id).Status, st::kUpgrading);
     EXPECT_EQ(recorder_.FinishedCount(id), 1);
     EXPECT_EQ(list_.RunningCount(), 0);
+}
+
+// Where a search would have seen a device: one fixed sighting for one MAC.
+class FixedLocator final : public IDeviceLocator {
+public:
+    FixedLocator(std::string mac, DeviceSighting sighting)
+        : mac_(std::move(mac)), sighting_(std::move(sighting)) {}
+    std::optional<DeviceSighting> Locate(const std::string& mac) override {
+        ++asked_;
+        if (!SameMac(mac, mac_)) return std::nullopt;
+        return sighting_;
+    }
+    int Asked() const { return asked_; }
+
+private:
+    std::string mac_;
+    DeviceSighting sighting_;
+    std::atomic<int> asked_{0};
+};
+
+// A device that restarts onto a new address (a DHCP lease) is found there by its MAC and
+// ends successful at that address, which the entry and its history record keep. A
+// sighting of another device (another MAC answers there) proves nothing.
+TEST_F(ScheduledUpgradeTest, ADeviceBackAtAnotherAddressIsFoundThereByItsMac) {
+    DevsimProcess sim(
+        {"--device",
+         std::string("id=moved,reboot_seconds=1,fault=reboot_address:127.0.0.2,mac=") + kMac,
+         "--device", std::string("id=gone,reboot_seconds=0,fault=never_back,mac=") + kMac,
+         "--device", "id=stranger,mac=00:1A:2B:3C:4D:99"});
+    const int port = sim.DeviceById("moved").HttpPort;
+    FixedLocator toMoved(kMac, {"127.0.0.2", port});
+    const uint64_t moved = Run(Entry(sim, "moved"), 50, {}, &toMoved);
+    EXPECT_EQ(recorder_.Statuses(moved),
+              (std::vector<int>{st::kUploading, st::kUpgrading, st::kSuccessful}));
+    EXPECT_GT(toMoved.Asked(), 0);
+    EXPECT_EQ(Final(moved).IP, "127.0.0.2");
+    EXPECT_EQ(Final(moved).Version, "2.1.0");
+    const std::optional<UpgradeHistoryRecord> record = ScheduledRunRecord(Final(moved), 0);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->Address, "127.0.0.2:" + std::to_string(port));
+
+    FixedLocator toStranger(kMac, {"127.0.0.1", sim.DeviceById("stranger").HttpPort});
+    const uint64_t gone = Run(Entry(sim, "gone"), 200, {}, &toStranger);
+    EXPECT_EQ(recorder_.Statuses(gone),
+              (std::vector<int>{st::kUploading, st::kUpgrading, st::kOtherFailed}));
+    EXPECT_EQ(Final(gone).IP, "127.0.0.1");
+    EXPECT_EQ(Final(gone).Port, std::to_string(sim.DeviceById("gone").HttpPort));
 }
 
 }  // namespace

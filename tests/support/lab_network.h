@@ -10,14 +10,19 @@ class LabNetwork {
 public:
     struct Options {
         int Adapters = 1;  // the technician's adapters: eth0, and eth1 when 2
-        int Devices = 0;   // addresses 198.18.1.1 ... 198.18.1.N in the devices namespace
+        // Addresses in the devices namespace, up to 4094: DeviceAddress(1) to (N).
+        int Devices = 0;
     };
 
     // Empty when labs can be built here, else why not (for GTEST_SKIP).
     static std::string Unavailable();
 
-    // The address of simulated device n (1-based).
-    static std::string DeviceAddress(int n) { return "198.18.1." + std::to_string(n); }
+    // The address of simulated device n (1-based): 198.18.1.n for the first 254, then on
+    // without a gap (198.18.1.255, 198.18.2.0, ...), as devsim's "{ip:198.18.1.0}" gives.
+    static std::string DeviceAddress(int n) {
+        const int offset = 256 + n;
+        return "198.18." + std::to_string(offset >> 8) + "." + std::to_string(offset & 255);
+    }
 
     explicit LabNetwork(Options options);
     ~LabNetwork();

@@ -28,6 +28,7 @@ struct Report {
     int Code = 0;
     std::string Text;
     std::string FirmwareVersion;  // final lines only
+    std::string HostAddress;      // final lines only
 };
 
 inline std::vector<Report> ReadReports(ChildProcess& cli, std::chrono::milliseconds limit) {
@@ -41,7 +42,8 @@ inline std::vector<Report> ReadReports(ChildProcess& cli, std::chrono::milliseco
                            static_cast<int>(ParseDecimal(Field(*line, "stage"))),
                            static_cast<int>(ParseDecimal(Field(*line, "seconds"))),
                            static_cast<int>(ParseDecimal(Field(*line, "code"))),
-                           Field(*line, "text"), Field(*line, "FirmwareVersion")});
+                           Field(*line, "text"), Field(*line, "FirmwareVersion"),
+                           Field(*line, "HostAddress")});
     }
     return reports;
 }

@@ -84,4 +84,70 @@ TEST(ReturnWatchTest, OnlyARestartAndReturnCounts) {
     }
 }
 
+// A device whose DHCP lease changed at its restart: where the search reports it decides.
+TEST(ReturnWatchTest, ADeviceReportedAtAnotherAddressIsBackThere) {
+    struct AddressCase {
+        const char* Name;
+        std::vector<std::pair<int, const char*>> Reports;  // second, address
+        bool Returned;
+        const char* NewAddress;
+    };
+    const AddressCase cases[] = {
+        {"still reported where it was left", {{0, "10.0.0.5"}, {2, "10.0.0.5"}}, false, ""},
+        {"reported elsewhere at once", {{0, "10.0.0.5"}, {2, "10.0.0.77"}}, true, "10.0.0.77"},
+        {"away, then back where it was", {{0, "10.0.0.5"}, {9, "10.0.0.5"}}, true, ""},
+        {"an unknown address is no move", {{0, ""}, {2, ""}}, false, ""},
+    };
+    for (const AddressCase& c : cases) {
+        ReturnWatch watch("1.0", "10.0.0.5");
+        for (const auto& [second, address] : c.Reports) {
+            const TimePoint at = TimePoint{} + std::chrono::seconds(second);
+            watch.Looked(at);  // silent for 9 s: away
+            watch.ReportedAt(at, address);
+        }
+        EXPECT_EQ(watch.Returned(), c.Returned) << c.Name;
+        EXPECT_EQ(watch.NewAddress(), c.NewAddress) << c.Name;
+    }
+    // Nothing known of where it was left: a report proves no move.
+    ReturnWatch unknown("1.0");
+    unknown.ReportedAt(TimePoint{}, "10.0.0.77");
+    EXPECT_FALSE(unknown.Returned());
+    // An answer at a new address by a device naming the same MAC is a return there.
+    ReturnWatch moved("1.0", "10.0.0.5");
+    moved.SeenElsewhere("10.0.0.77");
+    moved.Answered("1.0");
+    EXPECT_TRUE(moved.Returned());
+    EXPECT_EQ(moved.VersionAfter(), "1.0");
+    EXPECT_EQ(moved.NewAddress(), "10.0.0.77");
+}
+
+TEST(ReturnWatchTest, MacAddressesCompareWhateverTheirSpelling) {
+    struct MacCase {
+        const char* A;
+        const char* B;
+        bool Same;
+    };
+    const MacCase cases[] = {
+        {"00:1C:A1:00:00:04", "00:1c:a1:00:00:04", true},
+        {"00-1C-A1-00-00-04", "001CA1000004", true},
+        {"001c.a100.0004", "00:1C:A1:00:00:04", true},
+        {"00:1C:A1:00:00:04", "00:1C:A1:00:00:05", false},
+        {"", "", false},
+        {"GOOD", "GOOD", false},  // a search key, not a MAC
+        {"00:1C:A1:00:00:04:00", "00:1C:A1:00:00:04:00", false},
+        {"00:1C:A1:00:00:0", "00:1C:A1:00:00:0", false},
+        // Placeholders many devices share are no identity.
+        {"00:00:00:00:00:00", "00:00:00:00:00:00", false},
+        {"FF:FF:FF:FF:FF:FF", "ff:ff:ff:ff:ff:ff", false},
+    };
+    for (const MacCase& c : cases) EXPECT_EQ(SameMac(c.A, c.B), c.Same) << c.A << " " << c.B;
+    EXPECT_EQ(MacKey("00:1c:a1:00:00:04"), "001CA1000004");
+    // Only two real, different MACs tell another device.
+    EXPECT_TRUE(NamesAnotherMac("00:1C:A1:00:00:05", "00:1C:A1:00:00:04"));
+    EXPECT_FALSE(NamesAnotherMac("00:1c:a1:00:00:04", "00:1C:A1:00:00:04"));
+    EXPECT_FALSE(NamesAnotherMac("", "00:1C:A1:00:00:04"));
+    EXPECT_FALSE(NamesAnotherMac("00:1C:A1:00:00:05", "GOOD"));
+    EXPECT_FALSE(NamesAnotherMac("00:00:00:00:00:00", "00:1C:A1:00:00:04"));
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "base/text.h"
 #include "cli_reports.h"
+#include "history/history_file.h"
 #include "support/child_process.h"
 #include "support/devsim_process.h"
 #include "support/lab_network.h"
@@ -326,6 +327,51 @@ TEST_F(UpgradeLabTest, DevicesEnteredByAddressAreListedAndUpgraded) {
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back().Stage, 32);
     EXPECT_EQ(reports.back().Code, 0);
+}
+
+// Devices that take a new address when they restart (a DHCP lease): one found by the
+// search, one entered by address (its search record is keyed otherwise, so it is
+// recognised by its MAC). Both end successful, at their new addresses, which the history
+// keeps; neither ends -10 as it did when only the old address was watched.
+TEST_F(UpgradeLabTest, DevicesBackAtAnotherAddressEndSuccessfulThere) {
+    LabNetwork lab({.Devices = 4});
+    TempDir dir;
+    dir.Write("fw.bin", MarkedImage(20000, "2.0.0"));
+    const std::string common =
+        "model=NVR-1600,http_port=80,https_port=-1,firmware=1.0.0,restart_delay_ms=1000,"
+        "reboot_seconds=2";
+    DevsimProcess sim(
+        {"--discovery",  //
+         "--device",
+         "id=MOVED,address=198.18.1.1,mac=00:1C:A1:00:02:01,fault=reboot_address:198.18.1.3," +
+             common,
+         "--device",
+         "id=HANDHELD,address=198.18.1.2,mac=00:1C:A1:00:02:02,fault=reboot_address:198.18.1.4," +
+             common},
+        lab.InDevices());
+    std::vector<std::string> command = {"env", "XDG_STATE_HOME=" + dir.Path()};
+    for (const std::string& word : UpgradeCommand(
+             lab, {"--device", "MOVED", "--device", "00:1C:A1:00:02:02", "--address", "198.18.1.2",
+                   "--interface", "eth0", "--time-scale", "30", "--file", dir.File("fw.bin")})) {
+        command.push_back(word);
+    }
+    ChildProcess cli(command);
+    std::map<std::string, Report> finals = Finals(ReadReports(cli, 90s));
+    EXPECT_EQ(cli.Wait(5s), 0);
+    ASSERT_EQ(finals.size(), 2u);
+    for (const auto& [id, final] : finals) {
+        EXPECT_EQ(final.Code, 0) << id;
+        EXPECT_EQ(final.FirmwareVersion, "2.0.0") << id;
+    }
+    EXPECT_EQ(finals["MOVED"].HostAddress, "198.18.1.3");
+    EXPECT_EQ(finals["00:1C:A1:00:02:02"].HostAddress, "198.18.1.4");
+    std::map<std::string, std::string> addresses;
+    for (const UpgradeHistoryRecord& r : ReadHistory(dir.File("strelvane/history.tsv"))) {
+        addresses[r.DeviceId] = r.Address;
+        EXPECT_EQ(r.Code, 0) << r.DeviceId;
+    }
+    EXPECT_EQ(addresses, (std::map<std::string, std::string>{
+                             {"MOVED", "198.18.1.3:80"}, {"00:1C:A1:00:02:02", "198.18.1.4:80"}}));
 }
 
 }  // namespace

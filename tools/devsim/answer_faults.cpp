@@ -25,8 +25,8 @@ bool ParseFaultNumber(const std::string& name, const std::string& text, int64_t&
 }
 
 const std::vector<std::string>& AnswerFaultNames() {
-    static const std::vector<std::string> names = {"http_status", "delay", "drop_mid_body",
-                                                   "stall_mid_body", "rate_limit"};
+    static const std::vector<std::string> names = {"http_status",    "delay",      "drop_mid_body",
+                                                   "stall_mid_body", "rate_limit", "endless_body"};
     return names;
 }
 
@@ -60,6 +60,8 @@ bool ReadAnswerFaults(const std::map<std::string, std::string>& faults, AnswerFa
                 return false;
             }
             out.BytesPerSecond = number;
+        } else if (name == "endless_body") {
+            out.Endless = true;
         }
     }
     return true;
@@ -104,6 +106,26 @@ void ServeBody(httplib::Response& res, BodyReader reader, int64_t offset, int64_
                const std::atomic<bool>& stopping) {
     if (length == 0) {
         res.set_content(std::string(), contentType);
+        return;
+    }
+    if (faults.Endless) {
+        // Chunked, with no length: the body goes on for as long as anyone reads it.
+        res.set_chunked_content_provider(
+            contentType, [=, &faults, &stopping](size_t sent, httplib::DataSink& sink) {
+                if (stopping) return false;
+                int64_t slice = kSliceBytes;
+                if (faults.BytesPerSecond > 0) {
+                    slice = std::max<int64_t>(1, std::min(slice, faults.BytesPerSecond / 10));
+                    std::this_thread::sleep_for(
+                        std::chrono::microseconds(slice * 1000000 / faults.BytesPerSecond));
+                }
+                std::string buffer(static_cast<size_t>(slice), '\0');
+                for (int64_t i = 0; i < slice; ++i) {
+                    const int64_t at = offset + static_cast<int64_t>(sent + i) % length;
+                    if (reader(at, &buffer[static_cast<size_t>(i)], 1) == 0) return false;
+                }
+                return sink.write(buffer.data(), buffer.size());
+            });
         return;
     }
     const int64_t dropAt = !faults.Drop            ? -1

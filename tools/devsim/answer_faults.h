@@ -16,6 +16,7 @@
 //   drop_mid_body[:N]     the connection is closed after N body bytes (default: half)
 //   stall_mid_body[:MS]   the body stops for MS halfway (default 60000)
 //   rate_limit:BPS        the body is sent at BPS bytes per second
+//   endless_body          the body never ends: it repeats until the client goes away
 struct AnswerFaults {
     int FixedStatus = 0;
     int DelayMs = 0;
@@ -23,6 +24,7 @@ struct AnswerFaults {
     int64_t DropAfter = -1;  // -1: half the body
     int StallMs = 0;
     int64_t BytesPerSecond = 0;
+    bool Endless = false;
 };
 
 // The fault names above, for KnownDeviceFaults()/KnownServerFaults().

@@ -1,5 +1,7 @@
 #include "devsim_config.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <charconv>
 #include <fstream>
@@ -47,10 +49,35 @@ bool AddFault(std::map<std::string, std::string>& faults, const std::set<std::st
     return true;
 }
 
-// Replaces "{n}" and "{n+K}" with the device number (1-based) plus K.
+// The IPv4 address `n` after `base`, e.g. "198.18.1.0" and 300 give "198.18.2.44";
+// empty when `base` is no IPv4 address or the sum leaves the address space.
+std::string AddressAfter(const std::string& base, int n) {
+    in_addr address{};
+    if (::inet_pton(AF_INET, base.c_str(), &address) != 1) return {};
+    const uint64_t sum = uint64_t{ntohl(address.s_addr)} + static_cast<uint64_t>(n);
+    if (sum > 0xFFFFFFFFu) return {};
+    address.s_addr = htonl(static_cast<uint32_t>(sum));
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
+// Replaces "{n}" and "{n+K}" with the device number (1-based) plus K, and "{ip:BASE}"
+// with the IPv4 address that many after BASE (for more devices than one /24 holds).
 std::string Substitute(const std::string& text, int n) {
     std::string out;
     for (size_t i = 0; i < text.size();) {
+        if (text.compare(i, 4, "{ip:") == 0) {
+            const size_t close = text.find('}', i);
+            const std::string address = close == std::string::npos
+                                            ? std::string()
+                                            : AddressAfter(text.substr(i + 4, close - i - 4), n);
+            if (!address.empty()) {
+                out += address;
+                i = close + 1;
+                continue;
+            }
+        }
         if (text.compare(i, 2, "{n") == 0) {
             size_t close = text.find('}', i);
             if (close != std::string::npos) {
@@ -285,17 +312,20 @@ std::string DevsimUsage() {
            "\n"
            "Simulates cameras/NVRs and the firmware server for tests and demos.\n"
            "Device keys: name id mac model product_model vendor firmware host_name address\n"
-           "  http_port https_port (0: any free port, -1 for https: none) user password\n"
+           "  http_port https_port (0: any free port; -1: none, a device that only answers\n"
+           "  the search when http_port) user password\n"
            "  reboot_seconds restart_delay_ms next_firmware auth=basic|digest\n"
            "  fault=NAME[:VALUE] (repeatable)\n"
-           "--devices N K=V,...: N devices; {n} and {n+K} in values become the number.\n"
+           "--devices N K=V,...: N devices; {n} and {n+K} in values become the number,\n"
+           "  {ip:A.B.C.D} the address that many after A.B.C.D.\n"
            "Firmware-server keys: address port folder fault=NAME[:VALUE] log=0|1\n"
            "  log=1 prints 'request method=M path=P range=R' per request ('-': no Range).\n"
            "--discovery: every device answers the multicast discovery request (234.2.2.9\n"
            "  port 14675) from its address; --discovery-log also prints each request\n"
            "  received as 'discovery-request from=A length=N valid=0|1 bytes=HEX'.\n"
            "  Faults: discovery_short[:N] discovery_code:N discovery_vendor[:NAME]\n"
-           "  discovery_duplicate[:N] discovery_delay:MS discovery_jitter:MS.\n"
+           "  discovery_duplicate[:N] discovery_delay:MS discovery_jitter:MS\n"
+           "  discovery_loss:P (P % of requests and of replies lost at random).\n"
            "Config file: one entry per line: 'device K=V ...', 'devices N K=V ...',\n"
            "  'firmware-server K=V ...'; '#' starts a comment; \"...\" groups blanks.\n"
            "When every server listens, devsim prints one line per device\n"

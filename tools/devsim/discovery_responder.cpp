@@ -13,9 +13,9 @@
 #include <set>
 
 const std::vector<std::string>& DiscoveryFaultNames() {
-    static const std::vector<std::string> names = {"discovery_short",  "discovery_code",
-                                                   "discovery_vendor", "discovery_duplicate",
-                                                   "discovery_delay",  "discovery_jitter"};
+    static const std::vector<std::string> names = {
+        "discovery_short", "discovery_code",   "discovery_vendor", "discovery_duplicate",
+        "discovery_delay", "discovery_jitter", "discovery_loss"};
     return names;
 }
 
@@ -132,7 +132,8 @@ bool DiscoveryResponder::Start(std::string& error) {
             !numberFault("discovery_code", -1, 0, 65535, code) ||
             !numberFault("discovery_duplicate", 2, 1, 100, plan.Copies) ||
             !numberFault("discovery_delay", -1, 0, 60000, plan.DelayMs) ||
-            !numberFault("discovery_jitter", -1, 0, 60000, plan.JitterMs)) {
+            !numberFault("discovery_jitter", -1, 0, 60000, plan.JitterMs) ||
+            !numberFault("discovery_loss", -1, 0, 100, plan.LossPercent)) {
             return false;
         }
         plan.Length = static_cast<size_t>(length);
@@ -220,6 +221,7 @@ void DiscoveryResponder::ReceiveRequest() {
     }
     const auto now = std::chrono::steady_clock::now();
     for (size_t i = 0; i < plans_.size(); ++i) {
+        if (Lost(plans_[i].LossPercent)) continue;
         const int jitter = plans_[i].JitterMs;
         const int delayMs =
             plans_[i].DelayMs +
@@ -255,6 +257,7 @@ void DiscoveryResponder::SendDueReplies() {
         ::inet_pton(AF_INET, plan.Device->Address().c_str(), &source);
         info->ipi_spec_dst = source;
         for (int copy = 0; copy < plan.Copies; ++copy) {
+            if (Lost(plan.LossPercent)) continue;
             if (::sendmsg(fd_, &message, 0) < 0) {
                 std::fprintf(stderr, "devsim: discovery: reply of %s not sent: %s\n",
                              plan.Device->Config().Id.c_str(), std::strerror(errno));
@@ -263,11 +266,18 @@ void DiscoveryResponder::SendDueReplies() {
     }
 }
 
+bool DiscoveryResponder::Lost(int percent) {
+    return percent > 0 && std::uniform_int_distribution<int>(0, 99)(random_) < percent;
+}
+
 std::vector<uint8_t> DiscoveryResponder::Reply(const Plan& plan) const {
     const SimDevice& device = *plan.Device;
     const SimDeviceConfig& c = device.Config();
-    // The port the device's web server really listens on, once one is bound.
-    const int httpPort = device.HttpPort() != 0 ? device.HttpPort() : c.HttpPort;
+    // The port the device's web server really listens on, once one is bound; a device
+    // without a web server names the usual one.
+    const int httpPort = device.HttpPort() != 0 ? device.HttpPort()
+                         : c.HttpPort > 0       ? c.HttpPort
+                                                : 80;
     std::vector<uint8_t> reply(kReplyLength, 0);
     PutText(reply, 0, 16, c.Name);
     PutU16(reply, 32, plan.Code);

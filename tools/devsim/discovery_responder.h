@@ -28,6 +28,8 @@
 //   discovery_duplicate[:N]  send the reply N times (default 2)
 //   discovery_delay:MS       wait MS milliseconds before replying
 //   discovery_jitter:MS      wait a further random 0..MS milliseconds
+//   discovery_loss:P         lose P % of the requests that reach the device and P % of
+//                            its replies, each at random, as a busy network does
 // The fault names above, for devsim's configuration check.
 const std::vector<std::string>& DiscoveryFaultNames();
 
@@ -56,6 +58,7 @@ private:
         int Copies = 1;
         int DelayMs = 0;
         int JitterMs = 0;
+        int LossPercent = 0;
     };
     struct Pending {
         size_t PlanIndex;
@@ -66,6 +69,8 @@ private:
     void Run(std::stop_token stop);
     void ReceiveRequest();
     void SendDueReplies();
+    // True, at random, for `percent` % of the calls.
+    bool Lost(int percent);
     std::vector<uint8_t> Reply(const Plan& plan) const;
 
     std::vector<Plan> plans_;

@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
     }
     std::vector<std::unique_ptr<DeviceHttp>> webs;
     for (const auto& d : devices) {
+        // A device that only answers the search (thousands of them, for a burst).
+        if (d->Config().HttpPort == -1) continue;
         webs.push_back(std::make_unique<DeviceHttp>(*d, tls.get()));
         if (!webs.back()->Start(error)) {
             std::fprintf(stderr, "devsim: %s\n", error.c_str());

@@ -1,6 +1,7 @@
 #include "app/cli/device_session.h"
 
 #include <net/if.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -86,19 +87,49 @@ std::string BadDeviceAddress(const std::vector<std::string>& texts) {
     return std::string();
 }
 
-void AddDevicesByAddress(CCameraControl& control, const std::vector<std::string>& addresses,
-                         const std::string& password) {
+bool AddDevicesByAddress(CCameraControl& control, const std::vector<std::string>& addresses,
+                         const std::string& password, const std::function<bool()>& stopped) {
+    AddressQueryLimits limits;
+    limits.Cancelled = stopped;
     for (const std::string& text : addresses) {
         std::string host;
         int port = 0;
         std::string error;
         if (!ParseDeviceAddress(text, host, port, error)) continue;
         const AddressEntryResult result =
-            control.AddDeviceByAddress("http", host, port, kDeviceUser, password);
+            control.AddDeviceByAddress("http", host, port, kDeviceUser, password, limits);
+        if (result == AddressEntryResult::Cancelled || stopped()) return false;
         if (result == AddressEntryResult::Added) continue;
         std::fprintf(stderr, "device at %s not added: %s\n", text.c_str(),
                      AddressEntryMessage(result).Default);
     }
+    return true;
+}
+
+bool ScanAddressRanges(CCameraControl& control, const std::vector<AddressRange>& ranges,
+                       const std::string& password, const std::function<bool()>& stopped) {
+    if (ranges.empty()) return true;
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    std::shared_ptr<CAddressScan> scan =
+        control.StartAddressScan({ranges, {}, kDeviceUser, password});
+    CAddressScan::Progress progress = scan->Now();
+    for (; !progress.Finished; progress = scan->Now()) {
+        if (stopped()) scan->Cancel();
+        if (terminal) {
+            std::fprintf(stderr, "\rasking addresses: %llu of %llu, %d devices found\x1b[K",
+                         static_cast<unsigned long long>(progress.Asked),
+                         static_cast<unsigned long long>(progress.Total), progress.Found());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (terminal) std::fputs("\r\x1b[K", stderr);
+    std::fprintf(stderr,
+                 "address ranges: %llu of %llu addresses asked, %d devices added, %d listed "
+                 "already, %d refused the password\n",
+                 static_cast<unsigned long long>(progress.Asked),
+                 static_cast<unsigned long long>(progress.Total), progress.Added,
+                 progress.AlreadyListed, progress.Refused);
+    return !progress.Cancelled;
 }
 
 void SearchToEnd(CCameraControl& control, const std::function<bool()>& stopped) {

@@ -29,9 +29,16 @@ std::string BadDeviceAddress(const std::vector<std::string>& texts);
 
 // Adds the devices at the addresses by hand (user "admin", `password`), so that every
 // search lists them; says on stderr which could not be added and why. The addresses
-// must have passed BadDeviceAddress.
-void AddDevicesByAddress(CCameraControl& control, const std::vector<std::string>& addresses,
-                         const std::string& password);
+// must have passed BadDeviceAddress. False when `stopped` ended it (each query ends
+// within moments of it).
+bool AddDevicesByAddress(CCameraControl& control, const std::vector<std::string>& addresses,
+                         const std::string& password, const std::function<bool()>& stopped);
+
+// Asks every address of the ranges who is there (CAddressScan) and adds the devices that
+// answer as AddDevicesByAddress does; on a terminal a progress line on stderr, and a
+// closing line there in any case. False when `stopped` ended it.
+bool ScanAddressRanges(CCameraControl& control, const std::vector<AddressRange>& ranges,
+                       const std::string& password, const std::function<bool()>& stopped);
 
 // Starts a search and waits for it to end (a second after the last reply), or until
 // `stopped` says so.

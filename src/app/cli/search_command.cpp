@@ -16,7 +16,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: strelvane-cli search [--interface NAME]... [--address HOST[:PORT]]...\n"
-    "                            [--password P] [--json]\n"
+    "                            [--range RANGE[:PORT]]... [--password P] [--json]\n"
     "\n"
     "Sends the multicast discovery request out of every usable network adapter (or only\n"
     "the named ones). On a terminal it shows the devices found as a table once the search\n"
@@ -30,7 +30,13 @@ constexpr const char* kUsage =
     "--address A    also list the device at HOST or HOST:PORT (\"[IPV6]:PORT\"; port 80\n"
     "               when not given), which multicast may not reach: it is asked who it\n"
     "               is and logged in to (user \"admin\", password P or \"vqmtz\"); its\n"
-    "               DeviceId is its MAC address.\n";
+    "               DeviceId is its MAC address.\n"
+    "--range R      also ask every address of R who it is, as --address does for one:\n"
+    "               A.B.C.D/N (the block's hosts), A.B.C.D-E.F.G.H or A.B.C.D-H, on\n"
+    "               port 80 or the one given as R:PORT; 32 addresses at a time, at most\n"
+    "               65536 (a /16) in all. A progress line shows on a terminal.\n"
+    "\n"
+    "SIGINT or SIGTERM ends the command at once, also while devices are asked.\n";
 
 void PrintLine(const std::string& line) {
     std::printf("%s\n", line.c_str());
@@ -78,6 +84,11 @@ void PrintTable(const std::vector<CIPCamInfo>& devices, bool withLogin) {
     std::fflush(stdout);
 }
 
+int Interrupted() {
+    std::fprintf(stderr, "strelvane-cli search: interrupted\n");
+    return kExitFailed;
+}
+
 }  // namespace
 
 int RunSearch(const std::vector<std::string>& args) {
@@ -86,6 +97,7 @@ int RunSearch(const std::vector<std::string>& args) {
                                  {{"--interface", OptionKind::Multi},
                                   {"--password", OptionKind::Single},
                                   {"--address", OptionKind::Multi},
+                                  {"--range", OptionKind::Multi},
                                   {"--json", OptionKind::Flag},
                                   {"--help", OptionKind::Flag}},
                                  error);
@@ -104,6 +116,10 @@ int RunSearch(const std::vector<std::string>& args) {
     if (const std::string bad = BadDeviceAddress(parsed->Values("--address")); !bad.empty()) {
         return BadArguments("search", bad);
     }
+    std::vector<AddressRange> ranges;
+    if (!ParseAddressRanges(parsed->Values("--range"), ranges, error)) {
+        return BadArguments("search", error);
+    }
     const bool checkLogins = parsed->Has("--password");
     const bool tableView = UseTerminalView(parsed->Has("--json"));
 
@@ -119,9 +135,15 @@ int RunSearch(const std::vector<std::string>& args) {
     CCameraControl control(table, nullptr);
     control.Attach(printer);
     control.SetSearchInterfaces(interfaces);
-    AddDevicesByAddress(control, parsed->Values("--address"),
-                        parsed->Value("--password", kDefaultDevicePassword));
-    SearchToEnd(control, [] { return false; });
+    CatchStopSignals();
+    const auto stopped = [] { return StopRequested(); };
+    const std::string password = parsed->Value("--password", kDefaultDevicePassword);
+    if (!AddDevicesByAddress(control, parsed->Values("--address"), password, stopped) ||
+        !ScanAddressRanges(control, ranges, password, stopped)) {
+        return Interrupted();
+    }
+    SearchToEnd(control, stopped);
+    if (stopped()) return Interrupted();
     if (!checkLogins && !tableView) return kExitOk;
 
     const std::vector<std::string> keys = table.Keys();

@@ -40,6 +40,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: strelvane-cli upgrade [--file IMAGE] (--all | --device ID...) [--password P]\n"
     "                             [--interface NAME]... [--address HOST[:PORT]]...\n"
+    "                             [--range RANGE[:PORT]]...\n"
     "                             [--storage DIR] [--time-scale N] [--json]\n"
     "                             [--first-of-each-model] [--max-failures N]\n"
     "                             [--until HH:MM] [--watch-late MINUTES]\n"
@@ -59,7 +60,9 @@ constexpr const char* kUsage =
     "newer than the device's own; -10: the device did not restart and come back; -408:\n"
     "it came back with its old firmware; -601 to -603: not started, see below); text is\n"
     "what the upgrade page shows. The final line adds \"FirmwareVersion\": the version\n"
-    "the device named after its upgrade (its own with -503; empty when none was read).\n"
+    "the device named after its upgrade (its own with -503; empty when none was read), and\n"
+    "\"HostAddress\": where the device is now (a device back at another address, a new\n"
+    "DHCP lease, is found there by its MAC).\n"
     "A closing summary goes to standard error.\n"
     "\n"
     "--all            upgrade every device found\n"
@@ -67,6 +70,8 @@ constexpr const char* kUsage =
     "                 and the others are upgraded\n"
     "--address A      also take the device at HOST or HOST:PORT, which multicast may not\n"
     "                 reach (as `strelvane-cli search --address`); its ID is its MAC\n"
+    "--range R        also take the devices that answer at the addresses of R (as\n"
+    "                 `strelvane-cli search --range`)\n"
     "--file IMAGE     an image starting with its mark (QRBA, QRBE, QRBI, QRBO, QRBU) or\n"
     "                 one kept by the firmware store (size header, then the mark)\n"
     "--time-scale N   run the deliberate waits (reboot countdowns) N times faster\n";
@@ -83,7 +88,8 @@ constexpr auto kPoll = std::chrono::milliseconds(50);
 // there is one; keeps each device's final code and tells when the run has ended.
 class ProgressPrinter final : public IRegistryObserver {
 public:
-    explicit ProgressPrinter(UpgradeTerminalView* view) : view_(view) {}
+    ProgressPrinter(UpgradeTerminalView* view, const CCameraTable& table)
+        : view_(view), table_(table) {}
 
     void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                       int code) override {
@@ -105,7 +111,12 @@ public:
             .Add("percent", r.Percent)
             .Add("code", r.Code)
             .Add("text", StatusCellText(r, DefaultText));
-        if (final) line.Add("FirmwareVersion", r.FirmwareVersion);
+        if (final) {
+            line.Add("FirmwareVersion", r.FirmwareVersion);
+            // Where the device is now: it may have come back at another address.
+            const std::optional<CIPCamInfo> device = table_.Find(r.DeviceId);
+            line.Add("HostAddress", device ? device->HostAddress : std::string());
+        }
         std::lock_guard lock(lock_);
         std::printf("%s\n", line.Text().c_str());
         std::fflush(stdout);
@@ -167,6 +178,7 @@ private:
     }
 
     UpgradeTerminalView* const view_;
+    const CCameraTable& table_;
     std::mutex lock_;
     std::condition_variable changed_;
     std::map<std::string, int> finals_;
@@ -198,6 +210,7 @@ struct UpgradeOptions {
     std::string Password = kDefaultDevicePassword;
     std::vector<std::string> Interfaces;
     std::vector<std::string> Addresses;
+    std::vector<AddressRange> Ranges;
     std::string Storage;
     double TimeScale = 1.0;
     BatchOptions Batch;
@@ -234,6 +247,9 @@ std::string ReadOptions(const CliArgs& args, UpgradeOptions& options) {
     }
     options.Addresses = args.Values("--address");
     if (std::string bad = BadDeviceAddress(options.Addresses); !bad.empty()) return bad;
+    if (std::string error; !ParseAddressRanges(args.Values("--range"), options.Ranges, error)) {
+        return error;
+    }
     if (std::string bad = ReadBatchOptions(args, options.Batch); !bad.empty()) return bad;
     options.Interfaces = args.Values("--interface");
     return UnknownInterface(options.Interfaces);
@@ -266,6 +282,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
         {"--file", OptionKind::Single},     {"--all", OptionKind::Flag},
         {"--device", OptionKind::Multi},    {"--password", OptionKind::Single},
         {"--interface", OptionKind::Multi}, {"--address", OptionKind::Multi},
+        {"--range", OptionKind::Multi},
         {"--storage", OptionKind::Single},  {"--time-scale", OptionKind::Single},
         {"--json", OptionKind::Flag},       {"--help", OptionKind::Flag}};
     for (OptionSpec& spec : BatchOptionSpecs()) specs.push_back(std::move(spec));
@@ -300,7 +317,8 @@ int RunUpgrade(const std::vector<std::string>& args) {
     if (UseTerminalView(parsed->Has("--json"))) {
         view = std::make_unique<UpgradeTerminalView>(stdout, ColourWanted(), TerminalColumns());
     }
-    ProgressPrinter printer(view.get());  // outlives the manager and the control that call it
+    // Outlives the manager and the control that call it.
+    ProgressPrinter printer(view.get(), table);
     CUpgradeHistory history(table, DefaultHistoryFile());
     CUpgradeManager manager(clock);
     CCameraControl control(table, &manager, store.get());
@@ -312,7 +330,10 @@ int RunUpgrade(const std::vector<std::string>& args) {
     }
     control.Attach(printer);
     control.SetSearchInterfaces(options.Interfaces);
-    AddDevicesByAddress(control, options.Addresses, options.Password);
+    if (!AddDevicesByAddress(control, options.Addresses, options.Password, stopped) ||
+        !ScanAddressRanges(control, options.Ranges, options.Password, stopped)) {
+        return Fail("interrupted");
+    }
 
     SearchToEnd(control, stopped);
     if (stopped()) return Fail("interrupted");

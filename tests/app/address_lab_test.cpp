@@ -1,0 +1,138 @@
+// Devices asked by address and by range through strelvane-cli, in the lab: a range finds
+// exactly the devices behind its addresses and ports, and a device that answers without
+// end or a byte a second neither fills the memory nor keeps the command from a stop.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "base/text.h"
+#include "support/child_process.h"
+#include "support/devsim_process.h"
+#include "support/lab_network.h"
+#include "support/temp_dir.h"
+#include "upgrade/upload_images.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class AddressLabTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string why = LabNetwork::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+    }
+};
+
+std::vector<std::string> Cli(const LabNetwork& lab, const std::vector<std::string>& words) {
+    std::vector<std::string> command = lab.InTech();
+    command.push_back(STRELVANE_CLI_PATH);
+    command.insert(command.end(), words.begin(), words.end());
+    return command;
+}
+
+// The value of a string key in a JSON line of strelvane-cli (no escapes in this test).
+std::string Field(const std::string& line, const std::string& key) {
+    const std::string marker = "\"" + key + "\":";
+    const size_t at = line.find(marker);
+    if (at == std::string::npos) return {};
+    const size_t start = at + marker.size();
+    if (line[start] == '"') return line.substr(start + 1, line.find('"', start + 1) - start - 1);
+    return line.substr(start, line.find_first_of(",}", start) - start);
+}
+
+// The resident size of a process in KiB, 0 once it has gone.
+long ResidentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (StartsWith(line, "VmRSS:")) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+TEST_F(AddressLabTest, RangesFindExactlyTheDevicesBehindTheirAddressesAndPorts) {
+    LabNetwork lab({.Devices = 40});
+    // No discovery: only the ranges can find them.
+    const std::string common = ",https_port=-1,host_name=site";
+    DevsimProcess sim(
+        {"--device", "id=A,address=198.18.1.3,http_port=80,mac=00:1C:A1:00:01:03" + common,
+         "--device", "id=B,address=198.18.1.7,http_port=80,mac=00:1C:A1:00:01:07" + common,
+         "--device", "id=C,address=198.18.1.12,http_port=80,mac=00:1C:A1:00:01:12" + common,
+         "--device", "id=D,address=198.18.1.20,http_port=8080,mac=00:1C:A1:00:01:20" + common,
+         "--device", "id=E,address=198.18.1.25,http_port=8080,mac=00:1C:A1:00:01:25" + common,
+         // Outside the block, and behind a port no range names.
+         "--device", "id=F,address=198.18.1.40,http_port=80,mac=00:1C:A1:00:01:40" + common,
+         "--device", "id=G,address=198.18.1.14,http_port=8081,mac=00:1C:A1:00:01:14" + common},
+        lab.InDevices());
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult found =
+        RunProcess(Cli(lab, {"search", "--interface", "eth0", "--json", "--range", "198.18.1.0/27",
+                             "--range", "198.18.1.0/27:8080"}),
+                   60s);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(found.ExitCode, 0) << found.Output;
+    std::map<std::string, std::string> ports;
+    for (const std::string& line : SplitAny(found.Output, "\n")) {
+        ports[Field(line, "DeviceId")] = Field(line, "HttpPort");
+    }
+    EXPECT_EQ(ports, (std::map<std::string, std::string>{{"00:1C:A1:00:01:03", "80"},
+                                                         {"00:1C:A1:00:01:07", "80"},
+                                                         {"00:1C:A1:00:01:12", "80"},
+                                                         {"00:1C:A1:00:01:20", "8080"},
+                                                         {"00:1C:A1:00:01:25", "8080"}}));
+    // 60 addresses, 32 at a time, then the search's own second and a half.
+    EXPECT_LT(seconds, 15.0);
+}
+
+// A device that answers a byte a second keeps no command from a stop; one that answers
+// without end does not fill the memory, and its query ends within the budget.
+TEST_F(AddressLabTest, HostileAnswersByAddressNeitherHangNorFillTheMemory) {
+    LabNetwork lab({.Devices = 2});
+    TempDir dir;
+    dir.Write("fw.bin", MarkedImage(5000, "2.0.0"));
+    DevsimProcess sim(
+        {"--device", "id=SLOW,address=198.18.1.1,http_port=80,https_port=-1,fault=rate_limit:1",
+         "--device",
+         "id=FLOOD,address=198.18.1.2,http_port=80,https_port=-1,"
+         "fault=endless_body"},
+        lab.InDevices());
+    const std::vector<std::vector<std::string>> stopped = {
+        {"search", "--interface", "eth0", "--address", "198.18.1.1"},
+        {"search", "--interface", "eth0", "--range", "198.18.1.1-2"},
+        {"upgrade", "--interface", "eth0", "--all", "--address", "198.18.1.1", "--file",
+         dir.File("fw.bin")},
+    };
+    for (int signal : {SIGTERM, SIGINT}) {
+        for (const auto& words : stopped) {
+            ChildProcess cli(Cli(lab, words));
+            std::this_thread::sleep_for(1500ms);  // well inside the query
+            ASSERT_FALSE(cli.Wait(0ms).has_value()) << words[0] << " ended by itself";
+            const auto sent = std::chrono::steady_clock::now();
+            cli.Signal(signal);
+            const std::optional<int> code = cli.Wait(5s);
+            ASSERT_TRUE(code.has_value()) << words[0] << " ignored signal " << signal;
+            EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s) << words[0] << " " << words[3];
+            EXPECT_EQ(*code, 1) << words[0];
+        }
+    }
+
+    ChildProcess flood(
+        Cli(lab, {"search", "--interface", "eth0", "--json", "--address", "198.18.1.2"}));
+    long most = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (!flood.Wait(50ms).has_value() && std::chrono::steady_clock::now() - start < 30s) {
+        most = std::max(most, ResidentKiB(flood.Pid()));
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(most, 64 * 1024) << "KiB resident";
+    // The query's budget, then the search.
+    EXPECT_LT(took, 15s);
+}
+
+}  // namespace
