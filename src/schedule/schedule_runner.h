@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/clock.h"
+#include "history/history_file.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_observer.h"
 #include "schedule/schedule_store.h"
@@ -54,6 +55,10 @@ public:
     // Where notices for the user go (a backup of the old file was kept); they are
     // traced as well. Set before Start.
     void SetNoticeHandler(std::function<void(const std::string&)> notice);
+
+    // Where it is told that a run's outcome could not be kept in the upgrade history.
+    // Set before Start.
+    void SetHistoryProblemHandler(HistoryProblem problem);
 
     // Stops the ticks and every worker and waits for them: the waits end at once, an
     // upload in flight is waited for. Stopped runs end as IScheduleObserver describes
@@ -101,6 +106,7 @@ private:
     const FileExists fileExists_;
     const UnixTimeSource now_;
     std::function<void(const std::string&)> notice_;
+    HistoryProblem historyProblem_;
     std::mutex saveMutex_;  // guards sync_ and adopted_
     bool adopted_ = false;  // the list's entries were taken as the file's
     CScheduleFileSync sync_;

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/cli/json_line.h"
+#include "app/cli/terminal.h"
 
 namespace {
 
@@ -96,8 +97,7 @@ void AddDevicesByAddress(CCameraControl& control, const std::vector<std::string>
         const AddressEntryResult result =
             control.AddDeviceByAddress("http", host, port, kDeviceUser, password);
         if (result == AddressEntryResult::Added) continue;
-        std::fprintf(stderr, "device at %s not added: %s\n", text.c_str(),
-                     AddressEntryMessage(result).Default);
+        PrintError("device at " + text + " not added: " + AddressEntryMessage(result).Default);
     }
 }
 

@@ -17,6 +17,7 @@
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
 #include "app/cli/device_session.h"
+#include "app/cli/history_warnings.h"
 #include "app/cli/image_file_check.h"
 #include "app/cli/json_line.h"
 #include "app/cli/terminal.h"
@@ -171,7 +172,7 @@ const char* OutcomeText(CheckOutcome outcome) {
 }
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "strelvane-cli upgrade: %s\n", message.c_str());
+    PrintError("strelvane-cli upgrade: " + message);
     return kExitFailed;
 }
 
@@ -268,8 +269,11 @@ int RunUpgrade(const std::vector<std::string>& args) {
 
     std::unique_ptr<CFirmwareCatalog> store;
     if (options.File.empty()) {
+        const CSettings settings;
+        const auto problem = settings.Problem();
+        if (problem && options.Storage.empty()) return Fail(problem->Text());
         const std::string folder =
-            options.Storage.empty() ? ResolveStorageFolder(CSettings()) : options.Storage;
+            options.Storage.empty() ? ResolveStorageFolder(settings) : options.Storage;
         // Only what the store holds counts here: the server is never asked.
         store = std::make_unique<CFirmwareCatalog>(folder, std::string(), [] { return false; });
         if (!store->ReadLocalCatalog()) return Fail("cannot read " + store->CatalogPath());
@@ -286,6 +290,8 @@ int RunUpgrade(const std::vector<std::string>& args) {
     }
     ProgressPrinter printer(view.get());  // outlives the manager and the control that call it
     CUpgradeHistory history(table, DefaultHistoryFile());
+    HistoryWarnings historyWarnings;
+    history.SetProblemHandler(historyWarnings.Handler());
     CUpgradeManager manager(clock);
     CCameraControl control(table, &manager, store.get());
     history.AttachTo(control, manager);
@@ -299,11 +305,11 @@ int RunUpgrade(const std::vector<std::string>& args) {
     if (stopped()) return Fail("interrupted");
     std::vector<std::string> missing;
     const std::vector<std::string> devices = ChooseDevices(options, table.Keys(), missing);
-    for (const std::string& id : missing) std::fprintf(stderr, "device %s not found\n", id.c_str());
+    for (const std::string& id : missing) PrintError("device " + id + " not found");
     if (devices.empty()) return Fail("no device to upgrade");
 
     for (const auto& [id, outcome] : CheckDevices(table, devices, options.Password)) {
-        std::fprintf(stderr, "device %s: %s\n", id.c_str(), OutcomeText(outcome));
+        PrintError("device " + id + ": " + OutcomeText(outcome));
     }
     for (const std::string& id : table.Keys()) {
         const bool chosen = std::find(devices.begin(), devices.end(), id) != devices.end();
@@ -315,7 +321,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
     while (!printer.WaitForRunEnd(kPoll)) {
         if (view) view->Refresh();
         if (!stopped()) continue;
-        std::fprintf(stderr, "strelvane-cli upgrade: interrupted; stopping every upgrade\n");
+        PrintError("strelvane-cli upgrade: interrupted; stopping every upgrade");
         // Every job ends with its final report, and with the last the run.
         manager.Stop();
         break;
@@ -332,5 +338,6 @@ int RunUpgrade(const std::vector<std::string>& args) {
                      tally.Upgraded, tally.UpToDate, tally.Failed,
                      static_cast<int>(missing.size()));
     }
+    historyWarnings.Print("upgrade");
     return tally.Failed == 0 && missing.empty() ? kExitOk : kExitFailed;
 }
