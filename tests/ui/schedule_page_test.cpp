@@ -331,6 +331,8 @@ private slots:
             SchedulePath().toStdString(),
             {badHost, badPort, Planned("good", "00:00:5E:00:04:03", tomorrow, image)}));
         CMainWindow window(sandbox_.Setup());
+        window.show();
+        window.ShowPage(CMainWindow::kSchedulePage);
         CCameraListCtrl& list = window.SchedulePageWidget().List();
         QCOMPARE(list.RowCount(), 3);
         UrlCatcher catcher;
