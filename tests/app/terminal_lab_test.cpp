@@ -3,10 +3,7 @@
 // NO_COLOR, and --json or a pipe keep the JSON lines. Every finished outcome lands in
 // the history.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,54 +24,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-struct PtyResult {
-    int ExitCode = -1;
-    std::string Output;
-};
-
-// Runs `argv` on the terminal side of a new pseudo-terminal `columns` wide, with `env`
-// added to its environment; everything it wrote, once it has ended.
-PtyResult RunOnPty(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                   std::chrono::seconds limit, unsigned short columns = 100) {
-    winsize size{};
-    size.ws_row = 40;
-    size.ws_col = columns;
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
-    if (pid == 0) {
-        for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    PtyResult result;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    char buffer[4096];
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd p{master, POLLIN, 0};
-        if (::poll(&p, 1, 200) <= 0) continue;
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        if (n <= 0) break;  // EIO once the child has gone
-        result.Output.append(buffer, static_cast<size_t>(n));
-    }
-    // The terminal closes a moment before the process is gone.
-    int status = 0;
-    pid_t ended = 0;
-    for (int i = 0; i < 250 && (ended = ::waitpid(pid, &status, WNOHANG)) == 0; ++i) {
-        std::this_thread::sleep_for(20ms);
-    }
-    if (ended == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    } else if (WIFEXITED(status)) {
-        result.ExitCode = WEXITSTATUS(status);
-    }
-    ::close(master);
-    return result;
-}
 
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -115,7 +64,7 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
                                               dir.File("fw.bin"), "--time-scale", "30"};
 
     // On a terminal: lines redrawn in place, in colour, then the summary.
-    PtyResult shown = RunOnPty(cli(upgrade), {"TERM=xterm"}, 60s);
+    ProcessResult shown = RunOnTerminal(cli(upgrade), {"TERM=xterm"}, 60s);
     EXPECT_EQ(shown.ExitCode, 1) << shown.Output;
     EXPECT_FALSE(Has(shown.Output, "{\"DeviceId\"")) << shown.Output;
     EXPECT_TRUE(Has(shown.Output, "\x1b[2A")) << "redrawn in place";
@@ -130,7 +79,7 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
         << shown.Output;
 
     // NO_COLOR: the same without colours; search shows a table.
-    PtyResult plain = RunOnPty(cli({"search", "--password", "vqmtz"}), {"NO_COLOR="}, 30s);
+    ProcessResult plain = RunOnTerminal(cli({"search", "--password", "vqmtz"}), {"NO_COLOR="}, 30s);
     EXPECT_EQ(plain.ExitCode, 0) << plain.Output;
     EXPECT_FALSE(Has(plain.Output, "\x1b[")) << plain.Output;
     EXPECT_TRUE(Has(plain.Output, "ID    NAME       MODEL     ADDRESS        FIRMWARE  LOG-IN"))
@@ -139,7 +88,7 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
         << plain.Output;
 
     // --json on a terminal and a plain pipe: JSON lines only.
-    PtyResult json = RunOnPty(cli({"search", "--json"}), {}, 30s);
+    ProcessResult json = RunOnTerminal(cli({"search", "--json"}), {}, 30s);
     ProcessResult piped = RunProcess(cli(upgrade), 60s);
     EXPECT_EQ(piped.ExitCode, 1);
     // Scripts read these lines: their final ones, byte for byte.
@@ -176,7 +125,6 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
               (std::multiset<std::string>{bad, bad, "GOOD 00:1C:A1:00:00:01 1.0.0>2.0.0 0",
                                           "GOOD 00:1C:A1:00:00:01 2.0.0>2.0.0 0"}));
 }
-
 
 // A site of Japanese and Korean device names, one device whose identifier carries escape
 // sequences, an 80-column terminal and a state folder on a full disk: nothing a device
@@ -219,7 +167,7 @@ TEST_F(TerminalLabTest, HostileTextsWideNamesAndAFullStateDisk) {
         argv.insert(argv.end(), words.begin(), words.end());
         return argv;
     };
-    auto fits = [](const PtyResult& run) {
+    auto fits = [](const ProcessResult& run) {
         EXPECT_FALSE(Has(run.Output, "\x1b]")) << run.Output;
         EXPECT_FALSE(Has(run.Output, "\x1b[2J")) << run.Output;
         EXPECT_FALSE(Has(run.Output, "\xE2\x80\xAE")) << run.Output;
@@ -230,7 +178,8 @@ TEST_F(TerminalLabTest, HostileTextsWideNamesAndAFullStateDisk) {
         }
     };
 
-    PtyResult search = RunOnPty(cli({"search", "--password", "vqmtz"}), {"TERM=xterm"}, 30s, 80);
+    ProcessResult search =
+        RunOnTerminal(cli({"search", "--password", "vqmtz"}), {"TERM=xterm"}, 30s, 80);
     if (search.ExitCode == 90) GTEST_SKIP() << "no tmpfs can be mounted here";
     EXPECT_EQ(search.ExitCode, 0) << search.Output;
     fits(search);
@@ -238,9 +187,9 @@ TEST_F(TerminalLabTest, HostileTextsWideNamesAndAFullStateDisk) {
         EXPECT_TRUE(Has(search.Output, cell)) << search.Output;
     }
 
-    PtyResult upgrade =
-        RunOnPty(cli({"upgrade", "--all", "--file", dir.File("fw.bin"), "--time-scale", "30"}),
-                 {"TERM=xterm"}, 90s, 80);
+    ProcessResult upgrade =
+        RunOnTerminal(cli({"upgrade", "--all", "--file", dir.File("fw.bin"), "--time-scale", "30"}),
+                      {"TERM=xterm"}, 90s, 80);
     EXPECT_EQ(upgrade.ExitCode, 0) << upgrade.Output;
     fits(upgrade);
     EXPECT_TRUE(Has(upgrade.Output, "device AA:BB: log-in passed")) << upgrade.Output;
