@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev
   fonts-noto-cjk fonts-noto-core fonts-liberation2
   clang-14 libclang-rt-14-dev
-  iproute2 curl time
+  iproute2 curl time dbus-daemon
   lintian
 )
 

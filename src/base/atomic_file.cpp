@@ -9,23 +9,13 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/regular_file.h"
+
 namespace {
 
 // Temporaries are "<name>.tmp.<pid>.<6 random characters>", so a later start can tell a
 // dead save's leftover from a running one's.
 constexpr std::string_view kTempMark = ".tmp.";
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
 
 std::string FolderOf(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -39,15 +29,8 @@ bool ProcessAlive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno =
 }  // namespace
 
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0) return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        errno = error == 0 ? EINVAL : error;
-        return false;
-    }
     bytes.clear();
     char buffer[65536];
     for (;;) {

@@ -1,6 +1,8 @@
 #include "base/trace.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -8,15 +10,22 @@
 #include <ctime>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+
+#include "base/file_lock.h"
+#include "base/regular_file.h"
+#include "base/terminal_text.h"
 
 namespace {
+
+// A line longer than this is cut (a device may send a name of any length).
+constexpr size_t kTraceLineBytes = 4096;
 
 std::mutex g_traceMutex;
 std::string g_tracePath;
 
-// Called under g_traceMutex. A full file moves to ".1", ".1" to ".2" and so on; the
-// oldest goes. Another process may rotate at the same moment: each rename is atomic,
-// so at worst a few lines land in the next file.
+// Called with the rotation lock held, so that no other process rotates at the same
+// moment: a full file moves to ".1", ".1" to ".2" and so on; the oldest goes.
 void RotateWhenFull(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || st.st_size < kTraceRotateBytes) return;
@@ -27,11 +36,47 @@ void RotateWhenFull(const std::string& path) {
     std::rename(path.c_str(), (path + ".1").c_str());
 }
 
-FILE* OpenForAppend(const std::string& path) {
-    if (FILE* file = std::fopen(path.c_str(), "a")) return file;
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-    return std::fopen(path.c_str(), "a");
+// The entry as one line: its own line end (the formats may or may not end in one), no
+// line break inside, and nothing that a terminal showing the log would act upon.
+std::string TraceEntry(std::string_view message) {
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+        message.remove_suffix(1);
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    return std::string(stamp) + " debug " + Printable(message) + "\n";
+}
+
+// Appends `entry` under the lock every process of this user takes around a rotation and
+// a write: a rotation then never renames a file another process is about to write, and
+// never runs twice for one full file. The file holds device names and addresses: it is
+// its owner's alone.
+void WriteEntry(const std::string& path, const std::string& entry) {
+    std::optional<CFileLock> lock = CFileLock::Acquire(path + ".lock");
+    if (!lock) {
+        std::error_code error;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+        lock = CFileLock::Acquire(path + ".lock");
+        if (!lock) return;
+    }
+    RotateWhenFull(path);
+    const int fd = OpenRegularFile(path, O_RDWR | O_APPEND | O_CREAT, 0600);
+    if (fd < 0) return;
+    struct stat st {};
+    std::string text = entry;
+    if (::fstat(fd, &st) == 0) {
+        if ((st.st_mode & 077) != 0) ::fchmod(fd, 0600);  // made by an older version
+        // A line cut short by a full disk must not take the next one into it.
+        char last = '\n';
+        if (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') {
+            text.insert(text.begin(), '\n');
+        }
+    }
+    WriteAll(fd, text);
+    ::close(fd);
 }
 
 }  // namespace
@@ -47,7 +92,7 @@ std::string TraceFile() {
 }
 
 void Trace(const char* format, ...) {
-    char line[2048];
+    char line[kTraceLineBytes];
     va_list args;
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
@@ -55,16 +100,7 @@ void Trace(const char* format, ...) {
 
     std::lock_guard lock(g_traceMutex);
     if (g_tracePath.empty()) return;
-    RotateWhenFull(g_tracePath);
-    FILE* file = OpenForAppend(g_tracePath);
-    if (!file) return;
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    std::fprintf(file, "%s debug %s", stamp, line);
-    std::fclose(file);
+    WriteEntry(g_tracePath, TraceEntry(line));
 }
 
 std::string DefaultTraceFile() {

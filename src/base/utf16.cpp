@@ -25,7 +25,9 @@ size_t SequenceLength(std::string_view text, size_t i) {
     return length;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
+}  // namespace
+
+void AppendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -43,7 +45,22 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     }
 }
 
-}  // namespace
+char32_t NextCodePoint(std::string_view text, size_t& pos) {
+    const size_t length = SequenceLength(text, pos);
+    auto byte = [&](size_t k) {
+        return static_cast<char32_t>(static_cast<uint8_t>(text[pos + k]));
+    };
+    char32_t cp = 0xFFFD;
+    if (length == 1) cp = byte(0);
+    if (length == 2) cp = ((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
+    if (length == 3) cp = ((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+    if (length == 4) {
+        cp = ((byte(0) & 0x07) << 18) | ((byte(1) & 0x3F) << 12) | ((byte(2) & 0x3F) << 6) |
+             (byte(3) & 0x3F);
+    }
+    pos += length == 0 ? 1 : length;
+    return cp;
+}
 
 bool IsValidUtf8(std::string_view text) {
     for (size_t i = 0; i < text.size();) {

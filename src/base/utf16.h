@@ -14,6 +14,13 @@ bool IsValidUtf8(std::string_view text);
 // so that readers of the files and lines we write never meet malformed UTF-8.
 std::string ToValidUtf8(std::string_view text);
 
+// The character at `pos` of `text`, moving `pos` past it; a byte that is not part of a
+// well-formed sequence is U+FFFD (and `pos` moves one byte).
+char32_t NextCodePoint(std::string_view text, size_t& pos);
+
+// Appends the UTF-8 form of `cp` (a Unicode scalar value).
+void AppendUtf8(std::string& out, char32_t cp);
+
 // The number of UTF-16 code units `text` takes; a byte that is not part of a
 // well-formed sequence counts as one unit.
 size_t Utf16Length(std::string_view text);

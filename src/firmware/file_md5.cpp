@@ -8,13 +8,15 @@
 #include <memory>
 #include <vector>
 
+#include "base/regular_file.h"
+
 namespace {
 
 constexpr size_t kReadBytes = 1 << 20;
 constexpr off_t kHeaderBytes = 4;
 
 struct OpenFile {
-    explicit OpenFile(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    explicit OpenFile(const std::string& path) : fd(OpenRegularFile(path, O_RDONLY)) {}
     ~OpenFile() {
         if (fd >= 0) ::close(fd);
     }

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/atomic_file.h"
+#include "base/regular_file.h"
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/utf16.h"
@@ -95,17 +97,6 @@ bool ParseNumber(const std::string& text, int64_t& value) {
     return true;
 }
 
-// Writes all of `bytes` at the end of the file; short writes are continued.
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string DefaultHistoryFile() { return StateHome() + "/strelvane/history.tsv"; }
@@ -152,11 +143,15 @@ std::optional<UpgradeHistoryRecord> DecodeHistoryLine(std::string_view line) {
     return r;
 }
 
-int AppendHistory(const std::string& path, const UpgradeHistoryRecord& record) {
+int AppendHistory(const std::string& path, const UpgradeHistoryRecord& record,
+                  std::string* problem) {
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return rc::kFileOpenFailed;
+    const int fd = OpenRegularFile(path, O_RDWR | O_APPEND | O_CREAT, 0600);
+    if (fd < 0) {
+        if (problem) *problem = FileErrorText(errno);
+        return rc::kFileOpenFailed;
+    }
     std::string line = EncodeHistoryLine(record);
     bool written = false;
     if (::flock(fd, LOCK_EX) == 0) {
@@ -170,15 +165,25 @@ int AppendHistory(const std::string& path, const UpgradeHistoryRecord& record) {
         if (last != '\n') line.insert(line.begin(), '\n');
         written = WriteAll(fd, line) && ::fdatasync(fd) == 0;
     }
+    if (!written && problem) *problem = FileErrorText(errno);
     ::close(fd);  // also releases the lock
     return written ? rc::kOk : rc::kFailed;
 }
 
-std::vector<UpgradeHistoryRecord> ReadHistory(const std::string& path, int* skipped) {
+std::string HistoryProblemText(int count, const std::string& file, const std::string& reason) {
+    return std::to_string(count) + (count == 1 ? " outcome" : " outcomes") +
+           " could not be recorded in the history " + file + ": " + reason;
+}
+
+std::vector<UpgradeHistoryRecord> ReadHistory(const std::string& path, int* skipped,
+                                              std::string* problem) {
     std::vector<UpgradeHistoryRecord> records;
     if (skipped) *skipped = 0;
     std::string bytes;
-    if (!ReadWholeFile(path, bytes)) return records;
+    if (!ReadFileBytes(path, bytes)) {
+        if (problem && errno != ENOENT) *problem = FileErrorText(errno);
+        return records;
+    }
     size_t start = 0;
     while (start < bytes.size()) {
         const size_t end = bytes.find('\n', start);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,9 +27,21 @@ std::string EncodeHistoryLine(const UpgradeHistoryRecord& record);
 std::optional<UpgradeHistoryRecord> DecodeHistoryLine(std::string_view line);
 
 // Appends `record` to the file at `path`, creating the file and its folder as needed.
-// 0, or -12 when the file cannot be opened, -1 when it cannot be written.
-int AppendHistory(const std::string& path, const UpgradeHistoryRecord& record);
+// 0, or -12 when the file cannot be opened (or is not a regular file), -1 when it cannot
+// be written; `problem` (when given) then receives the reason ("No space left on device").
+int AppendHistory(const std::string& path, const UpgradeHistoryRecord& record,
+                  std::string* problem = nullptr);
+
+// Told when an outcome could not be kept in the history: the history file and the reason
+// ("No space left on device"). Called on the thread that reported the outcome.
+using HistoryProblem = std::function<void(const std::string& file, const std::string& reason)>;
+
+// What the user is told when `count` outcomes could not be kept: "2 outcomes could not be
+// recorded in the history FILE: REASON".
+std::string HistoryProblemText(int count, const std::string& file, const std::string& reason);
 
 // Every whole record in the file, oldest first; `skipped` (when given) counts the lines
-// that were not. A missing file is an empty history.
-std::vector<UpgradeHistoryRecord> ReadHistory(const std::string& path, int* skipped = nullptr);
+// that were not. A missing file is an empty history; one that is there but cannot be read
+// (not a regular file, no permission) gives none either, with the reason in `problem`.
+std::vector<UpgradeHistoryRecord> ReadHistory(const std::string& path, int* skipped = nullptr,
+                                              std::string* problem = nullptr);

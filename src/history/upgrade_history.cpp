@@ -112,8 +112,10 @@ void CUpgradeHistory::Record(const UpgradeReport& report) {
         std::lock_guard lock(lock_);
         amendable_[deviceId] = pending;
     }
-    if (AppendHistory(path_, r) != rc::kOk) {
-        Trace("upgrade of %s: cannot add it to the history %s\n", deviceId.c_str(), path_.c_str());
+    if (std::string reason; AppendHistory(path_, r, &reason) != rc::kOk) {
+        Trace("upgrade of %s: cannot add it to the history %s: %s", deviceId.c_str(), path_.c_str(),
+              reason.c_str());
+        if (problem_) problem_(path_, reason);
     }
 }
 

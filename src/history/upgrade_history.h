@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "history/history_file.h"
 #include "history/history_record.h"
 #include "registry/camera_table.h"
 #include "registry/registry_observer.h"
@@ -35,6 +36,10 @@ public:
     // Observes the control and the manager, before any search or upgrade starts; this
     // object must outlive both.
     void AttachTo(CCameraControl& control, CUpgradeManager& manager);
+
+    // Where it is told that an outcome could not be appended (a full disk); the outcome
+    // itself stands. Set before AttachTo.
+    void SetProblemHandler(HistoryProblem problem) { problem_ = std::move(problem); }
 
     void DeviceDispatched(const CIPCamInfo& record) override;
     void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
@@ -71,6 +76,7 @@ private:
     const CCameraControl* control_ = nullptr;
     const std::string path_;
     const WallClock now_;
+    HistoryProblem problem_;
     std::mutex lock_;
     std::map<std::string, Pending> pending_;
     // Devices whose last outcome was -10, as recorded: a late return amends it.

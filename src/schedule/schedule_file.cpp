@@ -2,14 +2,17 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <pugixml.hpp>
+#include <vector>
 
 #include "base/atomic_file.h"
+#include "base/regular_file.h"
 #include "base/text.h"
 #include "base/xml_attribute.h"
 
@@ -108,7 +111,7 @@ ScheduleFileRead ReadScheduleFile(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return read;
     if (!ReadFileBytes(path, bytes)) {
         read.State = ScheduleFileState::Unreadable;
-        read.Error = path + " cannot be read: " + std::strerror(errno);
+        read.Error = path + " cannot be read: " + FileErrorText(errno);
         return read;
     }
     read.State = ScheduleFileState::Ok;
@@ -165,3 +168,57 @@ bool IsCompleteScheduleEntry(const CScheduleInfo& e) {
            !e.Device.empty() && !e.Model.empty() && !e.MAC.empty() && !e.Version.empty() &&
            !e.FWPath.empty() && e.UpgradeTime != 0;
 }
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsHostNameCharacter(char c) {
+    return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-';
+}
+
+// The dot-separated labels of `text`; none when one of them is empty.
+std::vector<std::string> Labels(const std::string& text) {
+    if (text.empty() || text.front() == '.' || text.back() == '.' ||
+        text.find("..") != std::string::npos) {
+        return {};
+    }
+    return SplitAny(text, ".");
+}
+
+bool IsIpv4Address(const std::vector<std::string>& parts) {
+    if (parts.size() != 4) return false;
+    for (const std::string& part : parts) {
+        // No leading zero: some readers take it for octal.
+        if (part.size() > 3 || (part.size() > 1 && part[0] == '0')) return false;
+        if (!std::all_of(part.begin(), part.end(), IsDigit) || std::stoi(part) > 255) return false;
+    }
+    return true;
+}
+
+bool IsHostName(const std::string& text, const std::vector<std::string>& labels) {
+    if (labels.empty() || text.size() > 253) return false;
+    for (const std::string& label : labels) {
+        if (label.size() > 63 || label.front() == '-' || label.back() == '-' ||
+            !std::all_of(label.begin(), label.end(), IsHostNameCharacter)) {
+            return false;
+        }
+    }
+    // All digits at the end is a mistyped IPv4 address, not a name.
+    return !std::all_of(labels.back().begin(), labels.back().end(), IsDigit);
+}
+
+}  // namespace
+
+bool IsUsableHost(const std::string& host) {
+    const std::vector<std::string> labels = Labels(host);
+    return IsIpv4Address(labels) || IsHostName(host, labels);
+}
+
+bool IsUsablePort(const std::string& port) {
+    // Only as the program writes it: no sign, blank or leading zero.
+    return !port.empty() && port.size() <= 5 && port[0] != '0' &&
+           std::all_of(port.begin(), port.end(), IsDigit) && std::stoi(port) <= 65535;
+}
+
+bool HasUsableAddress(const CScheduleInfo& e) { return IsUsableHost(e.IP) && IsUsablePort(e.Port); }

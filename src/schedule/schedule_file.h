@@ -23,6 +23,17 @@ bool SaveSchedule(const std::string& path, const std::vector<CScheduleInfo>& ent
 // entries are read from the file or added to the schedule.
 bool IsCompleteScheduleEntry(const CScheduleInfo& entry);
 
+// True when the entry's address can be used: IP an IPv4 address in dotted decimal or a
+// host name (dot-separated labels of letters, digits and inner hyphens, at most 63
+// characters each and 253 in all, the last not all digits) and Port a decimal number from
+// 1 to 65535 as the program writes it. A hand-edited file may hold anything there, and the address
+// goes into the requests of a run and into the page a double-click opens: an entry without a usable
+// address is shown as invalid, never run and never opened.
+bool HasUsableAddress(const CScheduleInfo& entry);
+// Its two halves, for those who check an address as it is typed.
+bool IsUsableHost(const std::string& host);
+bool IsUsablePort(const std::string& port);
+
 // What reading a schedule file found.
 enum class ScheduleFileState {
     Ok,          // a schedule (an empty file counts as an empty one)

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "base/text.h"
+#include "schedule/schedule_file.h"
 
 struct CScheduleList::Slot {
     uint64_t Id = 0;
@@ -151,6 +152,8 @@ std::vector<CScheduledRun> CScheduleList::StartQueued() {
     std::vector<CScheduledRun> runs;
     for (const auto& slot : state_->Slots) {
         if (slot->Info.Status != schedule_status::kQueued || slot->Running) continue;
+        // However it came to be queued, an address a hand-edited file spoiled is not used.
+        if (!HasUsableAddress(slot->Info)) continue;
         // A device is never flashed by two runs at once (nor restarted under a running
         // upload): a second entry for it waits in the queue until the first run ends.
         std::string device = ToUpperAscii(slot->Info.MAC);

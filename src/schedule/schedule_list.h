@@ -74,7 +74,8 @@ public:
     // Starts every queued entry in array order: status upgrading, marked running, the
     // run's own fields reset (VersionBefore := Version), one run each for the caller to
     // hand to a worker. An entry whose device (MAC, without regard to case) is being
-    // upgraded by another run stays queued until that run ends.
+    // upgraded by another run stays queued until that run ends, and one without a usable
+    // address (HasUsableAddress) is never started.
     std::vector<CScheduledRun> StartQueued();
 
 private:

@@ -23,6 +23,10 @@ void CScheduleRunner::SetNoticeHandler(std::function<void(const std::string&)> n
     notice_ = std::move(notice);
 }
 
+void CScheduleRunner::SetHistoryProblemHandler(HistoryProblem problem) {
+    historyProblem_ = std::move(problem);
+}
+
 int CScheduleRunner::Start(std::string* error) {
     if (ticker_.joinable()) return rc::kOk;
     bool first = false;
@@ -151,9 +155,10 @@ void CScheduleRunner::AddToHistory(const CScheduleInfo& entry) {
     std::optional<UpgradeHistoryRecord> record = ScheduledRunRecord(entry, WallClockNow());
     if (!record) return;
     const std::string history = DefaultHistoryFile();
-    if (AppendHistory(history, *record) != rc::kOk) {
-        Trace("schedule %s: cannot add the run to the history %s\n", entry.MAC.c_str(),
-              history.c_str());
+    if (std::string reason; AppendHistory(history, *record, &reason) != rc::kOk) {
+        Trace("schedule %s: cannot add the run to the history %s: %s", entry.MAC.c_str(),
+              history.c_str(), reason.c_str());
+        if (historyProblem_) historyProblem_(history, reason);
     }
 }
 

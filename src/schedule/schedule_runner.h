@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/clock.h"
+#include "history/history_file.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_observer.h"
 #include "schedule/schedule_store.h"
@@ -62,6 +63,10 @@ public:
     // Start; must outlive the runner.
     void SetDeviceLocator(IDeviceLocator* locator) { locator_ = locator; }
 
+    // Where it is told that a run's outcome could not be kept in the upgrade history.
+    // Set before Start.
+    void SetHistoryProblemHandler(HistoryProblem problem);
+
     // Stops the ticks and every worker and waits for them: the waits end at once, an
     // upload in flight is waited for. Stopped runs end as IScheduleObserver describes
     // and are saved. The runner may be started again. The observer must not wait for the
@@ -109,6 +114,7 @@ private:
     const FileExists fileExists_;
     const UnixTimeSource now_;
     std::function<void(const std::string&)> notice_;
+    HistoryProblem historyProblem_;
     std::mutex saveMutex_;  // guards sync_ and adopted_
     bool adopted_ = false;  // the list's entries were taken as the file's
     CScheduleFileSync sync_;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/text.h"
+#include "schedule/schedule_file.h"
 
 namespace st = schedule_status;
 
@@ -15,6 +16,8 @@ int64_t StartWindowSeconds(double timeScale) {
 
 bool SchedulerStep(CScheduleInfo& entry, int64_t now, const FileExists& fileExists,
                    int64_t windowSeconds) {
+    // An address a hand-edited file spoiled is never used; the entry waits as it is.
+    if (!HasUsableAddress(entry)) return false;
     const int before = entry.Status;
     if (entry.Status == st::kFirmwareLost && fileExists(entry.FWPath)) entry.Status = st::kWaiting;
     if (entry.Status == st::kWaiting) {
@@ -47,6 +50,9 @@ int UploadPercent(int64_t totalBytes, int64_t sentBytes) {
 }
 
 std::string StatusText(const CScheduleInfo& entry, const TextLookup& lookup) {
+    if (!HasUsableAddress(entry)) {
+        return lookup("SchedulePage", "InvalidAddressStatus", "Invalid address");
+    }
     switch (entry.Status) {
         case st::kWaiting:
             return lookup("SchedulePage", "WaitingStatus", "Waiting");

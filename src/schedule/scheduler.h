@@ -31,7 +31,8 @@ using FileExists = std::function<bool(const std::string&)>;
 // One entry's scheduler step; true when its status changed:
 // lost image (9) found again → waiting (1); waiting with its image missing → 9;
 // waiting within the start window (`windowSeconds` after its time) → queued (2); waiting
-// and later than the window → none (0, never started). Other statuses are left alone.
+// and later than the window → none (0, never started). Other statuses are left alone, and
+// so is an entry without a usable address (HasUsableAddress), which is never started.
 bool SchedulerStep(CScheduleInfo& entry, int64_t now, const FileExists& fileExists,
                    int64_t windowSeconds = kStartWindowSeconds);
 
@@ -47,5 +48,6 @@ std::vector<CScheduledRun> StarterTick(CScheduleList& list);
 // precision, truncated; 0 while the total is not known yet.
 int UploadPercent(int64_t totalBytes, int64_t sentBytes);
 
-// The text of an entry's status cell.
+// The text of an entry's status cell; "Invalid address" for an entry without a usable
+// address, whatever its status.
 std::string StatusText(const CScheduleInfo& entry, const TextLookup& lookup);

@@ -122,6 +122,17 @@ int CSettings::MaxFailures() const {
     return value ? std::max(0, DecimalInt(*value)) : 0;
 }
 
+std::optional<CSettings::Unreadable> CSettings::Problem() const {
+    for (const CValueStore* store : {&user_, &system_}) {
+        if (std::string why = store->Problem(); !why.empty()) return Unreadable{store->Path(), why};
+    }
+    return std::nullopt;
+}
+
+std::string CSettings::Unreadable::Text() const {
+    return "the settings file " + File + " cannot be read: " + Reason;
+}
+
 std::string CSettings::ReadStorageFolder() const {
     std::optional<CValueStore::Value> value = user_.Read("Storage");
     if (!value || !value->IsString || Utf16Length(value->Text) > kStorageChars) return {};

@@ -62,6 +62,16 @@ public:
     // The program language for the system locale.
     int DefaultLanguageId() const;
 
+    // A settings file that is there but cannot be read (a FIFO, a folder, no
+    // permission); none when both can be used. Meanwhile reads give the defaults and
+    // writes leave it alone.
+    struct Unreadable {
+        std::string File;
+        std::string Reason;        // "not a regular file"
+        std::string Text() const;  // "the settings file FILE cannot be read: REASON"
+    };
+    std::optional<Unreadable> Problem() const;
+
     // Storage (up to 1024 characters) and the machine-wide URL; empty when absent.
     std::string ReadStorageFolder() const;
     std::string ReadServerUrl() const;

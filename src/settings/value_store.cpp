@@ -1,11 +1,14 @@
 #include "settings/value_store.h"
 
 #include <sys/stat.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <sstream>
 #include <vector>
 
 #include "base/atomic_file.h"
+#include "base/regular_file.h"
 #include "base/text.h"
 #include "base/utf16.h"
 #include "settings/xdg_folders.h"
@@ -55,9 +58,17 @@ std::optional<CValueStore::Value> CValueStore::Read(std::string_view name) const
     return std::nullopt;
 }
 
+std::string CValueStore::Problem() const {
+    std::string bytes;
+    if (ReadFileBytes(path_, bytes) || errno == ENOENT) return {};
+    return FileErrorText(errno);
+}
+
 bool CValueStore::Create() const {
     RemoveStaleTemporaries(path_);
     if (Exists()) return true;
+    // Something that is no file of ours (a folder, a FIFO) is left where it is.
+    if (PathExists(path_)) return false;
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);
     return WriteFileAtomically(path_, "", 0644);
@@ -80,8 +91,9 @@ bool CValueStore::Rewrite(std::string_view name, const std::string* value) const
     }
     std::string bytes;
     const bool existed = Exists();
-    // A file that is there but cannot be read is left alone rather than replaced.
-    if (existed ? !ReadWholeFile(path_, bytes) : !value) return false;
+    // A file that is there but cannot be read, or something there that is not a regular
+    // file, is left alone rather than replaced.
+    if (existed ? !ReadWholeFile(path_, bytes) : !value || PathExists(path_)) return false;
     if (!existed) {
         std::error_code ignored;
         std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);

@@ -28,6 +28,11 @@ public:
 
     std::optional<Value> Read(std::string_view name) const;
 
+    // Why the file cannot be read when something is there that cannot ("not a regular
+    // file" for a FIFO, "Permission denied"); empty when it can, or when there is none.
+    // Reads give no value meanwhile, and writes leave it alone.
+    std::string Problem() const;
+
     // Creates the key (an empty file, and its folder) when it does not exist, as an
     // installer would; removes what killed saves left behind. True when it exists.
     bool Create() const;

@@ -4,9 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
+#include "base/atomic_file.h"
 #include "base/text.h"
 
 namespace {
@@ -46,12 +45,7 @@ bool PathExists(const std::string& path) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream out;
-    out << in.rdbuf();
-    bytes = out.str();
-    return !in.bad();
+    return ReadFileBytes(path, bytes);
 }
 
 std::string HomeFolder() {
@@ -71,13 +65,19 @@ std::string StateHome() {
     return state.empty() ? HomeFolder() + "/.local/state" : state;
 }
 
+std::string CacheHome() {
+    std::string cache = AbsoluteEnv("XDG_CACHE_HOME");
+    return cache.empty() ? HomeFolder() + "/.cache" : cache;
+}
+
 std::string DocumentsFolder() {
     const std::string home = HomeFolder();
     std::string documents = home + "/Documents";
-    std::ifstream in(ConfigHome() + "/user-dirs.dirs");
+    std::string bytes;
+    if (!ReadFileBytes(ConfigHome() + "/user-dirs.dirs", bytes)) return documents;
     const std::string_view key = "XDG_DOCUMENTS_DIR=";
     // The file is sourced by a shell, so the last assignment wins.
-    for (std::string line; std::getline(in, line);) {
+    for (const std::string& line : SplitAny(bytes, "\n")) {
         std::string trimmed = Trim(line);
         if (!StartsWith(trimmed, key)) continue;
         std::string path;

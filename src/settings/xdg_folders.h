@@ -15,6 +15,9 @@ std::string ConfigHome();
 // $XDG_STATE_HOME when set to an absolute path, else ~/.local/state: history and logs.
 std::string StateHome();
 
+// $XDG_CACHE_HOME when set to an absolute path, else ~/.cache.
+std::string CacheHome();
+
 // The user's Documents folder: XDG_DOCUMENTS_DIR from ConfigHome()/user-dirs.dirs, else
 // ~/Documents. The folder may not exist yet.
 std::string DocumentsFolder();
@@ -27,7 +30,8 @@ std::string SystemConfigFile(std::string_view relative);
 // True when something (file or folder) exists at `path`.
 bool PathExists(const std::string& path);
 
-// Reads the whole file at `path`; false when it cannot be opened or read.
+// Reads the whole file at `path` as ReadFileBytes does (a regular file only, so that a
+// FIFO or a device put there never blocks the program); false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 
 // This program's full path, and its folder without a trailing slash.

@@ -126,6 +126,12 @@ CMainWindow::CMainWindow(MainWindowSetup setup, QWidget* parent)
     running_ = true;
     currentPage_ = kUpgradePage;
     LoadMainTexts();
+    if (const auto problem = settings_.Problem()) {
+        SayFileProblem("SettingsUnreadable",
+                       "The settings file %1 cannot be read (%2). The program uses its default "
+                       "settings.",
+                       problem->File, problem->Reason);
+    }
     StartScheduler();
     QTimer::singleShot(100, this, &CMainWindow::StartupRoutine);
 }
@@ -185,6 +191,7 @@ void CMainWindow::CreateServices() {
     credentialChecks_ = std::make_unique<CCredentialChecks>(*cameraTable_, *checkCommands_);
     // Every final outcome goes into the history the handover report reads.
     upgradeHistory_ = std::make_unique<CUpgradeHistory>(*cameraTable_, DefaultHistoryFile());
+    upgradeHistory_->SetProblemHandler(HistoryProblemHandler());
     upgradeHistory_->AttachTo(*cameraControl_, *upgradeManager_);
     cameraControl_->Attach(*upgradePage_);
     upgradePage_->SetServices(*cameraControl_, *cameraTable_, *credentialChecks_,
@@ -204,6 +211,7 @@ void CMainWindow::CreateServices() {
                                                         schedulePath_, PathExists);
     // A program that may search also finds a scheduled device back at a new address.
     if (setup_.SearchAtStart) scheduleRunner_->SetDeviceLocator(cameraControl_.get());
+    scheduleRunner_->SetHistoryProblemHandler(HistoryProblemHandler());
     schedulePage_->SetSaver([this] { return scheduleRunner_->Save(); });
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -11,6 +13,7 @@
 
 #include "base/clock.h"
 #include "firmware/host_probes.h"
+#include "history/history_file.h"
 #include "layout/layout_texts.h"
 #include "schedule/schedule_list.h"
 #include "settings/settings.h"
@@ -149,6 +152,15 @@ private:
     void ShowNewFirmwareBalloon();  // timer 8
     void ShowDiskFullBalloon();     // timer 9
 
+    // main_window_problems.cpp
+    // A message naming a file the program could not use and why: [UI_PopupMessage]
+    // `key`, with "%1" the file and "%2" the reason. One at a time: while one is shown,
+    // more of them add nothing.
+    void SayFileProblem(const char* key, const char* def, const std::string& file,
+                        const std::string& reason);
+    // For the history's writers: hands each problem to the user-interface thread.
+    HistoryProblem HistoryProblemHandler();
+
     // main_window_shutdown.cpp
     void ShutDownStep1();  // timer 1
     void ShutDownStep2();  // timer 2
@@ -188,6 +200,7 @@ private:
     QLabel notice_;
     QLabel prompt_;
     CTray* tray_ = nullptr;
+    QPointer<QMessageBox> problemBox_;
 
     int currentPage_ = kUpgradePage;
     bool busy_ = false;

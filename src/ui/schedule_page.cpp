@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "layout/layout_texts.h"
+#include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
 #include "schedule/scheduler.h"
 #include "ui/message_dlg.h"
@@ -290,6 +291,7 @@ void CSchedulePage::RowDoubleClicked(const QModelIndex& index) {
     if (!entry) return;
     const CScheduleInfo& info = entry->Info;
     if (index.column() != kImageColumn) {
+        if (!HasUsableAddress(info)) return;  // a hand-edited address is never opened
         // The user's own browser, through the desktop; never a shell.
         QDesktopServices::openUrl(QUrl(
             ToQ(BuildLoginPageUrl(info.IP, info.Port, info.Account, info.Password, info.Https))));

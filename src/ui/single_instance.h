@@ -9,6 +9,8 @@
 // folder (a lock whose process has died, say by kill -9, is recognised and taken over)
 // and then listens on a local socket there; a later start that cannot take the lock
 // asks the holder, through that socket, to show its window (command 32790) and ends.
+// The holder reads a short message from each connection and drops a connection that
+// sends more, or stays open longer than a later start needs.
 class CSingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -29,7 +31,10 @@ public:
     // when it could not be reached.
     bool AskFirstToShow(int timeoutMs) const;
 
-    // The user's runtime folder ($XDG_RUNTIME_DIR, else Qt's per-user fallback).
+    // The user's runtime folder, $XDG_RUNTIME_DIR, when it is the user's own and closed to
+    // others; otherwise a folder "strelvane/runtime" that the program makes (0700) under
+    // the user's state folder, else under the cache folder; empty when neither can be
+    // had (the instance then runs without looking for others).
     static QString DefaultRuntimeFolder();
 
 signals:
@@ -40,5 +45,6 @@ private:
 
     const QString folder_;
     std::unique_ptr<QLockFile> lock_;
+    int connections_ = 0;  // open at this moment; outlives the server's sockets
     QLocalServer server_;
 };

@@ -41,26 +41,31 @@ void CTray::ReloadTexts(CLayoutTexts& texts, bool autoStart) {
 
 namespace {
 
-// Desktops without a notification area (or whose area shows no messages) still have a
-// notification service: the notice goes there. Sent without waiting for an answer.
-void NotifyDesktop(const QString& title, const QString& text, int milliseconds) {
+// The notification specification reads a body as markup: a text from a device or the
+// firmware server (a series name) must not bring a link or an image with it.
+QString NotificationBody(QString text) {
+    return text.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
+}
+
+// The desktop's notification service, where notification areas hand their messages too.
+// Sent without waiting for an answer; false without a session bus.
+bool NotifyDesktop(const QString& title, const QString& text, int milliseconds) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return;
+    if (!bus.isConnected()) return false;
     QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
                                                        "/org/freedesktop/Notifications",
                                                        "org.freedesktop.Notifications", "Notify");
     call << QStringLiteral("Strelvane") << 0u << QStringLiteral("dialog-information") << title
-         << text << QStringList() << QVariantMap() << milliseconds;
-    bus.send(call);
+         << NotificationBody(text) << QStringList() << QVariantMap() << milliseconds;
+    return bus.send(call);
 }
 
 }  // namespace
 
 void CTray::ShowBalloon(const QString& title, const QString& text, int milliseconds) {
-    if (icon_ && QSystemTrayIcon::supportsMessages()) {
+    // Qt's own balloon only where no session bus carries the notice: it shows plain text.
+    if (!NotifyDesktop(title, text, milliseconds) && icon_ && QSystemTrayIcon::supportsMessages()) {
         icon_->showMessage(title, text, QSystemTrayIcon::Information, milliseconds);
-    } else {
-        NotifyDesktop(title, text, milliseconds);
     }
     emit BalloonShown(title, text);
 }

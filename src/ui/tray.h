@@ -8,10 +8,11 @@
 
 class CLayoutTexts;
 
-// The notification-area icon, where the desktop has a notification area: its tool tip,
-// a menu (show the window; automatic start, checked while on; Exit) and balloons.
-// Without a notification area the balloons go to the desktop's notification service, and
-// the program works the same.
+// The notification-area icon, where the desktop has a notification area: its tool tip
+// and a menu (show the window; automatic start, checked while on; Exit). Balloons go to
+// the desktop's notification service (with the body's markup characters escaped), or to
+// the icon's own balloon where no session bus is there; the program works the same
+// without either.
 class CTray : public QObject {
     Q_OBJECT
 public:

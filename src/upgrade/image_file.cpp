@@ -8,16 +8,18 @@
 #include <cerrno>
 #include <iterator>
 
+#include "base/regular_file.h"
+
 ImageFile::~ImageFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
 bool ImageFile::Open(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A folder opens read-only too, but holds no image; a FIFO would block the open.
+    fd_ = OpenRegularFile(path, O_RDONLY);
     if (fd_ < 0) return false;
     struct stat info {};
-    // A folder opens read-only too, but holds no image.
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd_, &info) != 0) {
         ::close(fd_);
         fd_ = -1;
         return false;

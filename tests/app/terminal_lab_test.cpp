@@ -3,15 +3,15 @@
 // NO_COLOR, and --json or a pipe keep the JSON lines. Every finished outcome lands in
 // the history.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <set>
 #include <thread>
 
+#include "base/atomic_file.h"
+#include "base/terminal_text.h"
 #include "base/text.h"
 #include "history/history_file.h"
 #include "support/child_process.h"
@@ -19,58 +19,11 @@
 #include "support/lab_network.h"
 #include "support/temp_dir.h"
 #include "upgrade/upload_images.h"
+#include "visible_lines.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-struct PtyResult {
-    int ExitCode = -1;
-    std::string Output;
-};
-
-// Runs `argv` on the terminal side of a new pseudo-terminal 100 columns wide, with
-// `env` added to its environment; everything it wrote, once it has ended.
-PtyResult RunOnPty(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                   std::chrono::seconds limit) {
-    winsize size{};
-    size.ws_row = 40;
-    size.ws_col = 100;
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
-    if (pid == 0) {
-        for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    PtyResult result;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    char buffer[4096];
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd p{master, POLLIN, 0};
-        if (::poll(&p, 1, 200) <= 0) continue;
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        if (n <= 0) break;  // EIO once the child has gone
-        result.Output.append(buffer, static_cast<size_t>(n));
-    }
-    // The terminal closes a moment before the process is gone.
-    int status = 0;
-    pid_t ended = 0;
-    for (int i = 0; i < 250 && (ended = ::waitpid(pid, &status, WNOHANG)) == 0; ++i) {
-        std::this_thread::sleep_for(20ms);
-    }
-    if (ended == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    } else if (WIFEXITED(status)) {
-        result.ExitCode = WEXITSTATUS(status);
-    }
-    ::close(master);
-    return result;
-}
 
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -111,31 +64,31 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
                                               dir.File("fw.bin"), "--time-scale", "30"};
 
     // On a terminal: lines redrawn in place, in colour, then the summary.
-    PtyResult shown = RunOnPty(cli(upgrade), {"TERM=xterm"}, 60s);
+    ProcessResult shown = RunOnTerminal(cli(upgrade), {"TERM=xterm"}, 60s);
     EXPECT_EQ(shown.ExitCode, 1) << shown.Output;
     EXPECT_FALSE(Has(shown.Output, "{\"DeviceId\"")) << shown.Output;
     EXPECT_TRUE(Has(shown.Output, "\x1b[2A")) << "redrawn in place";
     EXPECT_TRUE(Has(shown.Output, "[####################]"));
     EXPECT_TRUE(Has(shown.Output, "Lobby NVR"));
-    EXPECT_TRUE(Has(shown.Output, "Yard[2J NVR")) << "a device's escape is not passed on";
+    EXPECT_TRUE(Has(shown.Output, "Yard NVR")) << "a device's escape is not passed on";
     EXPECT_FALSE(Has(shown.Output, "\x1b[2J"));
     EXPECT_TRUE(Has(shown.Output, "\x1b[32m"));
     EXPECT_TRUE(Has(shown.Output,
-                    "1 upgraded, 0 already up to date, 1 failed: Yard[2J NVR (Failed! Please "
+                    "1 upgraded, 0 already up to date, 1 failed: Yard NVR (Failed! Please "
                     "check the firmware file.)"))
         << shown.Output;
 
     // NO_COLOR: the same without colours; search shows a table.
-    PtyResult plain = RunOnPty(cli({"search", "--password", "vqmtz"}), {"NO_COLOR="}, 30s);
+    ProcessResult plain = RunOnTerminal(cli({"search", "--password", "vqmtz"}), {"NO_COLOR="}, 30s);
     EXPECT_EQ(plain.ExitCode, 0) << plain.Output;
     EXPECT_FALSE(Has(plain.Output, "\x1b[")) << plain.Output;
-    EXPECT_TRUE(Has(plain.Output, "ID    NAME         MODEL     ADDRESS        FIRMWARE  LOG-IN"))
+    EXPECT_TRUE(Has(plain.Output, "ID    NAME       MODEL     ADDRESS        FIRMWARE  LOG-IN"))
         << plain.Output;
-    EXPECT_TRUE(Has(plain.Output, "GOOD  Lobby NVR    NVR-1600  198.18.1.1:80  2.0.0     ok"))
+    EXPECT_TRUE(Has(plain.Output, "GOOD  Lobby NVR  NVR-1600  198.18.1.1:80  2.0.0     ok"))
         << plain.Output;
 
     // --json on a terminal and a plain pipe: JSON lines only.
-    PtyResult json = RunOnPty(cli({"search", "--json"}), {}, 30s);
+    ProcessResult json = RunOnTerminal(cli({"search", "--json"}), {}, 30s);
     ProcessResult piped = RunProcess(cli(upgrade), 60s);
     EXPECT_EQ(piped.ExitCode, 1);
     // Scripts read these lines: their final ones, byte for byte.
@@ -173,6 +126,88 @@ TEST_F(TerminalLabTest, PeopleSeeProgressAndTablesMachinesKeepTheirLines) {
     EXPECT_EQ(outcomes,
               (std::multiset<std::string>{bad, bad, "GOOD 00:1C:A1:00:00:01 1.0.0>2.0.0 0",
                                           "GOOD 00:1C:A1:00:00:01 2.0.0>2.0.0 0"}));
+}
+
+// A site of Japanese and Korean device names, one device whose identifier carries escape
+// sequences, an 80-column terminal and a state folder on a full disk: nothing a device
+// sent acts on the terminal, every line fits, and the outcomes that the history could not
+// keep are named, while the upgrade's own result stands.
+TEST_F(TerminalLabTest, HostileTextsWideNamesAndAFullStateDisk) {
+    LabNetwork lab({.Devices = 2});
+    TempDir dir;
+    dir.Write("fw.bin", MarkedImage(200000, "2.0.0"));
+    ASSERT_EQ(::mkdir(dir.File("state").c_str(), 0700), 0);
+    const std::string common =
+        "model=NVR-1600,http_port=80,https_port=-1,firmware=1.0.0,"
+        "reboot_seconds=3";
+    const std::string hostileId = "AA:BB\x1b]0;owned\x07\x1b[2J\xE2\x80\xAE";
+    DevsimProcess sim(
+        {"--discovery", "--device",
+         "id=" + hostileId +
+             ",name=\xE6\x9D\xB1\xE4\xBA\xAC\xE9\xA7\x85\xE5\x8C\x97\xE5\x8F\xA3"
+             "\xE3\x82\xAB\xE3\x83\xA1\xE3\x83\xA9\xE7\xAC\xAC\xE4\xBA\x8C\xE5\x8F\xB7"
+             "\xE6\xA9\x9F\xE5\x8C\x97\xE5\x8F\xA3\xE3\x82\xAB\xE3\x83\xA1\xE3\x83\xA9,"
+             "address=198.18.1.1," +
+             common,
+         "--device",
+         "id=KR,name=\xEC\x84\x9C\xEC\x9A\xB8\xEC\x97\xAD \xEC\xA3\xBC\xEC\xB0\xA8"
+         "\xEC\x9E\xA5 \xEC\xB9\xB4\xEB\xA9\x94\xEB\x9D\xBC 1\xEB\xB2\x88,"
+         "address=198.18.1.2," +
+             common},
+        lab.InDevices());
+    // The state folder becomes a small file system of this run's own, filled up; it goes
+    // with the run's mount namespace (ip netns exec makes one).
+    const std::string state = dir.File("state");
+    auto cli = [&](std::vector<std::string> words) {
+        std::vector<std::string> argv = {"env", "XDG_STATE_HOME=" + state};
+        for (const std::string& w : lab.InTech()) argv.push_back(w);
+        argv.insert(argv.end(),
+                    {"/bin/sh", "-c",
+                     "mount -t tmpfs -o size=64k strelvane-full \"$XDG_STATE_HOME\" || exit 90; "
+                     "head -c 1M /dev/zero > \"$XDG_STATE_HOME/filler\" 2>/dev/null; exec \"$@\"",
+                     "sh", STRELVANE_CLI_PATH});
+        argv.insert(argv.end(), words.begin(), words.end());
+        return argv;
+    };
+    auto fits = [](const ProcessResult& run) {
+        EXPECT_FALSE(Has(run.Output, "\x1b]")) << run.Output;
+        EXPECT_FALSE(Has(run.Output, "\x1b[2J")) << run.Output;
+        EXPECT_FALSE(Has(run.Output, "\xE2\x80\xAE")) << run.Output;
+        // The table and the progress lines; messages on standard error may wrap.
+        for (const std::string& line : VisibleLines(run.Output)) {
+            if (StartsWith(line, "strelvane-cli ") || StartsWith(line, "device ")) continue;
+            EXPECT_LE(TextColumns(line), 79) << line;
+        }
+    };
+
+    ProcessResult search =
+        RunOnTerminal(cli({"search", "--password", "vqmtz"}), {"TERM=xterm"}, 30s, 80);
+    if (search.ExitCode == 90) GTEST_SKIP() << "no tmpfs can be mounted here";
+    EXPECT_EQ(search.ExitCode, 0) << search.Output;
+    fits(search);
+    for (const char* cell : {"198.18.1.1:80", "198.18.1.2:80", "NVR-1600", "1.0.0"}) {
+        EXPECT_TRUE(Has(search.Output, cell)) << search.Output;
+    }
+
+    ProcessResult upgrade =
+        RunOnTerminal(cli({"upgrade", "--all", "--file", dir.File("fw.bin"), "--time-scale", "30"}),
+                      {"TERM=xterm"}, 90s, 80);
+    EXPECT_EQ(upgrade.ExitCode, 0) << upgrade.Output;
+    fits(upgrade);
+    EXPECT_TRUE(Has(upgrade.Output, "device AA:BB: log-in passed")) << upgrade.Output;
+    EXPECT_TRUE(Has(upgrade.Output, "\x1b[2A")) << "redrawn in place, one line per device";
+    EXPECT_TRUE(Has(upgrade.Output, "2 upgraded, 0 already up to date, 0 failed"));
+    EXPECT_TRUE(Has(upgrade.Output,
+                    "strelvane-cli upgrade: 2 outcomes could not be recorded in "
+                    "the history " +
+                        state +
+                        "/strelvane/history.tsv: No space "
+                        "left on device"))
+        << upgrade.Output;
+    // The run's file system went with it.
+    std::string mounts;
+    EXPECT_TRUE(ReadFileBytes("/proc/self/mounts", mounts));
+    EXPECT_FALSE(Has(mounts, state));
 }
 
 }  // namespace

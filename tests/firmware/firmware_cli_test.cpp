@@ -1,6 +1,7 @@
 // strelvane-cli firmware: its output, exit codes, and how it stops — by a signal, by its
 // time limit, and killed outright mid-download (the next run resumes).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -211,6 +212,16 @@ TEST_F(FirmwareCliTest, StoreThatCannotBeWrittenOrUsedFailsLoudly) {
     EXPECT_EQ(RunProcess(argv, 10s).ExitCode, 1);
     argv.insert(argv.end(), {"--storage", home_.File("a-file")});
     EXPECT_EQ(RunProcess(argv, 10s).ExitCode, 1);
+
+    // A settings file that is a FIFO would hold a reader for ever: it is named at once.
+    std::filesystem::remove(home_.File("strelvane/settings.conf"));
+    ASSERT_EQ(::mkfifo(home_.File("strelvane/settings.conf").c_str(), 0600), 0);
+    const ProcessResult fifo =
+        RunProcess({"/bin/sh", "-c", "exec \"$0\" firmware list 2>&1", STRELVANE_CLI_PATH}, 10s);
+    EXPECT_EQ(fifo.ExitCode, 1) << fifo.Output;
+    EXPECT_TRUE(Has(fifo.Output, "the settings file " + home_.File("strelvane/settings.conf") +
+                                     " cannot be read: not a regular file"))
+        << fifo.Output;
 }
 
 }  // namespace

@@ -194,4 +194,33 @@ TEST(HistoryReportTest, CommandPicksThePeriodAndRefusesBadDates) {
     EXPECT_NE(html.Output.find("<b>3</b>upgraded"), std::string::npos);
 }
 
+TEST(HistoryReportTest, OnATerminalDeviceTextsCannotActOnIt) {
+    TempDir dir;
+    const std::string path = dir.File("history.tsv");
+    UpgradeHistoryRecord r = Outcome("Gate\rcam", 0);
+    r.Mac = "AA:BB\033]0;owned\007\rEVIL\u009b2J\u202e";
+    ASSERT_EQ(AppendHistory(path, r), 0);
+    for (const char* format : {"csv", "html"}) {
+        const std::vector<std::string> argv = {STRELVANE_CLI_PATH, "report", "--history", path,
+                                               "--format",         format};
+        // Through a pipe the spreadsheet gets the texts as the history holds them.
+        if (std::string(format) == "csv") {
+            EXPECT_NE(RunProcess(argv, 10s).Output.find("Gate\rcam"), std::string::npos);
+        }
+        const ProcessResult shown = RunOnTerminal(argv, {}, 10s);
+        EXPECT_EQ(shown.ExitCode, 0) << format;
+        EXPECT_NE(shown.Output.find("Gate cam"), std::string::npos) << shown.Output;
+        for (const char* raw : {"\033", "\u009b", "\u202e"}) {
+            EXPECT_EQ(shown.Output.find(raw), std::string::npos) << format << ": " << shown.Output;
+        }
+        // A carriage return only as a line's end (the terminal writes one before each line
+        // feed), never one that goes back over a line.
+        for (size_t at = shown.Output.find('\r'); at != std::string::npos;
+             at = shown.Output.find('\r', at + 1)) {
+            ASSERT_LT(at + 1, shown.Output.size());
+            EXPECT_TRUE(shown.Output[at + 1] == '\n' || shown.Output[at + 1] == '\r') << format;
+        }
+    }
+}
+
 }  // namespace

@@ -1,6 +1,10 @@
 // What the upgrade history records of each final outcome, for the command's runs and
 // for the schedule's.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "base/result_codes.h"
 #include "history/history_file.h"
@@ -156,6 +160,34 @@ TEST(UpgradeHistoryTest, ScheduledRunsCountOnlyWhenTheyEnded) {
         EXPECT_EQ(r->ImageMd5.size(), started ? 32u : 0u) << c.Status;
         EXPECT_FALSE(r->ResultText.empty());
     }
+}
+
+TEST(UpgradeHistoryTest, AnOutcomeThatCannotBeKeptIsToldWithTheFileAndTheReason) {
+    TempDir dir;
+    dir.Write("state", "a file where the history's folder should be");
+    ASSERT_EQ(::mkfifo(dir.File("fifo.tsv").c_str(), 0600), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.File("state/strelvane/history.tsv"), std::strerror(ENOTDIR)},
+        {dir.File("fifo.tsv"), "not a regular file"},  // would fill, then block the writer
+    };
+    CCameraTable table;
+    table.AddOrUpdate("A", Device("A"));
+    for (const auto& [path, reason] : cases) {
+        std::vector<std::pair<std::string, std::string>> told;
+        CUpgradeHistory history(table, path, [] { return int64_t{1796793494}; });
+        history.SetProblemHandler(
+            [&](const std::string& file, const std::string& why) { told.emplace_back(file, why); });
+        history.DeviceDispatched(*table.Find("A"));
+        history.DeviceStatus("A", stage::kFinished, 0, 100, 0);
+        ASSERT_EQ(told.size(), 1u) << path;
+        EXPECT_EQ(told[0], std::make_pair(path, reason));
+        // The report says so as well, rather than show an empty history.
+        std::string problem;
+        EXPECT_TRUE(ReadHistory(path, nullptr, &problem).empty());
+        EXPECT_EQ(problem, reason) << path;
+    }
+    EXPECT_EQ(HistoryProblemText(2, "/h.tsv", "No space left on device"),
+              "2 outcomes could not be recorded in the history /h.tsv: No space left on device");
 }
 
 }  // namespace

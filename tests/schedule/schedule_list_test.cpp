@@ -13,6 +13,8 @@ namespace st = schedule_status;
 
 CScheduleInfo Queued(const std::string& mac) {
     CScheduleInfo e;
+    e.IP = "198.18.1.9";
+    e.Port = "80";
     e.MAC = mac;
     e.UpgradeTime = 1700000000;
     e.Status = st::kQueued;

@@ -4,14 +4,24 @@
 
 #include <set>
 
+#include "schedule/schedule_file.h"
+
 namespace {
 
 namespace st = schedule_status;
 
 constexpr int64_t kTime = 1700000000;
 
-CScheduleInfo Waiting(const std::string& mac, int64_t time, const std::string& image = "/fw.bin") {
+// An entry with a usable address, as every entry the program adds has.
+CScheduleInfo Addressed() {
     CScheduleInfo e;
+    e.IP = "198.18.1.9";
+    e.Port = "80";
+    return e;
+}
+
+CScheduleInfo Waiting(const std::string& mac, int64_t time, const std::string& image = "/fw.bin") {
+    CScheduleInfo e = Addressed();
     e.MAC = mac;
     e.UpgradeTime = time;
     e.Status = st::kWaiting;
@@ -114,6 +124,55 @@ TEST_F(SchedulerTest, ThirtyEntriesQueuedInOneSecondAllStartInOneTick) {
     ASSERT_EQ(StarterTick(list_).size(), 1u);
 }
 
+TEST_F(SchedulerTest, AHandEditedAddressIsShownInvalidAndNeverUsed) {
+    struct Case {
+        std::string IP;
+        std::string Port;
+        bool Usable;
+    };
+    const Case cases[] = {
+        {"198.18.1.9", "80", true},
+        {"10.0.0.255", "65535", true},
+        {"cam-7.site.example", "1", true},
+        {"localhost", "8080", true},
+        {"198.18.1.9", "0", false},
+        {"198.18.1.9", "65536", false},
+        {"198.18.1.9", "-80", false},
+        {"198.18.1.9", "80 ", false},
+        {"198.18.1.9", "", false},
+        {"198.18.1.9", "99999999999999999999", false},
+        {"198.18.1.256", "80", false},
+        {"198.18.1", "80", false},
+        {"198.18.01.9", "80", false},  // read as octal by some
+        {"", "80", false},
+        {"evil.example/phish?x=", "80", false},
+        {"user@198.18.1.9", "80", false},
+        {"198.18.1.9:81", "80", false},
+        {"[::1]", "80", false},
+        {"-cam.example", "80", false},
+        {"cam..example", "80", false},
+        {"cam.example.", "80", false},
+        {"cam\x1b[2J", "80", false},
+        {std::string(64, 'a') + ".example", "80", false},
+    };
+    for (const Case& c : cases) {
+        CScheduleInfo e = Waiting("A", kTime);
+        e.IP = c.IP;
+        e.Port = c.Port;
+        EXPECT_EQ(HasUsableAddress(e), c.Usable) << c.IP << " " << c.Port;
+        // Its time has come: only a usable entry is queued for a start.
+        EXPECT_EQ(SchedulerStep(e, kTime, exists_), c.Usable) << c.IP << " " << c.Port;
+        EXPECT_EQ(e.Status, c.Usable ? st::kQueued : st::kWaiting);
+        EXPECT_EQ(StatusText(e, DefaultText) == "Invalid address", !c.Usable) << c.IP;
+    }
+    // Nor is one started that comes queued: a file may say anything.
+    CScheduleInfo queued = Waiting("Q", kTime);
+    queued.IP = "evil.example/phish?x=";
+    queued.Status = st::kQueued;
+    list_.Append(queued);
+    EXPECT_TRUE(StarterTick(list_).empty());
+}
+
 TEST(StatusTextTest, EveryStatusHasItsText) {
     const TextLookup lookup = DefaultText;
     const std::pair<int, const char*> expected[] = {
@@ -121,12 +180,12 @@ TEST(StatusTextTest, EveryStatusHasItsText) {
         {9, "FW File lost"}, {42, "NONE"},   {6, "Failed! Please check the username and password."},
     };
     for (auto [status, text] : expected) {
-        CScheduleInfo e;
+        CScheduleInfo e = Addressed();
         e.Status = status;
         EXPECT_EQ(StatusText(e, lookup), text) << status;
     }
 
-    CScheduleInfo uploading;
+    CScheduleInfo uploading = Addressed();
     uploading.Status = st::kUploading;
     EXPECT_EQ(StatusText(uploading, lookup),
               "Uploading file... Please wait a few minutes. (0%)");  // size not known yet
@@ -142,7 +201,7 @@ TEST(StatusTextTest, EveryStatusHasItsText) {
     uploading.Status = st::kFirmwareLost;
     EXPECT_EQ(StatusText(uploading, layout), "SchedulePage/FWLostStatus!");
 
-    CScheduleInfo late;
+    CScheduleInfo late = Addressed();
     late.Status = st::kPastWindow;
     late.Until = "05:30";
     EXPECT_EQ(StatusText(late, lookup), "Not started: it would not finish before 05:30.");

@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -181,6 +182,32 @@ TEST_F(SettingsTest, StorageAndServerUrlAreReadForTheFirmwareStore) {
     EXPECT_EQ(settings.ReadStorageFolder().size(), 1024u);
     WriteStore("Storage=/" + std::string(1024, 'x') + "\n");
     EXPECT_EQ(settings.ReadStorageFolder(), "");
+}
+
+TEST_F(SettingsTest, AStoreThatIsNoRegularFileIsNamedAndLeftAlone) {
+    std::filesystem::create_directories(dir_.File("config/strelvane"));
+    std::filesystem::create_directories(dir_.File("etc/strelvane/settings.conf"));
+    ASSERT_EQ(::mkfifo(Paths().UserStore.c_str(), 0600), 0);
+    // Reading a FIFO would wait for a writer for ever; every call here returns at once.
+    CSettings settings(Paths(), "C");
+    settings.LoadSettings();
+    EXPECT_EQ(settings.LanguageId(), kEnglishLanguageId);
+    EXPECT_EQ(settings.ReadStorageFolder(), "");
+    EXPECT_FALSE(settings.IsExitModeSet());
+    settings.SetExitMode();
+    settings.SaveTrayAutoStart(true);
+    const std::optional<CSettings::Unreadable> problem = settings.Problem();
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->Text(),
+              "the settings file " + Paths().UserStore + " cannot be read: not a regular file");
+    // What is there stays: neither the first start nor a write puts a file in its place.
+    struct stat st {};
+    ASSERT_EQ(::stat(Paths().UserStore.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    // With the user's store fixed, the machine-wide one (a folder here) is named.
+    std::filesystem::remove(Paths().UserStore);
+    ASSERT_TRUE(settings.Problem());
+    EXPECT_EQ(settings.Problem()->File, Paths().SystemStore);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,5 +116,47 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::chrono::mill
     result.Output = child.ReadRest(timeout);
     auto code = child.Wait(std::chrono::milliseconds(MillisLeft(deadline)));
     result.ExitCode = code ? *code : -1;
+    return result;
+}
+
+ProcessResult RunOnTerminal(const std::vector<std::string>& argv,
+                            const std::vector<std::string>& env, std::chrono::milliseconds timeout,
+                            unsigned short columns) {
+    winsize size{};
+    size.ws_row = 40;
+    size.ws_col = columns;
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+    if (pid == 0) {
+        for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ProcessResult result;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    char buffer[4096];
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 200) <= 0) continue;
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) break;  // EIO once the child has gone
+        result.Output.append(buffer, static_cast<size_t>(n));
+    }
+    // The terminal closes a moment before the process is gone.
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 250 && (ended = ::waitpid(pid, &status, WNOHANG)) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (ended == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    } else if (WIFEXITED(status)) {
+        result.ExitCode = WEXITSTATUS(status);
+    }
+    ::close(master);
     return result;
 }

@@ -46,3 +46,10 @@ struct ProcessResult {
 
 // Runs a program to its end, at most `timeout`.
 ProcessResult RunProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
+
+// Runs `argv` on the terminal side of a new pseudo-terminal `columns` wide, with `env`
+// ("NAME=value") added to its environment, at most `timeout`; everything it wrote to the
+// terminal, once it has ended.
+ProcessResult RunOnTerminal(const std::vector<std::string>& argv,
+                            const std::vector<std::string>& env, std::chrono::milliseconds timeout,
+                            unsigned short columns = 100);

@@ -1,5 +1,7 @@
 // The main window driven offscreen: tabs and busy states, the Exit guards and the
 // shut-down, language switches, hiding, and the names screen readers see.
+#include <sys/stat.h>
+
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -15,6 +17,8 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -37,6 +41,17 @@ namespace {
 int HoldUntilStopped(UpgradeJob&, const Clock& clock, std::stop_token stop) {
     clock.SleepMs(600000, stop);
     return -6;
+}
+
+// A job for a device that is never reached (the tests' workers do not reach out).
+JobRequest AJob() {
+    JobRequest request;
+    request.Scheme = "http";
+    request.DeviceId = "00:AA:BB:CC:DD:EE";
+    request.Host = "127.0.0.1";
+    request.Port = 9;
+    request.RunFlag = 1;
+    return request;
 }
 
 CScheduleInfo QueuedEntry() {
@@ -146,13 +161,7 @@ private slots:
         auto window = MakeWindow(std::move(setup));
         QSignalSpy finished(window.get(), &CMainWindow::ShutDownFinished);
 
-        JobRequest request;
-        request.Scheme = "http";
-        request.DeviceId = "00:AA:BB:CC:DD:EE";
-        request.Host = "127.0.0.1";
-        request.Port = 9;
-        request.RunFlag = 1;
-        window->UpgradeManager()->StartJob(request);
+        window->UpgradeManager()->StartJob(AJob());
         window->RequestExit();
         auto* box = window->findChild<QMessageBox*>("Msg1");
         QVERIFY(box && box->isVisible());
@@ -302,6 +311,39 @@ private slots:
         catalog.close();
         auto window = MakeWindow(std::move(setup));  // waits for the busy state to end
         QVERIFY(window->TabButton(CMainWindow::kSchedulePage).isEnabled());
+    }
+
+    // A settings file that is a FIFO and a history that cannot be written are named in a
+    // message, one at a time, while the program goes on.
+    void filesThatCannotBeUsedAreNamedInAMessage() {
+        MainWindowSetup setup = sandbox_.Setup();
+        setup.Settings.UserStore = ToStd(sandbox_.Path("fifo-settings.conf"));
+        QVERIFY(::mkfifo(setup.Settings.UserStore.c_str(), 0600) == 0);
+        setup.UpgradeRunner = [](UpgradeJob&, const Clock&, std::stop_token) { return 0; };
+        QFile blocker(sandbox_.Path("not-a-folder"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QByteArray state = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", sandbox_.Path("not-a-folder/state").toUtf8());
+        auto window = MakeWindow(std::move(setup));
+        qputenv("XDG_STATE_HOME", state);
+
+        auto* settingsBox = window->findChild<QMessageBox*>("SettingsUnreadable");
+        QVERIFY(settingsBox && settingsBox->isVisible());
+        QCOMPARE(settingsBox->text(), "The settings file " + sandbox_.Path("fifo-settings.conf") +
+                                          " cannot be read (not a regular file). The program "
+                                          "uses its default settings.");
+        settingsBox->close();
+        QTRY_VERIFY(window->findChild<QMessageBox*>("SettingsUnreadable") == nullptr);
+
+        window->UpgradeManager()->StartJob(AJob());
+        QTRY_VERIFY(window->findChild<QMessageBox*>("HistoryNotRecorded") != nullptr);
+        auto* historyBox = window->findChild<QMessageBox*>("HistoryNotRecorded");
+        QCOMPARE(historyBox->text(),
+                 "An upgrade outcome could not be recorded in the history " +
+                     sandbox_.Path("not-a-folder/state") + "/strelvane/history.tsv (" +
+                     QString(std::strerror(ENOTDIR)) + "). The upgrade itself is not affected.");
+        QTRY_VERIFY(!window->UpgradeManager()->HasJobs());
     }
 
     void closingHidesAndAnotherStartShowsTheWindowAgain() {

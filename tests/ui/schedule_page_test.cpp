@@ -332,6 +332,34 @@ private slots:
         runs.clear();
     }
 
+    void aHandEditedAddressIsShownInvalidAndOpensNothing() {
+        const QString image = WriteImage(sandbox_, "a.bin", 100);
+        const int64_t tomorrow = QDateTime::currentSecsSinceEpoch() + 86400;
+        CScheduleInfo badHost = Planned("host", "00:00:5E:00:04:01", tomorrow, image);
+        badHost.IP = "evil.example/phish?x=";
+        CScheduleInfo badPort = Planned("port", "00:00:5E:00:04:02", tomorrow, image);
+        badPort.Port = "70000";
+        QVERIFY(SaveSchedule(
+            SchedulePath().toStdString(),
+            {badHost, badPort, Planned("good", "00:00:5E:00:04:03", tomorrow, image)}));
+        CMainWindow window(sandbox_.Setup());
+        window.show();
+        window.ShowPage(CMainWindow::kSchedulePage);
+        CCameraListCtrl& list = window.SchedulePageWidget().List();
+        QCOMPARE(list.RowCount(), 3);
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler("http", &catcher, "Open");
+        for (const char* device : {"host", "port"}) {
+            const int row = RowOfDevice(list, device);
+            QCOMPARE(Cell(list, row, kStatusColumn), QString("Invalid address"));
+            emit list.doubleClicked(list.model()->index(row, kStatusColumn));
+        }
+        QCOMPARE(catcher.Opened.size(), 0);
+        emit list.doubleClicked(list.model()->index(RowOfDevice(list, "good"), kStatusColumn));
+        QDesktopServices::unsetUrlHandler("http");
+        QCOMPARE(catcher.Opened.size(), 1);
+    }
+
     void aSecondWindowSaysAnotherRunsTheScheduleAndTakesItOver() {
         auto first = std::make_unique<CMainWindow>(sandbox_.Setup());
         CMainWindow second(sandbox_.Setup());

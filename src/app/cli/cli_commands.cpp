@@ -2,11 +2,12 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdio>
+
+#include "app/cli/terminal.h"
 
 int BadArguments(const std::string& command, const std::string& message) {
-    std::fprintf(stderr, "strelvane-cli %s: %s (see strelvane-cli %s --help)\n", command.c_str(),
-                 message.c_str(), command.c_str());
+    PrintError("strelvane-cli " + command + ": " + message + " (see strelvane-cli " + command +
+               " --help)");
     return kExitBadArguments;
 }
 

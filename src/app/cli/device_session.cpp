@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/cli/json_line.h"
+#include "app/cli/terminal.h"
 
 namespace {
 
@@ -100,8 +101,7 @@ bool AddDevicesByAddress(CCameraControl& control, const std::vector<std::string>
             control.AddDeviceByAddress("http", host, port, kDeviceUser, password, limits);
         if (result == AddressEntryResult::Cancelled || stopped()) return false;
         if (result == AddressEntryResult::Added) continue;
-        std::fprintf(stderr, "device at %s not added: %s\n", text.c_str(),
-                     AddressEntryMessage(result).Default);
+        PrintError("device at " + text + " not added: " + AddressEntryMessage(result).Default);
     }
     return true;
 }

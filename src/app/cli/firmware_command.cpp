@@ -15,8 +15,10 @@
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
 #include "app/cli/json_line.h"
+#include "app/cli/terminal.h"
 #include "base/atomic_file.h"
 #include "base/clock.h"
+#include "base/regular_file.h"
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
@@ -153,13 +155,13 @@ private:
 };
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "strelvane-cli firmware: %s\n", message.c_str());
+    PrintError("strelvane-cli firmware: " + message);
     return kExitFailed;
 }
 
 std::string CatalogReadFailure(const std::string& path) {
     std::string bytes;
-    if (!ReadFileBytes(path, bytes)) return "cannot read " + path + ": " + std::strerror(errno);
+    if (!ReadFileBytes(path, bytes)) return "cannot read " + path + ": " + FileErrorText(errno);
     return path +
            " is not a readable catalogue (not well-formed XML); move it away and run check "
            "again: the store then starts anew and fetches its images again";
@@ -319,6 +321,7 @@ int RunFirmwareCommand(const std::vector<std::string>& args) {
     }
 
     const CSettings settings;
+    if (const auto problem = settings.Problem()) return Fail(problem->Text());
     std::string storage = parsed->Value("--storage");
     if (storage.empty()) storage = settings.ReadStorageFolder();
     // The Storage setting is held to what --storage is held to.

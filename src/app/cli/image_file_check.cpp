@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/regular_file.h"
 #include "upgrade/image_file.h"
 
 std::string ImageFileProblem(const std::string& path) {
@@ -17,8 +18,8 @@ std::string ImageFileProblem(const std::string& path) {
     }
     if (S_ISDIR(st.st_mode)) return "'" + path + "' is a folder, not a firmware image file";
     if (!S_ISREG(st.st_mode)) return "'" + path + "' is not a regular file";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return "'" + path + "' cannot be read: " + std::strerror(errno);
+    const int fd = OpenRegularFile(path, O_RDONLY);
+    if (fd < 0) return "'" + path + "' cannot be read: " + FileErrorText(errno);
     ::close(fd);
     if (!IsFirmwareImage(path)) {
         return "'" + path +

@@ -11,6 +11,7 @@
 #include "app/cli/report_command.h"
 #include "app/cli/schedule_command.h"
 #include "app/cli/search_command.h"
+#include "app/cli/terminal.h"
 #include "app/cli/upgrade_command.h"
 #include "base/trace.h"
 #include "history/history_file.h"
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
     for (const CliCommand& c : Commands()) {
         if (name == c.Name) return c.Run(std::vector<std::string>(argv + 2, argv + argc));
     }
-    std::fprintf(stderr, "strelvane-cli: unknown command '%s'\n", name.c_str());
+    PrintError("strelvane-cli: unknown command '" + name + "'");
     PrintUsage(stderr);
     return kExitBadArguments;
 }

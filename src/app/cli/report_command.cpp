@@ -1,11 +1,14 @@
 #include "app/cli/report_command.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <optional>
 
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
 #include "app/cli/schedule_time_text.h"
+#include "app/cli/terminal.h"
 #include "history/history_file.h"
 #include "history/history_report.h"
 #include "history/upgrade_history.h"
@@ -40,6 +43,16 @@ std::optional<int64_t> ParseReportDate(const std::string& text, bool endOfDay) {
     if (text.size() == 10)
         return ParseUpgradeTime(text + (endOfDay ? " 23:59:59" : " 00:00:00"), 0);
     return ParseUpgradeTime(text, 0);
+}
+
+// A report read on a terminal shows the device texts as the terminal views do: the file
+// keeps them whole, but a carriage return or an escape sequence there would act.
+void CleanForTerminal(UpgradeHistoryRecord& r) {
+    for (std::string* text :
+         {&r.DeviceId, &r.DeviceName, &r.Model, &r.Mac, &r.Address, &r.VersionBefore,
+          &r.VersionAfter, &r.ResultText, &r.ImageFile, &r.ImageMd5}) {
+        *text = Printable(*text);
+    }
 }
 
 }  // namespace
@@ -82,14 +95,22 @@ int RunReport(const std::vector<std::string>& args) {
 
     const std::string path = parsed->Value("--history", DefaultHistoryFile());
     int skipped = 0;
+    std::string problem;
     std::vector<UpgradeHistoryRecord> records;
     // A late return is shown in place of the failure it amends.
-    for (UpgradeHistoryRecord& r : AmendLateReturns(ReadHistory(path, &skipped))) {
+    for (UpgradeHistoryRecord& r : AmendLateReturns(ReadHistory(path, &skipped, &problem))) {
         if (r.Time >= since && r.Time <= until) records.push_back(std::move(r));
     }
+    if (!problem.empty()) {
+        PrintError("strelvane-cli report: cannot read " + path + ": " + problem);
+        return kExitFailed;
+    }
     if (skipped > 0) {
-        std::fprintf(stderr, "strelvane-cli report: %d damaged line(s) of %s left out\n", skipped,
-                     path.c_str());
+        PrintError("strelvane-cli report: " + std::to_string(skipped) + " damaged line(s) of " +
+                   path + " left out");
+    }
+    if (::isatty(STDOUT_FILENO) == 1) {
+        for (UpgradeHistoryRecord& r : records) CleanForTerminal(r);
     }
     heading.MadeAt = LocalTimeText(WallClockNow());
     const std::string text = format == "csv" ? HistoryCsv(records) : HistoryHtml(records, heading);

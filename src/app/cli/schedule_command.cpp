@@ -17,11 +17,13 @@
 #include "app/cli/image_file_check.h"
 #include "app/cli/json_line.h"
 #include "app/cli/schedule_time_text.h"
+#include "app/cli/terminal.h"
 #include "base/clock.h"
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/time_of_day.h"
 #include "base/trace.h"
+#include "history/history_file.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_runner.h"
@@ -99,7 +101,7 @@ constexpr double kMostTimeScale = 1000;
 int Bad(const std::string& message) { return BadArguments("schedule", message); }
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "strelvane-cli schedule: %s\n", message.c_str());
+    PrintError("strelvane-cli schedule: " + message);
     return kExitFailed;
 }
 
@@ -176,9 +178,7 @@ void UseTraceFile() {
     SetTraceFile(path);
 }
 
-void Notice(const std::string& text) {
-    std::fprintf(stderr, "strelvane-cli schedule: %s\n", text.c_str());
-}
+void Notice(const std::string& text) { PrintError("strelvane-cli schedule: " + text); }
 
 int List(const std::string& path) {
     std::string backup;
@@ -188,25 +188,6 @@ int List(const std::string& path) {
     int number = 0;
     for (const CScheduleInfo& e : read.Entries) Print(EntryLine(++number, e));
     return kExitOk;
-}
-
-// An IPv4 address in dotted decimal or a host name (letters, digits, hyphens and dots).
-bool IsAddressOrHostName(const std::string& text) {
-    if (text.empty() || text.size() > 253 || text.front() == '.' || text.front() == '-') {
-        return false;
-    }
-    const bool numeric = text.find_first_not_of("0123456789.") == std::string::npos;
-    if (numeric) {
-        const std::vector<std::string> parts = SplitAny(text, ".");
-        if (parts.size() != 4 || std::count(text.begin(), text.end(), '.') != 3) return false;
-        return std::all_of(parts.begin(), parts.end(), [](const std::string& part) {
-            return part.size() <= 3 && ParseDecimal(part) <= 255;
-        });
-    }
-    return text.find_first_not_of(
-               "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-               "0123456789-.") == std::string::npos &&
-           text.find("..") == std::string::npos;
 }
 
 // Six pairs of hexadecimal digits separated by colons or hyphens.
@@ -249,7 +230,7 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, const Clock& 
         error = "an entry needs a non-empty " + missing;
         return std::nullopt;
     }
-    if (!IsAddressOrHostName(e.IP)) {
+    if (!IsUsableHost(e.IP)) {
         error = "--ip needs an IPv4 address or a host name, not '" + e.IP + "'";
         return std::nullopt;
     }
@@ -257,8 +238,7 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, const Clock& 
         error = "--mac needs a MAC address such as 00:1A:2B:3C:4D:5E, not '" + e.MAC + "'";
         return std::nullopt;
     }
-    const int64_t port = ParseDecimal(e.Port);
-    if (std::to_string(port) != e.Port || port < 1 || port > 65535) {
+    if (!IsUsablePort(e.Port)) {
         error = "--port needs a number from 1 to 65535";
         return std::nullopt;
     }
@@ -322,6 +302,9 @@ int Run(const std::string& path, const Clock& clock) {
     {
         CScheduleRunner runner(list, clock, view, path, PathExists);
         runner.SetNoticeHandler(Notice);
+        runner.SetHistoryProblemHandler([](const std::string& file, const std::string& reason) {
+            Notice(HistoryProblemText(1, file, reason));
+        });
         std::string error;
         if (runner.Start(&error) != rc::kOk) return Fail(error);
         while (!StopRequested() && ScheduleHasWork(list)) std::this_thread::sleep_for(kPoll);

@@ -43,6 +43,11 @@ void PrintLine(const std::string& line) {
     std::fflush(stdout);
 }
 
+// A cell wider than this is cut: a device may name itself with any length.
+constexpr int kCellCap = 32;
+// A column narrower than this is not cut further to make room.
+constexpr int kCellLeast = 6;
+
 // The devices as an aligned table, for a person at a terminal.
 void PrintTable(const std::vector<CIPCamInfo>& devices, bool withLogin) {
     const Paint paint{ColourWanted()};
@@ -50,6 +55,25 @@ void PrintTable(const std::vector<CIPCamInfo>& devices, bool withLogin) {
         std::printf("%s\n", paint("no device found", kDim).c_str());
         return;
     }
+    const std::vector<std::string> lines = DeviceTableLines(devices, withLogin, TerminalColumns());
+    for (size_t r = 0; r < lines.size(); ++r) {
+        std::string line = lines[r];
+        if (r == 0) line = paint(line, kBold);
+        if (r > 0 && withLogin && devices[r - 1].LoginOk != 1) line = paint(line, kRed);
+        std::printf("%s\n", line.c_str());
+    }
+    std::fflush(stdout);
+}
+
+int Interrupted() {
+    std::fprintf(stderr, "strelvane-cli search: interrupted\n");
+    return kExitFailed;
+}
+
+}  // namespace
+
+std::vector<std::string> DeviceTableLines(const std::vector<CIPCamInfo>& devices, bool withLogin,
+                                          int columns) {
     std::vector<std::vector<std::string>> rows = {{"ID", "NAME", "MODEL", "ADDRESS"}};
     if (withLogin) {
         rows[0].push_back("FIRMWARE");
@@ -65,31 +89,26 @@ void PrintTable(const std::vector<CIPCamInfo>& devices, bool withLogin) {
         }
         rows.push_back(std::move(row));
     }
-    std::vector<int> widths(rows[0].size(), 0);
+    const size_t count = rows[0].size();
+    std::vector<int> wanted(count, 0);
     for (const auto& row : rows) {
-        for (size_t c = 0; c < row.size(); ++c)
-            widths[c] = std::max(widths[c], TextColumns(row[c]));
+        for (size_t c = 0; c < count; ++c)
+            wanted[c] = std::max(wanted[c], std::min(kCellCap, TextColumns(row[c])));
     }
-    const int columns = TerminalColumns() - 1;
-    for (size_t r = 0; r < rows.size(); ++r) {
+    // One column spare: a line that fills the last one makes some terminals wrap.
+    const int room = columns - 1 - 2 * static_cast<int>(count - 1);
+    const std::vector<int> widths = ShareColumns(wanted, room, kCellLeast);
+    std::vector<std::string> lines;
+    for (const auto& row : rows) {
         std::string line;
-        for (size_t c = 0; c < rows[r].size(); ++c) {
-            line += c + 1 < rows[r].size() ? PadColumns(rows[r][c], widths[c]) + "  " : rows[r][c];
+        for (size_t c = 0; c < count; ++c) {
+            line += c + 1 < count ? PadColumns(row[c], widths[c]) + "  "
+                                  : FitColumns(row[c], widths[c]);
         }
-        line = FitColumns(line, columns);
-        if (r == 0) line = paint(line, kBold);
-        if (r > 0 && withLogin && devices[r - 1].LoginOk != 1) line = paint(line, kRed);
-        std::printf("%s\n", line.c_str());
+        lines.push_back(FitColumns(line, columns - 1));
     }
-    std::fflush(stdout);
+    return lines;
 }
-
-int Interrupted() {
-    std::fprintf(stderr, "strelvane-cli search: interrupted\n");
-    return kExitFailed;
-}
-
-}  // namespace
 
 int RunSearch(const std::vector<std::string>& args) {
     std::string error;

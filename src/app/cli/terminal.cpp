@@ -3,10 +3,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "base/utf16.h"
 
 bool UseTerminalView(bool jsonWanted) { return !jsonWanted && ::isatty(STDOUT_FILENO) == 1; }
 
@@ -22,46 +22,21 @@ int TerminalColumns() {
     return 80;
 }
 
-namespace {
-
-bool StartsCharacter(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
-
-}  // namespace
-
-std::string Printable(std::string_view text) {
-    std::string out;
-    const std::string valid = ToValidUtf8(text);
-    for (size_t i = 0; i < valid.size(); ++i) {
-        const auto c = static_cast<unsigned char>(valid[i]);
-        if (c < 0x20 || c == 0x7F) continue;
-        // U+0080 to U+009F, the C1 controls, are 0xC2 0x80 to 0xC2 0x9F.
-        if (c == 0xC2 && i + 1 < valid.size() && static_cast<unsigned char>(valid[i + 1]) < 0xA0) {
-            ++i;
-            continue;
-        }
-        out += valid[i];
+std::vector<int> ShareColumns(std::vector<int> wanted, int room, int least) {
+    int total = 0;
+    for (int w : wanted) total += w;
+    while (total > room && !wanted.empty()) {
+        auto widest = std::max_element(wanted.begin(), wanted.end());
+        if (*widest <= least) break;
+        --*widest;
+        --total;
     }
-    return out;
+    return wanted;
 }
 
-int TextColumns(std::string_view text) {
-    int columns = 0;
-    for (char c : text) columns += StartsCharacter(c) ? 1 : 0;
-    return columns;
-}
-
-std::string FitColumns(std::string_view text, int columns) {
-    int seen = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (StartsCharacter(text[i]) && ++seen > columns) return std::string(text.substr(0, i));
-    }
-    return std::string(text);
-}
-
-std::string PadColumns(std::string_view text, int columns) {
-    std::string fitted = FitColumns(text, columns);
-    fitted.append(static_cast<size_t>(columns - TextColumns(fitted)), ' ');
-    return fitted;
+void PrintError(std::string_view line) {
+    const std::string text = Printable(line) + "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
 std::string Paint::operator()(std::string_view text, const char* sgr) const {

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "base/terminal_text.h"
 
 // What the command-line tool may do on the user's terminal: the readable views are for
 // a person at a terminal only; a pipe or --json keeps the JSON lines.
@@ -16,18 +19,14 @@ bool ColourWanted();
 // The terminal's width in columns (80 when it cannot be told).
 int TerminalColumns();
 
-// A device's text made safe to show: broken UTF-8 becomes U+FFFD and control characters
-// (which could move the cursor or change the terminal) are dropped.
-std::string Printable(std::string_view text);
+// The widths of a table's columns on a line `room` columns wide: each column as wide as
+// it wants while they all fit; otherwise the widest gives way, one column at a time, down
+// to `least` (a column that wants less keeps what it wants).
+std::vector<int> ShareColumns(std::vector<int> wanted, int room, int least);
 
-// `text` cut to at most `columns` characters, so that a line never wraps.
-std::string FitColumns(std::string_view text, int columns);
-
-// The number of characters `text` takes (UTF-8 code points).
-int TextColumns(std::string_view text);
-
-// `text` padded with blanks, or cut, to exactly `columns` characters.
-std::string PadColumns(std::string_view text, int columns);
+// Writes `line` and a line end to standard error, cleaned by Printable: messages name
+// devices, files and arguments, any of which may hold what a terminal would act upon.
+void PrintError(std::string_view line);
 
 // Select Graphic Rendition sequences, empty without colour.
 struct Paint {

@@ -19,6 +19,7 @@
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
 #include "app/cli/device_session.h"
+#include "app/cli/history_warnings.h"
 #include "app/cli/image_file_check.h"
 #include "app/cli/json_line.h"
 #include "app/cli/terminal.h"
@@ -63,7 +64,8 @@ constexpr const char* kUsage =
     "the device named after its upgrade (its own with -503; empty when none was read), and\n"
     "\"HostAddress\": where the device is now (a device back at another address, a new\n"
     "DHCP lease, is found there by its MAC).\n"
-    "A closing summary goes to standard error.\n"
+    "A closing summary goes to standard error, and so do the outcomes that the upgrade\n"
+    "history could not keep (a full disk).\n"
     "\n"
     "--all            upgrade every device found\n"
     "--device ID      upgrade this device (repeatable); one that is not found is reported\n"
@@ -199,7 +201,7 @@ const char* OutcomeText(CheckOutcome outcome) {
 }
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "strelvane-cli upgrade: %s\n", message.c_str());
+    PrintError("strelvane-cli upgrade: " + message);
     return kExitFailed;
 }
 
@@ -279,12 +281,12 @@ std::vector<std::string> ChooseDevices(const UpgradeOptions& options,
 int RunUpgrade(const std::vector<std::string>& args) {
     std::string error;
     std::vector<OptionSpec> specs = {
-        {"--file", OptionKind::Single},     {"--all", OptionKind::Flag},
-        {"--device", OptionKind::Multi},    {"--password", OptionKind::Single},
-        {"--interface", OptionKind::Multi}, {"--address", OptionKind::Multi},
-        {"--range", OptionKind::Multi},
-        {"--storage", OptionKind::Single},  {"--time-scale", OptionKind::Single},
-        {"--json", OptionKind::Flag},       {"--help", OptionKind::Flag}};
+        {"--file", OptionKind::Single},       {"--all", OptionKind::Flag},
+        {"--device", OptionKind::Multi},      {"--password", OptionKind::Single},
+        {"--interface", OptionKind::Multi},   {"--address", OptionKind::Multi},
+        {"--range", OptionKind::Multi},       {"--storage", OptionKind::Single},
+        {"--time-scale", OptionKind::Single}, {"--json", OptionKind::Flag},
+        {"--help", OptionKind::Flag}};
     for (OptionSpec& spec : BatchOptionSpecs()) specs.push_back(std::move(spec));
     auto parsed = CliArgs::Parse(args, specs, error);
     if (!parsed) return BadArguments("upgrade", error);
@@ -301,8 +303,11 @@ int RunUpgrade(const std::vector<std::string>& args) {
 
     std::unique_ptr<CFirmwareCatalog> store;
     if (options.File.empty()) {
+        const CSettings settings;
+        const auto problem = settings.Problem();
+        if (problem && options.Storage.empty()) return Fail(problem->Text());
         const std::string folder =
-            options.Storage.empty() ? ResolveStorageFolder(CSettings()) : options.Storage;
+            options.Storage.empty() ? ResolveStorageFolder(settings) : options.Storage;
         // Only what the store holds counts here: the server is never asked.
         store = std::make_unique<CFirmwareCatalog>(folder, std::string(), [] { return false; });
         if (!store->ReadLocalCatalog()) return Fail("cannot read " + store->CatalogPath());
@@ -320,6 +325,8 @@ int RunUpgrade(const std::vector<std::string>& args) {
     // Outlives the manager and the control that call it.
     ProgressPrinter printer(view.get(), table);
     CUpgradeHistory history(table, DefaultHistoryFile());
+    HistoryWarnings historyWarnings;
+    history.SetProblemHandler(historyWarnings.Handler());
     CUpgradeManager manager(clock);
     CCameraControl control(table, &manager, store.get());
     history.AttachTo(control, manager);
@@ -339,11 +346,11 @@ int RunUpgrade(const std::vector<std::string>& args) {
     if (stopped()) return Fail("interrupted");
     std::vector<std::string> missing;
     const std::vector<std::string> devices = ChooseDevices(options, table.Keys(), missing);
-    for (const std::string& id : missing) std::fprintf(stderr, "device %s not found\n", id.c_str());
+    for (const std::string& id : missing) PrintError("device " + id + " not found");
     if (devices.empty()) return Fail("no device to upgrade");
 
     for (const auto& [id, outcome] : CheckDevices(table, devices, options.Password)) {
-        std::fprintf(stderr, "device %s: %s\n", id.c_str(), OutcomeText(outcome));
+        PrintError("device " + id + ": " + OutcomeText(outcome));
     }
     for (const std::string& id : table.Keys()) {
         const bool chosen = std::find(devices.begin(), devices.end(), id) != devices.end();
@@ -355,7 +362,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
     while (!printer.WaitForRunEnd(kPoll)) {
         if (view) view->Refresh();
         if (!stopped()) continue;
-        std::fprintf(stderr, "strelvane-cli upgrade: interrupted; stopping every upgrade\n");
+        PrintError("strelvane-cli upgrade: interrupted; stopping every upgrade");
         // Every job ends with its final report, and with the last the run.
         manager.Stop();
         break;
@@ -377,5 +384,6 @@ int RunUpgrade(const std::vector<std::string>& args) {
                      tally.Upgraded, tally.UpToDate, tally.Failed,
                      static_cast<int>(missing.size()));
     }
+    historyWarnings.Print("upgrade");
     return tally.Failed == 0 && missing.empty() ? kExitOk : kExitFailed;
 }

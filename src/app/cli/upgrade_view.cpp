@@ -12,6 +12,12 @@ constexpr int kBarWidth = 20;
 constexpr auto kFrame = std::chrono::milliseconds(100);
 constexpr int kLabelCap = 24;
 constexpr int kAddressCap = 21;
+// What the status column asks for when the line is shared out ("Firmware upgrade
+// successful."); the status gets what is left of the line and is cut there.
+constexpr int kStatusWanted = 28;
+constexpr int kColumnLeast = 8;
+// The bar, percent and time left with the blanks between the columns.
+constexpr int kFixedColumns = 2 + 2 + (kBarWidth + 2) + 1 + 4 + 1 + 5 + 2;
 
 std::string Bar(int percent) {
     const int filled = std::clamp(percent, 0, 100) * kBarWidth / 100;
@@ -89,27 +95,30 @@ std::string UpgradeTerminalView::RowText(const Row& row, const Paint& paint, int
                  : row.Stage == stage::kUploading ? "uploading"
                                                   : "upgrading";
     }
-    // The colour goes on after the cut, so that a cut never drops its reset.
     const std::string head =
         PadColumns(row.Label, labelWidth) + "  " + PadColumns(row.Address, addressWidth) + "  ";
-    const std::string plain = head + bar + " " + percent + " " + left + "  " + status;
-    const std::string fitted = FitColumns(plain, columns);
-    if (fitted.size() <= head.size()) return fitted;
-    return head + paint(fitted.substr(head.size()), colour);
+    const std::string body = bar + " " + percent + " " + left + "  " + status;
+    const int headColumns = TextColumns(head);
+    if (headColumns >= columns) return FitColumns(head + body, columns);
+    // The colour goes on after the cut, so that a cut never drops its reset.
+    return head + paint(FitColumns(body, columns - headColumns), colour);
 }
 
 void UpgradeTerminalView::Draw() {
-    int labelWidth = 0;
-    int addressWidth = 0;
+    int labelWanted = 0;
+    int addressWanted = 0;
     for (const Row& row : rows_) {
-        labelWidth = std::max(labelWidth, std::min(kLabelCap, TextColumns(row.Label)));
-        addressWidth = std::max(addressWidth, std::min(kAddressCap, TextColumns(row.Address)));
+        labelWanted = std::max(labelWanted, std::min(kLabelCap, TextColumns(row.Label)));
+        addressWanted = std::max(addressWanted, std::min(kAddressCap, TextColumns(row.Address)));
     }
+    // One column spare: a line that fills the last one makes some terminals wrap.
+    const int columns = columns_ - 1;
+    const std::vector<int> widths = ShareColumns({labelWanted, addressWanted, kStatusWanted},
+                                                 columns - kFixedColumns, kColumnLeast);
     std::string frame;
     if (drawn_ > 0) frame += StrFormat("\x1b[%zuA", drawn_);
-    // One column spare: a line that fills the last one makes some terminals wrap.
     for (const Row& row : rows_) {
-        frame += "\r\x1b[2K" + RowText(row, paint_, labelWidth, addressWidth, columns_ - 1) + "\n";
+        frame += "\r\x1b[2K" + RowText(row, paint_, widths[0], widths[1], columns) + "\n";
     }
     std::fwrite(frame.data(), 1, frame.size(), out_);
     std::fflush(out_);
@@ -129,18 +138,18 @@ void UpgradeTerminalView::Finish(const std::vector<std::string>& missing) {
     for (const Row& row : rows_) {
         if (row.Stage != stage::kFinished) {
             ++counts.Failed;
-            fail(row.Label, "no final report");
+            fail(FitColumns(row.Label, kLabelCap), "no final report");
             continue;
         }
         counts.Add(row.Code);
         if (OutcomeOf(row.Code) == OutcomeKind::Failed) {
-            fail(row.Label,
+            fail(FitColumns(row.Label, kLabelCap),
                  StatusCellText(row.Stage, 0, 100, row.Code, DefaultText, row.WindowEnd));
         }
     }
     for (const std::string& id : missing) {
         ++counts.Failed;
-        fail(Printable(id), "not found");
+        fail(FitColumns(Printable(id), kLabelCap), "not found");
     }
     const std::string summary = OutcomeSummary(counts) + failures;
     const std::string line = paint_(summary, counts.Failed > 0 ? kRed : kGreen) + "\n";
