@@ -3,7 +3,6 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
-#include <QVBoxLayout>
 #include <map>
 #include <vector>
 
@@ -11,7 +10,6 @@
 #include "firmware/download_status.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
-#include "layout/layout_language.h"
 #include "layout/layout_texts.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
@@ -37,11 +35,9 @@ CDownloadPage::CDownloadPage(IMainFrame& frame, QWidget* parent)
       selectAll_(CSkinButton::Kind::Push, this),
       cancelAll_(CSkinButton::Kind::Push, this) {
     skin::SetTextColour(description_, skin::kCaption);
-    skin::MakeListPlace(listArea_);
-    auto* layout = new QVBoxLayout(&listArea_);
-    layout->setContentsMargins(1, 1, 1, 1);
-    layout->addWidget(&list_);
+    skin::MakeListPlace(listArea_, {&list_});
     list_.setObjectName("FirmwareList");
+    list_.setAccessibleName("FirmwareList");
     connect(&selectAll_, &QAbstractButton::clicked, this, &CDownloadPage::SelectAll);
     connect(&cancelAll_, &QAbstractButton::clicked, this, &CDownloadPage::CancelAll);
     storeIdleWatch_.setInterval(kStoreIdlePollMs);
@@ -57,8 +53,7 @@ void CDownloadPage::ReloadTexts() {
         ToQString(Place(description_, "DescriptionLabel", "Check and download firmware")));
     selectAll_.setText(ToQString(Place(selectAll_, "SelectAllButton", "Select All")));
     cancelAll_.setText(ToQString(Place(cancelAll_, "DeselectAllButton", "Cancel All")));
-    Place(listArea_, "FirmwareList", "");
-    list_.setAccessibleName("FirmwareList");
+    PlaceLists(listArea_, "FirmwareList", {&list_});
     list_.SetColumns({QString(), PageText("NoField", "No"), PageText("SeriesField", "Series"),
                       PageText("StatusField", "Status")},
                      {30, 50, 175, 363});
@@ -68,7 +63,6 @@ void CDownloadPage::ReloadTexts() {
                           PageText("NetworkBreakStatus", "Network break"),
                           PageText("FileIsNotExistStatus", "File is not exist!")});
     noSpaceText_ = PageText("NoSpaceStatus", "Not enough free space");
-    list_.SetFonts(ToQ(FontFaceName(frame_.Texts().FontChoice())));
     update();
 }
 

@@ -4,15 +4,14 @@
 #include <QFileDialog>
 #include <QMetaObject>
 #include <QUrl>
-#include <QVBoxLayout>
 
-#include "layout/layout_language.h"
 #include "layout/layout_texts.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
 #include "ui/check_commands.h"
+#include "ui/list_rules.h"
 #include "ui/message_dlg.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
@@ -31,7 +30,7 @@ constexpr int kModel = 10;
 constexpr int kVersion = 7;
 constexpr int kStatus = 13;
 constexpr int kKey = 4;
-constexpr int kPasswordState = 15;
+constexpr int kPasswordState = device_field::kPasswordState;
 constexpr int kFinished = 16;
 constexpr int kName = 2;
 
@@ -63,12 +62,12 @@ CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
       upgrade_(CSkinButton::Kind::Push, this),
       back_(CSkinButton::Kind::Push, this) {
     firmwarePath_.setReadOnly(true);
-    skin::MakeListPlace(listArea_);
-    auto* lists = new QVBoxLayout(&listArea_);
-    lists->setContentsMargins(1, 1, 1, 1);
-    lists->addWidget(&deviceList_);
-    lists->addWidget(&statusList_);
+    skin::MakeListPlace(listArea_, {&deviceList_, &statusList_});
+    // Both lists sit in the list place; the device list's name is the place's key.
     deviceList_.setObjectName("DeviceList");
+    deviceList_.setAccessibleName("CameraList");
+    statusList_.setAccessibleName("StatusList");
+    deviceList_.SetRules(DeviceRowMayTick, DeviceCellColours);
     statusList_.setObjectName("StatusList");
     skin::SetTextColour(prompt_, skin::kCaption);
     skin::SetTextColour(description_, skin::kCaption);
@@ -125,10 +124,7 @@ void CUpgradePage::ReloadTexts() {
     prompt_.setText(
         ToQString(Place(prompt_, "PromptLabel",
                         "After successfully upgrading, double-click a device to access it.")));
-    Place(listArea_, "CameraList", "");
-    // Both lists sit in the list place; their names are the list's layout key.
-    deviceList_.setAccessibleName("CameraList");
-    statusList_.setAccessibleName("StatusList");
+    PlaceLists(listArea_, "CameraList", {&deviceList_, &statusList_});
     selectAll_.setText(ToQString(Place(selectAll_, "SelectAllButton", "Select All")));
     deselectAll_.setText(ToQString(Place(deselectAll_, "DeselectAllButton", "Cancel All")));
     add_.setText(ToQString(Place(add_, "ManualAddNVRButton", "Add")));
@@ -136,9 +132,6 @@ void CUpgradePage::ReloadTexts() {
     upgrade_.setText(ToQString(Place(upgrade_, "UpgradeButton", "Upgrade")));
     back_.setText(ToQString(Place(back_, "BackButton", "Back")));
     SetListHeadings();
-    const QString face = ToQ(FontFaceName(frame_.Texts().FontChoice()));
-    deviceList_.SetFonts(face);
-    statusList_.SetFonts(face);
     update();
 }
 
