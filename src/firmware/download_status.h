@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "upgrade/upgrade_progress.h"
+
 // The status kinds a download reports to the views (CFirmwareView::OnDownloadStatus).
 namespace download_kind {
 constexpr int kProgress = 0;      // a = seconds left, b = percent done
@@ -14,3 +16,7 @@ constexpr int kNoSpace = 16;      // not enough free space; the image will be tr
 
 // The progress text of a series row: "42% (01:02:05 left)".
 std::string ProgressText(int secondsLeft, int percent);
+
+// Why an attempt at an image failed, from its result code (the web client's, or
+// rc::kChecksumMismatch): [DownloadPage] texts, the command line's words by default.
+std::string DownloadFailureText(int result, const TextLookup& lookup);

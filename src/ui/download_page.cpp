@@ -57,12 +57,22 @@ void CDownloadPage::ReloadTexts() {
     list_.SetColumns({QString(), PageText("NoField", "No"), PageText("SeriesField", "Series"),
                       PageText("StatusField", "Status")},
                      {30, 50, 175, 363});
+    // The cells already shown follow the language too.
     list_.SetStatusTexts({PageText("LatestStatus", "Latest"), PageText("OlderStatus", "Older"),
                           PageText("WaitingStatus", "Waiting"), PageText("StopStatus", "Stop"),
                           PageText("FinishStatus", "Finish"),
                           PageText("NetworkBreakStatus", "Network break"),
                           PageText("FileIsNotExistStatus", "File is not exist!")});
-    noSpaceText_ = PageText("NoSpaceStatus", "Not enough free space");
+    const QString noSpace = PageText("NoSpaceStatus", "Not enough free space");
+    if (!noSpaceText_.isEmpty())
+        list_.RenameTexts({{noSpaceText_, noSpace}}, {firmware_field::kStatus});
+    noSpaceText_ = noSpace;
+    for (auto& [series, failure] : failures_) {
+        const int row = list_.FindSeries(series);
+        if (row >= 0 && list_.GetField(row, firmware_field::kStatus) == failure.Shown) {
+            ShowFailure(row, failure);
+        }
+    }
     update();
 }
 
@@ -205,14 +215,27 @@ void CDownloadPage::ShowStatus(const QString& series, int kind, int a, int b) {
     if (row < 0) return;
     switch (kind) {
         case download_kind::kProgress:
+            // Bytes flow again: a failure it was retrying is over; an image that failed
+            // its checksum still leaves the series short.
+            if (auto failed = failures_.find(series);
+                failed != failures_.end() && failed->second.Retrying) {
+                failures_.erase(failed);
+            }
             list_.SetStatus(row, ToQ(ProgressText(a, b)));
             break;
         case download_kind::kFinished:
+            failures_.erase(series);
             list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kLatest));
             frame_.SetDownloadedName(ToStd(series));
             break;
         case download_kind::kStopped:
-            list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kOlder));
+            // Stopped after a failure: the row keeps saying why.
+            if (auto failed = failures_.find(series); failed != failures_.end()) {
+                failed->second.Retrying = false;
+                ShowFailure(row, failed->second);
+            } else {
+                list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kOlder));
+            }
             break;
         case download_kind::kNetworkError:
             list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kNetworkBreak));
@@ -223,6 +246,26 @@ void CDownloadPage::ShowStatus(const QString& series, int kind, int a, int b) {
         default:  // an image stored: the progress that follows tells more
             break;
     }
+}
+
+void CDownloadPage::ShowFailure(int row, Failure& failure) {
+    const QString reason = ToQ(DownloadFailureText(failure.Result, frame_.Texts().Lookup()));
+    const QString text = failure.Retrying ? PageText("RetryingStatus", "%s; trying again")
+                                          : PageText("FailedStatus", "Failed: %s");
+    failure.Shown = QString(text).replace("%s", reason);
+    list_.SetStatus(row, failure.Shown);
+}
+
+void CDownloadPage::OnDownloadFailed(const std::string& series, const std::string&, int result, int,
+                                     bool retrying) {
+    OnGuiThread([this, series = ToQ(series), result, retrying] {
+        const int row = list_.FindSeries(series);
+        if (row < 0) return;
+        Failure& failure = failures_[series];
+        failure.Result = result;
+        failure.Retrying = retrying;
+        ShowFailure(row, failure);
+    });
 }
 
 void CDownloadPage::OnDownloadStatus(const std::string& series, int kind, int a, int b) {
@@ -247,6 +290,7 @@ void CDownloadPage::OnSeriesQueued(const std::string& series, bool nothingQueued
     OnGuiThread([this, series = ToQ(series), nothingQueued, missing] {
         const int row = list_.FindSeries(series);
         if (row < 0) return;
+        failures_.erase(series);
         if (!nothingQueued) {
             list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kWaiting));
         } else if (missing) {

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 
@@ -61,6 +62,8 @@ public:
     void OnCatalogLoading() override;
     void OnCatalogReady() override;
     void OnDiskFull() override;
+    void OnDownloadFailed(const std::string& series, const std::string& file, int result,
+                          int attempt, bool retrying) override;
     void RefreshSeriesStatuses() override;
     void AttachServices(CDownloadCoordinator* coordinator, CFirmwareCatalog* catalog) override;
 
@@ -73,6 +76,13 @@ private:
     void RunRequest(std::function<bool()> work, std::function<void()> then);
     void SetControlsEnabled(bool enabled);
     void ShowStatus(const QString& series, int kind, int a, int b);
+    // Why a series' last attempt failed, in its cell: while retrying, or as it ended.
+    struct Failure {
+        int Result = 0;
+        bool Retrying = false;
+        QString Shown;  // the cell's text, as last written
+    };
+    void ShowFailure(int row, Failure& failure);
     // On the page's worker: takes the store lock unless held; false when another
     // process keeps the store busy.
     bool TakeStoreLock();
@@ -86,6 +96,7 @@ private:
     CSkinButton selectAll_;
     CSkinButton cancelAll_;
     QString noSpaceText_;
+    std::map<QString, Failure> failures_;  // by series, until it is queued again or done
     // Set by AttachServices and Detach; read on notifying threads.
     std::atomic<CDownloadCoordinator*> coordinator_{nullptr};
     std::atomic<CFirmwareCatalog*> catalog_{nullptr};

@@ -72,6 +72,9 @@ public:
     void SetCellPrompt(int row, const QString& prompt) { model_.SetCellPrompt(row, prompt); }
     void SetUpToDate(int row, bool upToDate) { model_.SetUpToDate(row, upToDate); }
     void DeleteRow(int row) { model_.DeleteRow(row); }
+    void RenameTexts(const QHash<QString, QString>& renamed, const std::vector<int>& ids) {
+        model_.RenameTexts(renamed, ids);
+    }
     int RowCount() const { return model_.rowCount(); }
     CListModel& Model() { return model_; }
 

@@ -264,6 +264,22 @@ void CListModel::DeleteRow(int r) {
     endRemoveRows();
 }
 
+void CListModel::RenameTexts(const QHash<QString, QString>& renamed, const std::vector<int>& ids) {
+    for (size_t r = 0; r < rows_.size(); ++r) {
+        CListRow& row = rows_[r];
+        for (size_t i = 0; i < row.Ids.size(); ++i) {
+            if (std::find(ids.begin(), ids.end(), row.Ids[i]) == ids.end()) continue;
+            const auto to = renamed.constFind(row.Texts[i]);
+            if (to != renamed.constEnd()) row.Texts[i] = *to;
+        }
+        const auto prompt = renamed.constFind(row.CellPrompt);
+        if (!row.CellPrompt.isEmpty() && prompt != renamed.constEnd()) row.CellPrompt = *prompt;
+    }
+    if (!rows_.empty()) {
+        emit dataChanged(index(0, 0), index(rowCount() - 1, std::max(0, columnCount() - 1)));
+    }
+}
+
 void CListModel::ToggleAllChecks() {
     // With no checkable row this clears, as when every one is checked.
     bool anyUnchecked = false;

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QColor>
+#include <QHash>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -59,6 +60,9 @@ public:
     void SetUpToDate(int row, bool upToDate);
     // Removes one row; the others keep their fields (their numbers too).
     void DeleteRow(int row);
+    // A language switch: every text of the fields `ids`, and every cell prompt, that
+    // reads as a key of `renamed` reads as its value from now on.
+    void RenameTexts(const QHash<QString, QString>& renamed, const std::vector<int>& ids);
     const CListRow& Row(int row) const { return rows_[static_cast<size_t>(row)]; }
     bool HasCheckColumn() const { return hasCheckColumn_; }
 

@@ -132,6 +132,8 @@ void CUpgradePage::ReloadTexts() {
     upgrade_.setText(ToQString(Place(upgrade_, "UpgradeButton", "Upgrade")));
     back_.setText(ToQString(Place(back_, "BackButton", "Back")));
     SetListHeadings();
+    // Cells already shown follow the language too.
+    RenameStateTexts();
     update();
 }
 
@@ -151,6 +153,36 @@ void CUpgradePage::SetListHeadings() {
     statusList_.SetColumns(
         {number, name, model, address, firmware, PageText("StatusField", "Status")},
         {50, 150, 130, 130, 120, 420});
+}
+
+QString CUpgradePage::StatusTextOf(const UpgradeReport& report) {
+    return ToQ(StatusCellText(report.Stage, report.Seconds, report.Percent, report.Code,
+                              frame_.Texts().Lookup()));
+}
+
+void CUpgradePage::RenameStateTexts() {
+    // The texts a row's state puts into its cells, as they were last read.
+    static constexpr std::pair<const char*, const char*> kStates[] = {
+        {"Pass", "Passed"},
+        {"Connecting", "Connecting"},
+        {"ConnectError", "Connect Error"},
+        {"InvalidUsernamePassword", "Invalid Username and Password"},
+        {"ConnectServerError", "Cannot connect to the server."},
+        {"PromptFailedText", "Failed"}};
+    QHash<QString, QString> renamed;
+    for (const auto& [key, def] : kStates) {
+        const QString now = PageText(key, def);
+        QString& shown = stateTexts_[key];
+        if (!shown.isEmpty() && shown != now) renamed.insert(shown, now);
+        shown = now;
+    }
+    deviceList_.RenameTexts(renamed, {kVersion, field::kPassword});
+    for (int row = 0; row < statusList_.RowCount(); ++row) {
+        const auto shown = shownReports_.find(ToStd(statusList_.GetField(row, kKey)));
+        if (shown != shownReports_.end()) {
+            statusList_.SetField(row, kStatus, StatusTextOf(shown->second));
+        }
+    }
 }
 
 void CUpgradePage::SetCommandsVisible(bool visible) {
@@ -564,13 +596,8 @@ void CUpgradePage::ShowReport(const UpgradeReport& report) {
         (report.Stage == stage::kEndedEarly || report.Stage == stage::kUploadEnded)) {
         return;
     }
-    CLayoutTexts& texts = frame_.Texts();
-    statusList_.SetField(
-        row, kStatus,
-        ToQ(StatusCellText(report.Stage, report.Seconds, report.Percent, report.Code,
-                           [&texts](std::string_view s, std::string_view k, std::string_view d) {
-                               return texts.ReadLayoutText(s, k, d);
-                           })));
+    statusList_.SetField(row, kStatus, StatusTextOf(report));
+    shownReports_[report.DeviceId] = report;
     if (!final) return;
     statusList_.SetField(row, kFinished, "1");
     // What the device names now; empty when it named nothing after the attempt, rather
