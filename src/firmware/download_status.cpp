@@ -3,10 +3,14 @@
 #include "base/result_codes.h"
 #include "base/text.h"
 
-std::string ProgressText(int secondsLeft, int percent) {
+std::string ProgressText(int secondsLeft, int percent, const TextLookup& lookup) {
     const int a = secondsLeft;
-    return StrFormat("%d%% (%02d:%02d:%02d left)", percent, a / 3600, a / 60 - (a / 3600) * 60,
-                     a % 60);
+    const std::string clock =
+        StrFormat("%02d:%02d:%02d", a / 3600, a / 60 - (a / 3600) * 60, a % 60);
+    // The text is the translator's: its %s is replaced, never used as a format.
+    std::string left = lookup("DownloadPage", "TimeLeft", "%s left");
+    if (const size_t at = left.find("%s"); at != std::string::npos) left.replace(at, 2, clock);
+    return StrFormat("%d%% (", percent) + left + ")";
 }
 
 std::string DownloadFailureText(int result, const TextLookup& lookup) {

@@ -67,10 +67,11 @@ void CDownloadPage::ReloadTexts() {
     if (!noSpaceText_.isEmpty())
         list_.RenameTexts({{noSpaceText_, noSpace}}, {firmware_field::kStatus});
     noSpaceText_ = noSpace;
-    for (auto& [series, failure] : failures_) {
+    for (auto& [series, worded] : worded_) {
         const int row = list_.FindSeries(series);
-        if (row >= 0 && list_.GetField(row, firmware_field::kStatus) == failure.Shown) {
-            ShowFailure(row, failure);
+        if (row >= 0 && list_.GetField(row, firmware_field::kStatus) == worded.Shown) {
+            worded.Shown = worded.Word();
+            list_.SetStatus(row, worded.Shown);
         }
     }
     update();
@@ -221,7 +222,8 @@ void CDownloadPage::ShowStatus(const QString& series, int kind, int a, int b) {
                 failed != failures_.end() && failed->second.Retrying) {
                 failures_.erase(failed);
             }
-            list_.SetStatus(row, ToQ(ProgressText(a, b)));
+            ShowWorded(row, series,
+                       [this, a, b] { return ToQ(ProgressText(a, b, frame_.Texts().Lookup())); });
             break;
         case download_kind::kFinished:
             failures_.erase(series);
@@ -232,7 +234,7 @@ void CDownloadPage::ShowStatus(const QString& series, int kind, int a, int b) {
             // Stopped after a failure: the row keeps saying why.
             if (auto failed = failures_.find(series); failed != failures_.end()) {
                 failed->second.Retrying = false;
-                ShowFailure(row, failed->second);
+                ShowFailure(row, series, failed->second);
             } else {
                 list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kOlder));
             }
@@ -248,12 +250,20 @@ void CDownloadPage::ShowStatus(const QString& series, int kind, int a, int b) {
     }
 }
 
-void CDownloadPage::ShowFailure(int row, Failure& failure) {
-    const QString reason = ToQ(DownloadFailureText(failure.Result, frame_.Texts().Lookup()));
-    const QString text = failure.Retrying ? PageText("RetryingStatus", "%s; trying again")
-                                          : PageText("FailedStatus", "Failed: %s");
-    failure.Shown = QString(text).replace("%s", reason);
-    list_.SetStatus(row, failure.Shown);
+void CDownloadPage::ShowWorded(int row, const QString& series, std::function<QString()> word) {
+    Worded& worded = worded_[series];
+    worded.Word = std::move(word);
+    worded.Shown = worded.Word();
+    list_.SetStatus(row, worded.Shown);
+}
+
+void CDownloadPage::ShowFailure(int row, const QString& series, Failure failure) {
+    ShowWorded(row, series, [this, failure] {
+        const QString reason = ToQ(DownloadFailureText(failure.Result, frame_.Texts().Lookup()));
+        const QString text = failure.Retrying ? PageText("RetryingStatus", "%s; trying again")
+                                              : PageText("FailedStatus", "Failed: %s");
+        return QString(text).replace("%s", reason);
+    });
 }
 
 void CDownloadPage::OnDownloadFailed(const std::string& series, const std::string&, int result, int,
@@ -261,10 +271,9 @@ void CDownloadPage::OnDownloadFailed(const std::string& series, const std::strin
     OnGuiThread([this, series = ToQ(series), result, retrying] {
         const int row = list_.FindSeries(series);
         if (row < 0) return;
-        Failure& failure = failures_[series];
-        failure.Result = result;
-        failure.Retrying = retrying;
-        ShowFailure(row, failure);
+        const Failure failure{result, retrying};
+        failures_[series] = failure;
+        ShowFailure(row, series, failure);
     });
 }
 

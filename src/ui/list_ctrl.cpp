@@ -34,6 +34,17 @@ public:
         return editor;
     }
 
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        // In a right-to-left window a left-to-right text (a date, an address, a path)
+        // keeps its own order: "10 Dec 2026 02:00" must not become "Dec 2026 02:00 10".
+        if (option->direction == Qt::RightToLeft && !option->text.isEmpty() &&
+            !option->text.isRightToLeft()) {
+            option->text.prepend(QChar(0x200E));  // left-to-right mark
+        }
+    }
+
 private:
     CBasicListCtrl* list_;
 };

@@ -98,8 +98,13 @@ private slots:
         window_->show();
         QTRY_VERIFY_WITH_TIMEOUT(!window_->IsBusy(), 5000);
         ListSampleDevices(window_->UpgradePageWidget());
-        QTRY_VERIFY(window_->DownloadPageWidget().List().RowCount() == 4);
+        // The start-up check has judged the series; then one is downloading.
+        CFirmwareListCtrl& firmware = window_->DownloadPageWidget().List();
+        QTRY_VERIFY(firmware.RowCount() == 4 && window_->DownloadPageWidget().isEnabled() &&
+                    !firmware.GetField(0, firmware_field::kStatus).isEmpty());
         window_->DownloadPageWidget().OnDownloadStatus("IPC-5 Series", 0, 3725, 42);
+        QTRY_VERIFY(firmware.GetField(firmware.FindSeries("IPC-5 Series"), firmware_field::kStatus)
+                        .startsWith("42%"));
     }
 
     void everyColumnIsReadableInEveryLanguage() {
@@ -186,6 +191,13 @@ private slots:
             const int stored = firmware.FindSeries("NVR-16 Series");
             QCOMPARE(firmware.model()->index(stored, 3).data().toString(),
                      text("DownloadPage", "LatestStatus"));
+            const int running = firmware.FindSeries("IPC-5 Series");
+            QCOMPARE(firmware.model()->index(running, 3).data().toString(),
+                     ToQ(ProgressText(3725, 42, texts.Lookup())));
+            const int failed = firmware.FindSeries("PTZ-9 Series");
+            QCOMPARE(firmware.model()->index(failed, 3).data().toString(),
+                     text("DownloadPage", "FailedStatus")
+                         .replace("%s", ToQ(DownloadFailureText(-1, texts.Lookup()))));
         }
     }
 };
