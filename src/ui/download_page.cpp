@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "base/result_codes.h"
 #include "firmware/download_coordinator.h"
 #include "firmware/download_status.h"
 #include "firmware/firmware_catalog.h"
@@ -273,7 +274,8 @@ void CDownloadPage::OnDownloadFailed(const std::string& series, const std::strin
         if (row < 0) return;
         const Failure failure{result, retrying};
         failures_[series] = failure;
-        ShowFailure(row, series, failure);
+        // While it waits for space, the no-space status already says why.
+        if (!(retrying && result == rc::kSinkStopped)) ShowFailure(row, series, failure);
     });
 }
 
