@@ -60,13 +60,14 @@ struct Lookup {
 };
 
 // Every lookup of the program's sources whose section and key are written out: calls
-// naming both ("ErrorCode", "Code_406"), and a page's own texts and controls (PageText,
-// Place), whose section is the page's. A style section's key is the control's text key
+// naming both ("ErrorCode", "Code_406"), and a file's own texts and controls (PageText,
+// Place, or a lookup in kSection), whose section is the page's or the file's kSection. A style section's key is the control's text key
 // too.
 QList<Lookup> LookupsInSources(const QString& folder) {
     static const QRegularExpression named(
         R"re(\b(?:ReadLayoutText|ReadControlStyle|Text|Say|lookup)\(\s*"([\w.]+)"\s*,\s*"(\w+)")re");
-    static const QRegularExpression pageText(R"re(\bPageText\(\s*"(\w+)")re");
+    static const QRegularExpression pageText(
+        R"re(\b(?:PageText\(|(?:ReadLayoutText|Text|Say|lookup)\(\s*kSection\s*,)\s*"(\w+)")re");
     static const QRegularExpression placed(R"re(\bPlace\(\s*[\w.&*>-]+\s*,\s*"(\w+)")re");
     static const QRegularExpression pageSection(
         R"re((?:CPage\(\s*frame\s*,\s*|kSection\s*=\s*)"(\w+)")re");
