@@ -61,8 +61,8 @@ struct Lookup {
 
 // Every lookup of the program's sources whose section and key are written out: calls
 // naming both ("ErrorCode", "Code_406"), and a file's own texts and controls (PageText,
-// Place, or a lookup in kSection), whose section is the page's or the file's kSection. A style section's key is the control's text key
-// too.
+// Place, or a lookup in kSection), whose section is the page's or the file's kSection.
+// A style section's key is the control's text key too.
 QList<Lookup> LookupsInSources(const QString& folder) {
     static const QRegularExpression named(
         R"re(\b(?:ReadLayoutText|ReadControlStyle|Text|Say|lookup)\(\s*"([\w.]+)"\s*,\s*"(\w+)")re");
