@@ -27,15 +27,12 @@ void CSkinGroupBox::paintEvent(QPaintEvent*) {
     painter.drawRoundedRect(frame, 6, 6);
     if (caption_.isEmpty()) return;
     const int margin = 12;
-    const int room = width() - 2 * margin - 8;
-    const int needed = metrics.horizontalAdvance(caption_);
-    // Elided only when it does not fit: measured at its own width, a right-to-left caption
-    // would lose its end to rounding.
-    const QString shown =
-        needed <= room ? caption_ : metrics.elidedText(caption_, Qt::ElideRight, room);
-    QRect textRect(margin, 0, qMin(needed, room) + 8, metrics.height());
+    // The advance is rounded down: a caption given exactly that width is elided.
+    const int textWidth = qMin(metrics.horizontalAdvance(caption_) + 1, width() - 2 * margin - 8);
+    QRect textRect(margin, 0, textWidth + 8, metrics.height());
     if (layoutDirection() == Qt::RightToLeft) textRect.moveRight(width() - margin);
     painter.fillRect(textRect, skin::kCard);
     painter.setPen(colour_);
-    painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine, shown);
+    painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine,
+                     metrics.elidedText(caption_, Qt::ElideRight, textWidth));
 }
