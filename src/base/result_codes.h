@@ -21,6 +21,7 @@ constexpr int kImageRejected = -406;       // the device rejected the firmware i
 constexpr int kConfigNotConfirmed = -407;  // the configuration upload was not confirmed
 constexpr int kOldFirmwareStill = -408;    // back from its upgrade with its old firmware
 constexpr int kNoNewerImage = -503;        // no newer image applies to the device
+constexpr int kChecksumMismatch = -1101;   // a downloaded image differs from its MD5
 // A batch's guards kept the device from starting (it was not touched).
 constexpr int kFirstOfModelFailed = -601;  // the first device of its model failed
 constexpr int kTooManyFailures = -602;     // the run's limit of failed devices was reached

@@ -72,8 +72,8 @@ public:
 
 private:
     void OnDownloadProgress(const DownloadProgress& progress) override;
-    void ReportFailure(const CDownloadJob& job, const CDownloadItem& item,
-                       const std::string& reason, int attempt, bool retrying) const;
+    void ReportFailure(const CDownloadJob& job, const CDownloadItem& item, int result, int attempt,
+                       bool retrying) const;
     void ReportStatus(const std::string& series, const std::string& model, const std::string& hwVer,
                       const std::string& fwVer, const std::string& localPath, int kind, int a,
                       int b);

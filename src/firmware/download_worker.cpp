@@ -46,32 +46,14 @@ int FailureKind(int result, const std::string& url) {
     }
 }
 
-// Why an attempt failed, for the user.
-std::string FailureReason(int result) {
-    switch (result) {
-        case rc::kNameNotResolved:
-            return "the server's host name does not resolve";
-        case rc::kCannotConnect:
-            return "cannot connect to the server";
-        case rc::kTimeout:
-            return "the server stopped answering";
-        case rc::kSinkStopped:
-            return "not enough free space in the store folder";
-        case rc::kHttpNotFound:
-            return "the server has no such file (HTTP 404)";
-        default:
-            return "the transfer failed (result " + std::to_string(result) + ")";
-    }
-}
-
 std::string FileNameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 }  // namespace
 
-void CDownloadManager::ReportFailure(const CDownloadJob& job, const CDownloadItem& item,
-                                     const std::string& reason, int attempt, bool retrying) const {
+void CDownloadManager::ReportFailure(const CDownloadJob& job, const CDownloadItem& item, int result,
+                                     int attempt, bool retrying) const {
     for (CFirmwareView* view : Views()) {
-        view->OnDownloadFailed(job.Series, FileNameOf(item.LocalPath), reason, attempt, retrying);
+        view->OnDownloadFailed(job.Series, FileNameOf(item.LocalPath), result, attempt, retrying);
     }
 }
 
@@ -107,9 +89,7 @@ void CDownloadManager::RunJob(CDownloadJob& job) {
                           item.URL.c_str());
                     ::unlink(item.LocalPath.c_str());
                     imageFailed = true;
-                    ReportFailure(job, item,
-                                  "image failed its checksum; it will be downloaded again", attempt,
-                                  false);
+                    ReportFailure(job, item, rc::kChecksumMismatch, attempt, false);
                 }
                 break;
             }
@@ -125,7 +105,7 @@ void CDownloadManager::RunJob(CDownloadJob& job) {
             }
             spaceShort = kind == download_kind::kNoSpace;
             if (job.Cancelled) break;
-            ReportFailure(job, item, FailureReason(result), attempt, true);
+            ReportFailure(job, item, result, attempt, true);
             if (!WaitBeforeRetry(job)) break;
         }
         ReleasePath(item.LocalPath);

@@ -37,12 +37,13 @@ public:
     // The storage folder ran out of space for an image (once per shortage; kind-16
     // statuses follow while the download waits for space).
     virtual void OnDiskFull() = 0;
-    // An attempt at an image failed: `reason` says why, `attempt` counts the attempts
+    // An attempt at an image failed: `result` says why (the web client's code, or
+    // rc::kChecksumMismatch; DownloadFailureText words it), `attempt` counts the attempts
     // at this image so far; `retrying` when another attempt follows after the pause
     // (an image that failed its checksum is fetched again by the next download).
-    virtual void OnDownloadFailed(const std::string& series, const std::string& file,
-                                  const std::string& reason, int attempt, bool retrying) {
-        (void)series, (void)file, (void)reason, (void)attempt, (void)retrying;
+    virtual void OnDownloadFailed(const std::string& series, const std::string& file, int result,
+                                  int attempt, bool retrying) {
+        (void)series, (void)file, (void)result, (void)attempt, (void)retrying;
     }
     // Offline, after a stop: every series' status is to be shown again from the store.
     virtual void RefreshSeriesStatuses() = 0;

@@ -1,5 +1,6 @@
 #include "layout/layout_texts.h"
 
+#include "base/trace.h"
 #include "settings/xdg_folders.h"
 
 CLayoutTexts::CLayoutTexts(std::string programFolder, int languageId, FileExists fileExists)
@@ -46,17 +47,41 @@ std::string CLayoutTexts::GetLayoutFilePath() {
     return choice.Path;
 }
 
+std::string CLayoutTexts::Read(const std::string& path, std::string_view section,
+                               std::string_view key, std::string_view def) {
+    if (std::optional<std::string> found = cache_.Find(path, section, key)) return *found;
+    // Without any layout file every text is its default by design; a file that lacks a
+    // key is an incomplete translation, said once per key.
+    if (fileExists_(path)) {
+        const std::string name = path.substr(path.rfind('/') + 1) + " [" + std::string(section) +
+                                 "] " + std::string(key);
+        bool first = false;
+        {
+            std::lock_guard lock(mutex_);
+            first = missing_.insert(name).second;
+        }
+        if (first)
+            Trace("FWStrelvane - %s lacks its text: the built-in one is shown\n", name.c_str());
+    }
+    return cache_.Read(path, section, key, def);
+}
+
 std::string CLayoutTexts::ReadLayoutText(std::string_view section, std::string_view key,
                                          std::string_view def) {
-    return cache_.Read(GetLayoutFilePath(), section, key, def);
+    return Read(GetLayoutFilePath(), section, key, def);
+}
+
+std::set<std::string> CLayoutTexts::MissingKeys() const {
+    std::lock_guard lock(mutex_);
+    return missing_;
 }
 
 ControlStyle CLayoutTexts::ReadControlStyle(std::string_view styleSection, std::string_view key,
                                             std::string_view def) {
     const std::string path = GetLayoutFilePath();
     ControlStyle style;
-    ParseControlStyle(cache_.Read(path, styleSection, key, def), FontChoice(), style);
-    style.Text = cache_.Read(path, TextSectionOf(styleSection), key, def);
+    ParseControlStyle(Read(path, styleSection, key, def), FontChoice(), style);
+    style.Text = Read(path, TextSectionOf(styleSection), key, def);
     return style;
 }
 

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -47,7 +48,14 @@ public:
     // A TextLookup reading from this object, which must outlive it.
     TextLookup Lookup();
 
+    // The texts asked for that the layout file in use lacks ("Layout_JP.ini [section] key"),
+    // each once: their built-in defaults were shown. Empty while every file is complete.
+    std::set<std::string> MissingKeys() const;
+
 private:
+    std::string Read(const std::string& path, std::string_view section, std::string_view key,
+                     std::string_view def);
+
     const std::string programFolder_;
     const FileExists fileExists_;
     CProfileCache cache_;
@@ -57,4 +65,5 @@ private:
     bool sourceHanSansAdded_ = false;
     int fontChoice_;
     bool rightToLeft_ = false;
+    std::set<std::string> missing_;
 };

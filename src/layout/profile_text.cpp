@@ -67,9 +67,15 @@ std::string ProfileValue(std::string_view raw) {
 
 std::string CProfileCache::Read(const std::string& path, std::string_view section,
                                 std::string_view key, std::string_view def) {
+    std::optional<std::string> found = Find(path, section, key);
+    return found ? *found : std::string(TruncateToUtf16Units(def, kProfileTextLimit));
+}
+
+std::optional<std::string> CProfileCache::Find(const std::string& path, std::string_view section,
+                                               std::string_view key) {
     std::shared_ptr<const CProfileText> text = Load(path);
     std::optional<std::string> raw = text ? text->Find(section, key) : std::nullopt;
-    if (!raw) return std::string(TruncateToUtf16Units(def, kProfileTextLimit));
+    if (!raw) return std::nullopt;
     return ProfileValue(*raw);
 }
 

@@ -48,6 +48,9 @@ public:
     // section/key of the file at `path`, else `def` (cut to the same limit).
     std::string Read(const std::string& path, std::string_view section, std::string_view key,
                      std::string_view def);
+    // section/key of the file at `path`; nothing when the file, section or key is missing.
+    std::optional<std::string> Find(const std::string& path, std::string_view section,
+                                    std::string_view key);
 
 private:
     struct Stamp {

@@ -78,9 +78,17 @@ bool CSettings::SaveSetting(std::string_view name, std::string_view value) {
     return stored;
 }
 
-void CSettings::SaveTrayAutoStart(bool on) {
-    trayAutoStart_ = on;
+bool CSettings::SetAutoStart(bool on) {
+    autoStart_ = on;
     user_.Write("AutoStart", on ? "1" : "0");
+    if (on) AddRunEntry();
+    if (!on) RemoveRunEntry();
+    return AutoStartEntryExists() == on;
+}
+
+bool CSettings::AutoStartEntryExists() const {
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(paths_.AutostartEntry, ignored);
 }
 
 void CSettings::SaveAutoCheckHour(int hour) {

@@ -46,8 +46,13 @@ public:
     // Does nothing at all while the store does not exist yet. True when stored.
     bool SaveSetting(std::string_view name, std::string_view value);
 
-    // Set the in-memory field and store AutoStart / AutoCheck, creating the store.
-    void SaveTrayAutoStart(bool on);
+    // Automatic start at log-on, as the tray item and the Setting page's box switch it:
+    // stores AutoStart (creating the store) and adds or removes the autostart entry. True
+    // when the entry now is as asked.
+    bool SetAutoStart(bool on);
+    // Whether the autostart entry exists: what both controls show.
+    bool AutoStartEntryExists() const;
+    // Sets the in-memory hour and stores AutoCheck, creating the store.
     void SaveAutoCheckHour(int hour);
 
     // Write or remove the autostart entry; true when the change was made.
@@ -82,7 +87,6 @@ public:
 
     int LanguageId() const { return languageId_; }
     bool AutoStart() const { return autoStart_; }
-    bool TrayAutoStart() const { return trayAutoStart_; }
     // No hour until one is chosen: AutoCheck is written but never read back.
     std::optional<int> AutoCheckHour() const { return autoCheckHour_; }
 
@@ -96,6 +100,5 @@ private:
     std::function<void(int)> applyLanguage_;
     int languageId_ = kEnglishLanguageId;
     bool autoStart_ = false;
-    bool trayAutoStart_ = false;
     std::optional<int> autoCheckHour_;
 };

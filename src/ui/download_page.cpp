@@ -3,15 +3,14 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
-#include <QVBoxLayout>
 #include <map>
 #include <vector>
 
+#include "base/result_codes.h"
 #include "firmware/download_coordinator.h"
 #include "firmware/download_status.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
-#include "layout/layout_language.h"
 #include "layout/layout_texts.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
@@ -37,11 +36,9 @@ CDownloadPage::CDownloadPage(IMainFrame& frame, QWidget* parent)
       selectAll_(CSkinButton::Kind::Push, this),
       cancelAll_(CSkinButton::Kind::Push, this) {
     skin::SetTextColour(description_, skin::kCaption);
-    skin::MakeListPlace(listArea_);
-    auto* layout = new QVBoxLayout(&listArea_);
-    layout->setContentsMargins(1, 1, 1, 1);
-    layout->addWidget(&list_);
+    skin::MakeListPlace(listArea_, {&list_});
     list_.setObjectName("FirmwareList");
+    list_.setAccessibleName("FirmwareList");
     connect(&selectAll_, &QAbstractButton::clicked, this, &CDownloadPage::SelectAll);
     connect(&cancelAll_, &QAbstractButton::clicked, this, &CDownloadPage::CancelAll);
     storeIdleWatch_.setInterval(kStoreIdlePollMs);
@@ -57,18 +54,27 @@ void CDownloadPage::ReloadTexts() {
         ToQString(Place(description_, "DescriptionLabel", "Check and download firmware")));
     selectAll_.setText(ToQString(Place(selectAll_, "SelectAllButton", "Select All")));
     cancelAll_.setText(ToQString(Place(cancelAll_, "DeselectAllButton", "Cancel All")));
-    Place(listArea_, "FirmwareList", "");
-    list_.setAccessibleName("FirmwareList");
+    PlaceLists(listArea_, "FirmwareList", {&list_});
     list_.SetColumns({QString(), PageText("NoField", "No"), PageText("SeriesField", "Series"),
                       PageText("StatusField", "Status")},
                      {30, 50, 175, 363});
+    // The cells already shown follow the language too.
     list_.SetStatusTexts({PageText("LatestStatus", "Latest"), PageText("OlderStatus", "Older"),
                           PageText("WaitingStatus", "Waiting"), PageText("StopStatus", "Stop"),
                           PageText("FinishStatus", "Finish"),
                           PageText("NetworkBreakStatus", "Network break"),
                           PageText("FileIsNotExistStatus", "File is not exist!")});
-    noSpaceText_ = PageText("NoSpaceStatus", "Not enough free space");
-    list_.SetFonts(ToQ(FontFaceName(frame_.Texts().FontChoice())));
+    const QString noSpace = PageText("NoSpaceStatus", "Not enough free space");
+    if (!noSpaceText_.isEmpty())
+        list_.RenameTexts({{noSpaceText_, noSpace}}, {firmware_field::kStatus});
+    noSpaceText_ = noSpace;
+    for (auto& [series, worded] : worded_) {
+        const int row = list_.FindSeries(series);
+        if (row >= 0 && list_.GetField(row, firmware_field::kStatus) == worded.Shown) {
+            worded.Shown = worded.Word();
+            list_.SetStatus(row, worded.Shown);
+        }
+    }
     update();
 }
 
@@ -211,14 +217,28 @@ void CDownloadPage::ShowStatus(const QString& series, int kind, int a, int b) {
     if (row < 0) return;
     switch (kind) {
         case download_kind::kProgress:
-            list_.SetStatus(row, ToQ(ProgressText(a, b)));
+            // Bytes flow again: a failure it was retrying is over; an image that failed
+            // its checksum still leaves the series short.
+            if (auto failed = failures_.find(series);
+                failed != failures_.end() && failed->second.Retrying) {
+                failures_.erase(failed);
+            }
+            ShowWorded(row, series,
+                       [this, a, b] { return ToQ(ProgressText(a, b, frame_.Texts().Lookup())); });
             break;
         case download_kind::kFinished:
+            failures_.erase(series);
             list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kLatest));
             frame_.SetDownloadedName(ToStd(series));
             break;
         case download_kind::kStopped:
-            list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kOlder));
+            // Stopped after a failure: the row keeps saying why.
+            if (auto failed = failures_.find(series); failed != failures_.end()) {
+                failed->second.Retrying = false;
+                ShowFailure(row, series, failed->second);
+            } else {
+                list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kOlder));
+            }
             break;
         case download_kind::kNetworkError:
             list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kNetworkBreak));
@@ -229,6 +249,34 @@ void CDownloadPage::ShowStatus(const QString& series, int kind, int a, int b) {
         default:  // an image stored: the progress that follows tells more
             break;
     }
+}
+
+void CDownloadPage::ShowWorded(int row, const QString& series, std::function<QString()> word) {
+    Worded& worded = worded_[series];
+    worded.Word = std::move(word);
+    worded.Shown = worded.Word();
+    list_.SetStatus(row, worded.Shown);
+}
+
+void CDownloadPage::ShowFailure(int row, const QString& series, Failure failure) {
+    ShowWorded(row, series, [this, failure] {
+        const QString reason = ToQ(DownloadFailureText(failure.Result, frame_.Texts().Lookup()));
+        const QString text = failure.Retrying ? PageText("RetryingStatus", "%s; trying again")
+                                              : PageText("FailedStatus", "Failed: %s");
+        return QString(text).replace("%s", reason);
+    });
+}
+
+void CDownloadPage::OnDownloadFailed(const std::string& series, const std::string&, int result, int,
+                                     bool retrying) {
+    OnGuiThread([this, series = ToQ(series), result, retrying] {
+        const int row = list_.FindSeries(series);
+        if (row < 0) return;
+        const Failure failure{result, retrying};
+        failures_[series] = failure;
+        // While it waits for space, the no-space status already says why.
+        if (!(retrying && result == rc::kSinkStopped)) ShowFailure(row, series, failure);
+    });
 }
 
 void CDownloadPage::OnDownloadStatus(const std::string& series, int kind, int a, int b) {
@@ -253,6 +301,7 @@ void CDownloadPage::OnSeriesQueued(const std::string& series, bool nothingQueued
     OnGuiThread([this, series = ToQ(series), nothingQueued, missing] {
         const int row = list_.FindSeries(series);
         if (row < 0) return;
+        failures_.erase(series);
         if (!nothingQueued) {
             list_.SetStatus(row, list_.StatusText(CFirmwareListCtrl::kWaiting));
         } else if (missing) {

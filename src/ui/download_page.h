@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 
@@ -61,6 +62,8 @@ public:
     void OnCatalogLoading() override;
     void OnCatalogReady() override;
     void OnDiskFull() override;
+    void OnDownloadFailed(const std::string& series, const std::string& file, int result,
+                          int attempt, bool retrying) override;
     void RefreshSeriesStatuses() override;
     void AttachServices(CDownloadCoordinator* coordinator, CFirmwareCatalog* catalog) override;
 
@@ -73,6 +76,19 @@ private:
     void RunRequest(std::function<bool()> work, std::function<void()> then);
     void SetControlsEnabled(bool enabled);
     void ShowStatus(const QString& series, int kind, int a, int b);
+    // Why a series' last attempt failed: while retrying, or as it ended.
+    struct Failure {
+        int Result = 0;
+        bool Retrying = false;
+    };
+    void ShowFailure(int row, const QString& series, Failure failure);
+    // Writes a status cell whose words come from the language, and keeps how to word it,
+    // so that a language switch words it anew.
+    void ShowWorded(int row, const QString& series, std::function<QString()> word);
+    struct Worded {
+        std::function<QString()> Word;
+        QString Shown;  // the cell's text, as last written
+    };
     // On the page's worker: takes the store lock unless held; false when another
     // process keeps the store busy.
     bool TakeStoreLock();
@@ -86,6 +102,8 @@ private:
     CSkinButton selectAll_;
     CSkinButton cancelAll_;
     QString noSpaceText_;
+    std::map<QString, Failure> failures_;  // by series, until it is queued again or done
+    std::map<QString, Worded> worded_;     // by series
     // Set by AttachServices and Detach; read on notifying threads.
     std::atomic<CDownloadCoordinator*> coordinator_{nullptr};
     std::atomic<CFirmwareCatalog*> catalog_{nullptr};

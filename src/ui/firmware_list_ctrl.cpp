@@ -12,6 +12,15 @@ int CFirmwareListCtrl::AppendSeries(const QString& series, bool checked) {
     return row;
 }
 
+void CFirmwareListCtrl::SetStatusTexts(const std::array<QString, kStatusCount>& texts) {
+    QHash<QString, QString> renamed;
+    for (size_t i = 0; i < kStatusCount; ++i) {
+        if (!texts_[i].isEmpty() && texts_[i] != texts[i]) renamed.insert(texts_[i], texts[i]);
+    }
+    texts_ = texts;
+    RenameTexts(renamed, {firmware_field::kStatus});
+}
+
 void CFirmwareListCtrl::SetStatus(int row, const QString& text) {
     if (row < 0 || text.isEmpty()) return;
     SetField(row, firmware_field::kStatus, text);

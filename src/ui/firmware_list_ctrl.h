@@ -21,8 +21,8 @@ public:
 
     explicit CFirmwareListCtrl(QWidget* parent = nullptr);
 
-    // Texts used from now on; cells already shown keep theirs.
-    void SetStatusTexts(const std::array<QString, kStatusCount>& texts) { texts_ = texts; }
+    // Texts used from now on; a cell that shows one of the old texts shows the new one.
+    void SetStatusTexts(const std::array<QString, kStatusCount>& texts);
     const QString& StatusText(Status status) const { return texts_[status]; }
 
     // Appends a series' row: checked or not, numbered after the rows there are, no status.

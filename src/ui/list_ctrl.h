@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QHeaderView>
+#include <QPersistentModelIndex>
+#include <QPointer>
 #include <QTableView>
+#include <QTimer>
 #include <functional>
 
 #include "ui/list_model.h"
@@ -21,19 +24,28 @@ protected:
 
 // The list control every page uses: rows of (field id, text), a check column whose
 // header checks or unchecks every checkable row, a password cell edited in place, and
-// sorting by a header click with the comparison the field id calls for.
+// sorting by a header click with the comparison the field id calls for. Whatever the
+// page's own fields mean (which rows may be ticked, cell colours) the page tells it.
+// Every column stays readable: a heading is never cut, a cell too narrow for its text
+// elides it with the whole text as tooltip, and columns that cannot share the room are
+// reached by scrolling sideways. Enter never leaves the list: it edits the focused row's
+// password. Screen readers tick rows and type passwords through its accessible table.
 class CBasicListCtrl : public QTableView {
     Q_OBJECT
 public:
     explicit CBasicListCtrl(QWidget* parent = nullptr);
 
-    // Columns: headings and widths, left to right. With `fit`, widths that together
-    // exceed the list's room shrink in proportion, so that every column shows without
-    // scrolling sideways. Without it they are kept, and the list scrolls sideways: for
-    // lists with more columns than the room can show legibly.
+    // Columns: headings and widths, left to right; no column is narrower than its
+    // heading. With `ToRoom`, widths that together exceed the list's room shrink in
+    // proportion (down to their headings), so that every column shows at once. With
+    // `Scroll` they are kept and grow to their widest text (up to a limit), and the list
+    // scrolls sideways: for lists with more columns than the room can show legibly.
     enum class Fit { ToRoom, Scroll };
     void SetColumns(const QStringList& headings, const std::vector<int>& widths,
                     Fit fit = Fit::ToRoom);
+    // The page's rules for its own fields: which rows the user may tick (empty: all)
+    // and the colours of its cells (empty: the view's own).
+    void SetRules(CListModel::TickRule tick, CListModel::Colouring colours);
     // The rows and the password editors in `face` at the default size; the header
     // keeps the default GUI font.
     void SetFonts(const QString& face);
@@ -64,8 +76,21 @@ public:
     void SetCellPrompt(int row, const QString& prompt) { model_.SetCellPrompt(row, prompt); }
     void SetUpToDate(int row, bool upToDate) { model_.SetUpToDate(row, upToDate); }
     void DeleteRow(int row) { model_.DeleteRow(row); }
+    void RenameTexts(const QHash<QString, QString>& renamed, const std::vector<int>& ids) {
+        model_.RenameTexts(renamed, ids);
+    }
     int RowCount() const { return model_.rowCount(); }
     CListModel& Model() { return model_; }
+
+    // The first column of the row that can be edited (the password); -1 when none.
+    int EditableColumn(int row) const;
+    // Makes the cell current and opens its editor.
+    void EditCell(const QModelIndex& index);
+    // The editor open now and the cell it edits; null and invalid when none is.
+    QWidget* OpenEditor() const { return editor_; }
+    QModelIndex EditedCell() const { return editor_ ? QModelIndex(edited_) : QModelIndex(); }
+    // The password delegate reports the editor it made.
+    void EditorOpened(QWidget* editor, const QModelIndex& index);
 
     // A click on the header section: check-all on the check column, else a sort with
     // the direction turned round.
@@ -78,24 +103,23 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void FitColumns();
+    // The narrowest a column may be: its heading whole (for the check column, its box).
+    int LeastWidth(int column) const;
 
     CListModel model_;
     CHeaderCtrlEx header_;
     std::vector<int> widths_;  // as the page asked for them
     Fit fit_ = Fit::ToRoom;
+    QTimer refit_;  // a scrolling list follows its texts, once per burst of changes
     QString passText_ = QStringLiteral("Passed");
     int direction_ = 0;
+    QPointer<QWidget> editor_;
+    QPersistentModelIndex edited_;
 };
 
-// The device and schedule lists: grey rows that cannot be chosen, orange rows with a
-// remembered password, grey text for a password of an unreachable device, and status
-// colours on the schedule's rows.
-class CCameraListCtrl final : public CBasicListCtrl {
-    Q_OBJECT
-public:
-    explicit CCameraListCtrl(QWidget* parent = nullptr);
-    static CListModel::CellColours Colours(const CListRow& row, int column);
-};
+// The device and schedule lists: the generic list with their page's rules.
+using CCameraListCtrl = CBasicListCtrl;

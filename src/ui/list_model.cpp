@@ -75,12 +75,6 @@ Qt::ItemFlags CListModel::flags(const QModelIndex& index) const {
     return flags;
 }
 
-bool CListModel::CheckChangePermitted(const CListRow& row) {
-    const QString state = row.Text(15);
-    return state == QStringLiteral("0") ||
-           (row.Text(16) == QStringLiteral("9999") && state != QStringLiteral("3"));
-}
-
 bool CListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || index.row() >= rowCount()) return false;
     const int r = index.row();
@@ -91,13 +85,7 @@ bool CListModel::setData(const QModelIndex& index, const QVariant& value, int ro
     if (role == Qt::CheckStateRole && id == field::kCheck) {
         if (!row.Checkable) return false;
         const bool checked = value.toInt() == Qt::Checked;
-        // Rows without the page's state fields follow the click as it comes.
-        if (!row.Has(15) || !row.Has(16)) {
-            row.Texts[column] = checked ? QStringLiteral("1") : QStringLiteral("0");
-            CellChanged(r, index.column());
-            return true;
-        }
-        if (!CheckChangePermitted(row)) {
+        if (tickRule_ && !tickRule_(row)) {
             row.Texts[column] = QStringLiteral("0");
             CellChanged(r, index.column());
             return false;
@@ -298,6 +286,22 @@ void CListModel::DeleteRow(int r) {
     rows_.erase(rows_.begin() + r);
     index_.Invalidate();
     endRemoveRows();
+}
+
+void CListModel::RenameTexts(const QHash<QString, QString>& renamed, const std::vector<int>& ids) {
+    for (size_t r = 0; r < rows_.size(); ++r) {
+        CListRow& row = rows_[r];
+        for (size_t i = 0; i < row.Ids.size(); ++i) {
+            if (std::find(ids.begin(), ids.end(), row.Ids[i]) == ids.end()) continue;
+            const auto to = renamed.constFind(row.Texts[i]);
+            if (to != renamed.constEnd()) row.Texts[i] = *to;
+        }
+        const auto prompt = renamed.constFind(row.CellPrompt);
+        if (!row.CellPrompt.isEmpty() && prompt != renamed.constEnd()) row.CellPrompt = *prompt;
+    }
+    if (!rows_.empty()) {
+        emit dataChanged(index(0, 0), index(rowCount() - 1, std::max(0, columnCount() - 1)));
+    }
 }
 
 void CListModel::ToggleAllChecks() {

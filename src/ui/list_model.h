@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QColor>
+#include <QHash>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -11,7 +12,8 @@
 
 // The rows of a list control as a table model: views show the cells, the check box of
 // the check column (field 14) and the password field (6) as an editable cell, and
-// screen readers read every row and cell.
+// screen readers read every row and cell. What the page's own fields mean (which rows
+// may be ticked, how cells are coloured) the page tells it through rules.
 class CListModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -21,11 +23,14 @@ public:
         std::optional<QColor> Background;
     };
     using Colouring = std::function<CellColours(const CListRow& row, int column)>;
+    // Whether the user may tick or untick the row; a refused change leaves it unticked.
+    using TickRule = std::function<bool(const CListRow& row)>;
 
     explicit CListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
     void SetHeadings(const QStringList& headings);
     void SetColouring(Colouring colouring) { colouring_ = std::move(colouring); }
+    void SetTickRule(TickRule rule) { tickRule_ = std::move(rule); }
     // What an empty password cell shows, and what a passed one shows.
     void SetPromptText(const QString& prompt) { prompt_ = prompt; }
     QString PromptText() const { return prompt_; }
@@ -61,6 +66,9 @@ public:
     void SetUpToDate(int row, bool upToDate);
     // Removes one row; the others keep their fields (their numbers too).
     void DeleteRow(int row);
+    // A language switch: every text of the fields `ids`, and every cell prompt, that
+    // reads as a key of `renamed` reads as its value from now on.
+    void RenameTexts(const QHash<QString, QString>& renamed, const std::vector<int>& ids);
     const CListRow& Row(int row) const { return rows_[static_cast<size_t>(row)]; }
     bool HasCheckColumn() const { return hasCheckColumn_; }
 
@@ -80,13 +88,12 @@ private:
     void NoteIndexed(int r, const QString& text);
     // True when there is a checkable row and every one is checked.
     bool AllCheckableChecked() const;
-    // The rule for a check box change by the user; false: undone.
-    static bool CheckChangePermitted(const CListRow& row);
 
     std::vector<CListRow> rows_;
     mutable CRowIndex index_;
     QStringList headings_;
     QString prompt_;
     Colouring colouring_;
+    TickRule tickRule_;
     bool hasCheckColumn_ = false;
 };

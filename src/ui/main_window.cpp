@@ -1,11 +1,17 @@
 #include "ui/main_window.h"
 
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMetaObject>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScreen>
+#include <QTextEdit>
 #include <QWindow>
 
 #include "base/result_codes.h"
@@ -122,6 +128,8 @@ CMainWindow::CMainWindow(MainWindowSetup setup, QWidget* parent)
     connect(&schedulerRetry_, &QTimer::timeout, this, &CMainWindow::StartScheduler);
 
     CreatePages();
+    tray_->SetAutoStartProbe([this] { return settings_.AutoStartEntryExists(); });
+    connect(settingsPage_, &CSettingsPage::AutoStartSwitched, tray_, &CTray::ShowAutoStart);
     CreateServices();
     running_ = true;
     currentPage_ = kUpgradePage;
@@ -278,7 +286,7 @@ void CMainWindow::LoadMainTexts() {
                                "After successfully upgrading, double-click a device to access it.");
     ApplyControlStyle(prompt_, prompt, "PromptLabel");
     prompt_.setText(ToQ(prompt.Text));
-    tray_->ReloadTexts(texts, settings_.TrayAutoStart());
+    tray_->ReloadTexts(texts);
     update();
 }
 
@@ -377,8 +385,10 @@ void CMainWindow::HandleCommand(int command, const CIPCamInfo& record) {
             activateWindow();
             break;
         case 32785:
-            settings_.SaveTrayAutoStart(!settings_.TrayAutoStart());
-            tray_->ReloadTexts(*texts_, settings_.TrayAutoStart());
+            // The same switch as the Setting page's box: both show what now exists.
+            settings_.SetAutoStart(!settings_.AutoStartEntryExists());
+            tray_->ShowAutoStart();
+            settingsPage_->ShowAutoStart();
             break;
         case 32790:
             ShowFromAnotherStart();
@@ -420,17 +430,34 @@ void CMainWindow::mousePressEvent(QMouseEvent* event) {
     QWidget::mousePressEvent(event);
 }
 
-void CMainWindow::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-        case Qt::Key_Escape:
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            hide();
-            event->accept();
-            return;
-        default:
-            QWidget::keyPressEvent(event);
+namespace {
+
+// A list or a field the user types into: Enter there belongs to it, never to the window.
+bool TakesEnter(const QWidget* focus) {
+    for (const QWidget* w = focus; w; w = w->parentWidget()) {
+        if (qobject_cast<const QAbstractItemView*>(w)) return true;
     }
+    if (const auto* line = qobject_cast<const QLineEdit*>(focus)) return !line->isReadOnly();
+    if (const auto* combo = qobject_cast<const QComboBox*>(focus)) return combo->isEditable();
+    return qobject_cast<const QAbstractSpinBox*>(focus) || qobject_cast<const QTextEdit*>(focus) ||
+           qobject_cast<const QPlainTextEdit*>(focus);
+}
+
+}  // namespace
+
+void CMainWindow::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && TakesEnter(QApplication::focusWidget())) {
+        event->accept();
+        return;
+    }
+    if (enter || event->key() == Qt::Key_Escape) {
+        // Hidden, not ended: the tray or another start brings the window back.
+        hide();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void CMainWindow::closeEvent(QCloseEvent* event) {

@@ -61,8 +61,9 @@ bool IsAutoStartArgument(const QStringList& arguments);
 
 // The program's one window: caption-less, 970 x 620 with rounded corners, dragged by
 // its whole client area. It owns the pages and the long-lived service objects, switches
-// pages with its tabs, guards Exit and runs the orderly shut-down. Enter, Esc and
-// closing only hide it; the program goes on in the background until Exit.
+// pages with its tabs, guards Exit and runs the orderly shut-down. Esc, closing, and
+// Enter outside lists and fields only hide it; the program goes on in the background
+// until Exit.
 class CMainWindow final : public QWidget, public IMainFrame {
     Q_OBJECT
 public:

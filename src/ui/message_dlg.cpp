@@ -126,8 +126,14 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
     messenger_ = [this](const QString& text) {
         QMessageBox::information(this, windowTitle(), text);
     };
-    connect(&upgradeNow_, &QRadioButton::clicked, this, &CMessageDlg::ChooseUpgradeNow);
-    connect(&schedule_, &QRadioButton::clicked, this, &CMessageDlg::ChooseSchedule);
+    // Toggled, not clicked: the keyboard and a screen reader's action change the choice
+    // without a click.
+    connect(&upgradeNow_, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) ChooseUpgradeNow();
+    });
+    connect(&schedule_, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) ChooseSchedule();
+    });
     connect(&date_, &QDateEdit::dateChanged, this, &CMessageDlg::UpdatePastWarning);
     connect(&time_, &QTimeEdit::timeChanged, this, &CMessageDlg::UpdatePastWarning);
     // toggled, not clicked: a screen reader's press action emits only toggled.

@@ -4,7 +4,9 @@
 #include <QMessageBox>
 #include <QPainter>
 
+#include "layout/layout_language.h"
 #include "layout/layout_texts.h"
+#include "ui/list_ctrl.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
 
@@ -37,6 +39,13 @@ QString CPage::Text(std::string_view section, std::string_view key, std::string_
 
 QString CPage::PageText(std::string_view key, std::string_view def) {
     return Text(section_, key, def);
+}
+
+void CPage::PlaceLists(QFrame& place, std::string_view key,
+                       std::initializer_list<CBasicListCtrl*> lists) {
+    Place(place, key, "");
+    const QString face = ToQ(FontFaceName(frame_.Texts().FontChoice()));
+    for (CBasicListCtrl* list : lists) list->SetFonts(face);
 }
 
 bool CPage::MessageBox(const QString& text, bool question) {

@@ -10,6 +10,9 @@
 // One page of the main window. The main window creates it, places it, wires it to the
 // services it needs and calls ReloadTexts when the language changes; the page reads
 // every text and control style anew from the layout files then.
+class CBasicListCtrl;
+class QFrame;
+
 class CPage : public QWidget {
     Q_OBJECT
 public:
@@ -26,6 +29,10 @@ protected:
     // section/key of the layout file, else `def`.
     QString Text(std::string_view section, std::string_view key, std::string_view def);
     QString PageText(std::string_view key, std::string_view def);
+    // Places the page's list place (made by skin::MakeListPlace) by its style `key`, and
+    // gives its lists the face of the language.
+    void PlaceLists(QFrame& place, std::string_view key,
+                    std::initializer_list<CBasicListCtrl*> lists);
     // A modal message box with the program's caption; a question answers Yes (true) or No.
     bool MessageBox(const QString& text, bool question);
 

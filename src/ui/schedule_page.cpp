@@ -7,12 +7,12 @@
 #include <QMetaObject>
 #include <QShowEvent>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include "layout/layout_texts.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
 #include "schedule/scheduler.h"
+#include "ui/list_rules.h"
 #include "ui/message_dlg.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
@@ -21,18 +21,16 @@
 
 namespace {
 
-// Schedule-list fields beyond the common ones. Field 16 "9999" marks a schedule row:
-// its status code (15) colours the status cell (13), and a row whose device is being
-// uploaded to cannot be ticked.
+// Schedule-list fields beyond the common ones: the status code (15) colours the status
+// cell (13), and a row whose device is being uploaded to cannot be ticked.
 constexpr int kDevice = 2;
 constexpr int kMac = 4;
 constexpr int kTime = 5;
 constexpr int kModel = 10;
 constexpr int kImage = 11;
 constexpr int kEntry = 12;  // the entry's id in the schedule: MAC texts may repeat
-constexpr int kStatus = 13;
-constexpr int kStatusCode = 15;
-constexpr int kScheduleRow = 16;
+constexpr int kStatus = schedule_field::kStatus;
+constexpr int kStatusCode = schedule_field::kStatusCode;
 constexpr int kImageColumn = 7;
 constexpr int kWarningCheckMs = 1000;
 
@@ -57,11 +55,10 @@ CSchedulePage::CSchedulePage(IMainFrame& frame, CScheduleList& schedule, QWidget
       deselectAll_(CSkinButton::Kind::Push, this),
       edit_(CSkinButton::Kind::Push, this),
       delete_(CSkinButton::Kind::Push, this) {
-    skin::MakeListPlace(listArea_);
-    auto* layout = new QVBoxLayout(&listArea_);
-    layout->setContentsMargins(1, 1, 1, 1);
-    layout->addWidget(&list_);
+    skin::MakeListPlace(listArea_, {&list_});
     list_.setObjectName("ScheduleList");
+    list_.setAccessibleName("ScheduleList");
+    list_.SetRules(ScheduleRowMayTick, ScheduleCellColours);
     prompt_.setWordWrap(true);
     prompt_.hide();
     messenger_ = [this](const QString& text, bool question) { return MessageBox(text, question); };
@@ -132,8 +129,7 @@ void CSchedulePage::SetColumns() {
 void CSchedulePage::ReloadTexts() {
     PlaceGroup();
     PlacePrompt();
-    Place(listArea_, "ScheduleList", "");
-    list_.setAccessibleName("ScheduleList");
+    PlaceLists(listArea_, "ScheduleList", {&list_});
     SetColumns();
     selectAll_.setText(ToQString(Place(selectAll_, "SelectAllButton", "Select All")));
     deselectAll_.setText(ToQString(Place(deselectAll_, "DeselectAllButton", "Cancel All")));
@@ -183,7 +179,6 @@ void CSchedulePage::ShowEntry(uint64_t id, const CScheduleInfo& entry) {
         list_.AddField(row, kImage, ToQ(entry.FWPath));
         list_.AddHiddenField(row, kMac, ToQ(entry.MAC));
         list_.AddHiddenField(row, kStatusCode, QString::number(entry.Status));
-        list_.AddHiddenField(row, kScheduleRow, "9999");
         list_.AddHiddenField(row, kEntry, key);
         return;
     }

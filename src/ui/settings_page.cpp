@@ -32,12 +32,16 @@ CSettingsPage::CSettingsPage(IMainFrame& frame, CSettings& settings, QWidget* pa
       autoStartLabel_(this),
       batch_(*this, settings) {
     connect(&languages_, &QComboBox::activated, this, &CSettingsPage::ChooseLanguage);
-    connect(&autoStart_, &QCheckBox::clicked, this,
-            [this](bool on) { settings_.SaveSetting("AutoStart", on ? "1" : "0"); });
+    // Toggled, not clicked: a screen reader's action changes the state without a click.
+    connect(&autoStart_, &QCheckBox::toggled, this, [this](bool on) {
+        if (on == settings_.AutoStartEntryExists()) return;  // showing, not switching
+        settings_.SetAutoStart(on);
+        ShowAutoStart();
+        emit AutoStartSwitched();
+    });
     autoStartLabel_.setBuddy(&autoStart_);
     skin::SetTextColour(autoStartLabel_, skin::kCaption);
-    // Set once: after a click the box keeps what the user chose, also across reloads.
-    autoStart_.setChecked(settings_.AutoStart());
+    ShowAutoStart();
     ReloadTexts();
 }
 
@@ -58,6 +62,16 @@ void CSettingsPage::ReloadTexts() {
     autoStartLabel_.setText(ToQString(Place(autoStartLabel_, "AutoStartLabel", "Auto start")));
     batch_.ReloadTexts(frame_.Texts());
     update();
+}
+
+void CSettingsPage::ShowAutoStart() {
+    const QSignalBlocker quiet(autoStart_);
+    autoStart_.setChecked(settings_.AutoStartEntryExists());
+}
+
+void CSettingsPage::showEvent(QShowEvent* event) {
+    ShowAutoStart();
+    CPage::showEvent(event);
 }
 
 void CSettingsPage::ChooseLanguage(int index) {

@@ -33,6 +33,15 @@ public:
 
     // The user confirmed list entry `index`: stores LangID, which switches every page.
     void ChooseLanguage(int index);
+    // The auto-start box shows whether the autostart entry exists.
+    void ShowAutoStart();
+
+signals:
+    // The box switched automatic start (the tray's item shows it too).
+    void AutoStartSwitched();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     CSettings& settings_;

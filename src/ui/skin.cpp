@@ -4,6 +4,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QVBoxLayout>
 
 #include "ui/qt_text.h"
 
@@ -67,10 +68,13 @@ void SetTextColour(QWidget& widget, const QColor& colour) {
     widget.setPalette(palette);
 }
 
-void MakeListPlace(QFrame& frame) {
+void MakeListPlace(QFrame& frame, std::initializer_list<QWidget*> lists) {
     frame.setFrameShape(QFrame::StyledPanel);
     frame.setStyleSheet(QString("QFrame { background: %1; border: 1px solid %2; }")
                             .arg(kCard.name(), kCardBorder.name()));
+    auto* layout = new QVBoxLayout(&frame);
+    layout->setContentsMargins(1, 1, 1, 1);
+    for (QWidget* list : lists) layout->addWidget(list);
 }
 
 QFont ControlFont(std::string_view face, int points, bool bold) {

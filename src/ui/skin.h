@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QPixmap>
 #include <QRect>
+#include <initializer_list>
 #include <string_view>
 
 class QFrame;
@@ -50,8 +51,9 @@ QPixmap AppIcon(int size);
 
 // Sets the text colour of a label (or any control that draws its text in WindowText).
 void SetTextColour(QWidget& widget, const QColor& colour);
-// The place where a page shows one of its lists: a white panel with the card border.
-void MakeListPlace(QFrame& frame);
+// The place where a page shows its lists, one at a time: a white panel with the card
+// border, which the lists fill.
+void MakeListPlace(QFrame& frame, std::initializer_list<QWidget*> lists);
 
 // The font of a skinned control: the face, and the size in points at 96 dots per inch
 // (the layout files' unit) as pixels; 0 keeps the default size.

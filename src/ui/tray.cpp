@@ -18,6 +18,8 @@ CTray::CTray(const QIcon& icon, QObject* parent) : QObject(parent) {
     connect(show_, &QAction::triggered, this, &CTray::ShowRequested);
     connect(autoStart_, &QAction::triggered, this, &CTray::AutoStartToggled);
     connect(exit_, &QAction::triggered, this, &CTray::ExitRequested);
+    // The entry may have been made or removed by another hand since.
+    connect(&menu_, &QMenu::aboutToShow, this, &CTray::ShowAutoStart);
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
     icon_ = std::make_unique<QSystemTrayIcon>(icon);
     icon_->setContextMenu(&menu_);
@@ -30,12 +32,18 @@ CTray::CTray(const QIcon& icon, QObject* parent) : QObject(parent) {
     icon_->show();
 }
 
-void CTray::ReloadTexts(CLayoutTexts& texts, bool autoStart) {
+void CTray::SetAutoStartProbe(std::function<bool()> autoStartOn) {
+    autoStartOn_ = std::move(autoStartOn);
+    ShowAutoStart();
+}
+
+void CTray::ShowAutoStart() { autoStart_->setChecked(autoStartOn_ && autoStartOn_()); }
+
+void CTray::ReloadTexts(CLayoutTexts& texts) {
     show_->setText(ToQ(texts.ReadLayoutText("TrayMenu", "Menu1", "Show Main Window")));
     autoStart_->setText(
         ToQ(texts.ReadLayoutText("TrayMenu", "Menu2", "Automatic start when system startup")));
     exit_->setText(ToQ(texts.ReadLayoutText("TrayMenu", "Menu3", "Exit")));
-    autoStart_->setChecked(autoStart);
     if (icon_) icon_->setToolTip(ToQ(texts.ReadLayoutText("TrayMenu", "Tip", "Strelvane")));
 }
 

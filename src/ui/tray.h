@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <functional>
 #include <memory>
 
 class CLayoutTexts;
@@ -20,8 +21,12 @@ public:
 
     bool IsShown() const { return icon_ != nullptr; }
 
-    // Reads the tool tip and the menu texts ([TrayMenu]); `autoStart` checks item 2.
-    void ReloadTexts(CLayoutTexts& texts, bool autoStart);
+    // Reads the tool tip and the menu texts ([TrayMenu]).
+    void ReloadTexts(CLayoutTexts& texts);
+    // Item 2 is checked while `autoStartOn` says automatic start is on; asked again
+    // whenever the menu opens.
+    void SetAutoStartProbe(std::function<bool()> autoStartOn);
+    void ShowAutoStart();
     void ShowBalloon(const QString& title, const QString& text, int milliseconds);
 
 signals:
@@ -33,6 +38,7 @@ signals:
 
 private:
     std::unique_ptr<QSystemTrayIcon> icon_;
+    std::function<bool()> autoStartOn_;
     QMenu menu_;
     QAction* show_ = nullptr;
     QAction* autoStart_ = nullptr;

@@ -6,15 +6,14 @@
 #include <QFileDialog>
 #include <QMetaObject>
 #include <QUrl>
-#include <QVBoxLayout>
 
-#include "layout/layout_language.h"
 #include "layout/layout_texts.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
 #include "ui/check_commands.h"
+#include "ui/list_rules.h"
 #include "ui/message_dlg.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
@@ -35,7 +34,7 @@ constexpr int kModel = 10;
 constexpr int kVersion = 7;
 constexpr int kStatus = 13;
 constexpr int kKey = 4;
-constexpr int kPasswordState = 15;
+constexpr int kPasswordState = device_field::kPasswordState;
 constexpr int kFinished = 16;
 constexpr int kName = 2;
 
@@ -67,12 +66,12 @@ CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
       upgrade_(CSkinButton::Kind::Push, this),
       back_(CSkinButton::Kind::Push, this) {
     firmwarePath_.setReadOnly(true);
-    skin::MakeListPlace(listArea_);
-    auto* lists = new QVBoxLayout(&listArea_);
-    lists->setContentsMargins(1, 1, 1, 1);
-    lists->addWidget(&deviceList_);
-    lists->addWidget(&statusList_);
+    skin::MakeListPlace(listArea_, {&deviceList_, &statusList_});
+    // Both lists sit in the list place; the device list's name is the place's key.
     deviceList_.setObjectName("DeviceList");
+    deviceList_.setAccessibleName("CameraList");
+    statusList_.setAccessibleName("StatusList");
+    deviceList_.SetRules(DeviceRowMayTick, DeviceCellColours);
     statusList_.setObjectName("StatusList");
     // Every check result and progress report finds its row by the device key.
     deviceList_.IndexField(kKey);
@@ -132,10 +131,7 @@ void CUpgradePage::ReloadTexts() {
     prompt_.setText(
         ToQString(Place(prompt_, "PromptLabel",
                         "After successfully upgrading, double-click a device to access it.")));
-    Place(listArea_, "CameraList", "");
-    // Both lists sit in the list place; their names are the list's layout key.
-    deviceList_.setAccessibleName("CameraList");
-    statusList_.setAccessibleName("StatusList");
+    PlaceLists(listArea_, "CameraList", {&deviceList_, &statusList_});
     selectAll_.setText(ToQString(Place(selectAll_, "SelectAllButton", "Select All")));
     deselectAll_.setText(ToQString(Place(deselectAll_, "DeselectAllButton", "Cancel All")));
     add_.setText(ToQString(Place(add_, "ManualAddNVRButton", "Add")));
@@ -143,9 +139,8 @@ void CUpgradePage::ReloadTexts() {
     upgrade_.setText(ToQString(Place(upgrade_, "UpgradeButton", "Upgrade")));
     back_.setText(ToQString(Place(back_, "BackButton", "Back")));
     SetListHeadings();
-    const QString face = ToQ(FontFaceName(frame_.Texts().FontChoice()));
-    deviceList_.SetFonts(face);
-    statusList_.SetFonts(face);
+    // Cells already shown follow the language too.
+    RenameStateTexts();
     update();
 }
 
@@ -165,6 +160,35 @@ void CUpgradePage::SetListHeadings() {
     statusList_.SetColumns(
         {number, name, model, address, firmware, PageText("StatusField", "Status")},
         {50, 150, 130, 130, 120, 420});
+}
+
+QString CUpgradePage::StatusTextOf(const UpgradeReport& report) {
+    return ToQ(StatusCellText(report, frame_.Texts().Lookup()));
+}
+
+void CUpgradePage::RenameStateTexts() {
+    // The texts a row's state puts into its cells, as they were last read.
+    static constexpr std::pair<const char*, const char*> kStates[] = {
+        {"Pass", "Passed"},
+        {"Connecting", "Connecting"},
+        {"ConnectError", "Connect Error"},
+        {"InvalidUsernamePassword", "Invalid Username and Password"},
+        {"ConnectServerError", "Cannot connect to the server."},
+        {"PromptFailedText", "Failed"}};
+    QHash<QString, QString> renamed;
+    for (const auto& [key, def] : kStates) {
+        const QString now = PageText(key, def);
+        QString& shown = stateTexts_[key];
+        if (!shown.isEmpty() && shown != now) renamed.insert(shown, now);
+        shown = now;
+    }
+    deviceList_.RenameTexts(renamed, {kVersion, field::kPassword});
+    for (int row = 0; row < statusList_.RowCount(); ++row) {
+        const auto shown = shownReports_.find(ToStd(statusList_.GetField(row, kKey)));
+        if (shown != shownReports_.end()) {
+            statusList_.SetField(row, kStatus, StatusTextOf(shown->second));
+        }
+    }
 }
 
 void CUpgradePage::SetCommandsVisible(bool visible) {
@@ -613,12 +637,8 @@ void CUpgradePage::ShowReport(const UpgradeReport& report) {
         (report.Stage == stage::kEndedEarly || report.Stage == stage::kUploadEnded)) {
         return;
     }
-    CLayoutTexts& texts = frame_.Texts();
-    statusList_.SetField(row, kStatus,
-                         ToQ(StatusCellText(report, [&texts](std::string_view s, std::string_view k,
-                                                             std::string_view d) {
-                             return texts.ReadLayoutText(s, k, d);
-                         })));
+    statusList_.SetField(row, kStatus, StatusTextOf(report));
+    shownReports_[report.DeviceId] = report;
     if (!final) return;
     statusList_.SetField(row, kFinished, "1");
     // What the device names now; empty when it named nothing after the attempt, rather

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QFrame>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -117,6 +119,8 @@ private:
     // The description shows the device list's text or, with the status list, the warning.
     void PlaceDescription();
     void SetListHeadings();
+    void RenameStateTexts();
+    QString StatusTextOf(const UpgradeReport& report);
     void RefreshDeviceList();  // timer 3
     void WatchSearch();        // timer 1
     void AddDeviceRow(const CIPCamInfo& record);
@@ -168,6 +172,8 @@ private:
     std::function<bool()> saveSchedule_;
     int64_t lastChosenTime_ = 0;
     QString imagePath_;
+    QHash<QString, QString> stateTexts_;                 // key -> text, as last read
+    std::map<std::string, UpgradeReport> shownReports_;  // of the status list's rows
 
     std::mutex queueLock_;  // guards newDevices_ and queuedKeys_
     std::deque<std::string> newDevices_;

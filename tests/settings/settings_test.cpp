@@ -58,9 +58,11 @@ TEST_F(SettingsTest, WithoutAStoreDefaultsStandAndTheFirstStartCreatesIt) {
     EXPECT_EQ(settings.ReadServerUrl(), "");
     EXPECT_FALSE(settings.AutoCheckHour().has_value());
 
-    settings.SaveTrayAutoStart(true);
-    EXPECT_TRUE(settings.TrayAutoStart());
-    EXPECT_FALSE(HasRunEntry());  // the tray item never touches the autostart entry
+    // The tray item and the Setting page's box both store the value and write the entry.
+    EXPECT_TRUE(settings.SetAutoStart(true));
+    EXPECT_TRUE(settings.AutoStart());
+    EXPECT_TRUE(HasRunEntry());
+    EXPECT_TRUE(settings.AutoStartEntryExists());
     EXPECT_TRUE(settings.SaveSetting("LangID", "2052"));
     EXPECT_EQ(applied, std::vector<int>{2052});
     settings.SaveAutoCheckHour(3);
@@ -71,7 +73,7 @@ TEST_F(SettingsTest, WithoutAStoreDefaultsStandAndTheFirstStartCreatesIt) {
     reread.LoadSettings();
     EXPECT_EQ(reread.LanguageId(), 2052);
     EXPECT_TRUE(reread.AutoStart());
-    EXPECT_FALSE(reread.TrayAutoStart());              // separate from the stored value
+    EXPECT_TRUE(reread.AutoStartEntryExists());
     EXPECT_FALSE(reread.AutoCheckHour().has_value());  // written, never read back
 }
 
@@ -152,6 +154,19 @@ TEST_F(SettingsTest, AutoStartSettingWritesAndRemovesTheAutostartEntry) {
         dir_.Read("config/autostart/strelvane.desktop").find("\nExec=/usr/bin/strelvane -auto\n"),
         std::string::npos);
     EXPECT_TRUE(plain.RemoveRunEntry());
+
+    // Switched off, the entry goes and the value says so; an entry that cannot be
+    // written is reported, and what exists is what the controls show.
+    EXPECT_TRUE(plain.SetAutoStart(true));
+    EXPECT_TRUE(plain.SetAutoStart(false));
+    EXPECT_FALSE(HasRunEntry());
+    EXPECT_FALSE(plain.AutoStartEntryExists());
+    EXPECT_EQ(Store(), "AutoStart=0\n");
+    std::filesystem::remove_all(dir_.File("config/autostart"));
+    dir_.Write("config/autostart", "a file where the folder belongs");
+    EXPECT_FALSE(plain.SetAutoStart(true));
+    EXPECT_FALSE(plain.AutoStartEntryExists());
+    EXPECT_EQ(Store(), "AutoStart=1\n");
 }
 
 TEST_F(SettingsTest, ExitModeIsAPresenceFlag) {
@@ -195,7 +210,7 @@ TEST_F(SettingsTest, AStoreThatIsNoRegularFileIsNamedAndLeftAlone) {
     EXPECT_EQ(settings.ReadStorageFolder(), "");
     EXPECT_FALSE(settings.IsExitModeSet());
     settings.SetExitMode();
-    settings.SaveTrayAutoStart(true);
+    settings.SetAutoStart(true);
     const std::optional<CSettings::Unreadable> problem = settings.Problem();
     ASSERT_TRUE(problem);
     EXPECT_EQ(problem->Text(),

@@ -1,6 +1,7 @@
 // The Firmware page in the main window against devsim's firmware server on 127.0.0.1:
 // rows and statuses as the store says, Select All with progress, Cancel All, a full
-// disk, a series the server dropped, the store lock, and Exit while downloads run.
+// disk, a failed download's reason, a series the server dropped, the store lock, and Exit
+// while downloads run.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 #include <QTest>
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <thread>
@@ -275,6 +277,38 @@ private slots:
             QTRY_VERIFY(Balloons().filter("has been downloaded").join(" ").contains(series));
         }
         QTRY_VERIFY(!page.HoldsStoreLock());
+    }
+
+    void aFailedDownloadShowsWhyInItsCell() {
+        TempDir store;
+        Prepare(store, 10000000);
+        // S3's image is not what the catalogue's checksum says; S2's is gone from the server.
+        served_->Write("c.bin", PatternBytes(500000, 'x'));
+        std::filesystem::remove(served_->File("b2.bin"));
+        auto window = MakeWindow(store);
+        CDownloadPage& page = window->DownloadPageWidget();
+        CFirmwareListCtrl& list = page.List();
+        QTest::mouseClick(&Button(page, "SelectAllButton"), Qt::LeftButton);
+
+        QTRY_COMPARE_WITH_TIMEOUT(Status(list, "S3"),
+                                  QString("Failed: image failed its checksum; it will be "
+                                          "downloaded again"),
+                                  20000);
+        // Retried while it fails, and saying why.
+        QTRY_COMPARE_WITH_TIMEOUT(Status(list, "S2"),
+                                  QString("the server has no such file (HTTP 404); trying again"),
+                                  20000);
+        // Long texts are elided in their cells, the whole text in the tooltip.
+        const QModelIndex cell = list.model()->index(list.FindSeries("S3"), kStatusColumn);
+        QCOMPARE(cell.data(Qt::ToolTipRole).toString(), Status(list, "S3"));
+        QVERIFY(!list.wordWrap());
+        QCOMPARE(list.textElideMode(), Qt::ElideRight);
+        // Stopped, the row keeps the reason its last attempt failed with.
+        QTest::mouseClick(&Button(page, "DeselectAllButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!page.IsWorking(), 10000);
+        QCOMPARE(Status(list, "S2"), QString("Failed: the server has no such file (HTTP 404)"));
+        QCOMPARE(Status(list, "S1"), QString("Latest"));
+        ExitAndWait(*window);
     }
 
     void exitWaitsForDownloadsAndKeepsTheFilesAndTheTicks() {

@@ -1,10 +1,14 @@
-// The list control: check-all, the check-change rule, sorting and the password cell.
+// The list control: check-all, the check-change rule, sorting, the password cell, and
+// what keyboard and screen-reader users reach (Enter, the accessible table's actions).
+#include <QAccessible>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "ui/list_ctrl.h"
+#include "ui/list_rules.h"
 
 namespace {
 
@@ -35,6 +39,28 @@ bool ClickCheck(CBasicListCtrl& list, int row, Qt::CheckState state) {
     return list.model()->setData(list.model()->index(row, 0), state, Qt::CheckStateRole);
 }
 
+// The first interface in the accessibility tree below `root` with this name.
+QAccessibleInterface* FindInTree(QAccessibleInterface* root, const QString& name) {
+    if (!root) return nullptr;
+    if (root->text(QAccessible::Name) == name) return root;
+    for (int i = 0; i < root->childCount(); ++i) {
+        if (QAccessibleInterface* found = FindInTree(root->child(i), name)) return found;
+    }
+    return nullptr;
+}
+
+// Stands for the main window: counts the Enter keys that reach it.
+class EnterCounter final : public QWidget {
+public:
+    int Enters = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) ++Enters;
+        QWidget::keyPressEvent(event);
+    }
+};
+
 }  // namespace
 
 class ListCtrlTest : public QObject {
@@ -42,6 +68,7 @@ class ListCtrlTest : public QObject {
 private slots:
     void HeaderChecksAllCheckableRowsThenClearsThem() {
         CCameraListCtrl list;
+        list.SetRules(DeviceRowMayTick, DeviceCellColours);
         list.SetColumns({"", "No", "Name", "Address", "Password"}, {40, 50, 150, 150, 200});
         for (const char* name : {"a", "b", "c", "grey"}) AddDevice(list, name, "10.0.0.1");
         list.SetField(0, 14, "1");
@@ -77,27 +104,42 @@ private slots:
         QVERIFY(!ClickCheck(list, 3, Qt::Checked));
     }
 
-    void CheckChangeFollowsThePasswordStateRule() {
+    void CheckChangeFollowsThePagesRule() {
+        // The device list's: a row is ticked only while no password is remembered and the
+        // device is reachable.
         CCameraListCtrl list;
+        list.SetRules(DeviceRowMayTick, DeviceCellColours);
         list.SetColumns({"", "No", "Name", "Address", "Password"}, {});
         AddDevice(list, "free", "10.0.0.1", "0");
         AddDevice(list, "remembered", "10.0.0.2", "1");
         AddDevice(list, "unreachable", "10.0.0.3", "2");
-        const int schedule = AddDevice(list, "scheduled", "10.0.0.4", "5");
-        list.SetField(schedule, 16, "9999");
-        const int locked = AddDevice(list, "locked", "10.0.0.5", "3");
-        list.SetField(locked, 16, "9999");
+        // The schedule list's: any row but one whose device is being uploaded to.
+        CCameraListCtrl schedule;
+        schedule.SetRules(ScheduleRowMayTick, ScheduleCellColours);
+        schedule.SetColumns({"", "No", "Name", "Address", "Password"}, {});
+        AddDevice(schedule, "scheduled", "10.0.0.4", "5");
+        AddDevice(schedule, "locked", "10.0.0.5", "3");
         QSignalSpy spy(&list, &CBasicListCtrl::CheckChanged);
+        QSignalSpy scheduleSpy(&schedule, &CBasicListCtrl::CheckChanged);
 
-        for (int row = 0; row < list.RowCount(); ++row) ClickCheck(list, row, Qt::Checked);
+        for (CCameraListCtrl* l : {&list, &schedule}) {
+            for (int row = 0; row < l->RowCount(); ++row) ClickCheck(*l, row, Qt::Checked);
+        }
         QCOMPARE(QList<bool>({list.IsChecked(0), list.IsChecked(1), list.IsChecked(2),
-                              list.IsChecked(3), list.IsChecked(4)}),
+                              schedule.IsChecked(0), schedule.IsChecked(1)}),
                  QList<bool>({true, false, false, true, false}));
-        QCOMPARE(spy.count(), 2);
+        QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toInt(), 0);
-        QCOMPARE(spy.at(1).at(0).toInt(), 3);
+        QCOMPARE(scheduleSpy.count(), 1);
+        QCOMPARE(scheduleSpy.at(0).at(0).toInt(), 0);
         QCOMPARE(list.model()->index(1, 2).data(Qt::BackgroundRole).value<QColor>(),
                  QColor(254, 144, 3));
+        // Without a rule every change stands.
+        CCameraListCtrl plain;
+        plain.SetColumns({"", "No"}, {});
+        AddDevice(plain, "any", "10.0.0.6", "2");
+        QVERIFY(ClickCheck(plain, 0, Qt::Checked));
+        QVERIFY(plain.IsChecked(0));
     }
 
     void SortingComparesByFieldAndRenumbers() {
@@ -176,6 +218,85 @@ private slots:
         // A row that is not shown as a cell is hidden: no more columns than headings.
         QVERIFY(!list.AddHiddenField(0, 4, "again"));
         QCOMPARE(list.model()->columnCount(), 5);
+    }
+
+    void screenReaderTicksRowsAndTypesPasswords() {
+        EnterCounter window;
+        CCameraListCtrl list(&window);
+        list.resize(600, 200);
+        list.SetColumns({"", "No", "Name", "Address", "Password"}, {40, 50, 150, 150, 200});
+        list.SetPromptText("<Enter password>");
+        AddDevice(list, "a", "10.0.0.1");
+        AddDevice(list, "b", "10.0.0.2");
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QSignalSpy ticked(&list, &CBasicListCtrl::CheckChanged);
+        QSignalSpy typed(&list, &CBasicListCtrl::PasswordTyped);
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&list);
+        QVERIFY(table && table->tableInterface());
+
+        // The check box cell's Toggle ticks the row, and again unticks it.
+        QAccessibleInterface* box = table->tableInterface()->cellAt(1, 0);
+        QVERIFY(box && box->actionInterface());
+        QVERIFY(box->state().checkable);
+        box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(list.IsChecked(1));
+        QVERIFY(box->state().checked);
+        QCOMPARE(ticked.count(), 1);
+        box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(!list.IsChecked(1));
+        QVERIFY(!list.IsChecked(0));
+
+        // The password cell's Press opens its editor, which is then in the tree by its
+        // name and takes text; Enter commits it and stays inside the list.
+        QAccessibleInterface* cell = table->tableInterface()->cellAt(0, 4);
+        QVERIFY(cell && cell->actionInterface());
+        QCOMPARE(cell->text(QAccessible::Name), QString("<Enter password>"));
+        QVERIFY(cell->actionInterface()->actionNames().contains(
+            QAccessibleActionInterface::pressAction()));
+        cell->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QAccessibleInterface* editor = FindInTree(table, "PasswordField");
+        QVERIFY(editor && editor->editableTextInterface());
+        QCOMPARE(cell->child(0), editor);
+        editor->editableTextInterface()->insertText(0, "s3cret");
+        auto* line = qobject_cast<QLineEdit*>(editor->object());
+        QVERIFY(line && line->hasFocus());
+        QTest::keyClick(line, Qt::Key_Return);
+        QTRY_COMPARE(typed.count(), 1);
+        QCOMPARE(list.GetField(0, 6), QString("s3cret"));
+        QCOMPARE(cell->text(QAccessible::Name), QString(6, QChar(0x2022)));  // never read out
+        QCOMPARE(window.Enters, 0);
+    }
+
+    void enterEditsTheFocusedRowsPasswordAndNeverLeavesTheList() {
+        EnterCounter window;
+        CCameraListCtrl list(&window);
+        list.resize(600, 200);
+        list.SetColumns({"", "No", "Name", "Address", "Password"}, {40, 50, 150, 150, 200});
+        AddDevice(list, "a", "10.0.0.1");
+        AddDevice(list, "b", "10.0.0.2");
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QSignalSpy typed(&list, &CBasicListCtrl::PasswordTyped);
+        list.setFocus();
+        list.setCurrentIndex(list.model()->index(1, 2));
+
+        QTest::keyClick(&list, Qt::Key_Return);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        QCOMPARE(editor->accessibleName(), QString("PasswordField"));
+        QTest::keyClicks(editor, "yard1");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(typed.count(), 1);
+        QCOMPARE(typed.at(0).at(0).toInt(), 1);
+        QCOMPARE(list.GetField(1, 6), QString("yard1"));
+        // A row whose password has passed has nothing to edit: Enter still stays here.
+        list.SetPasswordPassed(0);
+        list.setCurrentIndex(list.model()->index(0, 1));
+        QTest::keyClick(&list, Qt::Key_Enter);
+        QCOMPARE(window.Enters, 0);
     }
 };
 

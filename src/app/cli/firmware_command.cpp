@@ -113,14 +113,14 @@ public:
             ended_[series] = download_kind::kFinished;
         }
     }
-    void OnDownloadFailed(const std::string& series, const std::string& file,
-                          const std::string& reason, int attempt, bool retrying) override {
+    void OnDownloadFailed(const std::string& series, const std::string& file, int result,
+                          int attempt, bool retrying) override {
         Print(JsonLine()
                   .Add("series", series)
                   .Add("file", file)
                   .Add("attempt", attempt)
                   .Add("retrying", retrying)
-                  .Add("error", reason)
+                  .Add("error", DownloadFailureText(result, DefaultText))
                   .Text());
     }
     void OnAllDownloadsFinished() override {}
