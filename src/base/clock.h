@@ -17,10 +17,9 @@ public:
     // Scaled monotonic milliseconds since the clock was made.
     int64_t NowMs() const;
 
-    // Wall-clock seconds since 1970-01-01 00:00 UTC. At scale 1 the wall clock itself,
-    // read at every call, so that a machine that slept or had its clock set is at the
-    // real time; at another scale it starts at the real time when the clock is made and
-    // runs `timeScale` times faster.
+    // Wall-clock seconds since 1970-01-01 00:00 UTC, read at every call, at every scale:
+    // a planned time is a moment of the user's day, the same to every part of the
+    // program, and a machine that slept or had its clock set is at the real time.
     int64_t UnixSeconds() const;
 
     // Waits `ms` scaled milliseconds.
@@ -34,5 +33,4 @@ private:
 
     double scale_;
     std::chrono::steady_clock::time_point start_;
-    int64_t startUnixMs_;
 };

@@ -23,6 +23,12 @@ void CScheduleRunner::SetNoticeHandler(std::function<void(const std::string&)> n
     notice_ = std::move(notice);
 }
 
+void CScheduleRunner::AdoptList() {
+    std::lock_guard lock(saveMutex_);
+    if (!adopted_) sync_.Adopt(list_);
+    adopted_ = true;
+}
+
 int CScheduleRunner::Start(std::string* error) {
     if (ticker_.joinable()) return rc::kOk;
     bool first = false;
@@ -67,8 +73,7 @@ void CScheduleRunner::Tick() {
     JoinFinishedWorkers();
     SyncFile(false);
     const bool interrupted = FailInterrupted();
-    const std::vector<uint64_t> changed =
-        SchedulerTick(list_, now_(), fileExists_, StartWindowSeconds(clock_.TimeScale()));
+    const std::vector<uint64_t> changed = SchedulerTick(list_, now_(), fileExists_);
     for (uint64_t id : changed) Report(id);
     std::vector<CScheduledRun> runs = StarterTick(list_);
     // Saved before the workers start: a run the program does not live to finish stays
@@ -80,7 +85,7 @@ void CScheduleRunner::Tick() {
     }
 }
 
-bool CScheduleRunner::Save() { return SyncFile(true); }
+bool CScheduleRunner::Save(std::string* error) { return SyncFile(true, error); }
 
 bool CScheduleRunner::Refresh() { return SyncFile(false); }
 
