@@ -91,7 +91,8 @@ public:
     // upgrade manager, or sends its final status: -301 when the model query was refused
     // for the credentials, else -503 (no newer image). When the last dispatch of the
     // command has ended, observers get busy 0, and run ends as well if no device was
-    // handed over (the upgrade manager ends the run otherwise).
+    // handed over (the upgrade manager ends the run otherwise). With no device checked,
+    // busy 0 and run ends follow at once.
     void StartUpgrade(uint8_t runFlag);
 
     // Dispatches of the last Upgrade command still under way.
