@@ -1,7 +1,5 @@
 #include "ui/message_dlg.h"
 
-#include <QFileDialog>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
 
@@ -10,7 +8,6 @@
 #include "ui/page.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
-#include "upgrade/image_file.h"
 
 namespace {
 constexpr const char* kSection = "PopuDlg";
@@ -109,9 +106,7 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
     } else {
         ChooseUpgradeNow();
     }
-    messenger_ = [this](const QString& text) {
-        QMessageBox::information(this, windowTitle(), text);
-    };
+    messenger_ = ModalMessenger(*this, texts_);
     connect(&upgradeNow_, &QRadioButton::clicked, this, &CMessageDlg::ChooseUpgradeNow);
     connect(&schedule_, &QRadioButton::clicked, this, &CMessageDlg::ChooseSchedule);
     connect(&date_, &QDateEdit::dateChanged, this, &CMessageDlg::UpdatePastWarning);
@@ -119,14 +114,9 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
     connect(&ok_, &QPushButton::clicked, this, &CMessageDlg::Ok);
     connect(&cancel_, &QPushButton::clicked, this, &CMessageDlg::Cancel);
     connect(&browse_, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getOpenFileName(this, QString(), fileEdit_.text(),
-                                                          "Firmware image(*.bin *.img)");
-        if (path.isEmpty()) return;
-        if (IsFirmwareImage(ToStd(path))) {
+        const QString path = FirmwareFileChooser(*this)(fileEdit_.text());
+        if (!path.isEmpty() && AcceptFirmwareImage(path, texts_, messenger_)) {
             fileEdit_.setText(path);
-        } else {
-            messenger_(ToQ(texts_.ReadLayoutText("ErrorCode", "Code_406",
-                                                 "Failed! Please check the firmware file.")));
         }
     });
 }
@@ -227,7 +217,7 @@ void CMessageDlg::AddDeviceEnded(AddressEntryResult result) {
         return;
     }
     const MessageKey message = AddressEntryMessage(result);
-    messenger_(ToQ(texts_.ReadLayoutText(message.Section, message.Key, message.Default)));
+    messenger_(ToQ(texts_.ReadLayoutText(message.Section, message.Key, message.Default)), false);
 }
 
 void CMessageDlg::Cancel() { reject(); }

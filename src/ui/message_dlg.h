@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "registry/address_entry.h"
+#include "ui/page_support.h"
 
 class CLayoutTexts;
 class CScheduleList;
@@ -26,7 +27,6 @@ public:
     // Asks the device at the address (off the user-interface thread) and adds it.
     using DeviceAdder = std::function<AddressEntryResult(
         const std::string& host, int port, const std::string& user, const std::string& password)>;
-    using Messenger = std::function<void(const QString& text)>;
 
     // `initialTime`: seconds since 1970 shown in the date and time controls (0: now).
     CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bool hasEntry,

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -20,6 +21,7 @@ class CCameraTable;
 class CCredentialChecks;
 class CMessageDlg;
 class CScheduleList;
+struct CScheduleInfo;
 
 // The Upgrade page: the firmware file, the device list (or, during a run, the status
 // list) and the command buttons. It observes the camera control and the upgrade
@@ -29,11 +31,6 @@ class CScheduleList;
 class CUpgradePage final : public CPage, public IRegistryObserver {
     Q_OBJECT
 public:
-    // Shows a message with the program's caption; a question answers Yes (true) or No.
-    using Messenger = std::function<bool(const QString& text, bool question)>;
-    // Asks where the firmware image is; empty when the user cancelled.
-    using FileChooser = std::function<QString()>;
-
     CUpgradePage(IMainFrame& frame, QWidget* parent);
 
     // The services the page works with; they outlive the page's use of them (the main
@@ -41,20 +38,18 @@ public:
     // starts a second later.
     void SetServices(CCameraControl& control, CCameraTable& table, CCredentialChecks& checks,
                      bool searchSoon);
-    void SetMessenger(Messenger messenger) { messenger_ = std::move(messenger); }
     void SetFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
     // Runs a popup to its end and gives its result (by default modally).
-    using PopupRunner = std::function<int64_t(CMessageDlg& popup)>;
     void SetPopupRunner(PopupRunner runner) { popupRunner_ = std::move(runner); }
     // Where upgrades planned for later go, and how the schedule is saved.
-    void SetSchedule(CScheduleList& schedule, std::function<bool()> save) {
+    void SetSchedule(CScheduleList& schedule, ScheduleSaver save) {
         schedule_ = &schedule;
         saveSchedule_ = std::move(save);
     }
 
     void ReloadTexts() override;
 
-    // True from the start of an upgrade run until it has ended.
+    // True from the confirmation of an upgrade run until its last report.
     bool IsRunInProgress() const { return running_; }
     // The end of a busy state gives back the command that started it (Search).
     void RestoreAfterBusy();
@@ -116,16 +111,31 @@ private:
     void AddDeviceRow(const CIPCamInfo& record);
     void ShowReport(const UpgradeReport& report);
     void PasswordTyped(int row);
-    void OpenDevicePage(const std::string& deviceId);
+    // A check outcome that speaks of a password replaced while it ran: not shown; the
+    // typed one is checked instead.
+    bool Superseded(const CIPCamInfo& record);
+    void CheckTypedPassword(const std::string& key, const std::string& password);
+    void ForgetTypedPasswords();
+    void OpenDevicePageOf(const std::string& deviceId);
     void DeviceDoubleClicked(const QModelIndex& index);
     void StatusDoubleClicked(const QModelIndex& index);
     bool ChecksRunning() const;
-    // Appends a schedule entry at `time` for every ticked row whose device is listed.
+
+    // The Upgrade command's steps.
+    struct Selection {
+        int Ticked = 0;
+        int Unusable = 0;  // ticked rows without a usable password or check result
+    };
+    Selection StoreCredentials();
+    bool SelectionUsable(const Selection& selection);
+    // The when-to-upgrade popup: 0 now, a time, or -1 (cancelled, or its image refused).
+    int64_t AskWhen();
+    bool ConfirmUpgradeNow();
+    void StartRun();
+    // Appends a schedule entry at `time` for every ticked row whose entry would be
+    // complete, saves, and says what was planned and what was left out.
     void ScheduleChecked(int64_t time);
-    bool Say(std::string_view section, std::string_view key, std::string_view def,
-             bool question = false);
-    template <typename F>
-    void OnGuiThread(F&& call);
+    QString IncompleteReason(const CScheduleInfo& entry);
 
     CSkinGroupBox fileGroup_;
     QLineEdit firmwarePath_;
@@ -148,19 +158,25 @@ private:
     CCameraControl* control_ = nullptr;
     CCameraTable* table_ = nullptr;
     CCredentialChecks* checks_ = nullptr;
-    Messenger messenger_;
     FileChooser fileChooser_;
     PopupRunner popupRunner_;
     CScheduleList* schedule_ = nullptr;
-    std::function<bool()> saveSchedule_;
+    ScheduleSaver saveSchedule_;
     int64_t lastChosenTime_ = 0;
     QString imagePath_;
 
     std::mutex queueLock_;  // guards newDevices_
     std::deque<std::string> newDevices_;
 
+    // A password typed while its row's check ran, by device: checked once that check
+    // has ended.
+    struct TypedPassword {
+        std::string Password;  // as the check uses it
+        bool CheckStarted = false;
+    };
+    std::map<std::string, TypedPassword> typedDuringCheck_;
+
     bool running_ = false;
     bool refreshWanted_ = false;
     bool statusShown_ = false;
-    bool detached_ = false;
 };

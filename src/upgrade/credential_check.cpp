@@ -60,8 +60,13 @@ CCredentialChecks::~CCredentialChecks() { WaitAll(); }
 bool CCredentialChecks::Start(const std::string& key) {
     Reap(false);
     std::lock_guard lock(lock_);
-    if (std::any_of(checks_.begin(), checks_.end(),
-                    [&](const auto& c) { return c->Key == key && !c->Ended; })) {
+    const std::optional<CIPCamInfo> record = table_.Find(key);
+    if (!record) return false;
+    // A check that has stored its results (CheckDone 1) is only telling of them: whoever
+    // hears of it may check the device again at once (a password typed meanwhile).
+    if (record->CheckDone == 0 && std::any_of(checks_.begin(), checks_.end(), [&](const auto& c) {
+            return c->Key == key && !c->Ended;
+        })) {
         return false;
     }
     if (!table_.Modify(key, [](CIPCamInfo& r) { r.CheckDone = 0; })) return false;

@@ -49,7 +49,8 @@ public:
     CCredentialChecks& operator=(const CCredentialChecks&) = delete;
 
     // Starts a check of a listed device with the credentials its record holds and sets
-    // its CheckDone to 0. False when the device is not listed or is being checked.
+    // its CheckDone to 0. False when the device is not listed or is being checked (a
+    // check that has stored its results no longer counts).
     bool Start(const std::string& key);
 
     // Waits until every check started so far has ended.

@@ -3,14 +3,19 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <thread>
 
@@ -43,6 +48,45 @@ CScheduleInfo QueuedEntry() {
     entry.FWPath = "/nonexistent/image.bin";
     return entry;
 }
+
+// The firmware server of a check at start-up, on 127.0.0.1: one that refuses the
+// connection, one that takes it and never answers, and one that answers a few seconds
+// late with a catalogue of one series.
+class CatalogServer final : public QObject {
+public:
+    enum Kind { Refusing, Silent, Slow };
+    static constexpr int kSlowMs = 2500;
+
+    explicit CatalogServer(Kind kind) {
+        server_.listen(QHostAddress::LocalHost);
+        port_ = server_.serverPort();
+        if (kind == Refusing) {
+            server_.close();
+            return;
+        }
+        connect(&server_, &QTcpServer::newConnection, this, [this, kind] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                if (kind == Slow)
+                    QTimer::singleShot(kSlowMs, socket, [socket] { Answer(*socket); });
+            }
+        });
+    }
+    std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    static void Answer(QTcpSocket& socket) {
+        const QByteArray body =
+            "<FirmwareList><Firmware Series=\"Dome\" ProductName=\"D1\" Model=\"D1\" "
+            "HWVer=\"V1\" FWVer=\"2.0\" Filename=\"d1.bin\" MD5=\"00\" Size=\"10\"/>"
+            "</FirmwareList>";
+        socket.write("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " +
+                     QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket.disconnectFromHost();
+    }
+
+    QTcpServer server_;
+    quint16 port_ = 0;
+};
 
 QString ChildText(QWidget& root, const char* name) {
     QObject* child = root.findChild<QObject*>(name);
@@ -245,6 +289,88 @@ private slots:
         catalog.close();
         auto window = MakeWindow(std::move(setup));  // waits for the busy state to end
         QVERIFY(window->TabButton(CMainWindow::kSchedulePage).isEnabled());
+    }
+
+    // Only the local catalogue holds the tabs and Exit at start: whatever the firmware
+    // server does, every tab and Exit work within a second of the window appearing, the
+    // Firmware page says while it checks, and Exit during the check ends it at once.
+    void tabsAndExitWorkWhileTheFirmwareServerIsChecked_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("refusing") << int(CatalogServer::Refusing);
+        QTest::newRow("silent") << int(CatalogServer::Silent);
+        QTest::newRow("slow") << int(CatalogServer::Slow);
+    }
+    void tabsAndExitWorkWhileTheFirmwareServerIsChecked() {
+        QFETCH(int, kind);
+        CatalogServer server(static_cast<CatalogServer::Kind>(kind));
+        QTemporaryDir store;
+        MainWindowSetup setup = sandbox_.Setup();
+        setup.StorageFolder = ToStd(store.path());
+        setup.ServerBase = server.Base();
+        setup.Network = [] { return true; };
+        CMainWindow window(setup);
+        QSignalSpy finished(&window, &CMainWindow::ShutDownFinished);
+        const QString checking = "Checking the firmware server for new firmware...";
+        const QString done = "Check and download firmware";
+        CDownloadPage& page = window.DownloadPageWidget();
+        QElapsedTimer shown;
+        window.show();
+        shown.start();
+        // The start-up routine comes a moment later and leaves the check running.
+        if (kind != CatalogServer::Refusing) {
+            QTRY_COMPARE_WITH_TIMEOUT(ChildText(page, "DescriptionLabel"), checking, 1000);
+        }
+        auto free = [&] {
+            bool tabs = true;
+            for (int page : {0, 1, 2, 3}) tabs = tabs && window.TabButton(page).isEnabled();
+            return tabs && !window.IsBusy();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(free(), 1000);
+        QVERIFY2(shown.elapsed() < 1000, qPrintable(QString::number(shown.elapsed())));
+        QTest::mouseClick(&window.TabButton(CMainWindow::kFirmwarePage), Qt::LeftButton);
+        QCOMPARE(window.CurrentPage(), int(CMainWindow::kFirmwarePage));
+        if (kind == CatalogServer::Refusing) {
+            QTRY_COMPARE_WITH_TIMEOUT(ChildText(page, "DescriptionLabel"), done, 5000);
+        } else {
+            QCOMPARE(ChildText(page, "DescriptionLabel"), checking);
+        }
+        if (kind == CatalogServer::Slow) {
+            QTRY_COMPARE_WITH_TIMEOUT(ChildText(page, "DescriptionLabel"), done, 15000);
+            QCOMPARE(page.List().RowCount(), 1);
+        }
+        QTest::mouseClick(&window.TabButton(CMainWindow::kSchedulePage), Qt::LeftButton);
+        QCOMPARE(window.CurrentPage(), int(CMainWindow::kSchedulePage));
+        QElapsedTimer exit;
+        exit.start();
+        window.RequestExit();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+        QVERIFY2(exit.elapsed() < 5000, qPrintable(QString::number(exit.elapsed())));
+        window.Settings().ClearExitMode();
+    }
+
+    // Planned times are wall-clock times under any time scale: an entry due in a few
+    // seconds waits for them, although the scheduler ticks sixty times a second.
+    void aPlannedTimeStartsOnTheWallClockUnderATimeScale() {
+        MainWindowSetup setup = sandbox_.Setup();
+        setup.TimeScale = 60;
+        setup.SchedulePath = ToStd(sandbox_.Path("scaled/fw_config.xml"));
+        QDir().mkpath(sandbox_.Path("scaled"));
+        QFile image(sandbox_.Path("scaled/fw.bin"));
+        QVERIFY(image.open(QIODevice::WriteOnly));
+        image.write("QRBA");
+        image.close();
+        CMainWindow window(setup);
+        CScheduleInfo entry = QueuedEntry();
+        entry.Status = schedule_status::kWaiting;
+        entry.FWPath = ToStd(image.fileName());
+        const int64_t due = QDateTime::currentSecsSinceEpoch() + 4;
+        entry.UpgradeTime = due;
+        const uint64_t id = window.Schedule().Append(entry);
+        auto status = [&] { return window.Schedule().Find(id)->Info.Status; };
+        QTest::qWait(2000);
+        QCOMPARE(status(), int(schedule_status::kWaiting));
+        QTRY_VERIFY_WITH_TIMEOUT(status() != schedule_status::kWaiting, 15000);
+        QVERIFY(QDateTime::currentSecsSinceEpoch() >= due);
     }
 
     void closingHidesAndAnotherStartShowsTheWindowAgain() {
