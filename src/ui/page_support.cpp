@@ -24,6 +24,9 @@ QMessageBox* OpenBox(QWidget& parent, CLayoutTexts& texts, const QString& name, 
     if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
         ok->setText(ToQ(texts.ReadLayoutText("Main", "Ok", "OK")));
     }
+    if (QAbstractButton* cancel = box->button(QMessageBox::Cancel)) {
+        cancel->setText(ToQ(texts.ReadLayoutText("Main", "Cancel", "Cancel")));
+    }
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
     return box;
@@ -46,10 +49,11 @@ void ShowOkBox(QWidget& parent, CLayoutTexts& texts, const QString& name, const 
 }
 
 void AskWithoutWaiting(QWidget& parent, CLayoutTexts& texts, const QString& name,
-                       const QString& text, std::function<void(bool yes)> answered) {
-    QMessageBox* box = OpenBox(parent, texts, name, text, QMessageBox::Yes | QMessageBox::No);
+                       const QString& text, std::function<void(bool ok)> answered) {
+    // OK and Cancel: the layout files name them in every language.
+    QMessageBox* box = OpenBox(parent, texts, name, text, QMessageBox::Ok | QMessageBox::Cancel);
     QObject::connect(box, &QMessageBox::finished, box,
-                     [answered = std::move(answered)](int r) { answered(r == QMessageBox::Yes); });
+                     [answered = std::move(answered)](int r) { answered(r == QMessageBox::Ok); });
 }
 
 FileChooser FirmwareFileChooser(QWidget& parent) {

@@ -22,9 +22,10 @@ Messenger ModalMessenger(QWidget& parent, CLayoutTexts& texts);
 // A message with an OK button that does not hold the program: the caller goes on at
 // once, and the box goes when closed. `name` is its object name (tests find it).
 void ShowOkBox(QWidget& parent, CLayoutTexts& texts, const QString& name, const QString& text);
-// The same as a Yes/No question; `answered` gets the answer once the user gives it.
+// The same as a question answered with OK (true) or Cancel; `answered` gets the answer
+// once the user gives it.
 void AskWithoutWaiting(QWidget& parent, CLayoutTexts& texts, const QString& name,
-                       const QString& text, std::function<void(bool yes)> answered);
+                       const QString& text, std::function<void(bool ok)> answered);
 
 // Asks for a firmware image, starting at `start`; empty when the user cancelled.
 using FileChooser = std::function<QString(const QString& start)>;

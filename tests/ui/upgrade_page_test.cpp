@@ -532,12 +532,12 @@ private slots:
         QCOMPARE(file.readAll(), foreign);
         file.close();
 
-        // Exit would lose it: the user is asked, and No keeps the program.
+        // Exit would lose it: the user is asked, and Cancel keeps the program.
         window.RequestExit();
         QMessageBox* ask = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT((ask = window.findChild<QMessageBox*>("ExitUnsaved")), 10000);
         QVERIFY(ask->text().contains("not a schedule file"));
-        ask->button(QMessageBox::No)->click();
+        ask->button(QMessageBox::Cancel)->click();
         QTRY_VERIFY(!window.IsShuttingDown());
         QVERIFY(!window.Settings().IsExitModeSet());
 
