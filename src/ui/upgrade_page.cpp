@@ -534,9 +534,8 @@ QString CUpgradePage::IncompleteReason(const CScheduleInfo& entry) {
     }
     if (entry.Model.empty())
         return Text("UI_PopupMessage", "NoModelReason", "its model is unknown");
-    if (entry.Device.empty()) {
+    if (entry.Device.empty())
         return Text("UI_PopupMessage", "NoNameReason", "it has no device name");
-    }
     return Text("UI_PopupMessage", "IncompleteReason", "its address or log-in is incomplete");
 }
 

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -87,6 +88,13 @@ private:
     QTcpServer server_;
     quint16 port_ = 0;
 };
+
+// Writes `bytes` to `path`, making its folder; true when written.
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
 
 QString ChildText(QWidget& root, const char* name) {
     QObject* child = root.findChild<QObject*>(name);
@@ -282,11 +290,7 @@ private slots:
     void anUnreadableFirmwareCatalogueStillEndsTheStartUpBusyState() {
         MainWindowSetup setup = sandbox_.Setup();
         setup.StorageFolder = ToStd(sandbox_.Path("broken-store"));
-        QDir().mkpath(sandbox_.Path("broken-store"));
-        QFile catalog(sandbox_.Path("broken-store/firmware.xml"));
-        QVERIFY(catalog.open(QIODevice::WriteOnly));
-        catalog.write("<Firmware><Series");
-        catalog.close();
+        QVERIFY(WriteFile(sandbox_.Path("broken-store/firmware.xml"), "<Firmware><Series"));
         auto window = MakeWindow(std::move(setup));  // waits for the busy state to end
         QVERIFY(window->TabButton(CMainWindow::kSchedulePage).isEnabled());
     }
@@ -354,19 +358,25 @@ private slots:
         MainWindowSetup setup = sandbox_.Setup();
         setup.TimeScale = 60;
         setup.SchedulePath = ToStd(sandbox_.Path("scaled/fw_config.xml"));
-        QDir().mkpath(sandbox_.Path("scaled"));
-        QFile image(sandbox_.Path("scaled/fw.bin"));
-        QVERIFY(image.open(QIODevice::WriteOnly));
-        image.write("QRBA");
-        image.close();
+        const QString image = sandbox_.Path("scaled/fw.bin");
+        QVERIFY(WriteFile(image, "QRBA"));
         CMainWindow window(setup);
+        // Complete, as the file keeps it (the scheduler saves and reads it back).
         CScheduleInfo entry = QueuedEntry();
+        entry.Account = "admin";
+        entry.Password = "vqmtz";
+        entry.Device = "Gate";
+        entry.Model = "NVR-1600";
+        entry.Version = "1.0";
         entry.Status = schedule_status::kWaiting;
-        entry.FWPath = ToStd(image.fileName());
+        entry.FWPath = ToStd(image);
         const int64_t due = QDateTime::currentSecsSinceEpoch() + 4;
         entry.UpgradeTime = due;
         const uint64_t id = window.Schedule().Append(entry);
-        auto status = [&] { return window.Schedule().Find(id)->Info.Status; };
+        auto status = [&] {
+            const std::optional<ScheduleEntry> found = window.Schedule().Find(id);
+            return found ? found->Info.Status : -1;
+        };
         QTest::qWait(2000);
         QCOMPARE(status(), int(schedule_status::kWaiting));
         QTRY_VERIFY_WITH_TIMEOUT(status() != schedule_status::kWaiting, 15000);

@@ -54,7 +54,10 @@ ScheduleLockOutcome RunScheduleLockScenario(MainWindowSetup setup, int holdSecon
     const std::string image = path + ".image.bin";
     SaveSchedule(path, {Planned("00:00:5E:00:06:01", image), Planned("00:00:5E:00:06:02", image)});
     const auto held = std::optional<std::string>("held");
-    ChildProcess scheduler({"flock", SchedulerLockPath(path), "sh", "-c", "echo held; sleep 120"});
+    // One process each (no fork, exec at the end), so that ending it frees its lock and
+    // leaves nothing behind.
+    ChildProcess scheduler(
+        {"flock", "--no-fork", SchedulerLockPath(path), "sh", "-c", "echo held; exec sleep 120"});
     outcome.Held = scheduler.ReadLine(std::chrono::seconds(10)) == held;
 
     QElapsedTimer clock;
@@ -70,8 +73,8 @@ ScheduleLockOutcome RunScheduleLockScenario(MainWindowSetup setup, int holdSecon
     WaitFor([&] { return page.SchedulerRefused() && page.List().RowCount() == 2; }, 5000);
     WaitFor([] { return false; }, 500);
 
-    ChildProcess file({"flock", ScheduleLockPath(path), "sh", "-c",
-                       "echo held; sleep " + std::to_string(holdSeconds)});
+    ChildProcess file({"flock", "--no-fork", ScheduleLockPath(path), "sh", "-c",
+                       "echo held; exec sleep " + std::to_string(holdSeconds)});
     outcome.Held = outcome.Held && file.ReadLine(std::chrono::seconds(10)) == held;
     qint64 last = clock.elapsed();
     QTimer meter;
