@@ -21,5 +21,12 @@ constexpr int kImageRejected = -406;       // the device rejected the firmware i
 constexpr int kConfigNotConfirmed = -407;  // the configuration upload was not confirmed
 constexpr int kOldFirmwareStill = -408;    // back from its upgrade with its old firmware
 constexpr int kNoNewerImage = -503;        // no newer image applies to the device
+// A batch's guards kept the device from starting (it was not touched).
+constexpr int kFirstOfModelFailed = -601;  // the first device of its model failed
+constexpr int kTooManyFailures = -602;     // the run's limit of failed devices was reached
+constexpr int kPastWindow = -603;          // it would not finish before the window's end
+constexpr bool IsNotStarted(int code) { return code <= kFirstOfModelFailed && code >= kPastWindow; }
+// Success: the device ended as not seen again (-10), then came back with its new firmware.
+constexpr int kReturnedLate = 601;
 
 }  // namespace rc

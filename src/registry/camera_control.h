@@ -91,9 +91,10 @@ public:
     // upgrade manager, or sends its final status: -301 when the model query was refused
     // for the credentials, else -503 (no newer image). When the last dispatch of the
     // command has ended, observers get busy 0, and run ends as well if no device was
-    // handed over (the upgrade manager ends the run otherwise). With no device checked,
-    // busy 0 and run ends follow at once.
-    void StartUpgrade(uint8_t runFlag);
+    // handed over (the upgrade manager ends the run otherwise). `policy` guards the run
+    // (it goes to the upgrade manager before any device is handed over). With no device
+    // checked, busy 0 and run ends follow at once.
+    void StartUpgrade(uint8_t runFlag, const BatchPolicy& policy = {});
 
     // Dispatches of the last Upgrade command still under way.
     int PendingDispatches() const;

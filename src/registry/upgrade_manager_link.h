@@ -4,6 +4,8 @@
 #include <deque>
 #include <string>
 
+#include "upgrade/batch_guard.h"
+
 // The two sides of the border between the registry and the upgrade manager: what the
 // camera control hands over and is told, and what the manager asks of the camera
 // control while a job waits for its device.
@@ -28,6 +30,8 @@ struct JobRequest {
     // device back with the version it had before failed to take them. A hand-picked
     // image may legitimately be the version the device already runs.
     uint8_t ImagesFromStore = 0;
+    // The model as listed: a run's first device of each model may go alone.
+    std::string Model;
 };
 
 // The part of the upgrade manager the camera control calls.
@@ -49,6 +53,9 @@ public:
     // with one DispatchEnds, after the dispatch's last hand-over.
     virtual void DispatchBegins() = 0;
     virtual void DispatchEnds() = 0;
+
+    // The guards of the next run: they hold from its first job until it ends.
+    virtual void SetBatchPolicy(const BatchPolicy& policy) = 0;
 };
 
 // The part of the camera control the upgrade manager calls.

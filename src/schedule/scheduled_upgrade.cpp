@@ -2,12 +2,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "base/result_codes.h"
 #include "base/text.h"
+#include "base/time_of_day.h"
 #include "base/trace.h"
 #include "upgrade/cgi_main_upload.h"
 #include "upgrade/return_watch.h"
@@ -68,10 +70,26 @@ void ReportProgress(CScheduledRun& run, IScheduleObserver& observer) {
     observer.EntryProgress(run.Id(), run.Entry());
 }
 
+// Whether the entry has a window and would not finish inside it if started now.
+bool PastWindow(const CScheduleInfo& e, const Clock& clock, const UploadRate& rate) {
+    const std::optional<TimeOfDay> until = ParseTimeOfDay(e.Until);
+    if (!until) return false;
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(e.FWPath, error);
+    const BatchCandidate job{e.MAC, e.Model, error ? 0 : static_cast<int64_t>(size),
+                             ScheduledWaitSeconds()};
+    const int64_t end = NextTimeOfDay(e.UpgradeTime, *until);
+    if (clock.UnixSeconds() + EstimatedSeconds(job, rate) <= end) return false;
+    Trace("schedule %s: not started, it would not finish before %s\n", e.MAC.c_str(),
+          e.Until.c_str());
+    return true;
+}
+
 // Sends the image on a thread of its own while this one copies its byte counts into the
 // entry and reports them every second; the upload's result.
 int Upload(CScheduledRun& run, const CScheduleInfo& e, const Clock& clock,
-           IScheduleObserver& observer) {
+           IScheduleObserver& observer, UploadRate& rate) {
+    const int64_t start = clock.NowMs();
     std::atomic<int64_t> total{0};
     std::atomic<int64_t> sent{0};
     std::stop_source ended;
@@ -91,6 +109,7 @@ int Upload(CScheduledRun& run, const CScheduleInfo& e, const Clock& clock,
     }
     run.SetUploadProgress(total.load(), sent.load());
     run.SetUploadResult(result);
+    if (result == rc::kOk) rate.Add(total.load(), clock.NowMs() - start);
     Trace("schedule %s: upload of %s ended with %d (%lld of %lld bytes)\n", e.MAC.c_str(),
           e.FWPath.c_str(), result, static_cast<long long>(sent.load()),
           static_cast<long long>(total.load()));
@@ -162,8 +181,9 @@ int FinalStatus(int result) {
 
 // The status the run ends with.
 int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
-            std::stop_token stop) {
+            std::stop_token stop, UploadRate& rate) {
     const CScheduleInfo entry = run.Entry();
+    if (PastWindow(entry, clock, rate)) return st::kPastWindow;
     if (stop.stop_requested()) return st::kQueued;
     std::string versionBefore;
     const int identity = CheckIdentity(entry, versionBefore);
@@ -177,7 +197,7 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
 
     run.SetStatus(st::kUploading);
     ReportProgress(run, observer);
-    const int uploaded = Upload(run, entry, clock, observer);
+    const int uploaded = Upload(run, entry, clock, observer, rate);
     run.SetStatus(st::kUpgrading);
     ReportProgress(run, observer);
     if (uploaded != rc::kOk) return FinalStatus(uploaded);
@@ -193,9 +213,14 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
 
 }  // namespace
 
+int64_t ScheduledWaitSeconds() {
+    return (kRebootPauseMs + kReturnDeadlineMs + kSettlePauseMs) / 1000;
+}
+
 void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserver& observer,
-                         std::stop_token stop) {
-    const int status = Outcome(run, clock, observer, stop);
+                         std::stop_token stop, UploadRate* rate) {
+    UploadRate assumed;
+    const int status = Outcome(run, clock, observer, stop, rate ? *rate : assumed);
     const CScheduleInfo finished = run.Finish(status);
     Trace("schedule %s: run ended with status %d\n", finished.MAC.c_str(), status);
     observer.EntryFinished(run.Id(), finished);

@@ -5,6 +5,7 @@
 #include "base/clock.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_observer.h"
+#include "upgrade/batch_guard.h"
 
 // Runs one started entry to its end on the calling thread, as the schedule's worker:
 // checks that the device at the entry's address reports the entry's MAC (another device
@@ -23,5 +24,14 @@
 // `stop` (a shut-down) ends the waits at once and keeps a run that has not begun its
 // upload from beginning it; an upload in flight cannot be cut off and is waited for (its
 // stall limits bound it). A stopped run ends as IScheduleObserver::EntryFinished says.
+//
+// An entry with a window (Until) is not started when its image at `rate` (measured by
+// the scheduler's earlier uploads; a cautious default without one) plus the wait for
+// the device's return would end after the window: it ends as status 10 at once. Its
+// successful upload adds to `rate`.
 void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserver& observer,
-                         std::stop_token stop);
+                         std::stop_token stop, UploadRate* rate = nullptr);
+
+// The longest a scheduled upgrade waits for its device after the upload, in seconds of
+// the Clock.
+int64_t ScheduledWaitSeconds();

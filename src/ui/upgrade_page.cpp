@@ -12,7 +12,9 @@
 #include "ui/message_dlg.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
+#include "upgrade/batch_plan.h"
 #include "upgrade/credential_check.h"
+#include "upgrade/upgrade_manager.h"
 #include "upgrade/upgrade_progress.h"
 #include "web/device_queries.h"
 
@@ -409,14 +411,15 @@ void CUpgradePage::Upgrade() {
     }
     if (!control_ || !table_) return;
     if (!SelectionUsable(StoreCredentials())) return;
-    const int64_t when = AskWhen();
-    if (when < 0) return;
-    if (when > 0) {
-        lastChosenTime_ = when;
-        ScheduleChecked(when);
+    const WhenChoice when = AskWhen();
+    if (when.Time < 0) return;
+    if (when.Time > 0) {
+        lastChosenTime_ = when.Time;
+        ScheduleChecked(when.Time, when.Until);
         return;
     }
-    if (ConfirmUpgradeNow()) StartRun();
+    const BatchPolicy policy = batchPolicy_ ? batchPolicy_() : BatchPolicy{};
+    if (ConfirmUpgradeNow(policy)) StartRun(policy);
 }
 
 CUpgradePage::Selection CUpgradePage::StoreCredentials() {
@@ -453,37 +456,50 @@ bool CUpgradePage::SelectionUsable(const Selection& selection) {
     return true;
 }
 
-int64_t CUpgradePage::AskWhen() {
+CUpgradePage::WhenChoice CUpgradePage::AskWhen() {
     CMessageDlg when(frame_.Texts(), CMessageDlg::kWhenToUpgrade, lastChosenTime_, false, this);
     when.SetMessenger(messenger_);
     when.SetFirmwarePath(imagePath_);
     const int64_t choice = popupRunner_(when);
-    if (choice < 0) return -1;
+    if (choice < 0) return {};
     // The popup's own Browse may have chosen another image; it goes through the same test.
-    if (when.FirmwarePath() != imagePath_ && !ChooseImage(when.FirmwarePath())) return -1;
-    return choice;
+    if (when.FirmwarePath() != imagePath_ && !ChooseImage(when.FirmwarePath())) return {};
+    return {choice, when.Until()};
 }
 
-bool CUpgradePage::ConfirmUpgradeNow() {
+bool CUpgradePage::ConfirmUpgradeNow(const BatchPolicy& policy) {
     const QString notice =
         Text("UI_PopupMessage", "Msg3",
              "Please note the video streaming will be disconnected during the firmware upgrade "
              "process. The whole upgrade process will take around %s minutes.")
-            .replace("%s", "7");
+            .replace("%s", "7") +
+        "\n\n" + PlanText(policy);
     return messenger_(notice, true);
 }
 
-void CUpgradePage::StartRun() {
+void CUpgradePage::StartRun(const BatchPolicy& policy) {
     statusList_.DeleteAllRows();
     control_->SetManualImage(ToStd(imagePath_));
     // The run counts from here, not from its first notice: Exit must not go ahead while
     // the devices are still being asked for their models.
     PrepareRun();
     frame_.LockTabs();
-    control_->StartUpgrade(1);
+    control_->StartUpgrade(1, policy);
 }
 
-void CUpgradePage::ScheduleChecked(int64_t time) {
+QString CUpgradePage::PlanText(const BatchPolicy& policy) {
+    std::vector<std::string> models;
+    for (int row = 0; row < deviceList_.RowCount(); ++row) {
+        if (!deviceList_.IsChecked(row)) continue;
+        const std::optional<CIPCamInfo> record =
+            table_ ? table_->Find(ToStd(deviceList_.GetField(row, kKey))) : std::nullopt;
+        models.push_back(record ? record->ModelName : ToStd(deviceList_.GetField(row, kModel)));
+    }
+    return ToQ(BatchPlanText(PlanBatch(models, policy, CUpgradeManager::kPlaces),
+                             frame_.Texts().Lookup()));
+}
+
+void CUpgradePage::ScheduleChecked(int64_t time, const QString& until) {
     if (!schedule_ || !table_) return;
     int planned = 0;
     QStringList leftOut;
@@ -499,8 +515,8 @@ void CUpgradePage::ScheduleChecked(int64_t time) {
                                 "no longer listed; search again");
             continue;
         }
-        const CScheduleInfo entry =
-            PlannedEntry(*record, key, ToStd(name), ToStd(imagePath_), time);
+        CScheduleInfo entry = PlannedEntry(*record, key, ToStd(name), ToStd(imagePath_), time);
+        entry.Until = ToStd(until);
         if (!IsCompleteScheduleEntry(entry)) {
             leftOut << shown + ": " + IncompleteReason(entry);
             continue;
@@ -652,12 +668,11 @@ void CUpgradePage::ShowReport(const UpgradeReport& report) {
         return;
     }
     CLayoutTexts& texts = frame_.Texts();
-    statusList_.SetField(
-        row, kStatus,
-        ToQ(StatusCellText(report.Stage, report.Seconds, report.Percent, report.Code,
-                           [&texts](std::string_view s, std::string_view k, std::string_view d) {
-                               return texts.ReadLayoutText(s, k, d);
-                           })));
+    statusList_.SetField(row, kStatus,
+                         ToQ(StatusCellText(report, [&texts](std::string_view s, std::string_view k,
+                                                             std::string_view d) {
+                             return texts.ReadLayoutText(s, k, d);
+                         })));
     if (!final) return;
     statusList_.SetField(row, kFinished, "1");
     // What the device names now; empty when it named nothing after the attempt, rather

@@ -15,6 +15,7 @@
 #include "ui/page.h"
 #include "ui/skin_button.h"
 #include "ui/skin_group_box.h"
+#include "upgrade/batch_guard.h"
 
 class CCameraControl;
 class CCameraTable;
@@ -46,6 +47,10 @@ public:
         schedule_ = &schedule;
         saveSchedule_ = std::move(save);
     }
+
+    // The guards for the next upgrade (the Setting page's), read when it starts.
+    using BatchPolicySource = std::function<BatchPolicy()>;
+    void SetBatchPolicySource(BatchPolicySource source) { batchPolicy_ = std::move(source); }
 
     void ReloadTexts() override;
 
@@ -128,13 +133,23 @@ private:
     };
     Selection StoreCredentials();
     bool SelectionUsable(const Selection& selection);
-    // The when-to-upgrade popup: 0 now, a time, or -1 (cancelled, or its image refused).
-    int64_t AskWhen();
-    bool ConfirmUpgradeNow();
-    void StartRun();
-    // Appends a schedule entry at `time` for every ticked row whose entry would be
-    // complete, saves, and says what was planned and what was left out.
-    void ScheduleChecked(int64_t time);
+    // The when-to-upgrade popup: now (0), a time and the end of its window ("HH:MM",
+    // empty: none), or -1 (cancelled, or its image refused).
+    struct WhenChoice {
+        int64_t Time = -1;
+        QString Until;
+    };
+    WhenChoice AskWhen();
+    // Msg3 with the plan of the run under `policy`, as a question.
+    bool ConfirmUpgradeNow(const BatchPolicy& policy);
+    void StartRun(const BatchPolicy& policy);
+    // What the confirmation adds: how many of the ticked devices start at once under
+    // `policy` and how many wait for the first device of their model.
+    QString PlanText(const BatchPolicy& policy);
+    // Appends a schedule entry at `time` (with `until`, the end of its window) for every
+    // ticked row whose entry would be complete, saves, and says what was planned and
+    // what was left out.
+    void ScheduleChecked(int64_t time, const QString& until);
     QString IncompleteReason(const CScheduleInfo& entry);
 
     CSkinGroupBox fileGroup_;
@@ -160,6 +175,7 @@ private:
     CCredentialChecks* checks_ = nullptr;
     FileChooser fileChooser_;
     PopupRunner popupRunner_;
+    BatchPolicySource batchPolicy_;
     CScheduleList* schedule_ = nullptr;
     ScheduleSaver saveSchedule_;
     int64_t lastChosenTime_ = 0;

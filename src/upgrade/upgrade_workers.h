@@ -23,5 +23,11 @@ int RunNvrWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop);
 // a running estimate of the time left; -10, and no further image, when it did not.
 int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop);
 
+// How long each family's worker waits, at most, for its device to restart and come back
+// (the single-model worker for each of `images`), in seconds of the Clock: with the
+// upload's time, what a window must leave a device.
+int64_t NvrWaitSeconds();
+int64_t SingleModelWaitSeconds(int images);
+
 // The worker of the job's family.
 int RunUpgradeWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop);

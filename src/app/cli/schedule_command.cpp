@@ -20,6 +20,7 @@
 #include "base/clock.h"
 #include "base/result_codes.h"
 #include "base/text.h"
+#include "base/time_of_day.h"
 #include "base/trace.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
@@ -36,12 +37,14 @@ constexpr const char* kUsage =
     "usage: strelvane-cli schedule list [--file PATH]\n"
     "       strelvane-cli schedule add --ip ADDRESS [--port N] [--https] --user NAME\n"
     "                                  --password TEXT --mac MAC --device NAME --model NAME\n"
-    "                                  --version TEXT --image PATH --time WHEN [--file PATH]\n"
+    "                                  --version TEXT --image PATH --time WHEN [--until HH:MM]\n"
+    "                                  [--file PATH]\n"
     "       strelvane-cli schedule run [--file PATH] [--time-scale N]\n"
     "\n"
     "list  one JSON line per entry, in file order: {\"no\",\"MAC\",\"IP\",\"Port\",\"Https\",\n"
     "      \"Account\",\"Device\",\"Model\",\"Version\",\"UpgradeTime\",\"time\",\"FWPath\",\n"
-    "      \"status\",\"text\"}; passwords are not shown.\n"
+    "      \"status\",\"text\"} and \"Until\" for an entry with a window; passwords are\n"
+    "      not shown.\n"
     "add   stores a scheduled upgrade of one device, waiting for its time, and prints it\n"
     "      as list does. Every option but --port and --https is needed; --image must be\n"
     "      a readable firmware image, --ip an IPv4 address or host name, --mac a MAC.\n"
@@ -64,6 +67,10 @@ constexpr const char* kUsage =
     "                  Documents folder)\n"
     "--time WHEN       seconds since 1970, +N seconds from now, or a local time\n"
     "                  \"YYYY-MM-DD HH:MM[:SS]\" (a T may stand for the blank)\n"
+    "--until HH:MM     the end of the entry's window, local time (the first such moment\n"
+    "                  from its time on): a run that would not finish by then is not\n"
+    "                  started (status 10), judged by the image's size at the upload rate\n"
+    "                  measured so far (or a cautious 2 Mbit/s) and the 7-minute wait\n"
     "--port N          the device's web port (default 80, or 443 with --https)\n"
     "--time-scale N    deliberate waits run N times faster: the scheduler's ticks, its\n"
     "                  pauses and the 7-minute wait for a restarting device (not network\n"
@@ -71,7 +78,8 @@ constexpr const char* kUsage =
     "\n"
     "Status codes: 0 missed, 1 waiting, 2 queued, 3 uploading, 4 upgrading, 5 successful,\n"
     "6 user name or password refused, 7 firmware file refused, 8 other failure (also: another\n"
-    "device at the address, or the device not back within 7 minutes), 9 firmware file lost.\n"
+    "device at the address, or the device not back within 7 minutes), 9 firmware file lost,\n"
+    "10 not started: it would not finish before the end of its window.\n"
     "\n"
     "Exit status: 0 success (run: every entry it handled ended successful), 1 failure\n"
     "(unreadable, foreign or unwritable file; run: another scheduler runs the file, an\n"
@@ -81,7 +89,7 @@ constexpr const char* kUsage =
 
 const char* const kAddOptions[] = {"--ip",       "--port",  "--https",  "--user",
                                    "--password", "--mac",   "--device", "--model",
-                                   "--version",  "--image", "--time"};
+                                   "--version",  "--image", "--time",   "--until"};
 
 constexpr auto kPoll = std::chrono::milliseconds(20);
 
@@ -105,8 +113,8 @@ void Print(const std::string& line) {
 std::string StatusTextOf(const CScheduleInfo& e) { return StatusText(e, DefaultText); }
 
 std::string EntryLine(int number, const CScheduleInfo& e) {
-    return JsonLine()
-        .Add("no", number)
+    JsonLine line;
+    line.Add("no", number)
         .Add("MAC", e.MAC)
         .Add("IP", e.IP)
         .Add("Port", e.Port)
@@ -119,8 +127,9 @@ std::string EntryLine(int number, const CScheduleInfo& e) {
         .Add("time", LocalTimeText(e.UpgradeTime))
         .Add("FWPath", e.FWPath)
         .Add("status", e.Status)
-        .Add("text", StatusTextOf(e))
-        .Text();
+        .Add("text", StatusTextOf(e));
+    if (!e.Until.empty()) line.Add("Until", e.Until);
+    return line.Text();
 }
 
 // Prints every status change of a run and keeps each entry's latest status.
@@ -263,6 +272,14 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, const Clock& 
         return std::nullopt;
     }
     e.UpgradeTime = *time;
+    if (args.Has("--until")) {
+        const std::optional<TimeOfDay> until = ParseTimeOfDay(args.Value("--until"));
+        if (!until) {
+            error = "--until needs a time of day such as 05:30";
+            return std::nullopt;
+        }
+        e.Until = HourMinuteText(NextTimeOfDay(e.UpgradeTime, *until));
+    }
     std::error_code failed;
     const std::filesystem::path image = std::filesystem::absolute(args.Value("--image"), failed);
     if (const std::string problem = ImageFileProblem(args.Value("--image")); !problem.empty()) {
