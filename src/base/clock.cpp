@@ -1,15 +1,12 @@
 #include "base/clock.h"
 
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
 Clock::Clock(double timeScale)
-    : scale_(timeScale > 0 ? timeScale : 1.0),
-      start_(std::chrono::steady_clock::now()),
-      startUnixMs_(std::chrono::duration_cast<std::chrono::milliseconds>(
-                       std::chrono::system_clock::now().time_since_epoch())
-                       .count()) {}
+    : scale_(timeScale > 0 ? timeScale : 1.0), start_(std::chrono::steady_clock::now()) {}
 
 int64_t Clock::NowMs() const {
     auto real = std::chrono::steady_clock::now() - start_;
@@ -18,12 +15,14 @@ int64_t Clock::NowMs() const {
 }
 
 int64_t Clock::UnixSeconds() const {
-    if (scale_ == 1.0) {
-        return std::chrono::duration_cast<std::chrono::seconds>(
-                   std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    }
-    return (startUnixMs_ + NowMs()) / 1000;
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t Clock::WallSecondsFor(int64_t scaledSeconds) const {
+    if (scaledSeconds <= 0) return 0;
+    return static_cast<int64_t>(std::ceil(static_cast<double>(scaledSeconds) / scale_));
 }
 
 std::chrono::nanoseconds Clock::RealFor(int64_t scaledMs) const {

@@ -17,11 +17,13 @@ public:
     // Scaled monotonic milliseconds since the clock was made.
     int64_t NowMs() const;
 
-    // Wall-clock seconds since 1970-01-01 00:00 UTC. At scale 1 the wall clock itself,
-    // read at every call, so that a machine that slept or had its clock set is at the
-    // real time; at another scale it starts at the real time when the clock is made and
-    // runs `timeScale` times faster.
+    // Wall-clock seconds since 1970-01-01 00:00 UTC, read at every call, at every scale:
+    // a planned time is a moment of the user's day, the same to every part of the
+    // program, and a machine that slept or had its clock set is at the real time.
     int64_t UnixSeconds() const;
+    // The wall-clock seconds a deliberate wait of `scaledSeconds` takes (rounded up): what
+    // an estimate compares with UnixSeconds.
+    int64_t WallSecondsFor(int64_t scaledSeconds) const;
 
     // Waits `ms` scaled milliseconds.
     void SleepMs(int64_t ms) const;
@@ -34,5 +36,4 @@ private:
 
     double scale_;
     std::chrono::steady_clock::time_point start_;
-    int64_t startUnixMs_;
 };

@@ -194,6 +194,11 @@ void CFirmwareCatalog::StartServerCheck() {
     });
 }
 
+void CFirmwareCatalog::StopServerCheck() {
+    std::lock_guard lock(checkMutex_);
+    check_.request_stop();
+}
+
 int CFirmwareCatalog::FetchServerCatalog() {
     const int result = RunServerCheck({}, true);
     lastCheckResult_ = result;

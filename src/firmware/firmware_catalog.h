@@ -76,6 +76,9 @@ public:
     // While a check runs, a new one is not started: the running one reports.
     void StartServerCheck();
     bool IsCheckRunning() const { return checkRunning_.load(); }
+    // Asks a running check to end (within about a second, merging nothing) and returns
+    // at once; the program is ending.
+    void StopServerCheck();
     // The outcome of the last finished check: 0 merged (or an empty catalogue); the web
     // client's code when the fetch failed; -1 for a text that is not well-formed XML;
     // kCatalogListsNoFirmware; kStoreBusy; -8 when the machine had no network.

@@ -110,7 +110,8 @@ public:
     // for the credentials, else -503 (no newer image). When the last dispatch of the
     // command has ended, observers get busy 0, and run ends as well if no device was
     // handed over (the upgrade manager ends the run otherwise). `policy` guards the run
-    // (it goes to the upgrade manager before any device is handed over).
+    // (it goes to the upgrade manager before any device is handed over). With no device
+    // checked, busy 0 and run ends follow at once.
     void StartUpgrade(uint8_t runFlag, const BatchPolicy& policy = {});
 
     // Dispatches of the last Upgrade command still under way.

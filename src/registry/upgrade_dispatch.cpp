@@ -56,7 +56,12 @@ void CCameraControl::StartUpgrade(uint8_t runFlag, const BatchPolicy& policy) {
         std::optional<CIPCamInfo> record = table_.Find(key);
         if (record && record->Checked != 0) chosen.push_back(std::move(*record));
     }
-    if (chosen.empty()) return;
+    if (chosen.empty()) {
+        // Nothing to dispatch: the run ends as it began, or the pages would stay locked.
+        NotifyObservers([](IRegistryObserver& o) { o.Busy(false); });
+        NotifyObservers([](IRegistryObserver& o) { o.RunEnds(); });
+        return;
+    }
     if (upgradeManager_) upgradeManager_->SetBatchPolicy(policy);
     bool begins = false;
     {

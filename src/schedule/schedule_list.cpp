@@ -163,7 +163,9 @@ std::vector<CScheduledRun> CScheduleList::StartQueued() {
         slot->Info.UploadResult = 0;
         slot->Info.TotalBytes = 0;
         slot->Info.SentBytes = 0;
-        slot->Info.VersionBefore = slot->Info.Version;
+        // The latest version known: what the last run saw, else the planned one.
+        slot->Info.VersionBefore =
+            slot->Info.VersionAfter.empty() ? slot->Info.Version : slot->Info.VersionAfter;
         slot->Info.VersionAfter.clear();
         slot->Running = true;
         ++state_->Running;
@@ -231,7 +233,6 @@ void CScheduledRun::SetUploadResult(int code) {
 void CScheduledRun::SetFirmwareVersion(const std::string& version) {
     if (!state_ || finished_) return;
     std::lock_guard lock(state_->Mutex);
-    slot_->Info.Version = version;
     slot_->Info.VersionAfter = version;
 }
 

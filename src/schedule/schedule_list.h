@@ -72,10 +72,10 @@ public:
     std::vector<uint64_t> FailInterrupted();
 
     // Starts every queued entry in array order: status upgrading, marked running, the
-    // run's own fields reset (VersionBefore := Version), one run each for the caller to
-    // hand to a worker. An entry whose device (MAC, without regard to case) is being
-    // upgraded by another run stays queued until that run ends, and one without a usable
-    // address (HasUsableAddress) is never started.
+    // run's own fields reset (VersionBefore := the last run's VersionAfter, else
+    // Version), one run each for the caller to hand to a worker. An entry whose device
+    // (MAC, without regard to case) is being upgraded by another run stays queued until
+    // that run ends, and one without a usable address (HasUsableAddress) is never started.
     std::vector<CScheduledRun> StartQueued();
 
 private:
@@ -107,7 +107,8 @@ public:
     void SetVersionBefore(const std::string& version);
     // The device came back from its upgrade at another address (a new DHCP lease).
     void SetAddress(const std::string& ip, const std::string& port);
-    // The version the device named after its upgrade (Version and VersionAfter).
+    // The version the device named after its upgrade (VersionAfter; Version stays as
+    // planned, and the history holds both).
     void SetFirmwareVersion(const std::string& version);
 
     // Sets the final status, ends the run (the entry may be edited or deleted again)

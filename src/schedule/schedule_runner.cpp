@@ -27,6 +27,12 @@ void CScheduleRunner::SetHistoryProblemHandler(HistoryProblem problem) {
     historyProblem_ = std::move(problem);
 }
 
+void CScheduleRunner::AdoptList() {
+    std::lock_guard lock(saveMutex_);
+    if (!adopted_) sync_.Adopt(list_);
+    adopted_ = true;
+}
+
 int CScheduleRunner::Start(std::string* error) {
     if (ticker_.joinable()) return rc::kOk;
     bool first = false;
@@ -71,8 +77,7 @@ void CScheduleRunner::Tick() {
     JoinFinishedWorkers();
     SyncFile(false);
     const bool interrupted = FailInterrupted();
-    const std::vector<uint64_t> changed =
-        SchedulerTick(list_, now_(), fileExists_, StartWindowSeconds(clock_.TimeScale()));
+    const std::vector<uint64_t> changed = SchedulerTick(list_, now_(), fileExists_);
     for (uint64_t id : changed) Report(id);
     std::vector<CScheduledRun> runs = StarterTick(list_);
     // Saved before the workers start: a run the program does not live to finish stays
@@ -84,7 +89,7 @@ void CScheduleRunner::Tick() {
     }
 }
 
-bool CScheduleRunner::Save() { return SyncFile(true); }
+bool CScheduleRunner::Save(std::string* error) { return SyncFile(true, error); }
 
 bool CScheduleRunner::Refresh() { return SyncFile(false); }
 

@@ -54,6 +54,11 @@ public:
     // work then, and Start may be tried again later.
     int Start(std::string* error = nullptr);
 
+    // Takes the list's entries as what the file held when they were loaded, as Start
+    // does when it comes first. For a Start made later on another thread: call it before
+    // the list changes.
+    void AdoptList();
+
     // Where notices for the user go (a backup of the old file was kept); they are
     // traced as well. Set before Start.
     void SetNoticeHandler(std::function<void(const std::string&)> notice);
@@ -75,9 +80,10 @@ public:
 
     // Writes the whole list to the schedule file (after an edit or a delete, too), after
     // merging the other processes' changes. Safe from any thread; saves never
-    // interleave, and a later save always holds the later state. False when the file
-    // could not be written (or is not one this program may replace).
-    bool Save();
+    // interleave, and a later save always holds the later state. False, with `error`
+    // telling why, when the file could not be written (or is not one this program may
+    // replace).
+    bool Save(std::string* error = nullptr);
 
     // Takes into the list what other processes changed in the file, reporting each
     // changed entry; for a runner whose start was refused, to follow the scheduler that

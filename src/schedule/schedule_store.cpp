@@ -39,15 +39,18 @@ std::vector<CScheduleInfo> StoredForms(const std::vector<CScheduleInfo>& entries
 // The key of an entry: its MAC in upper case and its rank among entries with that MAC.
 using EntryKey = std::pair<std::string, int>;
 
+// The key of the next entry with `mac`; `seen` counts the entries with each MAC so far.
+EntryKey NextKey(const std::string& mac, std::map<std::string, int>& seen) {
+    std::string upper = ToUpperAscii(mac);
+    const int rank = seen[upper]++;
+    return EntryKey{std::move(upper), rank};
+}
+
 template <typename T, typename MacOf>
 std::map<EntryKey, T> Keyed(const std::vector<T>& items, MacOf macOf) {
     std::map<EntryKey, T> keyed;
     std::map<std::string, int> seen;
-    for (const T& item : items) {
-        std::string mac = ToUpperAscii(macOf(item));
-        const int rank = seen[mac]++;
-        keyed.emplace(EntryKey{std::move(mac), rank}, item);
-    }
+    for (const T& item : items) keyed.emplace(NextKey(macOf(item), seen), item);
     return keyed;
 }
 
@@ -218,7 +221,10 @@ CScheduleFileSync::Result CScheduleFileSync::Sync(CScheduleList& list, bool writ
         const auto mine = Keyed(list.Entries(), [](const ScheduleEntry& e) -> const std::string& {
             return e.Info.MAC;
         });
-        for (const auto& [key, entry] : file) {
+        // In the file's order: a list that takes the whole file keeps its numbering.
+        std::map<std::string, int> seen;
+        for (const CScheduleInfo& entry : theirs) {
+            const EntryKey key = NextKey(entry.MAC, seen);
             auto before = known.find(key);
             if (before == known.end()) {
                 result.Changed.push_back(list.Append(entry));

@@ -77,7 +77,7 @@ bool PastWindow(const CScheduleInfo& e, const Clock& clock, const UploadRate& ra
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(e.FWPath, error);
     const BatchCandidate job{e.MAC, e.Model, error ? 0 : static_cast<int64_t>(size),
-                             ScheduledWaitSeconds()};
+                             clock.WallSecondsFor(ScheduledWaitSeconds())};
     const int64_t end = NextTimeOfDay(e.UpgradeTime, *until);
     if (clock.UnixSeconds() + EstimatedSeconds(job, rate) <= end) return false;
     Trace("schedule %s: not started, it would not finish before %s\n", e.MAC.c_str(),

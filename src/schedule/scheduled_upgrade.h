@@ -16,8 +16,8 @@
 // minutes, then 10 s more once it is back; all on `clock`). Only a device seen to
 // restart and come back counts (ReturnWatch): answers while it still writes its flash do
 // not. The final status follows the result: 5 when the device took the image and came
-// back (the entry's Version and VersionAfter then hold the version it names, and
-// VersionBefore the one it named before the upload); 6 when it refused the user
+// back (the entry's VersionAfter then holds the version it names, and VersionBefore
+// the one it named before the upload; Version stays as planned); 6 when it refused the user
 // name or password; 7 when it refused the image; 8 for anything else, including a device
 // that did not restart and come back within the deadline. Reports through `observer`
 // and ends `run` exactly once, reporting EntryFinished after it.

@@ -1,18 +1,9 @@
 #include "schedule/scheduler.h"
 
-#include <algorithm>
-#include <cmath>
-
 #include "base/text.h"
 #include "schedule/schedule_file.h"
 
 namespace st = schedule_status;
-
-int64_t StartWindowSeconds(double timeScale) {
-    return std::max<int64_t>(
-        kStartWindowSeconds,
-        std::llround(static_cast<double>(kStartWindowRealSecondsAtLeast) * timeScale));
-}
 
 bool SchedulerStep(CScheduleInfo& entry, int64_t now, const FileExists& fileExists,
                    int64_t windowSeconds) {

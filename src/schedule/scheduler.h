@@ -10,17 +10,10 @@
 #include "upgrade/upgrade_progress.h"
 
 // The two one-second ticks that run the schedule, as functions of the list, the current
-// time (seconds since 1970, from the caller's Clock) and a file-exists check.
+// time (seconds since 1970 on the wall clock) and a file-exists check.
 
 // A waiting entry starts when a tick sees its time within this many seconds after it.
 constexpr int64_t kStartWindowSeconds = 10;
-
-// The start window in the seconds of a clock that runs `timeScale` times faster: ten of
-// its seconds, but never less than kStartWindowRealSecondsAtLeast real ones. The window
-// allows for a late tick, and a busy machine makes a tick late in real time: a fast
-// clock must not leave a tick held up for a moment no time at all.
-constexpr int64_t kStartWindowRealSecondsAtLeast = 2;
-int64_t StartWindowSeconds(double timeScale);
 
 // Queued entries start only while at most this many runs are going; the test is made
 // once per tick, so one tick may start more.

@@ -1,8 +1,8 @@
 #include "ui/download_page.h"
 
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QVBoxLayout>
 #include <map>
 #include <vector>
 
@@ -50,8 +50,7 @@ CDownloadPage::CDownloadPage(IMainFrame& frame, QWidget* parent)
 CDownloadPage::~CDownloadPage() { worker_.waitForDone(); }
 
 void CDownloadPage::ReloadTexts() {
-    description_.setText(
-        ToQString(Place(description_, "DescriptionLabel", "Check and download firmware")));
+    PlaceDescription();
     selectAll_.setText(ToQString(Place(selectAll_, "SelectAllButton", "Select All")));
     cancelAll_.setText(ToQString(Place(cancelAll_, "DeselectAllButton", "Cancel All")));
     PlaceLists(listArea_, "FirmwareList", {&list_});
@@ -78,14 +77,18 @@ void CDownloadPage::ReloadTexts() {
     update();
 }
 
-template <typename F>
-void CDownloadPage::OnGuiThread(F&& call) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, call = std::forward<F>(call)] {
-            if (!detached_) call();
-        },
-        Qt::QueuedConnection);
+void CDownloadPage::PlaceDescription() {
+    const QString text =
+        ToQString(Place(description_, "DescriptionLabel", "Check and download firmware"));
+    description_.setText(
+        checking_ ? PageText("CheckingLabel", "Checking the firmware server for new firmware...")
+                  : text);
+}
+
+void CDownloadPage::ShowChecking(bool checking) {
+    checking_ = checking;
+    setEnabled(!checking);
+    PlaceDescription();
 }
 
 void CDownloadPage::SetControlsEnabled(bool enabled) {
@@ -148,16 +151,11 @@ void CDownloadPage::ReleaseStoreLockWhenIdle() {
 }
 
 void CDownloadPage::SayStoreBusy() {
-    auto* box = new QMessageBox(
-        QMessageBox::NoIcon, Text("Main", "Caption", "Strelvane"),
-        PageText("StoreBusyMessage",
-                 "Another program is working on the firmware store. Try again when it has "
-                 "finished."),
-        QMessageBox::Ok, this);
-    box->setObjectName("StoreBusyMessage");
-    box->button(QMessageBox::Ok)->setText(Text("Main", "Ok", "OK"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();  // downloads and notifications go on while it is shown
+    // Downloads and notifications go on while it is shown.
+    ShowOkBox(*this, frame_.Texts(), "StoreBusyMessage",
+              PageText("StoreBusyMessage",
+                       "Another program is working on the firmware store. Try again when it "
+                       "has finished."));
 }
 
 void CDownloadPage::SelectAll() {
@@ -196,7 +194,7 @@ void CDownloadPage::PersistSelections() {
 }
 
 void CDownloadPage::Detach() {
-    detached_ = true;
+    MarkDetached();
     coordinator_ = nullptr;
     catalog_ = nullptr;
     worker_.waitForDone();
@@ -349,14 +347,14 @@ void CDownloadPage::OnCatalogChecked() {
 }
 
 void CDownloadPage::OnCatalogLoading() {
-    OnGuiThread([this] { setEnabled(false); });
+    OnGuiThread([this] { ShowChecking(true); });
 }
 
 void CDownloadPage::OnCatalogReady() {
     OnGuiThread([this] {
         auto ready = [this] {
             frame_.CatalogReady();
-            setEnabled(true);
+            ShowChecking(false);
         };
         std::vector<std::string> checked;
         for (int row = 0; row < list_.RowCount(); ++row) {

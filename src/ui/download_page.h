@@ -39,6 +39,10 @@ public:
     // the tabs disabled until they have ended.
     void SelectAll();
     void CancelAll();
+    // While the catalogue is read and the server asked, the page says so and takes no
+    // command.
+    void ShowChecking(bool checking);
+    bool IsChecking() const { return checking_; }
     // A request of the page is being worked (the page is disabled meanwhile).
     bool IsWorking() const { return pending_ > 0; }
     // The store lock is held for downloads of this page.
@@ -68,13 +72,12 @@ public:
     void AttachServices(CDownloadCoordinator* coordinator, CFirmwareCatalog* catalog) override;
 
 private:
-    template <typename F>
-    void OnGuiThread(F&& call);
     // Runs `work` on the page's worker, then `then` on this thread. The page stays
     // disabled and the main window busy until `then` has run. `work` returns false when
     // the store lock could not be had: the user is told so.
     void RunRequest(std::function<bool()> work, std::function<void()> then);
     void SetControlsEnabled(bool enabled);
+    void PlaceDescription();
     void ShowStatus(const QString& series, int kind, int a, int b);
     // Why a series' last attempt failed: while retrying, or as it ended.
     struct Failure {
@@ -109,8 +112,8 @@ private:
     std::atomic<CFirmwareCatalog*> catalog_{nullptr};
     NetworkProbe network_ = NetworkConnected;
     bool firstCheck_ = true;
+    bool checking_ = false;
     int pending_ = 0;  // requests given to the worker and not yet ended
-    std::atomic<bool> detached_{false};
 
     mutable std::mutex storeLockMutex_;  // guards storeLock_
     std::shared_ptr<const CFileLock> storeLock_;

@@ -32,7 +32,8 @@ public:
     virtual void NotifyNewFirmware() = 0;
     virtual void NotifyDiskFull() = 0;
 
-    // The firmware catalogue has loaded and been checked: ends the start-up's busy state.
+    // The firmware catalogue has loaded and been checked (the downloads of the ticked
+    // series are queued).
     virtual void CatalogReady() = 0;
 
     virtual void ShowPage(int page) = 0;

@@ -31,6 +31,7 @@
 #include "ui/download_page.h"
 #include "ui/font_setup.h"
 #include "ui/qt_text.h"
+#include "ui/schedule_file_worker.h"
 #include "ui/schedule_page.h"
 #include "ui/settings_page.h"
 #include "ui/skin.h"
@@ -205,7 +206,10 @@ void CMainWindow::CreateServices() {
     upgradePage_->SetServices(*cameraControl_, *cameraTable_, *credentialChecks_,
                               setup_.SearchAtStart);
     // The runner saves with the file lock held and keeps other processes' changes.
-    upgradePage_->SetSchedule(schedule_, [this] { return scheduleRunner_->Save(); });
+    const ScheduleSaver save = [this](QObject& context, auto done) {
+        SaveSchedule(context, std::move(done));
+    };
+    upgradePage_->SetSchedule(schedule_, save);
     upgradePage_->SetBatchPolicySource([this] {
         BatchPolicy policy;
         policy.FirstOfEachModel = settings_.FirstOfEachModel();
@@ -220,12 +224,48 @@ void CMainWindow::CreateServices() {
     // A program that may search also finds a scheduled device back at a new address.
     if (setup_.SearchAtStart) scheduleRunner_->SetDeviceLocator(cameraControl_.get());
     scheduleRunner_->SetHistoryProblemHandler(HistoryProblemHandler());
-    schedulePage_->SetSaver([this] { return scheduleRunner_->Save(); });
+    // The list as loaded is the file as it was: the start comes later, off this thread,
+    // and the pages may change the list meanwhile.
+    scheduleRunner_->AdoptList();
+    scheduleFiles_ = std::make_unique<CScheduleFileWorker>();
+    schedulePage_->SetSaver(save);
+}
+
+void CMainWindow::SaveSchedule(QObject& context, std::function<void(const QString&)> done) {
+    // The services are going (or gone): nothing is saved any more.
+    if (!running_) {
+        done(QStringLiteral("the program is ending"));
+        return;
+    }
+    scheduleFiles_->Run<QString>(
+        [runner = scheduleRunner_.get()] {
+            std::string error;
+            if (runner->Save(&error)) return QString();
+            return error.empty() ? QStringLiteral("the file cannot be written") : ToQ(error);
+        },
+        &context, std::move(done));
 }
 
 void CMainWindow::StartScheduler() {
-    std::string error;
-    const int started = scheduleRunner_->Start(&error);
+    if (schedulerStarting_ || !running_ || exitRequested_) return;
+    schedulerStarting_ = true;
+    struct Started {
+        int Code = rc::kOk;
+        QString Error;
+    };
+    scheduleFiles_->Run<Started>(
+        [runner = scheduleRunner_.get()] {
+            std::string error;
+            const int code = runner->Start(&error);
+            // The other process's progress shows here as it reaches the file.
+            if (code != rc::kOk) runner->Refresh();
+            return Started{code, ToQ(error)};
+        },
+        this, [this](const Started& started) { SchedulerStartEnded(started.Code, started.Error); });
+}
+
+void CMainWindow::SchedulerStartEnded(int started, const QString& error) {
+    schedulerStarting_ = false;
     if (started == rc::kOk) {
         schedulerRetry_.stop();
         if (schedulePage_->SchedulerRefused()) {
@@ -234,12 +274,10 @@ void CMainWindow::StartScheduler() {
         }
         return;
     }
-    if (!schedulePage_->SchedulerRefused()) Trace("schedule: %s\n", error.c_str());
-    // The other process's progress shows here as it reaches the file.
-    scheduleRunner_->Refresh();
-    schedulePage_->SetSchedulerRefused(true,
-                                       started == kScheduleRunElsewhere ? QString() : ToQ(error));
-    schedulerRetry_.start(kSchedulerRetryMs);
+    if (!schedulePage_->SchedulerRefused()) Trace("schedule: %s\n", ToStd(error).c_str());
+    schedulePage_->SetSchedulerRefused(true, started == kScheduleRunElsewhere ? QString() : error);
+    // The shut-down stops the retries; one that began meanwhile does not start them again.
+    if (!exitRequested_) schedulerRetry_.start(kSchedulerRetryMs);
 }
 
 CPage* CMainWindow::PageAt(int page) const {

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ class CDownloadManager;
 class CDownloadPage;
 class CFirmwareCatalog;
 class CPage;
+class CScheduleFileWorker;
 class CScheduleRunner;
 class CUpgradeHistory;
 class CSchedulePage;
@@ -90,9 +92,11 @@ public:
     // Switches every page to another language.
     void ApplyLanguage(int languageId);
 
-    // Exit: refused while upgrades run (a message says so) and while scheduled upgrades
-    // run (the Schedule page is shown instead); otherwise saves the schedule, sets the
-    // exit flag and starts the shut-down, which ends with ShutDownFinished.
+    // Exit: refused while an upgrade run goes on, from its confirmation to its last
+    // report (a message says so), and while scheduled upgrades run (the Schedule page is
+    // shown instead); otherwise sets the exit flag, saves the schedule and starts the
+    // shut-down, which ends with ShutDownFinished. A save that fails asks whether to
+    // exit all the same.
     void RequestExit();
     bool IsShuttingDown() const override { return exitRequested_; }
 
@@ -136,15 +140,23 @@ private:
     void LoadMainTexts();
     void HandleCommand(int command, const CIPCamInfo& record);
     void EndBusy();  // timer 5
-    // Starts the scheduler; while another process runs the schedule, follows the file
-    // and tries again every few seconds.
+    // Starts the scheduler (off this thread); while another process runs the schedule,
+    // follows the file and tries again every few seconds.
     void StartScheduler();
+    void SchedulerStartEnded(int started, const QString& error);
+    // Saves the schedule off this thread; `done` gets an empty text or why it failed.
+    void SaveSchedule(QObject& context, std::function<void(const QString& failure)> done);
+    void ExitSaveEnded(const QString& failure);
+    void GoOnWithExit();
     CPage* PageAt(int page) const;
 
     // main_window_startup.cpp
     void StartupRoutine();  // timer 3
+    // Reads the local catalogue as a busy state, then checks the server in the
+    // background; the Firmware page says so meanwhile.
     void LoadCatalog();
     void WatchCatalogCheck();
+    void CatalogCheckEnded();
     void CheckFirmwareHour();  // timer 4
     void WaitForNetwork();     // timer 10
     void WatchNetwork();       // timer 11
@@ -192,6 +204,8 @@ private:
     std::unique_ptr<CCheckCommands> checkCommands_;  // outlives the checks that report to it
     std::unique_ptr<CCredentialChecks> credentialChecks_;
     std::unique_ptr<CScheduleRunner> scheduleRunner_;
+    // Every use of the schedule file from this window; the runner outlives it.
+    std::unique_ptr<CScheduleFileWorker> scheduleFiles_;
 
     CSkinButton exit_;
     CSkinButton minimise_;
@@ -207,6 +221,8 @@ private:
     bool busy_ = false;
     bool running_ = false;
     bool exitRequested_ = false;
+    bool exitSavePending_ = false;  // the shut-down waits for Exit's save
+    bool schedulerStarting_ = false;
     bool closing_ = false;
     bool catalogLoading_ = false;
     bool networkUp_ = false;

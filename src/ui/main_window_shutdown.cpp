@@ -1,8 +1,6 @@
 // Exit and the orderly shut-down. The user-interface thread never waits for a worker:
 // the steps poll from timers, and whatever must wait for threads to end (the scheduler,
 // the services' destructors) runs on a thread of its own that reports back when done.
-#include <QMessageBox>
-#include <QPushButton>
 #include <QThread>
 
 #include "firmware/download_coordinator.h"
@@ -15,6 +13,7 @@
 #include "ui/download_page.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
+#include "ui/schedule_file_worker.h"
 #include "ui/schedule_page.h"
 #include "ui/upgrade_page.h"
 #include "upgrade/credential_check.h"
@@ -37,16 +36,13 @@ void RunOffGuiThread(QObject* context, Work work, Then then) {
 
 void CMainWindow::RequestExit() {
     if (exitRequested_) return;
-    if (upgradeManager_->HasJobs()) {
-        auto* box = new QMessageBox(
-            QMessageBox::NoIcon, ToQ(texts_->ReadLayoutText("Main", "Caption", "Strelvane")),
-            ToQ(texts_->ReadLayoutText("UI_PopupMessage", "Msg1",
-                                       "Some devices are still upgrading, please wait.")),
-            QMessageBox::Ok, this);
-        box->setObjectName("Msg1");
-        box->button(QMessageBox::Ok)->setText(ToQ(texts_->ReadLayoutText("Main", "Ok", "OK")));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();  // the program goes on while the message is shown
+    // A run counts from its confirmation: while its devices are still asked for their
+    // models, the upgrade manager holds no job yet.
+    if (upgradeManager_->HasJobs() || upgradePage_->IsRunInProgress()) {
+        // The program goes on while the message is shown.
+        ShowOkBox(*this, *texts_, "Msg1",
+                  ToQ(texts_->ReadLayoutText("UI_PopupMessage", "Msg1",
+                                             "Some devices are still upgrading, please wait.")));
         return;
     }
     if (schedulePage_->RunningCount() >= 1) {
@@ -54,22 +50,53 @@ void CMainWindow::RequestExit() {
         return;
     }
     exitRequested_ = true;
-    scheduleRunner_->Save();
     settings_.SetExitMode();
+    schedulerRetry_.stop();
+    // The server check would hold the shut-down until its time-out.
+    catalog_->StopServerCheck();
+    exitSavePending_ = true;
+    SaveSchedule(*this, [this](const QString& failure) { ExitSaveEnded(failure); });
     exitStep1_.start(kStep1Ms);
 }
 
+void CMainWindow::ExitSaveEnded(const QString& failure) {
+    exitSavePending_ = false;
+    if (failure.isEmpty()) return;
+    // What is planned lives only here now: the user decides whether to lose it.
+    exitStep1_.stop();
+    exitSavePending_ = true;
+    const QString question =
+        SaveFailedText(*texts_, failure) + "\n" +
+        ToQ(texts_->ReadLayoutText("UI_PopupMessage", "ExitUnsaved",
+                                   "Exit all the same? What the schedule holds since its last "
+                                   "save is lost."));
+    AskWithoutWaiting(*this, *texts_, "ExitUnsaved", question, [this](bool exit) {
+        exitSavePending_ = false;
+        if (exit) {
+            exitStep1_.start(kStep1Ms);
+            return;
+        }
+        exitRequested_ = false;
+        settings_.ClearExitMode();
+        StartScheduler();
+    });
+}
+
 void CMainWindow::ShutDownStep1() {
-    if (busy_) return;
+    if (busy_ || exitSavePending_) return;
     exitStep1_.stop();
     firmwareCheck_.stop();
     networkWait_.stop();
     networkWatch_.stop();
     catalogWatch_.stop();
     schedulerRetry_.stop();
-    RunOffGuiThread(
-        this, [runner = scheduleRunner_.get()] { runner->Stop(); },
-        [this] { scheduleStopped_ = true; });
+    // After any save or start still to be done with the file.
+    scheduleFiles_->Run<bool>(
+        [runner = scheduleRunner_.get()] {
+            runner->Stop();
+            return true;
+        },
+        this, [this](bool) { scheduleStopped_ = true; });
     downloadManager_->StopAll();
     exitStep2_.start(kStep2Ms);
 }
@@ -94,6 +121,8 @@ void CMainWindow::ShutDownStep2() {
 }
 
 void CMainWindow::DeleteServices() {
+    // Work on the schedule file uses the runner.
+    if (scheduleFiles_) scheduleFiles_->WaitForDone();
     // Jobs that wait for a rebooting device probe through the camera control: they end
     // before it goes.
     if (upgradeManager_) upgradeManager_->Stop();

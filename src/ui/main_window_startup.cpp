@@ -23,7 +23,6 @@ constexpr int kDiskFullBalloonMs = 20000;
 
 void CMainWindow::StartupRoutine() {
     if (!running_ || exitRequested_) return;
-    BeginBusy();
     LoadCatalog();
     if (setup_.Network()) {
         firmwareCheck_.start(kFirmwareCheckMs);
@@ -34,19 +33,17 @@ void CMainWindow::StartupRoutine() {
 }
 
 void CMainWindow::LoadCatalog() {
+    // Only the local file holds the tabs and Exit: a camera network seldom reaches the
+    // server, which may take its whole time-out to fail, or answer slowly.
+    BeginBusy();
+    const bool read = catalog_->ReadLocalCatalog();
+    EndBusySoon();
     catalogLoading_ = true;
-    if (!catalog_->ReadLocalCatalog()) {
-        // An unreadable local catalogue starts no check, so no "ready" would ever end
-        // the busy state (and Exit would wait for it for ever). Queued, so it comes after
-        // the page's "loading".
+    if (!read) {
+        // An unreadable local catalogue starts no check, so no "ready" gives the page
+        // back. Queued, so it comes after the page's "loading".
         QMetaObject::invokeMethod(
-            this,
-            [this] {
-                catalogLoading_ = false;
-                downloadPage_->setEnabled(true);
-                EndBusySoon();
-            },
-            Qt::QueuedConnection);
+            this, [this] { CatalogCheckEnded(); }, Qt::QueuedConnection);
         return;
     }
     catalog_->StartServerCheck();
@@ -57,22 +54,18 @@ void CMainWindow::WatchCatalogCheck() {
     if (catalog_->IsCheckRunning()) return;
     catalogWatch_.stop();
     // A check that ends on a server text that is not well-formed sends no "ready"; the
-    // busy state it holds ends all the same. Queued, behind a "ready" still on its way.
+    // page is given back all the same. Queued, behind a "ready" still on its way.
     QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (!catalogLoading_) return;
-            catalogLoading_ = false;
-            downloadPage_->setEnabled(true);
-            EndBusySoon();
-        },
-        Qt::QueuedConnection);
+        this, [this] { CatalogCheckEnded(); }, Qt::QueuedConnection);
 }
 
-void CMainWindow::CatalogReady() {
+void CMainWindow::CatalogCheckEnded() {
+    if (!catalogLoading_) return;
     catalogLoading_ = false;
-    EndBusySoon();
+    downloadPage_->ShowChecking(false);
 }
+
+void CMainWindow::CatalogReady() { catalogLoading_ = false; }
 
 void CMainWindow::CheckFirmwareHour() {
     const QTime now = QTime::currentTime();
@@ -90,7 +83,6 @@ void CMainWindow::WaitForNetwork() {
     networkUp_ = true;
     networkWait_.stop();
     downloadManager_->SetOffline(false);
-    BeginBusy();
     LoadCatalog();
     networkWatch_.start(kNetworkPollMs);
     firmwareCheck_.start(kFirmwareCheckMs);

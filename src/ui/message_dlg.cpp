@@ -1,7 +1,5 @@
 #include "ui/message_dlg.h"
 
-#include <QFileDialog>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
 
@@ -10,7 +8,6 @@
 #include "ui/page.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
-#include "upgrade/image_file.h"
 
 namespace {
 constexpr const char* kSection = "PopuDlg";
@@ -123,9 +120,7 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
     } else {
         ChooseUpgradeNow();
     }
-    messenger_ = [this](const QString& text) {
-        QMessageBox::information(this, windowTitle(), text);
-    };
+    messenger_ = ModalMessenger(*this, texts_);
     // Toggled, not clicked: the keyboard and a screen reader's action change the choice
     // without a click.
     connect(&upgradeNow_, &QRadioButton::toggled, this, [this](bool on) {
@@ -142,14 +137,9 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
     connect(&ok_, &QPushButton::clicked, this, &CMessageDlg::Ok);
     connect(&cancel_, &QPushButton::clicked, this, &CMessageDlg::Cancel);
     connect(&browse_, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getOpenFileName(this, QString(), fileEdit_.text(),
-                                                          "Firmware image(*.bin *.img)");
-        if (path.isEmpty()) return;
-        if (IsFirmwareImage(ToStd(path))) {
+        const QString path = FirmwareFileChooser(*this)(fileEdit_.text());
+        if (!path.isEmpty() && AcceptFirmwareImage(path, texts_, messenger_)) {
             fileEdit_.setText(path);
-        } else {
-            messenger_(ToQ(texts_.ReadLayoutText("ErrorCode", "Code_406",
-                                                 "Failed! Please check the firmware file.")));
         }
     });
 }
@@ -327,7 +317,7 @@ void CMessageDlg::ScanEnded(const CAddressScan::Progress& progress, bool range) 
 }
 
 void CMessageDlg::ShowMessage(const char* section, const char* key, const char* def) {
-    messenger_(ToQ(texts_.ReadLayoutText(section, key, def)));
+    messenger_(ToQ(texts_.ReadLayoutText(section, key, def)), false);
 }
 
 void CMessageDlg::SetEntryEnabled(bool enabled) {

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "registry/address_scan.h"
+#include "ui/page_support.h"
 
 class CLayoutTexts;
 class CScheduleList;
@@ -28,7 +29,6 @@ public:
     // Starts asking the addresses of the request (off the user-interface thread) and
     // adding the devices that answer; null when it cannot start.
     using AddressScanner = std::function<std::shared_ptr<CAddressScan>(AddressScanRequest)>;
-    using Messenger = std::function<void(const QString& text)>;
 
     // `initialTime`: seconds since 1970 shown in the date and time controls (0: now).
     CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bool hasEntry,

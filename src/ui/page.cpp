@@ -1,7 +1,6 @@
 #include "ui/page.h"
 
 #include <QLabel>
-#include <QMessageBox>
 #include <QPainter>
 
 #include "layout/layout_language.h"
@@ -25,7 +24,9 @@ CPage::CPage(IMainFrame& frame, std::string section, QWidget* parent)
     : QWidget(parent),
       frame_(frame),
       section_(std::move(section)),
-      styleSection_(section_ + ".Style") {}
+      styleSection_(section_ + ".Style") {
+    messenger_ = ModalMessenger(*this, frame_.Texts());
+}
 
 ControlStyle CPage::Place(QWidget& control, std::string_view key, std::string_view def) {
     ControlStyle style = frame_.Texts().ReadControlStyle(styleSection_, key, def);
@@ -48,13 +49,9 @@ void CPage::PlaceLists(QFrame& place, std::string_view key,
     for (CBasicListCtrl* list : lists) list->SetFonts(face);
 }
 
-bool CPage::MessageBox(const QString& text, bool question) {
-    const QString caption = Text("Main", "Caption", "Strelvane");
-    if (!question) {
-        QMessageBox::information(this, caption, text);
-        return true;
-    }
-    return QMessageBox::question(this, caption, text) == QMessageBox::Yes;
+bool CPage::Say(std::string_view section, std::string_view key, std::string_view def,
+                bool question) {
+    return messenger_(Text(section, key, def), question);
 }
 
 void CPage::paintEvent(QPaintEvent*) {

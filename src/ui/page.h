@@ -1,18 +1,21 @@
 #pragma once
 
+#include <QMetaObject>
 #include <QWidget>
+#include <atomic>
 #include <string>
 #include <string_view>
 
 #include "layout/control_style.h"
 #include "ui/main_frame.h"
+#include "ui/page_support.h"
+
+class CBasicListCtrl;
+class QFrame;
 
 // One page of the main window. The main window creates it, places it, wires it to the
 // services it needs and calls ReloadTexts when the language changes; the page reads
 // every text and control style anew from the layout files then.
-class CBasicListCtrl;
-class QFrame;
-
 class CPage : public QWidget {
     Q_OBJECT
 public:
@@ -21,6 +24,9 @@ public:
     CPage(IMainFrame& frame, std::string section, QWidget* parent);
 
     virtual void ReloadTexts() = 0;
+
+    // Where the page's messages and questions go (by default a modal message box).
+    void SetMessenger(Messenger messenger) { messenger_ = std::move(messenger); }
 
 protected:
     // Places `control` by its style record and gives it its font and its accessible name
@@ -33,14 +39,34 @@ protected:
     // gives its lists the face of the language.
     void PlaceLists(QFrame& place, std::string_view key,
                     std::initializer_list<CBasicListCtrl*> lists);
-    // A modal message box with the program's caption; a question answers Yes (true) or No.
-    bool MessageBox(const QString& text, bool question);
+    // Tells the user section/key (else `def`) through the messenger; a question
+    // answers Yes (true) or No.
+    bool Say(std::string_view section, std::string_view key, std::string_view def,
+             bool question = false);
+
+    // Hands `call` from any thread to the user-interface thread; a call that arrives
+    // after the page was detached is dropped.
+    template <typename F>
+    void OnGuiThread(F&& call) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, call = std::forward<F>(call)]() mutable {
+                if (!detached_) call();
+            },
+            Qt::QueuedConnection);
+    }
+    // The services the page reports to are about to go (shut-down): calls still on
+    // their way to this thread are dropped.
+    void MarkDetached() { detached_ = true; }
+    bool IsDetached() const { return detached_; }
 
     void paintEvent(QPaintEvent* event) override;
 
     IMainFrame& frame_;
+    Messenger messenger_;
 
 private:
+    std::atomic<bool> detached_{false};
     const std::string section_;
     const std::string styleSection_;
 };

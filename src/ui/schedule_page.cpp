@@ -1,12 +1,8 @@
 #include "ui/schedule_page.h"
 
 #include <QDateTime>
-#include <QDesktopServices>
-#include <QFileDialog>
 #include <QLocale>
-#include <QMetaObject>
 #include <QShowEvent>
-#include <QUrl>
 
 #include "layout/layout_texts.h"
 #include "schedule/schedule_file.h"
@@ -16,7 +12,6 @@
 #include "ui/message_dlg.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
-#include "upgrade/image_file.h"
 #include "web/device_queries.h"
 
 namespace {
@@ -61,14 +56,8 @@ CSchedulePage::CSchedulePage(IMainFrame& frame, CScheduleList& schedule, QWidget
     list_.SetRules(ScheduleRowMayTick, ScheduleCellColours);
     prompt_.setWordWrap(true);
     prompt_.hide();
-    messenger_ = [this](const QString& text, bool question) { return MessageBox(text, question); };
-    fileChooser_ = [this](const QString& start) {
-        return QFileDialog::getOpenFileName(this, QString(), start, "Firmware image(*.bin *.img)");
-    };
-    popupRunner_ = [](CMessageDlg& popup) {
-        popup.exec();
-        return popup.Result();
-    };
+    fileChooser_ = FirmwareFileChooser(*this);
+    popupRunner_ = ModalPopupRunner();
     connect(&selectAll_, &QAbstractButton::clicked, this, &CSchedulePage::SelectAll);
     connect(&deselectAll_, &QAbstractButton::clicked, this, &CSchedulePage::CancelAll);
     connect(&edit_, &QAbstractButton::clicked, this, &CSchedulePage::Edit);
@@ -201,13 +190,11 @@ void CSchedulePage::Command(int command, uint64_t id) {
 }
 
 void CSchedulePage::EntryProgress(uint64_t id, const CScheduleInfo&) {
-    QMetaObject::invokeMethod(
-        this, [this, id] { Command(19, id); }, Qt::QueuedConnection);
+    OnGuiThread([this, id] { Command(19, id); });
 }
 
 void CSchedulePage::EntryFinished(uint64_t id, const CScheduleInfo&) {
-    QMetaObject::invokeMethod(
-        this, [this, id] { Command(20, id); }, Qt::QueuedConnection);
+    OnGuiThread([this, id] { Command(20, id); });
 }
 
 void CSchedulePage::showEvent(QShowEvent* event) {
@@ -287,28 +274,20 @@ void CSchedulePage::RowDoubleClicked(const QModelIndex& index) {
     const CScheduleInfo& info = entry->Info;
     if (index.column() != kImageColumn) {
         if (!HasUsableAddress(info)) return;  // a hand-edited address is never opened
-        // The user's own browser, through the desktop; never a shell.
-        QDesktopServices::openUrl(QUrl(
-            ToQ(BuildLoginPageUrl(info.IP, info.Port, info.Account, info.Password, info.Https))));
+        OpenDevicePage(
+            BuildLoginPageUrl(info.IP, info.Port, info.Account, info.Password, info.Https));
         return;
     }
     const QString path = fileChooser_(ToQ(info.FWPath));
-    if (path.isEmpty()) return;
-    if (!IsFirmwareImage(ToStd(path))) {
-        Say("ErrorCode", "Code_406", "Failed! Please check the firmware file.");
-        return;
-    }
+    if (path.isEmpty() || !AcceptFirmwareImage(path, frame_.Texts(), messenger_)) return;
     schedule_.SetFirmwarePath(id, ToStd(path));
     if (const std::optional<ScheduleEntry> now = schedule_.Find(id)) ShowEntry(id, now->Info);
     Save();
 }
 
 void CSchedulePage::Save() {
-    if (!save_ || save_()) return;
-    Say("SchedulePage", "SaveFailed", "The schedule could not be saved.");
-}
-
-bool CSchedulePage::Say(std::string_view section, std::string_view key, std::string_view def,
-                        bool question) {
-    return messenger_(Text(section, key, def), question);
+    if (!save_) return;
+    save_(*this, [this](const QString& failure) {
+        if (!failure.isEmpty()) messenger_(SaveFailedText(frame_.Texts(), failure), false);
+    });
 }

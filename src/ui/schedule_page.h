@@ -22,18 +22,10 @@ class CScheduleList;
 class CSchedulePage final : public CPage, public IScheduleObserver {
     Q_OBJECT
 public:
-    // Shows a message with the program's caption; a question answers Yes (true) or No.
-    using Messenger = std::function<bool(const QString& text, bool question)>;
-    // Asks for a firmware image, starting at `start`; empty when the user cancelled.
-    using FileChooser = std::function<QString(const QString& start)>;
-    // Runs a popup to its end and gives its result (by default modally).
-    using PopupRunner = std::function<int64_t(CMessageDlg& popup)>;
-
     CSchedulePage(IMainFrame& frame, CScheduleList& schedule, QWidget* parent);
 
     // How the schedule is saved (with the file lock, keeping other processes' changes).
-    void SetSaver(std::function<bool()> save) { save_ = std::move(save); }
-    void SetMessenger(Messenger messenger) { messenger_ = std::move(messenger); }
+    void SetSaver(ScheduleSaver save) { save_ = std::move(save); }
     void SetFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
     void SetPopupRunner(PopupRunner runner) { popupRunner_ = std::move(runner); }
 
@@ -84,9 +76,8 @@ private:
     std::vector<uint64_t> TickedEntries() const;
     uint64_t EntryOf(int row) const;
     QString StatusTextOf(const CScheduleInfo& entry);
+    // Saves off this thread; a failure is told when known.
     void Save();
-    bool Say(std::string_view section, std::string_view key, std::string_view def,
-             bool question = false);
 
     CScheduleList& schedule_;
     CSkinGroupBox group_;
@@ -98,8 +89,7 @@ private:
     CSkinButton edit_;
     CSkinButton delete_;
     QTimer warningWatch_;  // the group box follows the running count every second
-    std::function<bool()> save_;
-    Messenger messenger_;
+    ScheduleSaver save_;
     FileChooser fileChooser_;
     PopupRunner popupRunner_;
     bool warningShown_ = false;

@@ -2,10 +2,7 @@
 
 #include <algorithm>
 
-#include <QDesktopServices>
-#include <QFileDialog>
 #include <QMetaObject>
-#include <QUrl>
 
 #include "layout/layout_texts.h"
 #include "registry/camera_control.h"
@@ -19,7 +16,6 @@
 #include "ui/skin.h"
 #include "upgrade/batch_plan.h"
 #include "upgrade/credential_check.h"
-#include "upgrade/image_file.h"
 #include "upgrade/upgrade_manager.h"
 #include "upgrade/upgrade_progress.h"
 #include "web/device_queries.h"
@@ -45,6 +41,26 @@ QString VersionShown(const std::string& version) {
 
 QString AddressText(const CIPCamInfo& record) {
     return ToQ(record.HostAddress) + ":" + QString::number(record.GetPort());
+}
+
+// The schedule entry that plans the device's upgrade with `image` at `time`.
+CScheduleInfo PlannedEntry(const CIPCamInfo& record, const std::string& key,
+                           const std::string& name, const std::string& image, int64_t time) {
+    CScheduleInfo entry;
+    entry.IP = record.HostAddress;
+    entry.Port = std::to_string(record.HttpsFlag == 1 ? record.HttpsPort : record.HttpPort);
+    entry.Https = record.HttpsFlag == 1;
+    entry.Account = record.UserName;
+    entry.Password = record.Password;
+    entry.Device = name;
+    entry.Model = record.ModelName;
+    // The run checks the MAC the device names; a searched device's key is no MAC.
+    entry.MAC = record.MacAddress.empty() ? key : record.MacAddress;
+    entry.Version = record.FirmwareVersion;
+    entry.UpgradeTime = time;
+    entry.Status = schedule_status::kWaiting;
+    entry.FWPath = image;
+    return entry;
 }
 
 }  // namespace
@@ -80,15 +96,8 @@ CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
     skin::SetTextColour(description_, skin::kCaption);
     prompt_.setWordWrap(true);
     description_.setWordWrap(true);
-    messenger_ = [this](const QString& text, bool question) { return MessageBox(text, question); };
-    fileChooser_ = [this] {
-        return QFileDialog::getOpenFileName(this, QString(), firmwarePath_.text(),
-                                            "Firmware image(*.bin *.img)");
-    };
-    popupRunner_ = [](CMessageDlg& popup) {
-        popup.exec();
-        return popup.Result();
-    };
+    fileChooser_ = FirmwareFileChooser(*this);
+    popupRunner_ = ModalPopupRunner();
     connect(&add_, &QAbstractButton::clicked, this, &CUpgradePage::AddByAddress);
     connect(&browse_, &QAbstractButton::clicked, this, &CUpgradePage::Browse);
     connect(&search_, &QAbstractButton::clicked, this, &CUpgradePage::Search);
@@ -228,15 +237,10 @@ void CUpgradePage::PlaceDescription() {
     }
 }
 
-bool CUpgradePage::Say(std::string_view section, std::string_view key, std::string_view def,
-                       bool question) {
-    return messenger_(Text(section, key, def), question);
-}
-
 void CUpgradePage::RestoreAfterBusy() { search_.setEnabled(true); }
 
 void CUpgradePage::Detach() {
-    detached_ = true;
+    MarkDetached();
     // The services go next; the timers would reach them.
     refresh_.stop();
     searchWatch_.stop();
@@ -273,6 +277,7 @@ void CUpgradePage::Search() {
         queuedKeys_.clear();
     }
     deviceList_.DeleteAllRows();
+    ForgetTypedPasswords();
     search_.setEnabled(false);
     frame_.BeginBusy();
     control_->StartSearch();
@@ -347,13 +352,13 @@ void CUpgradePage::AddDeviceRow(const CIPCamInfo& record) {
 }
 
 void CUpgradePage::DeviceCommand(int command, const CIPCamInfo& record) {
-    if (detached_) return;
+    if (IsDetached()) return;
     if (command == command::kDeviceAddedByHand) {
         if (deviceList_.FindRow(kKey, ToQ(record.DeviceId)) < 0) AddDeviceRow(record);
         return;
     }
     const int row = deviceList_.FindRow(kKey, ToQ(record.DeviceId));
-    if (row < 0) return;
+    if (row < 0 || Superseded(record)) return;
     switch (command) {
         case command::kCheckPassed:
             deviceList_.SetCellPrompt(row, QString());
@@ -388,31 +393,61 @@ void CUpgradePage::DeviceCommand(int command, const CIPCamInfo& record) {
 void CUpgradePage::PasswordTyped(int row) {
     if (!table_ || !checks_) return;
     const std::string key = ToStd(deviceList_.GetField(row, kKey));
-    const std::string password = ToStd(deviceList_.GetField(row, field::kPassword));
+    std::string password = ToStd(deviceList_.GetField(row, field::kPassword));
+    // An emptied password is checked as the default one, and so named in the outcome.
+    if (password.empty()) password = kDefaultPassword;
     deviceList_.SetCellPrompt(row, PageText("Connecting", "Connecting"));
     const std::optional<CIPCamInfo> record = table_->Find(key);
-    if (!record || record->CheckDone != 1) return;
+    if (!record) return;
+    // Until it has been checked, the row has no result an upgrade could go by.
+    deviceList_.SetField(row, kVersion, QString());
+    if (record->CheckDone != 1) {
+        // The running check tried the old password; this one follows when it ends.
+        typedDuringCheck_[key] = TypedPassword{password, false};
+        return;
+    }
+    typedDuringCheck_.erase(key);
+    CheckTypedPassword(key, password);
+}
+
+void CUpgradePage::CheckTypedPassword(const std::string& key, const std::string& password) {
     table_->Modify(key, [&](CIPCamInfo& r) {
         r.Password = password;
         r.UserName = kUser;
         r.NvrLoginPending = 1;
     });
-    deviceList_.SetField(row, kVersion, QString());
     checks_->Start(key);
 }
 
+bool CUpgradePage::Superseded(const CIPCamInfo& record) {
+    const auto typed = typedDuringCheck_.find(record.DeviceId);
+    if (typed == typedDuringCheck_.end()) return false;
+    TypedPassword& pending = typed->second;
+    if (record.Password == pending.Password) {
+        // The outcome of the typed password itself.
+        typedDuringCheck_.erase(typed);
+        return false;
+    }
+    // The old password's outcome (each of its commands): the typed password is checked
+    // once, when the first of them arrives.
+    if (!pending.CheckStarted && table_ && checks_) {
+        pending.CheckStarted = true;
+        CheckTypedPassword(record.DeviceId, pending.Password);
+    }
+    return true;
+}
+
+void CUpgradePage::ForgetTypedPasswords() { typedDuringCheck_.clear(); }
+
 void CUpgradePage::Browse() {
-    const QString path = fileChooser_();
+    const QString path = fileChooser_(firmwarePath_.text());
     if (!path.isEmpty()) ChooseImage(path);
 }
 
 bool CUpgradePage::ChooseImage(const QString& path) {
     // Only a file that holds an image (its mark first, or as the store keeps it) may go
     // to a device.
-    if (!IsFirmwareImage(ToStd(path))) {
-        Say("ErrorCode", "Code_406", "Failed! Please check the firmware file.");
-        return false;
-    }
+    if (!AcceptFirmwareImage(path, frame_.Texts(), messenger_)) return false;
     imagePath_ = path;
     firmwarePath_.setText(path);
     if (control_) control_->SetManualImage(ToStd(path));
@@ -425,8 +460,20 @@ void CUpgradePage::Upgrade() {
         return;
     }
     if (!control_ || !table_) return;
-    int selected = 0;
-    int failed = 0;
+    if (!SelectionUsable(StoreCredentials())) return;
+    const WhenChoice when = AskWhen();
+    if (when.Time < 0) return;
+    if (when.Time > 0) {
+        lastChosenTime_ = when.Time;
+        ScheduleChecked(when.Time, when.Until);
+        return;
+    }
+    const BatchPolicy policy = batchPolicy_ ? batchPolicy_() : BatchPolicy{};
+    if (ConfirmUpgradeNow(policy)) StartRun(policy);
+}
+
+CUpgradePage::Selection CUpgradePage::StoreCredentials() {
+    Selection selection;
     for (int row = 0; row < deviceList_.RowCount(); ++row) {
         const std::string key = ToStd(deviceList_.GetField(row, kKey));
         QString password = deviceList_.GetField(row, field::kPassword);
@@ -437,44 +484,56 @@ void CUpgradePage::Upgrade() {
         const bool checked = deviceList_.IsChecked(row);
         control_->SetDeviceCredentials(key, kUser, ToStd(password), checked ? 1 : 0);
         if (!checked) continue;
-        ++selected;
+        ++selection.Ticked;
         const QString version = deviceList_.GetField(row, kVersion);
         if (password.isEmpty() || password == PageText("PromptFailedText", "Failed") ||
             version.isEmpty() || version == PageText("ConnectError", "Connect Error")) {
-            ++failed;
+            ++selection.Unusable;
         }
     }
-    if (selected == 0) {
+    return selection;
+}
+
+bool CUpgradePage::SelectionUsable(const Selection& selection) {
+    if (selection.Ticked == 0) {
         Say("UI_PopupMessage", "Msg2", "Please select a device first.");
-        return;
+        return false;
     }
-    if (failed > 0) {
+    if (selection.Unusable > 0) {
         Say("UI_PopupMessage", "Msg7", "Please enter the correct password.");
-        return;
+        return false;
     }
+    return true;
+}
+
+CUpgradePage::WhenChoice CUpgradePage::AskWhen() {
     CMessageDlg when(frame_.Texts(), CMessageDlg::kWhenToUpgrade, lastChosenTime_, false, this);
-    when.SetMessenger([this](const QString& text) { messenger_(text, false); });
+    when.SetMessenger(messenger_);
     when.SetFirmwarePath(imagePath_);
     const int64_t choice = popupRunner_(when);
-    if (choice < 0) return;
+    if (choice < 0) return {};
     // The popup's own Browse may have chosen another image; it goes through the same test.
-    if (when.FirmwarePath() != imagePath_ && !ChooseImage(when.FirmwarePath())) return;
-    if (choice > 0) {
-        lastChosenTime_ = choice;
-        ScheduleChecked(choice, when.Until());
-        return;
-    }
-    const BatchPolicy policy = batchPolicy_ ? batchPolicy_() : BatchPolicy{};
+    if (when.FirmwarePath() != imagePath_ && !ChooseImage(when.FirmwarePath())) return {};
+    return {choice, when.Until()};
+}
+
+bool CUpgradePage::ConfirmUpgradeNow(const BatchPolicy& policy) {
     const QString notice =
         Text("UI_PopupMessage", "Msg3",
              "Please note the video streaming will be disconnected during the firmware upgrade "
              "process. The whole upgrade process will take around %s minutes.")
             .replace("%s", "7") +
         "\n\n" + PlanText(policy);
-    if (!messenger_(notice, true)) return;
+    return messenger_(notice, true);
+}
+
+void CUpgradePage::StartRun(const BatchPolicy& policy) {
     statusList_.DeleteAllRows();
     control_->SetManualImage(ToStd(imagePath_));
-    ShowStatusView();
+    // The run counts from here, not from its first notice: Exit must not go ahead while
+    // the devices are still being asked for their models.
+    PrepareRun();
+    frame_.LockTabs();
     control_->StartUpgrade(1, policy);
 }
 
@@ -492,39 +551,64 @@ QString CUpgradePage::PlanText(const BatchPolicy& policy) {
 
 void CUpgradePage::ScheduleChecked(int64_t time, const QString& until) {
     if (!schedule_ || !table_) return;
-    int added = 0;
+    int planned = 0;
+    QStringList leftOut;
     for (int row = 0; row < deviceList_.RowCount(); ++row) {
         if (!deviceList_.IsChecked(row)) continue;
         const std::string key = ToStd(deviceList_.GetField(row, kKey));
+        const QString name = deviceList_.GetField(row, kName);
+        const QString shown = name.isEmpty() ? deviceList_.GetField(row, field::kAddress) : name;
         const std::optional<CIPCamInfo> record = table_->Find(key);
-        if (!record) continue;
-        CScheduleInfo entry;
-        entry.IP = record->HostAddress;
-        entry.Port = std::to_string(record->HttpsFlag == 1 ? record->HttpsPort : record->HttpPort);
-        entry.Https = record->HttpsFlag == 1;
-        entry.Account = record->UserName;
-        entry.Password = record->Password;
-        entry.Device = ToStd(deviceList_.GetField(row, kName));
-        entry.Model = record->ModelName;
-        // The run checks the MAC the device names; a searched device's key is no MAC.
-        entry.MAC = record->MacAddress.empty() ? key : record->MacAddress;
-        entry.Version = record->FirmwareVersion;
-        entry.UpgradeTime = time;
-        entry.Status = schedule_status::kWaiting;
-        entry.FWPath = ToStd(imagePath_);
+        if (!record) {
+            leftOut << shown + ": " +
+                           Text("UI_PopupMessage", "NotListedReason",
+                                "no longer listed; search again");
+            continue;
+        }
+        CScheduleInfo entry = PlannedEntry(*record, key, ToStd(name), ToStd(imagePath_), time);
         entry.Until = ToStd(until);
-        if (!IsCompleteScheduleEntry(entry)) continue;
+        if (!IsCompleteScheduleEntry(entry)) {
+            leftOut << shown + ": " + IncompleteReason(entry);
+            continue;
+        }
         schedule_->Append(entry);
-        ++added;
+        ++planned;
     }
-    // Kept at once: a planned upgrade must survive the program's end or a crash.
-    if (added > 0 && saveSchedule_) saveSchedule_();
+    QString summary = Text("UI_PopupMessage", "PlannedDevices", "Upgrade planned for %d device(s).")
+                          .replace("%d", QString::number(planned));
+    if (!leftOut.isEmpty()) {
+        summary += "\n" + Text("UI_PopupMessage", "LeftOutDevices", "Left out:") + "\n" +
+                   leftOut.join("\n");
+    }
+    if (planned == 0 || !saveSchedule_) {
+        messenger_(summary, false);
+        return;
+    }
+    // Kept at once: a planned upgrade must survive the program's end or a crash. A save
+    // that fails leaves the entries planned here; the next save keeps them.
+    saveSchedule_(*this, [this, summary](const QString& failure) {
+        messenger_(
+            failure.isEmpty() ? summary : SaveFailedText(frame_.Texts(), failure) + "\n" + summary,
+            false);
+    });
+}
+
+QString CUpgradePage::IncompleteReason(const CScheduleInfo& entry) {
+    if (entry.Version.empty()) {
+        return Text("UI_PopupMessage", "NoVersionReason",
+                    "its firmware version is unknown; check its password");
+    }
+    if (entry.Model.empty())
+        return Text("UI_PopupMessage", "NoModelReason", "its model is unknown");
+    if (entry.Device.empty())
+        return Text("UI_PopupMessage", "NoNameReason", "it has no device name");
+    return Text("UI_PopupMessage", "IncompleteReason", "its address or log-in is incomplete");
 }
 
 void CUpgradePage::AddByAddress() {
     if (!control_) return;
     CMessageDlg entry(frame_.Texts(), CMessageDlg::kAddDevice, 0, false, this);
-    entry.SetMessenger([this](const QString& text) { messenger_(text, false); });
+    entry.SetMessenger(messenger_);
     entry.SetAddressScanner([control = control_](AddressScanRequest request) {
         return control->StartAddressScan(std::move(request));
     });
@@ -545,18 +629,17 @@ void CUpgradePage::SelectAll() {
 
 void CUpgradePage::CancelAll() { deviceList_.SetAllChecks(false); }
 
-void CUpgradePage::OpenDevicePage(const std::string& deviceId) {
+void CUpgradePage::OpenDevicePageOf(const std::string& deviceId) {
     if (!table_) return;
     if (const std::optional<CIPCamInfo> record = table_->Find(deviceId)) {
-        // The user's own browser, through the desktop; never a shell.
-        QDesktopServices::openUrl(QUrl(ToQ(BuildLoginPageUrl(*record))));
+        OpenDevicePage(BuildLoginPageUrl(*record));
     }
 }
 
 void CUpgradePage::DeviceDoubleClicked(const QModelIndex& index) {
     // The password cell takes a double-click for typing.
     if (deviceList_.Model().flags(index) & Qt::ItemIsEditable) return;
-    OpenDevicePage(ToStd(deviceList_.GetField(index.row(), kKey)));
+    OpenDevicePageOf(ToStd(deviceList_.GetField(index.row(), kKey)));
 }
 
 void CUpgradePage::StatusDoubleClicked(const QModelIndex& index) {
@@ -564,12 +647,7 @@ void CUpgradePage::StatusDoubleClicked(const QModelIndex& index) {
         Say("UI_PopupMessage", "Msg5", "Device is upgrading.");
         return;
     }
-    OpenDevicePage(ToStd(statusList_.GetField(index.row(), kKey)));
-}
-
-template <typename F>
-void CUpgradePage::OnGuiThread(F&& call) {
-    QMetaObject::invokeMethod(this, std::forward<F>(call), Qt::QueuedConnection);
+    OpenDevicePageOf(ToStd(statusList_.GetField(index.row(), kKey)));
 }
 
 void CUpgradePage::showEvent(QShowEvent* event) {
@@ -584,6 +662,7 @@ void CUpgradePage::showEvent(QShowEvent* event) {
         queuedKeys_.clear();
     }
     deviceList_.DeleteAllRows();
+    ForgetTypedPasswords();
     firstSearch_.start();
 }
 
@@ -591,6 +670,7 @@ void CUpgradePage::Reset() {
     OnGuiThread([this] {
         deviceList_.DeleteAllRows();
         statusList_.DeleteAllRows();
+        ForgetTypedPasswords();
     });
 }
 
@@ -653,7 +733,6 @@ void CUpgradePage::ShowReport(const UpgradeReport& report) {
 
 void CUpgradePage::Busy(bool busy) {
     OnGuiThread([this, busy] {
-        if (detached_) return;
         if (busy) {
             search_.setEnabled(false);
             frame_.BeginBusy();
@@ -665,13 +744,12 @@ void CUpgradePage::Busy(bool busy) {
 
 void CUpgradePage::RunBegins() {
     OnGuiThread([this] {
-        if (!detached_ && !running_) frame_.LockTabs();
+        if (!running_) frame_.LockTabs();
     });
 }
 
 void CUpgradePage::RunEnds() {
     OnGuiThread([this] {
-        if (detached_) return;
         if (running_) frame_.UnlockTabs();
         frame_.EndBusySoon();
     });

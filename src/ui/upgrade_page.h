@@ -24,6 +24,7 @@ class CCameraTable;
 class CCredentialChecks;
 class CMessageDlg;
 class CScheduleList;
+struct CScheduleInfo;
 
 // The Upgrade page: the firmware file, the device list (or, during a run, the status
 // list) and the command buttons. It observes the camera control and the upgrade
@@ -33,11 +34,6 @@ class CScheduleList;
 class CUpgradePage final : public CPage, public IRegistryObserver {
     Q_OBJECT
 public:
-    // Shows a message with the program's caption; a question answers Yes (true) or No.
-    using Messenger = std::function<bool(const QString& text, bool question)>;
-    // Asks where the firmware image is; empty when the user cancelled.
-    using FileChooser = std::function<QString()>;
-
     CUpgradePage(IMainFrame& frame, QWidget* parent);
 
     // The services the page works with; they outlive the page's use of them (the main
@@ -45,13 +41,11 @@ public:
     // starts a second later.
     void SetServices(CCameraControl& control, CCameraTable& table, CCredentialChecks& checks,
                      bool searchSoon);
-    void SetMessenger(Messenger messenger) { messenger_ = std::move(messenger); }
     void SetFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
     // Runs a popup to its end and gives its result (by default modally).
-    using PopupRunner = std::function<int64_t(CMessageDlg& popup)>;
     void SetPopupRunner(PopupRunner runner) { popupRunner_ = std::move(runner); }
     // Where upgrades planned for later go, and how the schedule is saved.
-    void SetSchedule(CScheduleList& schedule, std::function<bool()> save) {
+    void SetSchedule(CScheduleList& schedule, ScheduleSaver save) {
         schedule_ = &schedule;
         saveSchedule_ = std::move(save);
     }
@@ -62,7 +56,7 @@ public:
 
     void ReloadTexts() override;
 
-    // True from the start of an upgrade run until it has ended.
+    // True from the confirmation of an upgrade run until its last report.
     bool IsRunInProgress() const { return running_; }
     // The end of a busy state gives back the command that started it (Search).
     void RestoreAfterBusy();
@@ -128,20 +122,41 @@ private:
     CListRow DeviceRow(const CIPCamInfo& record, size_t number) const;
     void ShowReport(const UpgradeReport& report);
     void PasswordTyped(int row);
-    void OpenDevicePage(const std::string& deviceId);
+    // A check outcome that speaks of a password replaced while it ran: not shown; the
+    // typed one is checked instead.
+    bool Superseded(const CIPCamInfo& record);
+    void CheckTypedPassword(const std::string& key, const std::string& password);
+    void ForgetTypedPasswords();
+    void OpenDevicePageOf(const std::string& deviceId);
     void DeviceDoubleClicked(const QModelIndex& index);
     void StatusDoubleClicked(const QModelIndex& index);
     bool ChecksRunning() const;
-    // Appends a schedule entry at `time` for every ticked row whose device is listed;
-    // `until`: the end of their window ("HH:MM", empty: none).
-    void ScheduleChecked(int64_t time, const QString& until);
+
+    // The Upgrade command's steps.
+    struct Selection {
+        int Ticked = 0;
+        int Unusable = 0;  // ticked rows without a usable password or check result
+    };
+    Selection StoreCredentials();
+    bool SelectionUsable(const Selection& selection);
+    // The when-to-upgrade popup: now (0), a time and the end of its window ("HH:MM",
+    // empty: none), or -1 (cancelled, or its image refused).
+    struct WhenChoice {
+        int64_t Time = -1;
+        QString Until;
+    };
+    WhenChoice AskWhen();
+    // Msg3 with the plan of the run under `policy`, as a question.
+    bool ConfirmUpgradeNow(const BatchPolicy& policy);
+    void StartRun(const BatchPolicy& policy);
     // What the confirmation adds: how many of the ticked devices start at once under
     // `policy` and how many wait for the first device of their model.
     QString PlanText(const BatchPolicy& policy);
-    bool Say(std::string_view section, std::string_view key, std::string_view def,
-             bool question = false);
-    template <typename F>
-    void OnGuiThread(F&& call);
+    // Appends a schedule entry at `time` (with `until`, the end of its window) for every
+    // ticked row whose entry would be complete, saves, and says what was planned and
+    // what was left out.
+    void ScheduleChecked(int64_t time, const QString& until);
+    QString IncompleteReason(const CScheduleInfo& entry);
 
     CSkinGroupBox fileGroup_;
     QLineEdit firmwarePath_;
@@ -164,12 +179,11 @@ private:
     CCameraControl* control_ = nullptr;
     CCameraTable* table_ = nullptr;
     CCredentialChecks* checks_ = nullptr;
-    Messenger messenger_;
     FileChooser fileChooser_;
     PopupRunner popupRunner_;
     BatchPolicySource batchPolicy_;
     CScheduleList* schedule_ = nullptr;
-    std::function<bool()> saveSchedule_;
+    ScheduleSaver saveSchedule_;
     int64_t lastChosenTime_ = 0;
     QString imagePath_;
     QHash<QString, QString> stateTexts_;                 // key -> text, as last read
@@ -179,8 +193,15 @@ private:
     std::deque<std::string> newDevices_;
     std::unordered_set<std::string> queuedKeys_;  // queued since the list was emptied
 
+    // A password typed while its row's check ran, by device: checked once that check
+    // has ended.
+    struct TypedPassword {
+        std::string Password;  // as the check uses it
+        bool CheckStarted = false;
+    };
+    std::map<std::string, TypedPassword> typedDuringCheck_;
+
     bool running_ = false;
     bool refreshWanted_ = false;
     bool statusShown_ = false;
-    bool detached_ = false;
 };

@@ -66,7 +66,11 @@ CCredentialChecks::~CCredentialChecks() { WaitAll(); }
 
 bool CCredentialChecks::Start(const std::string& key) {
     std::lock_guard lock(lock_);
-    if (active_.count(key) > 0) return false;
+    const std::optional<CIPCamInfo> record = table_.Find(key);
+    if (!record) return false;
+    // A check that has stored its results (CheckDone 1) is only telling of them: whoever
+    // hears of it may check the device again at once (a password typed meanwhile).
+    if (record->CheckDone == 0 && active_.count(key) > 0) return false;
     if (!table_.Modify(key, [](CIPCamInfo& r) { r.CheckDone = 0; })) return false;
     active_.insert(key);
     queued_.push_back(key);
@@ -100,7 +104,7 @@ void CCredentialChecks::Run(Check& check) {
     }
     std::lock_guard lock(lock_);
     check.Ended = true;
-    active_.erase(check.Key);
+    active_.erase(active_.find(check.Key));
     ++ended_;
     changed_.notify_all();
 }

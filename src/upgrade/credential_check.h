@@ -59,7 +59,8 @@ public:
     CCredentialChecks& operator=(const CCredentialChecks&) = delete;
 
     // Starts a check of a listed device with the credentials its record holds and sets
-    // its CheckDone to 0. False when the device is not listed or is being checked.
+    // its CheckDone to 0. False when the device is not listed or is being checked (a
+    // check that has stored its results no longer counts).
     bool Start(const std::string& key);
 
     // Waits until every check started so far has ended.
@@ -84,7 +85,9 @@ private:
     std::mutex lock_;  // guards the members below up to launcher_
     std::condition_variable_any changed_;
     std::deque<std::string> queued_;
-    std::set<std::string> active_;  // keys queued or being checked
+    // Keys queued or being checked; twice while a check that has stored its results
+    // tells of them and the next one runs.
+    std::multiset<std::string> active_;
     CheckList checks_;
     int ended_ = 0;          // checks ended and not yet joined
     std::jthread launcher_;  // last: stops before the rest goes

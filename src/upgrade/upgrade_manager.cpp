@@ -18,8 +18,9 @@ int RunUpgradeWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) 
 namespace {
 
 // What the run's guard judges of a job: its model, the bytes it will send (the NVR
-// worker installs the front image only) and its family's wait for the device.
-BatchCandidate CandidateOf(const JobRequest& request) {
+// worker installs the front image only) and its family's wait for the device, in
+// wall-clock seconds as the window is.
+BatchCandidate CandidateOf(const JobRequest& request, const Clock& clock) {
     BatchCandidate candidate;
     candidate.DeviceId = request.DeviceId;
     candidate.Model = request.Model;
@@ -29,8 +30,8 @@ BatchCandidate CandidateOf(const JobRequest& request) {
         const uintmax_t size = std::filesystem::file_size(request.ImageQueue[i], error);
         if (!error) candidate.ImageBytes += static_cast<int64_t>(size);
     }
-    candidate.WaitSeconds =
-        request.SingleModel ? SingleModelWaitSeconds(static_cast<int>(images)) : NvrWaitSeconds();
+    candidate.WaitSeconds = clock.WallSecondsFor(
+        request.SingleModel ? SingleModelWaitSeconds(static_cast<int>(images)) : NvrWaitSeconds());
     return candidate;
 }
 
@@ -79,7 +80,7 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
     entry->UploadsLeft =
         request.SingleModel ? std::max<int>(1, static_cast<int>(request.ImageQueue.size())) : 1;
 
-    entry->Candidate = CandidateOf(request);
+    entry->Candidate = CandidateOf(request, clock_);
 
     bool queued = false;
     bool stopped = false;

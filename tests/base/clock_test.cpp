@@ -18,12 +18,20 @@ TEST(ClockTest, ScaledWaitsPassFasterAndTimeFollows) {
     EXPECT_GE(fast.NowMs() - before, 10'000);
 }
 
-TEST(ClockTest, UnixSecondsStartAtTheRealTime) {
-    Clock clock;
-    auto real = std::chrono::duration_cast<std::chrono::seconds>(
-                    std::chrono::system_clock::now().time_since_epoch())
-                    .count();
-    EXPECT_LE(std::abs(clock.UnixSeconds() - real), 1);
+// Planned times and windows are moments of the user's day at every scale; only the
+// deliberate waits inside an estimate shrink.
+TEST(ClockTest, UnixSecondsAreTheRealTimeAtEveryScaleAndWaitsShrinkOnIt) {
+    for (double scale : {1.0, 30.0}) {
+        Clock clock(scale);
+        auto real = std::chrono::duration_cast<std::chrono::seconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+        EXPECT_LE(std::abs(clock.UnixSeconds() - real), 1) << scale;
+    }
+    EXPECT_EQ(Clock(1.0).WallSecondsFor(360), 360);
+    EXPECT_EQ(Clock(30.0).WallSecondsFor(360), 12);
+    EXPECT_EQ(Clock(30.0).WallSecondsFor(361), 13);  // rounded up: never too hopeful
+    EXPECT_EQ(Clock(30.0).WallSecondsFor(-5), 0);
 }
 
 TEST(ClockTest, StopEndsAWaitEarly) {

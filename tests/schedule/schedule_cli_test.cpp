@@ -123,8 +123,8 @@ TEST_F(ScheduleCliTest, RunsEachEntryToAnHonestEnd) {
         versions.push_back(e.Version);
     }
     EXPECT_EQ(saved, (std::vector<int>{st::kSuccessful, st::kOtherFailed, st::kOtherFailed}));
-    // The version the device named after its return; the others keep theirs.
-    EXPECT_EQ(versions, (std::vector<std::string>{"2.1.0", "1.0", "1.0"}));
+    // Each entry keeps the version it was planned with (the history has the new one).
+    EXPECT_EQ(versions, (std::vector<std::string>{"1.0", "1.0", "1.0"}));
 
     const std::string log = OutputSoFar(sim);
     EXPECT_TRUE(Has(log, "upload device=ok")) << log;
@@ -133,6 +133,27 @@ TEST_F(ScheduleCliTest, RunsEachEntryToAnHonestEnd) {
     EXPECT_TRUE(Has(log, "upload device=gone")) << log;
     EXPECT_FALSE(Has(log, "upload device=other")) << log;
     EXPECT_FALSE(Has(log, "device id=gone back")) << log;
+}
+
+TEST_F(ScheduleCliTest, ARunKeepsTheFileOrderAndEachPlannedVersion) {
+    // Out of MAC order, each missed an hour ago: the run rewrites every one of them.
+    const int64_t missed = std::time(nullptr) - 3600;
+    std::vector<CScheduleInfo> planned;
+    for (const char* mac : {"00:00:5E:00:00:09", "00:00:5E:00:00:01", "00:00:5E:00:00:05"}) {
+        planned.push_back(StoredEntry(mac, missed, st::kWaiting));
+        planned.back().FWPath = home_.File("image.bin");
+        planned.back().Version = std::string("v-") + mac;
+    }
+    ASSERT_TRUE(SaveSchedule(File(), planned));
+    const ProcessResult run = RunProcess(Command("run", {"--time-scale", "50"}), 30s);
+    EXPECT_EQ(run.ExitCode, 1) << run.Output;  // missed
+    const std::vector<CScheduleInfo> saved = LoadSchedule(File());
+    ASSERT_EQ(saved.size(), planned.size());
+    for (size_t i = 0; i < saved.size(); ++i) {
+        EXPECT_EQ(saved[i].MAC, planned[i].MAC) << i;
+        EXPECT_EQ(saved[i].Version, planned[i].Version) << i;
+        EXPECT_EQ(saved[i].Status, st::kNone) << i;
+    }
 }
 
 TEST_F(ScheduleCliTest, ASignalStopsTheRunAndTheFileSaysUpgrading) {

@@ -21,7 +21,10 @@ private:
     std::unique_ptr<CMessageDlg> Popup() {
         auto popup =
             std::make_unique<CMessageDlg>(texts_, CMessageDlg::kAddDevice, 0, false, nullptr);
-        popup->SetMessenger([this](const QString& text) { messages_ << text; });
+        popup->SetMessenger([this](const QString& text, bool) {
+            messages_ << text;
+            return true;
+        });
         popup->SetAddressScanner([this](AddressScanRequest request) {
             lastScan_ = control_.StartAddressScan(std::move(request));
             return lastScan_;

@@ -8,15 +8,21 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -62,6 +68,52 @@ CScheduleInfo QueuedEntry() {
     entry.Status = schedule_status::kQueued;
     entry.FWPath = "/nonexistent/image.bin";
     return entry;
+}
+
+// The firmware server of a check at start-up, on 127.0.0.1: one that refuses the
+// connection, one that takes it and never answers, and one that answers a few seconds
+// late with a catalogue of one series.
+class CatalogServer final : public QObject {
+public:
+    enum Kind { Refusing, Silent, Slow };
+    static constexpr int kSlowMs = 2500;
+
+    explicit CatalogServer(Kind kind) {
+        server_.listen(QHostAddress::LocalHost);
+        port_ = server_.serverPort();
+        if (kind == Refusing) {
+            server_.close();
+            return;
+        }
+        connect(&server_, &QTcpServer::newConnection, this, [this, kind] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                if (kind == Slow)
+                    QTimer::singleShot(kSlowMs, socket, [socket] { Answer(*socket); });
+            }
+        });
+    }
+    std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    static void Answer(QTcpSocket& socket) {
+        const QByteArray body =
+            "<FirmwareList><Firmware Series=\"Dome\" ProductName=\"D1\" Model=\"D1\" "
+            "HWVer=\"V1\" FWVer=\"2.0\" Filename=\"d1.bin\" MD5=\"00\" Size=\"10\"/>"
+            "</FirmwareList>";
+        socket.write("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " +
+                     QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket.disconnectFromHost();
+    }
+
+    QTcpServer server_;
+    quint16 port_ = 0;
+};
+
+// Writes `bytes` to `path`, making its folder; true when written.
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QString ChildText(QWidget& root, const char* name) {
@@ -304,11 +356,7 @@ private slots:
     void anUnreadableFirmwareCatalogueStillEndsTheStartUpBusyState() {
         MainWindowSetup setup = sandbox_.Setup();
         setup.StorageFolder = ToStd(sandbox_.Path("broken-store"));
-        QDir().mkpath(sandbox_.Path("broken-store"));
-        QFile catalog(sandbox_.Path("broken-store/firmware.xml"));
-        QVERIFY(catalog.open(QIODevice::WriteOnly));
-        catalog.write("<Firmware><Series");
-        catalog.close();
+        QVERIFY(WriteFile(sandbox_.Path("broken-store/firmware.xml"), "<Firmware><Series"));
         auto window = MakeWindow(std::move(setup));  // waits for the busy state to end
         QVERIFY(window->TabButton(CMainWindow::kSchedulePage).isEnabled());
     }
@@ -344,6 +392,94 @@ private slots:
                      sandbox_.Path("not-a-folder/state") + "/strelvane/history.tsv (" +
                      QString(std::strerror(ENOTDIR)) + "). The upgrade itself is not affected.");
         QTRY_VERIFY(!window->UpgradeManager()->HasJobs());
+    }
+
+    // Only the local catalogue holds the tabs and Exit at start: whatever the firmware
+    // server does, every tab and Exit work within a second of the window appearing, the
+    // Firmware page says while it checks, and Exit during the check ends it at once.
+    void tabsAndExitWorkWhileTheFirmwareServerIsChecked_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("refusing") << int(CatalogServer::Refusing);
+        QTest::newRow("silent") << int(CatalogServer::Silent);
+        QTest::newRow("slow") << int(CatalogServer::Slow);
+    }
+    void tabsAndExitWorkWhileTheFirmwareServerIsChecked() {
+        QFETCH(int, kind);
+        CatalogServer server(static_cast<CatalogServer::Kind>(kind));
+        QTemporaryDir store;
+        MainWindowSetup setup = sandbox_.Setup();
+        setup.StorageFolder = ToStd(store.path());
+        setup.ServerBase = server.Base();
+        setup.Network = [] { return true; };
+        CMainWindow window(setup);
+        QSignalSpy finished(&window, &CMainWindow::ShutDownFinished);
+        const QString checking = "Checking the firmware server for new firmware...";
+        const QString done = "Check and download firmware";
+        CDownloadPage& page = window.DownloadPageWidget();
+        QElapsedTimer shown;
+        window.show();
+        shown.start();
+        // The start-up routine comes a moment later and leaves the check running.
+        if (kind != CatalogServer::Refusing) {
+            QTRY_COMPARE_WITH_TIMEOUT(ChildText(page, "DescriptionLabel"), checking, 1000);
+        }
+        auto free = [&] {
+            bool tabs = true;
+            for (int page : {0, 1, 2, 3}) tabs = tabs && window.TabButton(page).isEnabled();
+            return tabs && !window.IsBusy();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(free(), 1000);
+        QVERIFY2(shown.elapsed() < 1000, qPrintable(QString::number(shown.elapsed())));
+        QTest::mouseClick(&window.TabButton(CMainWindow::kFirmwarePage), Qt::LeftButton);
+        QCOMPARE(window.CurrentPage(), int(CMainWindow::kFirmwarePage));
+        if (kind == CatalogServer::Refusing) {
+            QTRY_COMPARE_WITH_TIMEOUT(ChildText(page, "DescriptionLabel"), done, 5000);
+        } else {
+            QCOMPARE(ChildText(page, "DescriptionLabel"), checking);
+        }
+        if (kind == CatalogServer::Slow) {
+            QTRY_COMPARE_WITH_TIMEOUT(ChildText(page, "DescriptionLabel"), done, 15000);
+            QCOMPARE(page.List().RowCount(), 1);
+        }
+        QTest::mouseClick(&window.TabButton(CMainWindow::kSchedulePage), Qt::LeftButton);
+        QCOMPARE(window.CurrentPage(), int(CMainWindow::kSchedulePage));
+        QElapsedTimer exit;
+        exit.start();
+        window.RequestExit();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+        QVERIFY2(exit.elapsed() < 5000, qPrintable(QString::number(exit.elapsed())));
+        window.Settings().ClearExitMode();
+    }
+
+    // Planned times are wall-clock times under any time scale: an entry due in a few
+    // seconds waits for them, although the scheduler ticks sixty times a second.
+    void aPlannedTimeStartsOnTheWallClockUnderATimeScale() {
+        MainWindowSetup setup = sandbox_.Setup();
+        setup.TimeScale = 60;
+        setup.SchedulePath = ToStd(sandbox_.Path("scaled/fw_config.xml"));
+        const QString image = sandbox_.Path("scaled/fw.bin");
+        QVERIFY(WriteFile(image, "QRBA"));
+        CMainWindow window(setup);
+        // Complete, as the file keeps it (the scheduler saves and reads it back).
+        CScheduleInfo entry = QueuedEntry();
+        entry.Account = "admin";
+        entry.Password = "vqmtz";
+        entry.Device = "Gate";
+        entry.Model = "NVR-1600";
+        entry.Version = "1.0";
+        entry.Status = schedule_status::kWaiting;
+        entry.FWPath = ToStd(image);
+        const int64_t due = QDateTime::currentSecsSinceEpoch() + 4;
+        entry.UpgradeTime = due;
+        const uint64_t id = window.Schedule().Append(entry);
+        auto status = [&] {
+            const std::optional<ScheduleEntry> found = window.Schedule().Find(id);
+            return found ? found->Info.Status : -1;
+        };
+        QTest::qWait(2000);
+        QCOMPARE(status(), int(schedule_status::kWaiting));
+        QTRY_VERIFY_WITH_TIMEOUT(status() != schedule_status::kWaiting, 15000);
+        QVERIFY(QDateTime::currentSecsSinceEpoch() >= due);
     }
 
     void closingHidesAndAnotherStartShowsTheWindowAgain() {

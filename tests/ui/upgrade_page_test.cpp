@@ -4,9 +4,11 @@
 // and a double-click that opens a device's page.
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -22,6 +24,7 @@
 #include "ui/check_commands.h"
 #include "ui/main_window.h"
 #include "ui/message_dlg.h"
+#include "ui/qt_text.h"
 #include "ui/skin.h"
 #include "ui/upgrade_page.h"
 #include "ui_sandbox.h"
@@ -115,6 +118,38 @@ int64_t AddDevice(CMessageDlg& popup, const QString& host, const QStringList& me
         QTest::qWait(20);
     }
     return popup.Result();
+}
+
+// Adds the device at 127.0.0.1:`port` through the device-entry popup.
+int64_t AddLocalDevice(CMessageDlg& popup, int port, const QString& password) {
+    popup.SetAddress("127.0.0.1", QString::number(port), password);
+    popup.Ok();
+    QElapsedTimer waited;
+    waited.start();
+    while (popup.result() != QDialog::Accepted && waited.elapsed() < 15000) QTest::qWait(20);
+    return popup.Result();
+}
+
+// Devices on 127.0.0.1 entered by hand, with every popup confirmed at once.
+void AnswerPopups(CUpgradePage& page, const DevsimProcess& sim, const QString& password,
+                  const std::string*& adding) {
+    page.SetPopupRunner([&sim, password, &adding](CMessageDlg& popup) -> int64_t {
+        if (popup.DialogMode() == CMessageDlg::kAddDevice) {
+            return AddLocalDevice(popup, sim.DeviceById(*adding).HttpPort, password);
+        }
+        popup.Ok();
+        return popup.Result();
+    });
+}
+
+void Tick(CBasicListCtrl& list, int row, bool ticked = true) {
+    QVERIFY(list.model()->setData(list.model()->index(row, 0), ticked ? Qt::Checked : Qt::Unchecked,
+                                  Qt::CheckStateRole));
+}
+
+// A worker that takes a moment for its upload and reports the upgrade done.
+int QuickUpgrade(UpgradeJob&, const Clock& clock, std::stop_token stop) {
+    return clock.SleepMs(1500, stop) ? 0 : -6;
 }
 
 }  // namespace
@@ -216,8 +251,11 @@ private slots:
         page.SelectAll();
         page.Upgrade();
         QCOMPARE(messages.takeLast(), QString("Failed! Please check the firmware file."));
-        const std::vector<CScheduleInfo> saved =
-            LoadSchedule(sandbox_.Path("Documents/Strelvane/fw_config.xml").toStdString());
+        const std::string schedulePath =
+            sandbox_.Path("Documents/Strelvane/fw_config.xml").toStdString();
+        // Saved off the user-interface thread.
+        QTRY_COMPARE(LoadSchedule(schedulePath).size(), size_t{4});
+        const std::vector<CScheduleInfo> saved = LoadSchedule(schedulePath);
         QCOMPARE(saved.size(), size_t{4});
         QCOMPARE(saved[0].UpgradeTime, planned.toSecsSinceEpoch());
         QCOMPARE(saved[0].FWPath, nightImagePath.toStdString());
@@ -370,6 +408,166 @@ private slots:
         QCOMPARE(browser.Opened[1].host(), QString("198.18.1.2"));
         window.RequestExit();
         QTRY_VERIFY_WITH_TIMEOUT(window.IsShuttingDown(), 5000);
+    }
+
+    // Exit counts a run from its confirmation: pressed while the device is still asked
+    // for its model (the upgrade manager holds no job yet), it shows Msg1 and the upload
+    // goes on to its end. A run left with no device to dispatch ends at once.
+    void exitWaitsForARunFromItsConfirmationToItsEnd() {
+        DevsimProcess sim(
+            {"--device", "id=SLOW,mac=00:00:5E:00:04:01,https_port=-1,fault=delay:700"});
+        MainWindowSetup setup = sandbox_.Setup();
+        setup.UpgradeRunner = QuickUpgrade;
+        CMainWindow window(setup);
+        CUpgradePage& page = window.UpgradePageWidget();
+        QStringList messages;
+        CollectMessages(page, messages);
+        const std::string slow = "SLOW";
+        const std::string* adding = &slow;
+        AnswerPopups(page, sim, "vqmtz", adding);
+        CCameraListCtrl& devices = page.DeviceList();
+        page.AddByAddress();
+        QTRY_COMPARE_WITH_TIMEOUT(devices.RowCount(), 1, 15000);
+        QVERIFY(page.ChooseImage(WriteImage(sandbox_.Path("run.bin"), "2.0.0")));
+        page.SelectAll();
+        page.Upgrade();
+        QVERIFY(messages.takeLast().contains("around 7 minutes"));
+        window.RequestExit();
+        auto* box = window.findChild<QMessageBox*>("Msg1");
+        QVERIFY(box && box->isVisible());
+        QVERIFY(!window.IsShuttingDown());
+        QTRY_VERIFY_WITH_TIMEOUT(!page.IsRunInProgress(), 15000);
+        CCameraListCtrl& status = page.StatusList();
+        QCOMPARE(Cell(status, 0, kStatusColumn), QString("Firmware upgrade successful."));
+        box->close();
+
+        // A ticked row whose device has left the table: nothing is dispatched, and the
+        // page is given back with Back, the tabs and Exit.
+        page.Back();
+        CIPCamInfo ghost;
+        ghost.DeviceId = "GHOST";
+        ghost.DeviceName = "ghost";
+        ghost.HostAddress = "127.0.0.1";
+        ghost.FirmwareVersion = "1.0";
+        ghost.Password = "vqmtz";
+        window.PostCommand(command::kDeviceAddedByHand, ghost);
+        QTRY_VERIFY(RowOf(devices, "GHOST") >= 0);
+        page.CancelAll();
+        Tick(devices, RowOf(devices, "GHOST"));
+        page.Upgrade();
+        QTRY_VERIFY_WITH_TIMEOUT(!page.IsRunInProgress() && !window.IsBusy(), 5000);
+        QVERIFY(window.findChild<QWidget*>("BackButton")->isVisibleTo(&page));
+        for (int tab : {0, 1, 2, 3}) QVERIFY(window.TabButton(tab).isEnabled());
+        window.RequestExit();
+        QVERIFY(window.IsShuttingDown());
+    }
+
+    // A password typed while its row is being checked is kept and checked once that
+    // check ends; the row shows the typed password's outcome, never the old one's.
+    void aPasswordTypedDuringItsCheckWins() {
+        if (const std::string why = LabNetwork::Unavailable(); !why.empty()) {
+            QSKIP(why.c_str());
+        }
+        LabNetwork lab({.Devices = 1});
+        // Every answer comes late: each check takes well over a second.
+        DevsimProcess sim({"--discovery", "--device",
+                           "id=ROW,address=198.18.1.1,http_port=80,https_port=-1,fault=delay:700"},
+                          lab.InDevices());
+        ScopedNetns inTech(lab.TechNamespace());
+        CMainWindow window(sandbox_.Setup());
+        CUpgradePage& page = window.UpgradePageWidget();
+        QStringList messages;
+        CollectMessages(page, messages);
+        CCameraListCtrl& devices = page.DeviceList();
+        page.Search();
+        // The row comes with its check of the default password, which the device takes.
+        QTRY_COMPARE_WITH_TIMEOUT(devices.RowCount(), 1, 10000);
+        const QModelIndex password = devices.model()->index(0, kPasswordColumn);
+        // A password typed (First) while a check runs, then (Then) another one typed
+        // while the first is checked.
+        const struct {
+            const char* First;
+            const char* Then;
+            const char* Shown;
+        } cases[] = {{"wrong", nullptr, "Failed"}, {"bad", "vqmtz", "Passed"}};
+        for (const auto& c : cases) {
+            devices.model()->setData(password, c.First, Qt::EditRole);
+            QCOMPARE(password.data().toString(), QString("Connecting"));
+            if (c.Then) devices.model()->setData(password, c.Then, Qt::EditRole);
+            QTRY_COMPARE_WITH_TIMEOUT(password.data().toString(), QString(c.Shown), 15000);
+            // Nothing follows from the check that was running.
+            QTest::qWait(500);
+            QCOMPARE(password.data().toString(), QString(c.Shown));
+        }
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
+        window.RequestExit();
+        QTRY_VERIFY_WITH_TIMEOUT(window.IsShuttingDown(), 5000);
+        window.Settings().ClearExitMode();
+    }
+
+    // Planning says how many devices were planned and which were left out and why; a
+    // save that fails says why and loses nothing: the entries stay for the next save,
+    // and Exit asks before it would lose them.
+    void plannedUpgradesAreToldAndNeverLost() {
+        DevsimProcess sim({"--device", "id=NVR,mac=00:00:5E:00:05:01,https_port=-1,host_name=nvr",
+                           "--device",
+                           "id=BARE,mac=00:00:5E:00:05:02,https_port=-1,host_name=bare,model="});
+        MainWindowSetup setup = sandbox_.Setup();
+        setup.SchedulePath = ToStd(sandbox_.Path("broken/fw_config.xml"));
+        QDir().mkpath(sandbox_.Path("broken"));
+        const QString schedulePath = ToQ(setup.SchedulePath);
+        const QByteArray foreign = "<html>not a schedule</html>";
+        WriteFile(schedulePath, foreign);
+        CMainWindow window(setup);
+        CUpgradePage& page = window.UpgradePageWidget();
+        QStringList messages;
+        CollectMessages(page, messages);
+        std::string adding = "NVR";
+        page.SetPopupRunner([&](CMessageDlg& popup) -> int64_t {
+            if (popup.DialogMode() == CMessageDlg::kAddDevice) {
+                return AddLocalDevice(popup, sim.DeviceById(adding).HttpPort, "vqmtz");
+            }
+            popup.ChooseSchedule();
+            popup.SetMoment(QDateTime::currentDateTime().addDays(1));
+            popup.Ok();
+            return popup.Result();
+        });
+        CCameraListCtrl& devices = page.DeviceList();
+        page.AddByAddress();
+        adding = "BARE";
+        page.AddByAddress();
+        QTRY_COMPARE_WITH_TIMEOUT(devices.RowCount(), 2, 15000);
+        QVERIFY(page.ChooseImage(WriteImage(sandbox_.Path("later.bin"), "2.0.0")));
+        page.SelectAll();
+        page.Upgrade();
+        QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 10000);
+        QVERIFY2(messages[0].startsWith("The schedule could not be saved.\n") &&
+                     messages[0].contains("not a schedule file") &&
+                     messages[0].endsWith("\nUpgrade planned for 1 device(s).\nLeft out:\nbare: "
+                                          "its model is unknown"),
+                 qPrintable(messages[0]));
+        QCOMPARE(window.Schedule().Entries().size(), size_t{1});
+        QFile file(schedulePath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), foreign);
+        file.close();
+
+        // Exit would lose it: the user is asked, and Cancel keeps the program.
+        window.RequestExit();
+        QMessageBox* ask = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((ask = window.findChild<QMessageBox*>("ExitUnsaved")), 10000);
+        QVERIFY(ask->text().contains("not a schedule file"));
+        ask->button(QMessageBox::Cancel)->click();
+        QTRY_VERIFY(!window.IsShuttingDown());
+        QVERIFY(!window.Settings().IsExitModeSet());
+
+        // Once the file can be written, Exit's save keeps what was planned.
+        QFile::remove(schedulePath);
+        window.RequestExit();
+        QTRY_COMPARE_WITH_TIMEOUT(LoadSchedule(setup.SchedulePath).size(), size_t{1}, 10000);
+        QCOMPARE(LoadSchedule(setup.SchedulePath)[0].MAC, std::string("00:00:5E:00:05:01"));
+        QVERIFY(window.IsShuttingDown());
+        window.Settings().ClearExitMode();
     }
 
     // A check's commands reach the row through the main window: a device that answers

@@ -212,10 +212,11 @@ TEST(BatchWindowTest, WindowLeavesRoomForTwoOfFourDevices) {
     RecordingPage page;
     CUpgradeManager manager(clock);
     manager.AddObserver(page);
-    // 20 kB at the cautious rate: 1 s; the NVR's wait: 360 s.
-    const int64_t estimate = 361;
+    // 20 kB at the cautious rate: 1 s; the NVR's wait: 360 s, 12 s on the wall clock at
+    // this scale. The firsts are back after about 3 s: then the others no longer fit.
+    const int64_t estimate = 1 + clock.WallSecondsFor(360);
     manager.SetBatchPolicy(
-        {.FirstOfEachModel = true, .WindowEnd = clock.UnixSeconds() + estimate + 30});
+        {.FirstOfEachModel = true, .WindowEnd = clock.UnixSeconds() + estimate + 1});
     for (int n = 1; n <= 4; ++n) {
         const std::string id = "D" + std::to_string(n);
         JobRequest r;

@@ -74,9 +74,9 @@ constexpr const char* kUsage =
     "                  started (status 10), judged by the image's size at the upload rate\n"
     "                  measured so far (or a cautious 2 Mbit/s) and the 7-minute wait\n"
     "--port N          the device's web port (default 80, or 443 with --https)\n"
-    "--time-scale N    the scheduler's clock runs N times faster: its ticks, pauses and\n"
-    "                  the 7-minute wait for a restarting device (not network time-outs);\n"
-    "                  a start may still be 2 real seconds late; at most 1000\n"
+    "--time-scale N    deliberate waits run N times faster: the scheduler's ticks, its\n"
+    "                  pauses and the 7-minute wait for a restarting device (not network\n"
+    "                  time-outs; planned times stay wall-clock times); at most 1000\n"
     "\n"
     "Status codes: 0 missed, 1 waiting, 2 queued, 3 uploading, 4 upgrading, 5 successful,\n"
     "6 user name or password refused, 7 firmware file refused, 8 other failure (also: another\n"
@@ -247,7 +247,7 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, const Clock& 
         error = "--time needs seconds since 1970, +SECONDS or a local \"YYYY-MM-DD HH:MM[:SS]\"";
         return std::nullopt;
     }
-    if (*time < now - StartWindowSeconds(clock.TimeScale())) {
+    if (*time < now - kStartWindowSeconds) {
         error = "--time " + LocalTimeText(*time) + " has passed; the entry would never start";
         return std::nullopt;
     }
