@@ -12,14 +12,18 @@ CCameraControl::CCameraControl(CCameraTable& table, IUpgradeManager* upgradeMana
 CCameraControl::~CCameraControl() {
     ReapDispatchThreads(true);
     std::unique_ptr<CBCMulticastSearch> engine;
+    std::unique_ptr<CWsDiscoverySearch> onvif;
     {
         std::lock_guard lock(engineLock_);
         engine = std::move(multicast_);
+        onvif = std::move(onvif_);
     }
     if (engine) engine->Stop();
-    // The engine's destructor waits for its receive thread, which may be inside
+    if (onvif) onvif->Stop();
+    // An engine's destructor waits for its receive thread, which may be inside
     // DeviceReported; this object's members must outlive it.
     engine.reset();
+    onvif.reset();
 }
 
 void CCameraControl::Attach(IRegistryObserver& observer) {
@@ -31,6 +35,7 @@ void CCameraControl::SetSearchInterfaces(const std::vector<std::string>& names) 
     std::lock_guard lock(engineLock_);
     interfaces_ = names;
     if (multicast_) multicast_->SetInterfaceNames(names);
+    if (onvif_) onvif_->SetInterfaceNames(names);
 }
 
 CBCMulticastSearch& CCameraControl::Engine() {
@@ -41,6 +46,15 @@ CBCMulticastSearch& CCameraControl::Engine() {
         multicast_->SetInterfaceNames(interfaces_);
     }
     return *multicast_;
+}
+
+CWsDiscoverySearch& CCameraControl::OnvifEngine() {
+    if (!onvif_) {
+        onvif_ = std::make_unique<CWsDiscoverySearch>();
+        onvif_->AddListener(*this);
+        onvif_->SetInterfaceNames(interfaces_);
+    }
+    return *onvif_;
 }
 
 void CCameraControl::StartSearch() {
@@ -56,6 +70,8 @@ void CCameraControl::StartSearch() {
     CBCMulticastSearch& engine = Engine();
     engine.ClearResultSet();
     engine.Start();
+    OnvifEngine().ClearResultSet();
+    OnvifEngine().Start();
 }
 
 AddressEntryResult CCameraControl::AddDeviceByAddress(const std::string& scheme,
@@ -104,7 +120,8 @@ void CCameraControl::ReportHandEntered(const CIPCamInfo& record) {
 
 bool CCameraControl::IsSearching() const {
     std::lock_guard lock(engineLock_);
-    return multicast_ && multicast_->GetRunningCount() > 0;
+    return (multicast_ && multicast_->GetRunningCount() > 0) ||
+           (onvif_ && onvif_->GetRunningCount() > 0);
 }
 
 void CCameraControl::DeviceReported(const CIPCamInfo& record) {
@@ -127,9 +144,13 @@ void CCameraControl::SetDeviceCredentials(const std::string& key, const std::str
 
 bool CCameraControl::CheckDeviceReturned(const std::string& key) {
     {
+        // The search the device answers; one the table has never held is looked for by both.
+        const std::optional<DeviceProtocol> protocol = table_.StoredProtocol(key);
         std::lock_guard lock(engineLock_);
-        CBCMulticastSearch& engine = Engine();
-        if (engine.GetRunningCount() == 0) engine.Start();
+        if (protocol != DeviceProtocol::Onvif && Engine().GetRunningCount() == 0) Engine().Start();
+        if (protocol != DeviceProtocol::Maker && OnvifEngine().GetRunningCount() == 0) {
+            OnvifEngine().Start();
+        }
     }
     std::optional<CIPCamInfo> device = table_.Find(key);
     if (!device || device->SeenCount <= 0) return false;

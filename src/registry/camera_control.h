@@ -13,6 +13,7 @@
 
 #include "discovery/bc_multicast_search.h"
 #include "discovery/search_listener.h"
+#include "discovery/ws_discovery_search.h"
 #include "firmware/firmware_match.h"
 #include "registry/address_entry.h"
 #include "registry/camera_table.h"
@@ -47,7 +48,8 @@ public:
     void SetSearchInterfaces(const std::vector<std::string>& names);
 
     // Empties the device table, reports every device entered by hand to it again and
-    // starts a search.
+    // starts a search: the maker's multicast search and, beside it, the WS-Discovery
+    // search for ONVIF devices.
     void StartSearch();
 
     // Asks the device at the address who it is and logs in to it (blocking, a few
@@ -98,8 +100,9 @@ public:
     int PendingDispatches() const;
 
 private:
-    // The engine, created on first use; called under engineLock_.
+    // The engines, created on first use; called under engineLock_.
     CBCMulticastSearch& Engine();
+    CWsDiscoverySearch& OnvifEngine();
     void NotifyObservers(const std::function<void(IRegistryObserver&)>& notify);
     void ReportHandEntered(const CIPCamInfo& record);
 
@@ -136,8 +139,9 @@ private:
     std::optional<std::string> manualImage_;
     std::list<DispatchThread> dispatchThreads_;
 
-    mutable std::mutex engineLock_;  // guards multicast_ and interfaces_
+    mutable std::mutex engineLock_;  // guards multicast_, onvif_ and interfaces_
     std::unique_ptr<CBCMulticastSearch> multicast_;
+    std::unique_ptr<CWsDiscoverySearch> onvif_;
     std::vector<std::string> interfaces_;
 
     mutable std::mutex manualLock_;  // guards manualDevices_

@@ -20,6 +20,11 @@ void CCameraTable::AddOrUpdate(const std::string& key, const CIPCamInfo& record)
         stored.HostAddress = record.HostAddress;
         stored.HttpPort = record.HttpPort;
         stored.HttpsPort = record.HttpsPort;
+        if (record.Protocol == DeviceProtocol::Onvif) {
+            // The scheme and the service's addresses come with the address.
+            stored.HttpsFlag = record.HttpsFlag;
+            stored.ServiceAddresses = record.ServiceAddresses;
+        }
     }
     if (!Listed(key)) order_.push_back(key);
 }
@@ -29,6 +34,13 @@ std::optional<CIPCamInfo> CCameraTable::Find(const std::string& key) const {
     auto found = records_.find(key);
     if (found == records_.end() || !Listed(key)) return std::nullopt;
     return found->second;
+}
+
+std::optional<DeviceProtocol> CCameraTable::StoredProtocol(const std::string& key) const {
+    std::lock_guard lock(lock_);
+    auto found = records_.find(key);
+    if (found == records_.end()) return std::nullopt;
+    return found->second.Protocol;
 }
 
 bool CCameraTable::Modify(const std::string& key, const std::function<void(CIPCamInfo&)>& change) {

@@ -24,6 +24,10 @@ public:
     // A copy of the record, if the key is listed (in the key order and stored).
     std::optional<CIPCamInfo> Find(const std::string& key) const;
 
+    // The protocol of a stored record, listed or not (a device waiting to be seen again
+    // after its upgrade is unlisted).
+    std::optional<DeviceProtocol> StoredProtocol(const std::string& key) const;
+
     // Runs `change` on the stored record of a listed key under the table's lock; false
     // when the key is not listed. `change` must not call back into the table.
     bool Modify(const std::string& key, const std::function<void(CIPCamInfo&)>& change);

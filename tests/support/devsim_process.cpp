@@ -41,3 +41,16 @@ const DevsimProcess::Device& DevsimProcess::DeviceById(const std::string& id) co
     }
     throw std::runtime_error("devsim has no device " + id);
 }
+
+std::string DevsimProcess::NextLineWith(const std::string& text,
+                                        std::chrono::milliseconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left <= std::chrono::milliseconds(0)) return {};
+        auto line = process_->ReadLine(left);
+        if (!line) return {};
+        if (line->find(text) != std::string::npos) return *line;
+    }
+}

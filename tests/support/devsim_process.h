@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,6 +29,11 @@ public:
     const Device& DeviceById(const std::string& id) const;
     int FirmwareServerPort() const { return firmwareServerPort_; }
     ChildProcess& Process() { return *process_; }
+
+    // The next line of output that contains `text` (lines before it are passed over);
+    // empty when none comes within `timeout`.
+    std::string NextLineWith(const std::string& text,
+                             std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 private:
     std::unique_ptr<ChildProcess> process_;

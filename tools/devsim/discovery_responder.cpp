@@ -89,6 +89,8 @@ DiscoveryResponder::DiscoveryResponder(const std::vector<std::unique_ptr<SimDevi
                                        bool logRequests, AwayCheck away)
     : logRequests_(logRequests), away_(std::move(away)) {
     for (const auto& device : devices) {
+        // ONVIF cameras answer WS-Discovery only (wsd_responder.h).
+        if (device->IsOnvif()) continue;
         Plan plan;
         plan.Device = device.get();
         plans_.push_back(plan);

@@ -1,0 +1,293 @@
+#include "wsd_responder.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <pugixml.hpp>
+#include <set>
+
+#include "event_log.h"
+#include "http_auth.h"
+#include "ws_token_check.h"
+
+namespace {
+
+constexpr const char* kGroup = "239.255.255.250";
+constexpr uint16_t kPort = 3702;
+constexpr const char* kSoapNs = "http://www.w3.org/2003/05/soap-envelope";
+constexpr const char* kAddressingNs = "http://schemas.xmlsoap.org/ws/2004/08/addressing";
+constexpr const char* kDiscoveryNs = "http://schemas.xmlsoap.org/ws/2005/04/discovery";
+constexpr const char* kDeviceNs = "http://www.onvif.org/ver10/device/wsdl";
+constexpr const char* kTo = "urn:schemas-xmlsoap-org:ws:2005:04:discovery";
+constexpr const char* kProbeAction = "http://schemas.xmlsoap.org/ws/2005/04/discovery/Probe";
+constexpr size_t kSeenKept = 512;
+constexpr int kIdleWaitMs = 100;
+
+// The namespace a prefix stands for at `node`.
+std::string NamespaceAt(pugi::xml_node node, const std::string& prefix) {
+    const std::string attribute = prefix.empty() ? "xmlns" : "xmlns:" + prefix;
+    for (; node; node = node.parent()) {
+        if (pugi::xml_attribute a = node.attribute(attribute.c_str())) return a.value();
+    }
+    return std::string();
+}
+
+std::string NamespaceOfElement(pugi::xml_node element) {
+    const std::string name = element.name();
+    const size_t colon = name.find(':');
+    return NamespaceAt(element, colon == std::string::npos ? "" : name.substr(0, colon));
+}
+
+pugi::xml_node Child(pugi::xml_node parent, const char* localName, const char* ns) {
+    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
+        if (c.type() == pugi::node_element && LocalPart(c.name()) == localName &&
+            NamespaceOfElement(c) == ns) {
+            return c;
+        }
+    }
+    return pugi::xml_node();
+}
+
+std::string Trimmed(const char* text) {
+    std::string s = text;
+    const size_t first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return std::string();
+    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// Empty when the probe is one a camera answers, with its MessageID in `messageId`;
+// otherwise why not.
+std::string ProbeFault(const char* bytes, size_t length, std::string& messageId) {
+    pugi::xml_document doc;
+    if (!doc.load_buffer(bytes, length)) return "malformed XML";
+    const pugi::xml_node envelope = doc.document_element();
+    if (LocalPart(envelope.name()) != "Envelope" || NamespaceOfElement(envelope) != kSoapNs) {
+        return "not a SOAP 1.2 envelope";
+    }
+    const pugi::xml_node header = Child(envelope, "Header", kSoapNs);
+    if (Trimmed(Child(header, "Action", kAddressingNs).child_value()) != kProbeAction) {
+        return "not the Probe action";
+    }
+    if (Trimmed(Child(header, "To", kAddressingNs).child_value()) != kTo) return "wrong To";
+    messageId = Trimmed(Child(header, "MessageID", kAddressingNs).child_value());
+    if (messageId.empty()) return "no MessageID";
+    const pugi::xml_node probe = Child(Child(envelope, "Body", kSoapNs), "Probe", kDiscoveryNs);
+    if (!probe) return "no Probe in the Body";
+    const pugi::xml_node types = Child(probe, "Types", kDiscoveryNs);
+    const std::string list = Trimmed(types.child_value());
+    if (list.empty()) return std::string();
+    size_t at = 0;
+    while (at < list.size()) {
+        const size_t end = std::min(list.find_first_of(" \t\r\n", at), list.size());
+        const std::string qname = list.substr(at, end - at);
+        const size_t colon = qname.find(':');
+        if (colon != std::string::npos && qname.substr(colon + 1) == "Device" &&
+            NamespaceAt(types, qname.substr(0, colon)) == kDeviceNs) {
+            return std::string();
+        }
+        at = list.find_first_not_of(" \t\r\n", end);
+        if (at == std::string::npos) break;
+    }
+    return "Types do not ask for tds:Device";
+}
+
+std::string ScopeText(const std::string& text) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string ProbeMatches(const SimDevice& device, const std::string& relatesTo) {
+    const SimDeviceConfig& c = device.Config();
+    std::string xaddrs = "http://" + device.Address() + ":" + std::to_string(device.HttpPort()) +
+                         "/onvif/device_service";
+    if (device.HasFault("wsd_stale_xaddr")) {
+        xaddrs =
+            "http://" + device.FaultValue("wsd_stale_xaddr") + "/onvif/device_service " + xaddrs;
+    }
+    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><s:Envelope xmlns:s=\"") +
+           kSoapNs + "\" xmlns:a=\"" + kAddressingNs + "\" xmlns:d=\"" + kDiscoveryNs +
+           "\" xmlns:tds=\"" + kDeviceNs +
+           "\" xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\"><s:Header><a:MessageID>"
+           "urn:uuid:" +
+           Md5Hex(relatesTo + c.Id) + "</a:MessageID><a:RelatesTo>" + relatesTo +
+           "</a:RelatesTo><a:To>http://schemas.xmlsoap.org/ws/2004/08/addressing/role/anonymous"
+           "</a:To><a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/ProbeMatches"
+           "</a:Action></s:Header><s:Body><d:ProbeMatches><d:ProbeMatch><a:EndpointReference>"
+           "<a:Address>" +
+           CameraEndpoint(device) +
+           "</a:Address></a:EndpointReference><d:Types>tds:Device dn:NetworkVideoTransmitter"
+           "</d:Types><d:Scopes>onvif://www.onvif.org/type/video_encoder "
+           "onvif://www.onvif.org/name/" +
+           ScopeText(c.Name) + " onvif://www.onvif.org/hardware/" + ScopeText(c.Model) +
+           "</d:Scopes><d:XAddrs>" + xaddrs +
+           "</d:XAddrs><d:MetadataVersion>1</d:MetadataVersion></d:ProbeMatch></d:ProbeMatches>"
+           "</s:Body></s:Envelope>";
+}
+
+}  // namespace
+
+const std::vector<std::string>& WsdFaultNames() {
+    static const std::vector<std::string> names = {"wsd_stale_xaddr"};
+    return names;
+}
+
+std::string CameraEndpoint(const SimDevice& device) {
+    const std::string hex = Md5Hex("onvif-camera:" + device.Config().Id);
+    return "urn:uuid:" + hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" +
+           hex.substr(16, 4) + "-" + hex.substr(20, 12);
+}
+
+WsdResponder::WsdResponder(const std::vector<std::unique_ptr<SimDevice>>& devices, bool logRequests,
+                           AwayCheck away)
+    : logRequests_(logRequests), away_(std::move(away)) {
+    for (const auto& device : devices) {
+        if (device->IsOnvif()) cameras_.push_back(device.get());
+    }
+}
+
+WsdResponder::~WsdResponder() {
+    if (thread_.joinable()) {
+        thread_.request_stop();
+        thread_.join();
+    }
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool WsdResponder::Start(std::string& error) {
+    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(kPort);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (fd_ < 0 || ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one) != 0 ||
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        error = std::string("WS-Discovery socket on port 3702: ") + std::strerror(errno);
+        return false;
+    }
+    std::set<std::string> joined;
+    for (const SimDevice* camera : cameras_) {
+        const std::string address = camera->Config().Address;
+        if (!joined.insert(address).second) continue;
+        ip_mreq membership{};
+        ::inet_pton(AF_INET, kGroup, &membership.imr_multiaddr);
+        if (::inet_pton(AF_INET, address.c_str(), &membership.imr_interface) != 1) {
+            error = "camera " + camera->Config().Id + ": address '" + address + "' is not IPv4";
+            return false;
+        }
+        if (::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0 &&
+            errno != EADDRINUSE) {
+            error = "cannot join 239.255.255.250 on " + address + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    thread_ = std::jthread([this](std::stop_token stop) { Run(stop); });
+    return true;
+}
+
+void WsdResponder::Run(std::stop_token stop) {
+    while (!stop.stop_requested()) {
+        int waitMs = kIdleWaitMs;
+        if (!due_.empty()) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                due_.begin()->first - std::chrono::steady_clock::now());
+            waitMs = std::clamp(static_cast<int>(left.count()), 0, kIdleWaitMs);
+        }
+        pollfd wait{fd_, POLLIN, 0};
+        if (::poll(&wait, 1, waitMs) > 0) ReceiveProbe();
+        SendDue();
+    }
+}
+
+void WsdResponder::ReceiveProbe() {
+    char bytes[65536];
+    alignas(cmsghdr) char control[256];
+    sockaddr_in from{};
+    iovec io{bytes, sizeof bytes};
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t received = ::recvmsg(fd_, &message, 0);
+    if (received < 0) return;
+    int interfaceIndex = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            interfaceIndex = reinterpret_cast<in_pktinfo*>(CMSG_DATA(c))->ipi_ifindex;
+        }
+    }
+    char source[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &from.sin_addr, source, sizeof source);
+    std::string messageId;
+    const std::string fault = ProbeFault(bytes, static_cast<size_t>(received), messageId);
+    if (logRequests_) {
+        PrintEvent(std::string("wsd-probe from=") + source + " message_id=" +
+                   (messageId.empty() ? "-" : messageId) + " valid=" + (fault.empty() ? "1" : "0"));
+    }
+    if (!fault.empty()) {
+        PrintProblem(std::string("WS-Discovery: ignoring a datagram from ") + source + ": " +
+                     fault);
+        return;
+    }
+    if (std::find(seen_.begin(), seen_.end(), messageId) != seen_.end()) return;
+    seen_.push_back(messageId);
+    if (seen_.size() > kSeenKept) seen_.pop_front();
+    const auto now = std::chrono::steady_clock::now();
+    for (const SimDevice* camera : cameras_) {
+        const int delay = std::uniform_int_distribution<int>(0, kMaxReplyDelayMs)(random_);
+        due_.emplace(now + std::chrono::milliseconds(delay),
+                     Pending{camera, from, interfaceIndex, messageId});
+    }
+}
+
+void WsdResponder::SendDue() {
+    const auto now = std::chrono::steady_clock::now();
+    while (!due_.empty() && due_.begin()->first <= now) {
+        Pending pending = due_.begin()->second;
+        due_.erase(due_.begin());
+        if (away_ && away_(*pending.Device)) continue;
+        std::string reply = ProbeMatches(*pending.Device, pending.RelatesTo);
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        iovec io{reply.data(), reply.size()};
+        msghdr message{};
+        message.msg_name = &pending.To;
+        message.msg_namelen = sizeof pending.To;
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        auto* info = reinterpret_cast<in_pktinfo*>(CMSG_DATA(c));
+        info->ipi_ifindex = pending.InterfaceIndex;
+        // From the camera's own address (a camera back from its restart elsewhere
+        // answers from there).
+        ::inet_pton(AF_INET, pending.Device->Address().c_str(), &info->ipi_spec_dst);
+        if (::sendmsg(fd_, &message, 0) < 0) {
+            PrintProblem("WS-Discovery: reply of " + pending.Device->Config().Id +
+                         " not sent: " + std::strerror(errno));
+        }
+    }
+}
