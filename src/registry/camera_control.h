@@ -87,11 +87,18 @@ public:
     void ClearManualImage();
     std::optional<std::string> ManualImage() const;
 
+    // The image for ONVIF cameras, which take their maker's images: while set, every
+    // dispatched camera is given it instead of the manual image. A camera given neither
+    // ends with -703 (it is never offered images of the firmware store).
+    void SetCameraImage(const std::string& path);
+    void ClearCameraImage();
+
     // The Upgrade command: observers get run begins and busy; then every listed device
     // whose Checked is not 0 is announced as dispatched and gets a dispatch thread,
     // which asks the device for its model, chooses its images and hands it to the
     // upgrade manager, or sends its final status: -301 when the model query was refused
-    // for the credentials, else -503 (no newer image). When the last dispatch of the
+    // for the credentials, else -503 (no newer image); -703 for an ONVIF camera without
+    // an image. When the last dispatch of the
     // command has ended, observers get busy 0, and run ends as well if no device was
     // handed over (the upgrade manager ends the run otherwise).
     void StartUpgrade(uint8_t runFlag);
@@ -137,6 +144,7 @@ private:
     int pending_ = 0;                  // dispatches started and not yet ended
     int secondCounter_ = 0;            // devices handed to the upgrade manager in this run
     std::optional<std::string> manualImage_;
+    std::optional<std::string> cameraImage_;
     std::list<DispatchThread> dispatchThreads_;
 
     mutable std::mutex engineLock_;  // guards multicast_, onvif_ and interfaces_

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
+
+#include "upgrade/ip_cam_info.h"
 
 // The two sides of the border between the registry and the upgrade manager: what the
 // camera control hands over and is told, and what the manager asks of the camera
@@ -28,6 +31,10 @@ struct JobRequest {
     // device back with the version it had before failed to take them. A hand-picked
     // image may legitimately be the version the device already runs.
     uint8_t ImagesFromStore = 0;
+    // An ONVIF camera is upgraded through its device service, found at these addresses
+    // (the one that answered last first).
+    DeviceProtocol Protocol = DeviceProtocol::Maker;
+    std::vector<std::string> ServiceAddresses;
 };
 
 // The part of the upgrade manager the camera control calls.

@@ -5,6 +5,9 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include "upgrade/ip_cam_info.h"
 
 class CUpgradeManager;
 
@@ -58,6 +61,8 @@ public:
     std::string FirmwareBefore;         // the version the device ran; empty when unknown
     uint8_t ImagesFromStore = 0;        // the images' versions are known (firmware store)
     std::string FirmwareAfter;          // the worker's: the version read after the return
+    DeviceProtocol Protocol = DeviceProtocol::Maker;
+    std::vector<std::string> ServiceAddresses;  // ONVIF: the device service's addresses
 
 private:
     mutable std::mutex addressLock_;

@@ -10,6 +10,7 @@
 #include "upgrade/upgrade_workers.h"
 
 int RunUpgradeWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
+    if (job.Protocol == DeviceProtocol::Onvif) return RunOnvifWorker(job, clock, stop);
     return job.SingleModel ? RunSingleModelWorker(job, clock, stop)
                            : RunNvrWorker(job, clock, stop);
 }
@@ -51,6 +52,8 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
     job.SingleModel = request.SingleModel;
     job.FirmwareBefore = request.FirmwareVersion;
     job.ImagesFromStore = request.ImagesFromStore;
+    job.Protocol = request.Protocol;
+    job.ServiceAddresses = request.ServiceAddresses;
     // The NVR worker installs the front image only; the "PLX-420S" worker every image,
     // each upload ending in a stage-2 report.
     entry->UploadsLeft =

@@ -180,6 +180,7 @@ int COnvifSession::Result(const Exchange& e, std::string_view operation,
 int COnvifSession::CallWith(std::string_view operation, Login login, SoapAnswer& answer,
                             Exchange& e) {
     e = Send(operation, login, answer);
+    lastAnswered_ = e.Code == rc::kOk;
     return Result(e, operation, answer);
 }
 

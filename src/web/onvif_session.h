@@ -48,7 +48,12 @@ public:
     // Puts `address` first among the addresses to try (the device was found there).
     void PreferAddress(const std::string& address);
 
+    // The time-out of the requests to come (connect, and no byte moving).
+    void SetTimeout(int timeoutMs) { timeoutMs_ = timeoutMs; }
+
     const std::string& Address() const { return addresses_.at(current_); }
+    // Whether the last Call's last request got an HTTP answer at all (any status).
+    bool LastAnswered() const { return lastAnswered_; }
     OnvifAuth Auth() const { return auth_; }
     // Seconds the device's clock is ahead of ours.
     int64_t ClockOffsetSeconds() const { return clockOffset_; }
@@ -79,6 +84,7 @@ private:
     int timeoutMs_;
     OnvifAuth auth_ = OnvifAuth::Unknown;
     bool clockKnown_ = false;
+    bool lastAnswered_ = false;
     int64_t clockOffset_ = 0;
     CurlEasy handle_;
 };

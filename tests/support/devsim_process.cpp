@@ -27,8 +27,8 @@ DevsimProcess::DevsimProcess(const std::vector<std::string>& args,
         if (*line == "ready") break;
         auto f = KeyValueFields(*line);
         if (line->rfind("device ", 0) == 0) {
-            devices_.push_back(
-                {f["id"], f["address"], std::stoi(f["http_port"]), std::stoi(f["https_port"])});
+            devices_.push_back({f["id"], f["address"], std::stoi(f["http_port"]),
+                                std::stoi(f["https_port"]), f["endpoint"]});
         } else if (line->rfind("firmware-server ", 0) == 0) {
             firmwareServerPort_ = std::stoi(f["port"]);
         }

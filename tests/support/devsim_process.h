@@ -20,6 +20,7 @@ public:
         std::string Address;
         int HttpPort = 0;
         int HttpsPort = 0;
+        std::string Endpoint;  // an ONVIF camera's endpoint reference ("urn:uuid:...")
     };
 
     explicit DevsimProcess(const std::vector<std::string>& args,

@@ -86,8 +86,11 @@ int main(int argc, char** argv) {
     }
 
     for (const auto& d : devices) {
-        std::printf("device id=%s address=%s http_port=%d https_port=%d\n", d->Config().Id.c_str(),
-                    d->Config().Address.c_str(), d->HttpPort(), d->HttpsPort());
+        // An ONVIF camera's endpoint reference is the identifier a search keys it by.
+        const std::string endpoint = d->IsOnvif() ? " endpoint=" + CameraEndpoint(*d) : "";
+        std::printf("device id=%s address=%s http_port=%d https_port=%d%s\n",
+                    d->Config().Id.c_str(), d->Config().Address.c_str(), d->HttpPort(),
+                    d->HttpsPort(), endpoint.c_str());
     }
     if (firmwareServer) std::printf("firmware-server port=%d\n", firmwareServer->Port());
     std::printf("ready\n");

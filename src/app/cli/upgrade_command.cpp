@@ -36,7 +36,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: strelvane-cli upgrade [--file IMAGE] (--all | --device ID...) [--password P]\n"
+    "usage: strelvane-cli upgrade [--file IMAGE] [--camera-file IMAGE]\n"
+    "                             (--all | --device ID...) [--password P]\n"
     "                             [--interface NAME]... [--address HOST[:PORT]]...\n"
     "                             [--storage DIR] [--time-scale N] [--json]\n"
     "\n"
@@ -44,7 +45,10 @@ constexpr const char* kUsage =
     "log-in of the devices to upgrade (user \"admin\", password P, default \"vqmtz\"),\n"
     "then upgrades them: with --file every device gets that image; otherwise each gets\n"
     "the images of the firmware store newer than its own firmware (store folder: DIR,\n"
-    "else the Storage setting or the default store). At most 16 uploads run at once.\n"
+    "else the Storage setting or the default store). ONVIF cameras of other makers,\n"
+    "found by the same search, get the --camera-file image, else the --file image; never\n"
+    "images of the store (without either they end with -703). At most 16 uploads run\n"
+    "at once.\n"
     "\n"
     "On a terminal it shows one line per device with a progress bar, percent, time left\n"
     "and status, and a closing summary (colours unless NO_COLOR is set). Through a pipe,\n"
@@ -53,7 +57,9 @@ constexpr const char* kUsage =
     "stage 0 waiting or running (seconds left), 1 ended before the upload, 2 upload\n"
     "ended, 3 uploading (percent sent), 32 final; code < 0 is a failure (-503: no image\n"
     "newer than the device's own; -10: the device did not restart and come back; -408:\n"
-    "it came back with its old firmware); text is what the upgrade page shows. The final\n"
+    "it came back with its old firmware; -406: it refused the image; -701: the camera\n"
+    "takes no firmware over the network; -702: it could not install it); text is what\n"
+    "the upgrade page shows. The final\n"
     "line adds \"FirmwareVersion\": the version the device named after its upgrade (its\n"
     "own with -503; empty when none was read). A closing summary goes to standard error.\n"
     "\n"
@@ -64,6 +70,8 @@ constexpr const char* kUsage =
     "                 reach (as `strelvane-cli search --address`); its ID is its MAC\n"
     "--file IMAGE     an image starting with its mark (QRBA, QRBE, QRBI, QRBO, QRBU) or\n"
     "                 one kept by the firmware store (size header, then the mark)\n"
+    "--camera-file IMAGE\n"
+    "                 the image for the ONVIF cameras, as their maker ships it\n"
     "--time-scale N   run the deliberate waits (reboot countdowns) N times faster\n"
     "\n"
     "SIGINT or SIGTERM stops every upgrade (code -6). Exit status: 0 when every device\n"
@@ -177,6 +185,7 @@ int Fail(const std::string& message) {
 
 struct UpgradeOptions {
     std::string File;
+    std::string CameraFile;
     bool All = false;
     std::vector<std::string> Devices;
     std::string Password = kDefaultDevicePassword;
@@ -198,6 +207,13 @@ std::string ReadOptions(const CliArgs& args, UpgradeOptions& options) {
             return "Failed! Please check the firmware file. " + problem;
         }
         if (args.Has("--storage")) return "--file and --storage exclude each other";
+    }
+    if (args.Has("--camera-file")) {
+        options.CameraFile = args.Value("--camera-file");
+        if (const std::string problem = ImageFileProblem(options.CameraFile, false);
+            !problem.empty()) {
+            return "Failed! Please check the firmware file. " + problem;
+        }
     }
     if (args.Has("--storage")) {
         options.Storage = args.Value("--storage");
@@ -246,6 +262,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
     std::string error;
     auto parsed = CliArgs::Parse(args,
                                  {{"--file", OptionKind::Single},
+                                  {"--camera-file", OptionKind::Single},
                                   {"--all", OptionKind::Flag},
                                   {"--device", OptionKind::Multi},
                                   {"--password", OptionKind::Single},
@@ -310,6 +327,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
         control.SetDeviceCredentials(id, kDeviceUser, options.Password, chosen ? 1 : 0);
     }
     if (!options.File.empty()) control.SetManualImage(options.File);
+    if (!options.CameraFile.empty()) control.SetCameraImage(options.CameraFile);
     control.StartUpgrade(1);
 
     while (!printer.WaitForRunEnd(kPoll)) {
