@@ -49,6 +49,10 @@ void CUpgradeHistory::DeviceDispatched(const CIPCamInfo& device) {
 }
 
 std::string CUpgradeHistory::ChosenImage(const std::string& deviceId) const {
+    // An ONVIF camera took the cameras' image when there was one.
+    if (table_.StoredProtocol(deviceId) == DeviceProtocol::Onvif && control_) {
+        if (std::optional<std::string> camera = control_->CameraImage()) return *camera;
+    }
     if (std::optional<std::string> manual = control_ ? control_->ManualImage() : std::nullopt) {
         return *manual;
     }
@@ -96,7 +100,8 @@ void CUpgradeHistory::Record(const std::string& deviceId, int stage, int code,
     // The device may have come back under another address.
     if (std::optional<CIPCamInfo> device = table_.Find(deviceId)) r.Address = AddressText(*device);
     // A device that got no image has none to name.
-    if (OutcomeOf(code) != OutcomeKind::UpToDate && code != rc::kHttpUnauthorized) {
+    if (OutcomeOf(code) != OutcomeKind::UpToDate && code != rc::kHttpUnauthorized &&
+        code != rc::kNoCameraImage) {
         const std::string image =
             pending.ImagePath.empty() ? ChosenImage(deviceId) : pending.ImagePath;
         r.ImageFile = std::filesystem::path(image).filename().string();

@@ -92,6 +92,7 @@ public:
     // ends with -703 (it is never offered images of the firmware store).
     void SetCameraImage(const std::string& path);
     void ClearCameraImage();
+    std::optional<std::string> CameraImage() const;
 
     // The Upgrade command: observers get run begins and busy; then every listed device
     // whose Checked is not 0 is announced as dispatched and gets a dispatch thread,

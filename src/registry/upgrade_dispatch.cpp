@@ -52,6 +52,11 @@ void CCameraControl::ClearCameraImage() {
     cameraImage_.reset();
 }
 
+std::optional<std::string> CCameraControl::CameraImage() const {
+    std::lock_guard lock(dispatchLock_);
+    return cameraImage_;
+}
+
 int CCameraControl::PendingDispatches() const {
     std::lock_guard lock(dispatchLock_);
     return pending_;

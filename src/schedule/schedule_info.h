@@ -31,6 +31,10 @@ struct CScheduleInfo {
     int64_t UpgradeTime = 0;  // seconds since 1970-01-01 00:00 UTC
     int32_t Status = schedule_status::kNone;
     std::string FWPath;
+    // An ONVIF camera: the path of its device service at IP and Port
+    // ("/onvif/device_service"), stored as the attribute OnvifService; empty for the
+    // maker's devices (files without the attribute).
+    std::string OnvifService;
     // Set by a run, cleared when the next one starts; not stored in the file.
     int32_t UploadResult = 0;
     int64_t TotalBytes = 0;

@@ -9,6 +9,8 @@
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
+#include "schedule/scheduled_onvif_upgrade.h"
+#include "schedule/scheduled_run_steps.h"
 #include "upgrade/cgi_main_upload.h"
 #include "upgrade/return_watch.h"
 #include "web/device_queries.h"
@@ -21,7 +23,6 @@ namespace st = schedule_status;
 // Timing of a scheduled upgrade. The pauses and the deadline are deliberate waits and
 // go through the Clock; the request time-outs are network time-outs and stay real.
 constexpr int kIdentityTimeoutMs = 2000;
-constexpr int64_t kUploadProgressEveryMs = 1000;
 constexpr int64_t kRebootPauseMs = 10000;      // before the first look for the device
 constexpr int64_t kReturnDeadlineMs = 420000;  // looking stops this long after that pause
 constexpr int kReturnTryTimeoutMs = 1000;
@@ -62,39 +63,6 @@ int CheckIdentity(const CScheduleInfo& e, std::string& version) {
     }
     version = FirmwareVersionIn(reply);
     return rc::kOk;
-}
-
-void ReportProgress(CScheduledRun& run, IScheduleObserver& observer) {
-    observer.EntryProgress(run.Id(), run.Entry());
-}
-
-// Sends the image on a thread of its own while this one copies its byte counts into the
-// entry and reports them every second; the upload's result.
-int Upload(CScheduledRun& run, const CScheduleInfo& e, const Clock& clock,
-           IScheduleObserver& observer) {
-    std::atomic<int64_t> total{0};
-    std::atomic<int64_t> sent{0};
-    std::stop_source ended;
-    int result = rc::kFailed;
-    {
-        std::jthread upload([&] {
-            result = UploadCgiMain(e.Account, e.Password, DeviceUrl(e, "/cgi-bin/cgi_main.cgi"),
-                                   e.FWPath, total, sent);
-            ended.request_stop();
-        });
-        // The pause ends early, with false, once the upload has ended.
-        while (clock.SleepMs(kUploadProgressEveryMs, ended.get_token())) {
-            if (total.load() <= 0) continue;
-            run.SetUploadProgress(total.load(), sent.load());
-            ReportProgress(run, observer);
-        }
-    }
-    run.SetUploadProgress(total.load(), sent.load());
-    run.SetUploadResult(result);
-    Trace("schedule %s: upload of %s ended with %d (%lld of %lld bytes)\n", e.MAC.c_str(),
-          e.FWPath.c_str(), result, static_cast<long long>(sent.load()),
-          static_cast<long long>(total.load()));
-    return result;
 }
 
 // One look at the device's system list, noted in `watch`.
@@ -144,22 +112,6 @@ std::optional<int> AwaitReturn(const CScheduleInfo& e, const std::string& versio
     return std::nullopt;
 }
 
-int FinalStatus(int result) {
-    switch (result) {
-        case rc::kOk:
-            return st::kSuccessful;
-        // A refused password is reported as such, whether the device said so with 401 to
-        // the request or through its log-in answer, never as a network error.
-        case rc::kLoginRefused:
-        case rc::kHttpUnauthorized:
-            return st::kLoginFailed;
-        case rc::kImageRejected:
-            return st::kImageFailed;
-        default:
-            return st::kOtherFailed;
-    }
-}
-
 // The status the run ends with.
 int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
             std::stop_token stop) {
@@ -167,7 +119,7 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
     if (stop.stop_requested()) return st::kQueued;
     std::string versionBefore;
     const int identity = CheckIdentity(entry, versionBefore);
-    if (identity != rc::kOk) return FinalStatus(identity);
+    if (identity != rc::kOk) return ScheduleStatusOf(identity);
     if (versionBefore.empty()) {
         versionBefore = entry.Version;
     } else {
@@ -176,11 +128,17 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
     if (stop.stop_requested()) return st::kQueued;
 
     run.SetStatus(st::kUploading);
-    ReportProgress(run, observer);
-    const int uploaded = Upload(run, entry, clock, observer);
+    ReportEntry(run, observer);
+    const int uploaded = UploadReporting(
+        run, entry, clock, observer,
+        [&](std::atomic<int64_t>& total, std::atomic<int64_t>& sent, std::stop_token) {
+            return UploadCgiMain(entry.Account, entry.Password,
+                                 DeviceUrl(entry, "/cgi-bin/cgi_main.cgi"), entry.FWPath, total,
+                                 sent);
+        });
     run.SetStatus(st::kUpgrading);
-    ReportProgress(run, observer);
-    if (uploaded != rc::kOk) return FinalStatus(uploaded);
+    ReportEntry(run, observer);
+    if (uploaded != rc::kOk) return ScheduleStatusOf(uploaded);
 
     std::string versionAfter;
     const std::optional<int> returned =
@@ -188,14 +146,16 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
     // Stopped before the device was seen again: the outcome is not known.
     if (!returned) return st::kUpgrading;
     if (!versionAfter.empty()) run.SetFirmwareVersion(versionAfter);
-    return FinalStatus(*returned);
+    return ScheduleStatusOf(*returned);
 }
 
 }  // namespace
 
 void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserver& observer,
                          std::stop_token stop) {
-    const int status = Outcome(run, clock, observer, stop);
+    const int status = run.Entry().OnvifService.empty()
+                           ? Outcome(run, clock, observer, stop)
+                           : ScheduledOnvifStatus(run, clock, observer, stop);
     const CScheduleInfo finished = run.Finish(status);
     Trace("schedule %s: run ended with status %d\n", finished.MAC.c_str(), status);
     observer.EntryFinished(run.Id(), finished);

@@ -15,13 +15,9 @@ namespace {
 constexpr int kRequestTimeoutMs = 10000;
 constexpr int kLookTimeoutMs = 2000;
 constexpr int kUploadStallMs = 60000;
-// Cameras name their ExpectedDownTime as an estimate; this much more is waited before a
-// camera counts as not back.
-constexpr int kReturnMarginSeconds = 120;
 // While it waits, the worker asks the camera every this many seconds (more often would
 // load a camera that is starting); the search looks every second.
 constexpr int kAskEverySeconds = 5;
-constexpr int kVersionTries = 3;
 
 int Seconds(int64_t ms) { return static_cast<int>((ms + 999) / 1000); }
 
@@ -68,7 +64,7 @@ int RunOnvifWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
         return EndJobAt(job, stage::kEndedEarly);
     }
 
-    const int downSeconds = Seconds(ticket.ExpectedDownTimeMs) + kReturnMarginSeconds;
+    const int downSeconds = Seconds(ticket.ExpectedDownTimeMs) + kOnvifReturnMarginSeconds;
     Countdown estimate(job, clock, Seconds(ticket.UploadDelayMs) + downSeconds);
     estimate.Show();
     // The camera gets ready for the image first.
@@ -110,11 +106,8 @@ int RunOnvifWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
         if (!clock.SleepMs(1000, stop)) return rc::kCancelled;
     }
     // Back through the search only: its version is still to be read.
-    for (int tries = 0; watch.Returned() && watch.VersionAfter().empty() && tries < kVersionTries;
-         ++tries) {
-        if (tries > 0 && !clock.SleepMs(1000, stop)) return rc::kCancelled;
-        lastLook = LookAtCamera(session, watch);
-    }
+    ReadReturnedVersion(session, watch, clock, stop, lastLook);
+    if (stop.stop_requested()) return rc::kCancelled;
     job.FirmwareAfter = watch.VersionAfter();
     job.Result = OnvifReturnOutcome(watch, lastLook);
     if (job.Result != rc::kOk) {
