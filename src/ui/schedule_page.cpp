@@ -287,9 +287,13 @@ void CSchedulePage::RowDoubleClicked(const QModelIndex& index) {
     if (!entry) return;
     const CScheduleInfo& info = entry->Info;
     if (index.column() != kImageColumn) {
-        // The user's own browser, through the desktop; never a shell.
-        QDesktopServices::openUrl(QUrl(
-            ToQ(BuildLoginPageUrl(info.IP, info.Port, info.Account, info.Password, info.Https))));
+        // The user's own browser, through the desktop; never a shell. An ONVIF camera has
+        // its own pages, and its own log-in there.
+        const std::string page =
+            info.OnvifService.empty()
+                ? BuildLoginPageUrl(info.IP, info.Port, info.Account, info.Password, info.Https)
+                : (info.Https ? "https://" : "http://") + info.IP + ":" + info.Port + "/";
+        QDesktopServices::openUrl(QUrl(ToQ(page)));
         return;
     }
     const QString path = fileChooser_(ToQ(info.FWPath));

@@ -2,10 +2,12 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "base/http_url.h"
 #include "layout/layout_language.h"
 #include "layout/layout_texts.h"
 #include "registry/camera_control.h"
@@ -314,6 +316,12 @@ void CUpgradePage::DeviceCommand(int command, const CIPCamInfo& record) {
             }
             deviceList_.SetField(row, field::kPassword, ToQ(record.Password));
             deviceList_.SetField(row, kVersion, VersionShown(record.FirmwareVersion));
+            // A camera names its maker and model, and the address that answered, once
+            // logged in to.
+            if (record.Protocol == DeviceProtocol::Onvif) {
+                deviceList_.SetField(row, kModel, ToQ(record.ModelName));
+                deviceList_.SetField(row, field::kAddress, AddressText(record));
+            }
             deviceList_.SetPasswordPassed(row);
             break;
         case command::kCheckFailed:
@@ -357,15 +365,42 @@ void CUpgradePage::Browse() {
 
 bool CUpgradePage::ChooseImage(const QString& path) {
     // Only a file that holds an image (its mark first, or as the store keeps it) may go
-    // to a device.
-    if (!IsFirmwareImage(ToStd(path))) {
+    // to the maker's devices. Another file can only be an ONVIF camera maker's own image,
+    // taken while such cameras are listed, for them alone.
+    const bool marked = IsFirmwareImage(ToStd(path));
+    const QFileInfo file(path);
+    if (!marked && !(ListsCameras() && file.isFile() && file.isReadable() && file.size() > 0)) {
         Say("ErrorCode", "Code_406", "Failed! Please check the firmware file.");
         return false;
     }
     imagePath_ = path;
+    camerasOnly_ = !marked;
     firmwarePath_.setText(path);
-    if (control_) control_->SetManualImage(ToStd(path));
+    ApplyImage();
     return true;
+}
+
+void CUpgradePage::ApplyImage() {
+    if (!control_) return;
+    if (camerasOnly_) {
+        control_->ClearManualImage();
+        control_->SetCameraImage(ToStd(imagePath_));
+    } else {
+        control_->ClearCameraImage();
+        control_->SetManualImage(ToStd(imagePath_));
+    }
+}
+
+bool CUpgradePage::IsCamera(const std::string& key) const {
+    const std::optional<CIPCamInfo> record = table_ ? table_->Find(key) : std::nullopt;
+    return record && record->Protocol == DeviceProtocol::Onvif;
+}
+
+bool CUpgradePage::ListsCameras() const {
+    for (int row = 0; row < deviceList_.RowCount(); ++row) {
+        if (IsCamera(ToStd(deviceList_.GetField(row, kKey)))) return true;
+    }
+    return false;
 }
 
 void CUpgradePage::Upgrade() {
@@ -376,6 +411,7 @@ void CUpgradePage::Upgrade() {
     if (!control_ || !table_) return;
     int selected = 0;
     int failed = 0;
+    int wrongImage = 0;  // the maker's devices ticked with a camera maker's image
     for (int row = 0; row < deviceList_.RowCount(); ++row) {
         const std::string key = ToStd(deviceList_.GetField(row, kKey));
         QString password = deviceList_.GetField(row, field::kPassword);
@@ -387,6 +423,7 @@ void CUpgradePage::Upgrade() {
         control_->SetDeviceCredentials(key, kUser, ToStd(password), checked ? 1 : 0);
         if (!checked) continue;
         ++selected;
+        wrongImage += camerasOnly_ && !IsCamera(key);
         const QString version = deviceList_.GetField(row, kVersion);
         if (password.isEmpty() || password == PageText("PromptFailedText", "Failed") ||
             version.isEmpty() || version == PageText("ConnectError", "Connect Error")) {
@@ -399,6 +436,10 @@ void CUpgradePage::Upgrade() {
     }
     if (failed > 0) {
         Say("UI_PopupMessage", "Msg7", "Please enter the correct password.");
+        return;
+    }
+    if (wrongImage > 0) {
+        Say("ErrorCode", "Code_406", "Failed! Please check the firmware file.");
         return;
     }
     CMessageDlg when(frame_.Texts(), CMessageDlg::kWhenToUpgrade, lastChosenTime_, false, this);
@@ -420,7 +461,7 @@ void CUpgradePage::Upgrade() {
             .replace("%s", "7");
     if (!messenger_(notice, true)) return;
     statusList_.DeleteAllRows();
-    control_->SetManualImage(ToStd(imagePath_));
+    ApplyImage();
     ShowStatusView();
     control_->StartUpgrade(1);
 }
@@ -447,6 +488,10 @@ void CUpgradePage::ScheduleChecked(int64_t time) {
         entry.UpgradeTime = time;
         entry.Status = schedule_status::kWaiting;
         entry.FWPath = ToStd(imagePath_);
+        if (record->Protocol == DeviceProtocol::Onvif && !record->ServiceAddresses.empty()) {
+            const std::optional<HttpUrl> service = ParseHttpUrl(record->ServiceAddresses.front());
+            entry.OnvifService = service ? service->Path : "/onvif/device_service";
+        }
         if (!IsCompleteScheduleEntry(entry)) continue;
         schedule_->Append(entry);
         ++added;

@@ -68,7 +68,9 @@ public:
     void Search();
     void Browse();
     // Takes the file as the image to install when it carries an image mark; otherwise
-    // says so ([ErrorCode] Code_406). True when taken.
+    // says so ([ErrorCode] Code_406). While ONVIF cameras are listed, a file without a
+    // mark is taken as their maker's image, for them alone: an Upgrade with the maker's
+    // devices ticked then says Code_406. True when taken.
     bool ChooseImage(const QString& path);
     void Upgrade();
     void Back();
@@ -120,6 +122,11 @@ private:
     void DeviceDoubleClicked(const QModelIndex& index);
     void StatusDoubleClicked(const QModelIndex& index);
     bool ChecksRunning() const;
+    // The chosen image goes to the camera control: for every device, or for the
+    // cameras alone.
+    void ApplyImage();
+    bool IsCamera(const std::string& key) const;
+    bool ListsCameras() const;
     // Appends a schedule entry at `time` for every ticked row whose device is listed.
     void ScheduleChecked(int64_t time);
     bool Say(std::string_view section, std::string_view key, std::string_view def,
@@ -155,6 +162,7 @@ private:
     std::function<bool()> saveSchedule_;
     int64_t lastChosenTime_ = 0;
     QString imagePath_;
+    bool camerasOnly_ = false;  // imagePath_ is an ONVIF camera maker's image
 
     std::mutex queueLock_;  // guards newDevices_
     std::deque<std::string> newDevices_;
