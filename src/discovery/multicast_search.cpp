@@ -11,27 +11,9 @@
 #include <cstring>
 
 #include "base/trace.h"
+#include "discovery/socket_fd.h"
 
 namespace {
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-template <typename T>
-bool SetOption(int fd, int level, int name, const T& value) {
-    return ::setsockopt(fd, level, name, &value, sizeof value) == 0;
-}
 
 // Points the socket's multicast sends at the adapter and joins the group there. The
 // options stay on the socket after the loop; the last adapter's interface wins.
@@ -43,10 +25,10 @@ bool AimAtAdapter(int fd, in_addr group, const AdapterEntry& adapter) {
     ip_mreq membership{};
     membership.imr_multiaddr = group;
     membership.imr_interface = local;
-    return SetOption(fd, IPPROTO_IP, IP_MULTICAST_LOOP, loop) &&
-           SetOption(fd, IPPROTO_IP, IP_MULTICAST_TTL, ttl) &&
-           SetOption(fd, IPPROTO_IP, IP_MULTICAST_IF, local) &&
-           SetOption(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, membership);
+    return SetSocketOption(fd, IPPROTO_IP, IP_MULTICAST_LOOP, loop) &&
+           SetSocketOption(fd, IPPROTO_IP, IP_MULTICAST_TTL, ttl) &&
+           SetSocketOption(fd, IPPROTO_IP, IP_MULTICAST_IF, local) &&
+           SetSocketOption(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, membership);
 }
 
 }  // namespace
@@ -70,7 +52,7 @@ void CMulticastSearch::Receive(std::stop_token token) {
     local.sin_port = htons(localPort_);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     const int reuse = 1;
-    if (socket.Get() < 0 || !SetOption(socket.Get(), SOL_SOCKET, SO_REUSEADDR, reuse) ||
+    if (socket.Get() < 0 || !SetSocketOption(socket.Get(), SOL_SOCKET, SO_REUSEADDR, reuse) ||
         ::bind(socket.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
         Trace("%s search: no socket on port %u: %s", GetName().c_str(), localPort_,
               std::strerror(errno));
@@ -80,7 +62,7 @@ void CMulticastSearch::Receive(std::stop_token token) {
     // counts about 1.3 KB per reply against the receive buffer, so its default (208 KB)
     // holds some 160 replies and drops the rest of a larger burst. net.core.rmem_max
     // caps what we get; the stock cap still holds over 300 replies.
-    if (!SetOption(socket.Get(), SOL_SOCKET, SO_RCVBUF, kSocketReceiveBytes)) {
+    if (!SetSocketOption(socket.Get(), SOL_SOCKET, SO_RCVBUF, kSocketReceiveBytes)) {
         Trace("%s search: receive buffer stays at its default: %s", GetName().c_str(),
               std::strerror(errno));
     }

@@ -1,5 +1,7 @@
 #include "discovery_responder.h"
 
+#include "udp_reply.h"
+
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -59,18 +61,6 @@ std::string RequestFault(const uint8_t* bytes, size_t length) {
     if (!AllZero(bytes + 18, 20) || !AllZero(bytes + 59, 5)) return "reserved bytes not zero";
     if (bytes[38] > 1) return "DHCP flag " + std::to_string(bytes[38]);
     return {};
-}
-
-// A one-datagram message header over `data`, with room for control data.
-msghdr Message(sockaddr_in& peer, iovec& io, void* control, size_t controlSize) {
-    msghdr message{};
-    message.msg_name = &peer;
-    message.msg_namelen = sizeof peer;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = controlSize;
-    return message;
 }
 
 std::string Hex(const uint8_t* bytes, size_t length) {
@@ -194,21 +184,11 @@ void DiscoveryResponder::Run(std::stop_token stop) {
 
 void DiscoveryResponder::ReceiveRequest() {
     uint8_t bytes[4096];
-    alignas(cmsghdr) char control[256];
-    sockaddr_in from{};
-    iovec io{bytes, sizeof bytes};
-    msghdr message = Message(from, io, control, sizeof control);
-    const ssize_t received = ::recvmsg(fd_, &message, 0);
-    if (received < 0) return;
-    const size_t length = static_cast<size_t>(received);
-    int interfaceIndex = 0;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            interfaceIndex = reinterpret_cast<in_pktinfo*>(CMSG_DATA(c))->ipi_ifindex;
-        }
-    }
-    char source[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &from.sin_addr, source, sizeof source);
+    ReceivedDatagram datagram;
+    if (!ReceiveDatagram(fd_, bytes, sizeof bytes, datagram)) return;
+    const size_t length = datagram.Length;
+    const int interfaceIndex = datagram.InterfaceIndex;
+    const char* source = datagram.FromText.c_str();
     const std::string fault = RequestFault(bytes, length);
     if (logRequests_) {
         std::printf("discovery-request from=%s length=%zu valid=%d bytes=%s\n", source, length,
@@ -242,22 +222,11 @@ void DiscoveryResponder::SendDueReplies() {
         group.sin_family = AF_INET;
         group.sin_port = htons(kPort);
         ::inet_pton(AF_INET, kGroup, &group.sin_addr);
-        // Sent from the device's own address, back out of the interface the request came in.
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        iovec io{reply.data(), reply.size()};
-        msghdr message = Message(group, io, control, sizeof control);
-        cmsghdr* c = CMSG_FIRSTHDR(&message);
-        c->cmsg_level = IPPROTO_IP;
-        c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        auto* info = reinterpret_cast<in_pktinfo*>(CMSG_DATA(c));
-        info->ipi_ifindex = pending.InterfaceIndex;
-        // A device that came back from its reboot at another address answers from it.
-        in_addr source = plan.Address;
-        ::inet_pton(AF_INET, plan.Device->Address().c_str(), &source);
-        info->ipi_spec_dst = source;
+        // Sent from the device's own address, back out of the interface the request came
+        // in; a device that came back from its reboot at another address answers from it.
         for (int copy = 0; copy < plan.Copies; ++copy) {
-            if (::sendmsg(fd_, &message, 0) < 0) {
+            if (!SendFrom(fd_, group, pending.InterfaceIndex, plan.Device->Address(), reply.data(),
+                          reply.size())) {
                 std::fprintf(stderr, "devsim: discovery: reply of %s not sent: %s\n",
                              plan.Device->Config().Id.c_str(), std::strerror(errno));
             }

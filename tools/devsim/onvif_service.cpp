@@ -9,6 +9,7 @@
 
 #include "device_http.h"
 #include "event_log.h"
+#include "onvif_names.h"
 
 namespace {
 
@@ -16,8 +17,8 @@ using httplib::ContentReader;
 using httplib::Request;
 using httplib::Response;
 
-constexpr const char* kSoapNs = "http://www.w3.org/2003/05/soap-envelope";
-constexpr const char* kDeviceNs = "http://www.onvif.org/ver10/device/wsdl";
+constexpr const char* kSoapNs = onvif_ns::kSoap;
+constexpr const char* kDeviceNs = onvif_ns::kDevice;
 constexpr const char* kSoapType = "application/soap+xml; charset=utf-8";
 constexpr const char* kServicePath = "/onvif/device_service";
 constexpr const char* kUploadPrefix = "/onvif/firmware/";

@@ -14,16 +14,18 @@
 
 #include "event_log.h"
 #include "http_auth.h"
+#include "onvif_names.h"
+#include "udp_reply.h"
 #include "ws_token_check.h"
 
 namespace {
 
 constexpr const char* kGroup = "239.255.255.250";
 constexpr uint16_t kPort = 3702;
-constexpr const char* kSoapNs = "http://www.w3.org/2003/05/soap-envelope";
+constexpr const char* kSoapNs = onvif_ns::kSoap;
 constexpr const char* kAddressingNs = "http://schemas.xmlsoap.org/ws/2004/08/addressing";
 constexpr const char* kDiscoveryNs = "http://schemas.xmlsoap.org/ws/2005/04/discovery";
-constexpr const char* kDeviceNs = "http://www.onvif.org/ver10/device/wsdl";
+constexpr const char* kDeviceNs = onvif_ns::kDevice;
 constexpr const char* kTo = "urn:schemas-xmlsoap-org:ws:2005:04:discovery";
 constexpr const char* kProbeAction = "http://schemas.xmlsoap.org/ws/2005/04/discovery/Probe";
 constexpr size_t kSeenKept = 512;
@@ -218,30 +220,14 @@ void WsdResponder::Run(std::stop_token stop) {
 
 void WsdResponder::ReceiveProbe() {
     char bytes[65536];
-    alignas(cmsghdr) char control[256];
-    sockaddr_in from{};
-    iovec io{bytes, sizeof bytes};
-    msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t received = ::recvmsg(fd_, &message, 0);
-    if (received < 0) return;
-    int interfaceIndex = 0;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            interfaceIndex = reinterpret_cast<in_pktinfo*>(CMSG_DATA(c))->ipi_ifindex;
-        }
-    }
-    char source[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &from.sin_addr, source, sizeof source);
+    ReceivedDatagram datagram;
+    if (!ReceiveDatagram(fd_, bytes, sizeof bytes, datagram)) return;
+    const size_t received = datagram.Length;
+    const std::string& source = datagram.FromText;
     std::string messageId;
-    const std::string fault = ProbeFault(bytes, static_cast<size_t>(received), messageId);
+    const std::string fault = ProbeFault(bytes, received, messageId);
     if (logRequests_) {
-        PrintEvent(std::string("wsd-probe from=") + source + " message_id=" +
+        PrintEvent("wsd-probe from=" + source + " message_id=" +
                    (messageId.empty() ? "-" : messageId) + " valid=" + (fault.empty() ? "1" : "0"));
     }
     if (!fault.empty()) {
@@ -256,7 +242,7 @@ void WsdResponder::ReceiveProbe() {
     for (const SimDevice* camera : cameras_) {
         const int delay = std::uniform_int_distribution<int>(0, kMaxReplyDelayMs)(random_);
         due_.emplace(now + std::chrono::milliseconds(delay),
-                     Pending{camera, from, interfaceIndex, messageId});
+                     Pending{camera, datagram.From, datagram.InterfaceIndex, messageId});
     }
 }
 
@@ -266,26 +252,11 @@ void WsdResponder::SendDue() {
         Pending pending = due_.begin()->second;
         due_.erase(due_.begin());
         if (away_ && away_(*pending.Device)) continue;
-        std::string reply = ProbeMatches(*pending.Device, pending.RelatesTo);
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        iovec io{reply.data(), reply.size()};
-        msghdr message{};
-        message.msg_name = &pending.To;
-        message.msg_namelen = sizeof pending.To;
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&message);
-        c->cmsg_level = IPPROTO_IP;
-        c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        auto* info = reinterpret_cast<in_pktinfo*>(CMSG_DATA(c));
-        info->ipi_ifindex = pending.InterfaceIndex;
-        // From the camera's own address (a camera back from its restart elsewhere
-        // answers from there).
-        ::inet_pton(AF_INET, pending.Device->Address().c_str(), &info->ipi_spec_dst);
-        if (::sendmsg(fd_, &message, 0) < 0) {
+        const std::string reply = ProbeMatches(*pending.Device, pending.RelatesTo);
+        // From the camera's own address (a camera back from its restart elsewhere answers
+        // from there), out of the interface the probe came in.
+        if (!SendFrom(fd_, pending.To, pending.InterfaceIndex, pending.Device->Address(),
+                      reply.data(), reply.size())) {
             PrintProblem("WS-Discovery: reply of " + pending.Device->Config().Id +
                          " not sent: " + std::strerror(errno));
         }
