@@ -2,8 +2,6 @@
 
 #include <openssl/evp.h>
 
-#include <vector>
-
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
@@ -13,9 +11,6 @@
 
 namespace {
 
-constexpr size_t kBlockBytes = 2048;
-// The file is read in larger pieces than it is sent, to spare system calls.
-constexpr size_t kReadBytes = 32 * kBlockBytes;
 constexpr size_t kAnswerBytes = 2048;
 // How long an answer that came while the image was still going out may take to be read.
 constexpr std::chrono::milliseconds kEarlyAnswerWait(500);
@@ -93,31 +88,6 @@ int ExchangeFailure(UploadSocket::Outcome outcome) {
     }
 }
 
-// Sends exactly `size` image bytes in blocks, counting them into `sentOut`. A file
-// that has grown since its size was taken is cut at that size, so the body never runs
-// past its Content-Length.
-UploadSocket::Outcome SendImage(UploadSocket& socket, ImageFile& image, int64_t size,
-                                std::atomic<int64_t>& sentOut) {
-    std::vector<char> buffer(kReadBytes);
-    int64_t total = 0;
-    while (total < size) {
-        const int64_t got =
-            image.Read(buffer.data(), static_cast<size_t>(std::min<int64_t>(
-                                          static_cast<int64_t>(buffer.size()), size - total)));
-        // A file that shrank or cannot be read leaves the image short.
-        if (got <= 0) return UploadSocket::Outcome::Failed;
-        for (int64_t offset = 0; offset < got; offset += static_cast<int64_t>(kBlockBytes)) {
-            const size_t block = static_cast<size_t>(
-                std::min<int64_t>(static_cast<int64_t>(kBlockBytes), got - offset));
-            const UploadSocket::Outcome sent = socket.Send(buffer.data() + offset, block);
-            if (sent != UploadSocket::Outcome::Done) return sent;
-            total += static_cast<int64_t>(block);
-            sentOut = total;
-        }
-    }
-    return UploadSocket::Outcome::Done;
-}
-
 }  // namespace
 
 int JudgeAnswer(const std::string& answer) {
@@ -165,7 +135,9 @@ int UploadCgiMain(const std::string& user, const std::string& password, const st
     if (headSent == UploadSocket::Outcome::Stopped) return rc::kCancelled;
     if (headSent != UploadSocket::Outcome::Done) return rc::kSendHeadFailed;
     UploadSocket::Outcome sent = socket.Send(partHead.data(), partHead.size());
-    if (sent == UploadSocket::Outcome::Done) sent = SendImage(socket, image, size, sentOut);
+    // Exactly `size` bytes: a file that grew since its size was taken is cut there, so
+    // the body never runs past its Content-Length; one that shrank leaves it short.
+    if (sent == UploadSocket::Outcome::Done) sent = socket.SendFile(image, size, sentOut);
     Trace("Content-Length = %lld FW len = %lld", static_cast<long long>(contentLength),
           static_cast<long long>(sentOut.load()));
     if (sent == UploadSocket::Outcome::Done) sent = socket.Send(closing.data(), closing.size());

@@ -20,13 +20,13 @@ struct CgiMainLimits {
 // The firmware form upload of the NVR family: a multipart POST to cgi_main.cgi, built
 // by hand and sent over a TCP connection to the host and port of `url` (port 80, or 443
 // for https, when it names none), with TLS inside it when `url`'s scheme is https (the
-// same bytes inside). The image goes out in 2048-byte blocks; memory use does not grow
-// with its size.
+// same bytes inside). The image is read and written a quarter MiB at a time; memory
+// use does not grow with its size.
 //
 // `sizeOut` receives the image size before anything is sent and `sentOut` the image
-// bytes sent after every block; another thread may read both at any time. An image
-// kept in the firmware store is sent without the store's 4-byte size header; a file
-// that starts with its image mark is sent whole.
+// bytes the connection has taken, after every write; another thread may read both at
+// any time. An image kept in the firmware store is sent without the store's 4-byte size
+// header; a file that starts with its image mark is sent whole.
 //
 // Results: 0 the device took every byte and did not refuse them; -12 the image cannot
 // be read; -8 no connection (including a host that does not resolve, or a failed TLS

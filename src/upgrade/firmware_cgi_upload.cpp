@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kTimeoutMs = 600000;
 constexpr size_t kAnswerBytes = 102400;
+constexpr long kUploadBufferBytes = 256 * 1024;
 
 // The multipart body, produced piece by piece as libcurl asks for it: part head,
 // image, closing part.
@@ -127,6 +128,8 @@ CURLcode Send(const std::string& user, const std::string& password, const std::s
     }
     curl_easy_setopt(h, CURLOPT_POST, 1L);
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.Length()));
+    // Four times libcurl's default: a quarter of the read and send calls per image.
+    curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferBytes);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &BodySource::OnRead);
     curl_easy_setopt(h, CURLOPT_READDATA, &body);
     curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &BodySource::OnSeek);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -8,10 +9,12 @@
 
 struct ssl_ctx_st;
 struct ssl_st;
+class ImageFile;
 
 // The TCP connection of the hand-built firmware upload, plain or with TLS inside it.
-// Nagle's algorithm stays on: the upload writes 2048-byte blocks, and coalescing them keeps
-// loopback and LAN throughput several times higher than sending each block as its own segment.
+// From the connection to the wait for the answer, what is sent leaves in full segments
+// (TCP_CORK): the small parts of the form travel with the image bytes around them, and
+// the last partial segment leaves as soon as the answer is awaited.
 //
 // Sends are watched for stalls, not limited in total: a slow device that keeps taking
 // bytes may take as long as it needs, one that takes nothing for the stall limit ends
@@ -37,6 +40,11 @@ public:
     // Sends all `count` bytes.
     Outcome Send(const char* data, size_t count);
 
+    // Sends `count` bytes of `file` from its read position, read and written in large
+    // pieces, storing the running total in `sent` each time the connection takes part
+    // of a piece. A file that ends before `count` bytes, or cannot be read, is Failed.
+    Outcome SendFile(ImageFile& file, int64_t count, std::atomic<int64_t>& sent);
+
     // Receives the device's answer, at most `max` bytes: until the answer is complete
     // (its head and the body its Content-Length announces), the device closes the
     // connection, or no more bytes come for a second after the first ones. While the
@@ -51,6 +59,9 @@ private:
     using TimePoint = std::chrono::steady_clock::time_point;
 
     bool Handshake(TimePoint deadline);
+    // Writes all `count` bytes, calling `taken(n)` for each piece the connection took.
+    template <typename TakenFn>
+    Outcome WriteAll(const char* data, size_t count, TakenFn taken);
     // send/recv through TLS when it is on; errno as for send/recv (EAGAIN: wait for
     // waitEvents_).
     ssize_t Write(const char* data, size_t count);
@@ -58,6 +69,8 @@ private:
     // Whether the device has acknowledged every byte written to the connection.
     bool AllTaken() const;
 
+    // Holds partial segments back (on) or sends them at once (off).
+    void SetCork(bool on) const;
     // Waits up to `slice` for `events`; true when the socket is ready (or in error,
     // which the next call reports).
     bool WaitFor(short events, std::chrono::milliseconds slice) const;

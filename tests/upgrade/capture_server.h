@@ -9,7 +9,8 @@
 
 // A listening socket on 127.0.0.1 that records every byte a client sends on one
 // connection, so an upload can be checked byte for byte (including bytes beyond its
-// Content-Length), and that can play a slow or stalled device.
+// Content-Length), and that can play a slow or stalled device; with TLS, it records the
+// bytes inside.
 class CaptureServer {
 public:
     struct Options {
@@ -29,6 +30,8 @@ public:
         enum class End { Answer, Reset, Silence } AtEnd = End::Answer;
         // Resets the connection once this many bytes came (-1: never).
         int64_t ResetAfter = -1;
+        // Speaks TLS with a self-signed certificate, as an HTTPS device does.
+        bool Tls = false;
     };
 
     explicit CaptureServer(Options options);

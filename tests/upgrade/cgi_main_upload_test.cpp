@@ -8,10 +8,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <thread>
+#include <vector>
 
 #include "base/result_codes.h"
 #include "capture_server.h"
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
 #include "upload_images.h"
 
 namespace {
@@ -47,14 +53,17 @@ std::string ExpectedUpload(const std::string& image) {
            partHead + image + closing;
 }
 
-std::string Url(int port) {
-    return "http://127.0.0.1:" + std::to_string(port) + "/cgi-bin/cgi_main.cgi";
+std::string Url(int port, bool tls = false) {
+    return (tls ? "https" : "http") + std::string("://127.0.0.1:") + std::to_string(port) +
+           "/cgi-bin/cgi_main.cgi";
 }
 
 class CgiMainUploadTest : public ::testing::Test {
 protected:
-    int Upload(int port, const std::string& file, const CgiMainLimits& limits = {}) {
-        return UploadCgiMain("admin", "vqmtz", Url(port), dir_.File(file), size_, sent_, limits);
+    int Upload(int port, const std::string& file, const CgiMainLimits& limits = {},
+               bool tls = false) {
+        return UploadCgiMain("admin", "vqmtz", Url(port, tls), dir_.File(file), size_, sent_,
+                             limits);
     }
 
     TempDir dir_;
@@ -202,6 +211,84 @@ TEST_F(CgiMainUploadTest, StallEndsTheUploadButASlowDeviceIsWaitedFor) {
     EXPECT_EQ(Upload(slow.Port(), "image.bin", limits), rc::kOk);
     EXPECT_GT(std::chrono::steady_clock::now() - start, 4 * limits.Stall);
     EXPECT_EQ(slow.Received(), ExpectedUpload(image));
+}
+
+// The image is read and written in pieces of a quarter MiB; inside TLS each piece is cut
+// into records, and a write the connection takes in part goes on where it stopped.
+TEST_F(CgiMainUploadTest, EveryByteInPlaceAcrossPiecesPlainAndInsideTls) {
+    constexpr size_t kPiece = 256 * 1024;
+    for (bool tls : {false, true}) {
+        for (size_t size : {kPiece - 1, kPiece, kPiece + 1, 3 * kPiece + 4099}) {
+            const std::string image = MarkedImage(size);
+            dir_.Write("image.bin", image);
+            CaptureServer device({.Tls = tls});
+            EXPECT_EQ(Upload(device.Port(), "image.bin", {}, tls), rc::kOk) << tls << size;
+            // Not EXPECT_EQ: a mismatch of a MiB would flood the log.
+            EXPECT_TRUE(device.Received() == ExpectedUpload(image)) << tls << " " << size;
+            EXPECT_EQ(sent_, static_cast<int64_t>(size));
+        }
+    }
+}
+
+// Progress counts the bytes the connection has taken, as they leave: against a device
+// that reads slowly it climbs through values between 0 and the image size, never back.
+TEST_F(CgiMainUploadTest, ProgressClimbsAsTheDeviceTakesTheImage) {
+    // Larger than any send buffer the kernel gives a loopback connection (4 MiB).
+    const int64_t size = 8 << 20;
+    dir_.Write("image.bin", MarkedImage(static_cast<size_t>(size)));
+    for (bool tls : {false, true}) {
+        CaptureServer slow({.ReceiveBuffer = 4096, .Tls = tls});
+        sent_ = 0;
+        std::atomic<bool> done{false};
+        std::vector<int64_t> seen;
+        std::thread watcher([&] {
+            while (!done) {
+                if (const int64_t now = sent_; seen.empty() || now != seen.back()) {
+                    seen.push_back(now);
+                }
+                std::this_thread::sleep_for(200us);
+            }
+        });
+        EXPECT_EQ(Upload(slow.Port(), "image.bin", {}, tls), rc::kOk);
+        done = true;
+        watcher.join();
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << tls;
+        EXPECT_GE(
+            std::count_if(seen.begin(), seen.end(), [&](int64_t v) { return v > 0 && v < size; }),
+            3)
+            << tls;
+        EXPECT_EQ(sent_, size);
+    }
+}
+
+// The size is taken once, before the request head announces it: a file that grows while
+// it goes out is cut at that size, one that shrinks leaves the image short (-1) and the
+// form is never closed.
+TEST_F(CgiMainUploadTest, FileThatChangesWhileItGoesOut) {
+    const std::string image = MarkedImage((4 << 20) + 12345);  // ends inside a read piece
+    for (bool grows : {true, false}) {
+        dir_.Write("image.bin", image);
+        // The device stops reading early for a while, so the file changes mid-upload.
+        CaptureServer device({.ReceiveBuffer = 4096, .PauseAfter = 64 * 1024, .PauseFor = 500ms});
+        auto result = std::async(std::launch::async, [&] {
+            return Upload(device.Port(), "image.bin", {.Stall = 5000ms, .Answer = 500ms});
+        });
+        EXPECT_TRUE(WaitUntil([&] { return device.Received().size() >= 64 * 1024; }));
+        if (grows) {
+            std::ofstream(dir_.File("image.bin"), std::ios::app) << PatternBytes(100000, 'g');
+        } else {
+            std::filesystem::resize_file(dir_.File("image.bin"), 100000);
+        }
+        EXPECT_EQ(result.get(), grows ? rc::kOk : rc::kFailed) << grows;
+        const std::string received = device.Received();
+        if (grows) {
+            EXPECT_TRUE(received == ExpectedUpload(image));
+        } else {
+            EXPECT_EQ(received.find("-----------------------------7dd232271207a8--"),
+                      std::string::npos);
+            EXPECT_LT(sent_, static_cast<int64_t>(image.size()));
+        }
+    }
 }
 
 }  // namespace
