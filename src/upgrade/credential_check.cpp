@@ -19,6 +19,8 @@ constexpr int kListTimeoutMs = 2000;
 // An ONVIF device is identified through its device service; the answer says at once
 // whether the credentials hold.
 CheckOutcome CheckOnvifCredentials(CIPCamInfo& record) {
+    // A password typed into the row that is refused shows as such, as for the NVRs.
+    const bool typed = record.NvrLoginPending == 1;
     record.NvrLoginPending = 0;
     OnvifIdentity identity;
     const int result = IdentifyOnvifDevice(record.ServiceAddresses, record.UserName,
@@ -28,7 +30,8 @@ CheckOutcome CheckOnvifCredentials(CIPCamInfo& record) {
         ApplyOnvifIdentity(identity, record);
         return CheckOutcome::Passed;
     }
-    return result == rc::kLoginRefused ? CheckOutcome::Failed : CheckOutcome::Unreachable;
+    if (result != rc::kLoginRefused) return CheckOutcome::Unreachable;
+    return typed ? CheckOutcome::NvrLoginFailed : CheckOutcome::Failed;
 }
 
 // What a check found out, from the checked copy into the stored record.
