@@ -153,12 +153,8 @@ bool DiscoveryResponder::Start(std::string& error) {
     std::set<in_addr_t> joined;
     for (const Plan& plan : plans_) {
         if (!joined.insert(plan.Address.s_addr).second) continue;
-        ip_mreq membership{};
-        ::inet_pton(AF_INET, kGroup, &membership.imr_multiaddr);
-        membership.imr_interface = plan.Address;
         // Devices that share an interface share its membership.
-        if (::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0 &&
-            errno != EADDRINUSE) {
+        if (!JoinGroup(fd_, kGroup, plan.Device->Config().Address)) {
             error = "cannot join 234.2.2.9 on " + plan.Device->Config().Address + ": " +
                     std::strerror(errno);
             return false;
@@ -169,17 +165,13 @@ bool DiscoveryResponder::Start(std::string& error) {
 }
 
 void DiscoveryResponder::Run(std::stop_token stop) {
-    while (!stop.stop_requested()) {
-        int waitMs = kIdleWaitMs;
-        if (!due_.empty()) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                due_.begin()->first - std::chrono::steady_clock::now());
-            waitMs = std::clamp(static_cast<int>(left.count()), 0, kIdleWaitMs);
-        }
-        pollfd wait{fd_, POLLIN, 0};
-        if (::poll(&wait, 1, waitMs) > 0) ReceiveRequest();
-        SendDueReplies();
-    }
+    RunResponder(
+        fd_, stop, std::chrono::milliseconds(kIdleWaitMs),
+        [this]() -> std::optional<SteadyTime> {
+            if (due_.empty()) return std::nullopt;
+            return due_.begin()->first;
+        },
+        [this] { ReceiveRequest(); }, [this] { SendDueReplies(); });
 }
 
 void DiscoveryResponder::ReceiveRequest() {

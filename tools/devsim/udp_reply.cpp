@@ -1,7 +1,11 @@
 #include "udp_reply.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
 
 namespace {
 
@@ -52,4 +56,31 @@ bool SendFrom(int fd, const sockaddr_in& to, int interfaceIndex, const std::stri
     info->ipi_ifindex = interfaceIndex;
     ::inet_pton(AF_INET, source.c_str(), &info->ipi_spec_dst);
     return ::sendmsg(fd, &message, 0) >= 0;
+}
+
+bool JoinGroup(int fd, const char* group, const std::string& address) {
+    ip_mreq membership{};
+    if (::inet_pton(AF_INET, group, &membership.imr_multiaddr) != 1 ||
+        ::inet_pton(AF_INET, address.c_str(), &membership.imr_interface) != 1) {
+        errno = EINVAL;
+        return false;
+    }
+    return ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) == 0 ||
+           errno == EADDRINUSE;
+}
+
+void RunResponder(int fd, std::stop_token stop, std::chrono::milliseconds idle,
+                  const std::function<std::optional<SteadyTime>()>& nextDue,
+                  const std::function<void()>& receive, const std::function<void()>& sendDue) {
+    while (!stop.stop_requested()) {
+        int waitMs = static_cast<int>(idle.count());
+        if (const std::optional<SteadyTime> due = nextDue()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                *due - std::chrono::steady_clock::now());
+            waitMs = std::clamp(static_cast<int>(left.count()), 0, waitMs);
+        }
+        pollfd wait{fd, POLLIN, 0};
+        if (::poll(&wait, 1, waitMs) > 0) receive();
+        sendDue();
+    }
 }

@@ -2,7 +2,11 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
+#include <optional>
+#include <stop_token>
 #include <string>
 
 // The datagram plumbing of devsim's discovery responders: a simulated device answers
@@ -22,3 +26,15 @@ bool ReceiveDatagram(int fd, void* buffer, size_t size, ReceivedDatagram& out);
 // `interfaceIndex`; false (errno set) when it could not be sent.
 bool SendFrom(int fd, const sockaddr_in& to, int interfaceIndex, const std::string& source,
               const void* data, size_t size);
+
+// Joins `group` on the interface of the dotted address `address`; an interface already
+// joined (devices sharing one) counts as joined. False (errno set) otherwise.
+bool JoinGroup(int fd, const char* group, const std::string& address);
+
+// A responder's loop until `stop`: waits (at most `idle`) for a datagram and hands it to
+// `receive`, then lets `sendDue` send the replies whose time has come; `nextDue` names
+// the time of the next one, if any, so that it goes out on time.
+using SteadyTime = std::chrono::steady_clock::time_point;
+void RunResponder(int fd, std::stop_token stop, std::chrono::milliseconds idle,
+                  const std::function<std::optional<SteadyTime>()>& nextDue,
+                  const std::function<void()>& receive, const std::function<void()>& sendDue);

@@ -188,14 +188,7 @@ bool WsdResponder::Start(std::string& error) {
     for (const SimDevice* camera : cameras_) {
         const std::string address = camera->Config().Address;
         if (!joined.insert(address).second) continue;
-        ip_mreq membership{};
-        ::inet_pton(AF_INET, kGroup, &membership.imr_multiaddr);
-        if (::inet_pton(AF_INET, address.c_str(), &membership.imr_interface) != 1) {
-            error = "camera " + camera->Config().Id + ": address '" + address + "' is not IPv4";
-            return false;
-        }
-        if (::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0 &&
-            errno != EADDRINUSE) {
+        if (!JoinGroup(fd_, kGroup, address)) {
             error = "cannot join 239.255.255.250 on " + address + ": " + std::strerror(errno);
             return false;
         }
@@ -205,17 +198,13 @@ bool WsdResponder::Start(std::string& error) {
 }
 
 void WsdResponder::Run(std::stop_token stop) {
-    while (!stop.stop_requested()) {
-        int waitMs = kIdleWaitMs;
-        if (!due_.empty()) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                due_.begin()->first - std::chrono::steady_clock::now());
-            waitMs = std::clamp(static_cast<int>(left.count()), 0, kIdleWaitMs);
-        }
-        pollfd wait{fd_, POLLIN, 0};
-        if (::poll(&wait, 1, waitMs) > 0) ReceiveProbe();
-        SendDue();
-    }
+    RunResponder(
+        fd_, stop, std::chrono::milliseconds(kIdleWaitMs),
+        [this]() -> std::optional<SteadyTime> {
+            if (due_.empty()) return std::nullopt;
+            return due_.begin()->first;
+        },
+        [this] { ReceiveProbe(); }, [this] { SendDue(); });
 }
 
 void WsdResponder::ReceiveProbe() {
