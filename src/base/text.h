@@ -31,6 +31,10 @@ bool IsSaturatedDecimal(int64_t value);
 // or to the end when no line feed follows. Empty and false when the marker is absent.
 bool ValueAfterMarker(std::string_view text, std::string_view marker, std::string& value);
 
+// `text` with every `from` replaced by `to` (a text a translator wrote may hold a
+// placeholder any number of times, so it is not given to printf).
+std::string ReplaceAll(std::string text, std::string_view from, std::string_view to);
+
 // printf-style formatting into a std::string.
 std::string StrFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

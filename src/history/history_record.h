@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // One final outcome of one device's upgrade, as the history keeps it for the handover
 // report: what was upgraded, from which version to which, when, and how it ended.
@@ -21,6 +22,13 @@ struct UpgradeHistoryRecord {
 
     bool operator==(const UpgradeHistoryRecord&) const = default;
 };
+
+// The history as a report shows it: a record of a late return (rc::kReturnedLate, written
+// when a device that had ended as not seen again came back with its new firmware) takes
+// the place of that failure, the latest earlier record of the same device and image with
+// code -10; one without such a failure stays as it is. Programs that know nothing of late
+// returns read both records: the failure, then the success.
+std::vector<UpgradeHistoryRecord> AmendLateReturns(std::vector<UpgradeHistoryRecord> records);
 
 // How an outcome counts in a summary: the result codes split three ways.
 enum class OutcomeKind { Upgraded, UpToDate, Failed };

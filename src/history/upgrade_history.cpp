@@ -62,17 +62,17 @@ std::string CUpgradeHistory::ChosenImage(const std::string& deviceId) const {
     return device ? device->LatestFirmwareFile : std::string();
 }
 
-void CUpgradeHistory::DeviceFinished(const UpgradeReport& report) {
-    Record(report.DeviceId, report.Stage, report.Code, report.FirmwareVersion);
+void CUpgradeHistory::DeviceFinished(const UpgradeReport& report) { Record(report); }
+
+void CUpgradeHistory::DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
+                                   int code) {
+    Record({deviceId, stage, seconds, percent, code, {}});
 }
 
-void CUpgradeHistory::DeviceStatus(const std::string& deviceId, int stage, int, int, int code) {
-    Record(deviceId, stage, code, std::string());
-}
-
-void CUpgradeHistory::Record(const std::string& deviceId, int stage, int code,
-                             const std::string& versionRead) {
-    if (stage != stage::kFinished) {
+void CUpgradeHistory::Record(const UpgradeReport& report) {
+    const std::string& deviceId = report.DeviceId;
+    const int code = report.Code;
+    if (report.Stage != stage::kFinished) {
         // The first report of a job comes after the dispatch chose its images.
         std::lock_guard lock(lock_);
         auto found = pending_.find(deviceId);
@@ -85,7 +85,12 @@ void CUpgradeHistory::Record(const std::string& deviceId, int stage, int code,
     {
         std::lock_guard lock(lock_);
         auto found = pending_.find(deviceId);
-        if (found != pending_.end()) {
+        // A late return amends the device's failure: it is told as that device was.
+        auto late = code == rc::kReturnedLate ? amendable_.find(deviceId) : amendable_.end();
+        if (late != amendable_.end()) {
+            pending = std::move(late->second);
+            amendable_.erase(late);
+        } else if (found != pending_.end()) {
             pending = std::move(found->second);
             pending_.erase(found);
         } else {
@@ -95,17 +100,21 @@ void CUpgradeHistory::Record(const std::string& deviceId, int stage, int code,
     UpgradeHistoryRecord& r = pending.Record;
     r.Time = now_();
     r.Code = code;
-    r.ResultText = StatusCellText(stage, 0, 100, code, DefaultText);
-    r.VersionAfter = VersionAfterReturn(r.VersionBefore, code, versionRead);
+    r.ResultText =
+        StatusCellText({deviceId, report.Stage, 0, 100, code, {}, report.WindowEnd}, DefaultText);
+    r.VersionAfter = VersionAfterReturn(r.VersionBefore, code, report.FirmwareVersion);
     // The device may have come back under another address.
     if (std::optional<CIPCamInfo> device = table_.Find(deviceId)) r.Address = AddressText(*device);
     // A device that got no image has none to name.
     if (OutcomeOf(code) != OutcomeKind::UpToDate && code != rc::kHttpUnauthorized &&
-        code != rc::kNoCameraImage) {
-        const std::string image =
-            pending.ImagePath.empty() ? ChosenImage(deviceId) : pending.ImagePath;
-        r.ImageFile = std::filesystem::path(image).filename().string();
-        r.ImageMd5 = ImageMd5(image);
+        code != rc::kNoCameraImage && !rc::IsNotStarted(code)) {
+        if (pending.ImagePath.empty()) pending.ImagePath = ChosenImage(deviceId);
+        r.ImageFile = std::filesystem::path(pending.ImagePath).filename().string();
+        r.ImageMd5 = ImageMd5(pending.ImagePath);
+    }
+    if (code == rc::kNotSeenAgain) {
+        std::lock_guard lock(lock_);
+        amendable_[deviceId] = pending;
     }
     if (AppendHistory(path_, r) != rc::kOk) {
         Trace("upgrade of %s: cannot add it to the history %s\n", deviceId.c_str(), path_.c_str());
@@ -156,6 +165,9 @@ std::optional<UpgradeHistoryRecord> ScheduledRunRecord(const CScheduleInfo& entr
         case st::kOtherFailed:
             code = entry.UploadResult < 0 ? entry.UploadResult : rc::kFailed;
             break;
+        case st::kPastWindow:
+            code = rc::kPastWindow;
+            break;
         default:
             return std::nullopt;
     }
@@ -170,7 +182,8 @@ std::optional<UpgradeHistoryRecord> ScheduledRunRecord(const CScheduleInfo& entr
     r.VersionAfter = VersionAfterReturn(r.VersionBefore, code, entry.VersionAfter);
     r.Code = code;
     r.ResultText = StatusText(entry, DefaultText);
-    SetHistoryImage(r, entry.FWPath);
+    // A device not started got no image.
+    if (!rc::IsNotStarted(code)) SetHistoryImage(r, entry.FWPath);
     return r;
 }
 

@@ -23,7 +23,9 @@ int64_t WallClockNow();
 // history file. It learns the device as it was before the upgrade from the dispatch
 // notification and appends one record at the device's final report, whichever side
 // sends it: the camera control (no newer image, log-in refused) or the upgrade manager
-// (the job's end). Every program that upgrades attaches one with AttachTo.
+// (the job's end). A device that ended as not seen again and came back later
+// (rc::kReturnedLate) gets a second record, which readers show in place of the failure
+// (AmendLateReturns). Every program that upgrades attaches one with AttachTo.
 class CUpgradeHistory final : public IRegistryObserver {
 public:
     // The table must outlive this object.
@@ -53,7 +55,7 @@ private:
         std::string ImagePath;
     };
 
-    void Record(const std::string& deviceId, int stage, int code, const std::string& versionRead);
+    void Record(const UpgradeReport& report);
     // The image path the dispatch gave the device, if it can be known yet.
     std::string ChosenImage(const std::string& deviceId) const;
     // The MD5 of the image, computed once per run however many devices take it.
@@ -71,6 +73,8 @@ private:
     const WallClock now_;
     std::mutex lock_;
     std::map<std::string, Pending> pending_;
+    // Devices whose last outcome was -10, as recorded: a late return amends it.
+    std::map<std::string, Pending> amendable_;
     std::map<std::string, KnownMd5> md5s_;
 };
 

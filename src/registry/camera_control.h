@@ -101,8 +101,9 @@ public:
     // for the credentials, else -503 (no newer image); -703 for an ONVIF camera without
     // an image. When the last dispatch of the
     // command has ended, observers get busy 0, and run ends as well if no device was
-    // handed over (the upgrade manager ends the run otherwise).
-    void StartUpgrade(uint8_t runFlag);
+    // handed over (the upgrade manager ends the run otherwise). `policy` guards the run
+    // (it goes to the upgrade manager before any device is handed over).
+    void StartUpgrade(uint8_t runFlag, const BatchPolicy& policy = {});
 
     // Dispatches of the last Upgrade command still under way.
     int PendingDispatches() const;

@@ -62,7 +62,7 @@ int CCameraControl::PendingDispatches() const {
     return pending_;
 }
 
-void CCameraControl::StartUpgrade(uint8_t runFlag) {
+void CCameraControl::StartUpgrade(uint8_t runFlag, const BatchPolicy& policy) {
     NotifyObservers([](IRegistryObserver& o) { o.RunBegins(); });
     NotifyObservers([](IRegistryObserver& o) { o.Busy(true); });
 
@@ -72,6 +72,7 @@ void CCameraControl::StartUpgrade(uint8_t runFlag) {
         if (record && record->Checked != 0) chosen.push_back(std::move(*record));
     }
     if (chosen.empty()) return;
+    if (upgradeManager_) upgradeManager_->SetBatchPolicy(policy);
     bool begins = false;
     {
         // Counted before any thread starts, so that the first to end cannot take itself
@@ -197,6 +198,7 @@ void CCameraControl::HandOver(const CIPCamInfo& record, std::deque<std::string> 
     request.ServiceAddresses = record.ServiceAddresses;
     request.FirmwareVersion = record.FirmwareVersion;
     request.ImagesFromStore = fromStore ? 1 : 0;
+    request.Model = record.ModelName;
     // A device that already has a job keeps it; its reports stand for this one.
     if (upgradeManager_->StartJob(request).empty()) return;
     std::lock_guard lock(dispatchLock_);

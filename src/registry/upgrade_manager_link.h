@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "upgrade/batch_guard.h"
 #include "upgrade/ip_cam_info.h"
 
 // The two sides of the border between the registry and the upgrade manager: what the
@@ -31,6 +32,8 @@ struct JobRequest {
     // device back with the version it had before failed to take them. A hand-picked
     // image may legitimately be the version the device already runs.
     uint8_t ImagesFromStore = 0;
+    // The model as listed: a run's first device of each model may go alone.
+    std::string Model;
     // An ONVIF camera is upgraded through its device service, found at these addresses
     // (the one that answered last first).
     DeviceProtocol Protocol = DeviceProtocol::Maker;
@@ -56,6 +59,9 @@ public:
     // with one DispatchEnds, after the dispatch's last hand-over.
     virtual void DispatchBegins() = 0;
     virtual void DispatchEnds() = 0;
+
+    // The guards of the next run: they hold from its first job until it ends.
+    virtual void SetBatchPolicy(const BatchPolicy& policy) = 0;
 };
 
 // The part of the camera control the upgrade manager calls.

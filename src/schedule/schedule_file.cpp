@@ -27,9 +27,9 @@ int32_t Int32Of(const char* text) {
     return static_cast<int32_t>(value);
 }
 
-constexpr const char* kAttributes[] = {
-    "IP",  "Port",    "Https",  "Account", "Password",    "Device",      "Model",
-    "MAC", "Version", "FWPath", "Status",  "UpgradeTime", "OnvifService"};
+constexpr const char* kAttributes[] = {"IP",     "Port",        "Https", "Account", "Password",
+                                       "Device", "Model",       "MAC",   "Version", "FWPath",
+                                       "Status", "UpgradeTime", "Until", "OnvifService"};
 
 bool KnownAttribute(std::string_view name) {
     for (const char* known : kAttributes) {
@@ -62,6 +62,7 @@ CScheduleInfo EntryOf(const pugi::xml_node& node) {
     }
     if (pugi::xml_attribute a = node.attribute("Status")) entry.Status = Int32Of(a.value());
     text("FWPath", entry.FWPath);
+    text("Until", entry.Until);
     text("OnvifService", entry.OnvifService);
     return entry;
 }
@@ -77,16 +78,20 @@ std::string ScheduleFileText(const std::vector<CScheduleInfo>& entries) {
     for (const CScheduleInfo& e : entries) {
         const int status =
             e.Status == schedule_status::kQueued ? schedule_status::kWaiting : e.Status;
+        // Only an entry with a window has the attribute, so a file without windows stays
+        // as it always was; older programs pass over an attribute they do not know.
+        const std::string until =
+            e.Until.empty() ? std::string() : " Until=\"" + XmlAttributeText(e.Until) + "\"";
         // The full 64-bit time: a 32-bit one would turn times after 2038-01-19 negative.
         text += StrFormat(
             "\n\t<NVR IP=\"%s\" Port=\"%s\" Https=\"%s\" Account=\"%s\" Password=\"%s\" "
             "Device=\"%s\" Model=\"%s\" MAC=\"%s\" Version=\"%s\" FWPath=\"%s\" Status=\"%d\" "
-            "UpgradeTime=\"%" PRId64 "\" />",
+            "UpgradeTime=\"%" PRId64 "\"%s />",
             XmlAttributeText(e.IP).c_str(), XmlAttributeText(e.Port).c_str(), e.Https ? "1" : "0",
             XmlAttributeText(e.Account).c_str(), XmlAttributeText(e.Password).c_str(),
             XmlAttributeText(e.Device).c_str(), XmlAttributeText(e.Model).c_str(),
             XmlAttributeText(e.MAC).c_str(), XmlAttributeText(e.Version).c_str(),
-            XmlAttributeText(e.FWPath).c_str(), status, e.UpgradeTime);
+            XmlAttributeText(e.FWPath).c_str(), status, e.UpgradeTime, until.c_str());
         // Only cameras carry it, so that a maker's entry is written as it always was.
         if (!e.OnvifService.empty()) {
             text.insert(text.size() - 3,

@@ -15,6 +15,7 @@ constexpr int kLoginFailed = 6;   // user name or password refused (-304)
 constexpr int kImageFailed = 7;   // firmware file refused (-406)
 constexpr int kOtherFailed = 8;   // any other error, or another device at the address
 constexpr int kFirmwareLost = 9;  // FWPath does not exist
+constexpr int kPastWindow = 10;   // not started: it would not have finished before Until
 }  // namespace schedule_status
 
 // One scheduled upgrade of one device; MAC is its key. A plain value, copied whole.
@@ -31,6 +32,9 @@ struct CScheduleInfo {
     int64_t UpgradeTime = 0;  // seconds since 1970-01-01 00:00 UTC
     int32_t Status = schedule_status::kNone;
     std::string FWPath;
+    // The end of its window, "HH:MM" local time: the first such moment from UpgradeTime
+    // on. Empty: no window. Stored only when set.
+    std::string Until;
     // An ONVIF camera: the path of its device service at IP and Port
     // ("/onvif/device_service"), stored as the attribute OnvifService; empty for the
     // maker's devices (files without the attribute).

@@ -82,12 +82,14 @@ std::optional<uint64_t> CScheduleList::FindByMac(std::string_view mac) const {
     return std::nullopt;
 }
 
-bool CScheduleList::Reschedule(uint64_t id, int64_t upgradeTime) {
+bool CScheduleList::Reschedule(uint64_t id, int64_t upgradeTime,
+                               const std::optional<std::string>& until) {
     std::lock_guard lock(state_->Mutex);
     auto it = state_->FindSlot(id);
     if (it == state_->Slots.end() || (*it)->Running) return false;
     (*it)->Info.Status = schedule_status::kWaiting;
     (*it)->Info.UpgradeTime = upgradeTime;
+    if (until) (*it)->Info.Until = *until;
     return true;
 }
 

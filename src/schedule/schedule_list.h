@@ -47,8 +47,10 @@ public:
     // The first entry whose MAC equals `mac` without regard to case.
     std::optional<uint64_t> FindByMac(std::string_view mac) const;
 
-    // A new time: status waiting. False for an unknown or running entry.
-    bool Reschedule(uint64_t id, int64_t upgradeTime);
+    // A new time: status waiting; with `until`, a new end of its window too (empty: none).
+    // False for an unknown or running entry.
+    bool Reschedule(uint64_t id, int64_t upgradeTime,
+                    const std::optional<std::string>& until = std::nullopt);
     // Another value for an entry (changed by another process). False for an unknown or
     // running entry.
     bool Replace(uint64_t id, const CScheduleInfo& entry);

@@ -121,7 +121,7 @@ void CScheduleRunner::StartWorker(CScheduledRun run) {
     Worker& worker = workers_.emplace_back();
     worker.Thread =
         std::jthread([this, &worker, run = std::move(run)](std::stop_token stop) mutable {
-            RunScheduledUpgrade(std::move(run), clock_, *this, stop);
+            RunScheduledUpgrade(std::move(run), clock_, *this, stop, &rate_);
             worker.Done = true;
         });
 }

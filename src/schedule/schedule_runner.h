@@ -13,6 +13,7 @@
 #include "schedule/schedule_observer.h"
 #include "schedule/schedule_store.h"
 #include "schedule/scheduler.h"
+#include "upgrade/batch_guard.h"
 
 // The scheduler tick and the starter tick run every this many Clock milliseconds.
 constexpr int64_t kScheduleTickMs = 1000;
@@ -106,6 +107,7 @@ private:
     CScheduleFileSync sync_;
     std::mutex workersMutex_;
     std::list<Worker> workers_;
+    UploadRate rate_;  // of the runs' uploads, for the windows of later ones
     std::jthread ticker_;
 };
 

@@ -37,7 +37,7 @@ int CheckCamera(COnvifSession& session, const CScheduleInfo& e) {
 }  // namespace
 
 int ScheduledOnvifStatus(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
-                         std::stop_token stop) {
+                         std::stop_token stop, UploadRate& rate) {
     const CScheduleInfo entry = run.Entry();
     if (stop.stop_requested()) return st::kQueued;
     COnvifSession session({ServiceAddress(entry)}, entry.Account, entry.Password,
@@ -57,7 +57,7 @@ int ScheduledOnvifStatus(CScheduledRun& run, const Clock& clock, IScheduleObserv
     ReportEntry(run, observer);
     const bool digest = session.Auth() == OnvifAuth::Digest;
     const int uploaded = UploadReporting(
-        run, entry, clock, observer,
+        run, entry, clock, observer, rate,
         [&](std::atomic<int64_t>& total, std::atomic<int64_t>& sent, std::stop_token never) {
             return UploadOnvifImage(ticket.UploadUri, entry.FWPath, digest, entry.Account,
                                     entry.Password, kUploadStallMs, total, sent, never);

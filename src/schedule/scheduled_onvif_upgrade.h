@@ -5,6 +5,7 @@
 #include "base/clock.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_observer.h"
+#include "upgrade/batch_guard.h"
 
 // A scheduled upgrade of an ONVIF camera (an entry with OnvifService), run to its end on
 // the calling thread: the camera at the entry's address must name the entry's MAC
@@ -15,6 +16,7 @@
 // back naming another version (Version and VersionAfter then hold it); 6 when it
 // refused the credentials; 7 when it refused the image (415); 8 for anything else,
 // including a camera back with its old version or not back in time. Stopped before
-// the upload: 2 (queued again); stopped while waiting for the camera: 4.
+// the upload: 2 (queued again); stopped while waiting for the camera: 4. A successful
+// upload adds to `rate`.
 int ScheduledOnvifStatus(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
-                         std::stop_token stop);
+                         std::stop_token stop, UploadRate& rate);

@@ -1,8 +1,11 @@
 #include "schedule/scheduled_run_steps.h"
 
+#include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "base/result_codes.h"
+#include "base/time_of_day.h"
 #include "base/trace.h"
 
 namespace {
@@ -18,7 +21,8 @@ void ReportEntry(CScheduledRun& run, IScheduleObserver& observer) {
 }
 
 int UploadReporting(CScheduledRun& run, const CScheduleInfo& e, const Clock& clock,
-                    IScheduleObserver& observer, const ImageSender& send) {
+                    IScheduleObserver& observer, UploadRate& rate, const ImageSender& send) {
+    const int64_t start = clock.NowMs();
     std::atomic<int64_t> total{0};
     std::atomic<int64_t> sent{0};
     std::stop_source ended;
@@ -37,10 +41,25 @@ int UploadReporting(CScheduledRun& run, const CScheduleInfo& e, const Clock& clo
     }
     run.SetUploadProgress(total.load(), sent.load());
     run.SetUploadResult(result);
+    if (result == rc::kOk) rate.Add(total.load(), clock.NowMs() - start);
     Trace("schedule %s: upload of %s ended with %d (%lld of %lld bytes)\n", e.MAC.c_str(),
           e.FWPath.c_str(), result, static_cast<long long>(sent.load()),
           static_cast<long long>(total.load()));
     return result;
+}
+
+bool PastWindow(const CScheduleInfo& e, int64_t waitSeconds, const Clock& clock,
+                const UploadRate& rate) {
+    const std::optional<TimeOfDay> until = ParseTimeOfDay(e.Until);
+    if (!until) return false;
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(e.FWPath, error);
+    const BatchCandidate job{e.MAC, e.Model, error ? 0 : static_cast<int64_t>(size), waitSeconds};
+    const int64_t end = NextTimeOfDay(e.UpgradeTime, *until);
+    if (clock.UnixSeconds() + EstimatedSeconds(job, rate) <= end) return false;
+    Trace("schedule %s: not started, it would not finish before %s\n", e.MAC.c_str(),
+          e.Until.c_str());
+    return true;
 }
 
 int ScheduleStatusOf(int result) {

@@ -12,6 +12,7 @@
 #include "schedule/scheduled_onvif_upgrade.h"
 #include "schedule/scheduled_run_steps.h"
 #include "upgrade/cgi_main_upload.h"
+#include "upgrade/onvif_upgrade_steps.h"
 #include "upgrade/return_watch.h"
 #include "web/device_queries.h"
 #include "web/web_client.h"
@@ -114,7 +115,7 @@ std::optional<int> AwaitReturn(const CScheduleInfo& e, const std::string& versio
 
 // The status the run ends with.
 int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
-            std::stop_token stop) {
+            std::stop_token stop, UploadRate& rate) {
     const CScheduleInfo entry = run.Entry();
     if (stop.stop_requested()) return st::kQueued;
     std::string versionBefore;
@@ -130,7 +131,7 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
     run.SetStatus(st::kUploading);
     ReportEntry(run, observer);
     const int uploaded = UploadReporting(
-        run, entry, clock, observer,
+        run, entry, clock, observer, rate,
         [&](std::atomic<int64_t>& total, std::atomic<int64_t>& sent, std::stop_token) {
             return UploadCgiMain(entry.Account, entry.Password,
                                  DeviceUrl(entry, "/cgi-bin/cgi_main.cgi"), entry.FWPath, total,
@@ -151,11 +152,22 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
 
 }  // namespace
 
+int64_t ScheduledWaitSeconds() {
+    return (kRebootPauseMs + kReturnDeadlineMs + kSettlePauseMs) / 1000;
+}
+
 void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserver& observer,
-                         std::stop_token stop) {
-    const int status = run.Entry().OnvifService.empty()
-                           ? Outcome(run, clock, observer, stop)
-                           : ScheduledOnvifStatus(run, clock, observer, stop);
+                         std::stop_token stop, UploadRate* rate) {
+    UploadRate assumed;
+    UploadRate& measured = rate ? *rate : assumed;
+    const CScheduleInfo entry = run.Entry();
+    const bool camera = !entry.OnvifService.empty();
+    int status = st::kPastWindow;
+    if (!PastWindow(entry, camera ? OnvifWaitSeconds() : ScheduledWaitSeconds(), clock,
+                    measured)) {
+        status = camera ? ScheduledOnvifStatus(run, clock, observer, stop, measured)
+                        : Outcome(run, clock, observer, stop, measured);
+    }
     const CScheduleInfo finished = run.Finish(status);
     Trace("schedule %s: run ended with status %d\n", finished.MAC.c_str(), status);
     observer.EntryFinished(run.Id(), finished);

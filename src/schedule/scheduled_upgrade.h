@@ -5,6 +5,7 @@
 #include "base/clock.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_observer.h"
+#include "upgrade/batch_guard.h"
 
 // Runs one started entry to its end on the calling thread, as the schedule's worker:
 // checks that the device at the entry's address reports the entry's MAC (another device
@@ -18,10 +19,20 @@
 // VersionBefore the one it named before the upload); 6 when it refused the user
 // name or password; 7 when it refused the image; 8 for anything else, including a device
 // that did not restart and come back within the deadline. Reports through `observer`
-// and ends `run` exactly once, reporting EntryFinished after it.
+// and ends `run` exactly once, reporting EntryFinished after it. An ONVIF camera's
+// entry (OnvifService) takes the camera's steps instead (ScheduledOnvifStatus).
 //
 // `stop` (a shut-down) ends the waits at once and keeps a run that has not begun its
 // upload from beginning it; an upload in flight cannot be cut off and is waited for (its
 // stall limits bound it). A stopped run ends as IScheduleObserver::EntryFinished says.
+//
+// An entry with a window (Until) is not started when its image at `rate` (measured by
+// the scheduler's earlier uploads; a cautious default without one) plus the wait for
+// the device's return would end after the window: it ends as status 10 at once. Its
+// successful upload adds to `rate`.
 void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserver& observer,
-                         std::stop_token stop);
+                         std::stop_token stop, UploadRate* rate = nullptr);
+
+// The longest a scheduled upgrade waits for its device after the upload, in seconds of
+// the Clock.
+int64_t ScheduledWaitSeconds();

@@ -72,6 +72,8 @@ std::string StatusText(const CScheduleInfo& entry, const TextLookup& lookup) {
                           "Failed! Please check the network connection.");
         case st::kFirmwareLost:
             return lookup("SchedulePage", "FWLostStatus", "FW File lost");
+        case st::kPastWindow:
+            return PastWindowText(entry.Until, lookup);
         default:
             return lookup("SchedulePage", "NoneStatus", "NONE");
     }

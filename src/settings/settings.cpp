@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include <unistd.h>
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 
@@ -108,6 +109,17 @@ void CSettings::ClearExitMode() const { user_.Delete("EXIT_Mode"); }
 
 int CSettings::DefaultLanguageId() const {
     return ProgramLanguageFor(WindowsLanguageOfLocale(locale_));
+}
+
+bool CSettings::FirstOfEachModel() const {
+    std::optional<std::string> value = ReadShortString("FirstOfEachModel");
+    return value && ParseDecimal(*value) == 1;
+}
+
+int CSettings::MaxFailures() const {
+    std::optional<std::string> value = ReadShortString("MaxFailures");
+    // A value that is no count is no limit.
+    return value ? std::max(0, DecimalInt(*value)) : 0;
 }
 
 std::string CSettings::ReadStorageFolder() const {

@@ -22,7 +22,8 @@ SettingsPaths DefaultSettingsPaths();
 // The program's few persistent settings and the in-memory copies the main window works
 // with. Value names and text forms: LangID (decimal language identifier), AutoStart
 // ("1"/"0"), AutoCheck (decimal hour), EXIT_Mode ("1" while a shut-down runs), Storage
-// (firmware store folder) per user; URL (firmware server base) machine-wide. Every
+// (firmware store folder), FirstOfEachModel ("1"/"0") and MaxFailures (decimal, 0: no
+// limit) per user; URL (firmware server base) machine-wide. Every
 // failure is silent: reads fall back to defaults, writes are skipped. Used on one
 // thread (the user-interface thread).
 class CSettings {
@@ -64,6 +65,10 @@ public:
     // Storage (up to 1024 characters) and the machine-wide URL; empty when absent.
     std::string ReadStorageFolder() const;
     std::string ReadServerUrl() const;
+
+    // The guards of an upgrade batch, as the Setting page stores them; read anew each time.
+    bool FirstOfEachModel() const;
+    int MaxFailures() const;
 
     int LanguageId() const { return languageId_; }
     bool AutoStart() const { return autoStart_; }

@@ -36,6 +36,8 @@ namespace {
 
 constexpr int kBusyEndMs = 100;
 constexpr int kSchedulerRetryMs = 5000;
+// How long a device that ended as not seen again is looked for, on the Clock.
+constexpr int64_t kLateWatchMs = 30 * 60 * 1000;
 
 // The tab keys, in page order.
 constexpr std::array<const char*, 4> kTabKeys = {"UpgradeTabButton", "ScheduleTabButton",
@@ -157,6 +159,8 @@ void CMainWindow::CreateServices() {
     upgradeManager_ = setup_.UpgradeRunner
                           ? std::make_unique<CUpgradeManager>(clock_, setup_.UpgradeRunner)
                           : std::make_unique<CUpgradeManager>(clock_);
+    // A device called "did not return" may yet: it is looked for while the program runs.
+    upgradeManager_->WatchLateReturns(kLateWatchMs);
     const std::string storage =
         setup_.StorageFolder.empty() ? ResolveStorageFolder(settings_) : setup_.StorageFolder;
     const std::string server = setup_.ServerBase.empty()
@@ -187,6 +191,12 @@ void CMainWindow::CreateServices() {
                               setup_.SearchAtStart);
     // The runner saves with the file lock held and keeps other processes' changes.
     upgradePage_->SetSchedule(schedule_, [this] { return scheduleRunner_->Save(); });
+    upgradePage_->SetBatchPolicySource([this] {
+        BatchPolicy policy;
+        policy.FirstOfEachModel = settings_.FirstOfEachModel();
+        policy.MaxFailures = settings_.MaxFailures();
+        return policy;
+    });
     connect(this, &CMainWindow::DeviceCommand, upgradePage_, &CUpgradePage::DeviceCommand);
     upgradeManager_->AddObserver(*upgradePage_);
     upgradeManager_->AddControl(*cameraControl_);

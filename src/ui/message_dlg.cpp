@@ -39,6 +39,8 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
       timeLabel_(this),
       time_(this),
       pastWarning_(this),
+      untilSet_(this),
+      until_(this),
       ok_(this),
       cancel_(this),
       ipLabel_(this),
@@ -49,7 +51,7 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
       userEdit_(this),
       passwordLabel_(this),
       passwordEdit_(this) {
-    setFixedSize(470, 370);
+    setFixedSize(470, 410);
     setWindowTitle(ToQ(texts_.ReadLayoutText("Main", "Caption", "Strelvane")));
     const PlacedControl controls[] = {
         {upgradeNow_, "UpgradeRadioButton", "Upgrade"},
@@ -63,6 +65,8 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
         {timeLabel_, "TimeLabel", "Date"},
         {time_, "TimeCtrl", ""},
         {pastWarning_, "PromptSchedule", "Schedule loast now time"},
+        {untilSet_, "UntilCheckBox", "Must finish by"},
+        {until_, "UntilCtrl", ""},
         {ok_, "OkButton", "Ok"},
         {cancel_, "CancelButton", ""},
         {ipLabel_, "IPStatic", "IP Address"},
@@ -80,6 +84,8 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
     passwordEdit_.setEchoMode(QLineEdit::Password);
     skin::SetTextColour(pastWarning_, skin::kWarning);
     time_.setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    until_.setDisplayFormat(QStringLiteral("HH:mm"));
+    until_.setEnabled(false);
     const QDateTime moment =
         initialTime > 0 ? QDateTime::fromSecsSinceEpoch(initialTime) : QDateTime::currentDateTime();
     date_.setDate(moment.date());
@@ -87,9 +93,9 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
     pastWarning_.hide();
 
     const bool entry = mode == kAddDevice;
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{&upgradeNow_, &fileLabel_, &fileEdit_, &browse_,
-                                         &schedule_, &dateLabel_, &date_, &timeLabel_, &time_}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{&upgradeNow_, &fileLabel_, &fileEdit_,
+                                                      &browse_, &schedule_, &dateLabel_, &date_,
+                                                      &timeLabel_, &time_, &untilSet_, &until_}) {
         w->setVisible(!entry);
     }
     for (QWidget* w :
@@ -116,6 +122,9 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
     connect(&schedule_, &QRadioButton::clicked, this, &CMessageDlg::ChooseSchedule);
     connect(&date_, &QDateEdit::dateChanged, this, &CMessageDlg::UpdatePastWarning);
     connect(&time_, &QTimeEdit::timeChanged, this, &CMessageDlg::UpdatePastWarning);
+    // toggled, not clicked: a screen reader's press action emits only toggled.
+    connect(&untilSet_, &QCheckBox::toggled, this,
+            [this](bool on) { until_.setEnabled(on && untilSet_.isEnabled()); });
     connect(&ok_, &QPushButton::clicked, this, &CMessageDlg::Ok);
     connect(&cancel_, &QPushButton::clicked, this, &CMessageDlg::Cancel);
     connect(&browse_, &QPushButton::clicked, this, [this] {
@@ -149,13 +158,28 @@ void CMessageDlg::ChooseUpgradeNow() {
     upgradeNow_.setChecked(true);
     date_.setEnabled(false);
     time_.setEnabled(false);
+    untilSet_.setEnabled(false);
+    until_.setEnabled(false);
 }
 
 void CMessageDlg::ChooseSchedule() {
     schedule_.setChecked(true);
     date_.setEnabled(true);
     time_.setEnabled(true);
+    untilSet_.setEnabled(true);
+    until_.setEnabled(untilSet_.isChecked());
     UpdatePastWarning();
+}
+
+QString CMessageDlg::Until() const {
+    if (mode_ == kAddDevice || !untilSet_.isChecked()) return QString();
+    return until_.time().toString(QStringLiteral("HH:mm"));
+}
+
+void CMessageDlg::SetUntil(const QString& until) {
+    const QTime time = QTime::fromString(until, QStringLiteral("HH:mm"));
+    untilSet_.setChecked(time.isValid());
+    if (time.isValid()) until_.setTime(time);
 }
 
 void CMessageDlg::SetMoment(const QDateTime& moment) {

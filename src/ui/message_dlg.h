@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCheckBox>
 #include <QDateEdit>
 #include <QDialog>
 #include <QLabel>
@@ -47,6 +48,10 @@ public:
     QString FirmwarePath() const { return fileEdit_.text(); }
     // The chosen moment, seconds since 1970.
     int64_t ChosenTime() const;
+    // The schedule modes: the end of the window the upgrade must fit, "HH:MM" local time
+    // (the first such moment from the chosen one on); empty when none is set.
+    QString Until() const;
+    void SetUntil(const QString& until);
     bool PastWarningShown() const { return !pastWarning_.isHidden(); }
 
     void ChooseUpgradeNow();
@@ -78,6 +83,8 @@ private:
     QLabel timeLabel_;
     QTimeEdit time_;
     QLabel pastWarning_;
+    QCheckBox untilSet_;
+    QTimeEdit until_;
     QPushButton ok_;
     QPushButton cancel_;
     QLabel ipLabel_;

@@ -249,6 +249,7 @@ void CSchedulePage::Edit() {
     CMessageDlg popup(frame_.Texts(), CMessageDlg::kEditSchedule, first->Info.UpgradeTime, false,
                       window());
     popup.SetFirmwarePath(ToQ(first->Info.FWPath));
+    popup.SetUntil(ToQ(first->Info.Until));
     // The image is changed for one entry at a time; the entry is known by its id, so a
     // sorted list still changes the entry of the ticked row.
     if (ticked.size() == 1) popup.SetScheduleEntry(schedule_, first->Id);
@@ -256,7 +257,9 @@ void CSchedulePage::Edit() {
     if (time <= 0) return;
     bool upgrading = false;
     for (uint64_t id : ticked) {
-        if (!schedule_.Reschedule(id, time) && schedule_.Find(id)) upgrading = true;
+        if (!schedule_.Reschedule(id, time, ToStd(popup.Until())) && schedule_.Find(id)) {
+            upgrading = true;
+        }
     }
     Refill();
     Save();

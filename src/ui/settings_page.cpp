@@ -29,7 +29,8 @@ CSettingsPage::CSettingsPage(IMainFrame& frame, CSettings& settings, QWidget* pa
       group_(this),
       languages_(this),
       autoStart_(this),
-      autoStartLabel_(this) {
+      autoStartLabel_(this),
+      batch_(*this, settings) {
     connect(&languages_, &QComboBox::activated, this, &CSettingsPage::ChooseLanguage);
     connect(&autoStart_, &QCheckBox::clicked, this,
             [this](bool on) { settings_.SaveSetting("AutoStart", on ? "1" : "0"); });
@@ -55,6 +56,7 @@ void CSettingsPage::ReloadTexts() {
     Place(autoStart_, "AutoStartCheckBox", "Auto start");
     autoStart_.setText(QString());
     autoStartLabel_.setText(ToQString(Place(autoStartLabel_, "AutoStartLabel", "Auto start")));
+    batch_.ReloadTexts(frame_.Texts());
     update();
 }
 

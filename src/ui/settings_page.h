@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 
+#include "ui/batch_settings_box.h"
 #include "ui/page.h"
 #include "ui/skin_group_box.h"
 
@@ -21,7 +22,8 @@ extern const LanguageChoice kLanguageChoices[8];
 // The list index of a language; 0 (English) for a language not in the list.
 int LanguageIndexOf(int languageId);
 
-// The Setting page: the language box, and the automatic start at log-on.
+// The Setting page: the language box, the guards of an upgrade batch, and the automatic
+// start at log-on.
 class CSettingsPage final : public CPage {
     Q_OBJECT
 public:
@@ -38,4 +40,5 @@ private:
     QComboBox languages_;
     QCheckBox autoStart_;
     QLabel autoStartLabel_;
+    CBatchSettingsBox batch_;
 };

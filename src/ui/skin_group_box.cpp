@@ -27,7 +27,8 @@ void CSkinGroupBox::paintEvent(QPaintEvent*) {
     painter.drawRoundedRect(frame, 6, 6);
     if (caption_.isEmpty()) return;
     const int margin = 12;
-    const int textWidth = qMin(metrics.horizontalAdvance(caption_), width() - 2 * margin - 8);
+    // The advance is rounded down: a caption given exactly that width is elided.
+    const int textWidth = qMin(metrics.horizontalAdvance(caption_) + 1, width() - 2 * margin - 8);
     QRect textRect(margin, 0, textWidth + 8, metrics.height());
     if (layoutDirection() == Qt::RightToLeft) textRect.moveRight(width() - margin);
     painter.fillRect(textRect, skin::kCard);

@@ -18,8 +18,10 @@
 #include "ui/message_dlg.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
+#include "upgrade/batch_plan.h"
 #include "upgrade/credential_check.h"
 #include "upgrade/image_file.h"
+#include "upgrade/upgrade_manager.h"
 #include "upgrade/upgrade_progress.h"
 #include "web/device_queries.h"
 
@@ -451,22 +453,36 @@ void CUpgradePage::Upgrade() {
     if (when.FirmwarePath() != imagePath_ && !ChooseImage(when.FirmwarePath())) return;
     if (choice > 0) {
         lastChosenTime_ = choice;
-        ScheduleChecked(choice);
+        ScheduleChecked(choice, when.Until());
         return;
     }
+    const BatchPolicy policy = batchPolicy_ ? batchPolicy_() : BatchPolicy{};
     const QString notice =
         Text("UI_PopupMessage", "Msg3",
              "Please note the video streaming will be disconnected during the firmware upgrade "
              "process. The whole upgrade process will take around %s minutes.")
-            .replace("%s", "7");
+            .replace("%s", "7") +
+        "\n\n" + PlanText(policy);
     if (!messenger_(notice, true)) return;
     statusList_.DeleteAllRows();
     ApplyImage();
     ShowStatusView();
-    control_->StartUpgrade(1);
+    control_->StartUpgrade(1, policy);
 }
 
-void CUpgradePage::ScheduleChecked(int64_t time) {
+QString CUpgradePage::PlanText(const BatchPolicy& policy) {
+    std::vector<std::string> models;
+    for (int row = 0; row < deviceList_.RowCount(); ++row) {
+        if (!deviceList_.IsChecked(row)) continue;
+        const std::optional<CIPCamInfo> record =
+            table_ ? table_->Find(ToStd(deviceList_.GetField(row, kKey))) : std::nullopt;
+        models.push_back(record ? record->ModelName : ToStd(deviceList_.GetField(row, kModel)));
+    }
+    return ToQ(BatchPlanText(PlanBatch(models, policy, CUpgradeManager::kPlaces),
+                             frame_.Texts().Lookup()));
+}
+
+void CUpgradePage::ScheduleChecked(int64_t time, const QString& until) {
     if (!schedule_ || !table_) return;
     int added = 0;
     for (int row = 0; row < deviceList_.RowCount(); ++row) {
@@ -488,6 +504,7 @@ void CUpgradePage::ScheduleChecked(int64_t time) {
         entry.UpgradeTime = time;
         entry.Status = schedule_status::kWaiting;
         entry.FWPath = ToStd(imagePath_);
+        entry.Until = ToStd(until);
         if (record->Protocol == DeviceProtocol::Onvif && !record->ServiceAddresses.empty()) {
             const std::optional<HttpUrl> service = ParseHttpUrl(record->ServiceAddresses.front());
             entry.OnvifService = service ? service->Path : "/onvif/device_service";
@@ -617,12 +634,11 @@ void CUpgradePage::ShowReport(const UpgradeReport& report) {
         return;
     }
     CLayoutTexts& texts = frame_.Texts();
-    statusList_.SetField(
-        row, kStatus,
-        ToQ(StatusCellText(report.Stage, report.Seconds, report.Percent, report.Code,
-                           [&texts](std::string_view s, std::string_view k, std::string_view d) {
-                               return texts.ReadLayoutText(s, k, d);
-                           })));
+    statusList_.SetField(row, kStatus,
+                         ToQ(StatusCellText(report, [&texts](std::string_view s, std::string_view k,
+                                                             std::string_view d) {
+                             return texts.ReadLayoutText(s, k, d);
+                         })));
     if (!final) return;
     statusList_.SetField(row, kFinished, "1");
     // What the device names now; empty when it named nothing after the attempt, rather

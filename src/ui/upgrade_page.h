@@ -14,6 +14,7 @@
 #include "ui/page.h"
 #include "ui/skin_button.h"
 #include "ui/skin_group_box.h"
+#include "upgrade/batch_guard.h"
 
 class CCameraControl;
 class CCameraTable;
@@ -51,6 +52,10 @@ public:
         schedule_ = &schedule;
         saveSchedule_ = std::move(save);
     }
+
+    // The guards for the next upgrade (the Setting page's), read when it starts.
+    using BatchPolicySource = std::function<BatchPolicy()>;
+    void SetBatchPolicySource(BatchPolicySource source) { batchPolicy_ = std::move(source); }
 
     void ReloadTexts() override;
 
@@ -127,8 +132,12 @@ private:
     void ApplyImage();
     bool IsCamera(const std::string& key) const;
     bool ListsCameras() const;
-    // Appends a schedule entry at `time` for every ticked row whose device is listed.
-    void ScheduleChecked(int64_t time);
+    // Appends a schedule entry at `time` for every ticked row whose device is listed;
+    // `until`: the end of their window ("HH:MM", empty: none).
+    void ScheduleChecked(int64_t time, const QString& until);
+    // What the confirmation adds: how many of the ticked devices start at once under
+    // `policy` and how many wait for the first device of their model.
+    QString PlanText(const BatchPolicy& policy);
     bool Say(std::string_view section, std::string_view key, std::string_view def,
              bool question = false);
     template <typename F>
@@ -158,6 +167,7 @@ private:
     Messenger messenger_;
     FileChooser fileChooser_;
     PopupRunner popupRunner_;
+    BatchPolicySource batchPolicy_;
     CScheduleList* schedule_ = nullptr;
     std::function<bool()> saveSchedule_;
     int64_t lastChosenTime_ = 0;

@@ -66,6 +66,8 @@ std::optional<ReturnWatch> CountDownReboot(UpgradeJob& job, const Clock& clock,
 
 }  // namespace
 
+int64_t NvrWaitSeconds() { return kRebootSeconds; }
+
 int RunNvrWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
     if (!WaitRandomStart(clock, stop)) return rc::kCancelled;
     job.Result = VerifyJobLogin(job);
@@ -73,8 +75,8 @@ int RunNvrWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
     if (stop.stop_requested()) return rc::kCancelled;
 
     ReportJob(job, stage::kUploading, 0, 0, rc::kOk);
-    RunWatchedUpload(
-        clock, stop,
+    RunTimedUpload(
+        job, clock, stop,
         [&job](std::stop_token uploadStop) { UploadFrontImageCgiMain(job, {}, uploadStop); },
         [&job] {
             const int64_t size = job.ImageSize;

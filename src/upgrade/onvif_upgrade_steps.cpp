@@ -61,3 +61,8 @@ int OnvifReturnOutcome(const ReturnWatch& watch, int lastLook) {
     if (watch.VersionAfter() == watch.VersionBefore()) return rc::kOldFirmwareStill;
     return rc::kOk;
 }
+
+int64_t OnvifWaitSeconds() {
+    constexpr int64_t kAssumedDownSeconds = 300;
+    return kAssumedDownSeconds + kOnvifReturnMarginSeconds;
+}

@@ -16,6 +16,12 @@
 // camera counts as not back.
 constexpr int kOnvifReturnMarginSeconds = 120;
 
+// How long a camera may be away after its upload, as far as a window is concerned, in
+// seconds of the Clock. It names its ExpectedDownTime only once its upgrade has begun,
+// when the window has already let it start: until then five minutes are assumed, with
+// the margin.
+int64_t OnvifWaitSeconds();
+
 // The device service's addresses to try: the known ones, with the one at `host` and
 // `port` under `scheme` (where the camera was last seen) first, on the path of the first
 // known one ("/onvif/device_service" when none is known).

@@ -62,6 +62,12 @@ private:
 
 }  // namespace
 
+int64_t SingleModelWaitSeconds(int images) {
+    return static_cast<int64_t>(images) *
+               (kBeforeLookingSeconds + kReturnSeconds + kSettleSeconds) +
+           (images >= 2 ? kSeveralImagesExtra : 0);
+}
+
 int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
     if (!WaitRandomStart(clock, stop)) return rc::kCancelled;
     job.Result = PrepareUpgrade(job);
@@ -77,8 +83,8 @@ int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token st
     std::string before = job.FirmwareBefore;
     while (!job.ImageQueue.empty()) {
         estimate.Show(left);
-        RunWatchedUpload(
-            clock, stop,
+        RunTimedUpload(
+            job, clock, stop,
             [&job](std::stop_token uploadStop) { UploadFrontImageFirmwareCgi(job, uploadStop); },
             [&] { estimate.Show(left - std::min(estimate.Elapsed(), kUploadSeconds)); });
         if (job.Result != rc::kOk) return EndJobAt(job, stage::kUploadEnded);

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <iterator>
 
 #include "base/result_codes.h"
 #include "base/trace.h"
+#include "upgrade/onvif_upgrade_steps.h"
 #include "upgrade/upgrade_progress.h"
 #include "upgrade/upgrade_workers.h"
 
@@ -14,6 +16,33 @@ int RunUpgradeWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) 
     return job.SingleModel ? RunSingleModelWorker(job, clock, stop)
                            : RunNvrWorker(job, clock, stop);
 }
+
+namespace {
+
+// What the run's guard judges of a job: its model (an ONVIF camera's names its maker),
+// the bytes it will send (the NVR and ONVIF workers install the front image only) and its
+// family's wait for the device.
+BatchCandidate CandidateOf(const JobRequest& request) {
+    BatchCandidate candidate;
+    candidate.DeviceId = request.DeviceId;
+    candidate.Model = request.Model;
+    const size_t images = request.SingleModel ? request.ImageQueue.size() : 1;
+    for (size_t i = 0; i < images && i < request.ImageQueue.size(); ++i) {
+        std::error_code error;
+        const uintmax_t size = std::filesystem::file_size(request.ImageQueue[i], error);
+        if (!error) candidate.ImageBytes += static_cast<int64_t>(size);
+    }
+    if (request.Protocol == DeviceProtocol::Onvif) {
+        candidate.WaitSeconds = OnvifWaitSeconds();
+    } else {
+        candidate.WaitSeconds = request.SingleModel
+                                    ? SingleModelWaitSeconds(static_cast<int>(images))
+                                    : NvrWaitSeconds();
+    }
+    return candidate;
+}
+
+}  // namespace
 
 CUpgradeManager::CUpgradeManager(const Clock& clock) : CUpgradeManager(clock, RunUpgradeWorker) {}
 
@@ -59,8 +88,11 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
     entry->UploadsLeft =
         request.SingleModel ? std::max<int>(1, static_cast<int>(request.ImageQueue.size())) : 1;
 
+    entry->Candidate = CandidateOf(request);
+
     bool queued = false;
     bool stopped = false;
+    std::vector<Refusal> refused;
     std::vector<IRegistryObserver*> observers;
     {
         std::lock_guard lock(lock_);
@@ -68,24 +100,65 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
             Trace("upgrade of %s not started: it already has a job", request.DeviceId.c_str());
             return std::string();
         }
+        if (!runOpen_) {
+            // A new run: its own guards, failures and rate.
+            guard_ = BatchGuard(nextPolicy_);
+            rate_.Clear();
+        }
         runOpen_ = true;
         if (stopping_) {
             stopped = true;
             ++deliveries_;
-        } else if (running_ < kPlaces) {
-            Launch(std::move(entry));
         } else {
+            const Entry* added = entry.get();
             pending_.push_back(std::move(entry));
-            queued = true;
+            LaunchWhatMay(refused);
+            queued = std::any_of(pending_.begin(), pending_.end(),
+                                 [&](const EntryPtr& e) { return e.get() == added; });
         }
         observers = observers_;
     }
+    // A new upgrade of a device speaks for it from now on.
+    if (lateWatch_) lateWatch_->Forget(request.DeviceId);
     if (queued) Forward(observers, {request.DeviceId, stage::kRunning, 0, 0, rc::kOk, {}});
+    SendRefusals(refused);
     if (stopped) {
         Forward(observers, {request.DeviceId, stage::kFinished, 0, 100, rc::kCancelled, {}});
         FinalDelivered();
     }
     return request.DeviceId;
+}
+
+void CUpgradeManager::SetBatchPolicy(const BatchPolicy& policy) {
+    std::lock_guard lock(lock_);
+    nextPolicy_ = policy;
+}
+
+void CUpgradeManager::WatchLateReturns(int64_t watchMs) {
+    lateWatch_ = std::make_unique<CLateReturnWatch>(
+        clock_, watchMs, [this](const std::string& deviceId, const std::string& version) {
+            ReturnedLate(deviceId, version);
+        });
+}
+
+int CUpgradeManager::LateWatching() const { return lateWatch_ ? lateWatch_->Watching() : 0; }
+
+void CUpgradeManager::UploadTimed(int64_t bytes, int64_t ms) { rate_.Add(bytes, ms); }
+
+void CUpgradeManager::ReturnedLate(const std::string& deviceId, const std::string& version) {
+    std::vector<IRegistryObserver*> observers;
+    std::vector<IDeviceFinder*> controls;
+    {
+        std::lock_guard lock(lock_);
+        // A new upgrade of the device has begun meanwhile: its own report will tell.
+        if (HasJob(deviceId)) return;
+        observers = observers_;
+        controls = controls_;
+    }
+    if (!version.empty()) {
+        for (IDeviceFinder* control : controls) control->FirmwareVersionRead(deviceId, version);
+    }
+    Forward(observers, {deviceId, stage::kFinished, 0, 100, rc::kReturnedLate, version});
 }
 
 void CUpgradeManager::Report(const std::string& deviceId, int stage, int seconds, int percent,
@@ -118,21 +191,30 @@ void CUpgradeManager::Deliver(const UpgradeReport& report) {
             control->FirmwareVersionRead(report.DeviceId, report.FirmwareVersion);
     }
     Forward(observers, report);
+    if (final && report.Code == rc::kNotSeenAgain && lateWatch_) lateWatch_->Watch(entry->Job);
     // The place passes on after the report that frees it has been shown. The entry
     // stays valid: it is freed only once its worker has returned from this call.
+    std::vector<Refusal> refused;
     if (final || report.Stage == stage::kUploadEnded) {
         std::lock_guard lock(lock_);
         if (final || (entry->UploadsLeft > 0 && --entry->UploadsLeft == 0)) FreePlace(*entry);
+        // The end may let held jobs start, or make the guard refuse them.
+        if (final) guard_.Ended(report.DeviceId, report.Code);
+        LaunchWhatMay(refused);
     }
+    SendRefusals(refused);
     if (final) FinalDelivered();
 }
 
 void CUpgradeManager::DeviceSeenAgain(const std::string& deviceId, const std::string& scheme,
                                       const std::string& host, int port) {
-    std::lock_guard lock(lock_);
-    for (const EntryPtr& entry : runningJobs_) {
-        if (entry->Job.DeviceId == deviceId) entry->Job.MarkSeenAgain({scheme, host, port});
+    {
+        std::lock_guard lock(lock_);
+        for (const EntryPtr& entry : runningJobs_) {
+            if (entry->Job.DeviceId == deviceId) entry->Job.MarkSeenAgain({scheme, host, port});
+        }
     }
+    if (lateWatch_) lateWatch_->SeenAgain(deviceId, {scheme, host, port});
 }
 
 void CUpgradeManager::ForgetDevice(const std::string& deviceId) {
@@ -179,6 +261,7 @@ void CUpgradeManager::Stop() {
         for (const EntryPtr& entry : ended_) entry->Worker.request_stop();
         observers = observers_;
     }
+    if (lateWatch_) lateWatch_->Stop();
     for (const EntryPtr& entry : waiting) {
         Forward(observers, {entry->Job.DeviceId, stage::kFinished, 0, 100, rc::kCancelled, {}});
         FinalDelivered();
@@ -240,10 +323,49 @@ void CUpgradeManager::FreePlace(Entry& entry) {
     if (!entry.HoldsPlace) return;
     entry.HoldsPlace = false;
     --running_;
-    while (!stopping_ && running_ < kPlaces && !pending_.empty()) {
-        EntryPtr next = std::move(pending_.front());
-        pending_.pop_front();
+}
+
+void CUpgradeManager::LaunchWhatMay(std::vector<Refusal>& refused) {
+    if (stopping_) return;
+    const int64_t now = clock_.UnixSeconds();
+    // Every queued job is judged: a refusal ends a job at once even while the places
+    // are taken (the guards' refusals do not change when it would start later).
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        const BatchDecision decision = guard_.Decide((*it)->Candidate, now, rate_);
+        if (decision.Verdict == BatchVerdict::Hold ||
+            (decision.Verdict == BatchVerdict::Start && running_ >= kPlaces)) {
+            ++it;
+            continue;
+        }
+        EntryPtr next = std::move(*it);
+        it = pending_.erase(it);
+        if (decision.Verdict == BatchVerdict::Refuse) {
+            Trace("upgrade of %s not started (%d)", next->Job.DeviceId.c_str(), decision.Code);
+            ++deliveries_;
+            refused.push_back({next->Job.DeviceId, decision.Code, guard_.Policy().WindowEnd});
+            continue;
+        }
+        guard_.Started(next->Candidate);
         Launch(std::move(next));
+    }
+}
+
+void CUpgradeManager::SendRefusals(const std::vector<Refusal>& refused) {
+    if (refused.empty()) return;
+    std::vector<IRegistryObserver*> observers;
+    {
+        std::lock_guard lock(lock_);
+        observers = observers_;
+    }
+    for (const Refusal& r : refused) {
+        Forward(observers, {r.DeviceId,
+                            stage::kFinished,
+                            0,
+                            100,
+                            r.Code,
+                            {},
+                            r.Code == rc::kPastWindow ? r.WindowEnd : 0});
+        FinalDelivered();
     }
 }
 

@@ -14,6 +14,8 @@
 #include "base/clock.h"
 #include "registry/registry_observer.h"
 #include "registry/upgrade_manager_link.h"
+#include "upgrade/batch_guard.h"
+#include "upgrade/late_return_watch.h"
 #include "upgrade/upgrade_job.h"
 #include "upgrade/upgrade_progress.h"
 
@@ -27,6 +29,12 @@
 // its worker returns (or an earlier one it sent), never a second. The run ends, with
 // one run-ends notification, once every job has sent its final report and no
 // dispatch is under way.
+//
+// Each run is guarded by its BatchPolicy (BatchGuard): a job the guard holds waits in
+// the queue, one it refuses ends at once with the guard's code and is never started.
+// With the late watch on, a device that ended as not seen again (-10) is looked for a
+// while longer; when it comes back with its new firmware, the observers get a second
+// final report for it, with the success code rc::kReturnedLate, outside any run.
 //
 // Observers are called on the reporting thread with no lock held. The observers and
 // the camera controls must outlive the manager; stop the manager (Stop) before a
@@ -59,6 +67,18 @@ public:
                          const std::string& host, int port) override;
     void DispatchBegins() override;
     void DispatchEnds() override;
+    // Taken by the next run when its first job comes.
+    void SetBatchPolicy(const BatchPolicy& policy) override;
+
+    // Watches the devices that end with -10 for `watchMs` of the Clock after their end
+    // (CLateReturnWatch). Call before the first job.
+    void WatchLateReturns(int64_t watchMs);
+    // Devices the late watch still looks for.
+    int LateWatching() const;
+
+    // A worker's upload of `bytes` succeeded in `ms` of the Clock: the run's rate, which
+    // estimates whether later devices fit the window.
+    void UploadTimed(int64_t bytes, int64_t ms);
 
     // A worker's progress report, made on the job's worker thread; ignored for a device
     // without a running job. A place freed by the report passes to the front of the
@@ -75,7 +95,7 @@ public:
 
     // Ends every job: queued ones at once, running ones as soon as their workers notice
     // (each with its final report, -6 unless it had already ended), and waits for the
-    // workers. Later jobs end at once.
+    // workers. Later jobs end at once. The late watch ends too.
     void Stop();
 
     // A job runs (also one past its upload, waiting for its device) or waits for a place.
@@ -88,6 +108,7 @@ public:
 private:
     struct Entry {
         UpgradeJob Job;
+        BatchCandidate Candidate;  // what the run's guard judges
         std::jthread Worker;
         int UploadsLeft = 1;  // stage-2 reports to come before the place is free
         bool HoldsPlace = false;
@@ -99,8 +120,21 @@ private:
     Entry* FindRunning(const std::string& deviceId) const;
     bool HasJob(const std::string& deviceId) const;
     void Launch(EntryPtr entry);
-    // Gives up the entry's place, if it holds one, to the front of the queue.
+    // Gives up the entry's place, if it holds one.
     void FreePlace(Entry& entry);
+    // A job the guard refused: it ends at once with the code.
+    struct Refusal {
+        std::string DeviceId;
+        int Code = 0;
+        int64_t WindowEnd = 0;
+    };
+    // Starts the queued jobs, in order, that the guard lets start while places are free;
+    // takes out those it refuses (counted as deliveries), for SendRefusals.
+    void LaunchWhatMay(std::vector<Refusal>& refused);
+    // Called with no lock held.
+    void SendRefusals(const std::vector<Refusal>& refused);
+    // The late watch found the device back with `version`.
+    void ReturnedLate(const std::string& deviceId, const std::string& version);
 
     void WorkerMain(Entry& entry, std::stop_token stop);
     // Report's work; a final report's firmware version goes to the camera controls first.
@@ -129,6 +163,10 @@ private:
     int deliveries_ = 0;    // final reports being forwarded
     bool runOpen_ = false;  // a job has started since the last run-ends
     bool stopping_ = false;
+    BatchPolicy nextPolicy_;                       // the next run's
+    BatchGuard guard_;                             // the run's
+    UploadRate rate_;                              // measured in the run
+    std::unique_ptr<CLateReturnWatch> lateWatch_;  // set before any job; then only read
 
     std::mutex joinLock_;  // one thread at a time joins and frees ended workers
 };

@@ -2,13 +2,14 @@
 
 #include "base/result_codes.h"
 #include "base/text.h"
+#include "base/time_of_day.h"
 
 std::string DefaultText(std::string_view, std::string_view, std::string_view def) {
     return std::string(def);
 }
 
-std::string StatusCellText(int stage, int seconds, int percent, int code,
-                           const TextLookup& lookup) {
+std::string StatusCellText(int stage, int seconds, int percent, int code, const TextLookup& lookup,
+                           int64_t windowEnd) {
     if (stage == stage::kRunning && seconds == 0) {
         return lookup("Upgrade1Page", "WaitingStatus", "Waiting");
     }
@@ -50,10 +51,32 @@ std::string StatusCellText(int stage, int seconds, int percent, int code,
                               "Failed! The camera could not install the firmware.");
             case rc::kNoCameraImage:
                 return lookup("ErrorCode", "Code_703", "No firmware file chosen for this camera.");
+            case rc::kFirstOfModelFailed:
+                return lookup("ErrorCode", "Code_601",
+                              "Not started: the first device of this model failed.");
+            case rc::kTooManyFailures:
+                return lookup("ErrorCode", "Code_602", "Not started: too many devices failed.");
+            case rc::kPastWindow:
+                return PastWindowText(windowEnd != 0 ? HourMinuteText(windowEnd) : "--:--", lookup);
             default:
                 return lookup("ErrorCode", "Code_Other",
                               "Failed! Please check the network connection.");
         }
     }
+    if (stage == stage::kFinished && code == rc::kReturnedLate) {
+        return lookup("ErrorCode", "Code_ReturnedLate",
+                      "Firmware upgrade successful (returned late).");
+    }
     return lookup("Upgrade1Page", "FWUPGSuccess", "Firmware upgrade successful.");
+}
+
+std::string PastWindowText(const std::string& until, const TextLookup& lookup) {
+    return ReplaceAll(
+        lookup("ErrorCode", "Code_603", "Not started: it would not finish before %s."), "%s",
+        until);
+}
+
+std::string StatusCellText(const UpgradeReport& report, const TextLookup& lookup) {
+    return StatusCellText(report.Stage, report.Seconds, report.Percent, report.Code, lookup,
+                          report.WindowEnd);
 }

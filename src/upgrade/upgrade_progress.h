@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,9 @@ struct UpgradeReport {
     // With a final report: the firmware version the device reported after its return
     // (empty when none was read).
     std::string FirmwareVersion;
+    // With a device not started for its window (-603): the window's end, seconds since
+    // 1970.
+    int64_t WindowEnd = 0;
 };
 
 // Looks up a user-visible text: (section, key, built-in default) -> text.
@@ -31,5 +35,11 @@ using TextLookup = std::function<std::string(std::string_view section, std::stri
 // A lookup that always answers with the built-in default.
 std::string DefaultText(std::string_view section, std::string_view key, std::string_view def);
 
-// The text of a device's status cell for one progress report.
-std::string StatusCellText(int stage, int seconds, int percent, int code, const TextLookup& lookup);
+// The text of a device's status cell for one progress report; `windowEnd` as in
+// UpgradeReport.
+std::string StatusCellText(int stage, int seconds, int percent, int code, const TextLookup& lookup,
+                           int64_t windowEnd = 0);
+std::string StatusCellText(const UpgradeReport& report, const TextLookup& lookup);
+
+// "Not started: it would not finish before HH:MM." with `until` as HH:MM.
+std::string PastWindowText(const std::string& until, const TextLookup& lookup);

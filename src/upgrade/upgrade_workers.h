@@ -32,5 +32,11 @@ int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token st
 // -702 when it failed to install it (500), -701 when it takes no firmware over HTTP.
 int RunOnvifWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop);
 
+// How long each family's worker waits, at most, for its device to restart and come back
+// (the single-model worker for each of `images`), in seconds of the Clock: with the
+// upload's time, what a window must leave a device (OnvifWaitSeconds for a camera).
+int64_t NvrWaitSeconds();
+int64_t SingleModelWaitSeconds(int images);
+
 // The worker of the job's protocol and family.
 int RunUpgradeWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop);

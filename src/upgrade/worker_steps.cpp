@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -63,6 +64,19 @@ void RunWatchedUpload(const Clock& clock, std::stop_token stop,
         tick();
     }
     thread.join();
+}
+
+void RunTimedUpload(UpgradeJob& job, const Clock& clock, std::stop_token stop,
+                    const std::function<void(std::stop_token)>& upload,
+                    const std::function<void()>& tick) {
+    std::error_code error;
+    const uintmax_t size =
+        job.ImageQueue.empty() ? 0 : std::filesystem::file_size(job.ImageQueue.front(), error);
+    const int64_t start = clock.NowMs();
+    RunWatchedUpload(clock, stop, upload, tick);
+    if (job.Result == rc::kOk && !error && size > 0 && job.Manager) {
+        job.Manager->UploadTimed(static_cast<int64_t>(size), clock.NowMs() - start);
+    }
 }
 
 bool AskDevice(const UpgradeJob& job, const std::string& scheme, int timeoutMs,

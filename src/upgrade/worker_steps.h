@@ -32,6 +32,12 @@ void RunWatchedUpload(const Clock& clock, std::stop_token stop,
                       const std::function<void(std::stop_token)>& upload,
                       const std::function<void()>& tick);
 
+// RunWatchedUpload for the job's front image; when the upload succeeds, its size and
+// the time it took go to the manager's measure of the run's upload rate.
+void RunTimedUpload(UpgradeJob& job, const Clock& clock, std::stop_token stop,
+                    const std::function<void(std::stop_token)>& upload,
+                    const std::function<void()>& tick);
+
 // Asks the device for its system list under `scheme` at the job's current host and
 // port, with the job's credentials. True when it answered at all (a refusal of the
 // credentials is an answer too); the answer, with the version it names, goes to `watch`.

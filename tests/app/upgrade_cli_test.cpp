@@ -62,14 +62,35 @@ TEST(UpgradeCliTest, BadArgumentsEndWithExitTwoAndAMessage) {
     }
     ExpectRefused({"upgrade", "--all", "--file", good, "--camera-file", dir.File("junk.bin")},
                   "no network interface named 'strelvane-none0'");
+    // The batch guards' values are checked before anything else runs.
+    const std::pair<std::vector<std::string>, const char*> guards[] = {
+        {{"--max-failures", "-1"}, "--max-failures needs a whole number"},
+        {{"--max-failures", "2x"}, "--max-failures needs a whole number"},
+        {{"--max-failures", ""}, "--max-failures needs a whole number"},
+        {{"--until", "24:00"}, "--until needs a time of day"},
+        {{"--until", "5"}, "--until needs a time of day"},
+        {{"--watch-late", "1441"}, "--watch-late needs minutes"},
+        {{"--watch-late", "half"}, "--watch-late needs minutes"},
+        {{"--first-of-each-model", "yes"}, "unexpected argument 'yes'"},
+    };
+    for (const auto& [words, message] : guards) {
+        std::vector<std::string> args = {"upgrade", "--all", "--file", good};
+        args.insert(args.end(), words.begin(), words.end());
+        ExpectRefused(args, message);
+    }
+    ExpectRefused({"upgrade", "--all", "--file", good, "--first-of-each-model", "--max-failures",
+                   "0", "--until", "5:30", "--watch-late", "0"},
+                  "no network interface named");
     ExpectRefused({"search", "--password", "x"}, "no network interface named");
 }
 
 TEST(UpgradeCliTest, HelpDescribesTheCommand) {
     const ProcessResult help = Cli({"upgrade", "--help"});
     EXPECT_EQ(help.ExitCode, 0);
-    for (const char* word : {"--file IMAGE", "--all", "--device ID", "--password P",
-                             "--interface NAME", "--storage DIR", "--time-scale N", "SIGINT"}) {
+    for (const char* word :
+         {"--file IMAGE", "--all", "--device ID", "--password P", "--interface NAME",
+          "--storage DIR", "--time-scale N", "SIGINT", "--first-of-each-model", "--max-failures N",
+          "--until HH:MM", "--watch-late M", "(-601)", "(-602)", "(-603)", "code 601"}) {
         EXPECT_NE(help.Output.find(word), std::string::npos) << word;
     }
     const ProcessResult search = Cli({"search", "--help"});

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "base/result_codes.h"
 #include "base/utf16.h"
 #include "history/history_file.h"
 #include "history/history_report.h"
@@ -113,6 +114,46 @@ TEST(HistoryReportTest, HtmlShowsDeviceTextsAsTextAndStandsAlone) {
     EXPECT_NE(page.find("<b>1</b>already up to date"), std::string::npos);
     EXPECT_NE(page.find("<b>1</b>failed"), std::string::npos);
     EXPECT_NE(page.find("From 2026-12-01 to now"), std::string::npos);
+}
+
+// A late return stands in for the failure it amends, only that one: the device's
+// outcome just before, with code -10 and the same image.
+TEST(HistoryReportTest, LateReturnsReplaceOnlyTheFailureTheyAmend) {
+    auto record = [](const std::string& device, int code, const std::string& md5 = "m1") {
+        UpgradeHistoryRecord r = Outcome(device, code);
+        r.ImageMd5 = md5;
+        return r;
+    };
+    constexpr int kLost = rc::kNotSeenAgain;
+    constexpr int kLate = rc::kReturnedLate;
+    struct Case {
+        const char* Name;
+        std::vector<UpgradeHistoryRecord> Records;
+        std::vector<std::string> Shown;  // device name and code per shown record
+    };
+    const Case cases[] = {
+        {"amends its failure in place",
+         {record("A", kLost), record("B", 0), record("A", kLate)},
+         {"A 601", "B 0"}},
+        {"a later outcome of the device stands between",
+         {record("A", kLost), record("A", rc::kImageRejected), record("A", kLate)},
+         {"A -10", "A -406", "A 601"}},
+        {"another image", {record("A", kLost, "m1"), record("A", kLate, "m2")}, {"A -10", "A 601"}},
+        {"no failure before it", {record("A", kLate), record("A", kLost)}, {"A 601", "A -10"}},
+        {"one failure, one amendment",
+         {record("A", kLost), record("A", kLate), record("A", kLate)},
+         {"A 601", "A 601"}},
+        {"each device its own",
+         {record("A", kLost), record("B", kLost), record("B", kLate), record("A", kLate)},
+         {"A 601", "B 601"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> shown;
+        for (const UpgradeHistoryRecord& r : AmendLateReturns(c.Records)) {
+            shown.push_back(r.DeviceName + " " + std::to_string(r.Code));
+        }
+        EXPECT_EQ(shown, c.Shown) << c.Name;
+    }
 }
 
 TEST(HistoryReportTest, CommandPicksThePeriodAndRefusesBadDates) {

@@ -110,6 +110,48 @@ TEST(UpgradeHistoryTest, AnOnvifCameraIsRecordedWithItsOwnImage) {
     EXPECT_EQ(records[2].ResultText, "No firmware file chosen for this camera.");
 }
 
+// A device that ended as not seen again and came back later gets a second record that
+// older readers take as one more outcome and the report shows in place of the failure;
+// a device not started got no image.
+TEST(UpgradeHistoryTest, LateReturnAmendsTheFailureAndNotStartedDevicesNameNoImage) {
+    TempDir dir;
+    dir.Write("kt.bin", "QRBAversion=2.1.0\n");
+    CCameraTable table;
+    for (const char* id : {"A", "B"}) {
+        table.AddOrUpdate(id, Device(id));
+        table.Modify(id, [&](CIPCamInfo& r) { r.SetLatestFirmware(dir.File("kt.bin"), "2.1.0"); });
+    }
+    int64_t now = 1796793494;
+    CUpgradeHistory history(table, dir.File("history.tsv"), [&] { return now; });
+    for (const char* id : {"A", "B"}) history.DeviceDispatched(*table.Find(id));
+    history.DeviceFinished({"A", stage::kFinished, 0, 100, rc::kNotSeenAgain, {}});
+    history.DeviceFinished({"B", stage::kFinished, 0, 100, rc::kPastWindow, {}, 1796800000});
+    now += 600;
+    history.DeviceFinished({"A", stage::kFinished, 0, 100, rc::kReturnedLate, "2.1.0"});
+
+    const auto records = ReadHistory(dir.File("history.tsv"));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].Code, rc::kNotSeenAgain);
+    EXPECT_EQ(records[1].ImageFile, "") << "not started: no image";
+    EXPECT_NE(records[1].ResultText.find("Not started: it would not finish before "),
+              std::string::npos)
+        << records[1].ResultText;
+    const UpgradeHistoryRecord& late = records[2];
+    EXPECT_EQ(late.Code, rc::kReturnedLate);
+    EXPECT_EQ(late.ResultText, "Firmware upgrade successful (returned late).");
+    EXPECT_EQ(late.Time, 1796793494 + 600);
+    EXPECT_EQ(late.DeviceName, "Cam A");
+    EXPECT_EQ(late.VersionBefore, "2.0.4");
+    EXPECT_EQ(late.VersionAfter, "2.1.0");
+    EXPECT_EQ(late.ImageFile, "kt.bin");
+    EXPECT_EQ(late.ImageMd5, records[0].ImageMd5);
+
+    const auto shown = AmendLateReturns(records);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], late) << "in the failure's place";
+    EXPECT_EQ(shown[1].DeviceId, "B");
+}
+
 TEST(UpgradeHistoryTest, ScheduledRunsCountOnlyWhenTheyEnded) {
     TempDir dir;
     dir.Write("image.bin", "QRBA");
@@ -138,6 +180,7 @@ TEST(UpgradeHistoryTest, ScheduledRunsCountOnlyWhenTheyEnded) {
         {st::kOtherFailed, 0, rc::kFailed},  // another device at the address
         {st::kQueued, 0, std::nullopt},      // stopped before it began: runs again
         {st::kUpgrading, 0, std::nullopt},   // stopped while the device restarted
+        {st::kPastWindow, 0, rc::kPastWindow},
     };
     for (const Case& c : cases) {
         entry.Status = c.Status;
@@ -152,8 +195,9 @@ TEST(UpgradeHistoryTest, ScheduledRunsCountOnlyWhenTheyEnded) {
         if (c.Status == st::kSuccessful) {
             EXPECT_EQ(r->VersionAfter, "1.1");
         }
-        EXPECT_EQ(r->ImageFile, "image.bin");
-        EXPECT_EQ(r->ImageMd5.size(), 32u);
+        const bool started = c.Status != st::kPastWindow;
+        EXPECT_EQ(r->ImageFile, started ? "image.bin" : "") << c.Status;
+        EXPECT_EQ(r->ImageMd5.size(), started ? 32u : 0u) << c.Status;
         EXPECT_FALSE(r->ResultText.empty());
     }
 }

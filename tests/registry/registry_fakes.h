@@ -44,6 +44,10 @@ public:
     }
     void DispatchBegins() override { ++dispatchesBegun_; }
     void DispatchEnds() override { ++dispatchesEnded_; }
+    void SetBatchPolicy(const BatchPolicy& policy) override {
+        std::lock_guard lock(lock_);
+        policies_.push_back(policy);
+    }
 
     std::vector<Call> Calls() {
         std::lock_guard lock(lock_);
@@ -53,6 +57,10 @@ public:
         std::lock_guard lock(lock_);
         return jobs_;
     }
+    std::vector<BatchPolicy> Policies() {
+        std::lock_guard lock(lock_);
+        return policies_;
+    }
     int DispatchesBegun() const { return dispatchesBegun_; }
     int DispatchesEnded() const { return dispatchesEnded_; }
 
@@ -60,6 +68,7 @@ private:
     std::mutex lock_;
     std::vector<Call> calls_;
     std::vector<JobRequest> jobs_;
+    std::vector<BatchPolicy> policies_;
     std::atomic<int> dispatchesBegun_{0};
     std::atomic<int> dispatchesEnded_{0};
 };

@@ -228,7 +228,10 @@ TEST_F(ScheduleCliTest, AddStoresCompleteEntriesOnlyAndReplacesByMac) {
 
     EXPECT_EQ(InProcess(add({})), 0);
     const std::string later = std::to_string(now + 7200);
-    EXPECT_EQ(InProcess(add({{"--mac", "AA:BB:CC:DD:EE:FF"}, {"--time", later}, {"--https", ""}})),
+    EXPECT_EQ(InProcess(add({{"--mac", "AA:BB:CC:DD:EE:FF"},
+                             {"--time", later},
+                             {"--https", ""},
+                             {"--until", "5:07"}})),
               0);
     std::vector<CScheduleInfo> stored = LoadSchedule(File());
     ASSERT_EQ(stored.size(), 1u);
@@ -238,6 +241,7 @@ TEST_F(ScheduleCliTest, AddStoresCompleteEntriesOnlyAndReplacesByMac) {
     EXPECT_TRUE(stored[0].Https);
     EXPECT_EQ(stored[0].Password, "p\"<&'>");
     EXPECT_EQ(stored[0].Status, st::kWaiting);
+    EXPECT_EQ(stored[0].Until, "05:07");
     struct stat info {};
     ASSERT_EQ(::stat(File().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -260,6 +264,8 @@ TEST_F(ScheduleCliTest, AddStoresCompleteEntriesOnlyAndReplacesByMac) {
         add({{"--ip", "gate;rm"}}),
         add({{"--mac", "aa:bb:cc:dd:ee"}}),
         add({{"--mac", "aa:bb:cc:dd:ee:fg"}}),
+        add({{"--until", "25:00"}}),
+        {"list", "--file", File(), "--until", "05:00"},
         {"run", "--file", File(), "--time-scale", "5000"},
         {"add", "--file", File(), "--time", "+60"},
         {"list", "--file", File(), "--ip", "10.0.0.5"},

@@ -13,6 +13,8 @@
 
 namespace {
 
+namespace st = schedule_status;
+
 const char* const kHeader =
     "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<PLAYER_SETTING Version=\"0.1\">\n"
     "<NODE dis=\"Schedule\">";
@@ -64,6 +66,9 @@ TEST(ScheduleFileTest, RoundTripKeepsEverythingButQueuedAndUploadFields) {
     entries[6].FWPath = "/home/user/Firmware & Co/<new> \"v2\".bin";
     entries[7].UpgradeTime = 4102444800;  // 2100-01-01, beyond 32 bits
     entries[8].UpgradeTime = -4102444800;
+    entries[9].Until = "05:30";  // the end of its window
+    entries.push_back(StoredEntry("MAC-10", 1700000010, st::kPastWindow));
+    entries.back().Until = "04:00";
     ASSERT_TRUE(SaveSchedule(path, entries));
 
     std::vector<CScheduleInfo> expected = entries;
@@ -75,6 +80,10 @@ TEST(ScheduleFileTest, RoundTripKeepsEverythingButQueuedAndUploadFields) {
     EXPECT_NE(text.find("Password=\"p&quot;&lt;&amp;'>&#9;&#10;&#13;\xE5\xAF\x86 x\""),
               std::string::npos);
     EXPECT_NE(text.find("UpgradeTime=\"4102444800\""), std::string::npos);
+    // Only the entries with a window carry the attribute, after all the others.
+    EXPECT_NE(text.find("UpgradeTime=\"1700000009\" Until=\"05:30\" />"), std::string::npos);
+    EXPECT_EQ(text.find("Until="), text.find("Until=\"05:30\""));
+    EXPECT_EQ(ReadScheduleFile(path).DropsSomething, false);
 }
 
 TEST(ScheduleFileTest, OnlyACameraCarriesItsServiceAndReadsItBack) {

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "base/result_codes.h"
+#include "base/time_of_day.h"
 #include "history/upgrade_history.h"
 #include "schedule/scheduler.h"
 #include "schedule_test_support.h"
@@ -141,6 +142,43 @@ TEST_F(ScheduledUpgradeTest, RefusalsShowWhatWasRefused) {
     const std::string log = OutputSoFar(sim);
     EXPECT_TRUE(Has(log, "verdict=rejected")) << log;
     EXPECT_FALSE(Has(log, "away")) << log;
+}
+
+// A run whose image and wait would end after its window is not started: the device is
+// not even asked. The estimate takes the rate measured by earlier uploads.
+TEST_F(ScheduledUpgradeTest, ARunThatWouldNotFitItsWindowIsNotStarted) {
+    DevsimProcess sim({"--device", std::string("id=ok,reboot_seconds=0,mac=") + kMac});
+    const Clock clock(1);
+    const int64_t now = clock.UnixSeconds();
+    // The 12 MB image at 2 Mbit/s takes 51 s; the wait 440 s.
+    struct Case {
+        int64_t Left;  // seconds from now to the window's end
+        UploadRate* Rate;
+        bool Starts;
+    };
+    UploadRate fast;
+    fast.Add(kImageSize, 1000);
+    // The window ends at the start of its minute, up to 59 s before `Left`.
+    const Case cases[] = {{600, nullptr, true}, {480, nullptr, false}, {510, &fast, true}};
+    for (const Case& c : cases) {
+        CScheduleInfo entry = Entry(sim, "ok");
+        entry.UpgradeTime = now;
+        entry.Until = HourMinuteText(now + c.Left);
+        CScheduledRun run = Start(entry);
+        const uint64_t id = run.Id();
+        std::stop_source stop;
+        stop.request_stop();  // a run that would start ends at once, before it asks
+        RunScheduledUpgrade(std::move(run), clock, recorder_, stop.get_token(), c.Rate);
+        const CScheduleInfo done = Final(id);
+        EXPECT_EQ(done.Status, c.Starts ? st::kQueued : st::kPastWindow) << c.Left;
+        if (!c.Starts) {
+            EXPECT_EQ(StatusText(done, DefaultText),
+                      "Not started: it would not finish before " + done.Until + ".");
+        }
+        // A stopped run is queued again: out of the way of the next case.
+        list_.Remove(id);
+    }
+    EXPECT_FALSE(Has(OutputSoFar(sim), "upload device=")) << OutputSoFar(sim);
 }
 
 TEST_F(ScheduledUpgradeTest, ADeviceNotSeenAgainWithinTheDeadlineFails) {

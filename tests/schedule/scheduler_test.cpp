@@ -141,6 +141,12 @@ TEST(StatusTextTest, EveryStatusHasItsText) {
     EXPECT_EQ(StatusText(uploading, layout), "ErrorCode/Code_Uploading! (37%)");
     uploading.Status = st::kFirmwareLost;
     EXPECT_EQ(StatusText(uploading, layout), "SchedulePage/FWLostStatus!");
+
+    CScheduleInfo late;
+    late.Status = st::kPastWindow;
+    late.Until = "05:30";
+    EXPECT_EQ(StatusText(late, lookup), "Not started: it would not finish before 05:30.");
+    EXPECT_EQ(StatusText(late, layout), "ErrorCode/Code_603!");
 }
 
 TEST(StatusTextTest, UploadPercentTruncatesInSinglePrecision) {

@@ -34,6 +34,7 @@ public:
         int Code = 0;
         std::string FirmwareVersion;               // with a final report
         std::chrono::steady_clock::time_point At;  // when it came
+        int64_t WindowEnd = 0;                     // with a final report
     };
 
     void Reset() override { Add("Reset"); }
@@ -53,6 +54,7 @@ public:
         DeviceStatus(r.DeviceId, r.Stage, r.Seconds, r.Percent, r.Code);
         std::lock_guard lock(lock_);
         statuses_.back().FirmwareVersion = r.FirmwareVersion;
+        statuses_.back().WindowEnd = r.WindowEnd;
     }
     void Busy(bool busy) override { Add(busy ? "Busy 1" : "Busy 0"); }
     void RunBegins() override { Add("RunBegins"); }

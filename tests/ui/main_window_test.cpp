@@ -1,7 +1,10 @@
 // The main window driven offscreen: tabs and busy states, the Exit guards and the
 // shut-down, language switches, hiding, and the names screen readers see.
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -9,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -16,6 +20,7 @@
 
 #include "layout/layout_texts.h"
 #include "schedule/schedule_list.h"
+#include "settings/settings.h"
 #include "ui/data_folder.h"
 #include "ui/download_page.h"
 #include "ui/main_window.h"
@@ -235,6 +240,58 @@ private slots:
         QTRY_VERIFY(!window->IsBusy());
     }
 
+    // The Setting page's batch guards, driven as a screen reader drives them: the check
+    // box's toggle action and the count's value. Each change is stored at once and read
+    // by the next start; the page's texts follow the language.
+    void batchGuardsAreStoredAsTheyChange() {
+        sandbox_.CreateSettingsStore();
+        {
+            auto window = MakeWindow();
+            QWidget& page = window->SettingsPageWidget();
+            auto* first = page.findChild<QCheckBox*>("FirstOfEachModelCheckBox");
+            auto* failures = page.findChild<QSpinBox*>("MaxFailuresEdit");
+            QVERIFY(first && failures);
+            QCOMPARE(first->text(), QString("Upgrade one device of each model first"));
+            QCOMPARE(first->accessibleName(), QString("FirstOfEachModelCheckBox"));
+            QCOMPARE(failures->accessibleName(), QString("MaxFailuresEdit"));
+            QCOMPARE(ChildText(page, "MaxFailuresLabel"),
+                     QString("Stop after this many failed devices (0 = no limit)"));
+            QVERIFY(!first->isChecked());
+            QCOMPARE(failures->value(), 0);
+
+            window->ShowPage(CMainWindow::kSettingPage);
+            QAccessibleInterface* box = QAccessible::queryAccessibleInterface(first);
+            QVERIFY(box && box->actionInterface());
+            box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+            QVERIFY(first->isChecked());
+            QAccessibleInterface* count = QAccessible::queryAccessibleInterface(failures);
+            QVERIFY(count && count->valueInterface());
+            count->valueInterface()->setCurrentValue(3);
+            QCOMPARE(failures->value(), 3);
+            CSettings stored;
+            QVERIFY(stored.FirstOfEachModel());
+            QCOMPARE(stored.MaxFailures(), 3);
+
+            window->SettingsPageWidget().ChooseLanguage(1);
+            CLayoutTexts chinese(STRELVANE_DATA_DIR, 1028);
+            QCOMPARE(first->text(),
+                     ToQ(chinese.ReadLayoutText("SettingPage", "FirstOfEachModelCheckBox", "")));
+            QVERIFY(first->isChecked());
+            window->SettingsPageWidget().ChooseLanguage(0);
+            QTRY_VERIFY(!window->IsBusy());
+        }
+        auto again = MakeWindow();
+        QVERIFY(again->findChild<QCheckBox*>("FirstOfEachModelCheckBox")->isChecked());
+        QCOMPARE(again->findChild<QSpinBox*>("MaxFailuresEdit")->value(), 3);
+        // An unreadable count is no limit.
+        CSettings settings;
+        settings.LoadSettings();
+        settings.SaveSetting("MaxFailures", "many");
+        settings.SaveSetting("FirstOfEachModel", "0");
+        QCOMPARE(CSettings().MaxFailures(), 0);
+        QVERIFY(!CSettings().FirstOfEachModel());
+    }
+
     void anUnreadableFirmwareCatalogueStillEndsTheStartUpBusyState() {
         MainWindowSetup setup = sandbox_.Setup();
         setup.StorageFolder = ToStd(sandbox_.Path("broken-store"));
@@ -269,13 +326,13 @@ private slots:
         int controls = 0;
         for (QWidget* w : window->findChildren<QWidget*>()) {
             const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
-                                 qobject_cast<QLineEdit*>(w);
+                                 qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w);
             // A list's own parts (corner button, cell editor) are read through the list.
             const bool partOfList =
                 w->parent()->parent() && w->parent()->parent()->inherits("QAbstractItemView");
             if (!control || qobject_cast<QMessageBox*>(w->window()) ||
                 w->parent()->inherits("QComboBox") || w->parent()->inherits("QAbstractItemView") ||
-                partOfList) {
+                w->parent()->inherits("QAbstractSpinBox") || partOfList) {
                 continue;
             }
             ++controls;
@@ -283,8 +340,9 @@ private slots:
             QCOMPARE(w->accessibleName(), w->objectName());
         }
         QVERIFY(controls >= 20);
-        for (const char* key : {"SearchButton", "UpgradeTabButton", "LanguageComboBox",
-                                "ExitButton", "AutoStartCheckBox", "EditBrowse"}) {
+        for (const char* key :
+             {"SearchButton", "UpgradeTabButton", "LanguageComboBox", "ExitButton",
+              "AutoStartCheckBox", "EditBrowse", "FirstOfEachModelCheckBox", "MaxFailuresEdit"}) {
             QVERIFY2(window->findChild<QWidget*>(key), key);
         }
     }

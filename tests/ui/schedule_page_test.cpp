@@ -214,8 +214,12 @@ private slots:
         int64_t newTime = 0;
         QString popupImage;
         QString popupShown;
+        QString untilShown;
+        QString until;
         page.SetPopupRunner([&](CMessageDlg& popup) -> int64_t {
             popupShown = popup.FirmwarePath();
+            untilShown = popup.Until();
+            popup.SetUntil(until);
             if (!popupImage.isEmpty()) popup.SetFirmwarePath(popupImage);
             popup.SetMoment(QDateTime::fromSecsSinceEpoch(newTime));
             popup.Ok();
@@ -246,12 +250,17 @@ private slots:
         QCOMPARE(Cell(list, 0, kDeviceColumn), QString("charlie"));
         QCOMPARE(Cell(list, 0, 1), QString("1"));
 
-        // Edit with two ticked: both re-timed and waiting; the image stays.
+        // Edit with two ticked: both re-timed and waiting, with the window's end the
+        // popup gives; the image stays.
         newTime = tomorrow + 3600;
+        until = "06:15";
         Tick(list, RowOfDevice(list, "charlie"));
         Tick(list, RowOfDevice(list, "alpha"));
         page.Edit();
         QCOMPARE(popupShown, image);
+        QCOMPARE(untilShown, QString());
+        QCOMPARE(saved()["charlie"].Until, std::string("06:15"));
+        QCOMPARE(saved()["bravo"].Until, std::string());
         QCOMPARE(saved()["charlie"].UpgradeTime, newTime);
         QCOMPARE(saved()["alpha"].UpgradeTime, newTime);
         QCOMPARE(saved()["bravo"].UpgradeTime, tomorrow);
@@ -265,7 +274,10 @@ private slots:
         list.HeaderClicked(kDeviceColumn);
         Tick(list, RowOfDevice(list, "charlie"));
         popupImage = other;
+        until.clear();  // the popup shows the entry's window; unticked, it has none
         page.Edit();
+        QCOMPARE(untilShown, QString("06:15"));
+        QCOMPARE(saved()["charlie"].Until, std::string());
         QCOMPARE(saved()["charlie"].FWPath, other.toStdString());
         QCOMPARE(saved()["alpha"].FWPath, image.toStdString());
         QCOMPARE(Cell(list, RowOfDevice(list, "charlie"), kImageColumn), other);

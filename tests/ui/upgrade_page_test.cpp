@@ -167,6 +167,7 @@ private slots:
             BrowseInPopup(popup, nightImagePath);
             popup.ChooseSchedule();
             popup.SetMoment(planned);
+            popup.SetUntil("05:00");
             popup.Ok();
             return popup.Result();
         });
@@ -221,6 +222,7 @@ private slots:
         QCOMPARE(saved.size(), size_t{4});
         QCOMPARE(saved[0].UpgradeTime, planned.toSecsSinceEpoch());
         QCOMPARE(saved[0].FWPath, nightImagePath.toStdString());
+        QCOMPARE(saved[0].Until, std::string("05:00"));
         QCOMPARE(saved[3].MAC, std::string("00:1C:A1:00:00:04"));
         // Each entry has the MAC its device named, which its run checks, not the row's key.
         std::set<std::string> macs;
@@ -230,8 +232,26 @@ private slots:
         QVERIFY(devices.isVisibleTo(&page));
 
         upgradeNow = true;
+        // With the Setting page's guards on, the question says who starts and who waits;
+        // answered No, nothing starts.
+        window.Settings().SaveSetting("FirstOfEachModel", "1");
+        window.Settings().SaveSetting("MaxFailures", "2");
+        QString question;
+        page.SetMessenger([&question](const QString& text, bool) {
+            question = text;
+            return false;
+        });
         page.Upgrade();
-        QVERIFY(messages.takeLast().contains("around 7 minutes"));
+        QVERIFY(
+            question.endsWith("\n\nDevices starting now: 1 of 4 (models: 1).\n"
+                              "Waiting for the first device of their model: 3."));
+        QVERIFY(devices.isVisibleTo(&page));
+        window.Settings().SaveSetting("FirstOfEachModel", "0");
+        window.Settings().SaveSetting("MaxFailures", "0");
+        CollectMessages(page, messages);
+        page.Upgrade();
+        QVERIFY(messages.last().contains("around 7 minutes"));
+        QVERIFY(messages.takeLast().endsWith("Devices starting now: 4 of 4 (models: 1)."));
         CCameraListCtrl& status = page.StatusList();
         QTRY_COMPARE_WITH_TIMEOUT(status.RowCount(), 4, 10000);
         QVERIFY(!devices.isVisibleTo(&page));

@@ -2,6 +2,7 @@
 // reports, the end of the run, stopping, and the link to the camera controls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -348,6 +349,47 @@ TEST_F(UpgradeManagerTest, ConcurrentReportsKeepTheBooks) {
     for (int n = 1; n <= 40; ++n) EXPECT_EQ(page_.Finals(Id(n)), 1) << Id(n);
     EXPECT_EQ(page_.Count("RunEnds"), 1);
     EXPECT_EQ(manager_.Running(), 0);
+}
+
+// The batch guards in the manager: a held job waits in the queue as "Waiting" and starts
+// when the guard lets it; a refused one ends at once, never started; the run ends once.
+TEST_F(UpgradeManagerTest, GuardsHoldAndRefuseQueuedJobs) {
+    manager_.AddObserver(page_);
+    auto request = [](const std::string& id) {
+        JobRequest r = Request(id);
+        r.Model = id.substr(0, 1);  // A1, A2 and A3 are of one model
+        return r;
+    };
+    manager_.SetBatchPolicy({.FirstOfEachModel = true});
+    for (const char* id : {"A1", "A2", "B1", "A3"}) manager_.StartJob(request(id));
+    ASSERT_TRUE(workers_.WaitStarted(2));
+    std::vector<std::string> started = workers_.Started();  // in the threads' order
+    std::sort(started.begin(), started.end());
+    EXPECT_EQ(started, (std::vector<std::string>{"A1", "B1"}));
+    EXPECT_EQ(manager_.Waiting(), 2);
+    EXPECT_EQ(page_.Count("Status A2 0 0"), 1) << "shown as waiting";
+    // A policy set now is the next run's.
+    manager_.SetBatchPolicy({});
+    workers_.End("A1", rc::kImageRejected);
+    ASSERT_TRUE(page_.WaitFor("Status A3 32 -601", 5s));
+    EXPECT_EQ(page_.Count("Status A2 32 -601"), 1);
+    EXPECT_EQ(manager_.Waiting(), 0);
+    workers_.End("B1", rc::kOk);
+    ASSERT_TRUE(page_.WaitFor("RunEnds", 5s));
+    EXPECT_EQ(workers_.Started().size(), 2u) << "refused jobs never started";
+    EXPECT_EQ(page_.Count("RunEnds"), 1);
+}
+
+TEST_F(UpgradeManagerTest, JobThatWouldNotFitTheWindowEndsAtOnceWithItsEnd) {
+    manager_.AddObserver(page_);
+    // An NVR waits up to 360 s for its device: ten seconds are not enough.
+    const int64_t end = clock_.UnixSeconds() + 10;
+    manager_.SetBatchPolicy({.WindowEnd = end});
+    manager_.StartJob(Request("A"));
+    ASSERT_TRUE(page_.WaitFor("RunEnds", 5s));
+    EXPECT_EQ(page_.Events(), (std::vector<std::string>{"Status A 32 -603", "RunEnds"}));
+    EXPECT_EQ(page_.StatusesOf("A").back().WindowEnd, end);
+    EXPECT_TRUE(workers_.Started().empty());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/result_codes.h"
+#include "base/time_of_day.h"
 
 namespace {
 
@@ -61,6 +62,31 @@ TEST(StatusCellTextTest, TextsComeFromTheLayoutKeys) {
     EXPECT_EQ(StatusCellText(32, 0, 100, -408, Tagged), "[ErrorCode/Code_408]");
     EXPECT_EQ(StatusCellText(32, 0, 100, -999, Tagged), "[ErrorCode/Code_Other]");
     EXPECT_EQ(StatusCellText(32, 0, 100, 5, Tagged), "[Upgrade1Page/FWUPGSuccess]");
+}
+
+// The batch guards' texts: a device not started says why, with the window's end as the
+// local clock shows it; a late return is a success of its own.
+TEST(StatusCellTextTest, NotStartedAndLateReturnTexts) {
+    EXPECT_EQ(Text(32, 0, 100, rc::kFirstOfModelFailed),
+              "Not started: the first device of this model failed.");
+    EXPECT_EQ(Text(32, 0, 100, rc::kTooManyFailures), "Not started: too many devices failed.");
+    EXPECT_EQ(Text(32, 0, 100, rc::kReturnedLate), "Firmware upgrade successful (returned late).");
+    const int64_t end = 1796850000;
+    const std::string until = HourMinuteText(end);
+    ASSERT_EQ(until.size(), 5u);
+    EXPECT_EQ(StatusCellText({"A", 32, 0, 100, rc::kPastWindow, {}, end}, DefaultText),
+              "Not started: it would not finish before " + until + ".");
+    // A translation may name the time anywhere, or twice.
+    const TextLookup twice = [](std::string_view, std::string_view, std::string_view) {
+        return std::string("%s! (%s)");
+    };
+    EXPECT_EQ(StatusCellText(32, 0, 100, rc::kPastWindow, twice, end), until + "! (" + until + ")");
+    EXPECT_EQ(StatusCellText(32, 0, 100, -601, Tagged), "[ErrorCode/Code_601]");
+    EXPECT_EQ(StatusCellText(32, 0, 100, -602, Tagged), "[ErrorCode/Code_602]");
+    EXPECT_EQ(StatusCellText(32, 0, 100, -603, Tagged), "[ErrorCode/Code_603]");
+    EXPECT_EQ(StatusCellText(32, 0, 100, 601, Tagged), "[ErrorCode/Code_ReturnedLate]");
+    EXPECT_TRUE(rc::IsNotStarted(rc::kPastWindow) && rc::IsNotStarted(rc::kFirstOfModelFailed));
+    EXPECT_FALSE(rc::IsNotStarted(rc::kNoNewerImage) || rc::IsNotStarted(rc::kReturnedLate));
 }
 
 }  // namespace

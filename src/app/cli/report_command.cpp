@@ -19,7 +19,9 @@ constexpr const char* kUsage =
     "Prints the handover report of the upgrade history: every final outcome of an\n"
     "upgrade (command line, schedule or desktop program) with the time, the device, its\n"
     "model, MAC address and address, the version before and after, the result and the\n"
-    "image file with its MD5 (of the whole file, as md5sum prints it).\n"
+    "image file with its MD5 (of the whole file, as md5sum prints it). A device that did\n"
+    "not come back in time but was later seen back with its new firmware is shown as\n"
+    "upgraded, \"returned late\", in place of that failure.\n"
     "\n"
     "--since DATE    only outcomes from DATE on (local time: YYYY-MM-DD, or with HH:MM\n"
     "                or HH:MM:SS after a space or a T; or seconds since 1970)\n"
@@ -81,7 +83,8 @@ int RunReport(const std::vector<std::string>& args) {
     const std::string path = parsed->Value("--history", DefaultHistoryFile());
     int skipped = 0;
     std::vector<UpgradeHistoryRecord> records;
-    for (UpgradeHistoryRecord& r : ReadHistory(path, &skipped)) {
+    // A late return is shown in place of the failure it amends.
+    for (UpgradeHistoryRecord& r : AmendLateReturns(ReadHistory(path, &skipped))) {
         if (r.Time >= since && r.Time <= until) records.push_back(std::move(r));
     }
     if (skipped > 0) {

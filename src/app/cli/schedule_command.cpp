@@ -20,6 +20,7 @@
 #include "base/clock.h"
 #include "base/result_codes.h"
 #include "base/text.h"
+#include "base/time_of_day.h"
 #include "base/trace.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
@@ -36,13 +37,14 @@ constexpr const char* kUsage =
     "usage: strelvane-cli schedule list [--file PATH]\n"
     "       strelvane-cli schedule add --ip ADDRESS [--port N] [--https] --user NAME\n"
     "                                  --password TEXT --mac MAC --device NAME --model NAME\n"
-    "                                  --version TEXT --image PATH --time WHEN [--file PATH]\n"
-    "                                  [--onvif-service PATH]\n"
+    "                                  --version TEXT --image PATH --time WHEN [--until HH:MM]\n"
+    "                                  [--onvif-service PATH] [--file PATH]\n"
     "       strelvane-cli schedule run [--file PATH] [--time-scale N]\n"
     "\n"
     "list  one JSON line per entry, in file order: {\"no\",\"MAC\",\"IP\",\"Port\",\"Https\",\n"
     "      \"Account\",\"Device\",\"Model\",\"Version\",\"UpgradeTime\",\"time\",\"FWPath\",\n"
-    "      \"status\",\"text\"}; passwords are not shown.\n"
+    "      \"status\",\"text\"} and \"Until\" for an entry with a window; passwords are\n"
+    "      not shown.\n"
     "add   stores a scheduled upgrade of one device, waiting for its time, and prints it\n"
     "      as list does. Every option but --port and --https is needed; --image must be\n"
     "      a readable firmware image, --ip an IPv4 address or host name, --mac a MAC.\n"
@@ -69,6 +71,10 @@ constexpr const char* kUsage =
     "                  Documents folder)\n"
     "--time WHEN       seconds since 1970, +N seconds from now, or a local time\n"
     "                  \"YYYY-MM-DD HH:MM[:SS]\" (a T may stand for the blank)\n"
+    "--until HH:MM     the end of the entry's window, local time (the first such moment\n"
+    "                  from its time on): a run that would not finish by then is not\n"
+    "                  started (status 10), judged by the image's size at the upload rate\n"
+    "                  measured so far (or a cautious 2 Mbit/s) and the 7-minute wait\n"
     "--port N          the device's web port (default 80, or 443 with --https)\n"
     "--time-scale N    the scheduler's clock runs N times faster: its ticks, pauses and\n"
     "                  the 7-minute wait for a restarting device (not network time-outs);\n"
@@ -76,7 +82,8 @@ constexpr const char* kUsage =
     "\n"
     "Status codes: 0 missed, 1 waiting, 2 queued, 3 uploading, 4 upgrading, 5 successful,\n"
     "6 user name or password refused, 7 firmware file refused, 8 other failure (also: another\n"
-    "device at the address, or the device not back within 7 minutes), 9 firmware file lost.\n"
+    "device at the address, or the device not back within 7 minutes), 9 firmware file lost,\n"
+    "10 not started: it would not finish before the end of its window.\n"
     "\n"
     "Exit status: 0 success (run: every entry it handled ended successful), 1 failure\n"
     "(unreadable, foreign or unwritable file; run: another scheduler runs the file, an\n"
@@ -86,7 +93,8 @@ constexpr const char* kUsage =
 
 const char* const kAddOptions[] = {"--ip",       "--port",  "--https",  "--user",
                                    "--password", "--mac",   "--device", "--model",
-                                   "--version",  "--image", "--time",   "--onvif-service"};
+                                   "--version",  "--image", "--time",   "--until",
+                                   "--onvif-service"};
 
 constexpr auto kPoll = std::chrono::milliseconds(20);
 
@@ -125,6 +133,7 @@ std::string EntryLine(int number, const CScheduleInfo& e) {
         .Add("FWPath", e.FWPath)
         .Add("status", e.Status)
         .Add("text", StatusTextOf(e));
+    if (!e.Until.empty()) line.Add("Until", e.Until);
     if (!e.OnvifService.empty()) line.Add("OnvifService", e.OnvifService);
     return line.Text();
 }
@@ -270,6 +279,14 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, const Clock& 
         return std::nullopt;
     }
     e.UpgradeTime = *time;
+    if (args.Has("--until")) {
+        const std::optional<TimeOfDay> until = ParseTimeOfDay(args.Value("--until"));
+        if (!until) {
+            error = "--until needs a time of day such as 05:30";
+            return std::nullopt;
+        }
+        e.Until = HourMinuteText(NextTimeOfDay(e.UpgradeTime, *until));
+    }
     std::error_code failed;
     const std::filesystem::path image = std::filesystem::absolute(args.Value("--image"), failed);
     if (args.Has("--onvif-service") &&

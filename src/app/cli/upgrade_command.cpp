@@ -13,7 +13,9 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <thread>
 
+#include "app/cli/batch_options.h"
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
 #include "app/cli/device_session.h"
@@ -40,6 +42,8 @@ constexpr const char* kUsage =
     "                             (--all | --device ID...) [--password P]\n"
     "                             [--interface NAME]... [--address HOST[:PORT]]...\n"
     "                             [--storage DIR] [--time-scale N] [--json]\n"
+    "                             [--first-of-each-model] [--max-failures N]\n"
+    "                             [--until HH:MM] [--watch-late MINUTES]\n"
     "\n"
     "Searches the network (every usable adapter, or only the named ones), checks the\n"
     "log-in of the devices to upgrade (user \"admin\", password P, default \"vqmtz\"),\n"
@@ -58,10 +62,10 @@ constexpr const char* kUsage =
     "ended, 3 uploading (percent sent), 32 final; code < 0 is a failure (-503: no image\n"
     "newer than the device's own; -10: the device did not restart and come back; -408:\n"
     "it came back with its old firmware; -406: it refused the image; -701: the camera\n"
-    "takes no firmware over the network; -702: it could not install it); text is what\n"
-    "the upgrade page shows. The final\n"
-    "line adds \"FirmwareVersion\": the version the device named after its upgrade (its\n"
-    "own with -503; empty when none was read). A closing summary goes to standard error.\n"
+    "takes no firmware over the network; -702: it could not install it; -601 to -603:\n"
+    "not started, see below); text is what the upgrade page shows. The final line adds\n"
+    "\"FirmwareVersion\": the version the device named after its upgrade (its own with\n"
+    "-503; empty when none was read). A closing summary goes to standard error.\n"
     "\n"
     "--all            upgrade every device found\n"
     "--device ID      upgrade this device (repeatable); one that is not found is reported\n"
@@ -72,7 +76,9 @@ constexpr const char* kUsage =
     "                 one kept by the firmware store (size header, then the mark)\n"
     "--camera-file IMAGE\n"
     "                 the image for the ONVIF cameras, as their maker ships it\n"
-    "--time-scale N   run the deliberate waits (reboot countdowns) N times faster\n"
+    "--time-scale N   run the deliberate waits (reboot countdowns) N times faster\n";
+
+constexpr const char* kUsageEnd =
     "\n"
     "SIGINT or SIGTERM stops every upgrade (code -6). Exit status: 0 when every device\n"
     "was upgraded or already up to date, 1 when one failed or was not found, 2 for bad\n"
@@ -94,9 +100,9 @@ public:
     void DeviceFinished(const UpgradeReport& r) override {
         const bool final = r.Stage == stage::kFinished;
         if (view_) {
-            view_->Update(r.DeviceId, r.Stage, r.Seconds, r.Percent, r.Code);
+            view_->Update(r.DeviceId, r.Stage, r.Seconds, r.Percent, r.Code, r.WindowEnd);
             std::lock_guard lock(lock_);
-            if (final) finals_.emplace(r.DeviceId, r.Code);
+            if (final) Keep(r);
             return;
         }
         JsonLine line;
@@ -105,12 +111,12 @@ public:
             .Add("seconds", r.Seconds)
             .Add("percent", r.Percent)
             .Add("code", r.Code)
-            .Add("text", StatusCellText(r.Stage, r.Seconds, r.Percent, r.Code, DefaultText));
+            .Add("text", StatusCellText(r, DefaultText));
         if (final) line.Add("FirmwareVersion", r.FirmwareVersion);
         std::lock_guard lock(lock_);
         std::printf("%s\n", line.Text().c_str());
         std::fflush(stdout);
-        if (final) finals_.emplace(r.DeviceId, r.Code);
+        if (final) Keep(r);
     }
     void RunEnds() override {
         std::lock_guard lock(lock_);
@@ -158,6 +164,15 @@ public:
     }
 
 private:
+    // A device's first final code stands, but for a late return, which amends it.
+    void Keep(const UpgradeReport& r) {
+        if (r.Code == rc::kReturnedLate) {
+            finals_[r.DeviceId] = r.Code;
+        } else {
+            finals_.emplace(r.DeviceId, r.Code);
+        }
+    }
+
     UpgradeTerminalView* const view_;
     std::mutex lock_;
     std::condition_variable changed_;
@@ -193,6 +208,7 @@ struct UpgradeOptions {
     std::vector<std::string> Addresses;
     std::string Storage;
     double TimeScale = 1.0;
+    BatchOptions Batch;
 };
 
 // The options, checked before anything touches the network; an error message otherwise.
@@ -233,6 +249,7 @@ std::string ReadOptions(const CliArgs& args, UpgradeOptions& options) {
     }
     options.Addresses = args.Values("--address");
     if (std::string bad = BadDeviceAddress(options.Addresses); !bad.empty()) return bad;
+    if (std::string bad = ReadBatchOptions(args, options.Batch); !bad.empty()) return bad;
     options.Interfaces = args.Values("--interface");
     return UnknownInterface(options.Interfaces);
 }
@@ -260,22 +277,20 @@ std::vector<std::string> ChooseDevices(const UpgradeOptions& options,
 
 int RunUpgrade(const std::vector<std::string>& args) {
     std::string error;
-    auto parsed = CliArgs::Parse(args,
-                                 {{"--file", OptionKind::Single},
-                                  {"--camera-file", OptionKind::Single},
-                                  {"--all", OptionKind::Flag},
-                                  {"--device", OptionKind::Multi},
-                                  {"--password", OptionKind::Single},
-                                  {"--interface", OptionKind::Multi},
-                                  {"--address", OptionKind::Multi},
-                                  {"--storage", OptionKind::Single},
-                                  {"--time-scale", OptionKind::Single},
-                                  {"--json", OptionKind::Flag},
-                                  {"--help", OptionKind::Flag}},
-                                 error);
+    std::vector<OptionSpec> specs = {
+        {"--file", OptionKind::Single},        {"--camera-file", OptionKind::Single},
+        {"--all", OptionKind::Flag},           {"--device", OptionKind::Multi},
+        {"--password", OptionKind::Single},    {"--interface", OptionKind::Multi},
+        {"--address", OptionKind::Multi},      {"--storage", OptionKind::Single},
+        {"--time-scale", OptionKind::Single},  {"--json", OptionKind::Flag},
+        {"--help", OptionKind::Flag}};
+    for (OptionSpec& spec : BatchOptionSpecs()) specs.push_back(std::move(spec));
+    auto parsed = CliArgs::Parse(args, specs, error);
     if (!parsed) return BadArguments("upgrade", error);
     if (parsed->Has("--help")) {
         std::fputs(kUsage, stdout);
+        std::fputs(kBatchOptionsUsage, stdout);
+        std::fputs(kUsageEnd, stdout);
         return kExitOk;
     }
     UpgradeOptions options;
@@ -308,6 +323,9 @@ int RunUpgrade(const std::vector<std::string>& args) {
     history.AttachTo(control, manager);
     manager.AddObserver(printer);
     manager.AddControl(control);
+    if (options.Batch.WatchLateMinutes > 0) {
+        manager.WatchLateReturns(int64_t{options.Batch.WatchLateMinutes} * 60 * 1000);
+    }
     control.Attach(printer);
     control.SetSearchInterfaces(options.Interfaces);
     AddDevicesByAddress(control, options.Addresses, options.Password);
@@ -328,7 +346,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
     }
     if (!options.File.empty()) control.SetManualImage(options.File);
     if (!options.CameraFile.empty()) control.SetCameraImage(options.CameraFile);
-    control.StartUpgrade(1);
+    control.StartUpgrade(1, RunPolicy(options.Batch, clock.UnixSeconds()));
 
     while (!printer.WaitForRunEnd(kPoll)) {
         if (view) view->Refresh();
@@ -337,6 +355,11 @@ int RunUpgrade(const std::vector<std::string>& args) {
         // Every job ends with its final report, and with the last the run.
         manager.Stop();
         break;
+    }
+    // Devices that did not come back may yet: each is looked for until its watch ends.
+    while (!stopped() && manager.LateWatching() > 0) {
+        if (view) view->Refresh();
+        std::this_thread::sleep_for(kPoll);
     }
     // The workers probe through the control: they must be gone before it goes.
     manager.Stop();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/result_codes.h"
 #include "base/text.h"
 #include "upgrade/upgrade_progress.h"
 
@@ -43,14 +44,15 @@ void UpgradeTerminalView::AddDevice(const CIPCamInfo& record) {
 }
 
 void UpgradeTerminalView::Update(const std::string& deviceId, int stage, int seconds, int percent,
-                                 int code) {
+                                 int code, int64_t windowEnd) {
     std::lock_guard lock(lock_);
     Row& row = RowOf(deviceId);
-    if (row.Stage == stage::kFinished) return;
+    if (row.Stage == stage::kFinished && code != rc::kReturnedLate) return;
     row.Stage = stage;
     row.Seconds = seconds;
     row.Percent = percent;
     row.Code = code;
+    row.WindowEnd = windowEnd;
     changed_ = true;
     if (stage == stage::kFinished) lastDraw_ = {};  // an ending is shown at once
 }
@@ -74,7 +76,7 @@ std::string UpgradeTerminalView::RowText(const Row& row, const Paint& paint, int
     } else if (row.Stage == stage::kFinished) {
         const OutcomeKind kind = OutcomeOf(row.Code);
         bar = Bar(kind == OutcomeKind::Upgraded ? 100 : 0);
-        status = StatusCellText(row.Stage, 0, 100, row.Code, DefaultText);
+        status = StatusCellText(row.Stage, 0, 100, row.Code, DefaultText, row.WindowEnd);
         colour = kind == OutcomeKind::Upgraded   ? kGreen
                  : kind == OutcomeKind::UpToDate ? kDim
                                                  : kRed;
@@ -132,7 +134,8 @@ void UpgradeTerminalView::Finish(const std::vector<std::string>& missing) {
         }
         counts.Add(row.Code);
         if (OutcomeOf(row.Code) == OutcomeKind::Failed) {
-            fail(row.Label, StatusCellText(row.Stage, 0, 100, row.Code, DefaultText));
+            fail(row.Label,
+                 StatusCellText(row.Stage, 0, 100, row.Code, DefaultText, row.WindowEnd));
         }
     }
     for (const std::string& id : missing) {

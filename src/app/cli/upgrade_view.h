@@ -18,7 +18,10 @@ public:
     UpgradeTerminalView(FILE* out, bool colour, int columns);
 
     void AddDevice(const CIPCamInfo& record);
-    void Update(const std::string& deviceId, int stage, int seconds, int percent, int code);
+    // A device's final report stands, but for a late return that amends it; `windowEnd`
+    // as in UpgradeReport.
+    void Update(const std::string& deviceId, int stage, int seconds, int percent, int code,
+                int64_t windowEnd = 0);
 
     // Redraws when something changed and the last drawing is old enough (a terminal
     // that gets a frame per report falls behind with hundreds of devices).
@@ -37,6 +40,7 @@ public:
         int Seconds = 0;
         int Percent = 0;
         int Code = 0;
+        int64_t WindowEnd = 0;
     };
     static std::string RowText(const Row& row, const Paint& paint, int labelWidth, int addressWidth,
                                int columns);
