@@ -15,27 +15,9 @@
 
 #include "base/trace.h"
 #include "discovery/repeat_schedule.h"
+#include "discovery/socket_fd.h"
 
 namespace {
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-template <typename T>
-bool SetOption(int fd, int level, int name, const T& value) {
-    return ::setsockopt(fd, level, name, &value, sizeof value) == 0;
-}
 
 // Points the socket's multicast sends at the adapter and joins the group there. The
 // options stay on the socket after the loop; the last adapter's interface wins.
@@ -47,10 +29,10 @@ bool AimAtAdapter(int fd, in_addr group, const AdapterEntry& adapter) {
     ip_mreq membership{};
     membership.imr_multiaddr = group;
     membership.imr_interface = local;
-    return SetOption(fd, IPPROTO_IP, IP_MULTICAST_LOOP, loop) &&
-           SetOption(fd, IPPROTO_IP, IP_MULTICAST_TTL, ttl) &&
-           SetOption(fd, IPPROTO_IP, IP_MULTICAST_IF, local) &&
-           SetOption(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, membership);
+    return SetSocketOption(fd, IPPROTO_IP, IP_MULTICAST_LOOP, loop) &&
+           SetSocketOption(fd, IPPROTO_IP, IP_MULTICAST_TTL, ttl) &&
+           SetSocketOption(fd, IPPROTO_IP, IP_MULTICAST_IF, local) &&
+           SetSocketOption(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, membership);
 }
 
 }  // namespace
@@ -71,8 +53,8 @@ void CMulticastSearch::SizeReceiveBuffer(int fd) const {
     // costing the buffer kBytesPerReply: the default (208 KB, counted twice over) holds
     // some 180 replies and drops the rest of a larger burst.
     // net.core.rmem_max caps SO_RCVBUF; a process allowed to (CAP_NET_ADMIN) passes it.
-    if (!SetOption(fd, SOL_SOCKET, SO_RCVBUFFORCE, kSocketReceiveBytes) &&
-        !SetOption(fd, SOL_SOCKET, SO_RCVBUF, kSocketReceiveBytes)) {
+    if (!SetSocketOption(fd, SOL_SOCKET, SO_RCVBUFFORCE, kSocketReceiveBytes) &&
+        !SetSocketOption(fd, SOL_SOCKET, SO_RCVBUF, kSocketReceiveBytes)) {
         Trace("%s search: receive buffer stays at its default: %s", GetName().c_str(),
               std::strerror(errno));
         return;
@@ -108,7 +90,7 @@ size_t CMulticastSearch::SendRequests(int fd, const std::vector<AdapterEntry>& a
             // The group is joined already; only the interface the request leaves by changes.
             in_addr local{};
             usable[i] = ::inet_pton(AF_INET, adapter.Address.c_str(), &local) == 1 &&
-                        SetOption(fd, IPPROTO_IP, IP_MULTICAST_IF, local);
+                        SetSocketOption(fd, IPPROTO_IP, IP_MULTICAST_IF, local);
         }
         if (!usable[i]) continue;
         std::array<uint8_t, kRequestBuffer> request{};
@@ -133,7 +115,7 @@ void CMulticastSearch::Receive(std::stop_token token) {
     local.sin_port = htons(localPort_);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     const int reuse = 1;
-    if (socket.Get() < 0 || !SetOption(socket.Get(), SOL_SOCKET, SO_REUSEADDR, reuse) ||
+    if (socket.Get() < 0 || !SetSocketOption(socket.Get(), SOL_SOCKET, SO_REUSEADDR, reuse) ||
         ::bind(socket.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
         Trace("%s search: no socket on port %u: %s", GetName().c_str(), localPort_,
               std::strerror(errno));

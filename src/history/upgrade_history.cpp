@@ -49,6 +49,11 @@ void CUpgradeHistory::DeviceDispatched(const CIPCamInfo& device) {
 }
 
 std::string CUpgradeHistory::ChosenImage(const std::string& deviceId) const {
+    // An ONVIF camera took the cameras' image when there was one.
+    const std::optional<CIPCamInfo> stored = table_.FindStored(deviceId);
+    if (stored && stored->Protocol == DeviceProtocol::Onvif && control_) {
+        if (std::optional<std::string> camera = control_->CameraImage()) return *camera;
+    }
     if (std::optional<std::string> manual = control_ ? control_->ManualImage() : std::nullopt) {
         return *manual;
     }
@@ -103,7 +108,7 @@ void CUpgradeHistory::Record(const UpgradeReport& report) {
     if (std::optional<CIPCamInfo> device = table_.Find(deviceId)) r.Address = AddressText(*device);
     // A device that got no image has none to name.
     if (OutcomeOf(code) != OutcomeKind::UpToDate && code != rc::kHttpUnauthorized &&
-        !rc::IsNotStarted(code)) {
+        code != rc::kNoCameraImage && !rc::IsNotStarted(code)) {
         if (pending.ImagePath.empty()) pending.ImagePath = ChosenImage(deviceId);
         r.ImageFile = std::filesystem::path(pending.ImagePath).filename().string();
         r.ImageMd5 = ImageMd5(pending.ImagePath);

@@ -26,14 +26,18 @@ CCameraControl::~CCameraControl() {
     ReapScans(true);
     ReapDispatchThreads(true);
     std::unique_ptr<CBCMulticastSearch> engine;
+    std::unique_ptr<CWsDiscoverySearch> onvif;
     {
         std::lock_guard lock(engineLock_);
         engine = std::move(multicast_);
+        onvif = std::move(onvif_);
     }
     if (engine) engine->Stop();
-    // The engine's destructor waits for its receive thread, which may be inside
+    if (onvif) onvif->Stop();
+    // An engine's destructor waits for its receive thread, which may be inside
     // DeviceReported; this object's members must outlive it.
     engine.reset();
+    onvif.reset();
 }
 
 void CCameraControl::Attach(IRegistryObserver& observer) {
@@ -45,6 +49,7 @@ void CCameraControl::SetSearchInterfaces(const std::vector<std::string>& names) 
     std::lock_guard lock(engineLock_);
     interfaces_ = names;
     if (multicast_) multicast_->SetInterfaceNames(names);
+    if (onvif_) onvif_->SetInterfaceNames(names);
 }
 
 CBCMulticastSearch& CCameraControl::Engine() {
@@ -55,6 +60,15 @@ CBCMulticastSearch& CCameraControl::Engine() {
         multicast_->SetInterfaceNames(interfaces_);
     }
     return *multicast_;
+}
+
+CWsDiscoverySearch& CCameraControl::OnvifEngine() {
+    if (!onvif_) {
+        onvif_ = std::make_unique<CWsDiscoverySearch>();
+        onvif_->AddListener(*this);
+        onvif_->SetInterfaceNames(interfaces_);
+    }
+    return *onvif_;
 }
 
 void CCameraControl::StartSearch() {
@@ -70,6 +84,8 @@ void CCameraControl::StartSearch() {
     CBCMulticastSearch& engine = Engine();
     engine.ClearResultSet();
     engine.Start();
+    OnvifEngine().ClearResultSet();
+    OnvifEngine().Start();
 }
 
 AddressEntryResult CCameraControl::AddDeviceByAddress(const std::string& scheme,
@@ -177,7 +193,8 @@ void CCameraControl::ReportHandEntered(const CIPCamInfo& record) {
 
 bool CCameraControl::IsSearching() const {
     std::lock_guard lock(engineLock_);
-    return multicast_ && multicast_->GetRunningCount() > 0;
+    return (multicast_ && multicast_->GetRunningCount() > 0) ||
+           (onvif_ && onvif_->GetRunningCount() > 0);
 }
 
 void CCameraControl::DeviceReported(const CIPCamInfo& record) {
@@ -198,19 +215,22 @@ void CCameraControl::SetDeviceCredentials(const std::string& key, const std::str
     table_.SetCredentials(key, user, password, checked);
 }
 
-void CCameraControl::KeepSearching() {
+void CCameraControl::KeepSearching(std::optional<DeviceProtocol> protocol) {
     std::lock_guard lock(engineLock_);
-    CBCMulticastSearch& engine = Engine();
-    if (engine.GetRunningCount() == 0) engine.Start();
+    if (protocol != DeviceProtocol::Onvif && Engine().GetRunningCount() == 0) Engine().Start();
+    if (protocol != DeviceProtocol::Maker && OnvifEngine().GetRunningCount() == 0) {
+        OnvifEngine().Start();
+    }
 }
 
 bool CCameraControl::CheckDeviceReturned(const std::string& key) {
-    KeepSearching();
+    // The search the device answers; one the table has never held is looked for by both.
+    const std::optional<CIPCamInfo> stored = table_.FindStored(key);
+    KeepSearching(stored ? std::optional(stored->Protocol) : std::nullopt);
     std::optional<CIPCamInfo> device = table_.Find(key);
     if (!device || device->SeenCount <= 0) {
         // Back under another key at another address (a device entered by address that a
         // search now reaches, or one a search found keyed otherwise): the same MAC.
-        const std::optional<CIPCamInfo> stored = table_.FindStored(key);
         const std::string mac = stored ? RecordMac(*stored) : std::string();
         if (mac.empty()) return false;
         device = ListedWithMac(mac, key);

@@ -14,6 +14,7 @@
 
 #include "discovery/bc_multicast_search.h"
 #include "discovery/search_listener.h"
+#include "discovery/ws_discovery_search.h"
 #include "firmware/firmware_match.h"
 #include "registry/address_entry.h"
 #include "registry/address_scan.h"
@@ -51,7 +52,8 @@ public:
     void SetSearchInterfaces(const std::vector<std::string>& names);
 
     // Empties the device table, reports every device entered by hand to it again and
-    // starts a search.
+    // starts a search: the maker's multicast search and, beside it, the WS-Discovery
+    // search for ONVIF devices.
     void StartSearch();
 
     // Asks the device at the address who it is and logs in to it (blocking, within the
@@ -103,11 +105,19 @@ public:
     void ClearManualImage();
     std::optional<std::string> ManualImage() const;
 
+    // The image for ONVIF cameras, which take their maker's images: while set, every
+    // dispatched camera is given it instead of the manual image. A camera given neither
+    // ends with -703 (it is never offered images of the firmware store).
+    void SetCameraImage(const std::string& path);
+    void ClearCameraImage();
+    std::optional<std::string> CameraImage() const;
+
     // The Upgrade command: observers get run begins and busy; then every listed device
     // whose Checked is not 0 is announced as dispatched and gets a dispatch thread,
     // which asks the device for its model, chooses its images and hands it to the
     // upgrade manager, or sends its final status: -301 when the model query was refused
-    // for the credentials, else -503 (no newer image). When the last dispatch of the
+    // for the credentials, else -503 (no newer image); -703 for an ONVIF camera without
+    // an image. When the last dispatch of the
     // command has ended, observers get busy 0, and run ends as well if no device was
     // handed over (the upgrade manager ends the run otherwise). `policy` guards the run
     // (it goes to the upgrade manager before any device is handed over). With no device
@@ -118,10 +128,12 @@ public:
     int PendingDispatches() const;
 
 private:
-    // The engine, created on first use; called under engineLock_.
+    // The engines, created on first use; called under engineLock_.
     CBCMulticastSearch& Engine();
-    // Starts the engine unless it runs, so that devices can report themselves.
-    void KeepSearching();
+    CWsDiscoverySearch& OnvifEngine();
+    // Starts the engines unless they run, so that devices can report themselves; only the
+    // one that `protocol` answers, when it is known.
+    void KeepSearching(std::optional<DeviceProtocol> protocol = std::nullopt);
     // AddDeviceByAddress; `skipListed`: a device listed already is not added again (a
     // range scan).
     AddressEntryResult AskAndKeep(const std::string& scheme, const std::string& host, int port,
@@ -170,10 +182,12 @@ private:
     int pending_ = 0;                  // dispatches started and not yet ended
     int secondCounter_ = 0;            // devices handed to the upgrade manager in this run
     std::optional<std::string> manualImage_;
+    std::optional<std::string> cameraImage_;
     std::list<DispatchThread> dispatchThreads_;
 
-    mutable std::mutex engineLock_;  // guards multicast_ and interfaces_
+    mutable std::mutex engineLock_;  // guards multicast_, onvif_ and interfaces_
     std::unique_ptr<CBCMulticastSearch> multicast_;
+    std::unique_ptr<CWsDiscoverySearch> onvif_;
     std::vector<std::string> interfaces_;
 
     mutable std::mutex manualLock_;  // guards manualDevices_

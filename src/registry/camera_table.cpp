@@ -27,6 +27,11 @@ void CCameraTable::AddOrUpdate(const std::string& key, const CIPCamInfo& record)
         stored.HostAddress = record.HostAddress;
         stored.HttpPort = record.HttpPort;
         stored.HttpsPort = record.HttpsPort;
+        if (record.Protocol == DeviceProtocol::Onvif) {
+            // The scheme and the service's addresses come with the address.
+            stored.HttpsFlag = record.HttpsFlag;
+            stored.ServiceAddresses = record.ServiceAddresses;
+        }
     }
     if (listed_.insert(key).second) order_.push_back(key);
 }

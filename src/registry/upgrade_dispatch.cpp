@@ -42,6 +42,21 @@ std::optional<std::string> CCameraControl::ManualImage() const {
     return manualImage_;
 }
 
+void CCameraControl::SetCameraImage(const std::string& path) {
+    std::lock_guard lock(dispatchLock_);
+    cameraImage_ = path;
+}
+
+void CCameraControl::ClearCameraImage() {
+    std::lock_guard lock(dispatchLock_);
+    cameraImage_.reset();
+}
+
+std::optional<std::string> CCameraControl::CameraImage() const {
+    std::lock_guard lock(dispatchLock_);
+    return cameraImage_;
+}
+
 int CCameraControl::PendingDispatches() const {
     std::lock_guard lock(dispatchLock_);
     return pending_;
@@ -93,6 +108,11 @@ void CCameraControl::RunDispatch(const std::string& key, uint8_t runFlag) {
         DispatchEnded();
         return;
     }
+    // An ONVIF camera has no system information page to ask; it never takes stored images.
+    if (record->Protocol == DeviceProtocol::Onvif) {
+        Dispatch(key, kHardwareVersion, std::string(), rc::kOk, runFlag);
+        return;
+    }
     std::string apiVersion;
     std::string model;
     const int queryResult = QueryNvrModel(*record, apiVersion, model);
@@ -110,6 +130,10 @@ void CCameraControl::Dispatch(const std::string& key, const std::string& hardwar
         std::deque<std::string> images = ChooseImages(*record, hardwareVersion, model, fromStore);
         if (!images.empty()) {
             HandOver(*record, std::move(images), fromStore, runFlag);
+        } else if (record->Protocol == DeviceProtocol::Onvif) {
+            const UpgradeReport report{key, stage::kFinished,   0,
+                                       100, rc::kNoCameraImage, record->FirmwareVersion};
+            NotifyObservers([&](IRegistryObserver& o) { o.DeviceFinished(report); });
         } else {
             const bool refused = queryResult == rc::kHttpUnauthorized;
             // The device keeps the version it runs, which the final report names.
@@ -131,6 +155,13 @@ std::deque<std::string> CCameraControl::ChooseImages(const CIPCamInfo& record,
                                                      const std::string& hardwareVersion,
                                                      const std::string& model, bool& fromStore) {
     fromStore = false;
+    if (record.Protocol == DeviceProtocol::Onvif) {
+        // The image the technician chose for the cameras, else the one chosen for all.
+        std::lock_guard lock(dispatchLock_);
+        if (cameraImage_) return {*cameraImage_};
+        if (manualImage_) return {*manualImage_};
+        return {};
+    }
     if (std::optional<std::string> manual = ManualImage()) return {*manual};
     std::vector<std::string> versions;
     std::vector<std::string> paths;
@@ -164,9 +195,12 @@ void CCameraControl::HandOver(const CIPCamInfo& record, std::deque<std::string> 
     request.Password = record.Password;
     request.ImageQueue = std::move(images);
     request.StoreMode = kStoreMode;
-    request.CameraFamily = IsCameraFamily(record.ModelName) ? 1 : 0;
+    const bool maker = record.Protocol == DeviceProtocol::Maker;
+    request.CameraFamily = maker && IsCameraFamily(record.ModelName) ? 1 : 0;
     request.RunFlag = runFlag;
-    request.SingleModel = IsSingleModel(record.ModelName) ? 1 : 0;
+    request.SingleModel = maker && IsSingleModel(record.ModelName) ? 1 : 0;
+    request.Protocol = record.Protocol;
+    request.ServiceAddresses = record.ServiceAddresses;
     request.FirmwareVersion = record.FirmwareVersion;
     request.ImagesFromStore = fromStore ? 1 : 0;
     request.Model = record.ModelName;

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "upgrade/batch_guard.h"
+#include "upgrade/ip_cam_info.h"
 
 // The two sides of the border between the registry and the upgrade manager: what the
 // camera control hands over and is told, and what the manager asks of the camera
@@ -36,6 +38,10 @@ struct JobRequest {
     uint8_t ImagesFromStore = 0;
     // The model as listed: a run's first device of each model may go alone.
     std::string Model;
+    // An ONVIF camera is upgraded through its device service, found at these addresses
+    // (the one that answered last first).
+    DeviceProtocol Protocol = DeviceProtocol::Maker;
+    std::vector<std::string> ServiceAddresses;
 };
 
 // The part of the upgrade manager the camera control calls.

@@ -32,7 +32,7 @@ int32_t Int32Of(const char* text) {
 
 constexpr const char* kAttributes[] = {"IP",     "Port",        "Https", "Account", "Password",
                                        "Device", "Model",       "MAC",   "Version", "FWPath",
-                                       "Status", "UpgradeTime", "Until"};
+                                       "Status", "UpgradeTime", "Until", "OnvifService"};
 
 bool KnownAttribute(std::string_view name) {
     for (const char* known : kAttributes) {
@@ -66,6 +66,7 @@ CScheduleInfo EntryOf(const pugi::xml_node& node) {
     if (pugi::xml_attribute a = node.attribute("Status")) entry.Status = Int32Of(a.value());
     text("FWPath", entry.FWPath);
     text("Until", entry.Until);
+    text("OnvifService", entry.OnvifService);
     return entry;
 }
 
@@ -94,6 +95,11 @@ std::string ScheduleFileText(const std::vector<CScheduleInfo>& entries) {
             XmlAttributeText(e.Device).c_str(), XmlAttributeText(e.Model).c_str(),
             XmlAttributeText(e.MAC).c_str(), XmlAttributeText(e.Version).c_str(),
             XmlAttributeText(e.FWPath).c_str(), status, e.UpgradeTime, until.c_str());
+        // Only cameras carry it, so that a maker's entry is written as it always was.
+        if (!e.OnvifService.empty()) {
+            text.insert(text.size() - 3,
+                        " OnvifService=\"" + XmlAttributeText(e.OnvifService) + "\"");
+        }
     }
     return text + kTrailer;
 }

@@ -35,6 +35,10 @@ struct CScheduleInfo {
     // The end of its window, "HH:MM" local time: the first such moment from UpgradeTime
     // on. Empty: no window. Stored only when set.
     std::string Until;
+    // An ONVIF camera: the path of its device service at IP and Port
+    // ("/onvif/device_service"), stored as the attribute OnvifService; empty for the
+    // maker's devices (files without the attribute).
+    std::string OnvifService;
     // Set by a run, cleared when the next one starts; not stored in the file.
     int32_t UploadResult = 0;
     int64_t TotalBytes = 0;

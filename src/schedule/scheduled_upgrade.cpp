@@ -2,16 +2,17 @@
 
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "base/result_codes.h"
 #include "base/text.h"
-#include "base/time_of_day.h"
 #include "base/trace.h"
+#include "schedule/scheduled_onvif_upgrade.h"
+#include "schedule/scheduled_run_steps.h"
 #include "upgrade/cgi_main_upload.h"
+#include "upgrade/onvif_upgrade_steps.h"
 #include "upgrade/return_watch.h"
 #include "web/device_queries.h"
 #include "web/web_client.h"
@@ -23,7 +24,6 @@ namespace st = schedule_status;
 // Timing of a scheduled upgrade. The pauses and the deadline are deliberate waits and
 // go through the Clock; the request time-outs are network time-outs and stay real.
 constexpr int kIdentityTimeoutMs = 2000;
-constexpr int64_t kUploadProgressEveryMs = 1000;
 constexpr int64_t kRebootPauseMs = 10000;      // before the first look for the device
 constexpr int64_t kReturnDeadlineMs = 420000;  // looking stops this long after that pause
 constexpr int kReturnTryTimeoutMs = 1000;
@@ -64,56 +64,6 @@ int CheckIdentity(const CScheduleInfo& e, std::string& version) {
     }
     version = FirmwareVersionIn(reply);
     return rc::kOk;
-}
-
-void ReportProgress(CScheduledRun& run, IScheduleObserver& observer) {
-    observer.EntryProgress(run.Id(), run.Entry());
-}
-
-// Whether the entry has a window and would not finish inside it if started now.
-bool PastWindow(const CScheduleInfo& e, const Clock& clock, const UploadRate& rate) {
-    const std::optional<TimeOfDay> until = ParseTimeOfDay(e.Until);
-    if (!until) return false;
-    std::error_code error;
-    const uintmax_t size = std::filesystem::file_size(e.FWPath, error);
-    const BatchCandidate job{e.MAC, e.Model, error ? 0 : static_cast<int64_t>(size),
-                             clock.WallSecondsFor(ScheduledWaitSeconds())};
-    const int64_t end = NextTimeOfDay(e.UpgradeTime, *until);
-    if (clock.UnixSeconds() + EstimatedSeconds(job, rate) <= end) return false;
-    Trace("schedule %s: not started, it would not finish before %s\n", e.MAC.c_str(),
-          e.Until.c_str());
-    return true;
-}
-
-// Sends the image on a thread of its own while this one copies its byte counts into the
-// entry and reports them every second; the upload's result.
-int Upload(CScheduledRun& run, const CScheduleInfo& e, const Clock& clock,
-           IScheduleObserver& observer, UploadRate& rate) {
-    const int64_t start = clock.NowMs();
-    std::atomic<int64_t> total{0};
-    std::atomic<int64_t> sent{0};
-    std::stop_source ended;
-    int result = rc::kFailed;
-    {
-        std::jthread upload([&] {
-            result = UploadCgiMain(e.Account, e.Password, DeviceUrl(e, "/cgi-bin/cgi_main.cgi"),
-                                   e.FWPath, total, sent);
-            ended.request_stop();
-        });
-        // The pause ends early, with false, once the upload has ended.
-        while (clock.SleepMs(kUploadProgressEveryMs, ended.get_token())) {
-            if (total.load() <= 0) continue;
-            run.SetUploadProgress(total.load(), sent.load());
-            ReportProgress(run, observer);
-        }
-    }
-    run.SetUploadProgress(total.load(), sent.load());
-    run.SetUploadResult(result);
-    if (result == rc::kOk) rate.Add(total.load(), clock.NowMs() - start);
-    Trace("schedule %s: upload of %s ended with %d (%lld of %lld bytes)\n", e.MAC.c_str(),
-          e.FWPath.c_str(), result, static_cast<long long>(sent.load()),
-          static_cast<long long>(total.load()));
-    return result;
 }
 
 // Asks the device at the entry's address for its system list: true when a device
@@ -198,31 +148,14 @@ std::optional<int> AwaitReturn(CScheduleInfo& e, const std::string& versionBefor
     return std::nullopt;
 }
 
-int FinalStatus(int result) {
-    switch (result) {
-        case rc::kOk:
-            return st::kSuccessful;
-        // A refused password is reported as such, whether the device said so with 401 to
-        // the request or through its log-in answer, never as a network error.
-        case rc::kLoginRefused:
-        case rc::kHttpUnauthorized:
-            return st::kLoginFailed;
-        case rc::kImageRejected:
-            return st::kImageFailed;
-        default:
-            return st::kOtherFailed;
-    }
-}
-
 // The status the run ends with.
 int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
             std::stop_token stop, UploadRate& rate, IDeviceLocator* locator) {
     const CScheduleInfo entry = run.Entry();
-    if (PastWindow(entry, clock, rate)) return st::kPastWindow;
     if (stop.stop_requested()) return st::kQueued;
     std::string versionBefore;
     const int identity = CheckIdentity(entry, versionBefore);
-    if (identity != rc::kOk) return FinalStatus(identity);
+    if (identity != rc::kOk) return ScheduleStatusOf(identity);
     if (versionBefore.empty()) {
         versionBefore = entry.Version;
     } else {
@@ -231,11 +164,17 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
     if (stop.stop_requested()) return st::kQueued;
 
     run.SetStatus(st::kUploading);
-    ReportProgress(run, observer);
-    const int uploaded = Upload(run, entry, clock, observer, rate);
+    ReportEntry(run, observer);
+    const int uploaded = UploadReporting(
+        run, entry, clock, observer, rate,
+        [&](std::atomic<int64_t>& total, std::atomic<int64_t>& sent, std::stop_token) {
+            return UploadCgiMain(entry.Account, entry.Password,
+                                 DeviceUrl(entry, "/cgi-bin/cgi_main.cgi"), entry.FWPath, total,
+                                 sent);
+        });
     run.SetStatus(st::kUpgrading);
-    ReportProgress(run, observer);
-    if (uploaded != rc::kOk) return FinalStatus(uploaded);
+    ReportEntry(run, observer);
+    if (uploaded != rc::kOk) return ScheduleStatusOf(uploaded);
 
     std::string versionAfter;
     CScheduleInfo device = entry;
@@ -245,7 +184,7 @@ int Outcome(CScheduledRun& run, const Clock& clock, IScheduleObserver& observer,
     // Stopped before the device was seen again: the outcome is not known.
     if (!returned) return st::kUpgrading;
     if (!versionAfter.empty()) run.SetFirmwareVersion(versionAfter);
-    return FinalStatus(*returned);
+    return ScheduleStatusOf(*returned);
 }
 
 }  // namespace
@@ -257,7 +196,14 @@ int64_t ScheduledWaitSeconds() {
 void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserver& observer,
                          std::stop_token stop, UploadRate* rate, IDeviceLocator* locator) {
     UploadRate assumed;
-    const int status = Outcome(run, clock, observer, stop, rate ? *rate : assumed, locator);
+    UploadRate& measured = rate ? *rate : assumed;
+    const CScheduleInfo entry = run.Entry();
+    const bool camera = !entry.OnvifService.empty();
+    int status = st::kPastWindow;
+    if (!PastWindow(entry, camera ? OnvifWaitSeconds() : ScheduledWaitSeconds(), clock, measured)) {
+        status = camera ? ScheduledOnvifStatus(run, clock, observer, stop, measured)
+                        : Outcome(run, clock, observer, stop, measured, locator);
+    }
     const CScheduleInfo finished = run.Finish(status);
     Trace("schedule %s: run ended with status %d\n", finished.MAC.c_str(), status);
     observer.EntryFinished(run.Id(), finished);

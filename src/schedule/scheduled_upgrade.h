@@ -20,7 +20,8 @@
 // the one it named before the upload; Version stays as planned); 6 when it refused the user
 // name or password; 7 when it refused the image; 8 for anything else, including a device
 // that did not restart and come back within the deadline. Reports through `observer`
-// and ends `run` exactly once, reporting EntryFinished after it.
+// and ends `run` exactly once, reporting EntryFinished after it. An ONVIF camera's
+// entry (OnvifService) takes the camera's steps instead (ScheduledOnvifStatus).
 //
 // A device that does not answer at the entry's address is looked for through
 // `locator` (when given): one naming the entry's MAC elsewhere is the device come back

@@ -274,8 +274,11 @@ void CSchedulePage::RowDoubleClicked(const QModelIndex& index) {
     const CScheduleInfo& info = entry->Info;
     if (index.column() != kImageColumn) {
         if (!HasUsableAddress(info)) return;  // a hand-edited address is never opened
+        // An ONVIF camera has its own pages, and its own log-in there.
         OpenDevicePage(
-            BuildLoginPageUrl(info.IP, info.Port, info.Account, info.Password, info.Https));
+            info.OnvifService.empty()
+                ? BuildLoginPageUrl(info.IP, info.Port, info.Account, info.Password, info.Https)
+                : (info.Https ? "https://" : "http://") + info.IP + ":" + info.Port + "/");
         return;
     }
     const QString path = fileChooser_(ToQ(info.FWPath));

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include <QFileInfo>
 #include <QMetaObject>
 
+#include "base/http_url.h"
 #include "layout/layout_texts.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
@@ -16,6 +18,7 @@
 #include "ui/skin.h"
 #include "upgrade/batch_plan.h"
 #include "upgrade/credential_check.h"
+#include "upgrade/image_file.h"
 #include "upgrade/upgrade_manager.h"
 #include "upgrade/upgrade_progress.h"
 #include "web/device_queries.h"
@@ -370,6 +373,12 @@ void CUpgradePage::DeviceCommand(int command, const CIPCamInfo& record) {
             }
             deviceList_.SetField(row, field::kPassword, ToQ(record.Password));
             deviceList_.SetField(row, kVersion, VersionShown(record.FirmwareVersion));
+            // A camera names its maker and model, and the address that answered, once
+            // logged in to.
+            if (record.Protocol == DeviceProtocol::Onvif) {
+                deviceList_.SetField(row, kModel, ToQ(record.ModelName));
+                deviceList_.SetField(row, field::kAddress, AddressText(record));
+            }
             deviceList_.SetPasswordPassed(row);
             break;
         case command::kCheckFailed:
@@ -446,12 +455,42 @@ void CUpgradePage::Browse() {
 
 bool CUpgradePage::ChooseImage(const QString& path) {
     // Only a file that holds an image (its mark first, or as the store keeps it) may go
-    // to a device.
-    if (!AcceptFirmwareImage(path, frame_.Texts(), messenger_)) return false;
+    // to the maker's devices. Another file can only be an ONVIF camera maker's own image,
+    // taken while such cameras are listed, for them alone.
+    const bool marked = IsFirmwareImage(ToStd(path));
+    const QFileInfo file(path);
+    if (!marked && !(ListsCameras() && file.isFile() && file.isReadable() && file.size() > 0)) {
+        Say("ErrorCode", "Code_406", "Failed! Please check the firmware file.");
+        return false;
+    }
     imagePath_ = path;
+    camerasOnly_ = !marked;
     firmwarePath_.setText(path);
-    if (control_) control_->SetManualImage(ToStd(path));
+    ApplyImage();
     return true;
+}
+
+void CUpgradePage::ApplyImage() {
+    if (!control_) return;
+    if (camerasOnly_) {
+        control_->ClearManualImage();
+        control_->SetCameraImage(ToStd(imagePath_));
+    } else {
+        control_->ClearCameraImage();
+        control_->SetManualImage(ToStd(imagePath_));
+    }
+}
+
+bool CUpgradePage::IsCamera(const std::string& key) const {
+    const std::optional<CIPCamInfo> record = table_ ? table_->Find(key) : std::nullopt;
+    return record && record->Protocol == DeviceProtocol::Onvif;
+}
+
+bool CUpgradePage::ListsCameras() const {
+    for (int row = 0; row < deviceList_.RowCount(); ++row) {
+        if (IsCamera(ToStd(deviceList_.GetField(row, kKey)))) return true;
+    }
+    return false;
 }
 
 void CUpgradePage::Upgrade() {
@@ -485,6 +524,7 @@ CUpgradePage::Selection CUpgradePage::StoreCredentials() {
         control_->SetDeviceCredentials(key, kUser, ToStd(password), checked ? 1 : 0);
         if (!checked) continue;
         ++selection.Ticked;
+        selection.WrongImage += camerasOnly_ && !IsCamera(key);
         const QString version = deviceList_.GetField(row, kVersion);
         if (password.isEmpty() || password == PageText("PromptFailedText", "Failed") ||
             version.isEmpty() || version == PageText("ConnectError", "Connect Error")) {
@@ -501,6 +541,10 @@ bool CUpgradePage::SelectionUsable(const Selection& selection) {
     }
     if (selection.Unusable > 0) {
         Say("UI_PopupMessage", "Msg7", "Please enter the correct password.");
+        return false;
+    }
+    if (selection.WrongImage > 0) {
+        Say("ErrorCode", "Code_406", "Failed! Please check the firmware file.");
         return false;
     }
     return true;
@@ -529,7 +573,7 @@ bool CUpgradePage::ConfirmUpgradeNow(const BatchPolicy& policy) {
 
 void CUpgradePage::StartRun(const BatchPolicy& policy) {
     statusList_.DeleteAllRows();
-    control_->SetManualImage(ToStd(imagePath_));
+    ApplyImage();
     // The run counts from here, not from its first notice: Exit must not go ahead while
     // the devices are still being asked for their models.
     PrepareRun();
@@ -567,6 +611,10 @@ void CUpgradePage::ScheduleChecked(int64_t time, const QString& until) {
         }
         CScheduleInfo entry = PlannedEntry(*record, key, ToStd(name), ToStd(imagePath_), time);
         entry.Until = ToStd(until);
+        if (record->Protocol == DeviceProtocol::Onvif && !record->ServiceAddresses.empty()) {
+            const std::optional<HttpUrl> service = ParseHttpUrl(record->ServiceAddresses.front());
+            entry.OnvifService = service ? service->Path : "/onvif/device_service";
+        }
         if (!IsCompleteScheduleEntry(entry)) {
             leftOut << shown + ": " + IncompleteReason(entry);
             continue;

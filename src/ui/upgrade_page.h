@@ -70,7 +70,9 @@ public:
     void Search();
     void Browse();
     // Takes the file as the image to install when it carries an image mark; otherwise
-    // says so ([ErrorCode] Code_406). True when taken.
+    // says so ([ErrorCode] Code_406). While ONVIF cameras are listed, a file without a
+    // mark is taken as their maker's image, for them alone: an Upgrade with the maker's
+    // devices ticked then says Code_406. True when taken.
     bool ChooseImage(const QString& path);
     void Upgrade();
     void Back();
@@ -135,7 +137,8 @@ private:
     // The Upgrade command's steps.
     struct Selection {
         int Ticked = 0;
-        int Unusable = 0;  // ticked rows without a usable password or check result
+        int Unusable = 0;    // ticked rows without a usable password or check result
+        int WrongImage = 0;  // the maker's devices ticked with a camera maker's image
     };
     Selection StoreCredentials();
     bool SelectionUsable(const Selection& selection);
@@ -149,6 +152,11 @@ private:
     // Msg3 with the plan of the run under `policy`, as a question.
     bool ConfirmUpgradeNow(const BatchPolicy& policy);
     void StartRun(const BatchPolicy& policy);
+    // The chosen image goes to the camera control: for every device, or for the
+    // cameras alone.
+    void ApplyImage();
+    bool IsCamera(const std::string& key) const;
+    bool ListsCameras() const;
     // What the confirmation adds: how many of the ticked devices start at once under
     // `policy` and how many wait for the first device of their model.
     QString PlanText(const BatchPolicy& policy);
@@ -188,6 +196,7 @@ private:
     QString imagePath_;
     QHash<QString, QString> stateTexts_;                 // key -> text, as last read
     std::map<std::string, UpgradeReport> shownReports_;  // of the status list's rows
+    bool camerasOnly_ = false;  // imagePath_ is an ONVIF camera maker's image
 
     std::mutex queueLock_;  // guards newDevices_ and queuedKeys_
     std::deque<std::string> newDevices_;

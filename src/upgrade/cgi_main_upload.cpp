@@ -1,7 +1,6 @@
 #include "upgrade/cgi_main_upload.h"
 
-#include <openssl/evp.h>
-
+#include "base/base64.h"
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
@@ -25,15 +24,6 @@ constexpr const char* kClosingPart =
     "\r\n-----------------------------7dd232271207a8\r\n"
     "Content-Disposition: form-data; name=\"cgiName\"\r\n\r\n"
     "upgrade.cgi\r\n-----------------------------7dd232271207a8--\r\n";
-
-std::string Base64(const std::string& bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(bytes.data()),
-                                  static_cast<int>(bytes.size()));
-    out.resize(static_cast<size_t>(n));
-    return out;
-}
 
 // Host and port of "scheme://host[:port]/path", and whether the scheme is https; false
 // when there is no host or the port is not a port number.
@@ -74,7 +64,7 @@ std::string RequestHead(const std::string& host, int64_t contentLength, const st
         "Cache-Control: no-cache\r\n"
         "Authorization: Basic %s\r\n\r\n",
         host.c_str(), host.c_str(), static_cast<long long>(contentLength),
-        Base64(user + ":" + password).c_str());
+        EncodeBase64(user + ":" + password).c_str());
 }
 
 int ExchangeFailure(UploadSocket::Outcome outcome) {

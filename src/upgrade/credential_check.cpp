@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "upgrade/job_exchanges.h"
 #include "web/device_queries.h"
+#include "web/onvif_identification.h"
 #include "web/web_client.h"
 
 namespace {
@@ -15,6 +16,45 @@ namespace {
 constexpr const char* kDefaultUser = "admin";
 constexpr const char* kDefaultPassword = "vqmtz";
 constexpr int kListTimeoutMs = 2000;
+
+// An ONVIF device is identified through its device service; the answer says at once
+// whether the credentials hold.
+CheckOutcome CheckOnvifCredentials(CIPCamInfo& record) {
+    // A password typed into the row that is refused shows as such, as for the NVRs.
+    const bool typed = record.NvrLoginPending == 1;
+    record.NvrLoginPending = 0;
+    OnvifIdentity identity;
+    const int result = IdentifyOnvifDevice(record.ServiceAddresses, record.UserName,
+                                           record.Password, kListTimeoutMs, identity);
+    record.LoginOk = result == rc::kOk ? 1 : 0;
+    if (result == rc::kOk) {
+        ApplyOnvifIdentity(identity, record);
+        return CheckOutcome::Passed;
+    }
+    if (result != rc::kLoginRefused) return CheckOutcome::Unreachable;
+    return typed ? CheckOutcome::NvrLoginFailed : CheckOutcome::Failed;
+}
+
+// What a check found out, from the checked copy into the stored record.
+void TakeCheckResults(const CIPCamInfo& checked, CIPCamInfo& stored) {
+    stored.UserName = checked.UserName;
+    stored.Password = checked.Password;
+    stored.LoginOk = checked.LoginOk;
+    stored.FirmwareVersion = checked.FirmwareVersion;
+    stored.MacAddress = checked.MacAddress;
+    stored.NvrLoginPending = checked.NvrLoginPending;
+    if (checked.Protocol == DeviceProtocol::Onvif && checked.LoginOk == 1) {
+        stored.VendorName = checked.VendorName;
+        stored.ModelName = checked.ModelName;
+        stored.ProductModel = checked.ProductModel;
+        stored.SerialNumber = checked.SerialNumber;
+        stored.HostAddress = checked.HostAddress;
+        stored.HttpsFlag = checked.HttpsFlag;
+        stored.HttpPort = checked.HttpPort;
+        stored.HttpsPort = checked.HttpsPort;
+        stored.ServiceAddresses = checked.ServiceAddresses;
+    }
+}
 
 }  // namespace
 
@@ -25,6 +65,7 @@ void ApplyDefaultCredentials(CIPCamInfo& record) {
 
 CheckOutcome CheckCredentials(CIPCamInfo& record) {
     ApplyDefaultCredentials(record);
+    if (record.Protocol == DeviceProtocol::Onvif) return CheckOnvifCredentials(record);
     const std::string user = record.UserName;
     const std::string password = record.Password;
     CheckNvrLogin(record, user, password);
@@ -92,12 +133,7 @@ void CCredentialChecks::Run(Check& check) {
     if (std::optional<CIPCamInfo> record = table_.Find(check.Key)) {
         const CheckOutcome outcome = CheckCredentials(*record);
         table_.Modify(check.Key, [&](CIPCamInfo& r) {
-            r.UserName = record->UserName;
-            r.Password = record->Password;
-            r.LoginOk = record->LoginOk;
-            r.FirmwareVersion = record->FirmwareVersion;
-            r.MacAddress = record->MacAddress;
-            r.NvrLoginPending = record->NvrLoginPending;
+            TakeCheckResults(*record, r);
             r.CheckDone = 1;
         });
         observer_.CredentialCheckEnded(check.Key, outcome);

@@ -33,7 +33,9 @@ void ApplyDefaultCredentials(CIPCamInfo& record);
 // FirmwareVersion and MacAddress; when NvrLoginPending is set it is cleared and the NVR
 // log-in decides. A device that answers neither list request is unreachable; one that
 // refuses the credentials is not. Changes only UserName, Password, LoginOk,
-// FirmwareVersion, MacAddress and NvrLoginPending of `record`.
+// FirmwareVersion, MacAddress and NvrLoginPending of `record`. An ONVIF device is asked
+// through its device service instead (HTTP Digest or a UsernameToken), which also gives
+// its maker, model, serial number and the address that answered.
 CheckOutcome CheckCredentials(CIPCamInfo& record);
 
 // Told when a check has ended, on the check's thread. By then the device table holds

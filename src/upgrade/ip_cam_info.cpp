@@ -72,6 +72,9 @@ void CIPCamInfo::UpdateFrom(const CIPCamInfo& other) {
     ApiVersion = other.ApiVersion;
     DiscoveryKind = other.DiscoveryKind;
     MacAddress = other.MacAddress;
+    Protocol = other.Protocol;
+    ServiceAddresses = other.ServiceAddresses;
+    SerialNumber = other.SerialNumber;
 }
 
 void CIPCamInfo::SetLatestFirmware(const std::string& file, const std::string& version) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A date-time as days since 30 December 1899 (fraction = time of day), with a status:
 // 0 valid, 1 invalid.
@@ -39,6 +40,10 @@ struct DiscoveryReply {
     uint32_t Length = 0;
     std::array<uint8_t, kCapacity> Bytes{};
 };
+
+// How the program speaks to a device: the maker's own protocol (multicast discovery, CGI
+// pages, form uploads) or ONVIF (WS-Discovery, the SOAP device service, an HTTP upload).
+enum class DeviceProtocol : uint8_t { Maker, Onvif };
 
 // The record that describes one device everywhere in the program: discovery creates
 // it, the device table keeps one per device identifier, the identification queries
@@ -115,4 +120,10 @@ public:
     // The MAC address the device named in its system list (credential check) or its
     // network page (entry by address); empty until then. The upgrade history keeps it.
     std::string MacAddress;
+    DeviceProtocol Protocol = DeviceProtocol::Maker;
+    // ONVIF: the device service's addresses to try, in order (the one that answered last
+    // first); HostAddress, the port and the scheme are those of the first.
+    std::vector<std::string> ServiceAddresses;
+    // ONVIF: the serial number the device names; empty until it has been asked.
+    std::string SerialNumber;
 };

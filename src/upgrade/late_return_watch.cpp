@@ -1,10 +1,38 @@
 #include "upgrade/late_return_watch.h"
 
+#include <optional>
 #include <vector>
 
 #include "base/result_codes.h"
 #include "base/trace.h"
+#include "upgrade/onvif_upgrade_steps.h"
 #include "upgrade/worker_steps.h"
+
+namespace {
+
+// One look at the device by its own protocol; once it is back, its outcome as its
+// worker would judge it (the version it names in job.FirmwareAfter).
+std::optional<int> LookAndJudge(UpgradeJob& job, ReturnWatch& watch, const Clock& clock,
+                                std::stop_token stop) {
+    if (job.Protocol == DeviceProtocol::Onvif) {
+        const JobAddress at = job.Address();
+        COnvifSession session(
+            CameraServiceAddresses(job.ServiceAddresses, at.Scheme, at.Host, at.Port),
+            job.UserName, job.Password, CLateReturnWatch::kAskTimeoutMs);
+        int lastLook = rc::kOk;
+        if (!watch.Returned()) lastLook = LookAtCamera(session, watch);
+        if (!watch.Returned()) return std::nullopt;
+        ReadReturnedVersion(session, watch, clock, stop, lastLook);
+        job.FirmwareAfter = watch.VersionAfter();
+        return OnvifReturnOutcome(watch, lastLook);
+    }
+    if (!watch.Returned()) AskDeviceEitherWay(job, CLateReturnWatch::kAskTimeoutMs, watch);
+    if (!watch.Returned()) return std::nullopt;
+    job.Result = rc::kOk;
+    return ReturnOutcome(job, watch, clock, stop);
+}
+
+}  // namespace
 
 CLateReturnWatch::CLateReturnWatch(const Clock& clock, int64_t watchMs, Returned returned)
     : clock_(clock), watchMs_(watchMs), returned_(std::move(returned)) {
@@ -23,6 +51,8 @@ void CLateReturnWatch::Watch(const UpgradeJob& job) {
     copy.Manager = job.Manager;
     copy.FirmwareBefore = job.FirmwareBefore;
     copy.ImagesFromStore = job.ImagesFromStore;
+    copy.Protocol = job.Protocol;
+    copy.ServiceAddresses = job.ServiceAddresses;
     device->UntilMs = clock_.NowMs() + watchMs_;
     std::lock_guard lock(lock_);
     for (const auto& watched : devices_) {
@@ -86,17 +116,14 @@ bool CLateReturnWatch::Look(Watched& device, std::stop_token stop) {
     if (job.Manager) LookThroughSearch(job, device.Watch);
     // Each sighting must be a fresh one, as during the wait.
     job.SeenAgain = 0;
-    if (!device.Watch.Returned()) AskDeviceEitherWay(job, kAskTimeoutMs, device.Watch);
-    if (device.Watch.Returned()) {
-        job.Result = rc::kOk;
-        const int code = ReturnOutcome(job, device.Watch, clock_, stop);
+    if (const std::optional<int> code = LookAndJudge(job, device.Watch, clock_, stop)) {
         if (stop.stop_requested()) return true;
         {
             std::lock_guard lock(lock_);
             // Forgotten meanwhile: a new upgrade of the device speaks for it now.
             if (device.Done) return true;
         }
-        if (code >= 0) {
+        if (*code >= 0) {
             Trace("upgrade of %s: the device came back late with %s", job.DeviceId.c_str(),
                   job.FirmwareAfter.c_str());
             returned_(job.DeviceId, job.FirmwareAfter);

@@ -5,6 +5,9 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include "upgrade/ip_cam_info.h"
 
 class CUpgradeManager;
 
@@ -59,6 +62,8 @@ public:
     uint8_t ImagesFromStore = 0;        // the images' versions are known (firmware store)
     std::string FirmwareAfter;          // the worker's: the version read after the return
     std::string Mac;                    // the MAC the device names; empty when unknown
+    DeviceProtocol Protocol = DeviceProtocol::Maker;
+    std::vector<std::string> ServiceAddresses;  // ONVIF: the device service's addresses
 
 private:
     mutable std::mutex addressLock_;

@@ -7,19 +7,21 @@
 
 #include "base/result_codes.h"
 #include "base/trace.h"
+#include "upgrade/onvif_upgrade_steps.h"
 #include "upgrade/upgrade_progress.h"
 #include "upgrade/upgrade_workers.h"
 
 int RunUpgradeWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
+    if (job.Protocol == DeviceProtocol::Onvif) return RunOnvifWorker(job, clock, stop);
     return job.SingleModel ? RunSingleModelWorker(job, clock, stop)
                            : RunNvrWorker(job, clock, stop);
 }
 
 namespace {
 
-// What the run's guard judges of a job: its model, the bytes it will send (the NVR
-// worker installs the front image only) and its family's wait for the device, in
-// wall-clock seconds as the window is.
+// What the run's guard judges of a job: its model (an ONVIF camera's names its maker),
+// the bytes it will send (the NVR and ONVIF workers install the front image only) and its
+// family's wait for the device, in wall-clock seconds as the window is.
 BatchCandidate CandidateOf(const JobRequest& request, const Clock& clock) {
     BatchCandidate candidate;
     candidate.DeviceId = request.DeviceId;
@@ -30,8 +32,13 @@ BatchCandidate CandidateOf(const JobRequest& request, const Clock& clock) {
         const uintmax_t size = std::filesystem::file_size(request.ImageQueue[i], error);
         if (!error) candidate.ImageBytes += static_cast<int64_t>(size);
     }
-    candidate.WaitSeconds = clock.WallSecondsFor(
-        request.SingleModel ? SingleModelWaitSeconds(static_cast<int>(images)) : NvrWaitSeconds());
+    int64_t wait = NvrWaitSeconds();
+    if (request.Protocol == DeviceProtocol::Onvif) {
+        wait = OnvifWaitSeconds();
+    } else if (request.SingleModel) {
+        wait = SingleModelWaitSeconds(static_cast<int>(images));
+    }
+    candidate.WaitSeconds = clock.WallSecondsFor(wait);
     return candidate;
 }
 
@@ -75,6 +82,8 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
     job.FirmwareBefore = request.FirmwareVersion;
     job.ImagesFromStore = request.ImagesFromStore;
     job.Mac = request.Mac;
+    job.Protocol = request.Protocol;
+    job.ServiceAddresses = request.ServiceAddresses;
     // The NVR worker installs the front image only; the "PLX-420S" worker every image,
     // each upload ending in a stage-2 report.
     entry->UploadsLeft =

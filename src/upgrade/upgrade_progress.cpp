@@ -43,6 +43,14 @@ std::string StatusCellText(int stage, int seconds, int percent, int code, const 
             case rc::kOldFirmwareStill:
                 return lookup("ErrorCode", "Code_408",
                               "Failed! The device still runs the old firmware.");
+            case rc::kNoHttpUpgrade:
+                return lookup("ErrorCode", "Code_701",
+                              "Failed! The camera does not take firmware over the network.");
+            case rc::kCameraInstallFailed:
+                return lookup("ErrorCode", "Code_702",
+                              "Failed! The camera could not install the firmware.");
+            case rc::kNoCameraImage:
+                return lookup("ErrorCode", "Code_703", "No firmware file chosen for this camera.");
             case rc::kFirstOfModelFailed:
                 return lookup("ErrorCode", "Code_601",
                               "Not started: the first device of this model failed.");

@@ -23,11 +23,20 @@ int RunNvrWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop);
 // a running estimate of the time left; -10, and no further image, when it did not.
 int RunSingleModelWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop);
 
+// ONVIF cameras of any maker (onvif_worker.cpp): the device service is asked for the
+// camera's version and for a firmware upgrade over HTTP (StartFirmwareUpgrade); after the
+// UploadDelay the image goes by POST to the UploadUri, with its progress; then the wait
+// of up to ExpectedDownTime plus a margin for the camera to restart and come back. Only a
+// camera that then names another firmware version counts as upgraded: -408 when it is
+// back with the old one, -10 when it is not back, -406 when it refused the image (415),
+// -702 when it failed to install it (500), -701 when it takes no firmware over HTTP.
+int RunOnvifWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop);
+
 // How long each family's worker waits, at most, for its device to restart and come back
 // (the single-model worker for each of `images`), in seconds of the Clock: with the
-// upload's time, what a window must leave a device.
+// upload's time, what a window must leave a device (OnvifWaitSeconds for a camera).
 int64_t NvrWaitSeconds();
 int64_t SingleModelWaitSeconds(int images);
 
-// The worker of the job's family.
+// The worker of the job's protocol and family.
 int RunUpgradeWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop);

@@ -31,7 +31,7 @@ int QueryNvrModel(CIPCamInfo& cam, std::string& apiVersion, std::string& model);
 int CheckNvrLogin(CIPCamInfo& cam, const std::string& user, const std::string& password);
 
 // The address of the device's own configuration page, logged in with the record's
-// credentials, for opening in a browser.
+// credentials, for opening in a browser; an ONVIF camera's home page.
 std::string BuildLoginPageUrl(const CIPCamInfo& cam);
 
 // The same address for a schedule entry, which holds its port as text.

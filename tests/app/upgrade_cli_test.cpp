@@ -54,6 +54,14 @@ TEST(UpgradeCliTest, BadArgumentsEndWithExitTwoAndAMessage) {
     ExpectRefused({"upgrade", "--all", "--file", good, "--time-scale", "30"},
                   "no network interface named 'strelvane-none0'");
     ExpectRefused({"upgrade", "--all", "--bogus"}, "unknown option --bogus");
+    // A camera's own image carries no mark, but it must be a file with bytes in it.
+    dir.Write("empty.bin", "");
+    for (const std::string& camera : {dir.File("empty.bin"), dir.File("missing.bin"), dir.Path()}) {
+        ExpectRefused({"upgrade", "--all", "--file", good, "--camera-file", camera},
+                      "Failed! Please check the firmware file.");
+    }
+    ExpectRefused({"upgrade", "--all", "--file", good, "--camera-file", dir.File("junk.bin")},
+                  "no network interface named 'strelvane-none0'");
     // The batch guards' values are checked before anything else runs.
     const std::pair<std::vector<std::string>, const char*> guards[] = {
         {{"--max-failures", "-1"}, "--max-failures needs a whole number"},

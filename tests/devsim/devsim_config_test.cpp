@@ -43,6 +43,21 @@ TEST(DevsimConfigTest, ConfigFileAndBadSettings) {
     EXPECT_EQ(badLine.ExitCode, 2);
     auto nothing = RunProcess({DEVSIM_PATH}, 10s);
     EXPECT_EQ(nothing.ExitCode, 2);
+    for (const char* bad : {"id=A,protocol=upnp", "id=A,auth=ntlm", "id=A,clock_skew_s=soon"}) {
+        EXPECT_EQ(RunProcess({DEVSIM_PATH, "--device", bad}, 10s).ExitCode, 2) << bad;
+    }
+}
+
+TEST(DevsimConfigTest, AnOnvifCameraNamesTheEndpointItIsFoundBy) {
+    DevsimProcess sim(
+        {"--device", "id=CAM,protocol=onvif,auth=token,clock_skew_s=-14400", "--device", "id=NVR"});
+    const std::string endpoint = sim.DeviceById("CAM").Endpoint;
+    EXPECT_EQ(endpoint.size(), 45u) << endpoint;  // "urn:uuid:" and a UUID
+    EXPECT_EQ(endpoint.rfind("urn:uuid:", 0), 0u);
+    EXPECT_EQ(sim.DeviceById("NVR").Endpoint, "");
+    // The same after a restart of devsim: it is made from the id.
+    DevsimProcess again({"--device", "id=CAM,protocol=onvif"});
+    EXPECT_EQ(again.DeviceById("CAM").Endpoint, endpoint);
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 #include "base/result_codes.h"
 #include "history/history_file.h"
 #include "history/upgrade_history.h"
+#include "registry/camera_control.h"
 #include "support/temp_dir.h"
+#include "upgrade/upgrade_manager.h"
 #include "upgrade/upgrade_progress.h"
 
 namespace {
@@ -68,6 +70,48 @@ TEST(UpgradeHistoryTest, RecordsEachFinalOutcomeOnceWithTheDeviceAsItWas) {
     // A final report without a dispatch still names the device.
     EXPECT_EQ(records[3].DeviceId, "C");
     EXPECT_EQ(records[3].VersionBefore, "");
+}
+
+TEST(UpgradeHistoryTest, AnOnvifCameraIsRecordedWithItsOwnImage) {
+    TempDir dir;
+    dir.Write("nvr.bin", "QRBAversion=2.1.0\n");
+    dir.Write("ipc.bin", "IPCMversion=3.2.0\n");
+    CCameraTable table;
+    CCameraControl control(table, nullptr);
+    control.SetManualImage(dir.File("nvr.bin"));
+    control.SetCameraImage(dir.File("ipc.bin"));
+    for (const char* id : {"A", "urn:uuid:cam", "urn:uuid:none"}) {
+        CIPCamInfo device = Device(id);
+        if (id[0] == 'u') {
+            device.Protocol = DeviceProtocol::Onvif;
+            device.ModelName = "Acme IPC-5";
+            device.MacAddress = "00:1A:2B:00:00:05";
+        }
+        table.AddOrUpdate(id, device);
+    }
+    const Clock clock;
+    CUpgradeManager manager(clock);
+    CUpgradeHistory history(table, dir.File("history.tsv"), [] { return int64_t{1796793494}; });
+    history.AttachTo(control, manager);
+    for (const char* id : {"A", "urn:uuid:cam", "urn:uuid:none"}) {
+        history.DeviceDispatched(*table.Find(id));
+    }
+    history.DeviceStatus("A", stage::kFinished, 0, 100, 0);
+    history.DeviceFinished({"urn:uuid:cam", stage::kFinished, 0, 100, 0, "3.2.0"});
+    // No image for a camera: none is named.
+    control.ClearCameraImage();
+    history.DeviceStatus("urn:uuid:none", stage::kFinished, 0, 100, rc::kNoCameraImage);
+
+    const auto records = ReadHistory(dir.File("history.tsv"));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].ImageFile, "nvr.bin");
+    EXPECT_EQ(records[1].DeviceId, "urn:uuid:cam");
+    EXPECT_EQ(records[1].Model, "Acme IPC-5");
+    EXPECT_EQ(records[1].Mac, "00:1A:2B:00:00:05");
+    EXPECT_EQ(records[1].ImageFile, "ipc.bin");
+    EXPECT_EQ(records[1].VersionAfter, "3.2.0");
+    EXPECT_EQ(records[2].ImageFile, "");
+    EXPECT_EQ(records[2].ResultText, "No firmware file chosen for this camera.");
 }
 
 // A device that ended as not seen again and came back later gets a second record that

@@ -128,3 +128,41 @@ TEST(CameraTableTest, ClearForgetsEverything) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CameraTableTest, AnOnvifCameraFollowsItsServiceAddressesAndKeepsItsProtocolUnlisted) {
+    CCameraTable table;
+    CIPCamInfo camera = Reported("urn:uuid:c");
+    camera.Protocol = DeviceProtocol::Onvif;
+    camera.ServiceAddresses = {"http://198.18.1.1:80/onvif/device_service"};
+    table.AddOrUpdate(camera.DeviceId, camera);
+    table.Modify(camera.DeviceId, [](CIPCamInfo& r) { r.ModelName = "Acme IPC-5"; });
+
+    // Back over HTTPS at another address: scheme and addresses follow; the model stays.
+    camera.HostAddress = "198.18.1.9";
+    camera.HttpsFlag = 1;
+    camera.HttpsPort = 8443;
+    camera.ServiceAddresses = {"https://198.18.1.9:8443/onvif/device_service"};
+    table.AddOrUpdate(camera.DeviceId, camera);
+    const std::optional<CIPCamInfo> stored = table.Find(camera.DeviceId);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->GetScheme(), "https");
+    EXPECT_EQ(stored->GetPort(), 8443);
+    EXPECT_EQ(stored->ServiceAddresses, camera.ServiceAddresses);
+    EXPECT_EQ(stored->ModelName, "Acme IPC-5");
+
+    // The maker's devices keep the scheme the pages chose for them.
+    table.AddOrUpdate("A", Reported("A"));
+    table.Modify("A", [](CIPCamInfo& r) { r.HttpsFlag = 1; });
+    table.AddOrUpdate("A", Reported("A"));
+    EXPECT_EQ(table.Find("A")->HttpsFlag, 1);
+
+    table.Remove(camera.DeviceId);
+    EXPECT_FALSE(table.Find(camera.DeviceId));
+    EXPECT_EQ(table.FindStored(camera.DeviceId)->Protocol, DeviceProtocol::Onvif);
+    EXPECT_EQ(table.FindStored("A")->Protocol, DeviceProtocol::Maker);
+    EXPECT_FALSE(table.FindStored("nobody"));
+}
+
+}  // namespace

@@ -59,20 +59,26 @@ protected:
         return argv;
     }
 
-    // Adds an entry for devsim's device `device`, due at once.
-    void Add(const DevsimProcess& sim, const std::string& device, const std::string& mac) const {
-        const ProcessResult added = RunProcess(
-            Command("add", {"--ip",       "127.0.0.1",
-                            "--port",     std::to_string(sim.DeviceById(device).HttpPort),
-                            "--user",     "admin",
-                            "--password", "vqmtz",
-                            "--mac",      mac,
-                            "--device",   device,
-                            "--model",    "NVR",
-                            "--version",  "1.0",
-                            "--image",    home_.File("image.bin"),
-                            "--time",     "+1"}),
-            10s);
+    // Adds an entry for devsim's device `device`, due at once; for an ONVIF camera with
+    // its service's path and its own image.
+    void Add(const DevsimProcess& sim, const std::string& device, const std::string& mac,
+             const std::string& onvifService = {}, const std::string& image = "image.bin") const {
+        std::vector<std::string> options = {
+            "--ip",       "127.0.0.1",
+            "--port",     std::to_string(sim.DeviceById(device).HttpPort),
+            "--user",     "admin",
+            "--password", "vqmtz",
+            "--mac",      mac,
+            "--device",   device,
+            "--model",    "NVR",
+            "--version",  "1.0",
+            "--image",    home_.File(image),
+            "--time",     "+1"};
+        if (!onvifService.empty()) {
+            options.push_back("--onvif-service");
+            options.push_back(onvifService);
+        }
+        const ProcessResult added = RunProcess(Command("add", options), 10s);
         ASSERT_EQ(added.ExitCode, 0) << added.Output;
     }
 
@@ -154,6 +160,44 @@ TEST_F(ScheduleCliTest, ARunKeepsTheFileOrderAndEachPlannedVersion) {
         EXPECT_EQ(saved[i].Version, planned[i].Version) << i;
         EXPECT_EQ(saved[i].Status, st::kNone) << i;
     }
+}
+
+// Scheduled upgrades of ONVIF cameras: each must name the scheduled MAC, take its own
+// maker's image, and come back naming another version.
+TEST_F(ScheduleCliTest, RunsOnvifCamerasThroughTheirDeviceService) {
+    home_.Write("camera.bin", "IPCMversion=3.2.0\n" + PatternBytes(100000));
+    const std::string camera =
+        "protocol=onvif,reboot_seconds=1,https_port=-1,firmware=3.1.0,image_mark=IPCM,"
+        "upload_delay=PT1S";
+    DevsimProcess sim(
+        {"--device", "id=ok,auth=token,clock_skew_s=14400,mac=00:00:5E:00:01:01," + camera,
+         "--device", "id=other,auth=digest,mac=00:00:5E:00:01:99," + camera, "--device",
+         "id=old,auth=digest,fault=reboot_old_version,mac=00:00:5E:00:01:03," + camera, "--device",
+         "id=acme,auth=digest,mac=00:00:5E:00:01:04," + camera + ",image_mark=ACME"});
+    const std::string service = "/onvif/device_service";
+    Add(sim, "ok", "00:00:5e:00:01:01", service, "camera.bin");
+    Add(sim, "other", "00:00:5E:00:01:02", service, "camera.bin");
+    Add(sim, "old", "00:00:5E:00:01:03", service, "camera.bin");
+    Add(sim, "acme", "00:00:5E:00:01:04", service, "camera.bin");
+    const ProcessResult listed = RunProcess(Command("list", {}), 10s);
+    EXPECT_TRUE(Has(listed.Output, "\"OnvifService\":\"/onvif/device_service\"")) << listed.Output;
+
+    // Two minutes of margin after a camera's one-second restart: six real seconds.
+    const ProcessResult run = RunProcess(Command("run", {"--time-scale", "20"}), 60s);
+    EXPECT_EQ(run.ExitCode, 1) << run.Output;
+    EXPECT_EQ(LastStatuses(run.Output),
+              (std::map<std::string, int>{{"00:00:5e:00:01:01", st::kSuccessful},
+                                          {"00:00:5E:00:01:02", st::kOtherFailed},
+                                          {"00:00:5E:00:01:03", st::kOtherFailed},
+                                          {"00:00:5E:00:01:04", st::kImageFailed}}))
+        << run.Output;
+    for (const CScheduleInfo& e : LoadSchedule(File())) {
+        EXPECT_EQ(e.OnvifService, "/onvif/device_service");
+    }
+    const std::string log = OutputSoFar(sim);
+    EXPECT_FALSE(Has(log, "upload device=other")) << log;
+    EXPECT_TRUE(Has(log, "upload device=acme")) << log;
+    EXPECT_TRUE(Has(log, "verdict=rejected")) << log;
 }
 
 TEST_F(ScheduleCliTest, ASignalStopsTheRunAndTheFileSaysUpgrading) {

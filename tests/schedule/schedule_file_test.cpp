@@ -86,6 +86,23 @@ TEST(ScheduleFileTest, RoundTripKeepsEverythingButQueuedAndUploadFields) {
     EXPECT_EQ(ReadScheduleFile(path).DropsSomething, false);
 }
 
+TEST(ScheduleFileTest, OnlyACameraCarriesItsServiceAndReadsItBack) {
+    TempDir dir;
+    const std::string path = dir.File("fw_config.xml");
+    CScheduleInfo camera = StoredEntry("00:1A:2B:3C:4D:5E", 1700000000, 1);
+    camera.OnvifService = "/onvif/device_service";
+    const CScheduleInfo maker = StoredEntry("00:11:22:33:44:55", 1700000000, 1);
+    ASSERT_TRUE(SaveSchedule(path, {maker, camera}));
+    const std::string text = dir.Read("fw_config.xml");
+    EXPECT_NE(text.find("UpgradeTime=\"1700000000\" OnvifService=\"/onvif/device_service\" />"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("OnvifService"), text.rfind("OnvifService"));  // the maker's has none
+    const ScheduleFileRead read = ReadScheduleFile(path);
+    EXPECT_EQ(read.Entries, (std::vector<CScheduleInfo>{maker, camera}));
+    EXPECT_FALSE(read.DropsSomething);
+}
+
 TEST(ScheduleFileTest, LoadAppliesTheAcceptanceRules) {
     const std::string complete =
         "IP=\"10.0.0.5\" Port=\"80\" Account=\"admin\" Password=\"pw\" Device=\"D\" "

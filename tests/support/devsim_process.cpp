@@ -27,8 +27,8 @@ DevsimProcess::DevsimProcess(const std::vector<std::string>& args,
         if (*line == "ready") break;
         auto f = KeyValueFields(*line);
         if (line->rfind("device ", 0) == 0) {
-            devices_.push_back(
-                {f["id"], f["address"], std::stoi(f["http_port"]), std::stoi(f["https_port"])});
+            devices_.push_back({f["id"], f["address"], std::stoi(f["http_port"]),
+                                std::stoi(f["https_port"]), f["endpoint"]});
         } else if (line->rfind("firmware-server ", 0) == 0) {
             firmwareServerPort_ = std::stoi(f["port"]);
         }
@@ -40,4 +40,17 @@ const DevsimProcess::Device& DevsimProcess::DeviceById(const std::string& id) co
         if (d.Id == id) return d;
     }
     throw std::runtime_error("devsim has no device " + id);
+}
+
+std::string DevsimProcess::NextLineWith(const std::string& text,
+                                        std::chrono::milliseconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left <= std::chrono::milliseconds(0)) return {};
+        auto line = process_->ReadLine(left);
+        if (!line) return {};
+        if (line->find(text) != std::string::npos) return *line;
+    }
 }

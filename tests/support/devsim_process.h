@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,6 +20,7 @@ public:
         std::string Address;
         int HttpPort = 0;
         int HttpsPort = 0;
+        std::string Endpoint;  // an ONVIF camera's endpoint reference ("urn:uuid:...")
     };
 
     explicit DevsimProcess(const std::vector<std::string>& args,
@@ -28,6 +30,11 @@ public:
     const Device& DeviceById(const std::string& id) const;
     int FirmwareServerPort() const { return firmwareServerPort_; }
     ChildProcess& Process() { return *process_; }
+
+    // The next line of output that contains `text` (lines before it are passed over);
+    // empty when none comes within `timeout`.
+    std::string NextLineWith(const std::string& text,
+                             std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 private:
     std::unique_ptr<ChildProcess> process_;

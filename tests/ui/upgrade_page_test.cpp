@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -568,6 +569,104 @@ private slots:
         QCOMPARE(LoadSchedule(setup.SchedulePath)[0].MAC, std::string("00:00:5E:00:05:01"));
         QVERIFY(window.IsShuttingDown());
         window.Settings().ClearExitMode();
+    }
+
+    // ONVIF cameras of another maker beside the maker's device: listed with their maker,
+    // checked through their device service, upgraded with their own maker's image.
+    void onvifCamerasListedCheckedAndUpgraded() {
+        if (const std::string why = LabNetwork::Unavailable(); !why.empty()) {
+            QSKIP(why.c_str());
+        }
+        LabNetwork lab({.Devices = 4});
+        const std::string camera =
+            ",protocol=onvif,vendor=Acme,model=IPC-5,http_port=80,https_port=-1,firmware=3.1.0,"
+            "reboot_seconds=1,image_mark=IPCM";
+        DevsimProcess sim(
+            {"--discovery",  //
+             "--device", "id=NVR,address=198.18.1.1,http_port=80,https_port=-1,model=NVR-1600",
+             "--device", "id=CAM,address=198.18.1.2,auth=digest,mac=00:1A:2B:00:00:02" + camera,
+             "--device", "id=SKEWED,address=198.18.1.3,auth=token,clock_skew_s=14400" + camera,
+             "--device", "id=OLD,address=198.18.1.4,fault=reboot_old_version" + camera},
+            lab.InDevices());
+        std::map<QString, QString> key;  // devsim id -> row key
+        for (const DevsimProcess::Device& d : sim.Devices()) {
+            key[QString::fromStdString(d.Id)] =
+                QString::fromStdString(d.Endpoint.empty() ? d.Id : d.Endpoint);
+        }
+        ScopedNetns inTech(lab.TechNamespace());
+        MainWindowSetup setup = sandbox_.Setup();
+        setup.TimeScale = 15;  // a camera's two minutes of margin in eight seconds
+        CMainWindow window(setup);
+        CUpgradePage& page = window.UpgradePageWidget();
+        QStringList messages;
+        CollectMessages(page, messages);
+        QDateTime planned = QDateTime::currentDateTime().addDays(1);
+        bool upgradeNow = false;
+        page.SetPopupRunner([&](CMessageDlg& popup) -> int64_t {
+            if (!upgradeNow) {
+                popup.ChooseSchedule();
+                popup.SetMoment(planned);
+            }
+            popup.Ok();
+            return popup.Result();
+        });
+        CCameraListCtrl& devices = page.DeviceList();
+
+        page.Search();
+        QTRY_COMPARE_WITH_TIMEOUT(devices.RowCount(), 4, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(CountCells(devices, kPasswordColumn, "Passed"), 4, 15000);
+        for (const char* id : {"CAM", "SKEWED", "OLD"}) {
+            const int row = RowOf(devices, key[id]);
+            QCOMPARE(Cell(devices, row, 3), QString("Acme IPC-5"));
+            QCOMPARE(Cell(devices, row, kVersionColumn), QString("3.1.0"));
+        }
+
+        // The cameras' own image carries no mark: it is theirs alone.
+        const QString cameraImage =
+            WriteFile(sandbox_.Path("ipc.bin"), "IPCMversion=3.2.0\n" + QByteArray(30000, 'c'));
+        QVERIFY(page.ChooseImage(cameraImage));
+        page.SelectAll();
+        page.Upgrade();
+        QCOMPARE(messages.takeLast(), QString("Failed! Please check the firmware file."));
+        const int nvr = RowOf(devices, "NVR");
+        devices.model()->setData(devices.model()->index(nvr, 0), Qt::Unchecked, Qt::CheckStateRole);
+        QVERIFY(!devices.IsChecked(nvr));
+
+        // Planned for later: the entries name the cameras' service and MAC.
+        page.Upgrade();
+        // (The file may hold entries of earlier tests: the cameras' are those with a service.)
+        std::vector<CScheduleInfo> saved;
+        auto cameraEntries = [&] {
+            saved.clear();
+            for (const CScheduleInfo& e :
+                 LoadSchedule(sandbox_.Path("Documents/Strelvane/fw_config.xml").toStdString())) {
+                if (!e.OnvifService.empty()) saved.push_back(e);
+            }
+            return saved.size();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(cameraEntries(), size_t{3}, 10000);
+        for (const CScheduleInfo& e : saved) {
+            QCOMPARE(e.OnvifService, std::string("/onvif/device_service"));
+            QCOMPARE(e.Model, std::string("Acme IPC-5"));
+        }
+        QVERIFY(std::any_of(saved.begin(), saved.end(),
+                            [](const CScheduleInfo& e) { return e.MAC == "00:1A:2B:00:00:02"; }));
+
+        upgradeNow = true;
+        page.Upgrade();
+        CCameraListCtrl& status = page.StatusList();
+        QTRY_COMPARE_WITH_TIMEOUT(status.RowCount(), 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(page.IsRunInProgress(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!page.IsRunInProgress(), 60000);
+        for (const char* id : {"CAM", "SKEWED"}) {
+            const int row = RowOf(status, key[id]);
+            QCOMPARE(Cell(status, row, kStatusColumn), QString("Firmware upgrade successful."));
+            QCOMPARE(Cell(status, row, kStatusVersionColumn), QString("3.2.0"));
+        }
+        QCOMPARE(Cell(status, RowOf(status, key["OLD"]), kStatusColumn),
+                 QString("Failed! The device still runs the old firmware."));
+        window.RequestExit();
+        QTRY_VERIFY_WITH_TIMEOUT(window.IsShuttingDown(), 5000);
     }
 
     // A check's commands reach the row through the main window: a device that answers

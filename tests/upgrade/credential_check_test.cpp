@@ -73,6 +73,50 @@ TEST_F(CredentialCheckTest, OutcomesAndWhatTheRecordKeeps) {
     EXPECT_EQ(crlf.MacAddress, "00:1C:A1:00:00:03");
 }
 
+TEST(OnvifCredentialCheckTest, ACameraIsAskedThroughItsDeviceService) {
+    ClearProxyEnvironment();
+    DevsimProcess sim({"--device",
+                       "id=cam,protocol=onvif,auth=token,vendor=Acme,model=IPC-5,firmware=3.1.0,"
+                       "mac=00:1a:2b:00:00:05,password=secret"});
+    const std::string service =
+        "http://127.0.0.1:" + std::to_string(sim.DeviceById("cam").HttpPort) +
+        "/onvif/device_service";
+    auto camera = [&](const std::string& password, int typed) {
+        CIPCamInfo r = RecordOf("urn:uuid:cam", 1, password);
+        r.Protocol = DeviceProtocol::Onvif;
+        r.HostAddress = "198.18.9.9";  // where discovery put it; the service answers elsewhere
+        r.ServiceAddresses = {service};
+        r.NvrLoginPending = typed;
+        return r;
+    };
+    const struct {
+        const char* Password;
+        int Typed;
+        CheckOutcome Outcome;
+    } cases[] = {
+        {"secret", 0, CheckOutcome::Passed},
+        {"secret", 1, CheckOutcome::Passed},
+        {"vqmtz", 0, CheckOutcome::Failed},
+        {"vqmtz", 1, CheckOutcome::NvrLoginFailed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Password) + (c.Typed ? " typed" : ""));
+        CIPCamInfo r = camera(c.Password, c.Typed);
+        EXPECT_EQ(CheckCredentials(r), c.Outcome);
+        EXPECT_EQ(r.NvrLoginPending, 0);
+        const bool passed = c.Outcome == CheckOutcome::Passed;
+        EXPECT_EQ(r.LoginOk, passed ? 1 : 0);
+        EXPECT_EQ(r.ModelName, passed ? "Acme IPC-5" : "");
+        EXPECT_EQ(r.FirmwareVersion, passed ? "3.1.0" : "");
+        EXPECT_EQ(r.MacAddress, passed ? "00:1A:2B:00:00:05" : "");
+        EXPECT_EQ(r.HostAddress, passed ? "127.0.0.1" : "198.18.9.9");
+    }
+    CIPCamInfo away = camera("secret", 0);
+    away.ServiceAddresses = {"http://127.0.0.1:" + std::to_string(ClosedPort()) +
+                             "/onvif/device_service"};
+    EXPECT_EQ(CheckCredentials(away), CheckOutcome::Unreachable);
+}
+
 class OutcomeLog final : public ICredentialCheckObserver {
 public:
     explicit OutcomeLog(CCameraTable& table) : table_(table) {}

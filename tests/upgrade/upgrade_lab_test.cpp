@@ -178,6 +178,71 @@ TEST_F(UpgradeLabTest, OnlyDevicesThatRestartAndComeBackAreUpgraded) {
     }
 }
 
+// The maker's devices and ONVIF cameras of another maker in one run: each camera gets
+// its own maker's image, and each ends with the text its behaviour calls for.
+TEST_F(UpgradeLabTest, MakersDevicesAndOnvifCamerasUpgradeInOneRun) {
+    LabNetwork lab({.Devices = 7});
+    TempDir dir;
+    dir.Write("fw.bin", StoredImage(MarkedImage(20000, "2.0.0")));
+    dir.Write("cam.bin", "IPCMversion=3.2.0\n" + PatternBytes(50000));
+    const std::string nvr =
+        "model=NVR-1600,http_port=80,https_port=-1,firmware=1.0.0,reboot_seconds=1";
+    const std::string camera =
+        "protocol=onvif,vendor=Acme,model=IPC-5,http_port=80,https_port=-1,firmware=3.1.0,"
+        "reboot_seconds=1,restart_delay_ms=500,upload_delay=PT1S,image_mark=IPCM";
+    DevsimProcess sim(
+        {"--discovery",  //
+         "--device", "id=NVR1,address=198.18.1.1," + nvr, "--device",
+         "id=NVR2,address=198.18.1.2," + nvr, "--device",
+         "id=CAMDIGEST,address=198.18.1.3,auth=digest," + camera, "--device",
+         "id=CAMSKEWED,address=198.18.1.4,auth=token,clock_skew_s=14400," + camera,
+         // Another maker's camera among them: this image is not one of its own.
+         "--device", "id=CAMOTHER,address=198.18.1.5,auth=digest," + camera + ",image_mark=ACME",
+         "--device", "id=CAMGONE,address=198.18.1.6,auth=token,fault=never_back," + camera,
+         "--device", "id=CAMOLD,address=198.18.1.7,auth=digest,fault=reboot_old_version," + camera},
+        lab.InDevices());
+    std::map<std::string, std::string> names;  // the cameras are known by their endpoints
+    for (const DevsimProcess::Device& d : sim.Devices())
+        names[d.Endpoint.empty() ? d.Id : d.Endpoint] = d.Id;
+
+    ChildProcess cli(
+        UpgradeCommand(lab, {"--all", "--time-scale", "10", "--file", dir.File("fw.bin"),
+                             "--camera-file", dir.File("cam.bin")}));
+    std::map<std::string, Report> finals;
+    for (const auto& [id, final] : Finals(ReadReports(cli, 120s))) finals[names[id]] = final;
+    EXPECT_EQ(cli.Wait(5s), 1) << "some devices failed";
+    ASSERT_EQ(finals.size(), 7u);
+    const struct {
+        const char* Id;
+        int Code;
+        const char* Text;
+        const char* Version;
+    } expected[] = {
+        {"NVR1", 0, "Firmware upgrade successful.", "2.0.0"},
+        {"NVR2", 0, "Firmware upgrade successful.", "2.0.0"},
+        {"CAMDIGEST", 0, "Firmware upgrade successful.", "3.2.0"},
+        {"CAMSKEWED", 0, "Firmware upgrade successful.", "3.2.0"},
+        {"CAMOTHER", -406, "Failed! Please check the firmware file.", ""},
+        {"CAMGONE", -10, "Failed! Please check the network connection.", ""},
+        {"CAMOLD", -408, "Failed! The device still runs the old firmware.", "3.1.0"},
+    };
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.Id);
+        EXPECT_EQ(finals[e.Id].Code, e.Code);
+        EXPECT_EQ(finals[e.Id].Text, e.Text);
+        EXPECT_EQ(finals[e.Id].FirmwareVersion, e.Version);
+    }
+    // Each kind of device got its own image.
+    std::map<std::string, std::string> marks;
+    while (auto line = sim.Process().ReadLine(200ms)) {
+        if (StartsWith(*line, "upload "))
+            marks[KeyValueFields(*line)["device"]] = KeyValueFields(*line)["mark"];
+    }
+    EXPECT_EQ(marks["NVR1"], "QRBA");
+    EXPECT_EQ(marks["CAMDIGEST"], "IPCM");
+    EXPECT_EQ(marks["CAMOTHER"], "IPCM");
+}
+
 // SIGINT while one device's upload stands still and another's countdown runs: both end
 // at once with -6, and the command exits.
 TEST_F(UpgradeLabTest, InterruptStopsEveryUpgrade) {

@@ -23,6 +23,7 @@ const std::vector<std::string>& DeviceHttpFaultNames() {
         for (const std::string& name : DevicePageFaultNames()) all.push_back(name);
         for (const std::string& name : DeviceUpgradeFaultNames()) all.push_back(name);
         for (const std::string& name : DeviceRebootFaultNames()) all.push_back(name);
+        for (const std::string& name : OnvifFaultNames()) all.push_back(name);
         return all;
     }();
     return names;
@@ -49,7 +50,9 @@ DeviceHttp::DeviceHttp(SimDevice& device, const SelfSignedCert* tls)
               std::lock_guard lock(serveLock_);
               Halt();
           }),
-      endpoints_{device_, *auth_, faults_, uploads_, reboot_, stopping_} {}
+      endpoints_{device_, *auth_, faults_, uploads_, reboot_, stopping_} {
+    if (device_.IsOnvif()) onvif_ = std::make_unique<OnvifService>(endpoints_);
+}
 
 DeviceHttp::~DeviceHttp() { Stop(); }
 
@@ -110,6 +113,7 @@ bool DeviceHttp::StartServer(httplib::Server& server, int port, int& bound, std:
 }
 
 void DeviceHttp::InstallRoutes(httplib::Server& server) {
+    if (onvif_) return onvif_->Install(server);
     InstallDevicePages(server, endpoints_);
     InstallDeviceUpgrade(server, endpoints_);
 }

@@ -13,6 +13,7 @@
 #include "device_reboot.h"
 #include "device_upgrade.h"
 #include "http_auth.h"
+#include "onvif_service.h"
 #include "self_signed_cert.h"
 #include "sim_device.h"
 
@@ -32,7 +33,8 @@ struct DeviceEndpoints {
 };
 
 // The web interface of one simulated device: an HTTP server and, unless its https_port
-// is -1, an HTTPS server with the same endpoints, both on the device's own address.
+// is -1, an HTTPS server with the same endpoints, both on the device's own address. An
+// ONVIF camera serves its ONVIF service there instead of the maker's pages.
 // Endpoint files add their routes in InstallRoutes (device_http.cpp).
 class DeviceHttp {
 public:
@@ -65,6 +67,7 @@ private:
     std::atomic<bool> stopping_{false};
     DeviceReboot reboot_;
     DeviceEndpoints endpoints_;
+    std::unique_ptr<OnvifService> onvif_;  // an ONVIF camera's service, kept across restarts
     // Serving starts on the main thread and stops and starts again on the restart's.
     std::mutex serveLock_;
     std::unique_ptr<httplib::Server> http_;

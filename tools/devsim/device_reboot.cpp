@@ -64,6 +64,7 @@ void DeviceReboot::Run(std::stop_token stop, std::string version) {
         device_.SetFirmwareVersion(version);
     if (device_.HasFault("reboot_address"))
         device_.SetAddress(device_.FaultValue("reboot_address"));
+    device_.CountRestart();
     if (!ServeAgain(stop)) return;
     device_.SetAway(false);
     {

@@ -11,6 +11,7 @@
 #include "device_http.h"
 #include "discovery_responder.h"
 #include "firmware_server.h"
+#include "wsd_responder.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ const std::set<std::string>& KnownDeviceFaults() {
     static const std::set<std::string> names = [] {
         std::set<std::string> all(DeviceHttpFaultNames().begin(), DeviceHttpFaultNames().end());
         all.insert(DiscoveryFaultNames().begin(), DiscoveryFaultNames().end());
+        all.insert(WsdFaultNames().begin(), WsdFaultNames().end());
         return all;
     }();
     return names;
@@ -199,11 +201,14 @@ bool ApplyDeviceSetting(SimDeviceConfig& d, const std::string& key, const std::s
                                                  {"address", &d.Address},
                                                  {"next_firmware", &d.NextFirmware},
                                                  {"user", &d.User},
-                                                 {"password", &d.Password}};
+                                                 {"password", &d.Password},
+                                                 {"image_mark", &d.ImageMark},
+                                                 {"upload_delay", &d.UploadDelay}};
     std::map<std::string, int*> numbers = {{"http_port", &d.HttpPort},
                                            {"https_port", &d.HttpsPort},
                                            {"reboot_seconds", &d.RebootSeconds},
-                                           {"restart_delay_ms", &d.RestartDelayMs}};
+                                           {"restart_delay_ms", &d.RestartDelayMs},
+                                           {"clock_skew_s", &d.ClockSkewSeconds}};
     if (auto it = texts.find(key); it != texts.end()) {
         *it->second = value;
         return true;
@@ -217,11 +222,19 @@ bool ApplyDeviceSetting(SimDeviceConfig& d, const std::string& key, const std::s
     }
     if (key == "fault") return AddFault(d.Faults, KnownDeviceFaults(), value, error);
     if (key == "auth") {
-        if (value != "basic" && value != "digest") {
-            error = "'auth' is basic or digest, got '" + value + "'";
+        if (value != "basic" && value != "digest" && value != "token") {
+            error = "'auth' is basic, digest or token, got '" + value + "'";
             return false;
         }
         d.Auth = value;
+        return true;
+    }
+    if (key == "protocol") {
+        if (value != "quorlent" && value != "onvif") {
+            error = "'protocol' is quorlent or onvif, got '" + value + "'";
+            return false;
+        }
+        d.Protocol = value;
         return true;
     }
     error = "unknown device setting '" + key + "'";
@@ -314,7 +327,8 @@ std::string DevsimUsage() {
            "Device keys: name id mac model product_model vendor firmware host_name address\n"
            "  http_port https_port (0: any free port; -1: none, a device that only answers\n"
            "  the search when http_port) user password\n"
-           "  reboot_seconds restart_delay_ms next_firmware auth=basic|digest\n"
+           "  reboot_seconds restart_delay_ms next_firmware auth=basic|digest|token\n"
+           "  protocol=quorlent|onvif clock_skew_s image_mark upload_delay\n"
            "  fault=NAME[:VALUE] (repeatable)\n"
            "--devices N K=V,...: N devices; {n} and {n+K} in values become the number,\n"
            "  {ip:A.B.C.D} the address that many after A.B.C.D.\n"
@@ -326,10 +340,22 @@ std::string DevsimUsage() {
            "  Faults: discovery_short[:N] discovery_code:N discovery_vendor[:NAME]\n"
            "  discovery_duplicate[:N] discovery_delay:MS discovery_jitter:MS\n"
            "  discovery_loss:P (P % of requests and of replies lost at random).\n"
+           "  ONVIF cameras (protocol=onvif) answer WS-Discovery probes instead (239.255.255.250\n"
+           "  port 3702); --discovery-log prints 'wsd-probe from=A message_id=M valid=0|1'.\n"
+           "  Fault: wsd_stale_xaddr:HOST (a service address on HOST listed first).\n"
+           "ONVIF cameras serve /onvif/device_service (GetSystemDateAndTime,\n"
+           "  GetServiceCapabilities, GetDeviceInformation, GetNetworkInterfaces,\n"
+           "  StartFirmwareUpgrade) with HTTP Digest or, auth=token, a WS-UsernameToken checked\n"
+           "  against their clock (real time + clock_skew_s), and take the image by POST at the\n"
+           "  UploadUri; 415 for an image not starting with image_mark (default: the maker's\n"
+           "  marks). They print 'onvif-request device=ID op=OP auth=none|digest|token\n"
+           "  verdict=ok|refused|unsupported' per request. Faults: auth_after_restart\n"
+           "  onvif_no_http_upgrade onvif_upload_error, and never_back reboot_old_version.\n"
            "Config file: one entry per line: 'device K=V ...', 'devices N K=V ...',\n"
            "  'firmware-server K=V ...'; '#' starts a comment; \"...\" groups blanks.\n"
            "When every server listens, devsim prints one line per device\n"
-           "  'device id=ID address=A http_port=P https_port=Q', then\n"
+           "  'device id=ID address=A http_port=P https_port=Q' (ONVIF cameras add\n"
+           "  'endpoint=urn:uuid:...', the identifier a search keys them by), then\n"
            "  'firmware-server port=P' when enabled, then 'ready'; it runs until\n"
            "  SIGINT or SIGTERM.\n"
            "Uploads: POST /cgi-bin/cgi_main.cgi (parts 'file', then cgiName=upgrade.cgi) and\n"

@@ -1,5 +1,7 @@
 #include "discovery_responder.h"
 
+#include "udp_reply.h"
+
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -61,18 +63,6 @@ std::string RequestFault(const uint8_t* bytes, size_t length) {
     return {};
 }
 
-// A one-datagram message header over `data`, with room for control data.
-msghdr Message(sockaddr_in& peer, iovec& io, void* control, size_t controlSize) {
-    msghdr message{};
-    message.msg_name = &peer;
-    message.msg_namelen = sizeof peer;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = controlSize;
-    return message;
-}
-
 std::string Hex(const uint8_t* bytes, size_t length) {
     static const char digits[] = "0123456789abcdef";
     std::string text;
@@ -89,6 +79,8 @@ DiscoveryResponder::DiscoveryResponder(const std::vector<std::unique_ptr<SimDevi
                                        bool logRequests, AwayCheck away)
     : logRequests_(logRequests), away_(std::move(away)) {
     for (const auto& device : devices) {
+        // ONVIF cameras answer WS-Discovery only (wsd_responder.h).
+        if (device->IsOnvif()) continue;
         Plan plan;
         plan.Device = device.get();
         plans_.push_back(plan);
@@ -162,12 +154,8 @@ bool DiscoveryResponder::Start(std::string& error) {
     std::set<in_addr_t> joined;
     for (const Plan& plan : plans_) {
         if (!joined.insert(plan.Address.s_addr).second) continue;
-        ip_mreq membership{};
-        ::inet_pton(AF_INET, kGroup, &membership.imr_multiaddr);
-        membership.imr_interface = plan.Address;
         // Devices that share an interface share its membership.
-        if (::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0 &&
-            errno != EADDRINUSE) {
+        if (!JoinGroup(fd_, kGroup, plan.Device->Config().Address)) {
             error = "cannot join 234.2.2.9 on " + plan.Device->Config().Address + ": " +
                     std::strerror(errno);
             return false;
@@ -178,36 +166,22 @@ bool DiscoveryResponder::Start(std::string& error) {
 }
 
 void DiscoveryResponder::Run(std::stop_token stop) {
-    while (!stop.stop_requested()) {
-        int waitMs = kIdleWaitMs;
-        if (!due_.empty()) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                due_.begin()->first - std::chrono::steady_clock::now());
-            waitMs = std::clamp(static_cast<int>(left.count()), 0, kIdleWaitMs);
-        }
-        pollfd wait{fd_, POLLIN, 0};
-        if (::poll(&wait, 1, waitMs) > 0) ReceiveRequest();
-        SendDueReplies();
-    }
+    RunResponder(
+        fd_, stop, std::chrono::milliseconds(kIdleWaitMs),
+        [this]() -> std::optional<SteadyTime> {
+            if (due_.empty()) return std::nullopt;
+            return due_.begin()->first;
+        },
+        [this] { ReceiveRequest(); }, [this] { SendDueReplies(); });
 }
 
 void DiscoveryResponder::ReceiveRequest() {
     uint8_t bytes[4096];
-    alignas(cmsghdr) char control[256];
-    sockaddr_in from{};
-    iovec io{bytes, sizeof bytes};
-    msghdr message = Message(from, io, control, sizeof control);
-    const ssize_t received = ::recvmsg(fd_, &message, 0);
-    if (received < 0) return;
-    const size_t length = static_cast<size_t>(received);
-    int interfaceIndex = 0;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            interfaceIndex = reinterpret_cast<in_pktinfo*>(CMSG_DATA(c))->ipi_ifindex;
-        }
-    }
-    char source[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &from.sin_addr, source, sizeof source);
+    ReceivedDatagram datagram;
+    if (!ReceiveDatagram(fd_, bytes, sizeof bytes, datagram)) return;
+    const size_t length = datagram.Length;
+    const int interfaceIndex = datagram.InterfaceIndex;
+    const char* source = datagram.FromText.c_str();
     const std::string fault = RequestFault(bytes, length);
     if (logRequests_) {
         std::printf("discovery-request from=%s length=%zu valid=%d bytes=%s\n", source, length,
@@ -242,23 +216,12 @@ void DiscoveryResponder::SendDueReplies() {
         group.sin_family = AF_INET;
         group.sin_port = htons(kPort);
         ::inet_pton(AF_INET, kGroup, &group.sin_addr);
-        // Sent from the device's own address, back out of the interface the request came in.
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        iovec io{reply.data(), reply.size()};
-        msghdr message = Message(group, io, control, sizeof control);
-        cmsghdr* c = CMSG_FIRSTHDR(&message);
-        c->cmsg_level = IPPROTO_IP;
-        c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        auto* info = reinterpret_cast<in_pktinfo*>(CMSG_DATA(c));
-        info->ipi_ifindex = pending.InterfaceIndex;
-        // A device that came back from its reboot at another address answers from it.
-        in_addr source = plan.Address;
-        ::inet_pton(AF_INET, plan.Device->Address().c_str(), &source);
-        info->ipi_spec_dst = source;
+        // Sent from the device's own address, back out of the interface the request came
+        // in; a device that came back from its reboot at another address answers from it.
         for (int copy = 0; copy < plan.Copies; ++copy) {
             if (Lost(plan.LossPercent)) continue;
-            if (::sendmsg(fd_, &message, 0) < 0) {
+            if (!SendFrom(fd_, group, pending.InterfaceIndex, plan.Device->Address(), reply.data(),
+                          reply.size())) {
                 std::fprintf(stderr, "devsim: discovery: reply of %s not sent: %s\n",
                              plan.Device->Config().Id.c_str(), std::strerror(errno));
             }

@@ -1,5 +1,6 @@
 // devsim: simulated cameras/NVRs and firmware server for the tests, benchmarks and demos.
 #include <pthread.h>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "firmware_server.h"
 #include "self_signed_cert.h"
 #include "sim_device.h"
+#include "wsd_responder.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -63,6 +65,18 @@ int main(int argc, char** argv) {
     }
     // After the web servers: replies carry the HTTP port they bound.
     std::unique_ptr<DiscoveryResponder> discovery;
+    std::unique_ptr<WsdResponder> wsDiscovery;
+    const bool anyCamera =
+        std::any_of(devices.begin(), devices.end(), [](const auto& d) { return d->IsOnvif(); });
+    if (config->Discovery.Enabled && anyCamera) {
+        wsDiscovery =
+            std::make_unique<WsdResponder>(devices, config->Discovery.LogRequests,
+                                           [](const SimDevice& device) { return device.IsAway(); });
+        if (!wsDiscovery->Start(error)) {
+            std::fprintf(stderr, "devsim: %s\n", error.c_str());
+            return 1;
+        }
+    }
     if (config->Discovery.Enabled) {
         discovery = std::make_unique<DiscoveryResponder>(
             devices, config->Discovery.LogRequests,
@@ -74,8 +88,11 @@ int main(int argc, char** argv) {
     }
 
     for (const auto& d : devices) {
-        std::printf("device id=%s address=%s http_port=%d https_port=%d\n", d->Config().Id.c_str(),
-                    d->Config().Address.c_str(), d->HttpPort(), d->HttpsPort());
+        // An ONVIF camera's endpoint reference is the identifier a search keys it by.
+        const std::string endpoint = d->IsOnvif() ? " endpoint=" + CameraEndpoint(*d) : "";
+        std::printf("device id=%s address=%s http_port=%d https_port=%d%s\n",
+                    d->Config().Id.c_str(), d->Config().Address.c_str(), d->HttpPort(),
+                    d->HttpsPort(), endpoint.c_str());
     }
     if (firmwareServer) std::printf("firmware-server port=%d\n", firmwareServer->Port());
     std::printf("ready\n");

@@ -23,8 +23,18 @@ struct SimDeviceConfig {
     int HttpsPort = 0;                  // 0: any free port; -1: no HTTPS
     std::string User = "admin";
     std::string Password = "vqmtz";
-    // The HTTP authentication the device demands: "basic" or "digest".
+    // The HTTP authentication the device demands: "basic" or "digest". An ONVIF camera
+    // takes HTTP Digest, or with "token" a WS-UsernameToken in the SOAP header instead.
     std::string Auth = "basic";
+    // "quorlent": the maker's own protocol; "onvif": an ONVIF camera of another maker
+    // (WS-Discovery, the SOAP device service, firmware over HTTP; onvif_service.h).
+    std::string Protocol = "quorlent";
+    // ONVIF: seconds its clock is ahead of the real time (negative: behind).
+    int ClockSkewSeconds = 0;
+    // ONVIF: the text an image must begin with; empty: the maker's marks.
+    std::string ImageMark;
+    // ONVIF: the UploadDelay it names, as written (an xs:duration).
+    std::string UploadDelay = "PT0S";
     int RebootSeconds = 5;  // how long it is away after an upgrade
     // How long it goes on answering (HTTP and search) after it took an image, writing
     // its flash, before it restarts.
@@ -42,6 +52,8 @@ public:
     explicit SimDevice(SimDeviceConfig config) : config_(std::move(config)) {}
 
     const SimDeviceConfig& Config() const { return config_; }
+
+    bool IsOnvif() const { return config_.Protocol == "onvif"; }
 
     bool HasFault(const std::string& name) const { return config_.Faults.count(name) > 0; }
     std::string FaultValue(const std::string& name) const {
@@ -72,6 +84,10 @@ public:
     bool IsAway() const { return away_; }
     void SetAway(bool away) { away_ = away; }
 
+    // Restarts it has come back from.
+    int Restarts() const { return restarts_; }
+    void CountRestart() { ++restarts_; }
+
     // Ports actually bound (filled in when the servers start).
     int HttpPort() const { return httpPort_; }
     int HttpsPort() const { return httpsPort_; }
@@ -86,6 +102,7 @@ private:
     std::string firmware_;
     std::string address_;
     std::atomic<bool> away_{false};
+    std::atomic<int> restarts_{0};
     // Rewritten when the servers start again after a reboot.
     std::atomic<int> httpPort_{0};
     std::atomic<int> httpsPort_{0};

@@ -158,8 +158,8 @@ std::map<std::string, CheckOutcome> CheckDevices(CCameraTable& table,
 }
 
 std::string DeviceLine(const CIPCamInfo& r) {
-    return JsonLine()
-        .Add("DeviceId", r.DeviceId)
+    JsonLine line;
+    line.Add("DeviceId", r.DeviceId)
         .Add("DeviceName", r.DeviceName)
         .Add("ModelName", r.ModelName)
         .Add("VendorName", r.VendorName)
@@ -167,6 +167,13 @@ std::string DeviceLine(const CIPCamInfo& r) {
         .Add("HttpPort", r.HttpPort)
         .Add("HttpsPort", r.HttpsPort)
         .Add("FirmwareVersion", r.FirmwareVersion)
-        .Add("LoginOk", r.LoginOk == 1)
-        .Text();
+        .Add("LoginOk", r.LoginOk == 1);
+    if (r.Protocol == DeviceProtocol::Onvif) {
+        line.Add("Protocol", "onvif")
+            .Add("MacAddress", r.MacAddress)
+            .Add("SerialNumber", r.SerialNumber)
+            .Add("ServiceAddress",
+                 r.ServiceAddresses.empty() ? std::string() : r.ServiceAddresses.front());
+    }
+    return line.Text();
 }

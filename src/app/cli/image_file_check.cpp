@@ -10,7 +10,7 @@
 #include "base/regular_file.h"
 #include "upgrade/image_file.h"
 
-std::string ImageFileProblem(const std::string& path) {
+std::string ImageFileProblem(const std::string& path, bool markRequired) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         if (errno == ENOENT) return "there is no file '" + path + "'";
@@ -21,6 +21,10 @@ std::string ImageFileProblem(const std::string& path) {
     const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0) return "'" + path + "' cannot be read: " + FileErrorText(errno);
     ::close(fd);
+    if (!markRequired) {
+        if (st.st_size == 0) return "'" + path + "' is empty";
+        return {};
+    }
     if (!IsFirmwareImage(path)) {
         return "'" + path +
                "' is not a firmware image (it must start with QRBA, QRBE, QRBI, QRBO or QRBU, "

@@ -40,7 +40,7 @@ constexpr const char* kUsage =
     "       strelvane-cli schedule add --ip ADDRESS [--port N] [--https] --user NAME\n"
     "                                  --password TEXT --mac MAC --device NAME --model NAME\n"
     "                                  --version TEXT --image PATH --time WHEN [--until HH:MM]\n"
-    "                                  [--file PATH]\n"
+    "                                  [--onvif-service PATH] [--file PATH]\n"
     "       strelvane-cli schedule run [--file PATH] [--time-scale N]\n"
     "\n"
     "list  one JSON line per entry, in file order: {\"no\",\"MAC\",\"IP\",\"Port\",\"Https\",\n"
@@ -50,10 +50,14 @@ constexpr const char* kUsage =
     "add   stores a scheduled upgrade of one device, waiting for its time, and prints it\n"
     "      as list does. Every option but --port and --https is needed; --image must be\n"
     "      a readable firmware image, --ip an IPv4 address or host name, --mac a MAC.\n"
-    "      An entry for the same MAC (without regard to case) is replaced.\n"
+    "      An entry for the same MAC (without regard to case) is replaced. With\n"
+    "      --onvif-service the device is an ONVIF camera whose device service is at PATH\n"
+    "      (\"/onvif/device_service\") on its address; its image is its maker's own.\n"
     "run   runs the scheduler in the foreground: an entry starts when its time has come\n"
     "      (up to 10 s late; later it is missed, status 0); the device at its address\n"
-    "      must report its MAC, then takes the image and is waited for while it restarts.\n"
+    "      must report its MAC, then takes the image and is waited for while it restarts\n"
+    "      (an ONVIF camera: its ExpectedDownTime and two minutes; it must come back\n"
+    "      naming another version).\n"
     "      Prints {\"MAC\",\"IP\",\"status\",\"text\"} per status change, with \"percent\"\n"
     "      while uploading, and ends when no entry is waiting, queued or running. SIGINT\n"
     "      or SIGTERM stops it: an upload in flight is finished first; the schedule is\n"
@@ -91,7 +95,8 @@ constexpr const char* kUsage =
 
 const char* const kAddOptions[] = {"--ip",       "--port",  "--https",  "--user",
                                    "--password", "--mac",   "--device", "--model",
-                                   "--version",  "--image", "--time",   "--until"};
+                                   "--version",  "--image", "--time",   "--until",
+                                   "--onvif-service"};
 
 constexpr auto kPoll = std::chrono::milliseconds(20);
 
@@ -131,6 +136,7 @@ std::string EntryLine(int number, const CScheduleInfo& e) {
         .Add("status", e.Status)
         .Add("text", StatusTextOf(e));
     if (!e.Until.empty()) line.Add("Until", e.Until);
+    if (!e.OnvifService.empty()) line.Add("OnvifService", e.OnvifService);
     return line.Text();
 }
 
@@ -218,6 +224,7 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, const Clock& 
     e.Device = args.Value("--device");
     e.Model = args.Value("--model");
     e.Version = args.Value("--version");
+    e.OnvifService = args.Value("--onvif-service");
     e.Status = st::kWaiting;
 
     // A stored entry without any of these is dropped when the file is read.
@@ -262,7 +269,14 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, const Clock& 
     }
     std::error_code failed;
     const std::filesystem::path image = std::filesystem::absolute(args.Value("--image"), failed);
-    if (const std::string problem = ImageFileProblem(args.Value("--image")); !problem.empty()) {
+    if (args.Has("--onvif-service") &&
+        (e.OnvifService.empty() || e.OnvifService.front() != '/' ||
+         e.OnvifService.find_first_of(" \"<>") != std::string::npos)) {
+        error = "--onvif-service needs a path such as /onvif/device_service";
+        return std::nullopt;
+    }
+    if (const std::string problem = ImageFileProblem(args.Value("--image"), e.OnvifService.empty());
+        !problem.empty()) {
         error = "--image: " + problem;
         return std::nullopt;
     }

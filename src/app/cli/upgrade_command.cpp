@@ -39,7 +39,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: strelvane-cli upgrade [--file IMAGE] (--all | --device ID...) [--password P]\n"
+    "usage: strelvane-cli upgrade [--file IMAGE] [--camera-file IMAGE]\n"
+    "                             (--all | --device ID...) [--password P]\n"
     "                             [--interface NAME]... [--address HOST[:PORT]]...\n"
     "                             [--range RANGE[:PORT]]...\n"
     "                             [--storage DIR] [--time-scale N] [--json]\n"
@@ -50,7 +51,10 @@ constexpr const char* kUsage =
     "log-in of the devices to upgrade (user \"admin\", password P, default \"vqmtz\"),\n"
     "then upgrades them: with --file every device gets that image; otherwise each gets\n"
     "the images of the firmware store newer than its own firmware (store folder: DIR,\n"
-    "else the Storage setting or the default store). At most 16 uploads run at once.\n"
+    "else the Storage setting or the default store). ONVIF cameras of other makers,\n"
+    "found by the same search, get the --camera-file image, else the --file image; never\n"
+    "images of the store (without either they end with -703). At most 16 uploads run\n"
+    "at once.\n"
     "\n"
     "On a terminal it shows one line per device with a progress bar, percent, time left\n"
     "and status, and a closing summary (colours unless NO_COLOR is set). Through a pipe,\n"
@@ -59,11 +63,12 @@ constexpr const char* kUsage =
     "stage 0 waiting or running (seconds left), 1 ended before the upload, 2 upload\n"
     "ended, 3 uploading (percent sent), 32 final; code < 0 is a failure (-503: no image\n"
     "newer than the device's own; -10: the device did not restart and come back; -408:\n"
-    "it came back with its old firmware; -601 to -603: not started, see below); text is\n"
-    "what the upgrade page shows. The final line adds \"FirmwareVersion\": the version\n"
-    "the device named after its upgrade (its own with -503; empty when none was read), and\n"
-    "\"HostAddress\": where the device is now (a device back at another address, a new\n"
-    "DHCP lease, is found there by its MAC).\n"
+    "it came back with its old firmware; -406: it refused the image; -701: the camera\n"
+    "takes no firmware over the network; -702: it could not install it; -601 to -603:\n"
+    "not started, see below); text is what the upgrade page shows. The final line adds\n"
+    "\"FirmwareVersion\": the version the device named after its upgrade (its own with\n"
+    "-503; empty when none was read), and \"HostAddress\": where the device is now (a\n"
+    "device back at another address, a new DHCP lease, is found there by its MAC).\n"
     "A closing summary goes to standard error, and so do the outcomes that the upgrade\n"
     "history could not keep (a full disk).\n"
     "\n"
@@ -76,6 +81,8 @@ constexpr const char* kUsage =
     "                 `strelvane-cli search --range`)\n"
     "--file IMAGE     an image starting with its mark (QRBA, QRBE, QRBI, QRBO, QRBU) or\n"
     "                 one kept by the firmware store (size header, then the mark)\n"
+    "--camera-file IMAGE\n"
+    "                 the image for the ONVIF cameras, as their maker ships it\n"
     "--time-scale N   run the deliberate waits (reboot countdowns) N times faster\n";
 
 constexpr const char* kUsageEnd =
@@ -207,6 +214,7 @@ int Fail(const std::string& message) {
 
 struct UpgradeOptions {
     std::string File;
+    std::string CameraFile;
     bool All = false;
     std::vector<std::string> Devices;
     std::string Password = kDefaultDevicePassword;
@@ -230,6 +238,13 @@ std::string ReadOptions(const CliArgs& args, UpgradeOptions& options) {
             return "Failed! Please check the firmware file. " + problem;
         }
         if (args.Has("--storage")) return "--file and --storage exclude each other";
+    }
+    if (args.Has("--camera-file")) {
+        options.CameraFile = args.Value("--camera-file");
+        if (const std::string problem = ImageFileProblem(options.CameraFile, false);
+            !problem.empty()) {
+            return "Failed! Please check the firmware file. " + problem;
+        }
     }
     if (args.Has("--storage")) {
         options.Storage = args.Value("--storage");
@@ -281,12 +296,12 @@ std::vector<std::string> ChooseDevices(const UpgradeOptions& options,
 int RunUpgrade(const std::vector<std::string>& args) {
     std::string error;
     std::vector<OptionSpec> specs = {
-        {"--file", OptionKind::Single},       {"--all", OptionKind::Flag},
-        {"--device", OptionKind::Multi},      {"--password", OptionKind::Single},
-        {"--interface", OptionKind::Multi},   {"--address", OptionKind::Multi},
-        {"--range", OptionKind::Multi},       {"--storage", OptionKind::Single},
-        {"--time-scale", OptionKind::Single}, {"--json", OptionKind::Flag},
-        {"--help", OptionKind::Flag}};
+        {"--file", OptionKind::Single},     {"--camera-file", OptionKind::Single},
+        {"--all", OptionKind::Flag},        {"--device", OptionKind::Multi},
+        {"--password", OptionKind::Single}, {"--interface", OptionKind::Multi},
+        {"--address", OptionKind::Multi},   {"--range", OptionKind::Multi},
+        {"--storage", OptionKind::Single},  {"--time-scale", OptionKind::Single},
+        {"--json", OptionKind::Flag},       {"--help", OptionKind::Flag}};
     for (OptionSpec& spec : BatchOptionSpecs()) specs.push_back(std::move(spec));
     auto parsed = CliArgs::Parse(args, specs, error);
     if (!parsed) return BadArguments("upgrade", error);
@@ -357,6 +372,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
         control.SetDeviceCredentials(id, kDeviceUser, options.Password, chosen ? 1 : 0);
     }
     if (!options.File.empty()) control.SetManualImage(options.File);
+    if (!options.CameraFile.empty()) control.SetCameraImage(options.CameraFile);
     control.StartUpgrade(1, RunPolicy(options.Batch, clock.UnixSeconds()));
 
     while (!printer.WaitForRunEnd(kPoll)) {

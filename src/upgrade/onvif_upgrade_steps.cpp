@@ -1,0 +1,68 @@
+#include "upgrade/onvif_upgrade_steps.h"
+
+#include <algorithm>
+
+#include "base/http_url.h"
+#include "base/result_codes.h"
+
+std::vector<std::string> CameraServiceAddresses(const std::vector<std::string>& known,
+                                                const std::string& scheme, const std::string& host,
+                                                int port) {
+    HttpUrl current{scheme, host, port, "/onvif/device_service"};
+    if (!known.empty()) {
+        if (std::optional<HttpUrl> first = ParseHttpUrl(known.front())) current.Path = first->Path;
+    }
+    std::vector<std::string> addresses = known;
+    std::erase(addresses, current.Text());
+    addresses.insert(addresses.begin(), current.Text());
+    return addresses;
+}
+
+int PrepareOnvifUpgrade(COnvifSession& session, std::string& versionBefore,
+                        OnvifUpgradeTicket& ticket) {
+    OnvifDeviceInfo info;
+    int result = GetDeviceInformation(session, info);
+    if (result != rc::kOk) return result;
+    versionBefore = info.FirmwareVersion;
+    bool http = false;
+    result = GetHttpFirmwareUpgrade(session, http);
+    if (result != rc::kOk) return result;
+    if (!http) return rc::kNoHttpUpgrade;
+    return StartFirmwareUpgrade(session, ticket);
+}
+
+int LookAtCamera(COnvifSession& session, ReturnWatch& watch) {
+    OnvifDeviceInfo info;
+    const int result = GetDeviceInformation(session, info);
+    if (result == rc::kOk) {
+        watch.Answered(info.FirmwareVersion);
+    } else if (session.LastAnswered()) {
+        // It answered, if not with its version (it refused, or is still starting): it is there.
+        watch.Answered(std::string());
+    } else {
+        watch.Unanswered();
+    }
+    return result;
+}
+
+void ReadReturnedVersion(COnvifSession& session, ReturnWatch& watch, const Clock& clock,
+                         std::stop_token stop, int& lastLook) {
+    constexpr int kTries = 3;
+    for (int tries = 0; watch.Returned() && watch.VersionAfter().empty() && tries < kTries;
+         ++tries) {
+        if (tries > 0 && !clock.SleepMs(1000, stop)) return;
+        lastLook = LookAtCamera(session, watch);
+    }
+}
+
+int OnvifReturnOutcome(const ReturnWatch& watch, int lastLook) {
+    if (!watch.Returned()) return rc::kNotSeenAgain;
+    if (watch.VersionAfter().empty()) return lastLook < 0 ? lastLook : rc::kFailed;
+    if (watch.VersionAfter() == watch.VersionBefore()) return rc::kOldFirmwareStill;
+    return rc::kOk;
+}
+
+int64_t OnvifWaitSeconds() {
+    constexpr int64_t kAssumedDownSeconds = 300;
+    return kAssumedDownSeconds + kOnvifReturnMarginSeconds;
+}
