@@ -83,6 +83,12 @@ CMessageDlg::CMessageDlg(CLayoutTexts& texts, Mode mode, int64_t initialTime, bo
     cancel_.setText(QStringLiteral("\u2715"));
     passwordEdit_.setEchoMode(QLineEdit::Password);
     skin::SetTextColour(pastWarning_, skin::kWarning);
+    // Made in a right-to-left program, these show their sections backwards (07:53:39 as
+    // 39:53:07): left to right before their formats are set.
+    for (QWidget* w : std::initializer_list<QWidget*>{&date_, &time_, &until_}) {
+        w->setLayoutDirection(Qt::LeftToRight);
+    }
+    date_.setDisplayFormat(date_.locale().dateFormat(QLocale::ShortFormat));
     time_.setDisplayFormat(QStringLiteral("HH:mm:ss"));
     until_.setDisplayFormat(QStringLiteral("HH:mm"));
     until_.setEnabled(false);

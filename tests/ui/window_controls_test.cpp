@@ -206,6 +206,22 @@ private slots:
         QVERIFY(now->isChecked());
         QCOMPARE(enabled(), QList<bool>({false, false}));
     }
+
+    // In a right-to-left language the popup's date and time read as everywhere else: a
+    // planned 07:05:09 never shows as 09:05:07.
+    void dateAndTimeKeepTheirOrderRightToLeft() {
+        QApplication::setLayoutDirection(Qt::RightToLeft);
+        CLayoutTexts texts(STRELVANE_DATA_DIR, 9);
+        const QDateTime moment(QDate(2026, 12, 10), QTime(7, 5, 9));
+        CMessageDlg popup(texts, CMessageDlg::kEditSchedule, moment.toSecsSinceEpoch(), true,
+                          nullptr);
+        QApplication::setLayoutDirection(Qt::LeftToRight);
+        auto* date = popup.findChild<QDateEdit*>("DateCtrl");
+        auto* time = popup.findChild<QDateTimeEdit*>("TimeCtrl");
+        QVERIFY(date && time);
+        QCOMPARE(time->text(), QString("07:05:09"));
+        QCOMPARE(date->text(), date->locale().toString(moment.date(), QLocale::ShortFormat));
+    }
 };
 
 int main(int argc, char** argv) {
