@@ -130,7 +130,14 @@ TEST_F(AddressLabTest, HostileAnswersByAddressNeitherHangNorFillTheMemory) {
         most = std::max(most, ResidentKiB(flood.Pid()));
     }
     const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(most, 64 * 1024) << "KiB resident";
+    // An unbounded read grew past 3 GB; the sanitizers' own bookkeeping (freed memory
+    // kept in quarantine) adds tens of megabytes to a bounded one.
+#ifdef __SANITIZE_ADDRESS__
+    constexpr long kMostKiB = 256 * 1024;
+#else
+    constexpr long kMostKiB = 64 * 1024;
+#endif
+    EXPECT_LT(most, kMostKiB) << "KiB resident";
     // The query's budget, then the search.
     EXPECT_LT(took, 15s);
 }

@@ -123,7 +123,7 @@ public:
         if (final) {
             line.Add("FirmwareVersion", r.FirmwareVersion);
             // Where the device is now: it may have come back at another address.
-            const std::optional<CIPCamInfo> device = table_.Find(r.DeviceId);
+            const std::optional<CIPCamInfo> device = table_.FindStored(r.DeviceId);
             line.Add("HostAddress", device ? device->HostAddress : std::string());
         }
         std::lock_guard lock(lock_);
