@@ -41,7 +41,7 @@ bool MakePrivateFolder(const std::string& folder) {
     return (st.st_mode & 077) == 0 || ::chmod(folder.c_str(), 0700) == 0;
 }
 
-// What the XDG base directory specification asks of the runtime folder: ours, a folder,
+// What the XDG base directory rules ask of the runtime folder: ours, a folder,
 // entered by nobody else.
 bool IsPrivateFolder(const std::string& folder) {
     struct stat st {};

@@ -49,7 +49,7 @@ void CTray::ReloadTexts(CLayoutTexts& texts) {
 
 namespace {
 
-// The notification specification reads a body as markup: a text from a device or the
+// Desktop notification services read a body as markup: a text from a device or the
 // firmware server (a series name) must not bring a link or an image with it.
 QString NotificationBody(QString text) {
     return text.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");

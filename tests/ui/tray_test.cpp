@@ -49,7 +49,7 @@ private slots:
         for (const auto& [text, body] : notices) tray.ShowBalloon("<b>Information</b>", text, 1000);
         QTRY_COMPARE(service.Bodies.size(), 3);
         for (int i = 0; i < 3; ++i) QCOMPARE(service.Bodies[i], notices[i].second);
-        // The summary is plain text by the specification: it goes as it is.
+        // A summary is plain text to notification services: it goes as it is.
         QCOMPARE(service.Summaries[0], QString("<b>Information</b>"));
     }
 };

@@ -16,7 +16,7 @@ struct BatchOptions {
     int WatchLateMinutes = 0;
 };
 
-// The options' specifications, to add to the command's.
+// The options' definitions, to add to the command's.
 std::vector<OptionSpec> BatchOptionSpecs();
 
 // The options' lines of the command's --help.
