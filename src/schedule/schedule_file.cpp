@@ -30,8 +30,8 @@ int32_t Int32Of(const char* text) {
     return static_cast<int32_t>(value);
 }
 
-constexpr const char* kAttributes[] = {"IP",     "Port",        "Https", "Account", "Password",
-                                       "Device", "Model",       "MAC",   "Version", "FWPath",
+constexpr const char* kAttributes[] = {"IP",     "Port",        "Https", "Account",     "Password",
+                                       "Device", "Model",       "MAC",   "Version",     "FWPath",
                                        "Status", "UpgradeTime", "Until", "OnvifService"};
 
 bool KnownAttribute(std::string_view name) {

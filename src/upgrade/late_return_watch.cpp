@@ -17,8 +17,8 @@ std::optional<int> LookAndJudge(UpgradeJob& job, ReturnWatch& watch, const Clock
     if (job.Protocol == DeviceProtocol::Onvif) {
         const JobAddress at = job.Address();
         COnvifSession session(
-            CameraServiceAddresses(job.ServiceAddresses, at.Scheme, at.Host, at.Port),
-            job.UserName, job.Password, CLateReturnWatch::kAskTimeoutMs);
+            CameraServiceAddresses(job.ServiceAddresses, at.Scheme, at.Host, at.Port), job.UserName,
+            job.Password, CLateReturnWatch::kAskTimeoutMs);
         int lastLook = rc::kOk;
         if (!watch.Returned()) lastLook = LookAtCamera(session, watch);
         if (!watch.Returned()) return std::nullopt;

@@ -15,9 +15,9 @@
 // Keeps looking for the devices whose upgrade ended as not seen again (-10), so that a
 // device that comes back with its new firmware after the wait is not left called a
 // failure. A cheap look every kLookEveryMs of the Clock (the search, then one request
-// over HTTP, else HTTPS; an ONVIF camera's device service) for as long as the watch was told; a device that restarts and
-// comes back (ReturnWatch) and names no old firmware it should have left (as the
-// workers judge it) is reported once through `returned`, on the watch's own thread.
+// over HTTP, else HTTPS; an ONVIF camera's device service) for as long as the watch was told; a
+// device that restarts and comes back (ReturnWatch) and names no old firmware it should have left
+// (as the workers judge it) is reported once through `returned`, on the watch's own thread.
 class CLateReturnWatch {
 public:
     static constexpr int64_t kLookEveryMs = 30000;

@@ -63,7 +63,6 @@ TEST(TerminalViewTest, RowsFitTheirWidthAndSayWhereTheDeviceIs) {
               "a b\xEF\xBF\xBD");
 }
 
-
 // Names as devices on a Japanese or Korean site give them, one of any length, and a MAC
 // text with escape sequences: at 80 columns each device keeps one line with every column,
 // so the redraw in place lands on its own lines.

@@ -38,12 +38,11 @@ inline std::vector<Report> ReadReports(ChildProcess& cli, std::chrono::milliseco
         auto line = cli.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now()));
         if (!line) break;
-        reports.push_back({Field(*line, "DeviceId"),
-                           static_cast<int>(ParseDecimal(Field(*line, "stage"))),
-                           static_cast<int>(ParseDecimal(Field(*line, "seconds"))),
-                           static_cast<int>(ParseDecimal(Field(*line, "code"))),
-                           Field(*line, "text"), Field(*line, "FirmwareVersion"),
-                           Field(*line, "HostAddress")});
+        reports.push_back(
+            {Field(*line, "DeviceId"), static_cast<int>(ParseDecimal(Field(*line, "stage"))),
+             static_cast<int>(ParseDecimal(Field(*line, "seconds"))),
+             static_cast<int>(ParseDecimal(Field(*line, "code"))), Field(*line, "text"),
+             Field(*line, "FirmwareVersion"), Field(*line, "HostAddress")});
     }
     return reports;
 }

@@ -93,10 +93,9 @@ constexpr const char* kUsage =
     "arguments.\n"
     "Trace lines go to $XDG_STATE_HOME/strelvane/strelvane.log.\n";
 
-const char* const kAddOptions[] = {"--ip",       "--port",  "--https",  "--user",
-                                   "--password", "--mac",   "--device", "--model",
-                                   "--version",  "--image", "--time",   "--until",
-                                   "--onvif-service"};
+const char* const kAddOptions[] = {
+    "--ip",    "--port",    "--https", "--user", "--password", "--mac",          "--device",
+    "--model", "--version", "--image", "--time", "--until",    "--onvif-service"};
 
 constexpr auto kPoll = std::chrono::milliseconds(20);
 
