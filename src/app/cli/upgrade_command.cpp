@@ -302,7 +302,7 @@ int RunUpgrade(const std::vector<std::string>& args) {
         {"--address", OptionKind::Multi},   {"--range", OptionKind::Multi},
         {"--storage", OptionKind::Single},  {"--time-scale", OptionKind::Single},
         {"--json", OptionKind::Flag},       {"--help", OptionKind::Flag}};
-    for (OptionSpec& spec : BatchOptionSpecs()) specs.push_back(std::move(spec));
+    for (OptionSpec& option : BatchOptionSpecs()) specs.push_back(std::move(option));
     auto parsed = CliArgs::Parse(args, specs, error);
     if (!parsed) return BadArguments("upgrade", error);
     if (parsed->Has("--help")) {
