@@ -12,6 +12,7 @@
 #include "base/time_of_day.h"
 #include "cli_reports.h"
 #include "history/history_file.h"
+#include "support/devsim_job.h"
 #include "support/devsim_process.h"
 #include "support/lab_network.h"
 #include "support/recording_page.h"
@@ -219,15 +220,7 @@ TEST(BatchWindowTest, WindowLeavesRoomForTwoOfFourDevices) {
         {.FirstOfEachModel = true, .WindowEnd = clock.UnixSeconds() + estimate + 1});
     for (int n = 1; n <= 4; ++n) {
         const std::string id = "D" + std::to_string(n);
-        JobRequest r;
-        r.Scheme = "http";
-        r.DeviceId = id;
-        r.Host = "127.0.0.1";
-        r.Port = sim.DeviceById(id).HttpPort;
-        r.UserName = "admin";
-        r.Password = "vqmtz";
-        r.ImageQueue = {dir.File("fw.bin")};
-        r.RunFlag = 1;
+        JobRequest r = DevsimJob(sim, id, dir.File("fw.bin"));
         r.FirmwareVersion = "1.0.0";
         r.Model = n % 2 ? "NVR-1600" : "NVR-800";
         manager.StartJob(r);

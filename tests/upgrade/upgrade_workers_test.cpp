@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "base/result_codes.h"
+#include "support/devsim_job.h"
 #include "support/devsim_process.h"
 #include "support/recording_page.h"
 #include "support/temp_dir.h"
@@ -304,16 +305,7 @@ TEST_F(UpgradeWorkersTest, StopEndsAStalledUploadAndAWaitingCountdown) {
     CUpgradeManager manager(slow);
     manager.AddObserver(page);
     for (const auto& [id, image] : {std::pair{"stall", "big.bin"}, {"gone", "small.bin"}}) {
-        JobRequest r;
-        r.Scheme = "http";
-        r.DeviceId = id;
-        r.Host = "127.0.0.1";
-        r.Port = sim.DeviceById(id).HttpPort;
-        r.UserName = "admin";
-        r.Password = "vqmtz";
-        r.ImageQueue = {dir_.File(image)};
-        r.RunFlag = 1;
-        manager.StartJob(r);
+        manager.StartJob(DevsimJob(sim, id, dir_.File(image)));
     }
     ASSERT_TRUE(page.WaitFor("Status gone 0 0", 10s)) << "the countdown has begun";
     ASSERT_TRUE(WaitUntil([&] { return page.StatusesOf("stall").size() >= 2; }, 10s));
