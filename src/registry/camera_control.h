@@ -16,12 +16,12 @@
 #include "discovery/search_listener.h"
 #include "discovery/ws_discovery_search.h"
 #include "firmware/firmware_match.h"
+#include "pipeline/return_watch.h"
 #include "registry/address_entry.h"
 #include "registry/address_scan.h"
 #include "registry/camera_table.h"
 #include "registry/registry_observer.h"
 #include "registry/upgrade_manager_link.h"
-#include "upgrade/return_watch.h"
 #include "web/address_entry_query.h"
 
 // The hub between discovery and the pages: owns the search engine, stores every device

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base/result_codes.h"
-#include "base/text.h"
+#include "families/families.h"
 #include "registry/camera_control.h"
 #include "registry/firmware_version.h"
 #include "upgrade/upgrade_progress.h"
@@ -17,13 +17,6 @@ namespace {
 constexpr const char* kHardwareVersion = "V1";
 // A device reporting this version takes every stored image of its model.
 constexpr const char* kTakesEveryImage = "100";
-
-bool IsCameraFamily(const std::string& modelName) {
-    return ContainsNoCase(modelName, "KT-710R") || ContainsNoCase(modelName, "MT-710R") ||
-           ContainsNoCase(modelName, "71xR");
-}
-
-bool IsSingleModel(const std::string& modelName) { return ContainsNoCase(modelName, "PLX-420S"); }
 
 }  // namespace
 
@@ -108,8 +101,8 @@ void CCameraControl::RunDispatch(const std::string& key, uint8_t runFlag) {
         DispatchEnded();
         return;
     }
-    // An ONVIF camera has no system information page to ask; it never takes stored images.
-    if (record->Protocol == DeviceProtocol::Onvif) {
+    // Only a family that takes the firmware store's images is asked for its model.
+    if (!FamilyFor(record->Protocol).Images(record->ModelName).FromStore) {
         Dispatch(key, kHardwareVersion, std::string(), rc::kOk, runFlag);
         return;
     }
@@ -128,11 +121,12 @@ void CCameraControl::Dispatch(const std::string& key, const std::string& hardwar
     if (record) {
         bool fromStore = false;
         std::deque<std::string> images = ChooseImages(*record, hardwareVersion, model, fromStore);
+        const ImageChoice choice = FamilyFor(record->Protocol).Images(record->ModelName);
         if (!images.empty()) {
             HandOver(*record, std::move(images), fromStore, runFlag);
-        } else if (record->Protocol == DeviceProtocol::Onvif) {
+        } else if (!choice.FromStore) {
             const UpgradeReport report{key, stage::kFinished,   0,
-                                       100, rc::kNoCameraImage, record->FirmwareVersion};
+                                       100, choice.NoImageCode, record->FirmwareVersion};
             NotifyObservers([&](IRegistryObserver& o) { o.DeviceFinished(report); });
         } else {
             const bool refused = queryResult == rc::kHttpUnauthorized;
@@ -141,7 +135,7 @@ void CCameraControl::Dispatch(const std::string& key, const std::string& hardwar
                                        stage::kFinished,
                                        0,
                                        100,
-                                       refused ? rc::kHttpUnauthorized : rc::kNoNewerImage,
+                                       refused ? rc::kHttpUnauthorized : choice.NoImageCode,
                                        refused ? std::string() : record->FirmwareVersion};
             NotifyObservers([&](IRegistryObserver& o) { o.DeviceFinished(report); });
         }
@@ -155,14 +149,14 @@ std::deque<std::string> CCameraControl::ChooseImages(const CIPCamInfo& record,
                                                      const std::string& hardwareVersion,
                                                      const std::string& model, bool& fromStore) {
     fromStore = false;
-    if (record.Protocol == DeviceProtocol::Onvif) {
+    const ImageChoice choice = FamilyFor(record.Protocol).Images(record.ModelName);
+    {
         // The image the technician chose for the cameras, else the one chosen for all.
         std::lock_guard lock(dispatchLock_);
-        if (cameraImage_) return {*cameraImage_};
+        if (choice.CameraImage && cameraImage_) return {*cameraImage_};
         if (manualImage_) return {*manualImage_};
-        return {};
     }
-    if (std::optional<std::string> manual = ManualImage()) return {*manual};
+    if (!choice.FromStore) return {};
     std::vector<std::string> versions;
     std::vector<std::string> paths;
     if (!store_ ||
@@ -195,10 +189,10 @@ void CCameraControl::HandOver(const CIPCamInfo& record, std::deque<std::string> 
     request.Password = record.Password;
     request.ImageQueue = std::move(images);
     request.StoreMode = kStoreMode;
-    const bool maker = record.Protocol == DeviceProtocol::Maker;
-    request.CameraFamily = maker && IsCameraFamily(record.ModelName) ? 1 : 0;
+    const ImageChoice choice = FamilyFor(record.Protocol).Images(record.ModelName);
+    request.CameraFamily = choice.CameraFamily;
     request.RunFlag = runFlag;
-    request.SingleModel = maker && IsSingleModel(record.ModelName) ? 1 : 0;
+    request.SingleModel = choice.SingleModel;
     request.Protocol = record.Protocol;
     request.ServiceAddresses = record.ServiceAddresses;
     request.FirmwareVersion = record.FirmwareVersion;

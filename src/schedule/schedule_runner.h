@@ -10,12 +10,12 @@
 
 #include "base/clock.h"
 #include "history/history_file.h"
+#include "pipeline/return_watch.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_observer.h"
 #include "schedule/schedule_store.h"
 #include "schedule/scheduler.h"
 #include "upgrade/batch_guard.h"
-#include "upgrade/return_watch.h"
 
 // The scheduler tick and the starter tick run every this many Clock milliseconds.
 constexpr int64_t kScheduleTickMs = 1000;

@@ -2,50 +2,15 @@
 
 #include <filesystem>
 #include <optional>
-#include <thread>
 
 #include "base/result_codes.h"
 #include "base/time_of_day.h"
 #include "base/trace.h"
 
-namespace {
-
 namespace st = schedule_status;
-
-constexpr int64_t kUploadProgressEveryMs = 1000;
-
-}  // namespace
 
 void ReportEntry(CScheduledRun& run, IScheduleObserver& observer) {
     observer.EntryProgress(run.Id(), run.Entry());
-}
-
-int UploadReporting(CScheduledRun& run, const CScheduleInfo& e, const Clock& clock,
-                    IScheduleObserver& observer, UploadRate& rate, const ImageSender& send) {
-    const int64_t start = clock.NowMs();
-    std::atomic<int64_t> total{0};
-    std::atomic<int64_t> sent{0};
-    std::stop_source ended;
-    int result = rc::kFailed;
-    {
-        std::jthread upload([&](std::stop_token stop) {
-            result = send(total, sent, stop);
-            ended.request_stop();
-        });
-        // The pause ends early, with false, once the upload has ended.
-        while (clock.SleepMs(kUploadProgressEveryMs, ended.get_token())) {
-            if (total.load() <= 0) continue;
-            run.SetUploadProgress(total.load(), sent.load());
-            ReportEntry(run, observer);
-        }
-    }
-    run.SetUploadProgress(total.load(), sent.load());
-    run.SetUploadResult(result);
-    if (result == rc::kOk) rate.Add(total.load(), clock.NowMs() - start);
-    Trace("schedule %s: upload of %s ended with %d (%lld of %lld bytes)\n", e.MAC.c_str(),
-          e.FWPath.c_str(), result, static_cast<long long>(sent.load()),
-          static_cast<long long>(total.load()));
-    return result;
 }
 
 bool PastWindow(const CScheduleInfo& e, int64_t waitSeconds, const Clock& clock,

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <stop_token>
 
 #include "base/clock.h"
@@ -14,17 +12,6 @@
 
 // Tells the observer what the run's entry holds now.
 void ReportEntry(CScheduledRun& run, IScheduleObserver& observer);
-
-// Sends an image: sets `total` before it sends and follows the bytes in `sent`; the
-// upload's result code.
-using ImageSender =
-    std::function<int(std::atomic<int64_t>& total, std::atomic<int64_t>& sent, std::stop_token)>;
-
-// Runs `send` on a thread of its own while this one copies its byte counts into the
-// entry and reports them every second (on `clock`); the upload's result, also stored as
-// the entry's UploadResult. A successful upload adds to `rate`.
-int UploadReporting(CScheduledRun& run, const CScheduleInfo& entry, const Clock& clock,
-                    IScheduleObserver& observer, UploadRate& rate, const ImageSender& send);
 
 // Whether the entry has a window (Until) and would not finish inside it if started now:
 // its image at `rate`, then up to `waitSeconds` (the Clock's) for the device's return.

@@ -3,25 +3,27 @@
 #include <stop_token>
 
 #include "base/clock.h"
+#include "pipeline/return_watch.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_observer.h"
 #include "upgrade/batch_guard.h"
-#include "upgrade/return_watch.h"
 
-// Runs one started entry to its end on the calling thread, as the schedule's worker:
-// checks that the device at the entry's address reports the entry's MAC (another device
-// there gets nothing and ends as status 8), uploads the image with the cgi_main upload
-// on a thread of its own (status 3, progress reported every second), then status 4 and
-// the wait for the device's return (a 10 s pause, then a look every second for up to 7
-// minutes, then 10 s more once it is back; all on `clock`). Only a device seen to
+// Runs one started entry to its end on the calling thread, as the schedule's worker,
+// through the upgrade pipeline with the procedure of the device's family (the model
+// table's form for the maker's devices, the device service for an ONVIF camera, an
+// entry with OnvifService): the device at the entry's address must name the entry's MAC
+// first (another device there gets nothing and ends as status 8); then the family's
+// preparation and upload (status 3, progress reported every second), status 4 and the
+// wait for the device's return (a 10 s pause, then a look every second for up to 7
+// minutes, then 10 s more once it is back; a camera that names how long it is away is
+// waited for that long and two minutes more; all on `clock`). Only a device seen to
 // restart and come back counts (ReturnWatch): answers while it still writes its flash do
 // not. The final status follows the result: 5 when the device took the image and came
 // back (the entry's VersionAfter then holds the version it names, and VersionBefore
-// the one it named before the upload; Version stays as planned); 6 when it refused the user
-// name or password; 7 when it refused the image; 8 for anything else, including a device
-// that did not restart and come back within the deadline. Reports through `observer`
-// and ends `run` exactly once, reporting EntryFinished after it. An ONVIF camera's
-// entry (OnvifService) takes the camera's steps instead (ScheduledOnvifStatus).
+// the one it named before the upload; Version stays as planned); 6 when it refused the
+// user name or password; 7 when it refused the image; 8 for anything else, including a
+// device that did not restart and come back within the deadline. Reports through
+// `observer` and ends `run` exactly once, reporting EntryFinished after it.
 //
 // A device that does not answer at the entry's address is looked for through
 // `locator` (when given): one naming the entry's MAC elsewhere is the device come back
@@ -38,7 +40,3 @@
 void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserver& observer,
                          std::stop_token stop, UploadRate* rate = nullptr,
                          IDeviceLocator* locator = nullptr);
-
-// The longest a scheduled upgrade waits for its device after the upload, in seconds of
-// the Clock.
-int64_t ScheduledWaitSeconds();

@@ -6,7 +6,7 @@
 
 #include "base/result_codes.h"
 #include "base/text.h"
-#include "upgrade/job_exchanges.h"
+#include "families/maker/job_exchanges.h"
 #include "web/device_queries.h"
 #include "web/onvif_identification.h"
 #include "web/web_client.h"

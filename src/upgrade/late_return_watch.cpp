@@ -5,34 +5,8 @@
 
 #include "base/result_codes.h"
 #include "base/trace.h"
-#include "upgrade/onvif_upgrade_steps.h"
-#include "upgrade/worker_steps.h"
-
-namespace {
-
-// One look at the device by its own protocol; once it is back, its outcome as its
-// worker would judge it (the version it names in job.FirmwareAfter).
-std::optional<int> LookAndJudge(UpgradeJob& job, ReturnWatch& watch, const Clock& clock,
-                                std::stop_token stop) {
-    if (job.Protocol == DeviceProtocol::Onvif) {
-        const JobAddress at = job.Address();
-        COnvifSession session(
-            CameraServiceAddresses(job.ServiceAddresses, at.Scheme, at.Host, at.Port), job.UserName,
-            job.Password, CLateReturnWatch::kAskTimeoutMs);
-        int lastLook = rc::kOk;
-        if (!watch.Returned()) lastLook = LookAtCamera(session, watch);
-        if (!watch.Returned()) return std::nullopt;
-        ReadReturnedVersion(session, watch, clock, stop, lastLook);
-        job.FirmwareAfter = watch.VersionAfter();
-        return OnvifReturnOutcome(watch, lastLook);
-    }
-    if (!watch.Returned()) AskDeviceEitherWay(job, CLateReturnWatch::kAskTimeoutMs, watch);
-    if (!watch.Returned()) return std::nullopt;
-    job.Result = rc::kOk;
-    return ReturnOutcome(job, watch, clock, stop);
-}
-
-}  // namespace
+#include "families/families.h"
+#include "pipeline/upgrade_pipeline.h"
 
 CLateReturnWatch::CLateReturnWatch(const Clock& clock, int64_t watchMs, Returned returned)
     : clock_(clock), watchMs_(watchMs), returned_(std::move(returned)) {
@@ -53,6 +27,10 @@ void CLateReturnWatch::Watch(const UpgradeJob& job) {
     copy.ImagesFromStore = job.ImagesFromStore;
     copy.Protocol = job.Protocol;
     copy.ServiceAddresses = job.ServiceAddresses;
+    copy.Family = job.Family ? job.Family : &FamilyFor(job.Protocol);
+    copy.Model = job.Model;
+    copy.SingleModel = job.SingleModel;
+    copy.Mac = job.Mac;
     device->UntilMs = clock_.NowMs() + watchMs_;
     std::lock_guard lock(lock_);
     for (const auto& watched : devices_) {
@@ -113,10 +91,8 @@ bool CLateReturnWatch::Look(Watched& device, std::stop_token stop) {
         if (device.Done) return true;
     }
     UpgradeJob& job = device.Job;
-    if (job.Manager) LookThroughSearch(job, device.Watch);
-    // Each sighting must be a fresh one, as during the wait.
-    job.SeenAgain = 0;
-    if (const std::optional<int> code = LookAndJudge(job, device.Watch, clock_, stop)) {
+    if (const std::optional<int> code =
+            LookForReturn(job, device.Watch, kAskTimeoutMs, clock_, stop)) {
         if (stop.stop_requested()) return true;
         {
             std::lock_guard lock(lock_);

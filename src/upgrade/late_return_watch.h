@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "base/clock.h"
-#include "upgrade/return_watch.h"
-#include "upgrade/upgrade_job.h"
+#include "pipeline/return_watch.h"
+#include "pipeline/upgrade_job.h"
 
 // Keeps looking for the devices whose upgrade ended as not seen again (-10), so that a
 // device that comes back with its new firmware after the wait is not left called a

@@ -7,38 +7,32 @@
 
 #include "base/result_codes.h"
 #include "base/trace.h"
-#include "upgrade/onvif_upgrade_steps.h"
+#include "families/families.h"
+#include "pipeline/upgrade_pipeline.h"
 #include "upgrade/upgrade_progress.h"
-#include "upgrade/upgrade_workers.h"
-
-int RunUpgradeWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
-    if (job.Protocol == DeviceProtocol::Onvif) return RunOnvifWorker(job, clock, stop);
-    return job.SingleModel ? RunSingleModelWorker(job, clock, stop)
-                           : RunNvrWorker(job, clock, stop);
-}
 
 namespace {
 
+// Upgrade now: the family's own waits.
+int RunUpgradeWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {
+    return RunUpgradePipeline(job, PipelinePath{}, clock, std::move(stop));
+}
+
 // What the run's guard judges of a job: its model (an ONVIF camera's names its maker),
-// the bytes it will send (the NVR and ONVIF workers install the front image only) and its
-// family's wait for the device, in wall-clock seconds as the window is.
-BatchCandidate CandidateOf(const JobRequest& request, const Clock& clock) {
+// the bytes it will send (the images its family installs in one run) and its family's
+// wait for the device, in wall-clock seconds as the window is.
+BatchCandidate CandidateOf(const UpgradeJob& job, const Clock& clock) {
     BatchCandidate candidate;
-    candidate.DeviceId = request.DeviceId;
-    candidate.Model = request.Model;
-    const size_t images = request.SingleModel ? request.ImageQueue.size() : 1;
-    for (size_t i = 0; i < images && i < request.ImageQueue.size(); ++i) {
+    candidate.DeviceId = job.DeviceId;
+    candidate.Model = job.Model;
+    const FamilyTraits traits = job.Family->Traits(job);
+    const size_t images = traits.InstallsEveryImage ? job.ImageQueue.size() : 1;
+    for (size_t i = 0; i < images && i < job.ImageQueue.size(); ++i) {
         std::error_code error;
-        const uintmax_t size = std::filesystem::file_size(request.ImageQueue[i], error);
+        const uintmax_t size = std::filesystem::file_size(job.ImageQueue[i], error);
         if (!error) candidate.ImageBytes += static_cast<int64_t>(size);
     }
-    int64_t wait = NvrWaitSeconds();
-    if (request.Protocol == DeviceProtocol::Onvif) {
-        wait = OnvifWaitSeconds();
-    } else if (request.SingleModel) {
-        wait = SingleModelWaitSeconds(static_cast<int>(images));
-    }
-    candidate.WaitSeconds = clock.WallSecondsFor(wait);
+    candidate.WaitSeconds = clock.WallSecondsFor(PathWaitSeconds(job, PipelinePath{}));
     return candidate;
 }
 
@@ -84,12 +78,15 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
     job.Mac = request.Mac;
     job.Protocol = request.Protocol;
     job.ServiceAddresses = request.ServiceAddresses;
-    // The NVR worker installs the front image only; the "PLX-420S" worker every image,
-    // each upload ending in a stage-2 report.
-    entry->UploadsLeft =
-        request.SingleModel ? std::max<int>(1, static_cast<int>(request.ImageQueue.size())) : 1;
+    job.Model = request.Model;
+    job.Family = &FamilyFor(request.Protocol);
+    // A family that installs every image ends each upload with a stage-2 report; the
+    // others install the front image only.
+    entry->UploadsLeft = job.Family->Traits(job).InstallsEveryImage
+                             ? std::max<int>(1, static_cast<int>(request.ImageQueue.size()))
+                             : 1;
 
-    entry->Candidate = CandidateOf(request, clock_);
+    entry->Candidate = CandidateOf(job, clock_);
 
     bool queued = false;
     bool stopped = false;

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "pipeline/upgrade_job.h"
 #include "registry/registry_observer.h"
 #include "registry/upgrade_manager_link.h"
 #include "upgrade/batch_guard.h"
 #include "upgrade/late_return_watch.h"
-#include "upgrade/upgrade_job.h"
 #include "upgrade/upgrade_progress.h"
 
 // Runs the device upgrades of the program: at most 16 uploads at a time, each job on a
@@ -39,7 +39,7 @@
 // Observers are called on the reporting thread with no lock held. The observers and
 // the camera controls must outlive the manager; stop the manager (Stop) before a
 // camera control it uses goes, since waiting workers probe through it.
-class CUpgradeManager final : public IUpgradeManager {
+class CUpgradeManager final : public IUpgradeManager, public IJobHost {
 public:
     static constexpr int kPlaces = 16;
 
@@ -78,20 +78,21 @@ public:
 
     // A worker's upload of `bytes` succeeded in `ms` of the Clock: the run's rate, which
     // estimates whether later devices fit the window.
-    void UploadTimed(int64_t bytes, int64_t ms);
+    void UploadTimed(int64_t bytes, int64_t ms) override;
 
     // A worker's progress report, made on the job's worker thread; ignored for a device
     // without a running job. A place freed by the report passes to the front of the
     // queue once the report has been forwarded.
-    void Report(const std::string& deviceId, int stage, int seconds, int percent, int code);
+    void Report(const std::string& deviceId, int stage, int seconds, int percent,
+                int code) override;
 
     // The device must be found again: every camera control unlists it, and its job
     // forgets that it was seen.
-    void ForgetDevice(const std::string& deviceId);
+    void ForgetDevice(const std::string& deviceId) override;
 
     // Asks every camera control whether the device has reported itself again; those
     // that find it call DeviceSeenAgain.
-    void ProbeDevice(const std::string& deviceId);
+    void ProbeDevice(const std::string& deviceId) override;
 
     // Ends every job: queued ones at once, running ones as soon as their workers notice
     // (each with its final report, -6 unless it had already ended), and waits for the

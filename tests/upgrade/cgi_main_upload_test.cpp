@@ -1,5 +1,5 @@
 // The raw-socket form upload, checked byte for byte against a listening socket.
-#include "upgrade/cgi_main_upload.h"
+#include "families/maker/cgi_main_upload.h"
 
 #include <gtest/gtest.h>
 #include <pwd.h>

@@ -6,9 +6,9 @@
 
 #include "base/result_codes.h"
 #include "base/text.h"
+#include "families/maker/job_exchanges.h"
 #include "support/devsim_process.h"
 #include "support/temp_dir.h"
-#include "upgrade/job_exchanges.h"
 #include "upload_images.h"
 #include "web/web_client.h"
 

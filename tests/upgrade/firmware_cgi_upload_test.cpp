@@ -1,5 +1,5 @@
 // The firmwareupgrade form upload of the "PLX-420S" models, on the wire.
-#include "upgrade/firmware_cgi_upload.h"
+#include "families/maker/firmware_cgi_upload.h"
 
 #include <gtest/gtest.h>
 

@@ -7,11 +7,11 @@
 #include <mutex>
 
 #include "base/result_codes.h"
+#include "families/maker/job_exchanges.h"
 #include "support/devsim_process.h"
 #include "support/recording_page.h"
 #include "support/temp_dir.h"
 #include "support/web_test_support.h"
-#include "upgrade/job_exchanges.h"
 #include "upgrade/late_return_watch.h"
 #include "upgrade/upgrade_manager.h"
 #include "upload_images.h"

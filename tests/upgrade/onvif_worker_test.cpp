@@ -5,10 +5,12 @@
 #include <map>
 
 #include "base/result_codes.h"
+#include "families/onvif/onvif_family.h"
+#include "families/onvif/onvif_upgrade_steps.h"
+#include "pipeline/upgrade_pipeline.h"
 #include "support/devsim_process.h"
 #include "support/recording_page.h"
 #include "support/temp_dir.h"
-#include "upgrade/onvif_upgrade_steps.h"
 #include "upgrade/upgrade_manager.h"
 #include "upgrade/upgrade_progress.h"
 #include "upload_images.h"
@@ -128,12 +130,14 @@ TEST(OnvifWorkerTest, OutcomeFollowsTheWatch) {
         {"back mute", true, "", rc::kOk, rc::kFailed},
         {"new version at once", false, "2.0.0", rc::kOk, rc::kOk},
     };
+    const UpgradeJob job;
+    const FamilyTraits camera = OnvifFamily().Traits(job);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         ReturnWatch watch("1.0.0");
         if (c.Away) watch.Unanswered();
         if (c.Answer) watch.Answered(c.Answer);
-        EXPECT_EQ(OnvifReturnOutcome(watch, c.LastLook), c.Code);
+        EXPECT_EQ(ProvenOutcome(watch, camera, false, c.LastLook, rc::kOk), c.Code);
     }
 }
 

@@ -1,6 +1,6 @@
 // When a device that took an image counts as back: only after it was seen away, or
 // when it names a new version.
-#include "upgrade/return_watch.h"
+#include "pipeline/return_watch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // What other threads see of a job while it runs.
-#include "upgrade/upgrade_job.h"
+#include "pipeline/upgrade_job.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "capture_server.h"
+#include "families/maker/job_exchanges.h"
 #include "support/temp_dir.h"
-#include "upgrade/job_exchanges.h"
 #include "upload_images.h"
 
 namespace {

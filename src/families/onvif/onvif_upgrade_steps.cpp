@@ -1,4 +1,4 @@
-#include "upgrade/onvif_upgrade_steps.h"
+#include "families/onvif/onvif_upgrade_steps.h"
 
 #include <algorithm>
 
@@ -43,26 +43,4 @@ int LookAtCamera(COnvifSession& session, ReturnWatch& watch) {
         watch.Unanswered();
     }
     return result;
-}
-
-void ReadReturnedVersion(COnvifSession& session, ReturnWatch& watch, const Clock& clock,
-                         std::stop_token stop, int& lastLook) {
-    constexpr int kTries = 3;
-    for (int tries = 0; watch.Returned() && watch.VersionAfter().empty() && tries < kTries;
-         ++tries) {
-        if (tries > 0 && !clock.SleepMs(1000, stop)) return;
-        lastLook = LookAtCamera(session, watch);
-    }
-}
-
-int OnvifReturnOutcome(const ReturnWatch& watch, int lastLook) {
-    if (!watch.Returned()) return rc::kNotSeenAgain;
-    if (watch.VersionAfter().empty()) return lastLook < 0 ? lastLook : rc::kFailed;
-    if (watch.VersionAfter() == watch.VersionBefore()) return rc::kOldFirmwareStill;
-    return rc::kOk;
-}
-
-int64_t OnvifWaitSeconds() {
-    constexpr int64_t kAssumedDownSeconds = 300;
-    return kAssumedDownSeconds + kOnvifReturnMarginSeconds;
 }

@@ -1,4 +1,4 @@
-#include "upgrade/upload_socket.h"
+#include "families/maker/upload_socket.h"
 
 #include <arpa/inet.h>
 #include <linux/sockios.h>
@@ -16,8 +16,8 @@
 #include <memory>
 
 #include "base/text.h"
+#include "families/maker/upload_answer.h"
 #include "upgrade/image_file.h"
-#include "upgrade/upload_answer.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "upgrade/job_exchanges.h"
+#include "families/maker/job_exchanges.h"
 
 #include "base/result_codes.h"
 #include "base/text.h"
-#include "upgrade/firmware_cgi_upload.h"
+#include "families/maker/firmware_cgi_upload.h"
 #include "web/clfx_quor_client.h"
 #include "web/web_client.h"
 

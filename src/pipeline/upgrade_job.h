@@ -9,7 +9,29 @@
 
 #include "upgrade/ip_cam_info.h"
 
-class CUpgradeManager;
+class IDeviceFamily;
+
+// What a job's steps report to and ask of whoever runs it: the upgrade manager, the
+// schedule runner. Called on the job's worker thread.
+class IJobHost {
+public:
+    virtual ~IJobHost() = default;
+    // A progress report (stage, seconds left, percent, result code).
+    virtual void Report(const std::string& deviceId, int stage, int seconds, int percent,
+                        int code) = 0;
+    // The device must be found again: it is unlisted, and the job forgets it was seen.
+    virtual void ForgetDevice(const std::string& deviceId) = 0;
+    // Looks for the device through the search; where it is found, the job is told
+    // (UpgradeJob::MarkSeenAgain).
+    virtual void ProbeDevice(const std::string& deviceId) = 0;
+    // An upload of `bytes` succeeded in `ms` of the Clock.
+    virtual void UploadTimed(int64_t bytes, int64_t ms) = 0;
+    // While an image goes out, every second and once at its end: its size (0 while
+    // unknown) and the bytes sent.
+    virtual void Uploading(int64_t, int64_t) {}
+    // The upload of an image has ended with `code`.
+    virtual void UploadEnded(int) {}
+};
 
 // Where a job reaches its device: "http" or "https", the address and the port for
 // that scheme.
@@ -50,7 +72,9 @@ public:
     std::deque<std::string> ImageQueue;  // full local paths, installed front first
     uint8_t Reserved = 0;
     std::atomic<uint8_t> SeenAgain{0};
-    CUpgradeManager* Manager = nullptr;
+    IJobHost* Manager = nullptr;
+    const IDeviceFamily* Family = nullptr;  // how the device is upgraded
+    std::string Model;                      // the model as listed
     std::atomic<int32_t> Result{0};
     uint8_t StoreMode = 0;
     uint8_t CameraFamily = 0;

@@ -1,4 +1,4 @@
-#include "upgrade/firmware_cgi_upload.h"
+#include "families/maker/firmware_cgi_upload.h"
 
 #include <algorithm>
 #include <cstring>

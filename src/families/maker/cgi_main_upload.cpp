@@ -1,12 +1,12 @@
-#include "upgrade/cgi_main_upload.h"
+#include "families/maker/cgi_main_upload.h"
 
 #include "base/base64.h"
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
+#include "families/maker/upload_answer.h"
+#include "families/maker/upload_socket.h"
 #include "upgrade/image_file.h"
-#include "upgrade/upload_answer.h"
-#include "upgrade/upload_socket.h"
 
 namespace {
 

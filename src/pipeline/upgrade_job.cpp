@@ -1,4 +1,4 @@
-#include "upgrade/upgrade_job.h"
+#include "pipeline/upgrade_job.h"
 
 JobAddress UpgradeJob::Address() const {
     std::lock_guard lock(addressLock_);

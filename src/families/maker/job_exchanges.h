@@ -3,8 +3,8 @@
 #include <stop_token>
 #include <string>
 
-#include "upgrade/cgi_main_upload.h"
-#include "upgrade/upgrade_job.h"
+#include "families/maker/cgi_main_upload.h"
+#include "pipeline/upgrade_job.h"
 
 // The exchanges an upgrade worker runs against its job's device. Each blocks the
 // calling thread and returns a result code.

@@ -1,4 +1,4 @@
-#include "upgrade/onvif_upload.h"
+#include "families/onvif/onvif_upload.h"
 
 #include <algorithm>
 

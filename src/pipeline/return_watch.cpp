@@ -1,4 +1,4 @@
-#include "upgrade/return_watch.h"
+#include "pipeline/return_watch.h"
 
 #include <cctype>
 

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "pipeline/device_family.h"
+
+// The maker's NVRs and cameras, found by the multicast search: the NVR form and the
+// "PLX-420S" form, chosen by the model table (maker_models.h).
+class MakerFamily final : public IDeviceFamily {
+public:
+    const char* Name() const override { return "maker"; }
+    bool Takes(DeviceProtocol protocol) const override { return protocol == DeviceProtocol::Maker; }
+    ImageChoice Images(const std::string& model) const override;
+    FamilyTraits Traits(const UpgradeJob& job) const override;
+    std::unique_ptr<IUpgradeSession> Open(UpgradeJob& job, const Clock& clock) const override;
+};

@@ -1,0 +1,27 @@
+#include "families/maker/maker_models.h"
+
+#include "base/text.h"
+
+namespace {
+
+struct Row {
+    const char* NamePart;
+    MakerModel Model;
+};
+
+// A new model that takes another form is one row here.
+constexpr Row kModels[] = {
+    {"PLX-420S", {MakerForm::FirmwareCgi, false}},
+    {"KT-710R", {MakerForm::CgiMain, true}},
+    {"MT-710R", {MakerForm::CgiMain, true}},
+    {"71xR", {MakerForm::CgiMain, true}},
+};
+
+}  // namespace
+
+MakerModel MakerModelOf(const std::string& modelName) {
+    for (const Row& row : kModels) {
+        if (ContainsNoCase(modelName, row.NamePart)) return row.Model;
+    }
+    return {};
+}
