@@ -8,6 +8,7 @@
 #include "firmware/file_md5.h"
 #include "history/history_file.h"
 #include "registry/camera_control.h"
+#include "schedule/scheduled_run_steps.h"
 #include "schedule/scheduler.h"
 #include "upgrade/upgrade_manager.h"
 #include "upgrade/upgrade_progress.h"
@@ -154,26 +155,12 @@ std::string VersionAfterReturn(const std::string& versionBefore, int code,
 
 std::optional<UpgradeHistoryRecord> ScheduledRunRecord(const CScheduleInfo& entry, int64_t time) {
     namespace st = schedule_status;
-    int code = rc::kOk;
-    switch (entry.Status) {
-        case st::kSuccessful:
-            code = rc::kOk;
-            break;
-        case st::kLoginFailed:
-            code = rc::kLoginRefused;
-            break;
-        case st::kImageFailed:
-            code = rc::kImageRejected;
-            break;
-        case st::kOtherFailed:
-            code = entry.UploadResult < 0 ? entry.UploadResult : rc::kFailed;
-            break;
-        case st::kPastWindow:
-            code = rc::kPastWindow;
-            break;
-        default:
-            return std::nullopt;
+    // Only a run that ended says how: a stopped one is not known yet.
+    if (entry.Status < st::kSuccessful || entry.Status == st::kFirmwareLost ||
+        entry.Status > st::kPastWindow) {
+        return std::nullopt;
     }
+    const int code = ScheduledResultCode(entry);
     UpgradeHistoryRecord r;
     r.Time = time;
     r.DeviceName = entry.Device;

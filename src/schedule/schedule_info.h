@@ -41,6 +41,7 @@ struct CScheduleInfo {
     std::string OnvifService;
     // Set by a run, cleared when the next one starts; not stored in the file.
     int32_t UploadResult = 0;
+    int32_t Result = 0;  // the run's final result code, where status 8 says less
     int64_t TotalBytes = 0;
     int64_t SentBytes = 0;
     // The version the device ran before the run (what it named, else Version at the

@@ -161,6 +161,7 @@ std::vector<CScheduledRun> CScheduleList::StartQueued() {
         slot->Info.Status = schedule_status::kUpgrading;
         // Nothing of an earlier run may pass for this one's.
         slot->Info.UploadResult = 0;
+        slot->Info.Result = 0;
         slot->Info.TotalBytes = 0;
         slot->Info.SentBytes = 0;
         // The latest version known: what the last run saw, else the planned one.
@@ -228,6 +229,12 @@ void CScheduledRun::SetUploadResult(int code) {
     if (!state_ || finished_) return;
     std::lock_guard lock(state_->Mutex);
     slot_->Info.UploadResult = code;
+}
+
+void CScheduledRun::SetResult(int code) {
+    if (!state_ || finished_) return;
+    std::lock_guard lock(state_->Mutex);
+    slot_->Info.Result = code;
 }
 
 void CScheduledRun::SetFirmwareVersion(const std::string& version) {

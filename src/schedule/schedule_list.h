@@ -103,6 +103,8 @@ public:
     void SetStatus(int status);
     void SetUploadProgress(int64_t totalBytes, int64_t sentBytes);
     void SetUploadResult(int code);
+    // The run's own result code where its status says less (status 8: -701, -408, -601).
+    void SetResult(int code);
     // The version the device named before the upload.
     void SetVersionBefore(const std::string& version);
     // The device came back from its upgrade at another address (a new DHCP lease).

@@ -5,7 +5,9 @@
 #include "history/history_file.h"
 #include "history/upgrade_history.h"
 #include "schedule/schedule_file.h"
+#include "schedule/scheduled_run_steps.h"
 #include "schedule/scheduled_upgrade.h"
+#include "upgrade/upgrade_progress.h"
 
 CScheduleRunner::CScheduleRunner(CScheduleList& list, const Clock& clock,
                                  IScheduleObserver& observer, std::string schedulePath,
@@ -66,9 +68,19 @@ void CScheduleRunner::Stop() {
         ticker_.request_stop();
         ticker_.join();
     }
-    std::lock_guard lock(workersMutex_);
-    for (Worker& worker : workers_) worker.Thread.request_stop();
-    workers_.clear();  // joins each
+    if (lateWatch_) lateWatch_->Stop();
+    // Runs still waiting for their batch's guard never touched their devices.
+    std::vector<CScheduledRun> waiting = batches_.TakeWaiting();
+    for (CScheduledRun& run : waiting) {
+        const uint64_t id = run.Id();
+        observer_.EntryFinished(id, run.Finish(schedule_status::kQueued));
+    }
+    {
+        std::lock_guard lock(workersMutex_);
+        for (Worker& worker : workers_) worker.Thread.request_stop();
+        workers_.clear();  // joins each
+    }
+    if (!waiting.empty()) Save();
     std::lock_guard save(saveMutex_);
     sync_.ReleaseSchedulerLock();
 }
@@ -85,8 +97,55 @@ void CScheduleRunner::Tick() {
     if (interrupted || !changed.empty() || !runs.empty()) Save();
     for (CScheduledRun& run : runs) {
         Report(run.Id());
+        batches_.Add(std::move(run));
+    }
+    ReleaseBatches();
+}
+
+void CScheduleRunner::ReleaseBatches() {
+    std::vector<CScheduledRun> start;
+    std::vector<CScheduledBatches::Refused> refused;
+    batches_.Release(clock_, rate_, start, refused);
+    for (CScheduledBatches::Refused& r : refused) {
+        r.Run.SetResult(r.Code);
+        const uint64_t id = r.Run.Id();
+        EntryFinished(id, r.Run.Finish(schedule_status::kOtherFailed));
+    }
+    for (CScheduledRun& run : start) {
+        Report(run.Id());
         StartWorker(std::move(run));
     }
+}
+
+void CScheduleRunner::WatchLateReturns(int64_t watchMs) {
+    lateWatch_ = std::make_unique<CLateReturnWatch>(
+        clock_, watchMs,
+        [this](const std::string& mac, const std::string& version) { ReturnedLate(mac, version); });
+}
+
+int CScheduleRunner::LateWatching() const { return lateWatch_ ? lateWatch_->Watching() : 0; }
+
+void CScheduleRunner::ReturnedLate(const std::string& mac, const std::string& version) {
+    const std::optional<uint64_t> id = list_.FindByMac(mac);
+    std::optional<ScheduleEntry> entry = id ? list_.Find(*id) : std::nullopt;
+    // Run again, or edited, meanwhile: that speaks for the device now.
+    if (!entry || entry->Running || entry->Info.Status != schedule_status::kOtherFailed ||
+        entry->Info.Result != rc::kNotSeenAgain) {
+        return;
+    }
+    CScheduleInfo back = entry->Info;
+    back.Status = schedule_status::kSuccessful;
+    back.Result = 0;
+    if (!version.empty()) back.VersionAfter = version;
+    if (!list_.Replace(*id, back)) return;
+    Trace("schedule %s: the device came back late with %s\n", mac.c_str(), version.c_str());
+    Save();
+    Report(*id);
+    std::optional<UpgradeHistoryRecord> record = ScheduledRunRecord(back, WallClockNow());
+    if (!record) return;
+    record->Code = rc::kReturnedLate;
+    record->ResultText = StatusCellText(stage::kFinished, 0, 100, rc::kReturnedLate, DefaultText);
+    AppendRecord(mac, *record);
 }
 
 bool CScheduleRunner::Save(std::string* error) { return SyncFile(true, error); }
@@ -150,19 +209,29 @@ void CScheduleRunner::EntryProgress(uint64_t id, const CScheduleInfo& entry) {
 }
 
 void CScheduleRunner::EntryFinished(uint64_t id, const CScheduleInfo& entry) {
+    const int code = ScheduledResultCode(entry);
+    batches_.Ended(entry, code);
     Save();
     observer_.EntryFinished(id, entry);
+    if (code == rc::kNotSeenAgain && lateWatch_) {
+        UpgradeJob job;
+        FillScheduledJob(entry, job);
+        lateWatch_->Watch(job);
+    }
     // After the report: the image's MD5 and the disk flush must not hold it up.
     AddToHistory(entry);
 }
 
 void CScheduleRunner::AddToHistory(const CScheduleInfo& entry) {
     std::optional<UpgradeHistoryRecord> record = ScheduledRunRecord(entry, WallClockNow());
-    if (!record) return;
+    if (record) AppendRecord(entry.MAC, *record);
+}
+
+void CScheduleRunner::AppendRecord(const std::string& mac, const UpgradeHistoryRecord& record) {
     const std::string history = DefaultHistoryFile();
-    if (std::string reason; AppendHistory(history, *record, &reason) != rc::kOk) {
-        Trace("schedule %s: cannot add the run to the history %s: %s", entry.MAC.c_str(),
-              history.c_str(), reason.c_str());
+    if (std::string reason; AppendHistory(history, record, &reason) != rc::kOk) {
+        Trace("schedule %s: cannot add the run to the history %s: %s", mac.c_str(), history.c_str(),
+              reason.c_str());
         if (historyProblem_) historyProblem_(history, reason);
     }
 }

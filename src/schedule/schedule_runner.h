@@ -4,18 +4,22 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "base/clock.h"
 #include "history/history_file.h"
+#include "history/history_record.h"
 #include "pipeline/return_watch.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_observer.h"
 #include "schedule/schedule_store.h"
+#include "schedule/scheduled_batches.h"
 #include "schedule/scheduler.h"
 #include "upgrade/batch_guard.h"
+#include "upgrade/late_return_watch.h"
 
 // The scheduler tick and the starter tick run every this many Clock milliseconds.
 constexpr int64_t kScheduleTickMs = 1000;
@@ -72,6 +76,18 @@ public:
     // Set before Start.
     void SetHistoryProblemHandler(HistoryProblem problem);
 
+    // The guards of the entries due in the same minute, which form one batch: one device
+    // of each model first, a limit of failed devices (a run refused by them ends as
+    // status 8 with the guard's code). Each entry keeps its own window. Set before Start.
+    void SetBatchPolicy(const BatchPolicy& policy) { batches_.SetPolicy(policy); }
+
+    // A device whose run ended as not seen again (-10) is looked for `watchMs` of the
+    // Clock longer (CLateReturnWatch); back with its new firmware, its entry ends
+    // successful after all and the history gets the late return. Set before Start.
+    void WatchLateReturns(int64_t watchMs);
+    // Devices the late watch still looks for.
+    int LateWatching() const;
+
     // Stops the ticks and every worker and waits for them: the waits end at once, an
     // upload in flight is waited for. Stopped runs end as IScheduleObserver describes
     // and are saved. The runner may be started again. The observer must not wait for the
@@ -110,6 +126,11 @@ private:
     bool FailInterrupted();
     // The history line of an ended run; nothing for a run a shut-down stopped.
     void AddToHistory(const CScheduleInfo& entry);
+    // Starts the runs the batches' guards let start, and ends the ones they refuse.
+    void ReleaseBatches();
+    // The late watch found the entry's device back with `version`.
+    void ReturnedLate(const std::string& mac, const std::string& version);
+    void AppendRecord(const std::string& mac, const UpgradeHistoryRecord& record);
 
     void EntryProgress(uint64_t id, const CScheduleInfo& entry) override;
     void EntryFinished(uint64_t id, const CScheduleInfo& entry) override;
@@ -127,6 +148,8 @@ private:
     std::mutex workersMutex_;
     std::list<Worker> workers_;
     UploadRate rate_;  // of the runs' uploads, for the windows of later ones
+    CScheduledBatches batches_;
+    std::unique_ptr<CLateReturnWatch> lateWatch_;  // set before Start; then only read
     std::jthread ticker_;
 };
 

@@ -22,6 +22,7 @@ constexpr int kMostBackups = 99;
 CScheduleInfo StoredForm(CScheduleInfo info) {
     if (info.Status == st::kQueued) info.Status = st::kWaiting;
     info.UploadResult = 0;
+    info.Result = 0;
     info.TotalBytes = 0;
     info.SentBytes = 0;
     info.VersionBefore.clear();

@@ -1,6 +1,5 @@
 #include "schedule/scheduled_run_steps.h"
 
-#include <filesystem>
 #include <optional>
 
 #include "base/result_codes.h"
@@ -13,14 +12,10 @@ void ReportEntry(CScheduledRun& run, IScheduleObserver& observer) {
     observer.EntryProgress(run.Id(), run.Entry());
 }
 
-bool PastWindow(const CScheduleInfo& e, int64_t waitSeconds, const Clock& clock,
+bool PastWindow(const CScheduleInfo& e, const BatchCandidate& job, const Clock& clock,
                 const UploadRate& rate) {
     const std::optional<TimeOfDay> until = ParseTimeOfDay(e.Until);
     if (!until) return false;
-    std::error_code error;
-    const uintmax_t size = std::filesystem::file_size(e.FWPath, error);
-    const BatchCandidate job{e.MAC, e.Model, error ? 0 : static_cast<int64_t>(size),
-                             clock.WallSecondsFor(waitSeconds)};
     const int64_t end = NextTimeOfDay(e.UpgradeTime, *until);
     if (clock.UnixSeconds() + EstimatedSeconds(job, rate) <= end) return false;
     Trace("schedule %s: not started, it would not finish before %s\n", e.MAC.c_str(),
@@ -41,5 +36,23 @@ int ScheduleStatusOf(int result) {
             return st::kImageFailed;
         default:
             return st::kOtherFailed;
+    }
+}
+
+int ScheduledResultCode(const CScheduleInfo& entry) {
+    switch (entry.Status) {
+        case st::kSuccessful:
+            return rc::kOk;
+        case st::kLoginFailed:
+            return rc::kLoginRefused;
+        case st::kImageFailed:
+            return rc::kImageRejected;
+        case st::kOtherFailed:
+            if (entry.Result < 0) return entry.Result;
+            return entry.UploadResult < 0 ? entry.UploadResult : rc::kFailed;
+        case st::kPastWindow:
+            return rc::kPastWindow;
+        default:
+            return rc::kCancelled;
     }
 }

@@ -13,11 +13,17 @@
 // Tells the observer what the run's entry holds now.
 void ReportEntry(CScheduledRun& run, IScheduleObserver& observer);
 
-// Whether the entry has a window (Until) and would not finish inside it if started now:
-// its image at `rate`, then up to `waitSeconds` (the Clock's) for the device's return.
-bool PastWindow(const CScheduleInfo& entry, int64_t waitSeconds, const Clock& clock,
+// Whether the entry has a window (Until) and `job` would not finish inside it if
+// started now at `rate`.
+bool PastWindow(const CScheduleInfo& entry, const BatchCandidate& job, const Clock& clock,
                 const UploadRate& rate);
 
 // The final status of a run with this result: 5 for 0; 6 when the user name or password
 // was refused (-304, -301); 7 when the image was refused (-406); 8 for any other.
 int ScheduleStatusOf(int result);
+
+// The result code of a finished run as its status and precise code say: 0 for 5; -304
+// for 6; -406 for 7; for 8 the run's own code, else its upload's, else -1; -603 for
+// 10; -6 for a run a
+// shut-down stopped.
+int ScheduledResultCode(const CScheduleInfo& entry);

@@ -1,5 +1,6 @@
 #include "schedule/scheduled_upgrade.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -30,8 +31,9 @@ PipelinePath ScheduledPath() {
     return path;
 }
 
-// The entry's device as a job: its address, credentials, image and family.
-void FillJob(const CScheduleInfo& e, UpgradeJob& job) {
+}  // namespace
+
+void FillScheduledJob(const CScheduleInfo& e, UpgradeJob& job) {
     const std::string scheme = e.Https ? "https" : "http";
     job.DeviceId = e.MAC;
     job.SetAddress({scheme, e.IP, static_cast<int32_t>(ParseDecimal(e.Port))});
@@ -49,6 +51,8 @@ void FillJob(const CScheduleInfo& e, UpgradeJob& job) {
     job.Family = &FamilyFor(job.Protocol);
     job.SingleModel = job.Family->Images(e.Model).SingleModel;
 }
+
+namespace {
 
 // What the pipeline reports, as the entry's statuses: 3 while the image goes out, 4 once
 // the upload has ended; the device found elsewhere through `locator`.
@@ -127,7 +131,10 @@ int Outcome(CScheduledRun& run, UpgradeJob& job, const Clock& clock, IScheduleOb
     if (result != rc::kOk) {
         Trace("schedule %s: the upgrade ended with %d\n", entry.MAC.c_str(), result);
     }
-    return ScheduleStatusOf(result);
+    const int status = ScheduleStatusOf(result);
+    // The precise code stays with the run (its text, its history record).
+    if (status == st::kOtherFailed && result < 0) run.SetResult(result);
+    return status;
 }
 
 }  // namespace
@@ -138,12 +145,21 @@ void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserve
     UploadRate& measured = rate ? *rate : assumed;
     const CScheduleInfo entry = run.Entry();
     UpgradeJob job;
-    FillJob(entry, job);
+    FillScheduledJob(entry, job);
     int status = st::kPastWindow;
-    if (!PastWindow(entry, PathWaitSeconds(job, ScheduledPath()), clock, measured)) {
+    if (!PastWindow(entry, ScheduledCandidate(entry, clock), clock, measured)) {
         status = Outcome(run, job, clock, observer, stop, measured, locator);
     }
     const CScheduleInfo finished = run.Finish(status);
     Trace("schedule %s: run ended with status %d\n", finished.MAC.c_str(), status);
     observer.EntryFinished(run.Id(), finished);
+}
+
+BatchCandidate ScheduledCandidate(const CScheduleInfo& entry, const Clock& clock) {
+    UpgradeJob job;
+    FillScheduledJob(entry, job);
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(entry.FWPath, error);
+    return {entry.MAC, entry.Model, error ? 0 : static_cast<int64_t>(size),
+            clock.WallSecondsFor(PathWaitSeconds(job, ScheduledPath()))};
 }

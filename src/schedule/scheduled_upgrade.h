@@ -4,6 +4,7 @@
 
 #include "base/clock.h"
 #include "pipeline/return_watch.h"
+#include "pipeline/upgrade_job.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_observer.h"
 #include "upgrade/batch_guard.h"
@@ -40,3 +41,10 @@
 void RunScheduledUpgrade(CScheduledRun run, const Clock& clock, IScheduleObserver& observer,
                          std::stop_token stop, UploadRate* rate = nullptr,
                          IDeviceLocator* locator = nullptr);
+
+// What a batch's guard judges of the entry: its MAC, model, image and the wait for its
+// device on a scheduled run, in wall-clock seconds.
+BatchCandidate ScheduledCandidate(const CScheduleInfo& entry, const Clock& clock);
+
+// The entry's device as an upgrade job of its family (for the late watch).
+void FillScheduledJob(const CScheduleInfo& entry, UpgradeJob& job);

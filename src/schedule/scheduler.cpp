@@ -65,6 +65,10 @@ std::string StatusText(const CScheduleInfo& entry, const TextLookup& lookup) {
         case st::kImageFailed:
             return lookup("ErrorCode", "Code_406", "Failed! Please check the firmware file.");
         case st::kOtherFailed:
+            // The run's own code says more where it knows one (-701, -408, -601...).
+            if (entry.Result < 0) {
+                return StatusCellText(stage::kFinished, 0, 100, entry.Result, lookup);
+            }
             return lookup("ErrorCode", "Code_Other",
                           "Failed! Please check the network connection.");
         case st::kFirmwareLost:
