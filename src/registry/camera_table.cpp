@@ -43,7 +43,7 @@ std::string CCameraTable::AddOrUpdate(const std::string& key, const CIPCamInfo& 
     if (auto alias = aliases_.find(key); alias != aliases_.end()) {
         const std::string stored = alias->second;
         if (SameAddress(records_.at(stored), record)) {
-            Join(records_.at(stored), record, false);
+            Join(records_.at(stored), record);
             List(stored);
             return stored;
         }
@@ -52,10 +52,7 @@ std::string CCameraTable::AddOrUpdate(const std::string& key, const CIPCamInfo& 
     auto found = records_.find(key);
     if (found == records_.end()) {
         if (std::optional<std::string> same = SameDevice(record)) {
-            CIPCamInfo& stored = records_.at(*same);
-            const bool byMac =
-                !LoggedInMac(record).empty() && LoggedInMac(record) == LoggedInMac(stored);
-            Join(stored, record, byMac);
+            Join(records_.at(*same), record);
             aliases_[key] = *same;
             return *same;
         }
@@ -89,27 +86,24 @@ std::string CCameraTable::AddOrUpdate(const std::string& key, const CIPCamInfo& 
 
 std::optional<std::string> CCameraTable::SameDevice(const CIPCamInfo& record) const {
     const std::string mac = LoggedInMac(record);
-    std::vector<std::string> byMac;
-    std::vector<std::string> byAddress;
+    std::vector<std::string> same;
     for (const std::string& key : order_) {
         const CIPCamInfo& stored = records_.at(key);
-        if (!mac.empty() && LoggedInMac(stored) == mac) byMac.push_back(key);
-        // One device answers at an address at a time, as a log-in there showed for one
-        // side; two claims of it alone prove nothing, and a log-in that named another
-        // MAC shows another device.
-        const bool loggedIn = !LoggedInMac(stored).empty() || !mac.empty();
-        if (loggedIn && SameAddress(stored, record) &&
-            !NamesAnotherMac(stored.MacAddress, record.MacAddress)) {
-            byAddress.push_back(key);
-        }
+        if (stored.HostAddress.empty() || stored.HostAddress != record.HostAddress) continue;
+        // One device answers at an address and port at a time, as a log-in there showed
+        // for one side (two claims of it prove nothing; a log-in that named another MAC
+        // shows another device); on another port, log-ins on both sides name one MAC.
+        const bool sameMac = !mac.empty() && LoggedInMac(stored) == mac;
+        const bool samePort = stored.GetPort() == record.GetPort() &&
+                              (!mac.empty() || !LoggedInMac(stored).empty()) &&
+                              !NamesAnotherMac(stored.MacAddress, record.MacAddress);
+        if (sameMac || samePort) same.push_back(key);
     }
-    // Two records naming one MAC, or two at one address: nothing tells which it is.
-    if (byMac.size() == 1) return byMac.front();
-    if (byMac.empty() && byAddress.size() == 1) return byAddress.front();
-    return std::nullopt;
+    if (same.size() != 1) return std::nullopt;
+    return same.front();
 }
 
-void CCameraTable::Join(CIPCamInfo& stored, const CIPCamInfo& record, bool byMac) {
+void CCameraTable::Join(CIPCamInfo& stored, const CIPCamInfo& record) {
     if (stored.Pinned) return;
     ++stored.SeenCount;
     stored.StampLastSeen();
@@ -120,11 +114,6 @@ void CCameraTable::Join(CIPCamInfo& stored, const CIPCamInfo& record, bool byMac
         TakeMakerSide(stored, record);
     } else if (record.Protocol == DeviceProtocol::Onvif && stored.ServiceAddresses.empty()) {
         stored.ServiceAddresses = record.ServiceAddresses;
-    } else if (byMac) {
-        // A log-in just answered there: the device's current address.
-        stored.HostAddress = record.HostAddress;
-        stored.HttpPort = record.HttpPort;
-        stored.HttpsPort = record.HttpsPort;
     }
 }
 
@@ -144,10 +133,16 @@ bool CCameraTable::Merge(const std::string& kept, const std::string& gone) {
 }
 
 CCameraTable::Merged CCameraTable::FoldSameMac(const std::string& key) {
-    const std::string mac = LoggedInMac(records_.at(key));
+    const CIPCamInfo& changed = records_.at(key);
+    const std::string mac = LoggedInMac(changed);
     std::vector<std::string> naming;
     for (const std::string& other : order_) {
-        if (other != key && LoggedInMac(records_.at(other)) == mac) naming.push_back(other);
+        const CIPCamInfo& r = records_.at(other);
+        // At another address one MAC is a clone as likely as the same device: it proves
+        // nothing (a device back elsewhere is merged by the camera control).
+        if (other != key && r.HostAddress == changed.HostAddress && LoggedInMac(r) == mac) {
+            naming.push_back(other);
+        }
     }
     if (naming.size() != 1) return std::nullopt;
     const auto first = std::find_if(order_.begin(), order_.end(), [&](const std::string& k) {

@@ -27,13 +27,14 @@ std::string LoggedInMac(const CIPCamInfo& record);
 //
 // One device is found in several ways (the maker's search, WS-Discovery, an address or
 // a range, each with an identifier of its own), in any order. A report under a new key
-// joins the listed record of the same device: the one whose log-in named the same MAC,
-// else the one at the same address and port when a log-in there named the MAC of
-// either (one device answers at an address at a time). Two records whose log-ins name
-// one MAC become one. The other key then names the record (every lookup finds it by
-// either), and the device is listed once. A device that answers both the maker's
-// protocol and ONVIF is upgraded through the maker's: the maker's report wins the
-// protocol.
+// joins the listed record of the same device at its address: the one at the same port
+// when a log-in there named the MAC of either (one device answers at an address and
+// port at a time), or the one whose log-in named the same MAC as the report's. Two
+// records at one address whose log-ins name one MAC become one. The other key then
+// names the record (every lookup finds it by either), and the device is listed once.
+// One MAC at two addresses proves nothing (cloned MACs exist). A device that answers
+// both the maker's protocol and ONVIF is upgraded through the maker's: the maker's
+// report wins the protocol.
 class CCameraTable {
 public:
     // A new key of a new device stores the record with seen count 1. A known key that is
@@ -67,8 +68,8 @@ public:
 
     // Runs `change` on the stored record of a listed key under the table's lock; false
     // when the key is not listed. `change` must not call back into the table. A change
-    // that gives the record a log-in's MAC another listed record holds makes them one:
-    // the one listed first stays.
+    // that gives the record a log-in's MAC another listed record at its address holds
+    // makes them one: the one listed first stays.
     bool Modify(const std::string& key, const std::function<void(CIPCamInfo&)>& change);
 
     void Clear();
@@ -103,8 +104,8 @@ private:
     void List(const std::string& key);
     // The listed record of the device that `record` reports under a new key, if any.
     std::optional<std::string> SameDevice(const CIPCamInfo& record) const;
-    void Join(CIPCamInfo& stored, const CIPCamInfo& record, bool byMac);
-    // The listed record other than `key`'s naming its MAC, made one with it.
+    void Join(CIPCamInfo& stored, const CIPCamInfo& record);
+    // The listed record other than `key`'s at its address naming its MAC, made one with it.
     Merged FoldSameMac(const std::string& key);
     Merged Absorb(const std::string& kept, const std::string& gone);
     // Called with no lock held.

@@ -251,8 +251,8 @@ TEST(CameraTableTest, EveryWayOfFindingADeviceEndsInItsOneRecord) {
          "I",
          DeviceProtocol::Maker,
          {}},
-        {"search and log-in, then entry at its other address",
-         {Searched("I", h), LogIn("I"), Entered("198.18.2.5")},
+        {"search and log-in, then entry at another port",
+         {Searched("I", h), LogIn("I"), Entered(h, 8080)},
          "I",
          DeviceProtocol::Maker,
          {}},
@@ -315,8 +315,9 @@ TEST(CameraTableTest, EveryWayOfFindingADeviceEndsInItsOneRecord) {
 }
 
 // What must stay two records: a MAC a search claims (anyone can), a log-in naming another
-// MAC, a second name of a record seen elsewhere.
-TEST(CameraTableTest, OnlyALogInsMacOrOneAddressMakesTwoReportsOneDevice) {
+// MAC, one MAC at two addresses (a clone as likely as one device), a second name of a
+// record seen elsewhere.
+TEST(CameraTableTest, OnlyALogInsMacAtOneAddressMakesTwoReportsOneDevice) {
     const char* h = "198.18.1.5";
     const char* elsewhere = "198.18.2.5";
     Step claim = Searched("001CA1000009", elsewhere);
@@ -328,6 +329,12 @@ TEST(CameraTableTest, OnlyALogInsMacOrOneAddressMakesTwoReportsOneDevice) {
     const Case cases[] = {
         {"two devices", {Searched("I", h), Searched("J", elsewhere)}, {"I", "J"}},
         {"two claims of one address", {Searched("I", h), Onvif("U", h)}, {"I", "U"}},
+        {"an entry naming the MAC elsewhere",
+         {Searched("I", h), LogIn("I"), Entered(elsewhere)},
+         {"I", kMac}},
+        {"log-ins naming one MAC at two addresses",
+         {Searched("I", h), Onvif("U", elsewhere), LogIn("I"), LogIn("U")},
+         {"I", "U"}},
         {"same address, other port", {Searched("I", h), Searched("J", h, 8080)}, {"I", "J"}},
         {"a search naming the MAC as its identifier",
          {Entered(h), claim},
