@@ -6,10 +6,6 @@
 
 namespace {
 
-bool SameAddress(const CIPCamInfo& a, const CIPCamInfo& b) {
-    return !a.HostAddress.empty() && a.HostAddress == b.HostAddress && a.GetPort() == b.GetPort();
-}
-
 // The maker's report of a device listed from its ONVIF one: it is upgraded through the
 // maker's procedure, reached as the maker's search found it. The ONVIF service's
 // addresses, serial number and log-in results stay.
@@ -42,7 +38,8 @@ std::string CCameraTable::AddOrUpdate(const std::string& key, const CIPCamInfo& 
     std::lock_guard lock(lock_);
     if (auto alias = aliases_.find(key); alias != aliases_.end()) {
         const std::string stored = alias->second;
-        if (SameAddress(records_.at(stored), record)) {
+        // The ONVIF service of a device may answer on another port than its web pages.
+        if (!record.HostAddress.empty() && records_.at(stored).HostAddress == record.HostAddress) {
             Join(records_.at(stored), record);
             List(stored);
             return stored;

@@ -40,7 +40,7 @@ public:
     // A new key of a new device stores the record with seen count 1. A known key that is
     // not pinned counts one more sighting and takes the device's current name and
     // address; the rest of the stored record (credentials, check results, selection)
-    // stays. A second name of a record counts a sighting only at the record's address:
+    // stays. A second name of a record counts a sighting only at the record's host:
     // elsewhere it proves nothing, and it is a new key again. Returns the key the device
     // is stored under.
     std::string AddOrUpdate(const std::string& key, const CIPCamInfo& record);
