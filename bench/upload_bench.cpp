@@ -24,8 +24,8 @@
 #include "base/text.h"
 #include "support/devsim_process.h"
 #include "support/temp_dir.h"
-#include "upgrade/cgi_main_upload.h"
-#include "upgrade/firmware_cgi_upload.h"
+#include "families/maker/cgi_main_upload.h"
+#include "families/maker/firmware_cgi_upload.h"
 #include "web/curl_easy.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "base/result_codes.h"
 #include "fuzz_check.h"
-#include "upgrade/upload_answer.h"
+#include "families/maker/upload_answer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string answer(reinterpret_cast<const char*>(data), size);

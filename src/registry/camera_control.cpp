@@ -19,9 +19,16 @@ constexpr int kMacAskTimeoutMs = 500;
 
 CCameraControl::CCameraControl(CCameraTable& table, IUpgradeManager* upgradeManager,
                                const IFirmwareMatch* store)
-    : table_(table), upgradeManager_(upgradeManager), store_(store) {}
+    : table_(table), upgradeManager_(upgradeManager), store_(store) {
+    table_.SetMergeListener([this](const std::string& gone, const std::string& kept) {
+        if (std::optional<CIPCamInfo> stored = table_.Find(kept)) {
+            NotifyObservers([&](IRegistryObserver& o) { o.DeviceMerged(gone, *stored); });
+        }
+    });
+}
 
 CCameraControl::~CCameraControl() {
+    table_.SetMergeListener({});
     // Scans add devices through this object: they go first.
     ReapScans(true);
     ReapDispatchThreads(true);
@@ -183,10 +190,11 @@ AddressEntryResult CCameraControl::KeepAddressed(const AddressedDevice& device, 
 }
 
 void CCameraControl::ReportHandEntered(const CIPCamInfo& record) {
-    table_.AddOrUpdate(record.DeviceId, record);
-    // Its log-in was checked when it was entered: no check is pending.
-    table_.Modify(record.DeviceId, [](CIPCamInfo& r) { r.CheckDone = 1; });
-    if (std::optional<CIPCamInfo> stored = table_.Find(record.DeviceId)) {
+    const std::string key = table_.AddOrUpdate(record.DeviceId, record);
+    // Its log-in was checked when it was entered: no check is pending. A device listed
+    // already (found by a search) keeps its own check.
+    if (key == record.DeviceId) table_.Modify(key, [](CIPCamInfo& r) { r.CheckDone = 1; });
+    if (std::optional<CIPCamInfo> stored = table_.Find(key)) {
         NotifyObservers([&](IRegistryObserver& o) { o.DeviceFound(*stored); });
     }
 }
@@ -246,6 +254,11 @@ bool CCameraControl::CheckDeviceReturned(const std::string& key) {
         moved.HttpPort = device->HttpPort;
         moved.HttpsPort = device->HttpsPort;
         table_.AddOrUpdate(key, moved);
+        // One device, one row: the other key now names this record, when log-ins named
+        // the MAC on both sides (a search's identifier is anyone's claim).
+        if (!LoggedInMac(*stored).empty() && LoggedInMac(*stored) == LoggedInMac(*device)) {
+            table_.Merge(key, device->DeviceId);
+        }
         device = moved;
     }
     if (upgradeManager_) {

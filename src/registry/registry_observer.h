@@ -16,6 +16,13 @@ public:
     virtual void Reset() = 0;
     // A search reported this device (again).
     virtual void DeviceFound(const CIPCamInfo& record) = 0;
+    // Two listed devices turned out to be one (a log-in named the MAC of another, or a
+    // device came back where another was listed): `goneKey` is no longer listed, and
+    // the device is `kept`. A page that shows a row of goneKey drops it.
+    virtual void DeviceMerged(const std::string& goneKey, const CIPCamInfo& kept) {
+        static_cast<void>(goneKey);
+        DeviceFound(kept);
+    }
     // The device is about to be upgraded.
     virtual void DeviceDispatched(const CIPCamInfo& record) = 0;
     // Upgrade progress of one device; stage 32 is final.

@@ -50,7 +50,9 @@ public:
     virtual ~IUpgradeManager() = default;
 
     // Starts the job or queues it; the device's identifier, or empty when the device
-    // already has a job (one device is never upgraded twice at once).
+    // already has a job running or queued, under this identifier or, when the MAC is
+    // known, under another naming the same MAC (one device is never upgraded twice at
+    // once).
     virtual std::string StartJob(const JobRequest& request) = 0;
 
     // A job that waits for its device to come back after the reboot learns here that

@@ -8,6 +8,7 @@
 #include "base/result_codes.h"
 #include "base/trace.h"
 #include "families/families.h"
+#include "pipeline/return_watch.h"
 #include "pipeline/upgrade_pipeline.h"
 #include "upgrade/upgrade_progress.h"
 
@@ -92,9 +93,17 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
     bool stopped = false;
     std::vector<Refusal> refused;
     std::vector<IRegistryObserver*> observers;
+    // The same device listed under another key names the same MAC: two uploads to one
+    // device at once can leave it unable to start.
+    const std::string mac = MacKey(request.Mac);
+    const auto sameDevice = [&](const EntryPtr& e) {
+        return e->Job.DeviceId == request.DeviceId || (!mac.empty() && MacKey(e->Job.Mac) == mac);
+    };
     {
         std::lock_guard lock(lock_);
-        if (request.DeviceId.empty() || HasJob(request.DeviceId)) {
+        if (request.DeviceId.empty() ||
+            std::any_of(runningJobs_.begin(), runningJobs_.end(), sameDevice) ||
+            std::any_of(pending_.begin(), pending_.end(), sameDevice)) {
             Trace("upgrade of %s not started: it already has a job", request.DeviceId.c_str());
             return std::string();
         }

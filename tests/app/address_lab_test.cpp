@@ -1,6 +1,7 @@
 // Devices asked by address and by range through strelvane-cli, in the lab: a range finds
-// exactly the devices behind its addresses and ports, and a device that answers without
-// end or a byte a second neither fills the memory nor keeps the command from a stop.
+// exactly the devices behind its addresses and ports, a device both the range and the
+// search find is listed and upgraded once, and a device that answers without end or a
+// byte a second neither fills the memory nor keeps the command from a stop.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -88,6 +89,53 @@ TEST_F(AddressLabTest, RangesFindExactlyTheDevicesBehindTheirAddressesAndPorts) 
                                                          {"00:1C:A1:00:01:25", "8080"}}));
     // 60 addresses, 32 at a time, then the search's own second and a half.
     EXPECT_LT(seconds, 15.0);
+}
+
+// The range is asked before the search, and keys each device by the MAC its log-in named;
+// the search names it by its own identifier. Each is still one device: listed once,
+// given one upload (two at once can leave a device unable to start).
+TEST_F(AddressLabTest, ARangeOverTheSearchedSubnetListsAndUpgradesEachDeviceOnce) {
+    LabNetwork lab({.Devices = 3});
+    TempDir dir;
+    dir.Write("fw.bin", MarkedImage(20000, "2.0.0"));
+    DevsimProcess sim({"--discovery", "--devices", "3",
+                       "id=NVR{n},address=198.18.1.{n},mac=00:1C:A1:00:02:0{n},model=NVR-1600,"
+                       "firmware=1.0.0,http_port=80,https_port=-1,reboot_seconds=1"},
+                      lab.InDevices());
+    const std::vector<std::string> found = {"00:1C:A1:00:02:01", "00:1C:A1:00:02:02",
+                                            "00:1C:A1:00:02:03"};
+
+    const ProcessResult search = RunProcess(
+        Cli(lab, {"search", "--interface", "eth0", "--json", "--range", "198.18.1.1-3"}), 60s);
+    ASSERT_EQ(search.ExitCode, 0) << search.Output;
+    std::vector<std::string> listed;
+    for (const std::string& line : SplitAny(search.Output, "\n")) {
+        if (!line.empty()) listed.push_back(Field(line, "DeviceId"));
+    }
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, found) << search.Output;
+
+    std::vector<std::string> command = {"env", "XDG_STATE_HOME=" + dir.Path()};
+    for (const std::string& word :
+         Cli(lab, {"upgrade", "--interface", "eth0", "--all", "--json", "--range", "198.18.1.1-3",
+                   "--file", dir.File("fw.bin"), "--time-scale", "30"})) {
+        command.push_back(word);
+    }
+    const ProcessResult upgrade = RunProcess(command, 120s);
+    EXPECT_EQ(upgrade.ExitCode, 0) << upgrade.Output;
+    std::map<std::string, int> finals;
+    for (const std::string& line : SplitAny(upgrade.Output, "\n")) {
+        if (Field(line, "stage") == "32")
+            ++finals[Field(line, "DeviceId") + " " + Field(line, "code")];
+    }
+    EXPECT_EQ(finals, (std::map<std::string, int>{
+                          {found[0] + " 0", 1}, {found[1] + " 0", 1}, {found[2] + " 0", 1}}))
+        << upgrade.Output;
+    std::map<std::string, int> uploads;
+    while (auto line = sim.Process().ReadLine(200ms)) {
+        if (StartsWith(*line, "upload ")) ++uploads[KeyValueFields(*line)["device"]];
+    }
+    EXPECT_EQ(uploads, (std::map<std::string, int>{{"NVR1", 1}, {"NVR2", 1}, {"NVR3", 1}}));
 }
 
 // A device that answers a byte a second keeps no command from a stop; one that answers

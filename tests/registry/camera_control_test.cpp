@@ -85,3 +85,80 @@ TEST(CameraControlTest, ConcurrentReportsAndTableUse) {
 }
 
 }  // namespace
+
+namespace {
+
+// Counts the merges the pages are told of.
+class MergeCounter final : public IRegistryObserver {
+public:
+    int Merges() const { return merges_; }
+    void DeviceMerged(const std::string&, const CIPCamInfo&) override { ++merges_; }
+    void Reset() override {}
+    void DeviceFound(const CIPCamInfo&) override {}
+    void DeviceDispatched(const CIPCamInfo&) override {}
+    void DeviceStatus(const std::string&, int, int, int, int) override {}
+    void Busy(bool) override {}
+    void RunBegins() override {}
+    void RunEnds() override {}
+    void RefreshTexts() override {}
+
+private:
+    std::atomic<int> merges_{0};
+};
+
+// Devices that answer the maker's search on their web port and WS-Discovery on another:
+// the searches report both while log-ins name each one's MAC. Whatever the order, each
+// ends as one record found by both keys, and the pages hear of each merge once.
+TEST(CameraControlTest, LogInsMakeTwoListedRecordsOneWhileTheSearchesReport) {
+    CCameraTable table;
+    MergeCounter pages;
+    CCameraControl control(table, nullptr);
+    control.Attach(pages);
+    constexpr int kDevices = 20;
+    const auto host = [](int n) { return "198.18.1." + std::to_string(n + 1); };
+    const auto report = [&](const std::string& prefix, int n, int port, DeviceProtocol protocol) {
+        CIPCamInfo r = Reported(prefix + std::to_string(n));
+        r.HostAddress = host(n);
+        r.HttpPort = port;
+        r.Protocol = protocol;
+        control.DeviceReported(r);
+    };
+    std::vector<std::jthread> threads;
+    threads.emplace_back([&] {
+        for (int round = 0; round < 20; ++round)
+            for (int n = 0; n < kDevices; ++n) report("I", n, 80, DeviceProtocol::Maker);
+    });
+    threads.emplace_back([&] {
+        for (int round = 0; round < 20; ++round)
+            for (int n = kDevices - 1; n >= 0; --n) report("U", n, 8080, DeviceProtocol::Onvif);
+    });
+    for (const char* prefix : {"I", "U"}) {
+        threads.emplace_back([&, prefix] {
+            for (int n = 0; n < kDevices; ++n) {
+                const std::string mac = "00:1C:A1:00:07:" + std::to_string(10 + n);
+                while (!table.Modify(prefix + std::to_string(n),
+                                     [&](CIPCamInfo& r) { r.MacAddress = mac; })) {
+                    std::this_thread::yield();
+                }
+            }
+        });
+    }
+    threads.clear();
+    // The searches go on reporting the devices under both keys.
+    for (int n = 0; n < kDevices; ++n) {
+        report("I", n, 80, DeviceProtocol::Maker);
+        report("U", n, 8080, DeviceProtocol::Onvif);
+    }
+    EXPECT_EQ(table.Keys().size(), static_cast<size_t>(kDevices));
+    EXPECT_EQ(pages.Merges(), kDevices);
+    for (int n = 0; n < kDevices; ++n) {
+        const std::optional<CIPCamInfo> maker = table.Find("I" + std::to_string(n));
+        const std::optional<CIPCamInfo> onvif = table.Find("U" + std::to_string(n));
+        ASSERT_TRUE(maker && onvif) << n;
+        EXPECT_EQ(maker->DeviceId, onvif->DeviceId);
+        EXPECT_EQ(maker->Protocol, DeviceProtocol::Maker);
+        EXPECT_EQ(maker->GetPort(), 80);
+    }
+}
+
+}  // namespace

@@ -166,3 +166,204 @@ TEST(CameraTableTest, AnOnvifCameraFollowsItsServiceAddressesAndKeepsItsProtocol
 }
 
 }  // namespace
+
+namespace {
+
+// One device found in several ways, in every order: each way reports it under a key of
+// its own, and a log-in (a credential check, an entry by address) names its MAC.
+struct Step {
+    enum Kind { Report, LogIn } What = Report;
+    CIPCamInfo Record;  // Report
+    std::string Key;    // LogIn: whose log-in names Mac
+    std::string Mac;
+};
+
+const std::string kMac = "00:1C:A1:00:00:09";
+
+Step Searched(const std::string& id, const std::string& host, int port = 80) {
+    Step s;
+    s.Record = Reported(id, host);
+    s.Record.HttpPort = s.Record.HttpsPort = port;
+    return s;
+}
+
+Step Onvif(const std::string& id, const std::string& host, int port = 80) {
+    Step s = Searched(id, host, port);
+    s.Record.Protocol = DeviceProtocol::Onvif;
+    s.Record.ModelName = "IPC";
+    s.Record.ServiceAddresses = {"http://" + host + ":" + std::to_string(port) +
+                                 "/onvif/device_service"};
+    return s;
+}
+
+// By address or range: keyed by the MAC its network page named after the log-in.
+Step Entered(const std::string& host, int port = 80, const std::string& mac = kMac) {
+    Step s = Searched(mac, host, port);
+    s.Record.MacAddress = mac;
+    s.Record.LoginOk = 1;
+    return s;
+}
+
+Step LogIn(const std::string& key, const std::string& mac = kMac) {
+    Step s;
+    s.What = Step::LogIn;
+    s.Key = key;
+    s.Mac = mac;
+    return s;
+}
+
+struct Merges {
+    std::vector<std::string> Told;  // "gone>kept"
+    void Listen(CCameraTable& table) {
+        table.SetMergeListener([this](const std::string& gone, const std::string& kept) {
+            Told.push_back(gone + ">" + kept);
+        });
+    }
+};
+
+void Play(CCameraTable& table, const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+        if (step.What == Step::Report) {
+            table.AddOrUpdate(step.Record.DeviceId, step.Record);
+        } else {
+            table.Modify(step.Key, [&](CIPCamInfo& r) { r.MacAddress = step.Mac; });
+        }
+    }
+}
+
+TEST(CameraTableTest, EveryWayOfFindingADeviceEndsInItsOneRecord) {
+    const char* h = "198.18.1.5";
+    struct Case {
+        const char* Name;
+        std::vector<Step> Steps;
+        std::string Kept;
+        DeviceProtocol Protocol;
+        std::vector<std::string> Told;
+    };
+    const Case cases[] = {
+        {"range, then the maker's search",
+         {Entered(h), Searched("I", h), Searched("I", h)},
+         kMac,
+         DeviceProtocol::Maker,
+         {}},
+        {"search, then entry by address",
+         {Searched("I", h), Entered(h)},
+         "I",
+         DeviceProtocol::Maker,
+         {}},
+        {"search and log-in, then entry at another port",
+         {Searched("I", h), LogIn("I"), Entered(h, 8080)},
+         "I",
+         DeviceProtocol::Maker,
+         {}},
+        {"maker with log-in, then ONVIF",
+         {Searched("I", h), LogIn("I"), Onvif("urn:uuid:u", h)},
+         "I",
+         DeviceProtocol::Maker,
+         {}},
+        {"ONVIF with log-in, then maker",
+         {Onvif("urn:uuid:u", h), LogIn("urn:uuid:u"), Searched("I", h)},
+         "urn:uuid:u",
+         DeviceProtocol::Maker,
+         {}},
+        {"range, ONVIF, maker",
+         {Entered(h), Onvif("urn:uuid:u", h), Searched("I", h)},
+         kMac,
+         DeviceProtocol::Maker,
+         {}},
+        {"ONVIF on another port, then maker; log-ins name one MAC",
+         {Onvif("urn:uuid:u", h, 8080), Searched("I", h), LogIn("I"), LogIn("urn:uuid:u")},
+         "urn:uuid:u",
+         DeviceProtocol::Maker,
+         {"I>urn:uuid:u"}},
+        {"maker, then ONVIF on another port; log-ins name one MAC",
+         {Searched("I", h), Onvif("urn:uuid:u", h, 8080), LogIn("urn:uuid:u"), LogIn("I")},
+         "I",
+         DeviceProtocol::Maker,
+         {"urn:uuid:u>I"}},
+        {"ONVIF alone",
+         {Onvif("urn:uuid:u", h), Onvif("urn:uuid:u", h)},
+         "urn:uuid:u",
+         DeviceProtocol::Onvif,
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CCameraTable table;
+        Merges merges;
+        merges.Listen(table);
+        Play(table, c.Steps);
+        EXPECT_EQ(table.Keys(), (std::vector<std::string>{c.Kept}));
+        EXPECT_EQ(merges.Told, c.Told);
+        const std::optional<CIPCamInfo> kept = table.Find(c.Kept);
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(kept->Protocol, c.Protocol);
+        // The maker's procedure reaches it where the maker's search found it.
+        EXPECT_EQ(kept->GetPort(), 80);
+        if (c.Protocol == DeviceProtocol::Maker) {
+            EXPECT_EQ(kept->ModelName, "NVR-1600");
+        }
+        for (const Step& step : c.Steps) {
+            const std::string key = step.What == Step::Report ? step.Record.DeviceId : step.Key;
+            const std::optional<CIPCamInfo> found = table.Find(key);
+            ASSERT_TRUE(found) << key;
+            EXPECT_EQ(found->DeviceId, c.Kept) << key;
+        }
+        table.SetCredentials("I", "admin", "typed", 1);
+        EXPECT_EQ(table.CountChecked(), 1);
+    }
+}
+
+// What must stay two records: a MAC a search claims (anyone can), a log-in naming another
+// MAC, one MAC at two addresses (a clone as likely as one device), a second name of a
+// record seen elsewhere.
+TEST(CameraTableTest, OnlyALogInsMacAtOneAddressMakesTwoReportsOneDevice) {
+    const char* h = "198.18.1.5";
+    const char* elsewhere = "198.18.2.5";
+    Step claim = Searched("001CA1000009", elsewhere);
+    struct Case {
+        const char* Name;
+        std::vector<Step> Steps;
+        std::vector<std::string> Keys;
+    };
+    const Case cases[] = {
+        {"two devices", {Searched("I", h), Searched("J", elsewhere)}, {"I", "J"}},
+        {"two claims of one address", {Searched("I", h), Onvif("U", h)}, {"I", "U"}},
+        {"an entry naming the MAC elsewhere",
+         {Searched("I", h), LogIn("I"), Entered(elsewhere)},
+         {"I", kMac}},
+        {"log-ins naming one MAC at two addresses",
+         {Searched("I", h), Onvif("U", elsewhere), LogIn("I"), LogIn("U")},
+         {"I", "U"}},
+        {"same address, other port", {Searched("I", h), Searched("J", h, 8080)}, {"I", "J"}},
+        {"a search naming the MAC as its identifier",
+         {Entered(h), claim},
+         {kMac, claim.Record.DeviceId}},
+        {"a log-in named another MAC there",
+         {Searched("I", h), LogIn("I", "00:1C:A1:00:00:01"), Entered(h)},
+         {"I", kMac}},
+        {"placeholder MACs",
+         {Searched("I", h), LogIn("I", "00:00:00:00:00:00"), Onvif("U", elsewhere),
+          LogIn("U", "00:00:00:00:00:00")},
+         {"I", "U"}},
+        {"the search's name reported elsewhere",
+         {Entered(h), Searched("I", h), Searched("I", elsewhere)},
+         {kMac, "I"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CCameraTable table;
+        Merges merges;
+        merges.Listen(table);
+        Play(table, c.Steps);
+        EXPECT_EQ(table.Keys(), c.Keys);
+        EXPECT_TRUE(merges.Told.empty());
+    }
+    // A second name seen elsewhere does not move the record it named.
+    CCameraTable table;
+    Play(table, {Entered(h), Searched("I", h), Searched("I", elsewhere)});
+    EXPECT_EQ(table.Find(kMac)->HostAddress, h);
+    EXPECT_EQ(table.Find("I")->HostAddress, elsewhere);
+}
+
+}  // namespace
