@@ -5,6 +5,7 @@
 #include <functional>
 #include <list>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include "schedule/schedule_store.h"
 #include "schedule/scheduler.h"
 #include "upgrade/batch_guard.h"
+#include "upgrade/in_flight_journal.h"
 #include "upgrade/return_watch.h"
 
 // The scheduler tick and the starter tick run every this many Clock milliseconds.
@@ -68,6 +70,14 @@ public:
     // Start; must outlive the runner.
     void SetDeviceLocator(IDeviceLocator* locator) { locator_ = locator; }
 
+    // Where the runs in flight are kept: from the start of their upload to their end, or
+    // past a stop that left the device's outcome unknown. At Start, once interrupted
+    // entries have ended (as not confirmed), the scheduled devices that runs of ended
+    // processes left there are looked at once on a thread of the runner's, with their
+    // entries' log-in, and the history amended (ReviewInFlight). None by default. Set
+    // before Start; must outlive the runner.
+    void SetJournal(const CInFlightJournal* journal) { journal_ = journal; }
+
     // Where it is told that a run's outcome could not be kept in the upgrade history.
     // Set before Start.
     void SetHistoryProblemHandler(HistoryProblem problem);
@@ -111,6 +121,11 @@ private:
     // The history line of an ended run; nothing for a run a shut-down stopped.
     void AddToHistory(const CScheduleInfo& entry);
 
+    // The journal follows the runs: in flight from their upload on.
+    void NoteProgress(uint64_t id, const CScheduleInfo& entry);
+    void NoteFinished(uint64_t id, const CScheduleInfo& entry);
+    void ReviewLeftRuns();
+
     void EntryProgress(uint64_t id, const CScheduleInfo& entry) override;
     void EntryFinished(uint64_t id, const CScheduleInfo& entry) override;
 
@@ -127,6 +142,10 @@ private:
     std::mutex workersMutex_;
     std::list<Worker> workers_;
     UploadRate rate_;  // of the runs' uploads, for the windows of later ones
+    const CInFlightJournal* journal_ = nullptr;
+    std::mutex inFlightMutex_;
+    std::set<uint64_t> inFlight_;  // runs past the start of their upload
+    std::jthread review_;
     std::jthread ticker_;
 };
 
