@@ -199,7 +199,7 @@ void CScheduleRunner::NoteFinished(uint64_t id, const CScheduleInfo& entry) {
 }
 
 void CScheduleRunner::ReviewLeftRuns() {
-    // Each device logs in as its entry says; the list is not changed meanwhile by this.
+    // Each device logs in with its entry's credentials, as they are now.
     std::vector<CScheduleInfo> entries;
     for (const ScheduleEntry& e : list_.Entries()) entries.push_back(e.Info);
     ReviewInFlight(*journal_, InFlightOrigin::Schedule, DefaultHistoryFile(),
