@@ -94,9 +94,8 @@ constexpr const char* kUsageEnd =
     "those the late watch still looked for, are looked at once by the next `upgrade` or\n"
     "`report` (with the next command's password), which amends the history with what it\n"
     "finds: back with new firmware, upgraded; with the old one from the store, -408.\n"
-    "Exit status: 0 when every device\n"
-    "was upgraded or already up to date, 1 when one failed or was not found, 2 for bad\n"
-    "arguments.\n";
+    "Exit status: 0 when every device was upgraded or already up to date, 1 when one\n"
+    "failed or was not found, 2 for bad arguments.\n";
 
 constexpr auto kPoll = std::chrono::milliseconds(50);
 
