@@ -11,6 +11,8 @@ constexpr int kNameNotResolved = -7;        // the host name did not resolve
 constexpr int kCannotConnect = -8;          // no connection could be made
 constexpr int kSinkStopped = -9;            // the sink said it cannot continue
 constexpr int kNotSeenAgain = -10;          // the device did not come back after its reboot
+constexpr int kNotConfirmed = -11;          // the run ended (stop, exit, crash) while the
+                                            // device may have been flashing or restarting
 constexpr int kFileOpenFailed = -12;        // the firmware file failed to open
 constexpr int kSendHeadFailed = -13;        // sending the request head failed
 constexpr int kAnswerTooLarge = -20;        // an answer held in memory passed its size cap

@@ -5,15 +5,38 @@
 #include "base/result_codes.h"
 #include "base/text.h"
 
+namespace {
+
+// Whether the record `late` was written to amend `before` (the device's latest record
+// before it): a late return amends a device that was not seen again or not confirmed; a
+// look after a cut-short run that found the old firmware amends one not confirmed.
+bool Amends(const UpgradeHistoryRecord& late, const UpgradeHistoryRecord& before) {
+    if (late.ImageMd5 != before.ImageMd5) return false;
+    if (late.Code == rc::kReturnedLate) {
+        return before.Code == rc::kNotSeenAgain || before.Code == rc::kNotConfirmed;
+    }
+    return late.Code == rc::kOldFirmwareStill && before.Code == rc::kNotConfirmed;
+}
+
+// Records of one device: by its identifier, or (the schedule's, which have none) by MAC.
+bool SameDevice(const UpgradeHistoryRecord& a, const UpgradeHistoryRecord& b) {
+    if (!a.DeviceId.empty() || !b.DeviceId.empty()) return a.DeviceId == b.DeviceId;
+    return !a.Mac.empty() && EqualsNoCase(a.Mac, b.Mac);
+}
+
+}  // namespace
+
 std::vector<UpgradeHistoryRecord> AmendLateReturns(std::vector<UpgradeHistoryRecord> records) {
     std::vector<bool> replaced(records.size(), false);
     for (size_t late = 0; late < records.size(); ++late) {
-        if (records[late].Code != rc::kReturnedLate || records[late].DeviceId.empty()) continue;
+        const int code = records[late].Code;
+        if (code != rc::kReturnedLate && code != rc::kOldFirmwareStill) continue;
+        if (records[late].DeviceId.empty() && records[late].Mac.empty()) continue;
         // The device's outcome just before: only a failure of the same image is amended.
         for (size_t before = late; before-- > 0;) {
             const UpgradeHistoryRecord& r = records[before];
-            if (replaced[before] || r.DeviceId != records[late].DeviceId) continue;
-            if (r.Code == rc::kNotSeenAgain && r.ImageMd5 == records[late].ImageMd5) {
+            if (replaced[before] || !SameDevice(r, records[late])) continue;
+            if (Amends(records[late], r)) {
                 records[before] = records[late];
                 replaced[late] = true;
             }

@@ -24,10 +24,13 @@ struct UpgradeHistoryRecord {
 };
 
 // The history as a report shows it: a record of a late return (rc::kReturnedLate, written
-// when a device that had ended as not seen again came back with its new firmware) takes
-// the place of that failure, the latest earlier record of the same device and image with
-// code -10; one without such a failure stays as it is. Programs that know nothing of late
-// returns read both records: the failure, then the success.
+// when a device that had ended as not seen again, or not confirmed because its run was
+// cut short, came back with its new firmware) takes the place of that failure, the
+// latest earlier record of the same device and image with code -10 or -11; so does a
+// record of old firmware (-408) found by the look after a cut-short run, in place of its
+// -11. A device is named by its identifier, or by its MAC where the record has none (a
+// scheduled upgrade's). One without such a failure stays as it is. Programs that know
+// nothing of late returns read both records: the failure, then the later outcome.
 std::vector<UpgradeHistoryRecord> AmendLateReturns(std::vector<UpgradeHistoryRecord> records);
 
 // How an outcome counts in a summary: the result codes split three ways.

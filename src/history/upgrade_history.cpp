@@ -171,7 +171,10 @@ std::optional<UpgradeHistoryRecord> ScheduledRunRecord(const CScheduleInfo& entr
     r.VersionBefore = entry.VersionBefore.empty() ? entry.Version : entry.VersionBefore;
     r.VersionAfter = VersionAfterReturn(r.VersionBefore, code, entry.VersionAfter);
     r.Code = code;
-    r.ResultText = StatusText(entry, DefaultText);
+    // The schedule's status 8 stands for every other failure; the history is precise.
+    r.ResultText = code == rc::kNotConfirmed
+                       ? StatusCellText(stage::kFinished, 0, 100, code, DefaultText)
+                       : StatusText(entry, DefaultText);
     // A device not started got no image.
     if (!rc::IsNotStarted(code)) SetHistoryImage(r, entry.FWPath);
     return r;

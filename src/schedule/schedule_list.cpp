@@ -3,6 +3,7 @@
 #include <mutex>
 #include <set>
 
+#include "base/result_codes.h"
 #include "base/text.h"
 #include "schedule/schedule_file.h"
 
@@ -142,6 +143,9 @@ std::vector<uint64_t> CScheduleList::FailInterrupted() {
             continue;
         }
         slot->Info.Status = schedule_status::kOtherFailed;
+        // The program ended while the device may have been flashing: its outcome is
+        // not known.
+        slot->Info.UploadResult = rc::kNotConfirmed;
         failed.push_back(slot->Id);
     }
     return failed;

@@ -68,7 +68,8 @@ public:
     std::vector<uint64_t> UpdateEach(const std::function<bool(CScheduleInfo&)>& step);
 
     // Entries marked uploading or upgrading that no run of this list holds (read from
-    // the file after their process ended) end as failed (8); their ids.
+    // the file after their process ended) end as failed (8), their outcome not confirmed
+    // (UploadResult -11); their ids.
     std::vector<uint64_t> FailInterrupted();
 
     // Starts every queued entry in array order: status upgrading, marked running, the

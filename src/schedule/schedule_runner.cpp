@@ -1,12 +1,14 @@
 #include "schedule/schedule_runner.h"
 
 #include "base/result_codes.h"
+#include "base/text.h"
 #include "base/trace.h"
 #include "history/history_file.h"
 #include "history/upgrade_history.h"
 #include "schedule/schedule_file.h"
 #include "schedule/scheduled_run_steps.h"
 #include "schedule/scheduled_upgrade.h"
+#include "upgrade/in_flight_review.h"
 #include "upgrade/upgrade_progress.h"
 
 CScheduleRunner::CScheduleRunner(CScheduleList& list, const Clock& clock,
@@ -56,6 +58,7 @@ int CScheduleRunner::Start(std::string* error) {
         return rc::kFailed;
     }
     if (FailInterrupted()) Save();
+    if (journal_ && !review_.joinable()) review_ = std::jthread([this] { ReviewLeftRuns(); });
     ticker_ = std::jthread([this](std::stop_token stop) {
         while (clock_.SleepMs(kScheduleTickMs, stop)) Tick();
     });
@@ -80,6 +83,7 @@ void CScheduleRunner::Stop() {
         for (Worker& worker : workers_) worker.Thread.request_stop();
         workers_.clear();  // joins each
     }
+    if (review_.joinable()) review_.join();
     if (!waiting.empty()) Save();
     std::lock_guard save(saveMutex_);
     sync_.ReleaseSchedulerLock();
@@ -205,6 +209,7 @@ void CScheduleRunner::Report(uint64_t id) {
 }
 
 void CScheduleRunner::EntryProgress(uint64_t id, const CScheduleInfo& entry) {
+    NoteProgress(id, entry);
     observer_.EntryProgress(id, entry);
 }
 
@@ -220,6 +225,56 @@ void CScheduleRunner::EntryFinished(uint64_t id, const CScheduleInfo& entry) {
     }
     // After the report: the image's MD5 and the disk flush must not hold it up.
     AddToHistory(entry);
+    NoteFinished(id, entry);
+}
+
+void CScheduleRunner::NoteProgress(uint64_t id, const CScheduleInfo& entry) {
+    if (!journal_ || entry.Status != schedule_status::kUploading) return;
+    {
+        std::lock_guard lock(inFlightMutex_);
+        if (!inFlight_.insert(id).second) return;
+    }
+    InFlightDevice device;
+    device.Key = ToUpperAscii(entry.MAC);
+    device.Origin = InFlightOrigin::Schedule;
+    device.Mac = entry.MAC;
+    device.DeviceName = entry.Device;
+    device.Model = entry.Model;
+    device.Scheme = entry.Https ? "https" : "http";
+    device.Host = entry.IP;
+    device.Port = static_cast<int>(ParseDecimal(entry.Port));
+    if (!entry.OnvifService.empty()) {
+        device.Protocol = DeviceProtocol::Onvif;
+        device.ServiceAddress =
+            device.Scheme + "://" + entry.IP + ":" + entry.Port + entry.OnvifService;
+    }
+    device.User = entry.Account;
+    device.VersionBefore = entry.VersionBefore.empty() ? entry.Version : entry.VersionBefore;
+    device.ImagePath = entry.FWPath;
+    journal_->UploadBegins(std::move(device));
+}
+
+void CScheduleRunner::NoteFinished(uint64_t id, const CScheduleInfo& entry) {
+    {
+        std::lock_guard lock(inFlightMutex_);
+        if (inFlight_.erase(id) == 0) return;
+    }
+    // A stop left the device's outcome unknown ("Upgrading"): the next start tells.
+    if (entry.Status == schedule_status::kUpgrading) return;
+    journal_->OutcomeRecorded(InFlightOrigin::Schedule, ToUpperAscii(entry.MAC));
+}
+
+void CScheduleRunner::ReviewLeftRuns() {
+    // Each device logs in with its entry's credentials, as they are now.
+    std::vector<CScheduleInfo> entries;
+    for (const ScheduleEntry& e : list_.Entries()) entries.push_back(e.Info);
+    ReviewInFlight(*journal_, InFlightOrigin::Schedule, DefaultHistoryFile(),
+                   [&entries](const InFlightDevice& device) {
+                       for (const CScheduleInfo& e : entries) {
+                           if (EqualsNoCase(Trim(e.MAC), Trim(device.Mac))) return e.Password;
+                       }
+                       return std::string();
+                   });
 }
 
 void CScheduleRunner::AddToHistory(const CScheduleInfo& entry) {

@@ -6,6 +6,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -19,6 +20,8 @@
 #include "schedule/scheduled_batches.h"
 #include "schedule/scheduler.h"
 #include "upgrade/batch_guard.h"
+#include "pipeline/return_watch.h"
+#include "upgrade/in_flight_journal.h"
 #include "upgrade/late_return_watch.h"
 
 // The scheduler tick and the starter tick run every this many Clock milliseconds.
@@ -71,6 +74,14 @@ public:
     // looked for (a camera control, which searches for it); none by default. Set before
     // Start; must outlive the runner.
     void SetDeviceLocator(IDeviceLocator* locator) { locator_ = locator; }
+
+    // Where the runs in flight are kept: from the start of their upload to their end, or
+    // past a stop that left the device's outcome unknown. At Start, once interrupted
+    // entries have ended (as not confirmed), the scheduled devices that runs of ended
+    // processes left there are looked at once on a thread of the runner's, with their
+    // entries' log-in, and the history amended (ReviewInFlight). None by default. Set
+    // before Start; must outlive the runner.
+    void SetJournal(const CInFlightJournal* journal) { journal_ = journal; }
 
     // Where it is told that a run's outcome could not be kept in the upgrade history.
     // Set before Start.
@@ -132,6 +143,11 @@ private:
     void ReturnedLate(const std::string& mac, const std::string& version);
     void AppendRecord(const std::string& mac, const UpgradeHistoryRecord& record);
 
+    // The journal follows the runs: in flight from their upload on.
+    void NoteProgress(uint64_t id, const CScheduleInfo& entry);
+    void NoteFinished(uint64_t id, const CScheduleInfo& entry);
+    void ReviewLeftRuns();
+
     void EntryProgress(uint64_t id, const CScheduleInfo& entry) override;
     void EntryFinished(uint64_t id, const CScheduleInfo& entry) override;
 
@@ -150,6 +166,10 @@ private:
     UploadRate rate_;  // of the runs' uploads, for the windows of later ones
     CScheduledBatches batches_;
     std::unique_ptr<CLateReturnWatch> lateWatch_;  // set before Start; then only read
+    const CInFlightJournal* journal_ = nullptr;
+    std::mutex inFlightMutex_;
+    std::set<uint64_t> inFlight_;  // runs past the start of their upload
+    std::jthread review_;
     std::jthread ticker_;
 };
 

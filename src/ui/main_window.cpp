@@ -38,6 +38,7 @@
 #include "ui/tray.h"
 #include "ui/upgrade_page.h"
 #include "upgrade/credential_check.h"
+#include "upgrade/in_flight_review.h"
 
 namespace {
 
@@ -45,6 +46,8 @@ constexpr int kBusyEndMs = 100;
 constexpr int kSchedulerRetryMs = 5000;
 // How long a device that ended as not seen again is looked for, on the Clock.
 constexpr int64_t kLateWatchMs = 30 * 60 * 1000;
+// The devices' own default, as the credential check takes it.
+constexpr const char* kDefaultDevicePassword = "vqmtz";
 
 // The tab keys, in page order.
 constexpr std::array<const char*, 4> kTabKeys = {"UpgradeTabButton", "ScheduleTabButton",
@@ -170,10 +173,23 @@ void CMainWindow::CreatePages() {
 }
 
 void CMainWindow::CreateServices() {
+    const std::string history = DefaultHistoryFile();
+    journal_ = std::make_unique<CInFlightJournal>(InFlightJournalFile(history));
+    // The devices a run cut short left in flight are looked at once, by a program that
+    // may reach the network at start. It keeps no passwords: the default one is tried
+    // (scheduled devices are the runner's, with their entries' log-in).
+    if (setup_.SearchAtStart) {
+        inFlightReview_ = std::jthread([journal = *journal_, history] {
+            ReviewInFlight(journal, InFlightOrigin::Upgrade, history, [](const InFlightDevice&) {
+                return std::string(kDefaultDevicePassword);
+            });
+        });
+    }
     downloadManager_ = std::make_unique<CDownloadManager>(clock_, setup_.FreeSpace);
     upgradeManager_ = setup_.UpgradeRunner
                           ? std::make_unique<CUpgradeManager>(clock_, setup_.UpgradeRunner)
                           : std::make_unique<CUpgradeManager>(clock_);
+    upgradeManager_->SetJournal(journal_.get());
     // A device called "did not return" may yet: it is looked for while the program runs.
     upgradeManager_->WatchLateReturns(kLateWatchMs);
     const std::string storage =
@@ -199,7 +215,7 @@ void CMainWindow::CreateServices() {
         [this](int command, const CIPCamInfo& record) { PostCommand(command, record); });
     credentialChecks_ = std::make_unique<CCredentialChecks>(*cameraTable_, *checkCommands_);
     // Every final outcome goes into the history the handover report reads.
-    upgradeHistory_ = std::make_unique<CUpgradeHistory>(*cameraTable_, DefaultHistoryFile());
+    upgradeHistory_ = std::make_unique<CUpgradeHistory>(*cameraTable_, history);
     upgradeHistory_->SetProblemHandler(HistoryProblemHandler());
     upgradeHistory_->AttachTo(*cameraControl_, *upgradeManager_);
     cameraControl_->Attach(*upgradePage_);
@@ -224,6 +240,7 @@ void CMainWindow::CreateServices() {
     // A program that may search also finds a scheduled device back at a new address.
     if (setup_.SearchAtStart) scheduleRunner_->SetDeviceLocator(cameraControl_.get());
     scheduleRunner_->SetHistoryProblemHandler(HistoryProblemHandler());
+    scheduleRunner_->SetJournal(journal_.get());
     // The list as loaded is the file as it was: the start comes later, off this thread,
     // and the pages may change the list meanwhile.
     scheduleRunner_->AdoptList();

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/clock.h"
@@ -194,6 +195,10 @@ private:
     CSettingsPage* settingsPage_ = nullptr;
 
     // Services, in the order they are created.
+    std::unique_ptr<CInFlightJournal> journal_;  // outlives the manager and the runner
+    // The look at the devices an earlier run left in flight, off the user-interface thread.
+    std::jthread inFlightReview_;
+    bool lateWatchHandedOver_ = false;  // Exit was confirmed while the late watch looked
     std::unique_ptr<CDownloadManager> downloadManager_;
     std::unique_ptr<CUpgradeManager> upgradeManager_;
     std::unique_ptr<CFirmwareCatalog> catalog_;

@@ -49,6 +49,21 @@ void CMainWindow::RequestExit() {
         ShowPage(kSchedulePage);
         return;
     }
+    // The late watch's devices stay in the journal at the stop: the next start looks.
+    if (upgradeManager_->LateWatching() > 0 && !lateWatchHandedOver_) {
+        AskWithoutWaiting(*this, *texts_, "ExitLateWatch",
+                          ToQ(texts_->ReadLayoutText(
+                              "UI_PopupMessage", "ExitLateWatch",
+                              "Devices that did not come back in time are still being looked "
+                              "for. Exit all the same? They will be looked at once more the "
+                              "next time the program starts.")),
+                          [this](bool exit) {
+                              if (!exit) return;
+                              lateWatchHandedOver_ = true;
+                              RequestExit();
+                          });
+        return;
+    }
     exitRequested_ = true;
     settings_.SetExitMode();
     schedulerRetry_.stop();
@@ -121,6 +136,7 @@ void CMainWindow::ShutDownStep2() {
 }
 
 void CMainWindow::DeleteServices() {
+    if (inFlightReview_.joinable()) inFlightReview_.join();
     // Work on the schedule file uses the runner.
     if (scheduleFiles_) scheduleFiles_->WaitForDone();
     // Jobs that wait for a rebooting device probe through the camera control: they end

@@ -8,8 +8,9 @@
 #include "families/families.h"
 #include "pipeline/upgrade_pipeline.h"
 
-CLateReturnWatch::CLateReturnWatch(const Clock& clock, int64_t watchMs, Returned returned)
-    : clock_(clock), watchMs_(watchMs), returned_(std::move(returned)) {
+CLateReturnWatch::CLateReturnWatch(const Clock& clock, int64_t watchMs, Returned returned,
+                                   const CInFlightJournal* journal)
+    : clock_(clock), watchMs_(watchMs), returned_(std::move(returned)), journal_(journal) {
     thread_ = std::jthread([this](std::stop_token stop) { Run(stop); });
 }
 
@@ -104,7 +105,15 @@ bool CLateReturnWatch::Look(Watched& device, std::stop_token stop) {
                   job.FirmwareAfter.c_str());
             returned_(job.DeviceId, job.FirmwareAfter);
         }
+        Landed(job.DeviceId);
         return true;
     }
-    return clock_.NowMs() >= device.UntilMs;
+    if (stop.stop_requested()) return true;
+    if (clock_.NowMs() < device.UntilMs) return false;
+    Landed(job.DeviceId);
+    return true;
+}
+
+void CLateReturnWatch::Landed(const std::string& deviceId) const {
+    if (journal_) journal_->OutcomeRecorded(InFlightOrigin::Upgrade, deviceId);
 }

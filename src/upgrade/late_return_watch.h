@@ -11,6 +11,7 @@
 #include "base/clock.h"
 #include "pipeline/return_watch.h"
 #include "pipeline/upgrade_job.h"
+#include "upgrade/in_flight_journal.h"
 
 // Keeps looking for the devices whose upgrade ended as not seen again (-10), so that a
 // device that comes back with its new firmware after the wait is not left called a
@@ -26,9 +27,12 @@ public:
 
     using Returned = std::function<void(const std::string& deviceId, const std::string& version)>;
 
-    // Each device is watched for `watchMs` of `clock` after its failure. The clock must
-    // outlive this object.
-    CLateReturnWatch(const Clock& clock, int64_t watchMs, Returned returned);
+    // Each device is watched for `watchMs` of `clock` after its failure. A device the
+    // watch is done with (back, or its time is up) leaves `journal`, when given; one still
+    // watched at Stop stays there, for the next start to look at. The clock and the
+    // journal must outlive this object.
+    CLateReturnWatch(const Clock& clock, int64_t watchMs, Returned returned,
+                     const CInFlightJournal* journal = nullptr);
     // Stops and waits for the watch's thread.
     ~CLateReturnWatch();
     CLateReturnWatch(const CLateReturnWatch&) = delete;
@@ -46,7 +50,8 @@ public:
     // Devices still watched.
     int Watching() const;
 
-    // Ends the watch at once; nothing more is reported.
+    // Ends the watch at once; nothing more is reported, and the devices still watched
+    // stay in the journal.
     void Stop();
 
 private:
@@ -62,10 +67,13 @@ private:
     void Run(std::stop_token stop);
     // One look at the device; true when it is done with (returned or given up).
     bool Look(Watched& device, std::stop_token stop);
+    // The watch is done with the device: it is no longer in flight.
+    void Landed(const std::string& deviceId) const;
 
     const Clock& clock_;
     const int64_t watchMs_;
     const Returned returned_;
+    const CInFlightJournal* const journal_;
     mutable std::mutex lock_;
     // Entries stay in place while the thread looks at them; only the thread removes them.
     std::list<std::unique_ptr<Watched>> devices_;

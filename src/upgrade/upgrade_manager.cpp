@@ -88,6 +88,7 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
                              : 1;
 
     entry->Candidate = CandidateOf(job, clock_);
+    if (!request.ImageQueue.empty()) entry->FrontImage = request.ImageQueue.front();
 
     bool queued = false;
     bool stopped = false;
@@ -143,9 +144,11 @@ void CUpgradeManager::SetBatchPolicy(const BatchPolicy& policy) {
 
 void CUpgradeManager::WatchLateReturns(int64_t watchMs) {
     lateWatch_ = std::make_unique<CLateReturnWatch>(
-        clock_, watchMs, [this](const std::string& deviceId, const std::string& version) {
+        clock_, watchMs,
+        [this](const std::string& deviceId, const std::string& version) {
             ReturnedLate(deviceId, version);
-        });
+        },
+        journal_);
 }
 
 int CUpgradeManager::LateWatching() const { return lateWatch_ ? lateWatch_->Watching() : 0; }
@@ -193,12 +196,14 @@ void CUpgradeManager::Deliver(const UpgradeReport& report) {
         observers = observers_;
         controls = controls_;
     }
+    if (!final) NoteInFlight(*entry, report.Stage);
     if (final && !report.FirmwareVersion.empty()) {
         for (IDeviceFinder* control : controls)
             control->FirmwareVersionRead(report.DeviceId, report.FirmwareVersion);
     }
     Forward(observers, report);
     if (final && report.Code == rc::kNotSeenAgain && lateWatch_) lateWatch_->Watch(entry->Job);
+    if (final) NoteLanded(*entry, report.Code);
     // The place passes on after the report that frees it has been shown. The entry
     // stays valid: it is freed only once its worker has returned from this call.
     std::vector<Refusal> refused;
@@ -383,8 +388,42 @@ void CUpgradeManager::WorkerMain(Entry& entry, std::stop_token stop) {
     } catch (const std::exception& e) {
         Trace("upgrade worker of %s failed: %s", entry.Job.DeviceId.c_str(), e.what());
     }
+    // Stopped while the device may be flashing or restarting: how it ended is not known.
+    if (code == rc::kCancelled && stop.stop_requested() && entry.InFlight) {
+        code = rc::kNotConfirmed;
+    }
     Deliver({entry.Job.DeviceId, stage::kFinished, 0, 100, code, entry.Job.FirmwareAfter});
     entry.Exited = true;
+}
+
+void CUpgradeManager::NoteInFlight(Entry& entry, int stage) {
+    if (entry.InFlight || (stage != stage::kRunning && stage != stage::kUploading)) return;
+    entry.InFlight = true;
+    if (!journal_) return;
+    const UpgradeJob& job = entry.Job;
+    const JobAddress at = job.Address();
+    InFlightDevice device;
+    device.Key = job.DeviceId;
+    device.Origin = InFlightOrigin::Upgrade;
+    device.DeviceId = job.DeviceId;
+    device.Mac = job.Mac;
+    device.Model = entry.Candidate.Model;
+    device.Scheme = at.Scheme;
+    device.Host = at.Host;
+    device.Port = at.Port;
+    device.Protocol = job.Protocol;
+    if (!job.ServiceAddresses.empty()) device.ServiceAddress = job.ServiceAddresses.front();
+    device.User = job.UserName;
+    device.VersionBefore = job.FirmwareBefore;
+    device.ImagesFromStore = job.ImagesFromStore != 0;
+    device.ImagePath = entry.FrontImage;
+    journal_->UploadBegins(std::move(device));
+}
+
+void CUpgradeManager::NoteLanded(const Entry& entry, int code) {
+    if (!journal_ || !entry.InFlight || code == rc::kNotConfirmed) return;
+    if (code == rc::kNotSeenAgain && lateWatch_) return;
+    journal_->OutcomeRecorded(InFlightOrigin::Upgrade, entry.Job.DeviceId);
 }
 
 void CUpgradeManager::Forward(const std::vector<IRegistryObserver*>& observers,

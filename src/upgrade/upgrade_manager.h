@@ -16,6 +16,7 @@
 #include "registry/registry_observer.h"
 #include "registry/upgrade_manager_link.h"
 #include "upgrade/batch_guard.h"
+#include "upgrade/in_flight_journal.h"
 #include "upgrade/late_return_watch.h"
 #include "upgrade/upgrade_progress.h"
 
@@ -35,6 +36,12 @@
 // With the late watch on, a device that ended as not seen again (-10) is looked for a
 // while longer; when it comes back with its new firmware, the observers get a second
 // final report for it, with the success code rc::kReturnedLate, outside any run.
+//
+// A job is in flight from its worker's first report after the preparation (the upload,
+// or the device readied for it): from then on the device may be flashing. The journal,
+// when one is set, holds it until its final report has been forwarded (the late watch's
+// devices until their watch ends). A stop ends a job in flight with -11 (not confirmed)
+// rather than -6, and leaves it in the journal for the next start to look at.
 //
 // Observers are called on the reporting thread with no lock held. The observers and
 // the camera controls must outlive the manager; stop the manager (Stop) before a
@@ -69,6 +76,10 @@ public:
     void DispatchEnds() override;
     // Taken by the next run when its first job comes.
     void SetBatchPolicy(const BatchPolicy& policy) override;
+
+    // Where the jobs in flight are kept (CInFlightJournal); none by default. Call before
+    // WatchLateReturns and the first job; it must outlive the manager.
+    void SetJournal(const CInFlightJournal* journal) { journal_ = journal; }
 
     // Watches the devices that end with -10 for `watchMs` of the Clock after their end
     // (CLateReturnWatch). Call before the first job.
@@ -114,6 +125,8 @@ private:
         int UploadsLeft = 1;  // stage-2 reports to come before the place is free
         bool HoldsPlace = false;
         std::atomic<bool> Exited{false};
+        std::string FrontImage;             // as queued; the upload thread takes it off
+        std::atomic<bool> InFlight{false};  // past its preparation
     };
     using EntryPtr = std::unique_ptr<Entry>;
 
@@ -138,6 +151,12 @@ private:
     void ReturnedLate(const std::string& deviceId, const std::string& version);
 
     void WorkerMain(Entry& entry, std::stop_token stop);
+    // The worker's report of `stage`, the first after its preparation, puts the job in
+    // flight.
+    void NoteInFlight(Entry& entry, int stage);
+    // A final report has been forwarded: the job is no longer in flight unless it ended
+    // unconfirmed or the late watch took it.
+    void NoteLanded(const Entry& entry, int code);
     // Report's work; a final report's firmware version goes to the camera controls first.
     void Deliver(const UpgradeReport& report);
     void Forward(const std::vector<IRegistryObserver*>& observers,
@@ -168,6 +187,7 @@ private:
     BatchGuard guard_;                             // the run's
     UploadRate rate_;                              // measured in the run
     std::unique_ptr<CLateReturnWatch> lateWatch_;  // set before any job; then only read
+    const CInFlightJournal* journal_ = nullptr;    // likewise
 
     std::mutex joinLock_;  // one thread at a time joins and frees ended workers
 };

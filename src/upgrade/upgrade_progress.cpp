@@ -43,6 +43,9 @@ std::string StatusCellText(int stage, int seconds, int percent, int code, const 
             case rc::kOldFirmwareStill:
                 return lookup("ErrorCode", "Code_408",
                               "Failed! The device still runs the old firmware.");
+            case rc::kNotConfirmed:
+                return lookup("ErrorCode", "Code_NotConfirmed",
+                              "Not confirmed: the run ended before the device was seen back.");
             case rc::kNoHttpUpgrade:
                 return lookup("ErrorCode", "Code_701",
                               "Failed! The camera does not take firmware over the network.");

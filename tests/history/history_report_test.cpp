@@ -124,8 +124,17 @@ TEST(HistoryReportTest, LateReturnsReplaceOnlyTheFailureTheyAmend) {
         r.ImageMd5 = md5;
         return r;
     };
+    // A scheduled run's records name the device by MAC only.
+    auto scheduled = [&](const std::string& mac, int code) {
+        UpgradeHistoryRecord r = record(mac, code);
+        r.DeviceId.clear();
+        r.Mac = mac;
+        return r;
+    };
     constexpr int kLost = rc::kNotSeenAgain;
     constexpr int kLate = rc::kReturnedLate;
+    constexpr int kCut = rc::kNotConfirmed;
+    constexpr int kOld = rc::kOldFirmwareStill;
     struct Case {
         const char* Name;
         std::vector<UpgradeHistoryRecord> Records;
@@ -146,6 +155,20 @@ TEST(HistoryReportTest, LateReturnsReplaceOnlyTheFailureTheyAmend) {
         {"each device its own",
          {record("A", kLost), record("B", kLost), record("B", kLate), record("A", kLate)},
          {"A 601", "B 601"}},
+        {"a cut-short run found upgraded", {record("A", kCut), record("A", kLate)}, {"A 601"}},
+        {"a cut-short run found on its old firmware",
+         {record("A", kCut), record("B", 0), record("A", kOld)},
+         {"A -408", "B 0"}},
+        {"old firmware amends no device that was not seen again",
+         {record("A", kLost), record("A", kOld)},
+         {"A -10", "A -408"}},
+        {"a cut-short run seen back late after it was not seen again",
+         {record("A", kLost), record("A", kCut), record("A", kLate)},
+         {"A -10", "A 601"}},
+        {"scheduled devices by their MAC",
+         {scheduled("00:1C:A1:00:00:01", kCut), scheduled("00:1c:a1:00:00:02", kCut),
+          scheduled("00:1c:a1:00:00:01", kLate)},
+         {"00:1c:a1:00:00:01 601", "00:1c:a1:00:00:02 -11"}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> shown;

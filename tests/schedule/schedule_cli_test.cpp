@@ -11,6 +11,8 @@
 
 #include "app/cli/schedule_command.h"
 #include "app/cli/schedule_time_text.h"
+#include "base/result_codes.h"
+#include "history/history_file.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_info.h"
 #include "schedule_test_support.h"
@@ -220,6 +222,37 @@ TEST_F(ScheduleCliTest, ASignalStopsTheRunAndTheFileSaysUpgrading) {
     EXPECT_TRUE(Has(cli.ReadRest(1s), "\"status\":4,\"text\":\"Upgrading\""));
     ASSERT_EQ(LoadSchedule(File()).size(), 1u);
     EXPECT_EQ(LoadSchedule(File())[0].Status, st::kUpgrading);
+}
+
+// A run a signal cut short while its device restarted is not confirmed; the next run
+// ends it so in the history, looks at the device once and, it being back with its new
+// firmware, amends it to upgraded.
+TEST_F(ScheduleCliTest, ARunCutShortIsAmendedByTheNextRun) {
+    DevsimProcess sim({"--device", "id=slow,reboot_seconds=1,mac=00:00:5E:00:00:04"});
+    Add(sim, "slow", "00:00:5E:00:00:04");
+    ChildProcess cli(Command("run", {}));
+    bool uploaded = false;
+    while (auto line = cli.ReadLine(10s)) {
+        uploaded = uploaded || Has(*line, "\"status\":3");
+        if (uploaded && Has(*line, "\"status\":4")) break;
+    }
+    ASSERT_TRUE(uploaded);
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(5s), 1);
+    ASSERT_FALSE(sim.NextLineWith("device id=slow back", 20s).empty());
+
+    RunProcess(Command("run", {}), 30s);
+    EXPECT_EQ(LoadSchedule(File()).at(0).Status, st::kOtherFailed);
+    const std::vector<UpgradeHistoryRecord> records =
+        ReadHistory(home_.File("strelvane/history.tsv"));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].Code, rc::kNotConfirmed);
+    EXPECT_EQ(records[0].ResultText,
+              "Not confirmed: the run ended before the device was seen back.");
+    const std::vector<UpgradeHistoryRecord> shown = AmendLateReturns(records);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Code, rc::kReturnedLate);
+    EXPECT_EQ(shown[0].VersionAfter, "2.1.0");
 }
 
 TEST_F(ScheduleCliTest, AddStoresCompleteEntriesOnlyAndReplacesByMac) {

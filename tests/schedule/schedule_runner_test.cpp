@@ -139,13 +139,13 @@ TEST_F(ScheduleRunnerTest, StopEndsRunsPromptlyAndTheFileShowsWhereEachEntryStan
     EXPECT_TRUE(ScheduleHasWork(list_));  // the later entry still waits
     EXPECT_TRUE(History().empty()) << "a stopped run has no outcome yet";
 
-    // The next scheduler ends it as failed, and that is its outcome in the history.
+    // The next scheduler ends it as failed, its outcome not confirmed (-11) in the history.
     CScheduleRunner next(list_, clock, recorder_, File(), PathExists);
     ASSERT_EQ(next.Start(), rc::kOk);
     next.Stop();
     EXPECT_EQ(FileStatuses(File()),
               (std::vector<int>{st::kOtherFailed, st::kFirmwareLost, st::kWaiting}));
-    EXPECT_EQ(History(), (std::vector<std::string>{std::string(kMac) + " 1.0.0> -1"}));
+    EXPECT_EQ(History(), (std::vector<std::string>{std::string(kMac) + " 1.0.0> -11"}));
 }
 
 // The scheduler's "now" is the wall clock at every tick: a clock set forward (or a

@@ -28,6 +28,7 @@
 #include <memory>
 #include <thread>
 
+#include "base/result_codes.h"
 #include "layout/layout_texts.h"
 #include "schedule/schedule_list.h"
 #include "settings/settings.h"
@@ -40,6 +41,7 @@
 #include "ui/skin_group_box.h"
 #include "ui/upgrade_page.h"
 #include "ui_sandbox.h"
+#include "upgrade/upgrade_progress.h"
 
 namespace {
 
@@ -252,6 +254,39 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
         QVERIFY(!window->DownloadPageWidget().HasServices());
         window->Settings().ClearExitMode();
+    }
+
+    // Exit while the late watch still looks for a device asks first; confirmed, it hands
+    // the device to the next start through the journal.
+    void exitDuringTheLateWatchAsksAndHandsTheWatchOn() {
+        MainWindowSetup setup = sandbox_.Setup();
+        setup.UpgradeRunner = [](UpgradeJob& job, const Clock&, std::stop_token) {
+            job.Manager->Report(job.DeviceId, stage::kUploading, 0, 0, 0);
+            return rc::kNotSeenAgain;
+        };
+        auto window = MakeWindow(std::move(setup));
+        QSignalSpy finished(window.get(), &CMainWindow::ShutDownFinished);
+        window->UpgradeManager()->StartJob(AJob());
+        QTRY_COMPARE(window->UpgradeManager()->LateWatching(), 1);
+        auto asked = [&] {
+            for (QMessageBox* box : window->findChildren<QMessageBox*>("ExitLateWatch")) {
+                if (box->isVisible()) return box;
+            }
+            return static_cast<QMessageBox*>(nullptr);
+        };
+        window->RequestExit();
+        QVERIFY(asked());
+        QVERIFY(asked()->text().startsWith("Devices that did not come back in time"));
+        asked()->button(QMessageBox::Cancel)->click();
+        QVERIFY(!window->IsShuttingDown());
+        window->RequestExit();
+        QVERIFY(asked());
+        asked()->button(QMessageBox::Ok)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+        window->Settings().ClearExitMode();
+        const CInFlightJournal journal(InFlightJournalFile(DefaultHistoryFile()));
+        QCOMPARE(journal.Entries().size(), size_t{1});
+        QCOMPARE(QString::fromStdString(journal.Entries()[0].Key), QString("00:AA:BB:CC:DD:EE"));
     }
 
     void languageSwitchReloadsEveryPageAndSetsTheReadingOrder() {

@@ -254,7 +254,9 @@ TEST_F(UpgradeLabTest, InterruptStopsEveryUpgrade) {
                        "fault=stall_mid_upload",
                        "--device", "id=WAIT,address=198.18.1.2,http_port=80,https_port=-1"},
                       lab.InDevices());
-    std::vector<std::string> command = lab.InTech();
+    // The devices it leaves in flight are this test's: no later command looks for them.
+    std::vector<std::string> command = {"env", "XDG_STATE_HOME=" + dir.Path()};
+    for (const std::string& word : lab.InTech()) command.push_back(word);
     for (const std::string& word :
          {std::string(STRELVANE_CLI_PATH), std::string("upgrade"), std::string("--all"),
           std::string("--file"), dir.File("fw.bin")}) {
@@ -279,7 +281,8 @@ TEST_F(UpgradeLabTest, InterruptStopsEveryUpgrade) {
     for (const Report& r : reports) {
         if (r.Stage == 32) finals[r.DeviceId] = r.Code;
     }
-    EXPECT_EQ(finals, (std::map<std::string, int>{{"STALL", -6}, {"WAIT", -6}}));
+    // Both were past the start of their upload: not confirmed, not a network failure.
+    EXPECT_EQ(finals, (std::map<std::string, int>{{"STALL", -11}, {"WAIT", -11}}));
 }
 
 // Without --file the images come from the firmware store: a device gets the stored
@@ -440,3 +443,70 @@ TEST_F(UpgradeLabTest, DevicesBackAtAnotherAddressEndSuccessfulThere) {
 }
 
 }  // namespace
+
+// A run cut short while its device restarts (a signal, or a crash) leaves the device
+// "not confirmed" rather than failed for the network; the next `report` looks at it once
+// and, the device being back with its new firmware, shows it upgraded.
+TEST_F(UpgradeLabTest, ARunCutShortIsAmendedByTheNextStart) {
+    LabNetwork lab({.Devices = 1});
+    TempDir image;
+    image.Write("fw.bin", MarkedImage(20000, "2.0.0"));
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        TempDir state;
+        DevsimProcess sim({"--discovery", "--device",
+                           "id=SLOW,address=198.18.1.1,mac=00:1C:A1:00:03:01,model=NVR-1600,"
+                           "http_port=80,https_port=-1,firmware=1.0.0,restart_delay_ms=3000,"
+                           "reboot_seconds=2"},
+                          lab.InDevices());
+        std::vector<std::string> command = {"env", "XDG_STATE_HOME=" + state.Path()};
+        for (const std::string& word : UpgradeCommand(
+                 lab, {"--all", "--interface", "eth0", "--file", image.File("fw.bin")})) {
+            command.push_back(word);
+        }
+        ChildProcess cli(command);
+        bool counting = false;
+        while (!counting) {
+            auto line = cli.ReadLine(30s);
+            ASSERT_TRUE(line) << "the reboot wait did not begin";
+            counting = Field(*line, "stage") == "0" && Field(*line, "seconds") != "0";
+        }
+        cli.Signal(signal);
+        if (signal == SIGTERM) {
+            const std::map<std::string, Report> finals = Finals(ReadReports(cli, 10s));
+            ASSERT_EQ(finals.count("SLOW"), 1u);
+            EXPECT_EQ(finals.at("SLOW").Code, -11);
+            EXPECT_EQ(finals.at("SLOW").Text,
+                      "Not confirmed: the run ended before the device was seen back.");
+        }
+        cli.Wait(5s);
+        const std::string history = state.File("strelvane/history.tsv");
+        if (signal == SIGTERM) {
+            const std::vector<UpgradeHistoryRecord> left = ReadHistory(history);
+            ASSERT_EQ(left.size(), 1u);
+            EXPECT_EQ(left[0].Code, -11);
+        } else {
+            EXPECT_TRUE(ReadHistory(history).empty()) << "a crash writes nothing";
+        }
+        ASSERT_FALSE(sim.NextLineWith("device id=SLOW back", 20s).empty());
+
+        std::vector<std::string> report = {"env", "XDG_STATE_HOME=" + state.Path()};
+        for (const std::string& word : lab.InTech()) report.push_back(word);
+        report.push_back(STRELVANE_CLI_PATH);
+        report.push_back("report");
+        const ProcessResult first = RunProcess(report, 30s);
+        EXPECT_EQ(first.ExitCode, 0) << first.Output;
+        EXPECT_NE(first.Output.find(",upgraded,601,"), std::string::npos) << first.Output;
+        const std::vector<UpgradeHistoryRecord> records = ReadHistory(history);
+        ASSERT_EQ(records.size(), 2u) << "not confirmed, then the amendment";
+        EXPECT_EQ(records[0].Code, -11);
+        const std::vector<UpgradeHistoryRecord> shown = AmendLateReturns(records);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].Code, 601) << signal;
+        EXPECT_EQ(shown[0].VersionBefore, "1.0.0");
+        EXPECT_EQ(shown[0].VersionAfter, "2.0.0");
+        EXPECT_EQ(shown[0].ImageFile, "fw.bin");
+        // Looked at once: the next report finds nothing more to look at.
+        EXPECT_EQ(RunProcess(report, 30s).ExitCode, 0);
+        EXPECT_EQ(ReadHistory(history).size(), 2u);
+    }
+}

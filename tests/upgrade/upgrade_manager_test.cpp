@@ -10,6 +10,7 @@
 
 #include "base/result_codes.h"
 #include "support/recording_page.h"
+#include "support/temp_dir.h"
 #include "upgrade/upgrade_manager.h"
 #include "upgrade/upgrade_progress.h"
 
@@ -344,6 +345,43 @@ TEST(UpgradeManagerLinkTest, ProbingFindsTheDeviceAgainAndForgettingStartsOver) 
 }
 
 // Many jobs ending, reporting and starting from their own threads at once.
+// A job is in flight from its first report after its preparation: a stop then leaves
+// its device not confirmed (-11), in the journal; a job stopped before stays -6, and one
+// that ended leaves the journal.
+TEST_F(UpgradeManagerTest, AStopWhileDevicesMayBeFlashingLeavesThemNotConfirmed) {
+    TempDir dir;
+    const CInFlightJournal journal(dir.File("in-flight.tsv"));
+    manager_.SetJournal(&journal);
+    manager_.AddObserver(page_);
+    for (const char* id : {"UPLOADING", "WAITING", "PREPARING", "LANDED"}) {
+        ASSERT_EQ(manager_.StartJob(Request(id)), id);
+    }
+    ASSERT_TRUE(workers_.WaitStarted(4));
+    workers_.Report("UPLOADING", stage::kUploading);
+    workers_.Report("WAITING", stage::kRunning);
+    workers_.Report("LANDED", stage::kUploading);
+    std::set<std::string> keys;
+    for (const InFlightDevice& d : journal.Entries()) keys.insert(d.Key);
+    EXPECT_EQ(keys, (std::set<std::string>{"UPLOADING", "WAITING", "LANDED"}));
+    for (const InFlightDevice& d : journal.Entries()) {
+        EXPECT_EQ(d.Host, "198.18.1.1");
+        EXPECT_EQ(d.ImagePath, "/images/0");
+    }
+    workers_.End("LANDED", rc::kOk);
+    ASSERT_TRUE(page_.WaitFor("Status LANDED 32 0", 5s));
+
+    manager_.Stop();
+    EXPECT_EQ(page_.StatusesOf("UPLOADING").back().Code, rc::kNotConfirmed);
+    EXPECT_EQ(page_.StatusesOf("WAITING").back().Code, rc::kNotConfirmed);
+    EXPECT_EQ(page_.StatusesOf("PREPARING").back().Code, rc::kCancelled);
+    EXPECT_EQ(StatusCellText(stage::kFinished, 0, 100, rc::kNotConfirmed, DefaultText),
+              "Not confirmed: the run ended before the device was seen back.");
+    keys.clear();
+    for (const InFlightDevice& d : journal.Entries()) keys.insert(d.Key);
+    EXPECT_EQ(keys, (std::set<std::string>{"UPLOADING", "WAITING"}))
+        << "left for the next start to look at";
+}
+
 TEST_F(UpgradeManagerTest, ConcurrentReportsKeepTheBooks) {
     manager_.AddObserver(page_);
     StartMany(40);

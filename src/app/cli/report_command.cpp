@@ -7,6 +7,8 @@
 
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
+#include "app/cli/device_session.h"
+#include "app/cli/in_flight_check.h"
 #include "app/cli/schedule_time_text.h"
 #include "app/cli/terminal.h"
 #include "history/history_file.h"
@@ -25,6 +27,10 @@ constexpr const char* kUsage =
     "image file with its MD5 (of the whole file, as md5sum prints it). A device that did\n"
     "not come back in time but was later seen back with its new firmware is shown as\n"
     "upgraded, \"returned late\", in place of that failure.\n"
+    "\n"
+    "Devices that an interrupted upgrade left unconfirmed (-11) are looked at once first\n"
+    "(user \"admin\", the default password) and their outcome amended: back with new\n"
+    "firmware, upgraded; with the old one from the store, -408; else still -11.\n"
     "\n"
     "--since DATE    only outcomes from DATE on (local time: YYYY-MM-DD, or with HH:MM\n"
     "                or HH:MM:SS after a space or a T; or seconds since 1970)\n"
@@ -94,6 +100,7 @@ int RunReport(const std::vector<std::string>& args) {
     }
 
     const std::string path = parsed->Value("--history", DefaultHistoryFile());
+    ReviewCutShortUpgrades("report", path, kDefaultDevicePassword);
     int skipped = 0;
     std::string problem;
     std::vector<UpgradeHistoryRecord> records;

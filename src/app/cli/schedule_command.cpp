@@ -14,7 +14,9 @@
 
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
+#include "app/cli/device_session.h"
 #include "app/cli/image_file_check.h"
+#include "app/cli/in_flight_check.h"
 #include "app/cli/json_line.h"
 #include "app/cli/schedule_time_text.h"
 #include "app/cli/terminal.h"
@@ -30,6 +32,7 @@
 #include "schedule/schedule_store.h"
 #include "schedule/scheduler.h"
 #include "settings/xdg_folders.h"
+#include "upgrade/in_flight_journal.h"
 
 namespace {
 
@@ -309,11 +312,15 @@ int Add(const CliArgs& args, const std::string& path, const Clock& clock) {
 
 int Run(const std::string& path, const Clock& clock) {
     CatchStopSignals();
+    const std::string history = DefaultHistoryFile();
+    ReviewCutShortUpgrades("schedule run", history, kDefaultDevicePassword);
+    const CInFlightJournal journal(InFlightJournalFile(history));
 
     CScheduleList list;
     RunView view;
     {
         CScheduleRunner runner(list, clock, view, path, PathExists);
+        runner.SetJournal(&journal);
         runner.SetNoticeHandler(Notice);
         runner.SetHistoryProblemHandler([](const std::string& file, const std::string& reason) {
             Notice(HistoryProblemText(1, file, reason));

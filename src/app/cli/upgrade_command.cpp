@@ -21,6 +21,7 @@
 #include "app/cli/device_session.h"
 #include "app/cli/history_warnings.h"
 #include "app/cli/image_file_check.h"
+#include "app/cli/in_flight_check.h"
 #include "app/cli/json_line.h"
 #include "app/cli/terminal.h"
 #include "app/cli/upgrade_view.h"
@@ -33,6 +34,7 @@
 #include "registry/camera_control.h"
 #include "settings/settings.h"
 #include "upgrade/image_file.h"
+#include "upgrade/in_flight_journal.h"
 #include "upgrade/upgrade_manager.h"
 #include "upgrade/upgrade_progress.h"
 
@@ -87,9 +89,13 @@ constexpr const char* kUsage =
 
 constexpr const char* kUsageEnd =
     "\n"
-    "SIGINT or SIGTERM stops every upgrade (code -6). Exit status: 0 when every device\n"
-    "was upgraded or already up to date, 1 when one failed or was not found, 2 for bad\n"
-    "arguments.\n";
+    "SIGINT or SIGTERM stops every upgrade: one not yet uploading ends with -6, one whose\n"
+    "device may be flashing or restarting with -11 (not confirmed). Such devices, and\n"
+    "those the late watch still looked for, are looked at once by the next `upgrade` or\n"
+    "`report` (with the next command's password), which amends the history with what it\n"
+    "finds: back with new firmware, upgraded; with the old one from the store, -408.\n"
+    "Exit status: 0 when every device was upgraded or already up to date, 1 when one\n"
+    "failed or was not found, 2 for bad arguments.\n";
 
 constexpr auto kPoll = std::chrono::milliseconds(50);
 
@@ -330,6 +336,9 @@ int RunUpgrade(const std::vector<std::string>& args) {
 
     CatchStopSignals();
     const auto stopped = [] { return StopRequested(); };
+    const std::string historyFile = DefaultHistoryFile();
+    ReviewCutShortUpgrades("upgrade", historyFile, options.Password);
+    const CInFlightJournal journal(InFlightJournalFile(historyFile));
 
     const Clock clock(options.TimeScale);
     CCameraTable table;
@@ -339,10 +348,11 @@ int RunUpgrade(const std::vector<std::string>& args) {
     }
     // Outlives the manager and the control that call it.
     ProgressPrinter printer(view.get(), table);
-    CUpgradeHistory history(table, DefaultHistoryFile());
+    CUpgradeHistory history(table, historyFile);
     HistoryWarnings historyWarnings;
     history.SetProblemHandler(historyWarnings.Handler());
     CUpgradeManager manager(clock);
+    manager.SetJournal(&journal);
     CCameraControl control(table, &manager, store.get());
     history.AttachTo(control, manager);
     manager.AddObserver(printer);
@@ -387,6 +397,11 @@ int RunUpgrade(const std::vector<std::string>& args) {
     while (!stopped() && manager.LateWatching() > 0) {
         if (view) view->Refresh();
         std::this_thread::sleep_for(kPoll);
+    }
+    // The journal keeps them: the next command to start looks at them once.
+    if (const int watched = manager.LateWatching(); stopped() && watched > 0) {
+        PrintError("strelvane-cli upgrade: interrupted; " + std::to_string(watched) +
+                   " device(s) still watched are looked at by the next upgrade or report");
     }
     // The workers probe through the control: they must be gone before it goes.
     manager.Stop();
