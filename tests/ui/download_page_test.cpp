@@ -311,6 +311,43 @@ private slots:
         ExitAndWait(*window);
     }
 
+    // A stick carries S3's image and a tampered S2: only the sound one enters the store,
+    // the message says why the other was refused, and Export writes what the store holds.
+    void importAndExportCarryOnlyVerifiedImages() {
+        TempDir store;
+        Prepare(store, 10000000);
+        auto window = MakeWindow(store);
+        CDownloadPage& page = window->DownloadPageWidget();
+        QCOMPARE(Button(page, "ImportButton").accessibleName(), QString("ImportButton"));
+        QCOMPARE(Button(page, "ExportButton").accessibleName(), QString("ExportButton"));
+        TempDir stick;
+        stick.Write("Firmware_V2.xml", ServerCatalogText({p_.S3, p_.S2}));
+        stick.Write("c.bin", p_.C);
+        stick.Write("b2.bin", std::string(p_.B2).replace(10, 1, "!"));
+        QString chosen = ToQ(stick.Path());
+        page.SetFolderChooser([&] { return chosen; });
+
+        QTest::mouseClick(&Button(page, "ImportButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(page.findChild<QMessageBox*>("ImportDoneMessage"), 10000);
+        QMessageBox* done = page.findChild<QMessageBox*>("ImportDoneMessage");
+        QCOMPARE(done->text(),
+                 QString("Import: 1 taken, 0 skipped, 1 refused.\nb2.bin: the bytes do not match "
+                         "the catalogue's MD5 (altered or damaged)"));
+        done->close();
+        QCOMPARE(store.Read("c.bin"), StoredImage(p_.C));
+        QVERIFY(!std::filesystem::exists(store.File("b2.bin")));
+        QTRY_COMPARE(Status(page.List(), "S3"), QString("Latest"));
+
+        TempDir target;
+        chosen = ToQ(target.Path());
+        QTest::mouseClick(&Button(page, "ExportButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(page.findChild<QMessageBox*>("ExportDoneMessage"), 10000);
+        QCOMPARE(page.findChild<QMessageBox*>("ExportDoneMessage")->text(),
+                 QString("Export: 2 written, 0 already there, 0 refused."));
+        QCOMPARE(target.Read("c.bin"), p_.C);
+        ExitAndWait(*window);
+    }
+
     void exitWaitsForDownloadsAndKeepsTheFilesAndTheTicks() {
         TempDir store;
         Prepare(store, 60000);
