@@ -288,7 +288,8 @@ int HttpGetText(const std::string& user, const std::string& password, const std:
                 int timeoutMs, std::string& out) {
     CurlEasy handle = NewCurlEasy();
     if (!handle) return rc::kFailed;
-    RequestPlan plan{user, password, url, timeoutMs, true, false, {}, {}};
+    // Devices only: a proxy would be handed their passwords and cannot reach their LAN.
+    RequestPlan plan{user, password, url, timeoutMs, false, false, {}, {}};
     StallWatch watch(timeoutMs);
     AnswerHeaders headers(watch);
     TextReceiver receiver(handle.get());
