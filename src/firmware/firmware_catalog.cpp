@@ -229,6 +229,7 @@ int CFirmwareCatalog::RunServerCheck(std::stop_token stop, bool fetch) {
         result = FetchText(sink, "", "", serverBase_ + "/Firmware_V2.xml", kCatalogTimeoutMs, text);
         if (result != rc::kOk) text.clear();
     }
+    lastFetchResult_ = result;
     // A destroyed catalogue merges nothing and tells nobody.
     if (stop.stop_requested()) return rc::kCancelled;
     // A byte-order mark or other bytes before the document.

@@ -89,6 +89,9 @@ public:
     // client's code when the fetch failed; -1 for a text that is not well-formed XML;
     // kCatalogListsNoFirmware; kStoreBusy; -8 when the machine had no network.
     int LastCheckResult() const { return lastCheckResult_.load(); }
+    // The fetch's own result in the check now ending, known to views from OnCatalogChecked
+    // on (a refusing proxy is told apart from a merge that kept the store as it was).
+    int LastFetchResult() const { return lastFetchResult_.load(); }
 
     // Fetches ServerBase() + "/Firmware_V2.xml" (30 s time-out) on the calling thread and
     // merges it as ParseServerCatalog does; a failed fetch merges an empty text. Leading
@@ -197,5 +200,6 @@ private:
     std::mutex checkMutex_;
     std::atomic<bool> checkRunning_{false};
     std::atomic<int> lastCheckResult_{0};
+    std::atomic<int> lastFetchResult_{0};
     std::jthread check_;
 };

@@ -125,9 +125,17 @@ void CDownloadPage::PlaceDescription() {
         description_.setText(transferProgress_);
         return;
     }
-    description_.setText(
-        checking_ ? PageText("CheckingLabel", "Checking the firmware server for new firmware...")
-                  : text);
+    if (checking_) {
+        description_.setText(
+            PageText("CheckingLabel", "Checking the firmware server for new firmware..."));
+    } else if (proxyRefused_) {
+        description_.setText(PageText(
+            "ProxyRefusedLabel",
+            "The proxy refused the connection or its log-in: check the proxy on the Setting "
+            "page."));
+    } else {
+        description_.setText(text);
+    }
 }
 
 void CDownloadPage::ShowChecking(bool checking) {
@@ -459,7 +467,11 @@ void CDownloadPage::OnCatalogChecked() {
         }
     }
     const bool connected = Connected();
-    OnGuiThread([this, states = std::move(states), connected] {
+    const CFirmwareCatalog* asked = catalog_.load();
+    const bool proxyRefused = asked && asked->LastFetchResult() == rc::kProxyRefused;
+    OnGuiThread([this, states = std::move(states), connected, proxyRefused] {
+        proxyRefused_ = proxyRefused;
+        PlaceDescription();
         bool older = false;
         for (int row = 0; row < list_.RowCount(); ++row) {
             const auto it = states.find(list_.SeriesAt(row));

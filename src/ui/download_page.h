@@ -126,7 +126,8 @@ private:
     NetworkProbe network_ = NetworkConnected;
     bool firstCheck_ = true;
     bool checking_ = false;
-    int pending_ = 0;  // requests given to the worker and not yet ended
+    bool proxyRefused_ = false;  // the last server check was refused by the proxy
+    int pending_ = 0;            // requests given to the worker and not yet ended
 
     mutable std::mutex storeLockMutex_;  // guards storeLock_
     std::shared_ptr<const CFileLock> storeLock_;

@@ -33,8 +33,8 @@ constexpr const char* kUsage =
     "--format F      csv (default): for spreadsheets, cells safe against formulas; html: one\n"
     "                self-contained page opening with a summary, to print; json: one line\n"
     "                per device with the keys DeviceName, VendorName, ModelName, MacAddress,\n"
-    "                SerialNumber, HostAddress, FirmwareVersion, NewestInStore, State,\n"
-    "                LastOutcome and LastUpgrade\n"
+    "                SerialNumber, Address (host:port), FirmwareVersion, NewestInStore,\n"
+    "                State, LastOutcome and LastUpgrade\n"
     "--storage DIR   the firmware store to compare with instead of the Storage setting\n"
     "--history FILE  read this upgrade history instead of the user's\n"
     "--interface, --address, --range, --password: as for search.\n"
@@ -49,7 +49,7 @@ std::string JsonOf(const InventoryRow& r) {
         .Add("ModelName", r.Model)
         .Add("MacAddress", r.Mac)
         .Add("SerialNumber", r.Serial)
-        .Add("HostAddress", r.Address)
+        .Add("Address", r.Address)
         .Add("FirmwareVersion", r.Version)
         .Add("NewestInStore", r.Newest)
         .Add("State", InventoryStateWord(r.State))
