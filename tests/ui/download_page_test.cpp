@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -104,8 +105,10 @@ private:
     }
 
     std::unique_ptr<CMainWindow> MakeWindow(const TempDir& store,
-                                            FreeSpaceProbe freeSpace = AvailableBytes) {
+                                            FreeSpaceProbe freeSpace = AvailableBytes,
+                                            const std::string& systemSettings = "") {
         MainWindowSetup setup = sandbox_.Setup();
+        if (!systemSettings.empty()) setup.Settings.SystemStore = systemSettings;
         setup.StorageFolder = store.Path();
         setup.ServerBase = "http://127.0.0.1:" + std::to_string(server_->FirmwareServerPort());
         setup.Network = [] { return true; };
@@ -316,6 +319,16 @@ private slots:
     void importAndExportCarryOnlyVerifiedImages() {
         TempDir store;
         Prepare(store, 10000000);
+        // Through a proxy that takes no connection, the start-up check says who refused.
+        TempDir machine;
+        machine.Write("settings.conf", "Proxy=127.0.0.1:" + std::to_string(ClosedPort()) + "\n");
+        auto proxied = MakeWindow(store, AvailableBytes, machine.File("settings.conf"));
+        QTRY_COMPARE(proxied->DownloadPageWidget().findChild<QLabel*>("DescriptionLabel")->text(),
+                     QString("The proxy refused the connection or its log-in: check the proxy on "
+                             "the Setting page."));
+        ExitAndWait(*proxied);
+        proxied.reset();
+
         auto window = MakeWindow(store);
         CDownloadPage& page = window->DownloadPageWidget();
         QCOMPARE(Button(page, "ImportButton").accessibleName(), QString("ImportButton"));
