@@ -16,6 +16,7 @@ constexpr int kNotConfirmed = -11;          // the run ended (stop, exit, crash)
 constexpr int kFileOpenFailed = -12;        // the firmware file failed to open
 constexpr int kSendHeadFailed = -13;        // sending the request head failed
 constexpr int kAnswerTooLarge = -20;        // an answer held in memory passed its size cap
+constexpr int kProxyRefused = -23;          // the proxy refused the connection or its log-in
 constexpr int kHttpNotFound = -101;         // HTTP 404
 constexpr int kHttpUnauthorized = -301;     // HTTP 401
 constexpr int kLoginRefused = -304;         // the device refused the user name and password

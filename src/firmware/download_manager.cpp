@@ -39,6 +39,11 @@ void CDownloadManager::SetCoordinator(CDownloadCoordinator* coordinator) {
 
 void CDownloadManager::SetOffline(bool offline) { offline_ = offline; }
 
+void CDownloadManager::SetServerProxy(ServerProxy proxy) {
+    std::lock_guard lock(mutex_);
+    proxy_ = std::move(proxy);
+}
+
 std::vector<CFirmwareView*> CDownloadManager::Views() const {
     std::lock_guard lock(mutex_);
     return listeners_;

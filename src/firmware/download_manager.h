@@ -15,6 +15,7 @@
 #include "firmware/firmware_view.h"
 #include "firmware/host_probes.h"
 #include "web/download_item.h"
+#include "web/server_proxy.h"
 
 class CDownloadCoordinator;
 
@@ -47,6 +48,8 @@ public:
     // The program's offline state (no network at start-up, not yet back): stops then
     // show each series' status from the store.
     void SetOffline(bool offline);
+    // The proxy for the downloads started from now on (none by default: the environment's).
+    void SetServerProxy(ServerProxy proxy);
 
     // Adds one image. False when `localPath` was completed in this run. True otherwise:
     // while a job of the series runs, nothing is added (that job covers the series); a
@@ -104,6 +107,7 @@ private:
     std::vector<std::string> claimed_;
     std::condition_variable_any released_;
     std::vector<CFirmwareView*> listeners_;
+    ServerProxy proxy_;
 
     // Held while the coordinator is called, so that unsetting it waits for a call in
     // progress; never taken with mutex_ held.

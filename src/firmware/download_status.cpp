@@ -23,6 +23,9 @@ std::string DownloadFailureText(int result, const TextLookup& lookup) {
             return lookup(kSection, "CannotConnectReason", "cannot connect to the server");
         case rc::kTimeout:
             return lookup(kSection, "TimeoutReason", "the server stopped answering");
+        case rc::kProxyRefused:
+            return lookup(kSection, "ProxyRefusedReason",
+                          "the proxy refused the connection or its log-in");
         case rc::kSinkStopped:
             return lookup(kSection, "NoSpaceReason", "not enough free space in the store folder");
         case rc::kHttpNotFound:

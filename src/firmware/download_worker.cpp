@@ -33,6 +33,9 @@ int FailureKind(int result, const std::string& url) {
         case rc::kCannotConnect:
             Trace("FWStrelvane - Download firmware %s CANNOT CONNECT.\n", url.c_str());
             return download_kind::kNetworkError;
+        case rc::kProxyRefused:
+            Trace("FWStrelvane - Download firmware %s PROXY REFUSED.\n", url.c_str());
+            return download_kind::kNetworkError;
         case rc::kTimeout:
             Trace("FWStrelvane - Download firmware %s TIMEOUT.\n", url.c_str());
             return download_kind::kNetworkError;
@@ -125,6 +128,10 @@ int CDownloadManager::DownloadOnce(CDownloadJob& job, CDownloadItem& item, size_
     }
     TraceAttempt(job, item);
     CStoreDownloadSink sink(item, job.Series, job.BytesAfter(index), job.TotalBytes, freeSpace_);
+    {
+        std::lock_guard lock(mutex_);
+        sink.SetProxy(proxy_);
+    }
     std::string target = item.LocalPath;
     return HttpFetch(sink, "", "", item.URL, kImageTimeoutMs, target);
 }

@@ -13,6 +13,7 @@
 #include "firmware/catalog_xml.h"
 #include "firmware/file_md5.h"
 #include "firmware/store_location.h"
+#include "registry/firmware_version.h"
 #include "settings/xdg_folders.h"
 #include "web/curl_easy.h"
 #include "web/http_base.h"
@@ -23,13 +24,18 @@ namespace {
 constexpr int kCatalogTimeoutMs = 30000;
 
 // A text sink that gives up when the catalogue is being destroyed.
+// The firmware server, unlike a device, is reached through the proxy.
 class StoppableTextSink : public CHTTPBase {
 public:
-    explicit StoppableTextSink(std::stop_token stop) : stop_(std::move(stop)) {}
+    StoppableTextSink(std::stop_token stop, ServerProxy proxy)
+        : stop_(std::move(stop)), proxy_(std::move(proxy)) {}
     bool IsCancelled() override { return stop_.stop_requested(); }
+    bool UseSystemProxy() override { return true; }
+    const ServerProxy* Proxy() override { return &proxy_; }
 
 private:
     std::stop_token stop_;
+    ServerProxy proxy_;
 };
 
 bool SameDevice(const CFirmwareInfo& e, const std::string& product, const std::string& model,
@@ -78,6 +84,16 @@ CFirmwareCatalog::~CFirmwareCatalog() {
         changed = changes_ != savedChanges_;
     }
     if (changed) SaveCatalog();
+}
+
+void CFirmwareCatalog::SetServerProxy(ServerProxy proxy) {
+    std::lock_guard lock(mutex_);
+    proxy_ = std::move(proxy);
+}
+
+ServerProxy CFirmwareCatalog::GetServerProxy() const {
+    std::lock_guard lock(mutex_);
+    return proxy_;
 }
 
 void CFirmwareCatalog::AddListener(CFirmwareView* view) {
@@ -209,10 +225,11 @@ int CFirmwareCatalog::RunServerCheck(std::stop_token stop, bool fetch) {
     std::string text;
     int result = rc::kCannotConnect;
     if (fetch) {
-        StoppableTextSink sink(stop);
+        StoppableTextSink sink(stop, GetServerProxy());
         result = FetchText(sink, "", "", serverBase_ + "/Firmware_V2.xml", kCatalogTimeoutMs, text);
         if (result != rc::kOk) text.clear();
     }
+    lastFetchResult_ = result;
     // A destroyed catalogue merges nothing and tells nobody.
     if (stop.stop_requested()) return rc::kCancelled;
     // A byte-order mark or other bytes before the document.
@@ -487,6 +504,77 @@ void CFirmwareCatalog::SetChecked(const std::string& series, bool checked) {
     if (!s || s->Checked == checked) return;
     s->Checked = checked;
     ++changes_;
+}
+
+CFirmwareCatalog::Holding CFirmwareCatalog::HoldingFor(const CatalogRecord& record,
+                                                       std::string& held) const {
+    const std::string& product = record.ProductName.empty() ? record.Model : record.ProductName;
+    std::lock_guard lock(mutex_);
+    Holding holding = Holding::Nothing;
+    for (const CFirmwareSeries& s : series_) {
+        for (const CFirmwareInfo& e : s.Entries) {
+            if (e.StoredFilename.empty()) continue;
+            const bool mine =
+                s.Name == record.Series && SameDevice(e, product, record.Model, record.HWVer);
+            if (mine && e.StoredFWVer == record.FWVer && e.StoredMD5 == record.MD5 &&
+                FileLength(PathOf(e.StoredFilename)) == record.Size + 4) {
+                return Holding::Same;
+            }
+            if (mine && IsNewerFirmware(record.FWVer, e.StoredFWVer)) {
+                held = e.StoredFWVer;
+                holding = Holding::Newer;
+            }
+            // The entry being replaced may give its file up; any other keeps it.
+            if (!mine && e.StoredFilename == record.Filename && e.StoredMD5 != record.MD5 &&
+                holding == Holding::Nothing) {
+                holding = Holding::NameTaken;
+            }
+        }
+    }
+    return holding;
+}
+
+bool CFirmwareCatalog::RecordImported(const CatalogRecord& record) {
+    const std::string& product = record.ProductName.empty() ? record.Model : record.ProductName;
+    std::string replaced;
+    bool checked = false;
+    {
+        std::lock_guard lock(mutex_);
+        // A catalogue never read in this run would be replaced by this one entry.
+        if (!loaded_) {
+            errno = EINVAL;
+            return false;
+        }
+        CFirmwareSeries* s = FindSeries(record.Series);
+        if (!s) s = &series_.emplace_back(CFirmwareSeries{record.Series, {}, false, false});
+        checked = s->Checked;
+        CFirmwareInfo* entry = nullptr;
+        for (CFirmwareInfo& e : s->Entries) {
+            if (!entry && SameDevice(e, product, record.Model, record.HWVer)) entry = &e;
+        }
+        if (!entry) {
+            entry = &s->Entries.emplace_back();
+            entry->ProductName = product;
+            entry->Model = record.Model;
+            entry->HWVer = record.HWVer;
+        }
+        if (entry->StoredFilename != record.Filename) replaced = entry->StoredFilename;
+        entry->LatestFWVer = record.FWVer;
+        entry->LatestMD5 = record.MD5;
+        entry->LatestFilename = record.Filename;
+        entry->Size = record.Size;
+        StoreLatest(*entry);
+        ++changes_;
+    }
+    const bool saved = SaveCatalog();
+    const int error = errno;
+    {
+        std::lock_guard lock(mutex_);
+        DeleteIfUnused(replaced);
+    }
+    Notify({{Event::Added, record.Series, checked}});
+    errno = error;
+    return saved;
 }
 
 int64_t CFirmwareCatalog::SeriesTotalSize(const std::string& series) const {

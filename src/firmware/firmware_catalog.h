@@ -9,10 +9,12 @@
 #include <thread>
 #include <vector>
 
+#include "firmware/catalog_xml.h"
 #include "firmware/firmware_info.h"
 #include "firmware/firmware_match.h"
 #include "firmware/firmware_view.h"
 #include "firmware/host_probes.h"
+#include "web/server_proxy.h"
 
 // The check's result for a server catalogue that is well-formed but lists no firmware
 // (an empty list, or some other page that happens to parse): a server that lists
@@ -61,6 +63,10 @@ public:
 
     void AddListener(CFirmwareView* view);
 
+    // The proxy for the server checks from now on (none by default: the environment's).
+    void SetServerProxy(ServerProxy proxy);
+    ServerProxy GetServerProxy() const;
+
     // ReadLocalCatalog, then, when it succeeded, StartServerCheck.
     void LoadCatalog();
 
@@ -83,6 +89,9 @@ public:
     // client's code when the fetch failed; -1 for a text that is not well-formed XML;
     // kCatalogListsNoFirmware; kStoreBusy; -8 when the machine had no network.
     int LastCheckResult() const { return lastCheckResult_.load(); }
+    // The fetch's own result in the check now ending, known to views from OnCatalogChecked
+    // on (a refusing proxy is told apart from a merge that kept the store as it was).
+    int LastFetchResult() const { return lastFetchResult_.load(); }
 
     // Fetches ServerBase() + "/Firmware_V2.xml" (30 s time-out) on the calling thread and
     // merges it as ParseServerCatalog does; a failed fetch merges an empty text. Leading
@@ -131,6 +140,18 @@ public:
 
     void SetChecked(const std::string& series, bool checked);
 
+    // How the store stands towards an image an import offers (the record of a carried
+    // catalogue): it holds that very image already, a newer version for that device
+    // (`held` names it), another image under the record's file name, or none of these.
+    enum class Holding { Nothing, Same, Newer, NameTaken };
+    Holding HoldingFor(const CatalogRecord& record, std::string& held) const;
+    // Records an image an import has placed in the storage folder under the record's
+    // file name, verified: the device's entry (made when missing, in a series made when
+    // missing) stores it as its newest; firmware.xml is saved; the image the entry held
+    // before is deleted once no entry stores it. OnSeriesAdded follows. False, with
+    // errno telling why, when firmware.xml could not be written.
+    bool RecordImported(const CatalogRecord& record);
+
     // Sum of the newest images' sizes, each distinct file counted once.
     int64_t SeriesTotalSize(const std::string& series) const;
 
@@ -170,6 +191,7 @@ private:
     mutable std::mutex mutex_;  // guards everything below up to the save lock
     std::vector<CFirmwareSeries> series_;
     std::vector<CFirmwareView*> listeners_;
+    ServerProxy proxy_;
     bool loaded_ = false;
     uint64_t changes_ = 0;       // bumped by every change worth saving
     uint64_t savedChanges_ = 0;  // changes_ when firmware.xml was last written
@@ -178,5 +200,6 @@ private:
     std::mutex checkMutex_;
     std::atomic<bool> checkRunning_{false};
     std::atomic<int> lastCheckResult_{0};
+    std::atomic<int> lastFetchResult_{0};
     std::jthread check_;
 };

@@ -26,22 +26,6 @@ OutcomeLook LookOf(int code) {
     return {"failed", "fail"};
 }
 
-std::string CsvField(std::string_view raw, bool deviceText) {
-    std::string text = ToValidUtf8(raw);
-    // A spreadsheet runs a cell that starts like a formula; a device name must not.
-    if (deviceText && !text.empty() &&
-        std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) {
-        text.insert(text.begin(), '\'');
-    }
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
 constexpr const char* kStyle = R"(
 body { font-family: "Liberation Sans", Arial, sans-serif; margin: 2em; color: #1c1c1c; }
 h1 { font-size: 1.5em; margin: 0 0 .2em; }
@@ -64,24 +48,42 @@ thead { display: table-header-group; }
 
 }  // namespace
 
+std::string CsvCell(std::string_view raw, bool deviceText) {
+    std::string text = ToValidUtf8(raw);
+    // A spreadsheet runs a cell that starts like a formula; a device name must not.
+    if (deviceText && !text.empty() &&
+        std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) {
+        text.insert(text.begin(), '\'');
+    }
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+const char* ReportOutcomeWord(int code) { return LookOf(code).Word; }
+
 std::string HistoryCsv(const std::vector<UpgradeHistoryRecord>& records) {
     std::string csv =
         "Time,Device ID,Device name,Model,MAC address,Address,Version before,Version after,"
         "Outcome,Result code,Result,Image file,Image MD5\r\n";
     for (const UpgradeHistoryRecord& r : records) {
-        const std::string fields[] = {CsvField(LocalTimeText(r.Time), false),
-                                      CsvField(r.DeviceId, true),
-                                      CsvField(r.DeviceName, true),
-                                      CsvField(r.Model, true),
-                                      CsvField(r.Mac, true),
-                                      CsvField(r.Address, true),
-                                      CsvField(r.VersionBefore, true),
-                                      CsvField(r.VersionAfter, true),
-                                      CsvField(LookOf(r.Code).Word, false),
-                                      CsvField(std::to_string(r.Code), false),
-                                      CsvField(r.ResultText, true),
-                                      CsvField(r.ImageFile, true),
-                                      CsvField(r.ImageMd5, false)};
+        const std::string fields[] = {CsvCell(LocalTimeText(r.Time), false),
+                                      CsvCell(r.DeviceId, true),
+                                      CsvCell(r.DeviceName, true),
+                                      CsvCell(r.Model, true),
+                                      CsvCell(r.Mac, true),
+                                      CsvCell(r.Address, true),
+                                      CsvCell(r.VersionBefore, true),
+                                      CsvCell(r.VersionAfter, true),
+                                      CsvCell(LookOf(r.Code).Word, false),
+                                      CsvCell(std::to_string(r.Code), false),
+                                      CsvCell(r.ResultText, true),
+                                      CsvCell(r.ImageFile, true),
+                                      CsvCell(r.ImageMd5, false)};
         for (size_t i = 0; i < std::size(fields); ++i) {
             if (i > 0) csv += ',';
             csv += fields[i];

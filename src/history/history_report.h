@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "history/history_record.h"
@@ -14,6 +15,14 @@ struct ReportHeading {
     std::string Until;  // empty: up to now
     std::string MadeAt;
 };
+
+// One CSV field: valid UTF-8, quoted where it holds a comma, a quote or a line break;
+// a `deviceText` (anything a device or a user named) that a spreadsheet would take for
+// a formula starts with an apostrophe.
+std::string CsvCell(std::string_view raw, bool deviceText);
+
+// The report's word for an outcome: "upgraded", "already up to date" or "failed".
+const char* ReportOutcomeWord(int code);
 
 // The records in the order given, as CSV for spreadsheets: a header row, then one row
 // per record; fields quoted where they hold a comma, a quote or a line break, lines

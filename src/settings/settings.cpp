@@ -147,6 +147,28 @@ std::string CSettings::ReadStorageFolder() const {
     return value->Text;
 }
 
+std::string CSettings::ReadProxyAddress() const {
+    std::optional<CValueStore::Value> value = system_.Read("Proxy");
+    return value && value->IsString ? value->Text : std::string();
+}
+
+std::string CSettings::ReadProxyUser() const {
+    std::optional<CValueStore::Value> value = system_.Read("ProxyUser");
+    return value && value->IsString ? value->Text : std::string();
+}
+
+bool CSettings::SaveProxy(const std::string& address, const std::string& user) const {
+    if (address.empty()) {
+        system_.Delete("Proxy");
+        system_.Delete("ProxyUser");
+        return !system_.Read("Proxy");
+    }
+    if (!system_.Write("Proxy", address)) return false;
+    if (!user.empty()) return system_.Write("ProxyUser", user);
+    system_.Delete("ProxyUser");
+    return true;
+}
+
 std::string CSettings::ReadServerUrl() const {
     std::optional<CValueStore::Value> value = system_.Read("URL");
     return value && value->IsString ? value->Text : std::string();

@@ -81,6 +81,15 @@ public:
     std::string ReadStorageFolder() const;
     std::string ReadServerUrl() const;
 
+    // The proxy to the firmware server, machine-wide like URL: `Proxy` (address) and
+    // `ProxyUser`. There is no keyring here, so its password is never written: the
+    // program keeps it for the run. Empty when absent.
+    std::string ReadProxyAddress() const;
+    std::string ReadProxyUser() const;
+    // Stores both (an empty address removes both); false when the machine-wide file
+    // cannot be written (it is usually the administrator's).
+    bool SaveProxy(const std::string& address, const std::string& user) const;
+
     // The guards of an upgrade batch, as the Setting page stores them; read anew each time.
     bool FirstOfEachModel() const;
     int MaxFailures() const;

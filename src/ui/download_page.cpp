@@ -3,7 +3,9 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <chrono>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "base/result_codes.h"
@@ -11,13 +13,45 @@
 #include "firmware/download_status.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
+#include "firmware/store_transfer.h"
 #include "layout/layout_texts.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
+#include "web/download_progress.h"
 
 namespace {
 
 constexpr int kStoreIdlePollMs = 500;
+// A message names at most this many refused images; the command line tells them all.
+constexpr int kRefusedShown = 8;
+
+// What a transfer on the worker hands to the user-interface thread.
+struct TransferResult {
+    int Code = 0;
+    std::string Error;
+    TransferCounts Counts;
+    std::vector<TransferLine> Refused;
+};
+
+// Replaces each "%d" (or "%s") of a translator's text in turn; never used as a format.
+QString FillIn(QString text, const QStringList& values) {
+    qsizetype at = 0;
+    for (const QString& value : values) {
+        const qsizetype d = text.indexOf("%d", at);
+        const qsizetype s = text.indexOf("%s", at);
+        at = d < 0 ? s : (s < 0 ? d : std::min(d, s));
+        if (at < 0) break;
+        text.replace(at, 2, value);
+        at += value.size();
+    }
+    return text;
+}
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // What the store says of each catalogue series, asked on a notifying thread: the
 // questions may hash whole images.
@@ -34,13 +68,18 @@ CDownloadPage::CDownloadPage(IMainFrame& frame, QWidget* parent)
       listArea_(this),
       list_(&listArea_),
       selectAll_(CSkinButton::Kind::Push, this),
-      cancelAll_(CSkinButton::Kind::Push, this) {
+      cancelAll_(CSkinButton::Kind::Push, this),
+      import_(CSkinButton::Kind::Push, this),
+      export_(CSkinButton::Kind::Push, this),
+      folderChooser_(ModalFolderChooser(*this)) {
     skin::SetTextColour(description_, skin::kCaption);
     skin::MakeListPlace(listArea_, {&list_});
     list_.setObjectName("FirmwareList");
     list_.setAccessibleName("FirmwareList");
     connect(&selectAll_, &QAbstractButton::clicked, this, &CDownloadPage::SelectAll);
     connect(&cancelAll_, &QAbstractButton::clicked, this, &CDownloadPage::CancelAll);
+    connect(&import_, &QAbstractButton::clicked, this, &CDownloadPage::Import);
+    connect(&export_, &QAbstractButton::clicked, this, &CDownloadPage::Export);
     storeIdleWatch_.setInterval(kStoreIdlePollMs);
     connect(&storeIdleWatch_, &QTimer::timeout, this, &CDownloadPage::ReleaseStoreLockWhenIdle);
     worker_.setMaxThreadCount(1);
@@ -53,6 +92,8 @@ void CDownloadPage::ReloadTexts() {
     PlaceDescription();
     selectAll_.setText(ToQString(Place(selectAll_, "SelectAllButton", "Select All")));
     cancelAll_.setText(ToQString(Place(cancelAll_, "DeselectAllButton", "Cancel All")));
+    import_.setText(ToQString(Place(import_, "ImportButton", "Import")));
+    export_.setText(ToQString(Place(export_, "ExportButton", "Export")));
     PlaceLists(listArea_, "FirmwareList", {&list_});
     list_.SetColumns({QString(), PageText("NoField", "No"), PageText("SeriesField", "Series"),
                       PageText("StatusField", "Status")},
@@ -80,9 +121,21 @@ void CDownloadPage::ReloadTexts() {
 void CDownloadPage::PlaceDescription() {
     const QString text =
         ToQString(Place(description_, "DescriptionLabel", "Check and download firmware"));
-    description_.setText(
-        checking_ ? PageText("CheckingLabel", "Checking the firmware server for new firmware...")
-                  : text);
+    if (!transferProgress_.isEmpty()) {
+        description_.setText(transferProgress_);
+        return;
+    }
+    if (checking_) {
+        description_.setText(
+            PageText("CheckingLabel", "Checking the firmware server for new firmware..."));
+    } else if (proxyRefused_) {
+        description_.setText(PageText(
+            "ProxyRefusedLabel",
+            "The proxy refused the connection or its log-in: check the proxy on the Setting "
+            "page."));
+    } else {
+        description_.setText(text);
+    }
 }
 
 void CDownloadPage::ShowChecking(bool checking) {
@@ -95,6 +148,8 @@ void CDownloadPage::SetControlsEnabled(bool enabled) {
     enabled = enabled && pending_ == 0;
     selectAll_.setEnabled(enabled);
     cancelAll_.setEnabled(enabled);
+    import_.setEnabled(enabled);
+    export_.setEnabled(enabled);
     list_.setEnabled(enabled);
 }
 
@@ -183,6 +238,92 @@ void CDownloadPage::CancelAll() {
             return true;
         },
         [this] { list_.SetAllChecks(false); });
+}
+
+void CDownloadPage::Import() { Transfer(true); }
+
+void CDownloadPage::Export() { Transfer(false); }
+
+void CDownloadPage::Transfer(bool import) {
+    CDownloadCoordinator* coordinator = coordinator_;
+    CFirmwareCatalog* catalog = catalog_;
+    if (!coordinator || !catalog || pending_ > 0) return;
+    // Downloads of this program share its hold on the store: they would race the copy.
+    if (coordinator->Manager().HasWork()) {
+        ShowOkBox(*this, frame_.Texts(), "TransferWhileDownloadingMessage",
+                  PageText("TransferWhileDownloadingMessage",
+                           "Wait until the downloads have ended, then try again."));
+        return;
+    }
+    const QString folder = folderChooser_();
+    if (folder.isEmpty()) return;
+    auto result = std::make_shared<TransferResult>();
+    RunRequest(
+        [this, catalog, import, folder = ToStd(folder), result] {
+            if (!TakeStoreLock()) return false;
+            std::optional<DownloadProgressEstimator> estimate;
+            int64_t before = 0;
+            TransferHooks hooks;
+            hooks.Stopped = [this] { return IsDetached(); };
+            hooks.Line = [result](const TransferLine& line) {
+                if (line.Outcome == TransferOutcome::Refused) result->Refused.push_back(line);
+            };
+            // Throttled by the estimate: at most one update a second reaches the page.
+            hooks.Progress = [&](int64_t done, int64_t total) {
+                if (!estimate) {
+                    estimate.emplace(0, total);
+                    estimate->Start(NowMs());
+                }
+                int seconds = 0;
+                int percent = 0;
+                const int64_t chunk = done - before;
+                before = done;
+                if (!estimate->Add(chunk, total - done, NowMs(), seconds, percent)) return;
+                OnGuiThread([this, import, seconds, percent] {
+                    const QString done =
+                        ToQ(ProgressText(seconds, percent, frame_.Texts().Lookup()));
+                    ShowTransferProgress(
+                        QString(
+                            PageText(import ? "ImportingLabel" : "ExportingLabel",
+                                     import ? "Importing firmware: %s" : "Exporting firmware: %s"))
+                            .replace("%s", done));
+                });
+            };
+            result->Code =
+                import ? ImportStore(*catalog, folder, hooks, result->Counts, result->Error)
+                       : ExportStore(*catalog, folder, hooks, result->Counts, result->Error);
+            if (import) RefreshSeriesStatuses();
+            return true;
+        },
+        [this, import, result] {
+            ShowTransferProgress({});
+            if (result->Code != 0) {
+                ShowOkBox(*this, frame_.Texts(), "TransferFailedMessage",
+                          FillIn(PageText("TransferFailedMessage",
+                                          "The firmware could not be carried: %s"),
+                                 {ToQ(result->Error)}));
+                return;
+            }
+            const TransferCounts& c = result->Counts;
+            QString text = FillIn(
+                import ? PageText("ImportDoneMessage", "Import: %d taken, %d skipped, %d refused.")
+                       : PageText("ExportDoneMessage",
+                                  "Export: %d written, %d already there, %d refused."),
+                {QString::number(c.Taken), QString::number(c.Skipped), QString::number(c.Refused)});
+            int shown = 0;
+            for (const TransferLine& line : result->Refused) {
+                if (shown++ == kRefusedShown) break;
+                text += "\n" + ToQ(line.File) + ": " +
+                        ToQ(TransferReasonText(line, frame_.Texts().Lookup()));
+            }
+            ShowOkBox(*this, frame_.Texts(), import ? "ImportDoneMessage" : "ExportDoneMessage",
+                      text);
+        });
+}
+
+void CDownloadPage::ShowTransferProgress(const QString& text) {
+    transferProgress_ = text;
+    PlaceDescription();
 }
 
 void CDownloadPage::PersistSelections() {
@@ -326,7 +467,11 @@ void CDownloadPage::OnCatalogChecked() {
         }
     }
     const bool connected = Connected();
-    OnGuiThread([this, states = std::move(states), connected] {
+    const CFirmwareCatalog* asked = catalog_.load();
+    const bool proxyRefused = asked && asked->LastFetchResult() == rc::kProxyRefused;
+    OnGuiThread([this, states = std::move(states), connected, proxyRefused] {
+        proxyRefused_ = proxyRefused;
+        PlaceDescription();
         bool older = false;
         for (int row = 0; row < list_.RowCount(); ++row) {
             const auto it = states.find(list_.SeriesAt(row));

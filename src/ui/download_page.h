@@ -39,6 +39,13 @@ public:
     // the tabs disabled until they have ended.
     void SelectAll();
     void CancelAll();
+    // Import: adds the verified images of a chosen folder (a USB stick) to the store.
+    // Export: writes the store's images to a chosen folder. Both run on the page's
+    // worker with the time left in the description, and end with a message of what was
+    // taken, skipped and refused. Not while downloads run.
+    void Import();
+    void Export();
+    void SetFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
     // While the catalogue is read and the server asked, the page says so and takes no
     // command.
     void ShowChecking(bool checking);
@@ -98,12 +105,18 @@ private:
     void ReleaseStoreLockWhenIdle();
     void SayStoreBusy();
     bool Connected() const { return !network_ || network_(); }
+    void Transfer(bool import);
+    void ShowTransferProgress(const QString& text);
 
     QLabel description_;
     QFrame listArea_;
     CFirmwareListCtrl list_;
     CSkinButton selectAll_;
     CSkinButton cancelAll_;
+    CSkinButton import_;
+    CSkinButton export_;
+    FolderChooser folderChooser_;
+    QString transferProgress_;  // shown in the description while a transfer runs
     QString noSpaceText_;
     std::map<QString, Failure> failures_;  // by series, until it is queued again or done
     std::map<QString, Worded> worded_;     // by series
@@ -113,7 +126,8 @@ private:
     NetworkProbe network_ = NetworkConnected;
     bool firstCheck_ = true;
     bool checking_ = false;
-    int pending_ = 0;  // requests given to the worker and not yet ended
+    bool proxyRefused_ = false;  // the last server check was refused by the proxy
+    int pending_ = 0;            // requests given to the worker and not yet ended
 
     mutable std::mutex storeLockMutex_;  // guards storeLock_
     std::shared_ptr<const CFileLock> storeLock_;

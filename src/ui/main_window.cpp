@@ -226,6 +226,11 @@ void CMainWindow::CreateServices() {
         SaveSchedule(context, std::move(done));
     };
     upgradePage_->SetSchedule(schedule_, save);
+    upgradePage_->SetInventorySource(catalog_.get(), DefaultHistoryFile());
+    settingsPage_->SetProxyApplier([this](const ServerProxy& proxy) {
+        catalog_->SetServerProxy(proxy);
+        downloadManager_->SetServerProxy(proxy);
+    });
     upgradePage_->SetBatchPolicySource([this] {
         BatchPolicy policy;
         policy.FirstOfEachModel = settings_.FirstOfEachModel();

@@ -63,6 +63,17 @@ FileChooser FirmwareFileChooser(QWidget& parent) {
     };
 }
 
+FolderChooser ModalFolderChooser(QWidget& parent) {
+    return [&parent] { return QFileDialog::getExistingDirectory(&parent); };
+}
+
+FileChooser InventoryFileChooser(QWidget& parent) {
+    return [&parent](const QString& start) {
+        return QFileDialog::getSaveFileName(&parent, QString(), start,
+                                            "CSV (*.csv);;HTML (*.html)");
+    };
+}
+
 bool AcceptFirmwareImage(const QString& path, CLayoutTexts& texts, const Messenger& say) {
     if (IsFirmwareImage(ToStd(path))) return true;
     say(ToQ(texts.ReadLayoutText("ErrorCode", "Code_406",

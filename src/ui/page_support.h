@@ -32,6 +32,14 @@ using FileChooser = std::function<QString(const QString& start)>;
 // The file dialog over `parent` that offers "Firmware image" files.
 FileChooser FirmwareFileChooser(QWidget& parent);
 
+// Asks for a folder (a USB stick to carry the store on); empty when the user cancelled.
+using FolderChooser = std::function<QString()>;
+FolderChooser ModalFolderChooser(QWidget& parent);
+
+// Asks where to save the device list, starting at `start`; empty when cancelled. A
+// name ending in ".html" asks for the page, any other for CSV.
+FileChooser InventoryFileChooser(QWidget& parent);
+
 // True when the file carries an image mark (or is an image as the store keeps it);
 // otherwise says so through `say` ([ErrorCode] Code_406) and is false.
 bool AcceptFirmwareImage(const QString& path, CLayoutTexts& texts, const Messenger& say);

@@ -30,7 +30,8 @@ CSettingsPage::CSettingsPage(IMainFrame& frame, CSettings& settings, QWidget* pa
       languages_(this),
       autoStart_(this),
       autoStartLabel_(this),
-      batch_(*this, settings) {
+      batch_(*this, settings),
+      proxy_(*this, settings) {
     connect(&languages_, &QComboBox::activated, this, &CSettingsPage::ChooseLanguage);
     // Toggled, not clicked: a screen reader's action changes the state without a click.
     connect(&autoStart_, &QCheckBox::toggled, this, [this](bool on) {
@@ -61,6 +62,7 @@ void CSettingsPage::ReloadTexts() {
     autoStart_.setText(QString());
     autoStartLabel_.setText(ToQString(Place(autoStartLabel_, "AutoStartLabel", "Auto start")));
     batch_.ReloadTexts(frame_.Texts());
+    proxy_.ReloadTexts(frame_.Texts());
     update();
 }
 

@@ -3,9 +3,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <functional>
 
 #include "ui/batch_settings_box.h"
 #include "ui/page.h"
+#include "ui/proxy_settings_box.h"
 #include "ui/skin_group_box.h"
 
 class CSettings;
@@ -35,6 +37,11 @@ public:
     void ChooseLanguage(int index);
     // The auto-start box shows whether the autostart entry exists.
     void ShowAutoStart();
+    // The proxy box hands the proxy to use to `apply` (the firmware services).
+    void SetProxyApplier(std::function<void(const ServerProxy&)> apply) {
+        proxy_.SetApplier(std::move(apply));
+    }
+    CProxySettingsBox& Proxy() { return proxy_; }
 
 signals:
     // The box switched automatic start (the tray's item shows it too).
@@ -50,4 +57,5 @@ private:
     QCheckBox autoStart_;
     QLabel autoStartLabel_;
     CBatchSettingsBox batch_;
+    CProxySettingsBox proxy_;
 };

@@ -12,6 +12,7 @@
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
 #include "ui/check_commands.h"
+#include "ui/inventory_export.h"
 #include "ui/list_rules.h"
 #include "ui/message_dlg.h"
 #include "ui/qt_text.h"
@@ -83,7 +84,8 @@ CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
       add_(CSkinButton::Kind::Push, this),
       search_(CSkinButton::Kind::Push, this),
       upgrade_(CSkinButton::Kind::Push, this),
-      back_(CSkinButton::Kind::Push, this) {
+      back_(CSkinButton::Kind::Push, this),
+      exportList_(CSkinButton::Kind::Push, this) {
     firmwarePath_.setReadOnly(true);
     skin::MakeListPlace(listArea_, {&deviceList_, &statusList_});
     // Both lists sit in the list place; the device list's name is the place's key.
@@ -100,6 +102,8 @@ CUpgradePage::CUpgradePage(IMainFrame& frame, QWidget* parent)
     prompt_.setWordWrap(true);
     description_.setWordWrap(true);
     fileChooser_ = FirmwareFileChooser(*this);
+    inventoryChooser_ = InventoryFileChooser(*this);
+    connect(&exportList_, &QAbstractButton::clicked, this, &CUpgradePage::ExportList);
     popupRunner_ = ModalPopupRunner();
     connect(&add_, &QAbstractButton::clicked, this, &CUpgradePage::AddByAddress);
     connect(&browse_, &QAbstractButton::clicked, this, &CUpgradePage::Browse);
@@ -147,6 +151,7 @@ void CUpgradePage::ReloadTexts() {
     selectAll_.setText(ToQString(Place(selectAll_, "SelectAllButton", "Select All")));
     deselectAll_.setText(ToQString(Place(deselectAll_, "DeselectAllButton", "Cancel All")));
     add_.setText(ToQString(Place(add_, "ManualAddNVRButton", "Add")));
+    exportList_.setText(ToQString(Place(exportList_, "ExportListButton", "Export list")));
     search_.setText(ToQString(Place(search_, "SearchButton", "Search")));
     upgrade_.setText(ToQString(Place(upgrade_, "UpgradeButton", "Upgrade")));
     back_.setText(ToQString(Place(back_, "BackButton", "Back")));
@@ -204,7 +209,8 @@ void CUpgradePage::RenameStateTexts() {
 }
 
 void CUpgradePage::SetCommandsVisible(bool visible) {
-    for (CSkinButton* button : {&selectAll_, &deselectAll_, &add_, &search_, &upgrade_}) {
+    for (CSkinButton* button :
+         {&selectAll_, &deselectAll_, &add_, &search_, &upgrade_, &exportList_}) {
         button->setVisible(visible);
     }
 }
@@ -676,6 +682,24 @@ void CUpgradePage::SelectAll() {
 }
 
 void CUpgradePage::CancelAll() { deviceList_.SetAllChecks(false); }
+
+void CUpgradePage::ExportList() {
+    if (!table_ || !inventoryStore_) return;
+    const QString path = inventoryChooser_(QString());
+    if (path.isEmpty()) return;
+    std::vector<CIPCamInfo> devices;
+    for (const std::string& key : table_->Keys()) {
+        if (std::optional<CIPCamInfo> record = table_->Find(key)) devices.push_back(*record);
+    }
+    const QString why = SaveInventory(path, devices, *inventoryStore_, historyPath_);
+    const QString text =
+        why.isEmpty() ? PageText("ExportListDoneMessage", "The list of %d devices was saved.")
+                            .replace("%d", QString::number(static_cast<qsizetype>(devices.size())))
+                      : PageText("ExportListFailedMessage", "The list could not be saved: %s")
+                            .replace("%s", why);
+    ShowOkBox(*this, frame_.Texts(),
+              why.isEmpty() ? "ExportListDoneMessage" : "ExportListFailedMessage", text);
+}
 
 void CUpgradePage::OpenDevicePageOf(const std::string& deviceId) {
     if (!table_) return;

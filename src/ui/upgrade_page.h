@@ -12,6 +12,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "firmware/firmware_match.h"
 #include "registry/registry_observer.h"
 #include "ui/list_ctrl.h"
 #include "ui/page.h"
@@ -42,6 +43,13 @@ public:
     void SetServices(CCameraControl& control, CCameraTable& table, CCredentialChecks& checks,
                      bool searchSoon);
     void SetFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
+    // Export list: the store the list compares with, the history it reads, and where the
+    // user chooses the file.
+    void SetInventorySource(const IFirmwareMatch* store, std::string historyPath) {
+        inventoryStore_ = store;
+        historyPath_ = std::move(historyPath);
+    }
+    void SetInventoryChooser(FileChooser chooser) { inventoryChooser_ = std::move(chooser); }
     // Runs a popup to its end and gives its result (by default modally).
     void SetPopupRunner(PopupRunner runner) { popupRunner_ = std::move(runner); }
     // Where upgrades planned for later go, and how the schedule is saved.
@@ -78,6 +86,9 @@ public:
     void Back();
     void SelectAll();
     void CancelAll();
+    // Saves the listed devices as the site inventory (CSV, or HTML by the file's name)
+    // and says so.
+    void ExportList();
     // Add: the popup that adds a device by its address.
     void AddByAddress();
     // A device command from the main window (32786, 32787, 32789, 32791, 32792), with the
@@ -180,6 +191,7 @@ private:
     CSkinButton search_;
     CSkinButton upgrade_;
     CSkinButton back_;
+    CSkinButton exportList_;
     QTimer refresh_;      // 3
     QTimer searchWatch_;  // 1
     QTimer firstSearch_;  // 0
@@ -188,6 +200,9 @@ private:
     CCameraTable* table_ = nullptr;
     CCredentialChecks* checks_ = nullptr;
     FileChooser fileChooser_;
+    FileChooser inventoryChooser_;
+    const IFirmwareMatch* inventoryStore_ = nullptr;
+    std::string historyPath_;
     PopupRunner popupRunner_;
     BatchPolicySource batchPolicy_;
     CScheduleList* schedule_ = nullptr;

@@ -39,6 +39,15 @@ void ApplyCommonOptions(CURL* handle, int timeoutMs, bool useSystemProxy) {
     if (!useSystemProxy) curl_easy_setopt(handle, CURLOPT_PROXY, "");
 }
 
+void ApplyServerProxy(CURL* handle, const ServerProxy* proxy) {
+    if (!proxy || proxy->Address.empty()) return;
+    curl_easy_setopt(handle, CURLOPT_PROXY, proxy->Address.c_str());
+    if (proxy->User.empty()) return;
+    curl_easy_setopt(handle, CURLOPT_PROXYUSERNAME, proxy->User.c_str());
+    curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD, proxy->Password.c_str());
+    curl_easy_setopt(handle, CURLOPT_PROXYAUTH, CURLAUTH_BASIC);
+}
+
 void ForgetTransferLocals(CURL* h) {
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr);
@@ -133,8 +142,10 @@ int ResultFromCurl(CURLcode code, bool stalled, bool detailedNetErrors) {
     if (!detailedNetErrors) return rc::kFailed;
     switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY:
             return rc::kNameNotResolved;
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_PROXY:
+            return rc::kProxyRefused;
         case CURLE_COULDNT_CONNECT:
             return rc::kCannotConnect;
         default:
@@ -145,6 +156,7 @@ int ResultFromCurl(CURLcode code, bool stalled, bool detailedNetErrors) {
 int ResultFromStatus(long status) {
     if (status == 404) return rc::kHttpNotFound;
     if (status == 401) return rc::kHttpUnauthorized;
+    if (status == 407) return rc::kProxyRefused;
     return rc::kFailed;
 }
 

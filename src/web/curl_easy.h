@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "web/server_proxy.h"
+
 // The libcurl plumbing shared by every HTTP exchange of the program: one global set-up,
 // owned handles, the options every request sets, and the mapping of libcurl's outcome
 // to the program's result codes.
@@ -37,6 +39,10 @@ void AppendHeader(CurlHeaderList& list, const std::string& line);
 // as they come (devices carry self-signed, expired or misnamed ones), no redirects, and
 // the proxy choice: the proxy environment variables when `useSystemProxy`, else direct.
 void ApplyCommonOptions(CURL* handle, int timeoutMs, bool useSystemProxy);
+
+// The set proxy in place of the environment's (with its log-in, sent up front); nothing
+// for a null proxy or one without an address.
+void ApplyServerProxy(CURL* handle, const ServerProxy* proxy);
 
 // For a handle kept across transfers: drops what the last transfer pointed at (headers,
 // body, sinks, progress watch), so that the handle keeps no pointers to a caller's locals.

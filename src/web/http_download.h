@@ -26,6 +26,8 @@ public:
     CHTTPDownload& operator=(const CHTTPDownload&) = delete;
 
     bool UseSystemProxy() override { return true; }
+    const ServerProxy* Proxy() override { return &proxy_; }
+    void SetProxy(ServerProxy proxy) { proxy_ = std::move(proxy); }
     // Appends to an existing file; a new file gets `contentLength` as its header.
     void BeginBody(std::string& path, int64_t contentLength) override;
     void WriteBody(const char* data, size_t count) override;
@@ -50,4 +52,5 @@ private:
     std::string label_;
     DownloadProgressEstimator estimator_;
     bool writeFailed_ = false;
+    ServerProxy proxy_;
 };

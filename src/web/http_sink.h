@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "web/server_proxy.h"
+
 // Where the body of an HTTP answer goes. HttpFetch and HttpPostForm hand it over chunk
 // by chunk; `target` is the caller's text: for a text sink the string that receives the
 // body, for a file sink the file's path. A sink serves one call at a time.
@@ -13,6 +15,9 @@ public:
 
     // True: the request uses the proxy environment variables; false: it goes direct.
     virtual bool UseSystemProxy() = 0;
+    // With UseSystemProxy: the proxy set for the firmware server; null, or one without an
+    // address, leaves it to the environment.
+    virtual const ServerProxy* Proxy() { return nullptr; }
     // A body of `contentLength` bytes (0 when the answer gave none) is about to arrive.
     virtual void BeginBody(std::string& target, int64_t contentLength) = 0;
     virtual void WriteBody(const char* data, size_t count) = 0;

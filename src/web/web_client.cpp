@@ -27,6 +27,7 @@ struct RequestPlan {
     bool Post = false;
     std::string Body;
     std::vector<std::string> Headers;
+    const ServerProxy* Proxy = nullptr;
 };
 
 // Receives the body of the answer; false stops the transfer.
@@ -49,6 +50,7 @@ size_t OnWrite(char* data, size_t size, size_t count, void* receiver) {
 Outcome Perform(CURL* handle, const RequestPlan& plan, BodyReceiver& receiver,
                 AnswerHeaders& headers, StallWatch& watch) {
     ApplyCommonOptions(handle, plan.TimeoutMs, plan.UseSystemProxy);
+    if (plan.UseSystemProxy) ApplyServerProxy(handle, plan.Proxy);
     curl_easy_setopt(handle, CURLOPT_URL, plan.Url.c_str());
     curl_easy_setopt(handle, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, static_cast<long>(kChunkBytes));
@@ -265,11 +267,17 @@ int PostToSink(CMyHTTP& sink, RequestPlan& plan, std::string& target, bool range
     CurlEasy handle = NewCurlEasy();
     if (!handle) return rc::kFailed;
     plan.UseSystemProxy = sink.UseSystemProxy();
+    plan.Proxy = sink.Proxy();
     StallWatch watch(plan.TimeoutMs, [&sink] { return sink.IsCancelled() || !sink.CanContinue(); });
     AnswerHeaders headers(watch);
     SinkReceiver receiver(handle.get(), sink, target, have, total, headers);
     const Outcome outcome = Perform(handle.get(), plan, receiver, headers, watch);
-    const int result = receiver.Finish(outcome);
+    int result = receiver.Finish(outcome);
+    // Through a set proxy every connection is the proxy's.
+    if (result == rc::kCannotConnect && plan.UseSystemProxy && plan.Proxy &&
+        !plan.Proxy->Address.empty()) {
+        result = rc::kProxyRefused;
+    }
     reachedEnd = result == rc::kOk;
     return result;
 }
@@ -280,7 +288,8 @@ int HttpGetText(const std::string& user, const std::string& password, const std:
                 int timeoutMs, std::string& out) {
     CurlEasy handle = NewCurlEasy();
     if (!handle) return rc::kFailed;
-    RequestPlan plan{user, password, url, timeoutMs, true, false, {}, {}};
+    // Devices only: a proxy would be handed their passwords and cannot reach their LAN.
+    RequestPlan plan{user, password, url, timeoutMs, false, false, {}, {}};
     StallWatch watch(timeoutMs);
     AnswerHeaders headers(watch);
     TextReceiver receiver(handle.get());

@@ -13,8 +13,9 @@
 // -9 the sink cannot continue; -101 HTTP 404; -301 HTTP 401.
 
 // GET; only status 200 counts. `out` receives the first 102400 bytes of the body as text
-// (up to the first zero byte); it is left alone on failure. Honours the proxy
-// environment variables. Name and connection failures come back as -1.
+// (up to the first zero byte); it is left alone on failure. It asks devices, so it
+// always goes direct, whatever proxy the environment names. Name and connection
+// failures come back as -1.
 int HttpGetText(const std::string& user, const std::string& password, const std::string& url,
                 int timeoutMs, std::string& out);
 

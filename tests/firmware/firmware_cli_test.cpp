@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
+#include "base/text.h"
 #include "firmware/store_location.h"
 #include "firmware_test_support.h"
 #include "support/child_process.h"
+#include "support/devsim_process.h"
 #include "support/web_test_support.h"
 
 namespace {
@@ -222,6 +226,99 @@ TEST_F(FirmwareCliTest, StoreThatCannotBeWrittenOrUsedFailsLoudly) {
     EXPECT_TRUE(Has(fifo.Output, "the settings file " + home_.File("strelvane/settings.conf") +
                                      " cannot be read: not a regular file"))
         << fifo.Output;
+}
+
+// A stick with two sound images, a tampered and a truncated one: two imports at once
+// into one empty store leave both sound images whole and nothing else; the refused ones
+// are named with their reason; an import of nothing sound changes nothing.
+TEST_F(FirmwareCliTest, ImportsRefuseDamagedImagesAndTwoAtOnceKeepTheStoreWhole) {
+    TempDir stick;
+    const std::string one = PatternBytes(3000000, 'p');
+    const std::string two = PatternBytes(2000000, 'q');
+    stick.Write("Firmware_V2.xml",
+                ServerCatalogText({Record("S1", "M1", "1.0", "one.bin", one),
+                                   Record("S1", "M2", "1.0", "two.bin", two),
+                                   Record("S2", "M3", "1.0", "tampered.bin", one),
+                                   Record("S2", "M4", "1.0", "short.bin", two)}));
+    stick.Write("one.bin", one);
+    stick.Write("two.bin", two);
+    stick.Write("tampered.bin", std::string(one).replace(1234, 1, "#"));
+    stick.Write("short.bin", two.substr(0, 1999000));
+
+    ChildProcess first(Command({"import", stick.Path()}, ""));
+    ChildProcess second(Command({"import", stick.Path()}, ""));
+    std::vector<std::string> lines;
+    for (ChildProcess* cli : {&first, &second}) {
+        while (std::optional<std::string> line = cli->ReadLine(20s)) lines.push_back(*line);
+        // Refused images end both with 1, whether they imported or found the store busy.
+        EXPECT_EQ(cli->Wait(20s), 1);
+    }
+    EXPECT_EQ(store_.Read("one.bin"), StoredImage(one));
+    EXPECT_EQ(store_.Read("two.bin"), StoredImage(two));
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(store_.Path()))
+        files.insert(entry.path().filename().string());
+    EXPECT_EQ(files,
+              (std::set<std::string>{"firmware.xml", "firmware.xml.lock", "one.bin", "two.bin"}));
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line ==
+               "{\"file\":\"tampered.bin\",\"series\":\"S2\",\"model\":\"M3\","
+               "\"version\":\"1.0\",\"size\":3000000,\"outcome\":\"refused\","
+               "\"reason\":\"the bytes do not match the catalogue's MD5 (altered or "
+               "damaged)\"}";
+    }));
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return Has(line, "\"file\":\"short.bin\"") &&
+               Has(line, "the file has 1999000 bytes, the catalogue says 2000000");
+    }));
+
+    const std::string catalogue = store_.Read("firmware.xml");
+    stick.Write("Firmware_V2.xml",
+                ServerCatalogText({Record("S2", "M3", "1.0", "tampered.bin", one)}));
+    EXPECT_EQ(Run({"import", stick.Path()}).ExitCode, 1);
+    EXPECT_EQ(store_.Read("firmware.xml"), catalogue);
+    EXPECT_FALSE(std::filesystem::exists(store_.File("tampered.bin")));
+    // Once nothing is refused, a repeat only skips: status 0.
+    stick.Write("Firmware_V2.xml", ServerCatalogText({Record("S1", "M1", "1.0", "one.bin", one)}));
+    const ProcessResult again = Run({"import", stick.Path()});
+    EXPECT_EQ(again.ExitCode, 0);
+    EXPECT_TRUE(Has(again.Output, "\"outcome\":\"skipped\",\"reason\":\"already stored\""));
+}
+
+// Through a proxy that asks for a log-in and drops the link in the middle of the image:
+// the download resumes where the cut left it; a wrong password is named as the proxy's
+// refusal.
+TEST_F(FirmwareCliTest, DownloadThroughAProxyResumesAfterACut) {
+    const std::string image = PatternBytes(1500000);
+    Publish("big.bin", image);
+    FirmwareServerFixture server(server_);
+    DevsimProcess proxy({"--proxy", "user=tech,password=pw-9,cut_after=400000,log=1"});
+    const std::string address = "127.0.0.1:" + std::to_string(proxy.ProxyPort());
+    auto through = [&](const std::string& password, const std::vector<std::string>& words) {
+        std::vector<std::string> argv = {"env", "STRELVANE_PROXY_PASSWORD=" + password};
+        for (const std::string& word : Command(words, server.Base())) argv.push_back(word);
+        argv.insert(argv.end(), {"--proxy", address, "--proxy-user", "tech"});
+        return argv;
+    };
+    std::vector<std::string> wrong = {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"};
+    for (const std::string& word : through("nope", {"check"})) wrong.push_back(word);
+    const ProcessResult refused = RunProcess(wrong, 20s);
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_TRUE(Has(refused.Output, "the proxy refused the connection or its log-in"))
+        << refused.Output;
+
+    const ProcessResult download = RunProcess(through("pw-9", {"download"}), 60s);
+    EXPECT_EQ(download.ExitCode, 0) << download.Output;
+    EXPECT_EQ(store_.Read("big.bin"), StoredImage(image));
+    const std::vector<std::string> ranges = server.RangesAskedFor("/big.bin");
+    ASSERT_EQ(ranges.size(), 2u);
+    EXPECT_EQ(ranges[0], "-");
+    EXPECT_TRUE(StartsWith(ranges[1], "bytes=")) << ranges[1];
+    EXPECT_GT(ParseDecimal(ranges[1].substr(6)), 300000) << ranges[1];
+    // Every request went through the proxy, the first cut.
+    std::string relayed;
+    while (auto line = proxy.Process().ReadLine(200ms)) relayed += *line + "\n";
+    EXPECT_TRUE(Has(relayed, "url=" + server.Base() + "/big.bin auth=ok cut=1")) << relayed;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "base/utf16.h"
 #include "history/history_file.h"
 #include "history/history_report.h"
+#include "history/site_inventory.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -244,6 +245,87 @@ TEST(HistoryReportTest, OnATerminalDeviceTextsCannotActOnIt) {
             EXPECT_TRUE(shown.Output[at + 1] == '\n' || shown.Output[at + 1] == '\r') << format;
         }
     }
+}
+
+// The store of a site: images of NVR-1600 up to 2.0.0, nothing for other models.
+class SiteStore : public IFirmwareMatch {
+public:
+    bool FindLatestFirmware(const std::string& model, const std::string& hwVer,
+                            const std::string& product, std::vector<std::string>& versions,
+                            std::vector<std::string>& paths) const override {
+        if (model != "NVR-1600" || hwVer != "V1" || product != "NVR-1600") return false;
+        versions = {"1.5.0", "2.0.0"};
+        paths = {"/store/a.bin", "/store/b.bin"};
+        return true;
+    }
+};
+
+CIPCamInfo Device(const std::string& name, const std::string& model, const std::string& version,
+                  bool loggedIn, DeviceProtocol protocol = DeviceProtocol::Maker) {
+    CIPCamInfo d;
+    d.DeviceId = "ID-" + name;
+    d.DeviceName = name;
+    d.ModelName = model;
+    d.FirmwareVersion = version;
+    d.HostAddress = "198.18.1.1";
+    d.MacAddress = "00:11:22:33:44:" + name.substr(0, 2);
+    d.LoginOk = loggedIn ? 1 : 0;
+    d.Protocol = protocol;
+    return d;
+}
+
+TEST(SiteInventoryTest, MixedSiteGetsTheRightStatesAndSafeCells) {
+    const std::vector<CIPCamInfo> devices = {
+        Device("=cmd|' /C calc'!A0", "NVR-1600", "1.0.0", true),  // behind the store
+        Device("b2-current", "NVR-1600", "2.0.0", true),
+        Device("c3-no-images", "NVR-800", "1.0.0", true),
+        Device("d4-camera", "IPC-7", "5.1", true, DeviceProtocol::Onvif),
+        Device("e5-refused", "NVR-1600", "", false),
+    };
+    // The first device failed as not seen again, then came back: upgraded. The MAC of a
+    // record compares in any case.
+    UpgradeHistoryRecord failed = Outcome("x", rc::kNotSeenAgain, 1796700000);
+    failed.DeviceId = "ID-=cmd|' /C calc'!A0";
+    failed.Mac = "00:11:22:33:44:=C";
+    UpgradeHistoryRecord late = failed;
+    late.Time = 1796703600;
+    late.Code = rc::kReturnedLate;
+    UpgradeHistoryRecord older = Outcome("b2-current", 0, 1796600000);
+    older.Mac = "00:11:22:33:44:B2";
+    const std::vector<InventoryRow> rows =
+        BuildInventory(devices, SiteStore(), {older, failed, late});
+
+    struct Expected {
+        const char* Newest;
+        const char* State;
+        const char* Last;
+    };
+    const Expected expected[] = {{"2.0.0", "newer available", "upgraded"},
+                                 {"2.0.0", "up to date", "upgraded"},
+                                 {"", "up to date", ""},
+                                 {"not known", "up to date", ""},
+                                 {"2.0.0", "not checked", ""}};
+    ASSERT_EQ(rows.size(), std::size(expected));
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i].Name);
+        EXPECT_EQ(rows[i].Newest, expected[i].Newest);
+        EXPECT_EQ(InventoryStateWord(rows[i].State), std::string(expected[i].State));
+        EXPECT_EQ(rows[i].LastOutcome, expected[i].Last);
+    }
+    EXPECT_EQ(rows[0].LastTime, late.Time);
+    EXPECT_EQ(InventorySummary(rows),
+              "5 devices: 3 up to date, 1 with newer firmware, 1 not checked");
+
+    const auto csv = ParseCsv(InventoryCsv(rows));
+    ASSERT_EQ(csv.size(), 6u);
+    EXPECT_EQ(csv[0][8], "State");
+    EXPECT_EQ(csv[1][0], "'=cmd|' /C calc'!A0");
+    EXPECT_EQ(csv[1][8], "newer available");
+    EXPECT_EQ(csv[5][8], "not checked");
+    const std::string page = InventoryHtml(rows, "2026-12-10 12:00");
+    EXPECT_NE(page.find("5 devices: 3 up to date, 1 with newer firmware, 1 not checked"),
+              std::string::npos);
+    EXPECT_EQ(page.find("http"), std::string::npos);
 }
 
 }  // namespace

@@ -199,6 +199,28 @@ TEST_F(SettingsTest, StorageAndServerUrlAreReadForTheFirmwareStore) {
     EXPECT_EQ(settings.ReadStorageFolder(), "");
 }
 
+// The proxy lives machine-wide beside URL, which it must leave alone; clearing the
+// address clears the user too; a store that cannot be written says so.
+TEST_F(SettingsTest, ProxyIsStoredMachineWideWithoutItsPassword) {
+    std::filesystem::create_directories(dir_.File("etc/strelvane"));
+    dir_.Write("etc/strelvane/settings.conf", "URL=http://127.0.0.1:8080\n");
+    CSettings settings(Paths(), "C");
+    ASSERT_TRUE(settings.SaveProxy("127.0.0.1:3128", "tech"));
+    EXPECT_EQ(settings.ReadProxyAddress(), "127.0.0.1:3128");
+    EXPECT_EQ(settings.ReadProxyUser(), "tech");
+    EXPECT_EQ(settings.ReadServerUrl(), "http://127.0.0.1:8080");
+    ASSERT_TRUE(settings.SaveProxy("127.0.0.1:8118", ""));
+    EXPECT_EQ(settings.ReadProxyUser(), "");
+    ASSERT_TRUE(settings.SaveProxy("", "tech"));
+    EXPECT_EQ(settings.ReadProxyAddress(), "");
+    EXPECT_EQ(dir_.Read("etc/strelvane/settings.conf"), "URL=http://127.0.0.1:8080\n");
+
+    // A folder where the machine-wide file would be: nothing can be stored.
+    std::filesystem::remove(dir_.File("etc/strelvane/settings.conf"));
+    std::filesystem::create_directories(dir_.File("etc/strelvane/settings.conf"));
+    EXPECT_FALSE(CSettings(Paths(), "C").SaveProxy("127.0.0.1:3128", "tech"));
+}
+
 TEST_F(SettingsTest, AStoreThatIsNoRegularFileIsNamedAndLeftAlone) {
     std::filesystem::create_directories(dir_.File("config/strelvane"));
     std::filesystem::create_directories(dir_.File("etc/strelvane/settings.conf"));

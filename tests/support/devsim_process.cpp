@@ -31,6 +31,8 @@ DevsimProcess::DevsimProcess(const std::vector<std::string>& args,
                                 std::stoi(f["https_port"]), f["endpoint"]});
         } else if (line->rfind("firmware-server ", 0) == 0) {
             firmwareServerPort_ = std::stoi(f["port"]);
+        } else if (line->rfind("proxy ", 0) == 0) {
+            proxyPort_ = std::stoi(f["port"]);
         }
     }
 }

@@ -29,6 +29,7 @@ public:
     const std::vector<Device>& Devices() const { return devices_; }
     const Device& DeviceById(const std::string& id) const;
     int FirmwareServerPort() const { return firmwareServerPort_; }
+    int ProxyPort() const { return proxyPort_; }
     ChildProcess& Process() { return *process_; }
 
     // The next line of output that contains `text` (lines before it are passed over);
@@ -40,4 +41,5 @@ private:
     std::unique_ptr<ChildProcess> process_;
     std::vector<Device> devices_;
     int firmwareServerPort_ = 0;
+    int proxyPort_ = 0;
 };

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -104,8 +105,10 @@ private:
     }
 
     std::unique_ptr<CMainWindow> MakeWindow(const TempDir& store,
-                                            FreeSpaceProbe freeSpace = AvailableBytes) {
+                                            FreeSpaceProbe freeSpace = AvailableBytes,
+                                            const std::string& systemSettings = "") {
         MainWindowSetup setup = sandbox_.Setup();
+        if (!systemSettings.empty()) setup.Settings.SystemStore = systemSettings;
         setup.StorageFolder = store.Path();
         setup.ServerBase = "http://127.0.0.1:" + std::to_string(server_->FirmwareServerPort());
         setup.Network = [] { return true; };
@@ -308,6 +311,53 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!page.IsWorking(), 10000);
         QCOMPARE(Status(list, "S2"), QString("Failed: the server has no such file (HTTP 404)"));
         QCOMPARE(Status(list, "S1"), QString("Latest"));
+        ExitAndWait(*window);
+    }
+
+    // A stick carries S3's image and a tampered S2: only the sound one enters the store,
+    // the message says why the other was refused, and Export writes what the store holds.
+    void importAndExportCarryOnlyVerifiedImages() {
+        TempDir store;
+        Prepare(store, 10000000);
+        // Through a proxy that takes no connection, the start-up check says who refused.
+        TempDir machine;
+        machine.Write("settings.conf", "Proxy=127.0.0.1:" + std::to_string(ClosedPort()) + "\n");
+        auto proxied = MakeWindow(store, AvailableBytes, machine.File("settings.conf"));
+        QTRY_COMPARE(proxied->DownloadPageWidget().findChild<QLabel*>("DescriptionLabel")->text(),
+                     QString("The proxy refused the connection or its log-in: check the proxy on "
+                             "the Setting page."));
+        ExitAndWait(*proxied);
+        proxied.reset();
+
+        auto window = MakeWindow(store);
+        CDownloadPage& page = window->DownloadPageWidget();
+        QCOMPARE(Button(page, "ImportButton").accessibleName(), QString("ImportButton"));
+        QCOMPARE(Button(page, "ExportButton").accessibleName(), QString("ExportButton"));
+        TempDir stick;
+        stick.Write("Firmware_V2.xml", ServerCatalogText({p_.S3, p_.S2}));
+        stick.Write("c.bin", p_.C);
+        stick.Write("b2.bin", std::string(p_.B2).replace(10, 1, "!"));
+        QString chosen = ToQ(stick.Path());
+        page.SetFolderChooser([&] { return chosen; });
+
+        QTest::mouseClick(&Button(page, "ImportButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(page.findChild<QMessageBox*>("ImportDoneMessage"), 10000);
+        QMessageBox* done = page.findChild<QMessageBox*>("ImportDoneMessage");
+        QCOMPARE(done->text(),
+                 QString("Import: 1 taken, 0 skipped, 1 refused.\nb2.bin: the bytes do not match "
+                         "the catalogue's MD5 (altered or damaged)"));
+        done->close();
+        QCOMPARE(store.Read("c.bin"), StoredImage(p_.C));
+        QVERIFY(!std::filesystem::exists(store.File("b2.bin")));
+        QTRY_COMPARE(Status(page.List(), "S3"), QString("Latest"));
+
+        TempDir target;
+        chosen = ToQ(target.Path());
+        QTest::mouseClick(&Button(page, "ExportButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(page.findChild<QMessageBox*>("ExportDoneMessage"), 10000);
+        QCOMPARE(page.findChild<QMessageBox*>("ExportDoneMessage")->text(),
+                 QString("Export: 2 written, 0 already there, 0 refused."));
+        QCOMPARE(target.Read("c.bin"), p_.C);
         ExitAndWait(*window);
     }
 

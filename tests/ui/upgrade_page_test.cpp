@@ -2,6 +2,7 @@
 // checks, typed passwords, the Upgrade command's refusals, the popup's Browse, a run to
 // its results, Back, the refresh after a scheduled upgrade; seventeen devices at once,
 // and a double-click that opens a device's page.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -217,6 +218,21 @@ private slots:
         QCOMPARE(Cell(devices, good, kVersionColumn), QString("1.0.0"));
         QTRY_COMPARE_WITH_TIMEOUT(Cell(devices, other, kVersionColumn), QString("Connect Error"),
                                   10000);
+
+        // Export list saves the devices listed; the one whose log-in failed is not checked.
+        const QString site = sandbox_.Path("site.csv");
+        page.SetInventoryChooser([&](const QString&) { return site; });
+        QTest::mouseClick(page.findChild<QAbstractButton*>("ExportListButton"), Qt::LeftButton);
+        QTRY_VERIFY(page.findChild<QMessageBox*>("ExportListDoneMessage"));
+        QCOMPARE(page.findChild<QMessageBox*>("ExportListDoneMessage")->text(),
+                 QString("The list of 3 devices was saved."));
+        page.findChild<QMessageBox*>("ExportListDoneMessage")->close();
+        QFile siteFile(site);
+        QVERIFY(siteFile.open(QIODevice::ReadOnly));
+        const QStringList rows =
+            QString::fromUtf8(siteFile.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows.filter(",not checked,").size(), 1);
 
         // A wrong password typed into the row fails the NVR log-in; the right one passes.
         const QModelIndex otherPassword = devices.model()->index(other, kPasswordColumn);

@@ -153,6 +153,10 @@ bool ApplyLine(DevsimConfig& config, const std::string& kind, const std::vector<
         config.FirmwareServer.Enabled = true;
         return ApplyItems(config.FirmwareServer, items, ApplyFirmwareServerSetting, error);
     }
+    if (kind == "proxy") {
+        config.Proxy.Enabled = true;
+        return ApplyItems(config.Proxy, items, ApplyProxySetting, error);
+    }
     error = "unknown entry '" + kind + "'";
     return false;
 }
@@ -267,6 +271,32 @@ bool ApplyFirmwareServerSetting(FirmwareServerConfig& s, const std::string& key,
     return true;
 }
 
+bool ApplyProxySetting(ProxyConfig& p, const std::string& key, const std::string& value,
+                       std::string& error) {
+    if (key == "address") {
+        p.Address = value;
+    } else if (key == "user") {
+        p.User = value;
+    } else if (key == "password") {
+        p.Password = value;
+    } else if (key == "port" || key == "cut_after") {
+        if (!ParseInt(value, key == "port" ? p.Port : p.CutAfter)) {
+            error = "'" + key + "' needs a number, got '" + value + "'";
+            return false;
+        }
+    } else if (key == "log") {
+        if (value != "0" && value != "1") {
+            error = "'log' is 0 or 1, got '" + value + "'";
+            return false;
+        }
+        p.LogRequests = value == "1";
+    } else {
+        error = "unknown proxy setting '" + key + "'";
+        return false;
+    }
+    return true;
+}
+
 std::optional<DevsimConfig> ParseDevsimArgs(const std::vector<std::string>& args,
                                             std::string& error) {
     DevsimConfig config;
@@ -288,6 +318,8 @@ std::optional<DevsimConfig> ParseDevsimArgs(const std::vector<std::string>& args
             ok = next(value) && ApplyLine(config, "device", SplitItems(value, ','), error);
         } else if (arg == "--firmware-server") {
             ok = next(value) && ApplyLine(config, "firmware-server", SplitItems(value, ','), error);
+        } else if (arg == "--proxy") {
+            ok = next(value) && ApplyLine(config, "proxy", SplitItems(value, ','), error);
         } else if (arg == "--discovery" || arg == "--discovery-log") {
             config.Discovery.Enabled = true;
             config.Discovery.LogRequests = config.Discovery.LogRequests || arg == "--discovery-log";
@@ -307,8 +339,10 @@ std::optional<DevsimConfig> ParseDevsimArgs(const std::vector<std::string>& args
         }
         if (!ok) return std::nullopt;
     }
-    if (config.Devices.empty() && !config.FirmwareServer.Enabled) {
-        error = "nothing to simulate: give --device, --devices, --firmware-server or --config";
+    if (config.Devices.empty() && !config.FirmwareServer.Enabled && !config.Proxy.Enabled) {
+        error =
+            "nothing to simulate: give --device, --devices, --firmware-server, --proxy or "
+            "--config";
         return std::nullopt;
     }
     return config;
@@ -321,7 +355,8 @@ std::string DevsimUsage() {
         return text;
     };
     return "usage: devsim [--config FILE] [--device K=V,...]... [--devices N K=V,...]\n"
-           "              [--firmware-server K=V,...] [--discovery] [--discovery-log]\n"
+           "              [--firmware-server K=V,...] [--proxy K=V,...] [--discovery]\n"
+           "              [--discovery-log]\n"
            "\n"
            "Simulates cameras/NVRs and the firmware server for tests and demos.\n"
            "Device keys: name id mac model product_model vendor firmware host_name address\n"
@@ -334,6 +369,10 @@ std::string DevsimUsage() {
            "  {ip:A.B.C.D} the address that many after A.B.C.D.\n"
            "Firmware-server keys: address port folder fault=NAME[:VALUE] log=0|1\n"
            "  log=1 prints 'request method=M path=P range=R' per request ('-': no Range).\n"
+           "Proxy keys: address port user password cut_after=BYTES log=0|1: a forward HTTP\n"
+           "  proxy to 127.0.0.0/8 only; with a user it asks for Basic log-in (407); the\n"
+           "  first answer longer than BYTES is cut there; log=1 prints 'proxy method=M\n"
+           "  url=U auth=none|ok|refused cut=0|1' per request.\n"
            "--discovery: every device answers the multicast discovery request (234.2.2.9\n"
            "  port 14675) from its address; --discovery-log also prints each request\n"
            "  received as 'discovery-request from=A length=N valid=0|1 bytes=HEX'.\n"
@@ -356,7 +395,8 @@ std::string DevsimUsage() {
            "When every server listens, devsim prints one line per device\n"
            "  'device id=ID address=A http_port=P https_port=Q' (ONVIF cameras add\n"
            "  'endpoint=urn:uuid:...', the identifier a search keys them by), then\n"
-           "  'firmware-server port=P' when enabled, then 'ready'; it runs until\n"
+           "  'firmware-server port=P' and 'proxy port=P' when enabled, then 'ready'; it\n"
+           "  runs until\n"
            "  SIGINT or SIGTERM.\n"
            "Uploads: POST /cgi-bin/cgi_main.cgi (parts 'file', then cgiName=upgrade.cgi) and\n"
            "  /cgi-bin/admin/firmwareupgrade.cgi?filename=F (one part named F) are read as they\n"

@@ -11,6 +11,7 @@
 #include "devsim_config.h"
 #include "discovery_responder.h"
 #include "firmware_server.h"
+#include "http_proxy.h"
 #include "self_signed_cert.h"
 #include "sim_device.h"
 #include "wsd_responder.h"
@@ -63,6 +64,14 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    std::unique_ptr<HttpProxy> proxy;
+    if (config->Proxy.Enabled) {
+        proxy = std::make_unique<HttpProxy>(config->Proxy);
+        if (!proxy->Start(error)) {
+            std::fprintf(stderr, "devsim: %s\n", error.c_str());
+            return 2;
+        }
+    }
     // After the web servers: replies carry the HTTP port they bound.
     std::unique_ptr<DiscoveryResponder> discovery;
     std::unique_ptr<WsdResponder> wsDiscovery;
@@ -95,11 +104,13 @@ int main(int argc, char** argv) {
                     d->HttpsPort(), endpoint.c_str());
     }
     if (firmwareServer) std::printf("firmware-server port=%d\n", firmwareServer->Port());
+    if (proxy) std::printf("proxy port=%d\n", proxy->Port());
     std::printf("ready\n");
     std::fflush(stdout);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    if (proxy) proxy->Stop();
     if (firmwareServer) firmwareServer->Stop();
     for (const auto& web : webs) web->Stop();
     return 0;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,7 @@
 
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
+#include "app/cli/firmware_transfer_command.h"
 #include "app/cli/json_line.h"
 #include "app/cli/terminal.h"
 #include "base/atomic_file.h"
@@ -32,10 +34,12 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: strelvane-cli firmware check [--server URL] [--storage DIR]\n"
-    "       strelvane-cli firmware download [SERIES...] [--server URL] [--storage DIR]\n"
-    "                                       [--timeout SECONDS]\n"
+    "usage: strelvane-cli firmware check [--server URL] [--proxy ADDRESS] [--storage DIR]\n"
+    "       strelvane-cli firmware download [SERIES...] [--server URL] [--proxy ADDRESS]\n"
+    "                                       [--storage DIR] [--timeout SECONDS]\n"
     "       strelvane-cli firmware list [--storage DIR]\n"
+    "       strelvane-cli firmware export DIR [--storage DIR]\n"
+    "       strelvane-cli firmware import DIR [--storage DIR]\n"
     "\n"
     "check     fetch the server catalogue, merge it into the store and print one JSON\n"
     "          line per series: {\"series\",\"images\",\"size\",\"checked\",\"state\"}, state\n"
@@ -49,10 +53,29 @@ constexpr const char* kUsage =
     "          {\"series\",\"file\",\"attempt\",\"retrying\",\"error\"}. SIGINT or SIGTERM\n"
     "          cancels; a partial image is resumed by the next run.\n"
     "list      one JSON line per image the store holds, from its firmware.xml.\n"
+    "export    write the store's images to DIR (a USB stick; created when missing) as the\n"
+    "          server serves them, each checked against its MD5 while copied, with the\n"
+    "          catalogue Firmware_V2.xml naming them and manifest.tsv (file, size, MD5,\n"
+    "          series, version). An image DIR holds already is skipped.\n"
+    "import    add the images of DIR (an exported folder, or one holding the server's\n"
+    "          Firmware_V2.xml and images as the server serves them) to the store. Each\n"
+    "          image's size and MD5 are checked against that catalogue before it enters\n"
+    "          the store; an image stored already, or stored in a newer version, is\n"
+    "          skipped; nothing stored is lost. DIR is only read (a read-only medium is\n"
+    "          fine); no server is asked.\n"
+    "          export and import print one JSON line per image through a pipe,\n"
+    "          {\"file\",\"series\",\"model\",\"version\",\"size\",\"outcome\",\"reason\"} with\n"
+    "          outcome \"taken\", \"skipped\" or \"refused\", and a readable line per image\n"
+    "          and the progress with the time left on a terminal.\n"
     "\n"
     "--server URL     firmware server for this run instead of the machine-wide URL setting\n"
     "--storage DIR    store folder for this run instead of the Storage setting (created\n"
     "                 when missing); without either the default store is used\n"
+    "--proxy ADDRESS  reach the server through this proxy (host:port) instead of the\n"
+    "                 machine-wide Proxy setting or the environment's http_proxy; its\n"
+    "                 user is --proxy-user or the ProxyUser setting, its password\n"
+    "                 $STRELVANE_PROXY_PASSWORD. Devices are never reached through it.\n"
+    "--proxy-user U   the proxy's user for this run\n"
     "--timeout SEC    download: give up (cancel) after SEC seconds (default 900)\n"
     "\n"
     "check and download work on the store alone: while another process downloads into it\n"
@@ -60,8 +83,8 @@ constexpr const char* kUsage =
     "server catalogue that lists no firmware is a failed check; the store is kept.\n"
     "\n"
     "Exit status: 0 success, 1 failure (unreachable server, empty or malformed catalogue,\n"
-    "unreadable or unwritable store, busy store, a series not brought up to date,\n"
-    "interrupted), 2 bad arguments.\n"
+    "unreadable or unwritable store, busy store, a series not brought up to date, an\n"
+    "image refused by export or import, interrupted), 2 bad arguments.\n"
     "Trace lines go to $XDG_STATE_HOME/strelvane/strelvane.log.\n";
 
 constexpr auto kPoll = std::chrono::milliseconds(50);
@@ -183,6 +206,8 @@ std::string CheckFailure(const std::string& server, int result) {
             return "the server did not answer in time for " + url;
         case rc::kCannotConnect:
             return "cannot connect to the server for " + url;
+        case rc::kProxyRefused:
+            return "the proxy refused the connection or its log-in for " + url;
         case rc::kNameNotResolved:
             return "the server's host name does not resolve (" + url + ")";
         default:
@@ -245,7 +270,7 @@ int PrintStored(const CFirmwareCatalog& catalog) {
 }
 
 int Download(CFirmwareCatalog& catalog, CliView& view, std::vector<std::string> wanted,
-             int64_t timeoutSeconds) {
+             int64_t timeoutSeconds, const ServerProxy& proxy) {
     const std::vector<std::string> known = catalog.SeriesNames();
     for (const std::string& name : wanted) {
         if (std::find(known.begin(), known.end(), name) == known.end()) {
@@ -256,6 +281,7 @@ int Download(CFirmwareCatalog& catalog, CliView& view, std::vector<std::string> 
 
     const Clock clock;
     CDownloadManager manager(clock);
+    manager.SetServerProxy(proxy);
     CDownloadCoordinator coordinator(manager, catalog);
     coordinator.AddPage(&view);
     for (const std::string& name : wanted) coordinator.SelectSeries(name);
@@ -286,6 +312,8 @@ int RunFirmwareCommand(const std::vector<std::string>& args) {
     auto parsed = CliArgs::Parse(args,
                                  {{"--help", OptionKind::Flag},
                                   {"--server", OptionKind::Single},
+                                  {"--proxy", OptionKind::Single},
+                                  {"--proxy-user", OptionKind::Single},
                                   {"--storage", OptionKind::Single},
                                   {"--timeout", OptionKind::Single}},
                                  error);
@@ -295,14 +323,26 @@ int RunFirmwareCommand(const std::vector<std::string>& args) {
         return kExitOk;
     }
     const std::vector<std::string>& words = parsed->Positional();
-    if (words.empty())
-        return BadArguments("firmware", "missing subcommand: check, download or list");
+    if (words.empty()) {
+        return BadArguments("firmware",
+                            "missing subcommand: check, download, list, export or import");
+    }
     const std::string& action = words.front();
     const std::vector<std::string> series(words.begin() + 1, words.end());
-    if (action != "check" && action != "download" && action != "list") {
+    const bool transfer = action == "export" || action == "import";
+    if (action != "check" && action != "download" && action != "list" && !transfer) {
         return BadArguments("firmware", "unknown subcommand '" + action + "'");
     }
-    if (action != "download" && !series.empty()) {
+    if (transfer && series.size() != 1) {
+        return BadArguments("firmware", "'" + action + "' takes one folder");
+    }
+    if ((transfer || action == "list") && (parsed->Has("--proxy") || parsed->Has("--proxy-user"))) {
+        return BadArguments("firmware", "'" + action + "' does not ask the server");
+    }
+    if (transfer && parsed->Has("--server")) {
+        return BadArguments("firmware", "'" + action + "' does not ask the server");
+    }
+    if (action != "download" && !transfer && !series.empty()) {
         return BadArguments("firmware", "'" + action + "' takes no series names");
     }
     if (action != "download" && parsed->Has("--timeout")) {
@@ -332,6 +372,10 @@ int RunFirmwareCommand(const std::vector<std::string>& args) {
     }
     const std::string server = WithoutTrailingSlashes(
         parsed->Has("--server") ? parsed->Value("--server") : ResolveServerBase(settings));
+    if (transfer) {
+        UseTraceFile();
+        return RunFirmwareTransfer(action, series.front(), storage);
+    }
     if (action != "list" && server.empty()) {
         return Fail("no firmware server: set the machine-wide URL setting or pass --server");
     }
@@ -352,6 +396,11 @@ int RunFirmwareCommand(const std::vector<std::string>& args) {
         }
     }
     CFirmwareCatalog catalog(storage, server, [] { return true; });
+    const char* password = std::getenv("STRELVANE_PROXY_PASSWORD");
+    const ServerProxy proxy{parsed->Value("--proxy", settings.ReadProxyAddress()),
+                            parsed->Value("--proxy-user", settings.ReadProxyUser()),
+                            password ? password : ""};
+    catalog.SetServerProxy(proxy);
     if (!catalog.ReadLocalCatalog()) return Fail(CatalogReadFailure(catalog.CatalogPath()));
     if (action == "list") return PrintStored(catalog);
 
@@ -365,5 +414,5 @@ int RunFirmwareCommand(const std::vector<std::string>& args) {
         return Fail("cannot write " + catalog.CatalogPath() + ": " + std::strerror(errno));
     }
     if (action == "check") return PrintSeries(catalog);
-    return Download(catalog, view, series, timeoutSeconds);
+    return Download(catalog, view, series, timeoutSeconds, proxy);
 }

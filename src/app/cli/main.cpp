@@ -8,6 +8,7 @@
 
 #include "app/cli/cli_commands.h"
 #include "app/cli/firmware_command.h"
+#include "app/cli/inventory_command.h"
 #include "app/cli/report_command.h"
 #include "app/cli/schedule_command.h"
 #include "app/cli/search_command.h"
@@ -20,7 +21,9 @@ namespace {
 
 const std::vector<CliCommand>& Commands() {
     static const std::vector<CliCommand> commands = {
-        {"firmware", "check, download or list the firmware store", RunFirmwareCommand},
+        {"firmware", "check, download, list, export or import the firmware store",
+         RunFirmwareCommand},
+        {"inventory", "list what firmware every device on the site runs", RunInventory},
         {"report", "print the handover report of the upgrade history", RunReport},
         {"schedule", "list, add or run scheduled upgrades", RunScheduleCommand},
         {"search", "find the devices on the local network", RunSearch},
