@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "upgrade/return_watch.h"
+#include "device/mac_key.h"
 
 std::string RecordMac(const CIPCamInfo& record) {
     const std::string named = MacKey(record.MacAddress);

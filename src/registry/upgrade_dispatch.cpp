@@ -6,9 +6,9 @@
 
 #include "base/result_codes.h"
 #include "base/text.h"
+#include "device/upgrade_progress.h"
 #include "registry/camera_control.h"
 #include "registry/firmware_version.h"
-#include "upgrade/upgrade_progress.h"
 #include "web/device_queries.h"
 
 namespace {

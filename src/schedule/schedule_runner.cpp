@@ -5,6 +5,7 @@
 #include "history/history_file.h"
 #include "history/upgrade_history.h"
 #include "schedule/schedule_file.h"
+#include "schedule/scheduled_run_record.h"
 #include "schedule/scheduled_upgrade.h"
 
 CScheduleRunner::CScheduleRunner(CScheduleList& list, const Clock& clock,

@@ -12,7 +12,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "registry/registry_observer.h"
+#include "device/registry_observer.h"
 #include "ui/list_ctrl.h"
 #include "ui/page.h"
 #include "ui/skin_button.h"

@@ -2,9 +2,9 @@
 #include <optional>
 
 #include "base/result_codes.h"
+#include "device/upgrade_progress.h"
 #include "upgrade/job_exchanges.h"
 #include "upgrade/upgrade_manager.h"
-#include "upgrade/upgrade_progress.h"
 #include "upgrade/upgrade_workers.h"
 #include "upgrade/worker_steps.h"
 

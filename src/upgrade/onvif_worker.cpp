@@ -3,10 +3,10 @@
 
 #include "base/result_codes.h"
 #include "base/trace.h"
+#include "device/upgrade_progress.h"
 #include "upgrade/onvif_upgrade_steps.h"
 #include "upgrade/onvif_upload.h"
 #include "upgrade/upgrade_manager.h"
-#include "upgrade/upgrade_progress.h"
 #include "upgrade/upgrade_workers.h"
 #include "upgrade/worker_steps.h"
 

@@ -7,8 +7,8 @@
 
 #include "base/result_codes.h"
 #include "base/trace.h"
+#include "device/upgrade_progress.h"
 #include "upgrade/onvif_upgrade_steps.h"
-#include "upgrade/upgrade_progress.h"
 #include "upgrade/upgrade_workers.h"
 
 int RunUpgradeWorker(UpgradeJob& job, const Clock& clock, std::stop_token stop) {

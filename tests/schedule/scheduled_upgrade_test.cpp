@@ -12,6 +12,7 @@
 #include "base/result_codes.h"
 #include "base/time_of_day.h"
 #include "history/upgrade_history.h"
+#include "schedule/scheduled_run_record.h"
 #include "schedule/scheduler.h"
 #include "schedule_test_support.h"
 #include "support/temp_dir.h"

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "registry/registry_observer.h"
+#include "device/registry_observer.h"
 
 // Polls `condition` until it holds or `limit` passes; whether it held.
 inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {

@@ -5,12 +5,12 @@
 #include <map>
 
 #include "base/result_codes.h"
+#include "device/upgrade_progress.h"
 #include "support/devsim_process.h"
 #include "support/recording_page.h"
 #include "support/temp_dir.h"
 #include "upgrade/onvif_upgrade_steps.h"
 #include "upgrade/upgrade_manager.h"
-#include "upgrade/upgrade_progress.h"
 #include "upload_images.h"
 
 namespace {

@@ -26,6 +26,7 @@
 #include "app/cli/upgrade_view.h"
 #include "base/clock.h"
 #include "base/result_codes.h"
+#include "device/upgrade_progress.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
 #include "history/history_file.h"
@@ -34,7 +35,6 @@
 #include "settings/settings.h"
 #include "upgrade/image_file.h"
 #include "upgrade/upgrade_manager.h"
-#include "upgrade/upgrade_progress.h"
 
 namespace {
 
@@ -344,7 +344,9 @@ int RunUpgrade(const std::vector<std::string>& args) {
     history.SetProblemHandler(historyWarnings.Handler());
     CUpgradeManager manager(clock);
     CCameraControl control(table, &manager, store.get());
-    history.AttachTo(control, manager);
+    history.SetDispatchImages(control);
+    control.Attach(history);
+    manager.AddObserver(history);
     manager.AddObserver(printer);
     manager.AddControl(control);
     if (options.Batch.WatchLateMinutes > 0) {
