@@ -19,10 +19,10 @@
 #include "layout/layout_texts.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
+#include "registry/credential_check.h"
 #include "ui/check_commands.h"
 #include "ui/main_frame.h"
 #include "ui/upgrade_page.h"
-#include "upgrade/credential_check.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "base/text.h"
+#include "device/firmware_version.h"
 #include "fuzz_check.h"
-#include "registry/firmware_version.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "device/ip_cam_info.h"
 #include "discovery/adapter_entry.h"
 #include "discovery/search_listener.h"
-#include "upgrade/ip_cam_info.h"
 
 // A search engine: finds devices on the local network without knowing their addresses
 // and hands each accepted one to its listeners.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "upgrade/ip_cam_info.h"
+#include "device/ip_cam_info.h"
 
 // Receives every device a search engine accepts. Called on the engine's receive thread,
 // one record at a time per engine.

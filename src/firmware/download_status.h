@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "upgrade/upgrade_progress.h"
+#include "device/upgrade_progress.h"
 
 // The status kinds a download reports to the views (CFirmwareView::OnDownloadStatus).
 namespace download_kind {

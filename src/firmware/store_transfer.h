@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "upgrade/upgrade_progress.h"
+#include "device/upgrade_progress.h"
 
 class CFirmwareCatalog;
 

@@ -3,8 +3,8 @@
 #include "base/text.h"
 #include "base/utf16.h"
 #include "base/xml_attribute.h"
+#include "device/firmware_version.h"
 #include "history/history_report.h"
-#include "registry/firmware_version.h"
 
 namespace {
 

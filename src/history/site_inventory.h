@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "device/ip_cam_info.h"
 #include "firmware/firmware_match.h"
 #include "history/history_record.h"
-#include "upgrade/ip_cam_info.h"
 
 // The inventory of a site, as installers hand it over: one row per device of both
 // families with what it runs, what the store holds for it, whether it is behind, and its

@@ -5,13 +5,9 @@
 
 #include "base/result_codes.h"
 #include "base/trace.h"
+#include "device/upgrade_progress.h"
 #include "firmware/file_md5.h"
 #include "history/history_file.h"
-#include "registry/camera_control.h"
-#include "schedule/scheduled_run_steps.h"
-#include "schedule/scheduler.h"
-#include "upgrade/upgrade_manager.h"
-#include "upgrade/upgrade_progress.h"
 
 namespace {
 
@@ -27,14 +23,8 @@ int64_t WallClockNow() {
         .count();
 }
 
-CUpgradeHistory::CUpgradeHistory(const CCameraTable& table, std::string historyPath, WallClock now)
+CUpgradeHistory::CUpgradeHistory(const IDeviceLookup& table, std::string historyPath, WallClock now)
     : table_(table), path_(std::move(historyPath)), now_(std::move(now)) {}
-
-void CUpgradeHistory::AttachTo(CCameraControl& control, CUpgradeManager& manager) {
-    control_ = &control;
-    control.Attach(*this);
-    manager.AddObserver(*this);
-}
 
 void CUpgradeHistory::DeviceDispatched(const CIPCamInfo& device) {
     Pending pending;
@@ -52,10 +42,10 @@ void CUpgradeHistory::DeviceDispatched(const CIPCamInfo& device) {
 std::string CUpgradeHistory::ChosenImage(const std::string& deviceId) const {
     // An ONVIF camera took the cameras' image when there was one.
     const std::optional<CIPCamInfo> stored = table_.FindStored(deviceId);
-    if (stored && stored->Protocol == DeviceProtocol::Onvif && control_) {
-        if (std::optional<std::string> camera = control_->CameraImage()) return *camera;
+    if (stored && stored->Protocol == DeviceProtocol::Onvif && images_) {
+        if (std::optional<std::string> camera = images_->CameraImage()) return *camera;
     }
-    if (std::optional<std::string> manual = control_ ? control_->ManualImage() : std::nullopt) {
+    if (std::optional<std::string> manual = images_ ? images_->ManualImage() : std::nullopt) {
         return *manual;
     }
     // The dispatch notes the newest stored image it chose before it hands the device
@@ -151,33 +141,6 @@ std::string VersionAfterReturn(const std::string& versionBefore, int code,
                                const std::string& versionRead) {
     if (!versionRead.empty()) return versionRead;
     return code == rc::kNoNewerImage ? versionBefore : std::string();
-}
-
-std::optional<UpgradeHistoryRecord> ScheduledRunRecord(const CScheduleInfo& entry, int64_t time) {
-    namespace st = schedule_status;
-    // Only a run that ended says how: a stopped one is not known yet.
-    if (entry.Status < st::kSuccessful || entry.Status == st::kFirmwareLost ||
-        entry.Status > st::kPastWindow) {
-        return std::nullopt;
-    }
-    const int code = ScheduledResultCode(entry);
-    UpgradeHistoryRecord r;
-    r.Time = time;
-    r.DeviceName = entry.Device;
-    r.Model = entry.Model;
-    r.Mac = entry.MAC;
-    r.Address = entry.IP + ":" + entry.Port;
-    // A run this process did not start (ended as interrupted) noted no version before.
-    r.VersionBefore = entry.VersionBefore.empty() ? entry.Version : entry.VersionBefore;
-    r.VersionAfter = VersionAfterReturn(r.VersionBefore, code, entry.VersionAfter);
-    r.Code = code;
-    // The schedule's status 8 stands for every other failure; the history is precise.
-    r.ResultText = code == rc::kNotConfirmed
-                       ? StatusCellText(stage::kFinished, 0, 100, code, DefaultText)
-                       : StatusText(entry, DefaultText);
-    // A device not started got no image.
-    if (!rc::IsNotStarted(code)) SetHistoryImage(r, entry.FWPath);
-    return r;
 }
 
 void SetHistoryImage(UpgradeHistoryRecord& record, const std::string& path) {

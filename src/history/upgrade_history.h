@@ -7,14 +7,11 @@
 #include <mutex>
 #include <string>
 
+#include "device/device_lookup.h"
+#include "device/dispatch_images.h"
+#include "device/registry_observer.h"
 #include "history/history_file.h"
 #include "history/history_record.h"
-#include "registry/camera_table.h"
-#include "registry/registry_observer.h"
-#include "schedule/schedule_info.h"
-
-class CCameraControl;
-class CUpgradeManager;
 
 // Seconds since 1970-01-01 00:00 UTC; the wall clock unless a test gives its own.
 using WallClock = std::function<int64_t()>;
@@ -26,19 +23,21 @@ int64_t WallClockNow();
 // sends it: the camera control (no newer image, log-in refused) or the upgrade manager
 // (the job's end). A device that ended as not seen again and came back later
 // (rc::kReturnedLate) gets a second record, which readers show in place of the failure
-// (AmendLateReturns). Every program that upgrades attaches one with AttachTo.
+// (AmendLateReturns). Every program that upgrades attaches one to the camera control and
+// the upgrade manager as their observer, before any search or upgrade starts; it must
+// outlive both.
 class CUpgradeHistory final : public IRegistryObserver {
 public:
     // The table must outlive this object.
-    CUpgradeHistory(const CCameraTable& table, std::string historyPath,
+    CUpgradeHistory(const IDeviceLookup& table, std::string historyPath,
                     WallClock now = WallClockNow);
 
-    // Observes the control and the manager, before any search or upgrade starts; this
-    // object must outlive both.
-    void AttachTo(CCameraControl& control, CUpgradeManager& manager);
+    // Where the images the dispatch hands out instead of the store's are asked (the
+    // camera control). Set before this object is attached.
+    void SetDispatchImages(const IDispatchImages& images) { images_ = &images; }
 
     // Where it is told that an outcome could not be appended (a full disk); the outcome
-    // itself stands. Set before AttachTo.
+    // itself stands. Set before this object is attached.
     void SetProblemHandler(HistoryProblem problem) { problem_ = std::move(problem); }
 
     void DeviceDispatched(const CIPCamInfo& record) override;
@@ -72,8 +71,8 @@ private:
         std::string Md5;
     };
 
-    const CCameraTable& table_;
-    const CCameraControl* control_ = nullptr;
+    const IDeviceLookup& table_;
+    const IDispatchImages* images_ = nullptr;
     const std::string path_;
     const WallClock now_;
     HistoryProblem problem_;
@@ -89,10 +88,6 @@ private:
 // empty rather than a guess.
 std::string VersionAfterReturn(const std::string& versionBefore, int code,
                                const std::string& versionRead);
-
-// The history record of a scheduled run that has ended; nothing for a run that a
-// shut-down stopped (it runs again or stays "Upgrading").
-std::optional<UpgradeHistoryRecord> ScheduledRunRecord(const CScheduleInfo& entry, int64_t time);
 
 // The file name of `path` and the MD5 of the file's whole content, into `record`.
 void SetHistoryImage(UpgradeHistoryRecord& record, const std::string& path);

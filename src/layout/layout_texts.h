@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "device/upgrade_progress.h"
 #include "layout/control_style.h"
 #include "layout/layout_language.h"
 #include "layout/profile_text.h"
-#include "upgrade/upgrade_progress.h"
 
 // The program's user-visible texts and control styles: the layout file of the current
 // language in the program folder, with the built-in default of every text for anything

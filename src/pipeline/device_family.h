@@ -6,9 +6,9 @@
 #include <string>
 
 #include "base/clock.h"
+#include "device/ip_cam_info.h"
 #include "pipeline/return_watch.h"
 #include "pipeline/upgrade_job.h"
-#include "upgrade/ip_cam_info.h"
 
 // How the pipeline waits for a device after an image: plain data, chosen by the family
 // for an upgrade now and by the path for a scheduled one.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "upgrade/ip_cam_info.h"
+#include "device/ip_cam_info.h"
 
 class IDeviceFamily;
 

@@ -6,8 +6,8 @@
 
 #include "base/result_codes.h"
 #include "base/trace.h"
+#include "device/upgrade_progress.h"
 #include "pipeline/worker_steps.h"
-#include "upgrade/upgrade_progress.h"
 
 namespace {
 

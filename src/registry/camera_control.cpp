@@ -3,7 +3,7 @@
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
-#include "upgrade/credential_check.h"
+#include "registry/credential_check.h"
 #include "web/address_entry_query.h"
 #include "web/device_queries.h"
 #include "web/web_client.h"

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "device/dispatch_images.h"
+#include "device/registry_observer.h"
 #include "discovery/bc_multicast_search.h"
 #include "discovery/search_listener.h"
 #include "discovery/ws_discovery_search.h"
@@ -20,15 +22,17 @@
 #include "registry/address_entry.h"
 #include "registry/address_scan.h"
 #include "registry/camera_table.h"
-#include "registry/registry_observer.h"
-#include "registry/upgrade_manager_link.h"
+#include "upgrade/upgrade_manager_link.h"
 #include "web/address_entry_query.h"
 
 // The hub between discovery and the pages: owns the search engine, stores every device
 // it reports in the device table and tells the observer pages about it, dispatches the
 // checked devices of an Upgrade command to the upgrade manager, and lets an upgrade
 // that waits for a rebooting device find it again.
-class CCameraControl final : public ISearchListener, public IDeviceFinder, public IDeviceLocator {
+class CCameraControl final : public ISearchListener,
+                             public IDeviceFinder,
+                             public IDeviceLocator,
+                             public IDispatchImages {
 public:
     static constexpr const char* kAcceptedVendor = "Quorlent";
     // Passed to the upgrade manager with every job.
@@ -103,14 +107,14 @@ public:
     // image, whatever the firmware store holds.
     void SetManualImage(const std::string& path);
     void ClearManualImage();
-    std::optional<std::string> ManualImage() const;
+    std::optional<std::string> ManualImage() const override;
 
     // The image for ONVIF cameras, which take their maker's images: while set, every
     // dispatched camera is given it instead of the manual image. A camera given neither
     // ends with -703 (it is never offered images of the firmware store).
     void SetCameraImage(const std::string& path);
     void ClearCameraImage();
-    std::optional<std::string> CameraImage() const;
+    std::optional<std::string> CameraImage() const override;
 
     // The Upgrade command: observers get run begins and busy; then every listed device
     // whose Checked is not 0 is announced as dispatched and gets a dispatch thread,

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "pipeline/return_watch.h"
+#include "device/mac_key.h"
 
 namespace {
 

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "upgrade/ip_cam_info.h"
+#include "device/device_lookup.h"
+#include "device/ip_cam_info.h"
 
 // The MAC a record stands for, as MacKey gives it: the one its device named, else its
 // key when that is a MAC (a device entered by address is keyed by it); empty if neither.
@@ -35,7 +36,7 @@ std::string LoggedInMac(const CIPCamInfo& record);
 // One MAC at two addresses proves nothing (cloned MACs exist). A device that answers
 // both the maker's protocol and ONVIF is upgraded through the maker's: the maker's
 // report wins the protocol.
-class CCameraTable {
+class CCameraTable final : public IDeviceLookup {
 public:
     // A new key of a new device stores the record with seen count 1. A known key that is
     // not pinned counts one more sighting and takes the device's current name and
@@ -59,7 +60,7 @@ public:
     bool Merge(const std::string& kept, const std::string& gone);
 
     // A copy of the record, if the key is listed (in the key order and stored).
-    std::optional<CIPCamInfo> Find(const std::string& key) const;
+    std::optional<CIPCamInfo> Find(const std::string& key) const override;
 
     // A copy of the first listed record, in key order, that `match` accepts. `match`
     // runs under the table's lock and must not call back into the table.
@@ -79,7 +80,7 @@ public:
     void Remove(const std::string& key);
 
     // The stored record, listed or not (a device unlisted while it restarts).
-    std::optional<CIPCamInfo> FindStored(const std::string& key) const;
+    std::optional<CIPCamInfo> FindStored(const std::string& key) const override;
 
     // The device's firmware version, listed or not (a device back from its upgrade may
     // not have reported itself to a search yet).

@@ -3,7 +3,7 @@
 #include <functional>
 #include <utility>
 
-#include "registry/registry_observer.h"
+#include "device/registry_observer.h"
 
 // An observer that follows only the devices found (the command-line search, the
 // benchmark); every other notification is ignored. `found` runs on the reporting

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "base/result_codes.h"
+#include "device/firmware_version.h"
+#include "device/upgrade_progress.h"
 #include "families/families.h"
 #include "registry/camera_control.h"
-#include "registry/firmware_version.h"
-#include "upgrade/upgrade_progress.h"
 #include "web/device_queries.h"
 
 namespace {

@@ -3,13 +3,14 @@
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
+#include "device/upgrade_progress.h"
 #include "history/history_file.h"
 #include "history/upgrade_history.h"
 #include "schedule/schedule_file.h"
+#include "schedule/scheduled_run_record.h"
 #include "schedule/scheduled_run_steps.h"
 #include "schedule/scheduled_upgrade.h"
 #include "upgrade/in_flight_review.h"
-#include "upgrade/upgrade_progress.h"
 
 CScheduleRunner::CScheduleRunner(CScheduleList& list, const Clock& clock,
                                  IScheduleObserver& observer, std::string schedulePath,

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "device/upgrade_progress.h"
 #include "schedule/schedule_info.h"
 #include "schedule/schedule_list.h"
-#include "upgrade/upgrade_progress.h"
 
 // The two one-second ticks that run the schedule, as functions of the list, the current
 // time (seconds since 1970 on the wall clock) and a file-exists check.

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "registry/camera_table.h"
-#include "upgrade/credential_check.h"
+#include "registry/credential_check.h"
 
 // The device commands the main window hands to the upgrade page.
 namespace command {

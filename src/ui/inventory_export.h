@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "device/ip_cam_info.h"
 #include "firmware/firmware_match.h"
-#include "upgrade/ip_cam_info.h"
 
 // Saves the site inventory of `devices` (the Upgrade page's list) at `path`: the HTML
 // page for a name ending in ".html" or ".htm", CSV otherwise, written atomically. Empty

@@ -24,6 +24,7 @@
 #include "history/upgrade_history.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
+#include "registry/credential_check.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_runner.h"
 #include "settings/xdg_folders.h"
@@ -37,7 +38,6 @@
 #include "ui/skin.h"
 #include "ui/tray.h"
 #include "ui/upgrade_page.h"
-#include "upgrade/credential_check.h"
 #include "upgrade/in_flight_review.h"
 
 namespace {
@@ -217,7 +217,9 @@ void CMainWindow::CreateServices() {
     // Every final outcome goes into the history the handover report reads.
     upgradeHistory_ = std::make_unique<CUpgradeHistory>(*cameraTable_, history);
     upgradeHistory_->SetProblemHandler(HistoryProblemHandler());
-    upgradeHistory_->AttachTo(*cameraControl_, *upgradeManager_);
+    upgradeHistory_->SetDispatchImages(*cameraControl_);
+    cameraControl_->Attach(*upgradeHistory_);
+    upgradeManager_->AddObserver(*upgradeHistory_);
     cameraControl_->Attach(*upgradePage_);
     upgradePage_->SetServices(*cameraControl_, *cameraTable_, *credentialChecks_,
                               setup_.SearchAtStart);

@@ -9,6 +9,7 @@
 #include "history/upgrade_history.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
+#include "registry/credential_check.h"
 #include "schedule/schedule_runner.h"
 #include "ui/download_page.h"
 #include "ui/main_window.h"
@@ -16,7 +17,6 @@
 #include "ui/schedule_file_worker.h"
 #include "ui/schedule_page.h"
 #include "ui/upgrade_page.h"
-#include "upgrade/credential_check.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <QUrl>
 
 #include "layout/layout_texts.h"
+#include "pipeline/image_file.h"
 #include "ui/message_dlg.h"
 #include "ui/qt_text.h"
-#include "upgrade/image_file.h"
 
 namespace {
 

@@ -6,9 +6,12 @@
 #include <QMetaObject>
 
 #include "base/http_url.h"
+#include "device/upgrade_progress.h"
 #include "layout/layout_texts.h"
+#include "pipeline/image_file.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
+#include "registry/credential_check.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
 #include "ui/check_commands.h"
@@ -18,10 +21,7 @@
 #include "ui/qt_text.h"
 #include "ui/skin.h"
 #include "upgrade/batch_plan.h"
-#include "upgrade/credential_check.h"
-#include "upgrade/image_file.h"
 #include "upgrade/upgrade_manager.h"
-#include "upgrade/upgrade_progress.h"
 #include "web/device_queries.h"
 
 namespace {

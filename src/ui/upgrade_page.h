@@ -12,8 +12,8 @@
 #include <string>
 #include <unordered_set>
 
+#include "device/registry_observer.h"
 #include "firmware/firmware_match.h"
-#include "registry/registry_observer.h"
 #include "ui/list_ctrl.h"
 #include "ui/page.h"
 #include "ui/skin_button.h"

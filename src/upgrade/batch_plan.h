@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "device/upgrade_progress.h"
 #include "upgrade/batch_guard.h"
-#include "upgrade/upgrade_progress.h"
 
 // What the confirmation of an upgrade says of the run before it starts: of how many
 // devices of how many models, how many start at once and how many wait for the first

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "upgrade/ip_cam_info.h"
+#include "device/ip_cam_info.h"
 
 // The devices whose upgrade is in flight: from the start of their upload (they may be
 // flashing from then on) until their final outcome is recorded. A run that ends before

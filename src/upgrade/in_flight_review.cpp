@@ -8,11 +8,11 @@
 
 #include "base/result_codes.h"
 #include "base/trace.h"
+#include "device/upgrade_progress.h"
+#include "families/onvif/onvif_upgrade_steps.h"
 #include "firmware/file_md5.h"
 #include "history/history_file.h"
-#include "families/onvif/onvif_upgrade_steps.h"
 #include "pipeline/return_watch.h"
-#include "upgrade/upgrade_progress.h"
 #include "web/device_queries.h"
 #include "web/onvif_device.h"
 #include "web/onvif_session.h"

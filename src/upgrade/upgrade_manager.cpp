@@ -7,10 +7,10 @@
 
 #include "base/result_codes.h"
 #include "base/trace.h"
+#include "device/upgrade_progress.h"
 #include "families/families.h"
 #include "pipeline/return_watch.h"
 #include "pipeline/upgrade_pipeline.h"
-#include "upgrade/upgrade_progress.h"
 
 namespace {
 

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "device/registry_observer.h"
+#include "device/upgrade_progress.h"
 #include "pipeline/upgrade_job.h"
-#include "registry/registry_observer.h"
-#include "registry/upgrade_manager_link.h"
 #include "upgrade/batch_guard.h"
 #include "upgrade/in_flight_journal.h"
 #include "upgrade/late_return_watch.h"
-#include "upgrade/upgrade_progress.h"
+#include "upgrade/upgrade_manager_link.h"
 
 // Runs the device upgrades of the program: at most 16 uploads at a time, each job on a
 // worker thread of its own, the rest queued in the order they came; forwards every

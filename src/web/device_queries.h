@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "upgrade/ip_cam_info.h"
+#include "device/ip_cam_info.h"
 
 // Questions asked of a device to learn or confirm who it is. Each forms the device's
 // address from the record (GetScheme, HostAddress, GetPort) and blocks the calling

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "upgrade/ip_cam_info.h"
+#include "device/ip_cam_info.h"
 #include "web/onvif_device.h"
 
 // Who an ONVIF device is, as its device service says once logged in to.

@@ -6,7 +6,7 @@
 #include "base/text.h"
 #include "base/trace.h"
 #include "base/xml_names.h"
-#include "upgrade/ip_cam_info.h"
+#include "device/ip_cam_info.h"
 
 namespace {
 

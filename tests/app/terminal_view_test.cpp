@@ -11,7 +11,7 @@
 #include "app/cli/upgrade_view.h"
 #include "base/text.h"
 #include "base/utf16.h"
-#include "upgrade/upgrade_progress.h"
+#include "device/upgrade_progress.h"
 #include "visible_lines.h"
 
 namespace {

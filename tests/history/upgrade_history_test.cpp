@@ -7,12 +7,13 @@
 #include <cstring>
 
 #include "base/result_codes.h"
+#include "device/upgrade_progress.h"
 #include "history/history_file.h"
 #include "history/upgrade_history.h"
 #include "registry/camera_control.h"
+#include "schedule/scheduled_run_record.h"
 #include "support/temp_dir.h"
 #include "upgrade/upgrade_manager.h"
-#include "upgrade/upgrade_progress.h"
 
 namespace {
 
@@ -92,7 +93,9 @@ TEST(UpgradeHistoryTest, AnOnvifCameraIsRecordedWithItsOwnImage) {
     const Clock clock;
     CUpgradeManager manager(clock);
     CUpgradeHistory history(table, dir.File("history.tsv"), [] { return int64_t{1796793494}; });
-    history.AttachTo(control, manager);
+    history.SetDispatchImages(control);
+    control.Attach(history);
+    manager.AddObserver(history);
     for (const char* id : {"A", "urn:uuid:cam", "urn:uuid:none"}) {
         history.DeviceDispatched(*table.Find(id));
     }

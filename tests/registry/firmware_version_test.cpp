@@ -3,7 +3,7 @@
 
 #include <limits>
 
-#include "registry/firmware_version.h"
+#include "device/firmware_version.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "registry/device_found_observer.h"
-#include "registry/upgrade_manager_link.h"
+#include "upgrade/upgrade_manager_link.h"
 
 // Keeps every device-found notification.
 class RecordingObserver {

@@ -11,7 +11,10 @@
 
 #include "base/result_codes.h"
 #include "base/time_of_day.h"
+#include "device/upgrade_progress.h"
 #include "history/upgrade_history.h"
+#include "schedule/scheduled_run_record.h"
+#include "schedule/scheduled_run_steps.h"
 #include "schedule/scheduler.h"
 #include "schedule_test_support.h"
 #include "support/temp_dir.h"
@@ -278,6 +281,70 @@ TEST_F(ScheduledUpgradeTest, ADeviceBackAtAnotherAddressIsFoundThereByItsMac) {
               (std::vector<int>{st::kUploading, st::kUpgrading, st::kOtherFailed}));
     EXPECT_EQ(Final(gone).IP, "127.0.0.1");
     EXPECT_EQ(Final(gone).Port, std::to_string(sim.DeviceById("gone").HttpPort));
+}
+
+}  // namespace
+
+namespace {
+
+// Each family's device, scheduled, is upgraded with its own procedure (the NVR's cgi_main
+// form, the PLX-420S's preparation and firmwareupgrade form, the camera's device
+// service), and a run that fails keeps its own code for its text and its history.
+TEST_F(ScheduledUpgradeTest, EachFamilyTakesItsOwnProcedureAndAFailureKeepsItsCode) {
+    const std::string camera =
+        "protocol=onvif,reboot_seconds=1,https_port=-1,firmware=1.0.0,auth=digest,mac=";
+    const struct {
+        const char* Id;
+        const char* Settings;
+        const char* Model;
+        bool Onvif;
+        const char* UploadPath;  // nullptr: nothing was sent
+        int Status;
+        int Code;
+    } cases[] = {
+        {"nvr", "reboot_seconds=1,mac=", "NVR-1600", false, "/cgi-bin/cgi_main.cgi",
+         st::kSuccessful, rc::kOk},
+        {"plx", "model=PLX-420S,reboot_seconds=1,mac=", "PLX-420S", false, "firmwareupgrade",
+         st::kSuccessful, rc::kOk},
+        {"cam", "", "IPC", true, "/onvif/", st::kSuccessful, rc::kOk},
+        {"nohttp", "fault=onvif_no_http_upgrade,", "IPC", true, nullptr, st::kOtherFailed,
+         rc::kNoHttpUpgrade},
+        {"broken", "fault=onvif_upload_error,", "IPC", true, "/onvif/", st::kOtherFailed,
+         rc::kCameraInstallFailed},
+        {"old", "fault=reboot_old_version,", "IPC", true, "/onvif/", st::kOtherFailed,
+         rc::kOldFirmwareStill},
+    };
+    std::vector<std::string> args;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const std::string mac = "00:1A:2B:3C:4E:0" + std::to_string(i);
+        args.push_back("--device");
+        args.push_back(std::string("id=") + cases[i].Id + "," +
+                       (cases[i].Onvif ? cases[i].Settings + camera : cases[i].Settings) + mac);
+    }
+    DevsimProcess sim(args);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.Id);
+        CScheduleInfo entry = Entry(sim, c.Id, "00:1A:2B:3C:4E:0" + std::to_string(i));
+        entry.Model = c.Model;
+        if (c.Onvif) entry.OnvifService = "/onvif/device_service";
+        const CScheduleInfo done = Final(Run(entry, 50));
+        EXPECT_EQ(done.Status, c.Status);
+        EXPECT_EQ(ScheduledResultCode(done), c.Code);
+        const std::optional<UpgradeHistoryRecord> record = ScheduledRunRecord(done, 0);
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->Code, c.Code);
+        if (c.Code < 0) {
+            EXPECT_EQ(StatusText(done, DefaultText),
+                      StatusCellText(stage::kFinished, 0, 100, c.Code, DefaultText));
+        }
+        const std::string log = OutputSoFar(sim);
+        const size_t at = log.find(std::string("upload device=") + c.Id + " path=");
+        ASSERT_EQ(at != std::string::npos, c.UploadPath != nullptr) << log;
+        if (c.UploadPath) {
+            EXPECT_TRUE(Has(log.substr(at, log.find('\n', at) - at), c.UploadPath)) << log;
+        }
+    }
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "registry/upgrade_manager_link.h"
 #include "support/devsim_process.h"
+#include "upgrade/upgrade_manager_link.h"
 
 // An upgrade of the simulated device `id` over plain HTTP on loopback, with devsim's
 // default log-in and one image, as the dispatch hands it over.

@@ -9,17 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "registry/registry_observer.h"
-
-// Polls `condition` until it holds or `limit` passes; whether it held.
-inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+#include "device/registry_observer.h"
+#include "support/wait_until.h"
 
 // An observer page that keeps every notification, in order: as a short text
 // ("RunBegins", "Busy 1", "Dispatched ID", "Status ID STAGE CODE", "RunEnds") and, for

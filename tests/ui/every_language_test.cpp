@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "base/result_codes.h"
+#include "device/upgrade_progress.h"
 #include "firmware/download_status.h"
 #include "layout/layout_texts.h"
 #include "sample_site.h"
@@ -20,7 +21,6 @@
 #include "ui/schedule_page.h"
 #include "ui/upgrade_page.h"
 #include "ui_sandbox.h"
-#include "upgrade/upgrade_progress.h"
 
 namespace {
 

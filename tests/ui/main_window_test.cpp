@@ -29,6 +29,7 @@
 #include <thread>
 
 #include "base/result_codes.h"
+#include "device/upgrade_progress.h"
 #include "layout/layout_texts.h"
 #include "schedule/schedule_list.h"
 #include "settings/settings.h"
@@ -41,7 +42,6 @@
 #include "ui/skin_group_box.h"
 #include "ui/upgrade_page.h"
 #include "ui_sandbox.h"
-#include "upgrade/upgrade_progress.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <map>
 #include <mutex>
 
+#include "registry/credential_check.h"
 #include "support/devsim_process.h"
 #include "support/recording_page.h"
 #include "support/web_test_support.h"
-#include "upgrade/credential_check.h"
 
 namespace {
 

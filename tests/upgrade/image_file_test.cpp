@@ -2,8 +2,8 @@
 // firmware store keeps behind its size header.
 #include <gtest/gtest.h>
 
+#include "pipeline/image_file.h"
 #include "support/temp_dir.h"
-#include "upgrade/image_file.h"
 #include "upload_images.h"
 
 namespace {

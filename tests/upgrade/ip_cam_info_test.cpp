@@ -1,4 +1,4 @@
-#include "upgrade/ip_cam_info.h"
+#include "device/ip_cam_info.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "base/result_codes.h"
+#include "device/upgrade_progress.h"
 #include "families/onvif/onvif_family.h"
 #include "families/onvif/onvif_upgrade_steps.h"
 #include "pipeline/upgrade_pipeline.h"
@@ -12,7 +13,6 @@
 #include "support/recording_page.h"
 #include "support/temp_dir.h"
 #include "upgrade/upgrade_manager.h"
-#include "upgrade/upgrade_progress.h"
 #include "upload_images.h"
 
 namespace {

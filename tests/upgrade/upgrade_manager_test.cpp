@@ -9,10 +9,10 @@
 #include <set>
 
 #include "base/result_codes.h"
+#include "device/upgrade_progress.h"
 #include "support/recording_page.h"
 #include "support/temp_dir.h"
 #include "upgrade/upgrade_manager.h"
-#include "upgrade/upgrade_progress.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <atomic>
 
 #include "base/result_codes.h"
+#include "device/upgrade_progress.h"
 #include "support/devsim_job.h"
 #include "support/devsim_process.h"
 #include "support/recording_page.h"
 #include "support/temp_dir.h"
 #include "upgrade/upgrade_manager.h"
-#include "upgrade/upgrade_progress.h"
 #include "upload_images.h"
 #include "web/web_client.h"
 

@@ -5,13 +5,13 @@
 #include <QDir>
 #include <QFile>
 
+#include "device/upgrade_progress.h"
 #include "firmware/file_md5.h"
 #include "firmware/firmware_catalog.h"
 #include "schedule/schedule_file.h"
 #include "ui/check_commands.h"
 #include "ui/qt_text.h"
 #include "ui/upgrade_page.h"
-#include "upgrade/upgrade_progress.h"
 
 void SeedFirmwareStore(const QString& folder) {
     struct Series {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "registry/camera_control.h"
-#include "upgrade/credential_check.h"
+#include "registry/credential_check.h"
 
 // The steps the search and upgrade commands share: where to search, the search itself
 // and the credential checks of the devices found.

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "base/regular_file.h"
-#include "upgrade/image_file.h"
+#include "pipeline/image_file.h"
 
 std::string ImageFileProblem(const std::string& path, bool markRequired) {
     struct stat st {};

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "upgrade/ip_cam_info.h"
+#include "device/ip_cam_info.h"
 
 // strelvane-cli search [--interface NAME]...: one JSON line per device found, until
 // the search ends.

@@ -27,16 +27,16 @@
 #include "app/cli/upgrade_view.h"
 #include "base/clock.h"
 #include "base/result_codes.h"
+#include "device/upgrade_progress.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
 #include "history/history_file.h"
 #include "history/upgrade_history.h"
+#include "pipeline/image_file.h"
 #include "registry/camera_control.h"
 #include "settings/settings.h"
-#include "upgrade/image_file.h"
 #include "upgrade/in_flight_journal.h"
 #include "upgrade/upgrade_manager.h"
-#include "upgrade/upgrade_progress.h"
 
 namespace {
 
@@ -354,7 +354,9 @@ int RunUpgrade(const std::vector<std::string>& args) {
     CUpgradeManager manager(clock);
     manager.SetJournal(&journal);
     CCameraControl control(table, &manager, store.get());
-    history.AttachTo(control, manager);
+    history.SetDispatchImages(control);
+    control.Attach(history);
+    manager.AddObserver(history);
     manager.AddObserver(printer);
     manager.AddControl(control);
     if (options.Batch.WatchLateMinutes > 0) {

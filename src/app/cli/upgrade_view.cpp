@@ -4,7 +4,7 @@
 
 #include "base/result_codes.h"
 #include "base/text.h"
-#include "upgrade/upgrade_progress.h"
+#include "device/upgrade_progress.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/cli/terminal.h"
+#include "device/ip_cam_info.h"
 #include "history/history_record.h"
-#include "upgrade/ip_cam_info.h"
 
 // The upgrade as a person at a terminal sees it: one line per device with a progress
 // bar, percent, time left and the status text, redrawn in place, and a closing summary.

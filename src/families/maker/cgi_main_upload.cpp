@@ -6,7 +6,7 @@
 #include "base/trace.h"
 #include "families/maker/upload_answer.h"
 #include "families/maker/upload_socket.h"
-#include "upgrade/image_file.h"
+#include "pipeline/image_file.h"
 
 namespace {
 

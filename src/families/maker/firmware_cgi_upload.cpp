@@ -5,7 +5,7 @@
 
 #include "base/result_codes.h"
 #include "base/text.h"
-#include "upgrade/image_file.h"
+#include "pipeline/image_file.h"
 #include "web/curl_easy.h"
 
 namespace {

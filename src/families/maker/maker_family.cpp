@@ -3,9 +3,9 @@
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
+#include "device/upgrade_progress.h"
 #include "families/maker/job_exchanges.h"
 #include "families/maker/maker_models.h"
-#include "upgrade/upgrade_progress.h"
 #include "web/device_queries.h"
 #include "web/web_client.h"
 

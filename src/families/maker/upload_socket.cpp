@@ -17,7 +17,7 @@
 
 #include "base/text.h"
 #include "families/maker/upload_answer.h"
-#include "upgrade/image_file.h"
+#include "pipeline/image_file.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "base/result_codes.h"
 #include "base/trace.h"
-#include "upgrade/image_file.h"
+#include "pipeline/image_file.h"
 #include "web/curl_easy.h"
 
 namespace {

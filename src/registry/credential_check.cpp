@@ -1,4 +1,4 @@
-#include "upgrade/credential_check.h"
+#include "registry/credential_check.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "registry/firmware_version.h"
+#include "device/firmware_version.h"
 
 #include <algorithm>
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "device/ip_cam_info.h"
 #include "upgrade/batch_guard.h"
-#include "upgrade/ip_cam_info.h"
 
 // The two sides of the border between the registry and the upgrade manager: what the
 // camera control hands over and is told, and what the manager asks of the camera

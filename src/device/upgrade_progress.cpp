@@ -1,4 +1,4 @@
-#include "upgrade/upgrade_progress.h"
+#include "device/upgrade_progress.h"
 
 #include "base/result_codes.h"
 #include "base/text.h"

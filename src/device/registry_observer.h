@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "upgrade/ip_cam_info.h"
-#include "upgrade/upgrade_progress.h"
+#include "device/ip_cam_info.h"
+#include "device/upgrade_progress.h"
 
 // What the pages that show devices (the upgrade and schedule pages, the command-line
 // tool) are told. Every operation may be called on a worker thread (receive, dispatch

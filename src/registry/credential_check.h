@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "device/ip_cam_info.h"
 #include "registry/camera_table.h"
-#include "upgrade/ip_cam_info.h"
 
 // How a device's credential check ended. The upgrade page shows each on the device's
 // row: Passed as the firmware version (or "Invalid Username and Password" when the

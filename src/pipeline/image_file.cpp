@@ -1,4 +1,4 @@
-#include "upgrade/image_file.h"
+#include "pipeline/image_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
