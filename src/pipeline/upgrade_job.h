@@ -29,8 +29,8 @@ public:
     // While an image goes out, every second and once at its end: its size (0 while
     // unknown) and the bytes sent.
     virtual void Uploading(int64_t, int64_t) {}
-    // The upload of an image has ended with `code`.
-    virtual void UploadEnded(int) {}
+    // The upload of an image to the device has ended with `code`.
+    virtual void UploadEnded(const std::string&, int) {}
 };
 
 // Where a job reaches its device: "http" or "https", the address and the port for

@@ -322,7 +322,7 @@ private:
             },
             tick);
         job_.Manager->Uploading(job_.ImageSize, job_.BytesSent);
-        job_.Manager->UploadEnded(job_.Result);
+        job_.Manager->UploadEnded(job_.DeviceId, job_.Result);
     }
 
     // `seconds` passed, reported on the budget when there is one.

@@ -100,6 +100,7 @@ void CScheduleRunner::Tick() {
     // Saved before the workers start: a run the program does not live to finish stays
     // "Upgrading" in the file and is not started again.
     if (interrupted || !changed.empty() || !runs.empty()) Save();
+    if (!runs.empty() && policySource_) batches_.SetPolicy(policySource_());
     for (CScheduledRun& run : runs) {
         Report(run.Id());
         batches_.Add(std::move(run));
@@ -125,7 +126,8 @@ void CScheduleRunner::ReleaseBatches() {
 void CScheduleRunner::WatchLateReturns(int64_t watchMs) {
     lateWatch_ = std::make_unique<CLateReturnWatch>(
         clock_, watchMs,
-        [this](const std::string& mac, const std::string& version) { ReturnedLate(mac, version); });
+        [this](const std::string& mac, const std::string& version) { ReturnedLate(mac, version); },
+        journal_);
 }
 
 int CScheduleRunner::LateWatching() const { return lateWatch_ ? lateWatch_->Watching() : 0; }

@@ -20,7 +20,6 @@
 #include "schedule/scheduled_batches.h"
 #include "schedule/scheduler.h"
 #include "upgrade/batch_guard.h"
-#include "pipeline/return_watch.h"
 #include "upgrade/in_flight_journal.h"
 #include "upgrade/late_return_watch.h"
 
@@ -89,8 +88,11 @@ public:
 
     // The guards of the entries due in the same minute, which form one batch: one device
     // of each model first, a limit of failed devices (a run refused by them ends as
-    // status 8 with the guard's code). Each entry keeps its own window. Set before Start.
-    void SetBatchPolicy(const BatchPolicy& policy) { batches_.SetPolicy(policy); }
+    // status 8 with the guard's code). Each entry keeps its own window. Set before Start;
+    // The policy is read when a batch begins (the Setting page may change it meanwhile).
+    void SetBatchPolicySource(std::function<BatchPolicy()> source) {
+        policySource_ = std::move(source);
+    }
 
     // A device whose run ended as not seen again (-10) is looked for `watchMs` of the
     // Clock longer (CLateReturnWatch); back with its new firmware, its entry ends
@@ -165,6 +167,7 @@ private:
     std::list<Worker> workers_;
     UploadRate rate_;  // of the runs' uploads, for the windows of later ones
     CScheduledBatches batches_;
+    std::function<BatchPolicy()> policySource_;
     std::unique_ptr<CLateReturnWatch> lateWatch_;  // set before Start; then only read
     const CInFlightJournal* journal_ = nullptr;
     std::mutex inFlightMutex_;

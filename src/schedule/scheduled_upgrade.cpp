@@ -66,7 +66,7 @@ public:
 
     void Report(const std::string&, int, int, int, int) override {}
 
-    void UploadEnded(int code) override {
+    void UploadEnded(const std::string&, int code) override {
         uploaded_ = true;
         run_.SetUploadResult(code);
         run_.SetStatus(st::kUpgrading);

@@ -233,12 +233,14 @@ void CMainWindow::CreateServices() {
         catalog_->SetServerProxy(proxy);
         downloadManager_->SetServerProxy(proxy);
     });
-    upgradePage_->SetBatchPolicySource([this] {
+    // Read from the settings file at each use: the schedule's tick thread reads it too.
+    const auto batchPolicy = [this] {
         BatchPolicy policy;
         policy.FirstOfEachModel = settings_.FirstOfEachModel();
         policy.MaxFailures = settings_.MaxFailures();
         return policy;
-    });
+    };
+    upgradePage_->SetBatchPolicySource(batchPolicy);
     connect(this, &CMainWindow::DeviceCommand, upgradePage_, &CUpgradePage::DeviceCommand);
     upgradeManager_->AddObserver(*upgradePage_);
     upgradeManager_->AddControl(*cameraControl_);
@@ -248,6 +250,9 @@ void CMainWindow::CreateServices() {
     if (setup_.SearchAtStart) scheduleRunner_->SetDeviceLocator(cameraControl_.get());
     scheduleRunner_->SetHistoryProblemHandler(HistoryProblemHandler());
     scheduleRunner_->SetJournal(journal_.get());
+    // Scheduled batches get the Setting page's guards, and their late devices the watch.
+    scheduleRunner_->SetBatchPolicySource(batchPolicy);
+    scheduleRunner_->WatchLateReturns(kLateWatchMs);
     // The list as loaded is the file as it was: the start comes later, off this thread,
     // and the pages may change the list meanwhile.
     scheduleRunner_->AdoptList();

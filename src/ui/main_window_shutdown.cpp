@@ -50,7 +50,9 @@ void CMainWindow::RequestExit() {
         return;
     }
     // The late watch's devices stay in the journal at the stop: the next start looks.
-    if (upgradeManager_->LateWatching() > 0 && !lateWatchHandedOver_) {
+    const int lateWatched =
+        upgradeManager_->LateWatching() + (scheduleRunner_ ? scheduleRunner_->LateWatching() : 0);
+    if (lateWatched > 0 && !lateWatchHandedOver_) {
         AskWithoutWaiting(*this, *texts_, "ExitLateWatch",
                           ToQ(texts_->ReadLayoutText(
                               "UI_PopupMessage", "ExitLateWatch",

@@ -83,9 +83,9 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
     job.Family = &FamilyFor(request.Protocol);
     // A family that installs every image ends each upload with a stage-2 report; the
     // others install the front image only.
-    entry->UploadsLeft = job.Family->Traits(job).InstallsEveryImage
-                             ? std::max<int>(1, static_cast<int>(request.ImageQueue.size()))
-                             : 1;
+    entry->Uploads = job.Family->Traits(job).InstallsEveryImage
+                         ? std::max<int>(1, static_cast<int>(request.ImageQueue.size()))
+                         : 1;
 
     entry->Candidate = CandidateOf(job, clock_);
     if (!request.ImageQueue.empty()) entry->FrontImage = request.ImageQueue.front();
@@ -209,13 +209,26 @@ void CUpgradeManager::Deliver(const UpgradeReport& report) {
     std::vector<Refusal> refused;
     if (final || report.Stage == stage::kUploadEnded) {
         std::lock_guard lock(lock_);
-        if (final || (entry->UploadsLeft > 0 && --entry->UploadsLeft == 0)) FreePlace(*entry);
+        if (!final) ++entry->UploadEndReports;
+        if (final || entry->UploadEndReports >= entry->Uploads) FreePlace(*entry);
         // The end may let held jobs start, or make the guard refuse them.
         if (final) guard_.Ended(report.DeviceId, report.Code);
         LaunchWhatMay(refused);
     }
     SendRefusals(refused);
     if (final) FinalDelivered();
+}
+
+void CUpgradeManager::UploadEnded(const std::string& deviceId, int) {
+    std::vector<Refusal> refused;
+    {
+        std::lock_guard lock(lock_);
+        Entry* entry = FindRunning(deviceId);
+        if (!entry || ++entry->UploadsEnded < entry->Uploads) return;
+        FreePlace(*entry);
+        LaunchWhatMay(refused);
+    }
+    SendRefusals(refused);
 }
 
 void CUpgradeManager::DeviceSeenAgain(const std::string& deviceId, const std::string& scheme,

@@ -24,12 +24,13 @@
 // worker thread of its own, the rest queued in the order they came; forwards every
 // progress report to the observer pages and tells them when the run has ended.
 //
-// A job holds one of the 16 places from its start until its last upload step ends
-// (stage 2) or, failing that, until its final report (stage 32); then the front job of
-// the queue takes the place. Each job ends with exactly one stage-32 report: the one
-// its worker returns (or an earlier one it sent), never a second. The run ends, with
-// one run-ends notification, once every job has sent its final report and no
-// dispatch is under way.
+// A job holds one of the 16 places from its start until its last upload ends (the
+// pipeline says so, UploadEnded; a worker of a test's choosing by its stage-2 report)
+// or, failing that, until its final report (stage 32); then the front job of the queue
+// takes the place: a device that restarts holds no place while it is waited for. Each job ends with
+// exactly one stage-32 report: the one its worker returns (or an earlier one it sent), never a
+// second. The run ends, with one run-ends notification, once every job has sent its final report
+// and no dispatch is under way.
 //
 // Each run is guarded by its BatchPolicy (BatchGuard): a job the guard holds waits in
 // the queue, one it refuses ends at once with the guard's code and is never started.
@@ -105,6 +106,10 @@ public:
     // that find it call DeviceSeenAgain.
     void ProbeDevice(const std::string& deviceId) override;
 
+    // The job's upload ended: once its last one has, its place passes on while it waits
+    // for its device.
+    void UploadEnded(const std::string& deviceId, int code) override;
+
     // Ends every job: queued ones at once, running ones as soon as their workers notice
     // (each with its final report, -6 unless it had already ended), and waits for the
     // workers. Later jobs end at once. The late watch ends too.
@@ -122,7 +127,9 @@ private:
         UpgradeJob Job;
         BatchCandidate Candidate;  // what the run's guard judges
         std::jthread Worker;
-        int UploadsLeft = 1;  // stage-2 reports to come before the place is free
+        int Uploads = 1;           // the uploads the job makes; the last one frees its place
+        int UploadsEnded = 0;      // told by the pipeline
+        int UploadEndReports = 0;  // stage-2 reports (a worker of a test's choosing)
         bool HoldsPlace = false;
         std::atomic<bool> Exited{false};
         std::string FrontImage;             // as queued; the upload thread takes it off

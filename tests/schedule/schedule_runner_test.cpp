@@ -9,8 +9,10 @@
 #include <thread>
 
 #include "base/result_codes.h"
+#include "device/upgrade_progress.h"
 #include "history/history_file.h"
 #include "schedule/schedule_file.h"
+#include "schedule/scheduler.h"
 #include "schedule_test_support.h"
 #include "settings/scoped_env.h"
 #include "settings/xdg_folders.h"
@@ -181,6 +183,57 @@ TEST_F(ScheduleRunnerTest, EntriesStartOrAreMissedByTheWallClock) {
     EXPECT_EQ(list_.Find(missed)->Info.Status, st::kNone);
     EXPECT_EQ(recorder_.Statuses(missed), (std::vector<int>{st::kNone}));
     EXPECT_EQ(list_.Find(late)->Info.Status, st::kOtherFailed);
+}
+
+}  // namespace
+
+namespace {
+
+// Entries due in one minute are one batch: with one device of each model first, the
+// first rejecting its image leaves the others of its model untouched; with a limit of
+// one failed device, nothing starts after the first failure.
+TEST_F(ScheduleRunnerTest, EntriesDueTogetherAreGuardedAsOneRun) {
+    const struct {
+        const char* Name;
+        BatchPolicy Policy;
+        int Code;  // the ones not started
+    } cases[] = {
+        {"first of each model", {.FirstOfEachModel = true}, rc::kFirstOfModelFailed},
+        {"one failure allowed", {.MaxFailures = 1}, rc::kTooManyFailures},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        DevsimProcess sim({"--device", "id=a,fault=reject_image,mac=00:1A:2B:3C:4D:01", "--device",
+                           "id=b,mac=00:1A:2B:3C:4D:02", "--device", "id=c,mac=00:1A:2B:3C:4D:03"});
+        const Clock clock(50);
+        CScheduleList list;
+        std::vector<uint64_t> ids;
+        for (const char* id : {"a", "b", "c"}) {
+            const std::string mac =
+                std::string("00:1A:2B:3C:4D:0") + static_cast<char>(*id - 'a' + '1');
+            ids.push_back(
+                list.Append(EntryFor(sim.DeviceById(id), mac, Image(), clock.UnixSeconds())));
+        }
+        ScheduleRecorder recorder;
+        CScheduleRunner runner(list, clock, recorder, File(), PathExists);
+        runner.SetBatchPolicySource([&c] { return c.Policy; });
+        ASSERT_EQ(runner.Start(), rc::kOk);
+        ASSERT_TRUE(WaitUntil([&] { return !ScheduleHasWork(list); }, 30s));
+        runner.Stop();
+        EXPECT_EQ(list.Find(ids[0])->Info.Status, st::kImageFailed);
+        for (size_t i = 1; i < ids.size(); ++i) {
+            const CScheduleInfo e = list.Find(ids[i])->Info;
+            EXPECT_EQ(e.Status, st::kOtherFailed) << i;
+            EXPECT_EQ(e.Result, c.Code) << i;
+            EXPECT_EQ(StatusText(e, DefaultText),
+                      StatusCellText(stage::kFinished, 0, 100, c.Code, DefaultText));
+        }
+        const std::string log = OutputSoFar(sim);
+        EXPECT_NE(log.find("upload device=a"), std::string::npos) << log;
+        EXPECT_EQ(log.find("upload device=b"), std::string::npos) << log;
+        EXPECT_EQ(log.find("upload device=c"), std::string::npos) << log;
+        std::remove(File().c_str());
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "app/cli/schedule_command.h"
 
+#include "app/cli/batch_options.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -26,6 +28,8 @@
 #include "base/time_of_day.h"
 #include "base/trace.h"
 #include "history/history_file.h"
+#include "registry/camera_control.h"
+#include "registry/camera_table.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_runner.h"
@@ -44,7 +48,9 @@ constexpr const char* kUsage =
     "                                  --password TEXT --mac MAC --device NAME --model NAME\n"
     "                                  --version TEXT --image PATH --time WHEN [--until HH:MM]\n"
     "                                  [--onvif-service PATH] [--file PATH]\n"
-    "       strelvane-cli schedule run [--file PATH] [--time-scale N]\n"
+    "       strelvane-cli schedule run [--file PATH] [--time-scale N] [--interface NAME]...\n"
+    "                                  [--first-of-each-model] [--max-failures N]\n"
+    "                                  [--watch-late MINUTES]\n"
     "\n"
     "list  one JSON line per entry, in file order: {\"no\",\"MAC\",\"IP\",\"Port\",\"Https\",\n"
     "      \"Account\",\"Device\",\"Model\",\"Version\",\"UpgradeTime\",\"time\",\"FWPath\",\n"
@@ -66,6 +72,13 @@ constexpr const char* kUsage =
     "      or SIGTERM stops it: an upload in flight is finished first; the schedule is\n"
     "      saved. One scheduler runs a file at a time; entries added or changed by\n"
     "      other processes meanwhile are taken in, never overwritten.\n"
+    "      Entries due in the same minute form one batch, guarded as an upgrade run:\n"
+    "      --first-of-each-model and --max-failures as for upgrade (a refused entry ends\n"
+    "      8 with the guard's text); --watch-late M looks for a device that did not come\n"
+    "      back for M minutes more (back with its new firmware, its entry ends 5).\n"
+    "      --interface NAME: a device that does not answer at its address after its image\n"
+    "      is searched for on these adapters and found by its MAC at a new address (no\n"
+    "      search without it).\n"
     "\n"
     "An entry left uploading or upgrading by a scheduler that ended while it ran is\n"
     "marked failed (8) when the file is next read. A file that cannot be read, is not\n"
@@ -310,7 +323,12 @@ int Add(const CliArgs& args, const std::string& path, const Clock& clock) {
     return kExitOk;
 }
 
-int Run(const std::string& path, const Clock& clock) {
+struct RunOptions {
+    BatchOptions Batch;
+    std::vector<std::string> Interfaces;
+};
+
+int Run(const std::string& path, const Clock& clock, const RunOptions& options) {
     CatchStopSignals();
     const std::string history = DefaultHistoryFile();
     ReviewCutShortUpgrades("schedule run", history, kDefaultDevicePassword);
@@ -319,15 +337,26 @@ int Run(const std::string& path, const Clock& clock) {
     CScheduleList list;
     RunView view;
     {
+        // Where a device back at a new address is searched for, on the adapters named.
+        CCameraTable table;
+        CCameraControl control(table, nullptr);
+        control.SetSearchInterfaces(options.Interfaces);
         CScheduleRunner runner(list, clock, view, path, PathExists);
         runner.SetJournal(&journal);
+        if (!options.Interfaces.empty()) runner.SetDeviceLocator(&control);
+        runner.SetBatchPolicySource([&options] { return options.Batch.Policy; });
+        if (options.Batch.WatchLateMinutes > 0) {
+            runner.WatchLateReturns(int64_t{options.Batch.WatchLateMinutes} * 60 * 1000);
+        }
         runner.SetNoticeHandler(Notice);
         runner.SetHistoryProblemHandler([](const std::string& file, const std::string& reason) {
             Notice(HistoryProblemText(1, file, reason));
         });
         std::string error;
         if (runner.Start(&error) != rc::kOk) return Fail(error);
-        while (!StopRequested() && ScheduleHasWork(list)) std::this_thread::sleep_for(kPoll);
+        while (!StopRequested() && (ScheduleHasWork(list) || runner.LateWatching() > 0)) {
+            std::this_thread::sleep_for(kPoll);
+        }
         runner.Stop();
     }
     if (StopRequested()) return Fail("interrupted; the schedule is saved");
@@ -340,7 +369,11 @@ int RunScheduleCommand(const std::vector<std::string>& args) {
     std::vector<OptionSpec> options = {{"--help", OptionKind::Flag},
                                        {"--file", OptionKind::Single},
                                        {"--time-scale", OptionKind::Single},
-                                       {"--https", OptionKind::Flag}};
+                                       {"--https", OptionKind::Flag},
+                                       {"--interface", OptionKind::Multi}};
+    for (const OptionSpec& spec : BatchOptionSpecs()) {
+        if (spec.Name != "--until") options.push_back(spec);
+    }
     for (const char* name : kAddOptions) {
         if (std::string(name) != "--https") options.push_back({name, OptionKind::Single});
     }
@@ -363,6 +396,16 @@ int RunScheduleCommand(const std::vector<std::string>& args) {
             if (parsed->Has(name)) return Bad(std::string(name) + " applies to add only");
         }
     }
+    RunOptions run;
+    if (action == "run") {
+        if (std::string bad = ReadBatchOptions(*parsed, run.Batch); !bad.empty()) return Bad(bad);
+        run.Interfaces = parsed->Values("--interface");
+    } else {
+        for (const char* name :
+             {"--interface", "--first-of-each-model", "--max-failures", "--watch-late"}) {
+            if (parsed->Has(name)) return Bad(std::string(name) + " applies to run only");
+        }
+    }
     double scale = 1.0;
     if (parsed->Has("--time-scale")) {
         const std::string text = parsed->Value("--time-scale");
@@ -383,5 +426,5 @@ int RunScheduleCommand(const std::vector<std::string>& args) {
     UseTraceFile();
     if (action == "list") return List(path);
     if (action == "add") return Add(*parsed, path, clock);
-    return Run(path, clock);
+    return Run(path, clock, run);
 }
