@@ -17,6 +17,7 @@
 #include "schedule/schedule_info.h"
 #include "schedule_test_support.h"
 #include "support/child_process.h"
+#include "support/lab_network.h"
 #include "support/temp_dir.h"
 #include "support/web_test_support.h"
 #include "upgrade/upload_images.h"
@@ -200,6 +201,39 @@ TEST_F(ScheduleCliTest, RunsOnvifCamerasThroughTheirDeviceService) {
     EXPECT_FALSE(Has(log, "upload device=other")) << log;
     EXPECT_TRUE(Has(log, "upload device=acme")) << log;
     EXPECT_TRUE(Has(log, "verdict=rejected")) << log;
+}
+
+// A scheduled device that restarts onto a new address (a DHCP lease) is searched for on
+// the adapter named, found there by its MAC, and ends successful at that address.
+TEST_F(ScheduleCliTest, ADeviceBackAtANewAddressIsFoundThereBySearch) {
+    if (const std::string why = LabNetwork::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+    LabNetwork lab({.Devices = 4});
+    const std::string mac = "00:1C:A1:00:03:01";
+    DevsimProcess sim({"--discovery", "--device",
+                       "id=MOVED,address=198.18.1.1,mac=" + mac +
+                           ",fault=reboot_address:198.18.1.3,model=NVR-1600,http_port=80,"
+                           "https_port=-1,firmware=1.0.0,restart_delay_ms=1000,reboot_seconds=2"},
+                      lab.InDevices());
+    const ProcessResult added = RunProcess(
+        Command(
+            "add",
+            {"--ip",       "198.18.1.1", "--port",    "80",    "--user",   "admin",
+             "--password", "vqmtz",      "--mac",     mac,     "--device", "MOVED",
+             "--model",    "NVR-1600",   "--version", "1.0.0", "--image",  home_.File("image.bin"),
+             "--time",     "+1"}),
+        10s);
+    ASSERT_EQ(added.ExitCode, 0) << added.Output;
+    std::vector<std::string> run = lab.InTech();
+    for (const std::string& word : Command("run", {"--time-scale", "30", "--interface", "eth0"})) {
+        run.push_back(word);
+    }
+    const ProcessResult ran = RunProcess(run, 120s);
+    EXPECT_EQ(ran.ExitCode, 0) << ran.Output;
+    EXPECT_EQ(LastStatuses(ran.Output), (std::map<std::string, int>{{mac, st::kSuccessful}}))
+        << ran.Output;
+    const std::vector<CScheduleInfo> saved = LoadSchedule(File());
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].IP, "198.18.1.3");
 }
 
 TEST_F(ScheduleCliTest, ASignalStopsTheRunAndTheFileSaysUpgrading) {
