@@ -442,8 +442,6 @@ TEST_F(UpgradeLabTest, DevicesBackAtAnotherAddressEndSuccessfulThere) {
                              {"MOVED", "198.18.1.3:80"}, {"00:1C:A1:00:02:02", "198.18.1.4:80"}}));
 }
 
-}  // namespace
-
 // A run cut short while its device restarts (a signal, or a crash) leaves the device
 // "not confirmed" rather than failed for the network; the next `report` looks at it once
 // and, the device being back with its new firmware, shows it upgraded.
@@ -510,3 +508,5 @@ TEST_F(UpgradeLabTest, ARunCutShortIsAmendedByTheNextStart) {
         EXPECT_EQ(ReadHistory(history).size(), 2u);
     }
 }
+
+}  // namespace
