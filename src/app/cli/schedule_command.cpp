@@ -371,8 +371,9 @@ int RunScheduleCommand(const std::vector<std::string>& args) {
                                        {"--time-scale", OptionKind::Single},
                                        {"--https", OptionKind::Flag},
                                        {"--interface", OptionKind::Multi}};
-    for (const OptionSpec& spec : BatchOptionSpecs()) {
-        if (spec.Name != "--until") options.push_back(spec);
+    // --until is add's: an entry's own window.
+    for (const OptionSpec& batch : BatchOptionSpecs()) {
+        if (batch.Name != "--until") options.push_back(batch);
     }
     for (const char* name : kAddOptions) {
         if (std::string(name) != "--https") options.push_back({name, OptionKind::Single});
