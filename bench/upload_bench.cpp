@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "base/text.h"
-#include "support/devsim_process.h"
-#include "support/temp_dir.h"
 #include "families/maker/cgi_main_upload.h"
 #include "families/maker/firmware_cgi_upload.h"
+#include "support/devsim_process.h"
+#include "support/temp_dir.h"
 #include "web/curl_easy.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "base/result_codes.h"
-#include "fuzz_check.h"
 #include "families/maker/upload_answer.h"
+#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string answer(reinterpret_cast<const char*>(data), size);
