@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "device/device_protocol.h"
+
 // A date-time as days since 30 December 1899 (fraction = time of day), with a status:
 // 0 valid, 1 invalid.
 struct OleDateTime {
@@ -40,10 +42,6 @@ struct DiscoveryReply {
     uint32_t Length = 0;
     std::array<uint8_t, kCapacity> Bytes{};
 };
-
-// How the program speaks to a device: the maker's own protocol (multicast discovery, CGI
-// pages, form uploads) or ONVIF (WS-Discovery, the SOAP device service, an HTTP upload).
-enum class DeviceProtocol : uint8_t { Maker, Onvif };
 
 // The record that describes one device everywhere in the program: discovery creates
 // it, the device table keeps one per device identifier, the identification queries

@@ -64,36 +64,25 @@ std::vector<ISearchListener*> CSearch::Listeners() const {
 }
 
 void CSearch::LaunchReceiveThread(std::function<void(std::stop_token)> receive) {
-    std::lock_guard lock(threadsLock_);
-    // Threads that have ended are joined here, so that a long series of searches (the
-    // reboot wait restarts one every second) leaves none behind.
-    threads_.remove_if([](const auto& t) { return t->Finished.load(); });
+    // A stop and a launch take turns: a search stopped is not restarted half-way.
+    std::lock_guard lock(launchLock_);
     stop_ = false;
     ++running_;
-    auto entry = std::make_unique<ReceiveThread>();
-    ReceiveThread* self = entry.get();
-    try {
-        entry->Thread =
-            std::jthread([this, self, receive = std::move(receive)](std::stop_token token) {
-                receive(token);
-                --running_;
-                self->Finished = true;
-            });
-    } catch (const std::system_error& e) {
+    // The group joins the threads that have ended as it starts one, so that a long series
+    // of searches (the reboot wait restarts one every second) leaves none behind.
+    if (!threads_.Start([this, receive = std::move(receive)](std::stop_token token) {
+            receive(token);
+            --running_;
+        })) {
         --running_;
-        Trace("%s search: no receive thread: %s", name_.c_str(), e.what());
-        return;
+        Trace("%s search: no receive thread", name_.c_str());
     }
-    threads_.push_back(std::move(entry));
 }
 
 void CSearch::StopAndJoin() {
-    stop_ = true;
-    std::list<std::unique_ptr<ReceiveThread>> threads;
     {
-        std::lock_guard lock(threadsLock_);
-        threads.swap(threads_);
+        std::lock_guard lock(launchLock_);
+        stop_ = true;
     }
-    for (auto& t : threads) t->Thread.request_stop();
-    threads.clear();  // joins each
+    threads_.JoinAll(true);
 }

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/thread_group.h"
 #include "discovery/isearch.h"
 
 // What every engine shares: listeners, the accepted vendors, the set of addresses that
@@ -57,11 +58,6 @@ protected:
     void RecordHost(const std::string& address);
 
 private:
-    struct ReceiveThread {
-        std::atomic<bool> Finished{false};
-        std::jthread Thread;
-    };
-
     const std::string name_;
 
     mutable std::mutex resultLock_;  // guards results_
@@ -75,6 +71,6 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> running_{0};
 
-    std::mutex threadsLock_;  // guards threads_
-    std::list<std::unique_ptr<ReceiveThread>> threads_;
+    std::mutex launchLock_;  // a launch and a stop take turns
+    ThreadGroup threads_;    // the receive threads
 };

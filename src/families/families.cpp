@@ -12,6 +12,8 @@ const IDeviceFamily* const kFamilies[] = {&kMaker, &kOnvif};
 
 }  // namespace
 
+std::span<const IDeviceFamily* const> Families() { return kFamilies; }
+
 const IDeviceFamily& FamilyFor(DeviceProtocol protocol) {
     for (const IDeviceFamily* family : kFamilies) {
         if (family->Takes(protocol)) return *family;

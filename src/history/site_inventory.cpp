@@ -24,7 +24,7 @@ bool SameDevice(const CIPCamInfo& device, const UpgradeHistoryRecord& record) {
 }
 
 std::string NewestFor(const CIPCamInfo& device, const IFirmwareMatch& store) {
-    if (device.Protocol == DeviceProtocol::Onvif) return kNewestNotKnown;
+    if (!FactsOf(device.Protocol).StoreImages) return kNewestNotKnown;
     std::vector<std::string> versions;
     std::vector<std::string> paths;
     const std::string& product =

@@ -40,9 +40,9 @@ void CUpgradeHistory::DeviceDispatched(const CIPCamInfo& device) {
 }
 
 std::string CUpgradeHistory::ChosenImage(const std::string& deviceId) const {
-    // An ONVIF camera took the cameras' image when there was one.
+    // A camera took the cameras' image when there was one.
     const std::optional<CIPCamInfo> stored = table_.FindStored(deviceId);
-    if (stored && stored->Protocol == DeviceProtocol::Onvif && images_) {
+    if (stored && FactsOf(stored->Protocol).CameraImage && images_) {
         if (std::optional<std::string> camera = images_->CameraImage()) return *camera;
     }
     if (std::optional<std::string> manual = images_ ? images_->ManualImage() : std::nullopt) {

@@ -10,6 +10,8 @@
 #include "pipeline/return_watch.h"
 #include "pipeline/upgrade_job.h"
 
+class CSearch;
+
 // How the pipeline waits for a device after an image: plain data, chosen by the family
 // for an upgrade now and by the path for a scheduled one.
 struct ReturnPlan {
@@ -101,28 +103,48 @@ public:
 
 // Which images a device of the family takes, and what the dispatch tells the upgrade
 // of its model.
+// (Whether it takes the firmware store's images or the cameras' image is its protocol's
+// fact: FactsOf.)
 struct ImageChoice {
-    // Its model is asked first, and the newer images of the firmware store for it are
-    // taken when no image was chosen by hand.
-    bool FromStore = false;
-    // The image chosen for cameras comes before the one chosen for all.
-    bool CameraImage = false;
     // The final code of a device that was given no image.
     int NoImageCode = 0;
-    // Flags the job carries (the model table's): the 710R camera family; the form
-    // upload of every image.
-    uint8_t CameraFamily = 0;
+    // The job carries the model table's flag: the form upload of every image.
     uint8_t SingleModel = 0;
 };
 
-// A family of devices: which devices it takes, how it upgrades them.
+// How a device's credential check ended. The upgrade page shows each on the device's
+// row: Passed as the firmware version (or "Invalid Username and Password" when the
+// device named none); Failed as "Connect Error"; NvrLoginFailed as "Connect Error" with
+// the password cell "Failed"; Unreachable as "Connect Error" with the prompt "Cannot
+// connect to the server.".
+enum class CheckOutcome {
+    Passed,
+    Failed,          // the device refused the credentials
+    NvrLoginFailed,  // the NVR log-in that a newly typed password asks for was refused
+    Unreachable,     // the device answered neither over HTTP nor over HTTPS
+};
+
+// A family of devices: how they are found, how their log-in is checked, which images
+// they take, how they are upgraded.
 class IDeviceFamily {
 public:
     virtual ~IDeviceFamily() = default;
 
     virtual const char* Name() const = 0;
-    // The family upgrades the devices of this protocol.
+    // The family finds and upgrades the devices of this protocol.
     virtual bool Takes(DeviceProtocol protocol) const = 0;
+    // Its search engine, not yet started (the listeners and adapters are the caller's).
+    virtual std::unique_ptr<CSearch> MakeSearch() const = 0;
+    // The check of the record's credentials, blocking: fills in what the device named
+    // after the log-in (LoginOk, FirmwareVersion, MacAddress and what else the family
+    // learns) and clears NvrLoginPending.
+    virtual CheckOutcome CheckLogin(CIPCamInfo& record) const = 0;
+    // The address a browser opens for the device's own pages, logged in where it can be.
+    virtual std::string WebPage(const CIPCamInfo& record) const = 0;
+    // The firmware version the device at the job's address names when a log-in there
+    // names the job's MAC, every way it may answer; empty when it does not (one look,
+    // each request within about `timeoutMs`).
+    virtual std::string VersionNamedBy(const UpgradeJob& job, int timeoutMs) const = 0;
     // The images a device of this model takes.
     virtual ImageChoice Images(const std::string& model) const = 0;
     // The traits of the job's model (the model table's row).

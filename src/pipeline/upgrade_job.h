@@ -76,8 +76,6 @@ public:
     const IDeviceFamily* Family = nullptr;  // how the device is upgraded
     std::string Model;                      // the model as listed
     std::atomic<int32_t> Result{0};
-    uint8_t StoreMode = 0;
-    uint8_t CameraFamily = 0;
     uint8_t RunFlag = 0;
     uint8_t SingleModel = 0;
     std::atomic<int64_t> ImageSize{0};  // written by the cgi_main upload before it sends

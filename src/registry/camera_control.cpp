@@ -1,8 +1,11 @@
 #include "registry/camera_control.h"
 
+#include <algorithm>
+
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
+#include "families/families.h"
 #include "registry/credential_check.h"
 #include "web/address_entry_query.h"
 #include "web/device_queries.h"
@@ -31,20 +34,16 @@ CCameraControl::~CCameraControl() {
     table_.SetMergeListener({});
     // Scans add devices through this object: they go first.
     ReapScans(true);
-    ReapDispatchThreads(true);
-    std::unique_ptr<CBCMulticastSearch> engine;
-    std::unique_ptr<CWsDiscoverySearch> onvif;
+    dispatches_.JoinAll();
+    std::vector<Engine> engines;
     {
         std::lock_guard lock(engineLock_);
-        engine = std::move(multicast_);
-        onvif = std::move(onvif_);
+        engines.swap(engines_);
     }
-    if (engine) engine->Stop();
-    if (onvif) onvif->Stop();
+    for (Engine& engine : engines) engine.Search->Stop();
     // An engine's destructor waits for its receive thread, which may be inside
     // DeviceReported; this object's members must outlive it.
-    engine.reset();
-    onvif.reset();
+    engines.clear();
 }
 
 void CCameraControl::Attach(IRegistryObserver& observer) {
@@ -55,27 +54,19 @@ void CCameraControl::Attach(IRegistryObserver& observer) {
 void CCameraControl::SetSearchInterfaces(const std::vector<std::string>& names) {
     std::lock_guard lock(engineLock_);
     interfaces_ = names;
-    if (multicast_) multicast_->SetInterfaceNames(names);
-    if (onvif_) onvif_->SetInterfaceNames(names);
+    for (Engine& engine : engines_) engine.Search->SetInterfaceNames(names);
 }
 
-CBCMulticastSearch& CCameraControl::Engine() {
-    if (!multicast_) {
-        multicast_ = std::make_unique<CBCMulticastSearch>();
-        multicast_->AddListener(*this);
-        multicast_->SetVendorList({kAcceptedVendor});
-        multicast_->SetInterfaceNames(interfaces_);
+std::vector<CCameraControl::Engine>& CCameraControl::Engines() {
+    if (engines_.empty()) {
+        for (const IDeviceFamily* family : Families()) {
+            Engine engine{family, family->MakeSearch()};
+            engine.Search->AddListener(*this);
+            engine.Search->SetInterfaceNames(interfaces_);
+            engines_.push_back(std::move(engine));
+        }
     }
-    return *multicast_;
-}
-
-CWsDiscoverySearch& CCameraControl::OnvifEngine() {
-    if (!onvif_) {
-        onvif_ = std::make_unique<CWsDiscoverySearch>();
-        onvif_->AddListener(*this);
-        onvif_->SetInterfaceNames(interfaces_);
-    }
-    return *onvif_;
+    return engines_;
 }
 
 void CCameraControl::StartSearch() {
@@ -88,11 +79,10 @@ void CCameraControl::StartSearch() {
     // Multicast does not reach them (another subnet), so they would be lost otherwise.
     for (const CIPCamInfo& record : manual) ReportHandEntered(record);
     std::lock_guard lock(engineLock_);
-    CBCMulticastSearch& engine = Engine();
-    engine.ClearResultSet();
-    engine.Start();
-    OnvifEngine().ClearResultSet();
-    OnvifEngine().Start();
+    for (Engine& engine : Engines()) {
+        engine.Search->ClearResultSet();
+        engine.Search->Start();
+    }
 }
 
 AddressEntryResult CCameraControl::AddDeviceByAddress(const std::string& scheme,
@@ -201,8 +191,8 @@ void CCameraControl::ReportHandEntered(const CIPCamInfo& record) {
 
 bool CCameraControl::IsSearching() const {
     std::lock_guard lock(engineLock_);
-    return (multicast_ && multicast_->GetRunningCount() > 0) ||
-           (onvif_ && onvif_->GetRunningCount() > 0);
+    return std::any_of(engines_.begin(), engines_.end(),
+                       [](const Engine& engine) { return engine.Search->GetRunningCount() > 0; });
 }
 
 void CCameraControl::DeviceReported(const CIPCamInfo& record) {
@@ -225,9 +215,9 @@ void CCameraControl::SetDeviceCredentials(const std::string& key, const std::str
 
 void CCameraControl::KeepSearching(std::optional<DeviceProtocol> protocol) {
     std::lock_guard lock(engineLock_);
-    if (protocol != DeviceProtocol::Onvif && Engine().GetRunningCount() == 0) Engine().Start();
-    if (protocol != DeviceProtocol::Maker && OnvifEngine().GetRunningCount() == 0) {
-        OnvifEngine().Start();
+    for (Engine& engine : Engines()) {
+        if (protocol && !engine.Family->Takes(*protocol)) continue;
+        if (engine.Search->GetRunningCount() == 0) engine.Search->Start();
     }
 }
 

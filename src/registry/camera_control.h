@@ -12,12 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "base/thread_group.h"
 #include "device/dispatch_images.h"
 #include "device/registry_observer.h"
-#include "discovery/bc_multicast_search.h"
+#include "discovery/search.h"
 #include "discovery/search_listener.h"
-#include "discovery/ws_discovery_search.h"
 #include "firmware/firmware_match.h"
+#include "pipeline/device_family.h"
 #include "pipeline/return_watch.h"
 #include "registry/address_entry.h"
 #include "registry/address_scan.h"
@@ -34,10 +35,6 @@ class CCameraControl final : public ISearchListener,
                              public IDeviceLocator,
                              public IDispatchImages {
 public:
-    static constexpr const char* kAcceptedVendor = "Quorlent";
-    // Passed to the upgrade manager with every job.
-    static constexpr uint8_t kStoreMode = 1;
-
     // `upgradeManager` and `store` may be null where no upgrade runs (the command-line
     // search); the table, the upgrade manager and the store must outlive this object.
     CCameraControl(CCameraTable& table, IUpgradeManager* upgradeManager,
@@ -56,8 +53,8 @@ public:
     void SetSearchInterfaces(const std::vector<std::string>& names);
 
     // Empties the device table, reports every device entered by hand to it again and
-    // starts a search: the maker's multicast search and, beside it, the WS-Discovery
-    // search for ONVIF devices.
+    // starts the search of every device family (the maker's multicast search and,
+    // beside it, the WS-Discovery search for ONVIF devices).
     void StartSearch();
 
     // Asks the device at the address who it is and logs in to it (blocking, within the
@@ -132,11 +129,14 @@ public:
     int PendingDispatches() const;
 
 private:
-    // The engines, created on first use; called under engineLock_.
-    CBCMulticastSearch& Engine();
-    CWsDiscoverySearch& OnvifEngine();
+    // The search of every family, created on first use; called under engineLock_.
+    struct Engine {
+        const IDeviceFamily* Family = nullptr;
+        std::unique_ptr<CSearch> Search;
+    };
+    std::vector<Engine>& Engines();
     // Starts the engines unless they run, so that devices can report themselves; only the
-    // one that `protocol` answers, when it is known.
+    // one of the family of `protocol`, when it is known.
     void KeepSearching(std::optional<DeviceProtocol> protocol = std::nullopt);
     // AddDeviceByAddress; `skipListed`: a device listed already is not added again (a
     // range scan).
@@ -168,15 +168,6 @@ private:
                   uint8_t runFlag);
     // One dispatch has ended; the last of a command releases the pages.
     void DispatchEnded();
-    // Joins the dispatch threads that have ended (`all`: every one, waiting for them).
-    // Never called on the thread of StartUpgrade: the dispatch threads call observers,
-    // and a page that waits for its own thread would wait for ever.
-    void ReapDispatchThreads(bool all);
-
-    struct DispatchThread {
-        std::atomic<bool> Exited{false};
-        std::jthread Thread;
-    };
 
     CCameraTable& table_;
     IUpgradeManager* const upgradeManager_;
@@ -187,12 +178,13 @@ private:
     int secondCounter_ = 0;            // devices handed to the upgrade manager in this run
     std::optional<std::string> manualImage_;
     std::optional<std::string> cameraImage_;
-    std::list<DispatchThread> dispatchThreads_;
 
-    mutable std::mutex engineLock_;  // guards multicast_, onvif_ and interfaces_
-    std::unique_ptr<CBCMulticastSearch> multicast_;
-    std::unique_ptr<CWsDiscoverySearch> onvif_;
+    mutable std::mutex engineLock_;  // guards engines_ and interfaces_
+    std::vector<Engine> engines_;
     std::vector<std::string> interfaces_;
+    // The dispatch threads: one a device, joined once ended (a page's thread never waits
+    // for a running one: they call observers).
+    ThreadGroup dispatches_;
 
     mutable std::mutex manualLock_;  // guards manualDevices_
     std::vector<CIPCamInfo> manualDevices_;

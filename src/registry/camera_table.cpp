@@ -6,23 +6,29 @@
 
 namespace {
 
-// The maker's report of a device listed from its ONVIF one: it is upgraded through the
-// maker's procedure, reached as the maker's search found it. The ONVIF service's
-// addresses, serial number and log-in results stay.
-void TakeMakerSide(CIPCamInfo& stored, const CIPCamInfo& maker) {
-    stored.Protocol = DeviceProtocol::Maker;
-    stored.DeviceName = maker.DeviceName;
-    stored.ModelName = maker.ModelName;
-    stored.ProductModel = maker.ProductModel;
-    stored.VendorName = maker.VendorName;
-    stored.HostAddress = maker.HostAddress;
-    stored.HttpFlag = maker.HttpFlag;
-    stored.HttpsFlag = maker.HttpsFlag;
-    stored.HttpPort = maker.HttpPort;
-    stored.HttpsPort = maker.HttpsPort;
-    stored.DiscoveryKind = maker.DiscoveryKind;
-    stored.Detail = maker.Detail;
-    stored.RawReply = maker.RawReply;
+// A device that answers on two protocols is upgraded through the one of the higher rank
+// (the maker's over ONVIF).
+bool Outranks(const CIPCamInfo& record, const CIPCamInfo& stored) {
+    return FactsOf(record.Protocol).Rank > FactsOf(stored.Protocol).Rank;
+}
+
+// The report of a device over its higher-ranked protocol: it is upgraded through that
+// procedure, reached where that search found it (the maker's report of a device listed
+// from its ONVIF one). The service's addresses, serial number and log-in results stay.
+void TakeSide(CIPCamInfo& stored, const CIPCamInfo& higher) {
+    stored.Protocol = higher.Protocol;
+    stored.DeviceName = higher.DeviceName;
+    stored.ModelName = higher.ModelName;
+    stored.ProductModel = higher.ProductModel;
+    stored.VendorName = higher.VendorName;
+    stored.HostAddress = higher.HostAddress;
+    stored.HttpFlag = higher.HttpFlag;
+    stored.HttpsFlag = higher.HttpsFlag;
+    stored.HttpPort = higher.HttpPort;
+    stored.HttpsPort = higher.HttpsPort;
+    stored.DiscoveryKind = higher.DiscoveryKind;
+    stored.Detail = higher.Detail;
+    stored.RawReply = higher.RawReply;
 }
 
 }  // namespace
@@ -71,7 +77,7 @@ std::string CCameraTable::AddOrUpdate(const std::string& key, const CIPCamInfo& 
             stored.HttpPort = record.HttpPort;
             stored.HttpsPort = record.HttpsPort;
         }
-        if (record.Protocol == DeviceProtocol::Onvif && stored.Protocol == DeviceProtocol::Onvif) {
+        if (record.Protocol == stored.Protocol && FactsOf(record.Protocol).ServiceAddressed) {
             // The scheme and the service's addresses come with the address.
             stored.HttpsFlag = record.HttpsFlag;
             stored.ServiceAddresses = record.ServiceAddresses;
@@ -107,9 +113,9 @@ void CCameraTable::Join(CIPCamInfo& stored, const CIPCamInfo& record) {
     if (LoggedInMac(stored).empty() && !LoggedInMac(record).empty()) {
         stored.MacAddress = record.MacAddress;
     }
-    if (record.Protocol == DeviceProtocol::Maker && stored.Protocol == DeviceProtocol::Onvif) {
-        TakeMakerSide(stored, record);
-    } else if (record.Protocol == DeviceProtocol::Onvif && stored.ServiceAddresses.empty()) {
+    if (Outranks(record, stored)) {
+        TakeSide(stored, record);
+    } else if (FactsOf(record.Protocol).ServiceAddressed && stored.ServiceAddresses.empty()) {
         stored.ServiceAddresses = record.ServiceAddresses;
     }
 }
@@ -153,10 +159,7 @@ CCameraTable::Merged CCameraTable::Absorb(const std::string& kept, const std::st
     auto away = records_.find(gone);
     if (keep == records_.end() || away == records_.end() || kept == gone) return std::nullopt;
     CIPCamInfo& stored = keep->second;
-    if (away->second.Protocol == DeviceProtocol::Maker &&
-        stored.Protocol == DeviceProtocol::Onvif) {
-        TakeMakerSide(stored, away->second);
-    }
+    if (Outranks(away->second, stored)) TakeSide(stored, away->second);
     if (LoggedInMac(stored).empty()) stored.MacAddress = away->second.MacAddress;
     records_.erase(away);
     if (listed_.erase(gone) > 0) std::erase(order_, gone);

@@ -4,36 +4,12 @@
 #include <iterator>
 #include <vector>
 
-#include "base/result_codes.h"
-#include "base/text.h"
-#include "families/maker/job_exchanges.h"
-#include "web/device_queries.h"
-#include "web/onvif_identification.h"
-#include "web/web_client.h"
+#include "families/families.h"
 
 namespace {
 
 constexpr const char* kDefaultUser = "admin";
 constexpr const char* kDefaultPassword = "vqmtz";
-constexpr int kListTimeoutMs = 2000;
-
-// An ONVIF device is identified through its device service; the answer says at once
-// whether the credentials hold.
-CheckOutcome CheckOnvifCredentials(CIPCamInfo& record) {
-    // A password typed into the row that is refused shows as such, as for the NVRs.
-    const bool typed = record.NvrLoginPending == 1;
-    record.NvrLoginPending = 0;
-    OnvifIdentity identity;
-    const int result = IdentifyOnvifDevice(record.ServiceAddresses, record.UserName,
-                                           record.Password, kListTimeoutMs, identity);
-    record.LoginOk = result == rc::kOk ? 1 : 0;
-    if (result == rc::kOk) {
-        ApplyOnvifIdentity(identity, record);
-        return CheckOutcome::Passed;
-    }
-    if (result != rc::kLoginRefused) return CheckOutcome::Unreachable;
-    return typed ? CheckOutcome::NvrLoginFailed : CheckOutcome::Failed;
-}
 
 // What a check found out, from the checked copy into the stored record.
 void TakeCheckResults(const CIPCamInfo& checked, CIPCamInfo& stored) {
@@ -43,7 +19,7 @@ void TakeCheckResults(const CIPCamInfo& checked, CIPCamInfo& stored) {
     stored.FirmwareVersion = checked.FirmwareVersion;
     stored.MacAddress = checked.MacAddress;
     stored.NvrLoginPending = checked.NvrLoginPending;
-    if (checked.Protocol == DeviceProtocol::Onvif && checked.LoginOk == 1) {
+    if (FactsOf(checked.Protocol).LoginIdentifies && checked.LoginOk == 1) {
         stored.VendorName = checked.VendorName;
         stored.ModelName = checked.ModelName;
         stored.ProductModel = checked.ProductModel;
@@ -65,37 +41,7 @@ void ApplyDefaultCredentials(CIPCamInfo& record) {
 
 CheckOutcome CheckCredentials(CIPCamInfo& record) {
     ApplyDefaultCredentials(record);
-    if (record.Protocol == DeviceProtocol::Onvif) return CheckOnvifCredentials(record);
-    const std::string user = record.UserName;
-    const std::string password = record.Password;
-    CheckNvrLogin(record, user, password);
-
-    std::string answer;
-    const std::string host = record.HostAddress;
-    int listed = HttpGetText(user, password, SystemListUrl("http", host, record.GetPort()),
-                             kListTimeoutMs, answer);
-    if (listed != rc::kOk) {
-        const int secure = HttpGetText(
-            user, password, SystemListUrl("https", host, record.GetPort()), kListTimeoutMs, answer);
-        if (secure == rc::kOk || secure == rc::kHttpUnauthorized) listed = secure;
-    }
-    // A device that refused the credentials has answered: it is reachable, and the
-    // log-in results below say why the check failed.
-    if (listed != rc::kOk && listed != rc::kHttpUnauthorized) return CheckOutcome::Unreachable;
-    if (listed == rc::kOk) {
-        record.FirmwareVersion = FirmwareVersionIn(answer);
-        // A list without the line leaves what an earlier answer named.
-        if (std::string mac = MacAddressIn(answer); !mac.empty()) record.MacAddress = mac;
-    }
-
-    if (record.NvrLoginPending == 1) {
-        record.NvrLoginPending = 0;
-        return VerifyNvrLogin(record.GetScheme(), record.HostAddress, record.GetPort(), user,
-                              password) == rc::kOk
-                   ? CheckOutcome::Passed
-                   : CheckOutcome::NvrLoginFailed;
-    }
-    return record.LoginOk == 1 ? CheckOutcome::Passed : CheckOutcome::Failed;
+    return FamilyFor(record.Protocol).CheckLogin(record);
 }
 
 CCredentialChecks::CCredentialChecks(CCameraTable& table, ICredentialCheckObserver& observer)
@@ -120,40 +66,27 @@ bool CCredentialChecks::Start(const std::string& key) {
 }
 
 void CCredentialChecks::WaitAll() {
-    CheckList done;
     {
         std::unique_lock lock(lock_);
         changed_.wait(lock, [this] { return active_.empty(); });
-        done = TakeEnded(true);
     }
-    // Each jthread joins as it goes; every one has ended its check.
+    // Every check has ended; their threads are returning.
+    checks_.JoinAll();
 }
 
-void CCredentialChecks::Run(Check& check) {
-    if (std::optional<CIPCamInfo> record = table_.Find(check.Key)) {
+void CCredentialChecks::Run(const std::string& key) {
+    if (std::optional<CIPCamInfo> record = table_.Find(key)) {
         const CheckOutcome outcome = CheckCredentials(*record);
-        table_.Modify(check.Key, [&](CIPCamInfo& r) {
+        table_.Modify(key, [&](CIPCamInfo& r) {
             TakeCheckResults(*record, r);
             r.CheckDone = 1;
         });
-        observer_.CredentialCheckEnded(check.Key, outcome);
+        observer_.CredentialCheckEnded(key, outcome);
     }
     std::lock_guard lock(lock_);
-    check.Ended = true;
-    active_.erase(active_.find(check.Key));
+    active_.erase(active_.find(key));
     ++ended_;
     changed_.notify_all();
-}
-
-CCredentialChecks::CheckList CCredentialChecks::TakeEnded(bool all) {
-    CheckList done;
-    for (auto it = checks_.begin(); it != checks_.end();) {
-        auto next = std::next(it);
-        if (all || (*it)->Ended) done.splice(done.end(), checks_, it);
-        it = next;
-    }
-    ended_ = 0;
-    return done;
 }
 
 void CCredentialChecks::Launch(std::stop_token stop) {
@@ -161,19 +94,20 @@ void CCredentialChecks::Launch(std::stop_token stop) {
     while (changed_.wait(lock, stop, [this] { return !queued_.empty() || ended_ > 0; })) {
         std::deque<std::string> keys;
         keys.swap(queued_);
-        CheckList done = TakeEnded(false);
+        ended_ = 0;
         lock.unlock();
-        done.clear();  // joins threads that have ended their checks
-        CheckList started;
+        checks_.Reap();
         for (std::string& key : keys) {
-            auto check = std::make_unique<Check>();
-            check->Key = std::move(key);
-            Check* running = check.get();
-            started.push_back(std::move(check));
-            // The check may end before it is listed; it marks itself under the lock.
-            running->Thread = std::jthread([this, running] { Run(*running); });
+            // Without a thread the device is not asked: its check ends as one that
+            // reached nobody, so that nothing waits for it.
+            if (!checks_.Start([this, key](std::stop_token) { Run(key); })) {
+                table_.Modify(key, [](CIPCamInfo& r) { r.CheckDone = 1; });
+                observer_.CredentialCheckEnded(key, CheckOutcome::Unreachable);
+                std::lock_guard ended(lock_);
+                active_.erase(active_.find(key));
+                changed_.notify_all();
+            }
         }
         lock.lock();
-        checks_.splice(checks_.end(), started);
     }
 }

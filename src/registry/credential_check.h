@@ -10,32 +10,16 @@
 #include <string>
 #include <thread>
 
+#include "base/thread_group.h"
 #include "device/ip_cam_info.h"
+#include "pipeline/device_family.h"
 #include "registry/camera_table.h"
-
-// How a device's credential check ended. The upgrade page shows each on the device's
-// row: Passed as the firmware version (or "Invalid Username and Password" when the
-// device named none); Failed as "Connect Error"; NvrLoginFailed as "Connect Error" with
-// the password cell "Failed"; Unreachable as "Connect Error" with the prompt "Cannot
-// connect to the server.".
-enum class CheckOutcome {
-    Passed,
-    Failed,          // the device refused the credentials
-    NvrLoginFailed,  // the NVR log-in that a newly typed password asks for was refused
-    Unreachable,     // the device answered neither over HTTP nor over HTTPS
-};
 
 // Empty credentials of a record become the device's defaults, "admin" / "vqmtz".
 void ApplyDefaultCredentials(CIPCamInfo& record);
 
-// The check itself, blocking: empty credentials become "admin" / "vqmtz"; the NVR log-in
-// form sets LoginOk; the system list (HTTP, then HTTPS, at the record's port) gives
-// FirmwareVersion and MacAddress; when NvrLoginPending is set it is cleared and the NVR
-// log-in decides. A device that answers neither list request is unreachable; one that
-// refuses the credentials is not. Changes only UserName, Password, LoginOk,
-// FirmwareVersion, MacAddress and NvrLoginPending of `record`. An ONVIF device is asked
-// through its device service instead (HTTP Digest or a UsernameToken), which also gives
-// its maker, model, serial number and the address that answered.
+// The check itself, blocking: empty credentials become "admin" / "vqmtz", then the
+// device's family checks them (IDeviceFamily::CheckLogin).
 CheckOutcome CheckCredentials(CIPCamInfo& record);
 
 // Told when a check has ended, on the check's thread. By then the device table holds
@@ -69,18 +53,9 @@ public:
     void WaitAll();
 
 private:
-    struct Check {
-        std::string Key;
-        bool Ended = false;  // under lock_
-        std::jthread Thread;
-    };
-    using CheckList = std::list<std::unique_ptr<Check>>;
-
-    void Run(Check& check);
-    // The launcher: starts the queued checks, joins and frees the ended ones.
+    void Run(const std::string& key);
+    // The launcher: starts the queued checks, joins the ended ones.
     void Launch(std::stop_token stop);
-    // Moves the ended checks (all, with `all`) out of checks_; called under lock_.
-    CheckList TakeEnded(bool all);
 
     CCameraTable& table_;
     ICredentialCheckObserver& observer_;
@@ -90,7 +65,7 @@ private:
     // Keys queued or being checked; twice while a check that has stored its results
     // tells of them and the next one runs.
     std::multiset<std::string> active_;
-    CheckList checks_;
     int ended_ = 0;          // checks ended and not yet joined
+    ThreadGroup checks_;     // a thread a check
     std::jthread launcher_;  // last: stops before the rest goes
 };

@@ -83,18 +83,16 @@ void CCameraControl::StartUpgrade(uint8_t runFlag, const BatchPolicy& policy) {
     if (begins && upgradeManager_) upgradeManager_->DispatchBegins();
     for (const CIPCamInfo& record : chosen) {
         NotifyObservers([&](IRegistryObserver& o) { o.DeviceDispatched(record); });
-        std::lock_guard lock(dispatchLock_);
-        DispatchThread& started = dispatchThreads_.emplace_back();
-        started.Thread = std::jthread([this, &started, key = record.DeviceId, runFlag] {
-            RunDispatch(key, runFlag);
-            started.Exited = true;
-        });
+        // Without a thread the device is not dispatched, and the run must still end.
+        if (!dispatches_.Start([this, key = record.DeviceId, runFlag](std::stop_token) {
+                RunDispatch(key, runFlag);
+            })) {
+            DispatchEnded();
+        }
     }
 }
 
 void CCameraControl::RunDispatch(const std::string& key, uint8_t runFlag) {
-    // Threads of earlier dispatches are reaped here, never on the caller's thread.
-    ReapDispatchThreads(false);
     std::optional<CIPCamInfo> record = table_.Find(key);
     if (!record) {
         // Gone from the table since the command (a new search): not dispatched.
@@ -102,7 +100,7 @@ void CCameraControl::RunDispatch(const std::string& key, uint8_t runFlag) {
         return;
     }
     // Only a family that takes the firmware store's images is asked for its model.
-    if (!FamilyFor(record->Protocol).Images(record->ModelName).FromStore) {
+    if (!FactsOf(record->Protocol).StoreImages) {
         Dispatch(key, kHardwareVersion, std::string(), rc::kOk, runFlag);
         return;
     }
@@ -124,7 +122,7 @@ void CCameraControl::Dispatch(const std::string& key, const std::string& hardwar
         const ImageChoice choice = FamilyFor(record->Protocol).Images(record->ModelName);
         if (!images.empty()) {
             HandOver(*record, std::move(images), fromStore, runFlag);
-        } else if (!choice.FromStore) {
+        } else if (!FactsOf(record->Protocol).StoreImages) {
             const UpgradeReport report{key, stage::kFinished,   0,
                                        100, choice.NoImageCode, record->FirmwareVersion};
             NotifyObservers([&](IRegistryObserver& o) { o.DeviceFinished(report); });
@@ -149,14 +147,14 @@ std::deque<std::string> CCameraControl::ChooseImages(const CIPCamInfo& record,
                                                      const std::string& hardwareVersion,
                                                      const std::string& model, bool& fromStore) {
     fromStore = false;
-    const ImageChoice choice = FamilyFor(record.Protocol).Images(record.ModelName);
+    const ProtocolFacts& facts = FactsOf(record.Protocol);
     {
         // The image the technician chose for the cameras, else the one chosen for all.
         std::lock_guard lock(dispatchLock_);
-        if (choice.CameraImage && cameraImage_) return {*cameraImage_};
+        if (facts.CameraImage && cameraImage_) return {*cameraImage_};
         if (manualImage_) return {*manualImage_};
     }
-    if (!choice.FromStore) return {};
+    if (!facts.StoreImages) return {};
     std::vector<std::string> versions;
     std::vector<std::string> paths;
     if (!store_ ||
@@ -188,11 +186,8 @@ void CCameraControl::HandOver(const CIPCamInfo& record, std::deque<std::string> 
     request.UserName = record.UserName;
     request.Password = record.Password;
     request.ImageQueue = std::move(images);
-    request.StoreMode = kStoreMode;
-    const ImageChoice choice = FamilyFor(record.Protocol).Images(record.ModelName);
-    request.CameraFamily = choice.CameraFamily;
     request.RunFlag = runFlag;
-    request.SingleModel = choice.SingleModel;
+    request.SingleModel = FamilyFor(record.Protocol).Images(record.ModelName).SingleModel;
     request.Protocol = record.Protocol;
     request.ServiceAddresses = record.ServiceAddresses;
     request.FirmwareVersion = record.FirmwareVersion;
@@ -217,17 +212,4 @@ void CCameraControl::DispatchEnded() {
     NotifyObservers([](IRegistryObserver& o) { o.Busy(false); });
     if (!handedOver) NotifyObservers([](IRegistryObserver& o) { o.RunEnds(); });
     if (upgradeManager_) upgradeManager_->DispatchEnds();
-}
-
-void CCameraControl::ReapDispatchThreads(bool all) {
-    std::list<DispatchThread> ended;
-    {
-        std::lock_guard lock(dispatchLock_);
-        for (auto it = dispatchThreads_.begin(); it != dispatchThreads_.end();) {
-            auto next = std::next(it);
-            if (all || it->Exited) ended.splice(ended.end(), dispatchThreads_, it);
-            it = next;
-        }
-    }
-    // An ended thread is returning; each jthread joins as the list goes.
 }

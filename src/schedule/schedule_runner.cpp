@@ -6,6 +6,7 @@
 #include "device/upgrade_progress.h"
 #include "history/history_file.h"
 #include "history/upgrade_history.h"
+#include "schedule/entry_device.h"
 #include "schedule/schedule_file.h"
 #include "schedule/scheduled_run_record.h"
 #include "schedule/scheduled_run_steps.h"
@@ -79,11 +80,7 @@ void CScheduleRunner::Stop() {
         const uint64_t id = run.Id();
         observer_.EntryFinished(id, run.Finish(schedule_status::kQueued));
     }
-    {
-        std::lock_guard lock(workersMutex_);
-        for (Worker& worker : workers_) worker.Thread.request_stop();
-        workers_.clear();  // joins each
-    }
+    workers_.JoinAll(true);
     if (review_.joinable()) review_.join();
     if (!waiting.empty()) Save();
     std::lock_guard save(saveMutex_);
@@ -91,7 +88,7 @@ void CScheduleRunner::Stop() {
 }
 
 void CScheduleRunner::Tick() {
-    JoinFinishedWorkers();
+    workers_.Reap();
     SyncFile(false);
     const bool interrupted = FailInterrupted();
     const std::vector<uint64_t> changed = SchedulerTick(list_, now_(), fileExists_);
@@ -192,18 +189,13 @@ bool CScheduleRunner::FailInterrupted() {
 }
 
 void CScheduleRunner::StartWorker(CScheduledRun run) {
-    std::lock_guard lock(workersMutex_);
-    Worker& worker = workers_.emplace_back();
-    worker.Thread =
-        std::jthread([this, &worker, run = std::move(run)](std::stop_token stop) mutable {
-            RunScheduledUpgrade(std::move(run), clock_, *this, stop, &rate_, locator_);
-            worker.Done = true;
-        });
-}
-
-void CScheduleRunner::JoinFinishedWorkers() {
-    std::lock_guard lock(workersMutex_);
-    workers_.remove_if([](const Worker& worker) { return worker.Done.load(); });
+    auto held = std::make_shared<CScheduledRun>(std::move(run));
+    const bool started = workers_.Start([this, held](std::stop_token stop) {
+        RunScheduledUpgrade(std::move(*held), clock_, *this, stop, &rate_, locator_);
+    });
+    // Without a thread the device was never touched: the entry fails as one that could
+    // not start.
+    if (!started) EntryFinished(held->Id(), held->Finish(schedule_status::kOtherFailed));
 }
 
 void CScheduleRunner::Report(uint64_t id) {
@@ -246,11 +238,9 @@ void CScheduleRunner::NoteProgress(uint64_t id, const CScheduleInfo& entry) {
     device.Scheme = entry.Https ? "https" : "http";
     device.Host = entry.IP;
     device.Port = static_cast<int>(ParseDecimal(entry.Port));
-    if (!entry.OnvifService.empty()) {
-        device.Protocol = DeviceProtocol::Onvif;
-        device.ServiceAddress =
-            device.Scheme + "://" + entry.IP + ":" + entry.Port + entry.OnvifService;
-    }
+    const CIPCamInfo named = EntryDevice(entry);
+    device.Protocol = named.Protocol;
+    if (!named.ServiceAddresses.empty()) device.ServiceAddress = named.ServiceAddresses.front();
     device.User = entry.Account;
     device.VersionBefore = entry.VersionBefore.empty() ? entry.Version : entry.VersionBefore;
     device.ImagePath = entry.FWPath;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "base/clock.h"
+#include "base/thread_group.h"
 #include "history/history_file.h"
 #include "history/history_record.h"
 #include "pipeline/return_watch.h"
@@ -121,15 +122,9 @@ public:
 
 private:
     IDeviceLocator* locator_ = nullptr;
-    struct Worker {
-        std::atomic<bool> Done{false};
-        std::jthread Thread;
-    };
-
     // One scheduler tick and one starter tick, on the tick thread.
     void Tick();
     void StartWorker(CScheduledRun run);
-    void JoinFinishedWorkers();
     void Report(uint64_t id);
     // Merges (and writes, when `write`) under the save lock; reports merged entries
     // when `report` (the first load of the file is no change).
@@ -163,9 +158,8 @@ private:
     std::mutex saveMutex_;  // guards sync_ and adopted_
     bool adopted_ = false;  // the list's entries were taken as the file's
     CScheduleFileSync sync_;
-    std::mutex workersMutex_;
-    std::list<Worker> workers_;
-    UploadRate rate_;  // of the runs' uploads, for the windows of later ones
+    ThreadGroup workers_;  // a thread a started entry
+    UploadRate rate_;      // of the runs' uploads, for the windows of later ones
     CScheduledBatches batches_;
     std::function<BatchPolicy()> policySource_;
     std::unique_ptr<CLateReturnWatch> lateWatch_;  // set before Start; then only read

@@ -9,6 +9,7 @@
 #include "base/trace.h"
 #include "families/families.h"
 #include "pipeline/upgrade_pipeline.h"
+#include "schedule/entry_device.h"
 #include "schedule/scheduled_run_steps.h"
 
 namespace {
@@ -43,11 +44,9 @@ void FillScheduledJob(const CScheduleInfo& e, UpgradeJob& job) {
     job.FirmwareBefore = e.VersionBefore;
     job.Mac = e.MAC;
     job.Model = e.Model;
-    job.Protocol = e.OnvifService.empty() ? DeviceProtocol::Maker : DeviceProtocol::Onvif;
-    if (!e.OnvifService.empty()) {
-        job.ServiceAddresses = {StrFormat("%s://%s:%s%s", scheme.c_str(), e.IP.c_str(),
-                                          e.Port.c_str(), e.OnvifService.c_str())};
-    }
+    const CIPCamInfo device = EntryDevice(e);
+    job.Protocol = device.Protocol;
+    job.ServiceAddresses = device.ServiceAddresses;
     job.Family = &FamilyFor(job.Protocol);
     job.SingleModel = job.Family->Images(e.Model).SingleModel;
 }

@@ -4,7 +4,9 @@
 #include <QLocale>
 #include <QShowEvent>
 
+#include "families/families.h"
 #include "layout/layout_texts.h"
+#include "schedule/entry_device.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
 #include "schedule/scheduler.h"
@@ -12,7 +14,6 @@
 #include "ui/message_dlg.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
-#include "web/device_queries.h"
 
 namespace {
 
@@ -274,11 +275,8 @@ void CSchedulePage::RowDoubleClicked(const QModelIndex& index) {
     const CScheduleInfo& info = entry->Info;
     if (index.column() != kImageColumn) {
         if (!HasUsableAddress(info)) return;  // a hand-edited address is never opened
-        // An ONVIF camera has its own pages, and its own log-in there.
-        OpenDevicePage(
-            info.OnvifService.empty()
-                ? BuildLoginPageUrl(info.IP, info.Port, info.Account, info.Password, info.Https)
-                : (info.Https ? "https://" : "http://") + info.IP + ":" + info.Port + "/");
+        const CIPCamInfo device = EntryDevice(info);
+        OpenDevicePage(FamilyFor(device.Protocol).WebPage(device));
         return;
     }
     const QString path = fileChooser_(ToQ(info.FWPath));

@@ -7,6 +7,7 @@
 
 #include "base/http_url.h"
 #include "device/upgrade_progress.h"
+#include "families/families.h"
 #include "layout/layout_texts.h"
 #include "pipeline/image_file.h"
 #include "registry/camera_control.h"
@@ -381,7 +382,7 @@ void CUpgradePage::DeviceCommand(int command, const CIPCamInfo& record) {
             deviceList_.SetField(row, kVersion, VersionShown(record.FirmwareVersion));
             // A camera names its maker and model, and the address that answered, once
             // logged in to.
-            if (record.Protocol == DeviceProtocol::Onvif) {
+            if (FactsOf(record.Protocol).LoginIdentifies) {
                 deviceList_.SetField(row, kModel, ToQ(record.ModelName));
                 deviceList_.SetField(row, field::kAddress, AddressText(record));
             }
@@ -489,7 +490,7 @@ void CUpgradePage::ApplyImage() {
 
 bool CUpgradePage::IsCamera(const std::string& key) const {
     const std::optional<CIPCamInfo> record = table_ ? table_->Find(key) : std::nullopt;
-    return record && record->Protocol == DeviceProtocol::Onvif;
+    return record && FactsOf(record->Protocol).CameraImage;
 }
 
 bool CUpgradePage::ListsCameras() const {
@@ -617,7 +618,7 @@ void CUpgradePage::ScheduleChecked(int64_t time, const QString& until) {
         }
         CScheduleInfo entry = PlannedEntry(*record, key, ToStd(name), ToStd(imagePath_), time);
         entry.Until = ToStd(until);
-        if (record->Protocol == DeviceProtocol::Onvif && !record->ServiceAddresses.empty()) {
+        if (FactsOf(record->Protocol).ServiceAddressed && !record->ServiceAddresses.empty()) {
             const std::optional<HttpUrl> service = ParseHttpUrl(record->ServiceAddresses.front());
             entry.OnvifService = service ? service->Path : "/onvif/device_service";
         }
@@ -704,7 +705,7 @@ void CUpgradePage::ExportList() {
 void CUpgradePage::OpenDevicePageOf(const std::string& deviceId) {
     if (!table_) return;
     if (const std::optional<CIPCamInfo> record = table_->Find(deviceId)) {
-        OpenDevicePage(BuildLoginPageUrl(*record));
+        OpenDevicePage(FamilyFor(record->Protocol).WebPage(*record));
     }
 }
 

@@ -144,7 +144,7 @@ std::string EncodeInFlight(const std::vector<InFlightDevice>& devices) {
                                       Clean(d.Scheme),
                                       Clean(d.Host),
                                       std::to_string(d.Port),
-                                      d.Protocol == DeviceProtocol::Onvif ? "onvif" : "maker",
+                                      FactsOf(d.Protocol).Name,
                                       Clean(d.ServiceAddress),
                                       Clean(d.User),
                                       Clean(d.VersionBefore),
@@ -209,7 +209,8 @@ std::vector<InFlightDevice> DecodeInFlight(std::string_view text, int* skipped) 
         d.Scheme = f[9];
         d.Host = f[10];
         d.Port = static_cast<int>(port);
-        d.Protocol = f[12] == "onvif" ? DeviceProtocol::Onvif : DeviceProtocol::Maker;
+        // A name no protocol has (a newer program's) reads as the maker's, as before.
+        d.Protocol = ProtocolNamed(f[12]).value_or(DeviceProtocol::Maker);
         d.ServiceAddress = f[13];
         d.User = f[14];
         d.VersionBefore = f[15];

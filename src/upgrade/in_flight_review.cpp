@@ -8,15 +8,11 @@
 
 #include "base/result_codes.h"
 #include "base/trace.h"
+#include "device/mac_key.h"
 #include "device/upgrade_progress.h"
-#include "families/onvif/onvif_upgrade_steps.h"
+#include "families/families.h"
 #include "firmware/file_md5.h"
 #include "history/history_file.h"
-#include "pipeline/return_watch.h"
-#include "web/device_queries.h"
-#include "web/onvif_device.h"
-#include "web/onvif_session.h"
-#include "web/web_client.h"
 
 namespace {
 
@@ -32,43 +28,15 @@ int64_t NowSeconds() {
         .count();
 }
 
-InFlightFinding Judge(const InFlightDevice& device, const std::string& version) {
+// `sameVersionFails`: the device's family fails a device back with the version it ran.
+InFlightFinding Judge(const InFlightDevice& device, const std::string& version,
+                      bool sameVersionFails) {
     if (version.empty() || device.VersionBefore.empty()) return InFlightFinding::NotConfirmed;
     if (version != device.VersionBefore) return InFlightFinding::Upgraded;
-    // A hand-picked image may be the version the device ran: that proves nothing. A
-    // camera names its own versions, so its old one means it did not take the image.
-    const bool proves = device.ImagesFromStore || device.Protocol == DeviceProtocol::Onvif;
+    // A hand-picked image may be the version the device ran: that proves nothing, unless
+    // the family's devices name their own versions (the old one: the image not taken).
+    const bool proves = device.ImagesFromStore || sameVersionFails;
     return proves ? InFlightFinding::OldFirmware : InFlightFinding::NotConfirmed;
-}
-
-// The version a maker's device names when it answers at `scheme` naming the journal's
-// MAC; empty otherwise.
-std::string AskSystemList(const InFlightDevice& device, const std::string& scheme,
-                          const std::string& password, int timeoutMs) {
-    std::string answer;
-    if (HttpGetText(device.User, password, SystemListUrl(scheme, device.Host, device.Port),
-                    timeoutMs, answer) != rc::kOk) {
-        return {};
-    }
-    if (!SameMac(MacAddressIn(answer), device.Mac)) {
-        Trace("in-flight %s: the device at %s does not name its MAC", device.Key.c_str(),
-              device.Host.c_str());
-        return {};
-    }
-    return FirmwareVersionIn(answer);
-}
-
-std::string AskCamera(const InFlightDevice& device, const std::string& password, int timeoutMs) {
-    const std::vector<std::string> known = device.ServiceAddress.empty()
-                                               ? std::vector<std::string>{}
-                                               : std::vector<std::string>{device.ServiceAddress};
-    COnvifSession session(CameraServiceAddresses(known, device.Scheme, device.Host, device.Port),
-                          device.User, password, timeoutMs);
-    std::string mac;
-    if (GetMacAddress(session, mac) != rc::kOk || !SameMac(mac, device.Mac)) return {};
-    OnvifDeviceInfo info;
-    if (GetDeviceInformation(session, info) != rc::kOk) return {};
-    return info.FirmwareVersion;
 }
 
 bool SameDevice(const UpgradeHistoryRecord& r, const InFlightDevice& d) {
@@ -119,15 +87,16 @@ InFlightLook LookAtInFlight(const InFlightDevice& device, const std::string& pas
                             int timeoutMs) {
     // Without its MAC nothing proves that whoever answers is the device.
     if (MacKey(device.Mac).empty()) return {};
-    std::string version;
-    if (device.Protocol == DeviceProtocol::Onvif) {
-        version = AskCamera(device, password, timeoutMs);
-    } else {
-        const std::string other = device.Scheme == "https" ? "http" : "https";
-        version = AskSystemList(device, device.Scheme, password, timeoutMs);
-        if (version.empty()) version = AskSystemList(device, other, password, timeoutMs);
-    }
-    return {Judge(device, version), version};
+    UpgradeJob job;
+    job.SetAddress({device.Scheme, device.Host, device.Port});
+    if (!device.ServiceAddress.empty()) job.ServiceAddresses = {device.ServiceAddress};
+    job.UserName = device.User;
+    job.Password = password;
+    job.Mac = device.Mac;
+    job.Model = device.Model;
+    const IDeviceFamily& family = FamilyFor(device.Protocol);
+    const std::string version = family.VersionNamedBy(job, timeoutMs);
+    return {Judge(device, version, family.Traits(job).SameVersionFails), version};
 }
 
 std::optional<UpgradeHistoryRecord> AmendedRecord(const UpgradeHistoryRecord& left,

@@ -70,8 +70,6 @@ std::string CUpgradeManager::StartJob(const JobRequest& request) {
     job.Password = request.Password;
     job.ImageQueue = request.ImageQueue;
     job.Manager = this;
-    job.StoreMode = request.StoreMode;
-    job.CameraFamily = request.CameraFamily;
     job.RunFlag = request.RunFlag;
     job.SingleModel = request.SingleModel;
     job.FirmwareBefore = request.FirmwareVersion;

@@ -21,10 +21,8 @@ struct JobRequest {
     std::string UserName;
     std::string Password;
     std::deque<std::string> ImageQueue;  // full paths, installed front first
-    uint8_t StoreMode = 0;
-    uint8_t CameraFamily = 0;  // the model is one of the 710R camera family
-    uint8_t RunFlag = 0;       // the Upgrade command passes 1
-    uint8_t SingleModel = 0;   // a "PLX-420S": prepared, then one form upload per image
+    uint8_t RunFlag = 0;                 // the Upgrade command passes 1
+    uint8_t SingleModel = 0;             // a "PLX-420S": prepared, then one form upload per image
     // The MAC address the device named (or its key, entered by address); empty when
     // unknown. A device naming it at another address after the image is the same device
     // come back there; another device answering at the old address is not.

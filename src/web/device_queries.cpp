@@ -67,11 +67,6 @@ int CheckNvrLogin(CIPCamInfo& cam, const std::string& user, const std::string& p
 }
 
 std::string BuildLoginPageUrl(const CIPCamInfo& cam) {
-    // A camera of another maker has its own pages, and its own log-in there.
-    if (cam.Protocol == DeviceProtocol::Onvif) {
-        return StrFormat("%s://%s:%d/", cam.GetScheme().c_str(), cam.HostAddress.c_str(),
-                         cam.GetPort());
-    }
     return BuildLoginPageUrl(cam.HostAddress,
                              std::to_string(cam.HttpsFlag == 1 ? cam.HttpsPort : cam.HttpPort),
                              cam.UserName, cam.Password, cam.HttpsFlag == 1);

@@ -30,8 +30,8 @@ int QueryNvrModel(CIPCamInfo& cam, std::string& apiVersion, std::string& model);
 // old credentials stay.
 int CheckNvrLogin(CIPCamInfo& cam, const std::string& user, const std::string& password);
 
-// The address of the device's own configuration page, logged in with the record's
-// credentials, for opening in a browser; an ONVIF camera's home page.
+// The address of the maker's device's own configuration page, logged in with the record's
+// credentials, for opening in a browser.
 std::string BuildLoginPageUrl(const CIPCamInfo& cam);
 
 // The same address for a schedule entry, which holds its port as text.

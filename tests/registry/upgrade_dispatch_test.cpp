@@ -170,9 +170,7 @@ TEST_F(UpgradeDispatchTest, NewerImagesInStoreOrderAndEveryImageForVersion100) {
     EXPECT_EQ(job.Port, Port("nvr"));
     EXPECT_EQ(job.UserName, "admin");
     EXPECT_EQ(job.Password, "vqmtz");
-    EXPECT_EQ(job.StoreMode, 1);
     EXPECT_EQ(job.RunFlag, 1);
-    EXPECT_EQ(job.CameraFamily, 0);
     EXPECT_EQ(job.SingleModel, 0);
     // What the worker judges the device's return by.
     EXPECT_EQ(job.FirmwareVersion, "1.9");
@@ -212,18 +210,15 @@ TEST_F(UpgradeDispatchTest, ARefusedModelQueryEndsAsPasswordErrorUnlessAnImageIs
 }
 
 TEST_F(UpgradeDispatchTest, FamilyFlagsComeFromTheModelName) {
-    const std::map<std::string, std::pair<int, int>> expected = {
-        {"kt-710r-b", {1, 0}},  {"XMT-710R", {1, 0}}, {"Kelvaron-71XR", {1, 0}},
-        {"PLX-420S-A", {0, 1}}, {"plx-420s", {0, 1}}, {"NVR-1600", {0, 0}},
-        {"PLX-420", {0, 0}}};
-    for (const auto& [model, flags] : expected) Add(model, ClosedPort(), model, "1.0");
+    const std::map<std::string, int> expected = {
+        {"kt-710r-b", 0}, {"PLX-420S-A", 1}, {"plx-420s", 1}, {"NVR-1600", 0}, {"PLX-420", 0}};
+    for (const auto& [model, single] : expected) Add(model, ClosedPort(), model, "1.0");
     control_.SetManualImage("/images/a.bin");
     Upgrade();
-    for (const auto& [model, flags] : expected) {
+    for (const auto& [model, single] : expected) {
         const JobRequest* job = JobOf(model);
         ASSERT_NE(job, nullptr) << model;
-        EXPECT_EQ(job->CameraFamily, flags.first) << model;
-        EXPECT_EQ(job->SingleModel, flags.second) << model;
+        EXPECT_EQ(job->SingleModel, single) << model;
     }
 }
 

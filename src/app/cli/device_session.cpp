@@ -168,8 +168,9 @@ std::string DeviceLine(const CIPCamInfo& r) {
         .Add("HttpsPort", r.HttpsPort)
         .Add("FirmwareVersion", r.FirmwareVersion)
         .Add("LoginOk", r.LoginOk == 1);
-    if (r.Protocol == DeviceProtocol::Onvif) {
-        line.Add("Protocol", "onvif")
+    // A device whose log-in identifies it names its protocol and what identified it.
+    if (FactsOf(r.Protocol).LoginIdentifies) {
+        line.Add("Protocol", FactsOf(r.Protocol).Name)
             .Add("MacAddress", r.MacAddress)
             .Add("SerialNumber", r.SerialNumber)
             .Add("ServiceAddress",

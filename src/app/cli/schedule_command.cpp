@@ -30,6 +30,7 @@
 #include "history/history_file.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
+#include "schedule/entry_device.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_runner.h"
@@ -290,7 +291,9 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, const Clock& 
         error = "--onvif-service needs a path such as /onvif/device_service";
         return std::nullopt;
     }
-    if (const std::string problem = ImageFileProblem(args.Value("--image"), e.OnvifService.empty());
+    // A camera that takes the cameras' image takes its maker's, which carry no mark.
+    const bool markRequired = !FactsOf(EntryDevice(e).Protocol).CameraImage;
+    if (const std::string problem = ImageFileProblem(args.Value("--image"), markRequired);
         !problem.empty()) {
         error = "--image: " + problem;
         return std::nullopt;

@@ -4,7 +4,9 @@
 #include "base/text.h"
 #include "base/trace.h"
 #include "device/upgrade_progress.h"
+#include "discovery/bc_multicast_search.h"
 #include "families/maker/job_exchanges.h"
+#include "families/maker/maker_login.h"
 #include "families/maker/maker_models.h"
 #include "web/device_queries.h"
 #include "web/web_client.h"
@@ -107,12 +109,37 @@ private:
 
 }  // namespace
 
+std::unique_ptr<CSearch> MakerFamily::MakeSearch() const {
+    auto search = std::make_unique<CBCMulticastSearch>();
+    // The maker's multicast is answered by other vendors' devices too; only its own are
+    // upgraded through it.
+    search->SetVendorList({kAcceptedVendor});
+    return search;
+}
+
+CheckOutcome MakerFamily::CheckLogin(CIPCamInfo& record) const { return CheckMakerLogin(record); }
+
+std::string MakerFamily::WebPage(const CIPCamInfo& record) const {
+    return BuildLoginPageUrl(record);
+}
+
+std::string MakerFamily::VersionNamedBy(const UpgradeJob& job, int timeoutMs) const {
+    // Asked where it was reached first, then over the other scheme.
+    const JobAddress at = job.Address();
+    const std::string other = at.Scheme == "https" ? "http" : "https";
+    std::string version = MakerVersionNamed(at.Scheme, at.Host, at.Port, job.UserName, job.Password,
+                                            job.Mac, timeoutMs);
+    if (version.empty()) {
+        version = MakerVersionNamed(other, at.Host, at.Port, job.UserName, job.Password, job.Mac,
+                                    timeoutMs);
+    }
+    return version;
+}
+
 ImageChoice MakerFamily::Images(const std::string& model) const {
     const MakerModel row = MakerModelOf(model);
     ImageChoice choice;
-    choice.FromStore = true;
     choice.NoImageCode = rc::kNoNewerImage;
-    choice.CameraFamily = row.CameraFamily ? 1 : 0;
     choice.SingleModel = row.Form == MakerForm::FirmwareCgi ? 1 : 0;
     return choice;
 }

@@ -11,10 +11,7 @@ struct Row {
 
 // A new model that takes another form is one row here.
 constexpr Row kModels[] = {
-    {"PLX-420S", {MakerForm::FirmwareCgi, false}},
-    {"KT-710R", {MakerForm::CgiMain, true}},
-    {"MT-710R", {MakerForm::CgiMain, true}},
-    {"71xR", {MakerForm::CgiMain, true}},
+    {"PLX-420S", {MakerForm::FirmwareCgi}},
 };
 
 }  // namespace

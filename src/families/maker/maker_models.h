@@ -14,7 +14,6 @@ enum class MakerForm {
 
 struct MakerModel {
     MakerForm Form = MakerForm::CgiMain;
-    bool CameraFamily = false;  // one of the 710R cameras
 };
 
 // The table's row for a model name as the device lists it (matched without regard to

@@ -3,6 +3,8 @@
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "base/trace.h"
+#include "discovery/ws_discovery_search.h"
+#include "families/onvif/onvif_login.h"
 #include "families/onvif/onvif_upgrade_steps.h"
 #include "families/onvif/onvif_upload.h"
 #include "web/onvif_device.h"
@@ -77,9 +79,24 @@ private:
 
 }  // namespace
 
+std::unique_ptr<CSearch> OnvifFamily::MakeSearch() const {
+    return std::make_unique<CWsDiscoverySearch>();
+}
+
+CheckOutcome OnvifFamily::CheckLogin(CIPCamInfo& record) const { return CheckOnvifLogin(record); }
+
+std::string OnvifFamily::WebPage(const CIPCamInfo& record) const {
+    // A camera of another maker has its own pages, and its own log-in there.
+    return StrFormat("%s://%s:%d/", record.GetScheme().c_str(), record.HostAddress.c_str(),
+                     record.GetPort());
+}
+
+std::string OnvifFamily::VersionNamedBy(const UpgradeJob& job, int timeoutMs) const {
+    return OnvifVersionNamed(AddressesOf(job), job.UserName, job.Password, job.Mac, timeoutMs);
+}
+
 ImageChoice OnvifFamily::Images(const std::string&) const {
     ImageChoice choice;
-    choice.CameraImage = true;
     choice.NoImageCode = rc::kNoCameraImage;
     return choice;
 }

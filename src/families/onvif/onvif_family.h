@@ -11,6 +11,10 @@ class OnvifFamily final : public IDeviceFamily {
 public:
     const char* Name() const override { return "onvif"; }
     bool Takes(DeviceProtocol protocol) const override { return protocol == DeviceProtocol::Onvif; }
+    std::unique_ptr<CSearch> MakeSearch() const override;
+    CheckOutcome CheckLogin(CIPCamInfo& record) const override;
+    std::string WebPage(const CIPCamInfo& record) const override;
+    std::string VersionNamedBy(const UpgradeJob& job, int timeoutMs) const override;
     ImageChoice Images(const std::string& model) const override;
     FamilyTraits Traits(const UpgradeJob& job) const override;
     std::unique_ptr<IUpgradeSession> Open(UpgradeJob& job, const Clock& clock) const override;
