@@ -599,11 +599,18 @@ bool CFirmwareCatalog::FindLatestFirmware(const std::string& model, const std::s
                                           std::vector<std::string>& paths) const {
     versions.clear();
     paths.clear();
-    // These two models report their model code as product name; their images are
-    // catalogued under the product's real name.
+    // Models that report their model code as product name: their images are catalogued
+    // under the product's real name.
+    struct Substitute {
+        const char* Code;
+        const char* Product;
+    };
+    static constexpr Substitute kSubstitutes[] = {{"Kelvaron-71xR", "KT-710Rq"},
+                                                  {"Kelvaron-35xV", "KT-350Vq"}};
     std::string product = productName;
-    if (model == "Kelvaron-71xR" && productName == "Kelvaron-71xR") product = "KT-710Rq";
-    if (model == "Kelvaron-35xV" && productName == "Kelvaron-35xV") product = "KT-350Vq";
+    for (const Substitute& s : kSubstitutes) {
+        if (model == s.Code && productName == s.Code) product = s.Product;
+    }
 
     std::lock_guard lock(mutex_);
     for (const CFirmwareSeries& s : series_) {

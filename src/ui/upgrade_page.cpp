@@ -753,6 +753,16 @@ void CUpgradePage::DeviceFound(const CIPCamInfo& record) {
     if (queuedKeys_.insert(record.DeviceId).second) newDevices_.push_back(record.DeviceId);
 }
 
+void CUpgradePage::DeviceMerged(const std::string& goneKey, const CIPCamInfo& kept) {
+    // One device, one row: the row of the record that joined another goes, and the kept
+    // one is listed (again).
+    OnGuiThread([this, goneKey] {
+        const int row = deviceList_.FindRow(kKey, ToQ(goneKey));
+        if (row >= 0) deviceList_.DeleteRow(row);
+    });
+    DeviceFound(kept);
+}
+
 void CUpgradePage::DeviceDispatched(const CIPCamInfo& record) {
     OnGuiThread([this, record] {
         if (statusList_.FindRow(kKey, ToQ(record.DeviceId)) >= 0) return;
