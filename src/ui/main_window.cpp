@@ -21,12 +21,12 @@
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
 #include "history/history_file.h"
-#include "history/upgrade_history.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
 #include "registry/credential_check.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_runner.h"
+#include "services/core_services.h"
 #include "settings/xdg_folders.h"
 #include "ui/check_commands.h"
 #include "ui/download_page.h"
@@ -173,64 +173,51 @@ void CMainWindow::CreatePages() {
 }
 
 void CMainWindow::CreateServices() {
-    const std::string history = DefaultHistoryFile();
-    journal_ = std::make_unique<CInFlightJournal>(InFlightJournalFile(history));
+    CoreServiceOptions options;
+    options.HistoryFile = DefaultHistoryFile();
+    options.StorageFolder =
+        setup_.StorageFolder.empty() ? ResolveStorageFolder(settings_) : setup_.StorageFolder;
+    options.ServerBase = setup_.ServerBase.empty() ? ResolveServerBase(settings_)
+                                                   : WithoutTrailingSlashes(setup_.ServerBase);
+    options.Network = setup_.Network;
+    options.Upgrades = true;
+    options.UpgradeRunner = setup_.UpgradeRunner;
+    options.LateWatchMs = kLateWatchMs;
+    options.HistoryProblemHandler = HistoryProblemHandler();
+    downloadManager_ = std::make_unique<CDownloadManager>(clock_, setup_.FreeSpace);
+    services_ = std::make_unique<CCoreServices>(clock_, std::move(options));
     // The devices a run cut short left in flight are looked at once, by a program that
     // may reach the network at start. It keeps no passwords: the default one is tried
     // (scheduled devices are the runner's, with their entries' log-in).
     if (setup_.SearchAtStart) {
-        inFlightReview_ = std::jthread([journal = *journal_, history] {
-            ReviewInFlight(journal, InFlightOrigin::Upgrade, history, [](const InFlightDevice&) {
-                return std::string(kDefaultDevicePassword);
+        inFlightReview_ =
+            std::jthread([journal = services_->Journal(), history = services_->HistoryFile()] {
+                ReviewInFlight(
+                    journal, InFlightOrigin::Upgrade, history,
+                    [](const InFlightDevice&) { return std::string(kDefaultDevicePassword); });
             });
-        });
     }
-    downloadManager_ = std::make_unique<CDownloadManager>(clock_, setup_.FreeSpace);
-    upgradeManager_ = setup_.UpgradeRunner
-                          ? std::make_unique<CUpgradeManager>(clock_, setup_.UpgradeRunner)
-                          : std::make_unique<CUpgradeManager>(clock_);
-    upgradeManager_->SetJournal(journal_.get());
-    // A device called "did not return" may yet: it is looked for while the program runs.
-    upgradeManager_->WatchLateReturns(kLateWatchMs);
-    const std::string storage =
-        setup_.StorageFolder.empty() ? ResolveStorageFolder(settings_) : setup_.StorageFolder;
-    const std::string server = setup_.ServerBase.empty()
-                                   ? ResolveServerBase(settings_)
-                                   : WithoutTrailingSlashes(setup_.ServerBase);
-    // Without a configured server there is nothing to ask: checks merge an empty
-    // catalogue instead of sending a request to no address.
-    NetworkProbe network = setup_.Network;
-    if (server.empty()) network = [] { return false; };
-    catalog_ = std::make_unique<CFirmwareCatalog>(storage, server, std::move(network));
-    cameraTable_ = std::make_unique<CCameraTable>();
-    coordinator_ = std::make_unique<CDownloadCoordinator>(*downloadManager_, *catalog_);
-    cameraControl_ =
-        std::make_unique<CCameraControl>(*cameraTable_, upgradeManager_.get(), catalog_.get());
+    CFirmwareCatalog& catalog = *services_->Catalog();
+    CCameraTable& table = services_->Table();
+    CCameraControl& control = services_->Control();
+    coordinator_ = std::make_unique<CDownloadCoordinator>(*downloadManager_, catalog);
 
     downloadPage_->SetNetworkProbe(setup_.Network);
     coordinator_->AddPage(downloadPage_);
     // A check ends in commands to this window, which hands them on to the page.
     checkCommands_ = std::make_unique<CCheckCommands>(
-        *cameraTable_,
-        [this](int command, const CIPCamInfo& record) { PostCommand(command, record); });
-    credentialChecks_ = std::make_unique<CCredentialChecks>(*cameraTable_, *checkCommands_);
-    // Every final outcome goes into the history the handover report reads.
-    upgradeHistory_ = std::make_unique<CUpgradeHistory>(*cameraTable_, history);
-    upgradeHistory_->SetProblemHandler(HistoryProblemHandler());
-    upgradeHistory_->SetDispatchImages(*cameraControl_);
-    cameraControl_->Attach(*upgradeHistory_);
-    upgradeManager_->AddObserver(*upgradeHistory_);
-    cameraControl_->Attach(*upgradePage_);
-    upgradePage_->SetServices(*cameraControl_, *cameraTable_, *credentialChecks_,
-                              setup_.SearchAtStart);
+        table, [this](int command, const CIPCamInfo& record) { PostCommand(command, record); });
+    CCredentialChecks& checks = services_->AddCredentialChecks(*checkCommands_);
+    services_->Attach(*upgradePage_);
+    upgradePage_->SetServices(control, table, checks, setup_.SearchAtStart);
     // The runner saves with the file lock held and keeps other processes' changes.
     const ScheduleSaver save = [this](QObject& context, auto done) {
         SaveSchedule(context, std::move(done));
     };
     upgradePage_->SetSchedule(schedule_, save);
-    upgradePage_->SetInventorySource(catalog_.get(), DefaultHistoryFile());
+    upgradePage_->SetInventorySource(&catalog, services_->HistoryFile());
     settingsPage_->SetProxyApplier([this](const ServerProxy& proxy) {
-        catalog_->SetServerProxy(proxy);
+        services_->Catalog()->SetServerProxy(proxy);
         downloadManager_->SetServerProxy(proxy);
     });
     // Read from the settings file at each use: the schedule's tick thread reads it too.
@@ -242,22 +229,25 @@ void CMainWindow::CreateServices() {
     };
     upgradePage_->SetBatchPolicySource(batchPolicy);
     connect(this, &CMainWindow::DeviceCommand, upgradePage_, &CUpgradePage::DeviceCommand);
-    upgradeManager_->AddObserver(*upgradePage_);
-    upgradeManager_->AddControl(*cameraControl_);
-    scheduleRunner_ = std::make_unique<CScheduleRunner>(schedule_, clock_, *schedulePage_,
-                                                        schedulePath_, PathExists);
+    ScheduleServiceOptions scheduled;
+    scheduled.SchedulePath = schedulePath_;
     // A program that may search also finds a scheduled device back at a new address.
-    if (setup_.SearchAtStart) scheduleRunner_->SetDeviceLocator(cameraControl_.get());
-    scheduleRunner_->SetHistoryProblemHandler(HistoryProblemHandler());
-    scheduleRunner_->SetJournal(journal_.get());
+    scheduled.FindDevicesBack = setup_.SearchAtStart;
+    scheduled.HistoryProblemHandler = HistoryProblemHandler();
     // Scheduled batches get the Setting page's guards, and their late devices the watch.
-    scheduleRunner_->SetBatchPolicySource(batchPolicy);
-    scheduleRunner_->WatchLateReturns(kLateWatchMs);
+    scheduled.BatchPolicySource = batchPolicy;
+    scheduled.LateWatchMs = kLateWatchMs;
+    CScheduleRunner& runner =
+        services_->AddScheduleRunner(schedule_, *schedulePage_, std::move(scheduled));
     // The list as loaded is the file as it was: the start comes later, off this thread,
     // and the pages may change the list meanwhile.
-    scheduleRunner_->AdoptList();
+    runner.AdoptList();
     scheduleFiles_ = std::make_unique<CScheduleFileWorker>();
     schedulePage_->SetSaver(save);
+}
+
+CUpgradeManager* CMainWindow::UpgradeManager() {
+    return services_ ? services_->UpgradeManager() : nullptr;
 }
 
 void CMainWindow::SaveSchedule(QObject& context, std::function<void(const QString&)> done) {
@@ -267,7 +257,7 @@ void CMainWindow::SaveSchedule(QObject& context, std::function<void(const QStrin
         return;
     }
     scheduleFiles_->Run<QString>(
-        [runner = scheduleRunner_.get()] {
+        [runner = services_->ScheduleRunner()] {
             std::string error;
             if (runner->Save(&error)) return QString();
             return error.empty() ? QStringLiteral("the file cannot be written") : ToQ(error);
@@ -283,7 +273,7 @@ void CMainWindow::StartScheduler() {
         QString Error;
     };
     scheduleFiles_->Run<Started>(
-        [runner = scheduleRunner_.get()] {
+        [runner = services_->ScheduleRunner()] {
             std::string error;
             const int code = runner->Start(&error);
             // The other process's progress shows here as it reaches the file.

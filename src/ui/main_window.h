@@ -23,18 +23,13 @@
 #include "ui/skin_button.h"
 #include "upgrade/upgrade_manager.h"
 
-class CCameraControl;
-class CCameraTable;
 class CCheckCommands;
-class CCredentialChecks;
+class CCoreServices;
 class CDownloadCoordinator;
 class CDownloadManager;
 class CDownloadPage;
-class CFirmwareCatalog;
 class CPage;
 class CScheduleFileWorker;
-class CScheduleRunner;
-class CUpgradeHistory;
 class CSchedulePage;
 class CSettingsPage;
 class CTray;
@@ -115,7 +110,7 @@ public:
     CScheduleList& Schedule() { return schedule_; }
     // The clock of the deliberate waits and the scheduler's "now".
     const Clock& WaitClock() const { return clock_; }
-    CUpgradeManager* UpgradeManager() { return upgradeManager_.get(); }
+    CUpgradeManager* UpgradeManager();
     CUpgradePage& UpgradePageWidget() { return *upgradePage_; }
     CSchedulePage& SchedulePageWidget() { return *schedulePage_; }
     CSettingsPage& SettingsPageWidget() { return *settingsPage_; }
@@ -194,21 +189,15 @@ private:
     CSchedulePage* schedulePage_ = nullptr;
     CSettingsPage* settingsPage_ = nullptr;
 
-    // Services, in the order they are created.
-    std::unique_ptr<CInFlightJournal> journal_;  // outlives the manager and the runner
+    // Services, in the order they are created. The download manager and the check
+    // commands outlive the core services, whose checks report to the commands.
+    std::unique_ptr<CDownloadManager> downloadManager_;
+    std::unique_ptr<CCheckCommands> checkCommands_;
+    std::unique_ptr<CCoreServices> services_;
+    std::unique_ptr<CDownloadCoordinator> coordinator_;
     // The look at the devices an earlier run left in flight, off the user-interface thread.
     std::jthread inFlightReview_;
     bool lateWatchHandedOver_ = false;  // Exit was confirmed while the late watch looked
-    std::unique_ptr<CDownloadManager> downloadManager_;
-    std::unique_ptr<CUpgradeManager> upgradeManager_;
-    std::unique_ptr<CFirmwareCatalog> catalog_;
-    std::unique_ptr<CCameraTable> cameraTable_;
-    std::unique_ptr<CUpgradeHistory> upgradeHistory_;
-    std::unique_ptr<CDownloadCoordinator> coordinator_;
-    std::unique_ptr<CCameraControl> cameraControl_;
-    std::unique_ptr<CCheckCommands> checkCommands_;  // outlives the checks that report to it
-    std::unique_ptr<CCredentialChecks> credentialChecks_;
-    std::unique_ptr<CScheduleRunner> scheduleRunner_;
     // Every use of the schedule file from this window; the runner outlives it.
     std::unique_ptr<CScheduleFileWorker> scheduleFiles_;
 

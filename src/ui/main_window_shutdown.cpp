@@ -6,11 +6,8 @@
 #include "firmware/download_coordinator.h"
 #include "firmware/download_manager.h"
 #include "firmware/firmware_catalog.h"
-#include "history/upgrade_history.h"
-#include "registry/camera_control.h"
-#include "registry/camera_table.h"
-#include "registry/credential_check.h"
 #include "schedule/schedule_runner.h"
+#include "services/core_services.h"
 #include "ui/download_page.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
@@ -38,7 +35,7 @@ void CMainWindow::RequestExit() {
     if (exitRequested_) return;
     // A run counts from its confirmation: while its devices are still asked for their
     // models, the upgrade manager holds no job yet.
-    if (upgradeManager_->HasJobs() || upgradePage_->IsRunInProgress()) {
+    if (services_->UpgradeManager()->HasJobs() || upgradePage_->IsRunInProgress()) {
         // The program goes on while the message is shown.
         ShowOkBox(*this, *texts_, "Msg1",
                   ToQ(texts_->ReadLayoutText("UI_PopupMessage", "Msg1",
@@ -51,7 +48,7 @@ void CMainWindow::RequestExit() {
     }
     // The late watch's devices stay in the journal at the stop: the next start looks.
     const int lateWatched =
-        upgradeManager_->LateWatching() + (scheduleRunner_ ? scheduleRunner_->LateWatching() : 0);
+        services_->UpgradeManager()->LateWatching() + services_->ScheduleRunner()->LateWatching();
     if (lateWatched > 0 && !lateWatchHandedOver_) {
         AskWithoutWaiting(*this, *texts_, "ExitLateWatch",
                           ToQ(texts_->ReadLayoutText(
@@ -70,7 +67,7 @@ void CMainWindow::RequestExit() {
     settings_.SetExitMode();
     schedulerRetry_.stop();
     // The server check would hold the shut-down until its time-out.
-    catalog_->StopServerCheck();
+    services_->Catalog()->StopServerCheck();
     exitSavePending_ = true;
     SaveSchedule(*this, [this](const QString& failure) { ExitSaveEnded(failure); });
     exitStep1_.start(kStep1Ms);
@@ -109,7 +106,7 @@ void CMainWindow::ShutDownStep1() {
     schedulerRetry_.stop();
     // After any save or start still to be done with the file.
     scheduleFiles_->Run<bool>(
-        [runner = scheduleRunner_.get()] {
+        [runner = services_->ScheduleRunner()] {
             runner->Stop();
             return true;
         },
@@ -141,18 +138,9 @@ void CMainWindow::DeleteServices() {
     if (inFlightReview_.joinable()) inFlightReview_.join();
     // Work on the schedule file uses the runner.
     if (scheduleFiles_) scheduleFiles_->WaitForDone();
-    // Jobs that wait for a rebooting device probe through the camera control: they end
-    // before it goes.
-    if (upgradeManager_) upgradeManager_->Stop();
-    if (scheduleRunner_) scheduleRunner_->Stop();
+    // The upgrade workers and the scheduler end before anything they report to goes.
+    if (services_) services_->StopWorkers();
     coordinator_.reset();
-    // The checks end within their time-outs; they report to the page and use the table.
-    credentialChecks_.reset();
-    cameraControl_.reset();
+    services_.reset();
     downloadManager_.reset();
-    upgradeManager_.reset();
-    upgradeHistory_.reset();  // after the control and the manager, which report to it
-    catalog_.reset();
-    scheduleRunner_.reset();
-    cameraTable_.reset();
 }

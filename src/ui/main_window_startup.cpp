@@ -7,6 +7,7 @@
 
 #include "firmware/download_manager.h"
 #include "firmware/firmware_catalog.h"
+#include "services/core_services.h"
 #include "ui/download_page.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
@@ -36,7 +37,7 @@ void CMainWindow::LoadCatalog() {
     // Only the local file holds the tabs and Exit: a camera network seldom reaches the
     // server, which may take its whole time-out to fail, or answer slowly.
     BeginBusy();
-    const bool read = catalog_->ReadLocalCatalog();
+    const bool read = services_->Catalog()->ReadLocalCatalog();
     EndBusySoon();
     catalogLoading_ = true;
     if (!read) {
@@ -46,12 +47,12 @@ void CMainWindow::LoadCatalog() {
             this, [this] { CatalogCheckEnded(); }, Qt::QueuedConnection);
         return;
     }
-    catalog_->StartServerCheck();
+    services_->Catalog()->StartServerCheck();
     catalogWatch_.start(kCatalogWatchMs);
 }
 
 void CMainWindow::WatchCatalogCheck() {
-    if (catalog_->IsCheckRunning()) return;
+    if (services_->Catalog()->IsCheckRunning()) return;
     catalogWatch_.stop();
     // A check that ends on a server text that is not well-formed sends no "ready"; the
     // page is given back all the same. Queued, behind a "ready" still on its way.
@@ -72,7 +73,7 @@ void CMainWindow::CheckFirmwareHour() {
     const std::optional<int> hour = settings_.AutoCheckHour();
     if (hour && now.hour() == *hour && now.minute() == 0 && !autoCheckDone_) {
         autoCheckDone_ = true;
-        if (!downloadManager_->HasWork()) catalog_->StartServerCheck();
+        if (!downloadManager_->HasWork()) services_->Catalog()->StartServerCheck();
     } else if ((!hour || now.hour() != *hour) && now.minute() > 0) {
         autoCheckDone_ = false;
     }

@@ -7,6 +7,7 @@
 #include "app/cli/device_session.h"
 #include "app/cli/json_line.h"
 #include "app/cli/terminal.h"
+#include "base/clock.h"
 #include "base/text.h"
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
@@ -14,6 +15,7 @@
 #include "history/site_inventory.h"
 #include "history/upgrade_history.h"
 #include "registry/camera_control.h"
+#include "services/core_services.h"
 #include "settings/settings.h"
 
 namespace {
@@ -118,8 +120,11 @@ int RunInventory(const std::vector<std::string>& args) {
         return kExitFailed;
     }
 
-    CCameraTable table;
-    CCameraControl control(table, nullptr);
+    // Only a search: no upgrade, no store.
+    const Clock clock;
+    CCoreServices services(clock, {});
+    CCameraTable& table = services.Table();
+    CCameraControl& control = services.Control();
     control.SetSearchInterfaces(interfaces);
     CatchStopSignals();
     const auto stopped = [] { return StopRequested(); };

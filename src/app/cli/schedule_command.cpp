@@ -29,15 +29,14 @@
 #include "base/trace.h"
 #include "history/history_file.h"
 #include "registry/camera_control.h"
-#include "registry/camera_table.h"
 #include "schedule/entry_device.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_list.h"
 #include "schedule/schedule_runner.h"
 #include "schedule/schedule_store.h"
 #include "schedule/scheduler.h"
+#include "services/core_services.h"
 #include "settings/xdg_folders.h"
-#include "upgrade/in_flight_journal.h"
 
 namespace {
 
@@ -333,28 +332,28 @@ struct RunOptions {
 
 int Run(const std::string& path, const Clock& clock, const RunOptions& options) {
     CatchStopSignals();
-    const std::string history = DefaultHistoryFile();
-    ReviewCutShortUpgrades("schedule run", history, kDefaultDevicePassword);
-    const CInFlightJournal journal(InFlightJournalFile(history));
+    CoreServiceOptions wiring;
+    wiring.HistoryFile = DefaultHistoryFile();
+    ReviewCutShortUpgrades("schedule run", wiring.HistoryFile, kDefaultDevicePassword);
 
     CScheduleList list;
     RunView view;
     {
-        // Where a device back at a new address is searched for, on the adapters named.
-        CCameraTable table;
-        CCameraControl control(table, nullptr);
-        control.SetSearchInterfaces(options.Interfaces);
-        CScheduleRunner runner(list, clock, view, path, PathExists);
-        runner.SetJournal(&journal);
-        if (!options.Interfaces.empty()) runner.SetDeviceLocator(&control);
-        runner.SetBatchPolicySource([&options] { return options.Batch.Policy; });
+        ScheduleServiceOptions scheduled;
+        scheduled.SchedulePath = path;
+        // A device back at a new address is searched for on the adapters named.
+        scheduled.FindDevicesBack = !options.Interfaces.empty();
+        scheduled.BatchPolicySource = [&options] { return options.Batch.Policy; };
         if (options.Batch.WatchLateMinutes > 0) {
-            runner.WatchLateReturns(int64_t{options.Batch.WatchLateMinutes} * 60 * 1000);
+            scheduled.LateWatchMs = int64_t{options.Batch.WatchLateMinutes} * 60 * 1000;
         }
-        runner.SetNoticeHandler(Notice);
-        runner.SetHistoryProblemHandler([](const std::string& file, const std::string& reason) {
+        scheduled.Notice = Notice;
+        scheduled.HistoryProblemHandler = [](const std::string& file, const std::string& reason) {
             Notice(HistoryProblemText(1, file, reason));
-        });
+        };
+        CCoreServices services(clock, std::move(wiring));
+        services.Control().SetSearchInterfaces(options.Interfaces);
+        CScheduleRunner& runner = services.AddScheduleRunner(list, view, std::move(scheduled));
         std::string error;
         if (runner.Start(&error) != rc::kOk) return Fail(error);
         while (!StopRequested() && (ScheduleHasWork(list) || runner.LateWatching() > 0)) {

@@ -9,8 +9,10 @@
 #include "app/cli/cli_commands.h"
 #include "app/cli/device_session.h"
 #include "app/cli/terminal.h"
+#include "base/clock.h"
 #include "registry/camera_control.h"
 #include "registry/device_found_observer.h"
+#include "services/core_services.h"
 
 namespace {
 
@@ -154,8 +156,11 @@ int RunSearch(const std::vector<std::string>& args) {
         std::lock_guard lock(printLock);
         if (printed.insert(r.DeviceId).second) PrintLine(DeviceLine(r));
     });
-    CCameraTable table;
-    CCameraControl control(table, nullptr);
+    // Only a search: no upgrade, no store.
+    const Clock clock;
+    CCoreServices services(clock, {});
+    CCameraTable& table = services.Table();
+    CCameraControl& control = services.Control();
     control.Attach(printer);
     control.SetSearchInterfaces(interfaces);
     CatchStopSignals();

@@ -12,12 +12,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "app/cli/batch_options.h"
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
+#include "app/cli/device_choice.h"
 #include "app/cli/device_session.h"
 #include "app/cli/history_warnings.h"
 #include "app/cli/image_file_check.h"
@@ -31,11 +31,10 @@
 #include "firmware/firmware_catalog.h"
 #include "firmware/store_location.h"
 #include "history/history_file.h"
-#include "history/upgrade_history.h"
 #include "pipeline/image_file.h"
 #include "registry/camera_control.h"
+#include "services/core_services.h"
 #include "settings/settings.h"
-#include "upgrade/in_flight_journal.h"
 #include "upgrade/upgrade_manager.h"
 
 namespace {
@@ -103,8 +102,10 @@ constexpr auto kPoll = std::chrono::milliseconds(50);
 // there is one; keeps each device's final code and tells when the run has ended.
 class ProgressPrinter final : public IRegistryObserver {
 public:
-    ProgressPrinter(UpgradeTerminalView* view, const CCameraTable& table)
-        : view_(view), table_(table) {}
+    explicit ProgressPrinter(UpgradeTerminalView* view) : view_(view) {}
+
+    // Where the final lines read the devices' addresses; set before the first report.
+    void ReadAddressesFrom(const CCameraTable& table) { table_ = &table; }
 
     void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                       int code) override {
@@ -129,7 +130,7 @@ public:
         if (final) {
             line.Add("FirmwareVersion", r.FirmwareVersion);
             // Where the device is now: it may have come back at another address.
-            const std::optional<CIPCamInfo> device = table_.FindStored(r.DeviceId);
+            const std::optional<CIPCamInfo> device = table_->FindStored(r.DeviceId);
             line.Add("HostAddress", device ? device->HostAddress : std::string());
         }
         std::lock_guard lock(lock_);
@@ -193,7 +194,7 @@ private:
     }
 
     UpgradeTerminalView* const view_;
-    const CCameraTable& table_;
+    const CCameraTable* table_ = nullptr;
     std::mutex lock_;
     std::condition_variable changed_;
     std::map<std::string, int> finals_;
@@ -278,25 +279,6 @@ std::string ReadOptions(const CliArgs& args, UpgradeOptions& options) {
     return UnknownInterface(options.Interfaces);
 }
 
-// The devices to upgrade among those found; `missing` receives the requested ones that
-// were not found.
-std::vector<std::string> ChooseDevices(const UpgradeOptions& options,
-                                       const std::vector<std::string>& found,
-                                       std::vector<std::string>& missing) {
-    if (options.All) return found;
-    std::vector<std::string> chosen;
-    std::set<std::string> seen;
-    for (const std::string& id : options.Devices) {
-        if (!seen.insert(id).second) continue;
-        if (std::find(found.begin(), found.end(), id) != found.end()) {
-            chosen.push_back(id);
-        } else {
-            missing.push_back(id);
-        }
-    }
-    return chosen;
-}
-
 }  // namespace
 
 int RunUpgrade(const std::vector<std::string>& args) {
@@ -322,47 +304,42 @@ int RunUpgrade(const std::vector<std::string>& args) {
         return BadArguments("upgrade", problem);
     }
 
-    std::unique_ptr<CFirmwareCatalog> store;
+    CoreServiceOptions wiring;
+    wiring.HistoryFile = DefaultHistoryFile();
+    wiring.Upgrades = true;
     if (options.File.empty()) {
         const CSettings settings;
         const auto problem = settings.Problem();
         if (problem && options.Storage.empty()) return Fail(problem->Text());
-        const std::string folder =
-            options.Storage.empty() ? ResolveStorageFolder(settings) : options.Storage;
         // Only what the store holds counts here: the server is never asked.
-        store = std::make_unique<CFirmwareCatalog>(folder, std::string(), [] { return false; });
-        if (!store->ReadLocalCatalog()) return Fail("cannot read " + store->CatalogPath());
+        wiring.StorageFolder =
+            options.Storage.empty() ? ResolveStorageFolder(settings) : options.Storage;
     }
-
-    CatchStopSignals();
-    const auto stopped = [] { return StopRequested(); };
-    const std::string historyFile = DefaultHistoryFile();
-    ReviewCutShortUpgrades("upgrade", historyFile, options.Password);
-    const CInFlightJournal journal(InFlightJournalFile(historyFile));
-
+    if (options.Batch.WatchLateMinutes > 0) {
+        wiring.LateWatchMs = int64_t{options.Batch.WatchLateMinutes} * 60 * 1000;
+    }
     const Clock clock(options.TimeScale);
-    CCameraTable table;
     std::unique_ptr<UpgradeTerminalView> view;
     if (UseTerminalView(parsed->Has("--json"))) {
         view = std::make_unique<UpgradeTerminalView>(stdout, ColourWanted(), TerminalColumns());
     }
-    // Outlives the manager and the control that call it.
-    ProgressPrinter printer(view.get(), table);
-    CUpgradeHistory history(table, historyFile);
+    // Outlive the services that report to them.
+    ProgressPrinter printer(view.get());
     HistoryWarnings historyWarnings;
-    history.SetProblemHandler(historyWarnings.Handler());
-    CUpgradeManager manager(clock);
-    manager.SetJournal(&journal);
-    CCameraControl control(table, &manager, store.get());
-    history.SetDispatchImages(control);
-    control.Attach(history);
-    manager.AddObserver(history);
-    manager.AddObserver(printer);
-    manager.AddControl(control);
-    if (options.Batch.WatchLateMinutes > 0) {
-        manager.WatchLateReturns(int64_t{options.Batch.WatchLateMinutes} * 60 * 1000);
+    wiring.HistoryProblemHandler = historyWarnings.Handler();
+    CCoreServices services(clock, std::move(wiring));
+    if (CFirmwareCatalog* store = services.Catalog(); store && !store->ReadLocalCatalog()) {
+        return Fail("cannot read " + store->CatalogPath());
     }
-    control.Attach(printer);
+
+    CatchStopSignals();
+    const auto stopped = [] { return StopRequested(); };
+    ReviewCutShortUpgrades("upgrade", services.HistoryFile(), options.Password);
+    CCameraTable& table = services.Table();
+    CCameraControl& control = services.Control();
+    CUpgradeManager& manager = *services.UpgradeManager();
+    printer.ReadAddressesFrom(table);
+    services.Attach(printer);
     control.SetSearchInterfaces(options.Interfaces);
     if (!AddDevicesByAddress(control, options.Addresses, options.Password, stopped) ||
         !ScanAddressRanges(control, options.Ranges, options.Password, stopped)) {
@@ -372,13 +349,15 @@ int RunUpgrade(const std::vector<std::string>& args) {
     SearchToEnd(control, stopped);
     if (stopped()) return Fail("interrupted");
     std::vector<std::string> missing;
-    const std::vector<std::string> devices = ChooseDevices(options, table.Keys(), missing);
+    std::vector<std::string> devices = ChooseDevices(table, options.All, options.Devices, missing);
     for (const std::string& id : missing) PrintError("device " + id + " not found");
     if (devices.empty()) return Fail("no device to upgrade");
 
     for (const auto& [id, outcome] : CheckDevices(table, devices, options.Password)) {
         PrintError("device " + id + ": " + OutcomeText(outcome));
     }
+    // A log-in may have shown two of them to be one device.
+    devices = ListedKeys(table, devices);
     for (const std::string& id : table.Keys()) {
         const bool chosen = std::find(devices.begin(), devices.end(), id) != devices.end();
         control.SetDeviceCredentials(id, kDeviceUser, options.Password, chosen ? 1 : 0);
