@@ -6,6 +6,7 @@
 #include <span>
 
 #include "discovery/bc_multicast_search.h"
+#include "families/maker/maker_family.h"
 #include "fuzz_check.h"
 #include "registry/camera_control.h"
 #include "registry/camera_table.h"
@@ -32,10 +33,10 @@ int32_t ExpectedPort(const uint8_t* reply) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CCameraTable table;
     CCameraControl control(table, nullptr);
-    // Wired as the camera control wires its own engine.
+    // Wired as the maker's family makes it and the camera control listens to it.
     CBCMulticastSearch engine;
     engine.AddListener(control);
-    engine.SetVendorList({CCameraControl::kAcceptedVendor});
+    engine.SetVendorList({MakerFamily::kAcceptedVendor});
     CIPCamInfo record;
     if (!engine.ParseReply(std::span<const uint8_t>(data, size), record)) return 0;
     // A parsed port is the one the text names, or none; never a wrapped number.
