@@ -1,7 +1,6 @@
 #include "pipeline/return_watch.h"
 
-ReturnWatch::ReturnWatch(std::string versionBefore, std::string leftAt)
-    : before_(std::move(versionBefore)), leftAt_(std::move(leftAt)) {}
+ReturnWatch::ReturnWatch(std::string versionBefore) : before_(std::move(versionBefore)) {}
 
 void ReturnWatch::Unanswered() {
     if (!returned_) away_ = true;
@@ -16,11 +15,6 @@ void ReturnWatch::Reported(TimePoint now) {
     if (away_) returned_ = true;
     reported_ = true;
     lastReport_ = now;
-}
-
-void ReturnWatch::ReportedAt(TimePoint now, const std::string& address) {
-    Reported(now);
-    if (!leftAt_.empty() && !address.empty() && address != leftAt_) SeenElsewhere(address);
 }
 
 void ReturnWatch::Looked(TimePoint now) {

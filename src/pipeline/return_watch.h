@@ -30,9 +30,8 @@ public:
     static constexpr std::chrono::milliseconds kSearchSilence{5000};
 
     // `versionBefore`: the version the device ran before the image; empty when unknown
-    // (then only an absence and a return count). `leftAt`: the address the device was
-    // left at; empty when not known.
-    explicit ReturnWatch(std::string versionBefore, std::string leftAt = {});
+    // (then only an absence and a return count).
+    explicit ReturnWatch(std::string versionBefore);
 
     // A look over HTTP went unanswered: the device is away.
     void Unanswered();
@@ -41,9 +40,6 @@ public:
     void Answered(const std::string& version);
     // The search reported the device afresh at `now`.
     void Reported(TimePoint now);
-    // The same, reported at `address`: when that is not where the device was left, it
-    // counts as SeenElsewhere.
-    void ReportedAt(TimePoint now, const std::string& address);
     // Notes the time of a look: a search silent for kSearchSilence after it had been
     // reporting the device means the device is away.
     void Looked(TimePoint now);
@@ -61,7 +57,6 @@ public:
 
 private:
     std::string before_;
-    std::string leftAt_;
     std::string after_;
     std::string newAddress_;
     bool away_ = false;

@@ -283,7 +283,7 @@ private:
 
         if (!Pause(plan_.PauseSeconds)) return rc::kCancelled;
         job_.Manager->ForgetDevice(job_.DeviceId);
-        ReturnWatch watch(before, job_.Address().Host);
+        ReturnWatch watch(before);
         if (!AwaitReturn(watch)) return rc::kCancelled;
         if (plan_.SettleSeconds > 0 && !plan_.NvrCountdown &&
             (plan_.SettleAlways || watch.Returned())) {
