@@ -5,6 +5,7 @@
 // and firmware pages, and the popup's two faces) in all eight languages.
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -16,6 +17,7 @@
 #include "ui/download_page.h"
 #include "ui/main_window.h"
 #include "ui/message_dlg.h"
+#include "ui/page_support.h"
 #include "ui/qt_text.h"
 #include "ui/upgrade_page.h"
 
@@ -68,6 +70,16 @@ bool SavePopups(CMainWindow& window, const QDir& out, const char* suffix) {
         popup.show();
         Settle(30);
         ok = Save(popup, out.filePath(QString("%1-%2.png").arg(name, suffix))) && ok;
+    }
+    // The question Exit asks while devices that did not return are still looked for.
+    const QString question =
+        ToQ(window.Texts().ReadLayoutText("UI_PopupMessage", "ExitLateWatch", "ExitLateWatch"));
+    AskWithoutWaiting(window, window.Texts(), "ExitLateWatch", question, [](bool) {});
+    Settle(30);
+    if (auto* box = window.findChild<QMessageBox*>("ExitLateWatch")) {
+        ok = Save(*box, out.filePath(QString("popup-exit-late-%1.png").arg(suffix))) && ok;
+        box->close();
+        Settle(30);
     }
     return ok;
 }
