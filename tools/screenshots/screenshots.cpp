@@ -78,8 +78,9 @@ bool SavePopups(CMainWindow& window, const QDir& out, const char* suffix) {
     Settle(30);
     if (auto* box = window.findChild<QMessageBox*>("ExitLateWatch")) {
         ok = Save(*box, out.filePath(QString("popup-exit-late-%1.png").arg(suffix))) && ok;
+        // Gone at once, so that the next language's box is the one found.
         box->close();
-        Settle(30);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return ok;
 }
