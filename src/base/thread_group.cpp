@@ -1,38 +1,55 @@
 #include "base/thread_group.h"
 
 #include <system_error>
+#include <utility>
 
 #include "base/trace.h"
 
+ThreadGroup::ThreadGroup(size_t most) : most_(most == 0 ? 1 : most) {}
+
 ThreadGroup::~ThreadGroup() { JoinAll(true); }
 
-bool ThreadGroup::Start(std::function<void(std::stop_token)> task) {
-    Members ended = Take(false);
-    ended.clear();  // joins each, outside the lock
+bool ThreadGroup::Start(Task task) {
+    Take(false).clear();  // joins the ended ones, outside the lock
+    std::lock_guard lock(lock_);
+    waiting_.push_back(std::move(task));
+    if (working_ >= most_) return true;
     auto member = std::make_unique<Member>();
     Member* self = member.get();
-    std::lock_guard lock(lock_);
     try {
-        // Made under the lock: a thread that ends at once is not taken before its
-        // jthread is stored.
-        member->Thread = std::jthread([self, task = std::move(task)](std::stop_token token) {
-            task(token);
-            self->Ended = true;
-        });
+        // Made under the lock: the thread cannot take a task or end before its jthread is
+        // stored.
+        member->Thread = std::jthread([this, self](std::stop_token token) { Work(*self, token); });
     } catch (const std::system_error& e) {
         Trace("no thread for a task: %s", e.what());
+        // A thread of the group will take it; without one it is dropped.
+        if (working_ > 0) return true;
+        waiting_.pop_back();
         return false;
     }
+    ++working_;
     members_.push_back(std::move(member));
     return true;
 }
 
-void ThreadGroup::Reap() { Take(false).clear(); }
-
-void ThreadGroup::RequestStop() {
-    std::lock_guard lock(lock_);
-    for (auto& member : members_) member->Thread.request_stop();
+void ThreadGroup::Work(Member& self, std::stop_token token) {
+    for (;;) {
+        Task task;
+        {
+            std::lock_guard lock(lock_);
+            if (waiting_.empty()) {
+                self.Ended = true;
+                --working_;
+                return;
+            }
+            task = std::move(waiting_.front());
+            waiting_.pop_front();
+        }
+        task(token);
+    }
 }
+
+void ThreadGroup::Reap() { Take(false).clear(); }
 
 void ThreadGroup::JoinAll(bool stop) {
     Members all = Take(true);
@@ -47,7 +64,7 @@ ThreadGroup::Members ThreadGroup::Take(bool all) {
     std::lock_guard lock(lock_);
     for (auto it = members_.begin(); it != members_.end();) {
         auto next = std::next(it);
-        if (all || (*it)->Ended.load()) taken.splice(taken.end(), members_, it);
+        if (all || (*it)->Ended) taken.splice(taken.end(), members_, it);
         it = next;
     }
     return taken;

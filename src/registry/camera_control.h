@@ -182,9 +182,9 @@ private:
     mutable std::mutex engineLock_;  // guards engines_ and interfaces_
     std::vector<Engine> engines_;
     std::vector<std::string> interfaces_;
-    // The dispatch threads: one a device, joined once ended (a page's thread never waits
-    // for a running one: they call observers).
-    ThreadGroup dispatches_;
+    // The dispatch threads, a few dozen at once (the rest wait their turn), joined once
+    // ended (a page's thread never waits for a running one: they call observers).
+    ThreadGroup dispatches_{32};
 
     mutable std::mutex manualLock_;  // guards manualDevices_
     std::vector<CIPCamInfo> manualDevices_;

@@ -65,7 +65,9 @@ private:
     // Keys queued or being checked; twice while a check that has stored its results
     // tells of them and the next one runs.
     std::multiset<std::string> active_;
-    int ended_ = 0;          // checks ended and not yet joined
-    ThreadGroup checks_;     // a thread a check
+    int ended_ = 0;  // checks ended and not yet joined
+    // A few dozen checks at once: a flood of replies from one LAN makes no more threads,
+    // and the rest wait their turn.
+    ThreadGroup checks_{32};
     std::jthread launcher_;  // last: stops before the rest goes
 };
