@@ -27,15 +27,15 @@ struct DeviceEndpoints;
 // auth=token, where the one-time address is the credential) is read as it arrives. An
 // empty body, a body shorter than its Content-Length, or one of another size than
 // image_bytes (when set) is a loud problem (415 for the empty one, as a camera answers
-// libcurl's empty probe; 400 else); an
-// image that does not begin with image_mark (default: one of the maker's marks) is
-// answered with 415, an accepted one with 200, and the camera restarts for
-// reboot_seconds (which it names as ExpectedDownTime), running the version the image
-// names after its mark ("MARKversion=2.0.0..."), else next_firmware.
+// libcurl's empty probe; 400 else); an image that does not begin with image_mark
+// (default: one of the maker's marks) is answered with 415, an accepted one with 200,
+// and the camera restarts for reboot_seconds (which it names as ExpectedDownTime),
+// running the version the image names after its mark ("MARKversion=2.0.0..."), else
+// next_firmware.
 //
 // Prints 'onvif-request device=ID op=OP auth=none|digest|token verdict=ok|refused' per
 // request and 'upload device=ID path=P content_length=N received=N image=N mark=M
-// version=V verdict=accepted|rejected|refused|malformed|failed' per upload.
+// version=V verdict=accepted|rejected|refused|malformed|empty|dropped|failed' per upload.
 //
 // Faults: auth_after_restart (after each restart it asks for the other way of logging
 // in), onvif_no_http_upgrade (HttpFirmwareUpgrade="false"), onvif_upload_error (the
