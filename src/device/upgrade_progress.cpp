@@ -83,3 +83,12 @@ std::string StatusCellText(const UpgradeReport& report, const TextLookup& lookup
     return StatusCellText(report.Stage, report.Seconds, report.Percent, report.Code, lookup,
                           report.WindowEnd);
 }
+
+std::string ProgressLineText(const UpgradeReport& report, const TextLookup& lookup) {
+    // Only these reach StatusCellText's closing success text before the end.
+    const bool stepEnded = report.Stage != stage::kFinished && report.Stage != stage::kRunning &&
+                           report.Stage != stage::kUploading && report.Seconds == 0;
+    if (!stepEnded) return StatusCellText(report, lookup);
+    if (report.Code >= 0) return std::string();
+    return StatusCellText(stage::kFinished, 0, 100, report.Code, lookup, report.WindowEnd);
+}

@@ -41,5 +41,11 @@ std::string StatusCellText(int stage, int seconds, int percent, int code, const 
                            int64_t windowEnd = 0);
 std::string StatusCellText(const UpgradeReport& report, const TextLookup& lookup);
 
+// The text of a report for a reader of every report in turn (the CLI's lines): as
+// StatusCellText, except that a report before the final one never claims success. A
+// step that ended without time left (stages 1 and 2) carries its failure's text, or
+// none when it did not fail.
+std::string ProgressLineText(const UpgradeReport& report, const TextLookup& lookup);
+
 // "Not started: it would not finish before HH:MM." with `until` as HH:MM.
 std::string PastWindowText(const std::string& until, const TextLookup& lookup);

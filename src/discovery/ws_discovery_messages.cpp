@@ -58,6 +58,15 @@ std::string NewMessageId() {
     return text;
 }
 
+std::string UuidKey(std::string_view id) {
+    const std::string text = Trim(id);
+    const std::string lower = ToLowerAscii(text);
+    for (std::string_view prefix : {"urn:uuid:", "uuid:"}) {
+        if (StartsWith(lower, prefix)) return "urn:uuid:" + lower.substr(prefix.size());
+    }
+    return text;
+}
+
 std::string BuildProbe(const std::string& messageId) {
     pugi::xml_document doc;
     pugi::xml_node envelope = doc.append_child("s:Envelope");
@@ -76,7 +85,9 @@ std::string BuildProbe(const std::string& messageId) {
 
 std::vector<ProbeMatch> ParseProbeMatches(std::string_view message) {
     std::vector<ProbeMatch> matches;
-    if (message.empty() || message.size() > wsd::kMaxMessageBytes) return matches;
+    if (message.size() > wsd::kMaxMessageBytes) return matches;
+    message = message.substr(0, message.find('\0'));
+    if (message.empty()) return matches;
     pugi::xml_document doc;
     if (!doc.load_buffer(message.data(), message.size(), pugi::parse_default,
                          pugi::encoding_utf8)) {

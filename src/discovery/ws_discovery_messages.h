@@ -36,11 +36,17 @@ struct ProbeMatch {
 // A fresh "urn:uuid:" message identifier (random, version 4).
 std::string NewMessageId();
 
+// The form in which identifiers are compared: a UUID as "urn:uuid:" and its hex digits
+// in lower case, whether it came as "urn:uuid:", "uuid:" or in upper case (UUIDs compare
+// without regard to case, RFC 4122); any other identifier as it came, trimmed.
+std::string UuidKey(std::string_view id);
+
 // The Probe for devices of type tds:Device, with `messageId` as its MessageID.
 std::string BuildProbe(const std::string& messageId);
 
 // The matches of a ProbeMatches message that name an endpoint and at least one service
-// address; empty for anything else (another message, malformed XML, a SOAP fault).
+// address; empty for anything else (another message, malformed XML, a SOAP fault). A
+// NUL byte ends the message: some cameras send one after the XML.
 std::vector<ProbeMatch> ParseProbeMatches(std::string_view message);
 
 // The value of the first ONVIF scope "onvif://www.onvif.org/<kind>/<value>", with its

@@ -25,7 +25,8 @@ constexpr size_t kKeptProbeIds = 256;
 CIPCamInfo RecordOf(const ProbeMatch& match, const std::string& sender) {
     CIPCamInfo record;
     record.Protocol = DeviceProtocol::Onvif;
-    record.DeviceId = match.Endpoint;
+    // One form for every reply, so that replies naming it in another case join.
+    record.DeviceId = UuidKey(match.Endpoint);
     record.ServiceAddresses = OrderServiceAddresses(match.XAddrs, sender);
     record.DeviceName = ScopeValue(match.Scopes, "name");
     // Until the device is asked (it names its maker and model then), the hardware scope
@@ -74,7 +75,7 @@ size_t CWsDiscoverySearch::BuildRequest(const AdapterEntry&, std::span<uint8_t> 
     {
         std::lock_guard lock(probesLock_);
         if (probeIds_.size() >= kKeptProbeIds) probeIds_.clear();
-        probeIds_.insert(id);
+        probeIds_.insert(UuidKey(id));
     }
     std::copy(probe.begin(), probe.end(), buffer.begin());
     return probe.size();
@@ -82,7 +83,7 @@ size_t CWsDiscoverySearch::BuildRequest(const AdapterEntry&, std::span<uint8_t> 
 
 bool CWsDiscoverySearch::IsOwnProbe(const std::string& messageId) const {
     std::lock_guard lock(probesLock_);
-    return probeIds_.count(messageId) > 0;
+    return probeIds_.count(UuidKey(messageId)) > 0;
 }
 
 std::vector<CIPCamInfo> CWsDiscoverySearch::ParseMatches(std::span<const uint8_t> reply,

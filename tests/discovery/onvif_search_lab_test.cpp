@@ -67,4 +67,28 @@ TEST_F(OnvifSearchLabTest, OneSearchFindsBothKindsAndIdentifiesEveryCamera) {
     EXPECT_EQ(named, 1);  // the name scope, decoded
 }
 
+// A camera that echoes the probe's MessageID in upper case, and one that ends its
+// datagram with a NUL byte after the XML, are both found and identified.
+TEST_F(OnvifSearchLabTest, RepliesInOtherFormsAreTaken) {
+    LabNetwork lab({.Devices = 2});
+    const std::string camera = "protocol=onvif,auth=digest,https_port=-1,fault=";
+    DevsimProcess sim(
+        {"--discovery", "--device",
+         "id=UPPER,address=198.18.1.1,mac=00:1A:2B:00:00:01," + camera + "wsd_relates_to_upper",
+         "--device",
+         "id=NUL,address=198.18.1.2,mac=00:1A:2B:00:00:02," + camera + "wsd_trailing_nul"},
+        lab.InDevices());
+    ChildProcess cli({"ip", "netns", "exec", lab.TechNamespace(), STRELVANE_CLI_PATH, "search",
+                      "--json", "--password", "vqmtz"});
+    std::map<std::string, std::string> lines;  // by HostAddress
+    while (auto line = cli.ReadLine(60s)) lines[JsonField(*line, "HostAddress")] = *line;
+    EXPECT_EQ(cli.Wait(10s), 0);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const auto& [host, line] : lines) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(JsonField(line, "Protocol"), "onvif");
+        EXPECT_EQ(JsonField(line, "LoginOk"), "true");
+    }
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <pugixml.hpp>
 #include <regex>
 
+#include "base/text.h"
 #include "base/xml_names.h"
 #include "discovery/ws_discovery_messages.h"
 #include "discovery/ws_discovery_search.h"
@@ -157,6 +158,47 @@ TEST(WsDiscoverySearchTest, RecordsOnlyAnswersToItsOwnProbes) {
               (std::vector<std::string>{"https://198.18.1.5:8443/onvif/device_service",
                                         "http://10.9.9.9:80/onvif/device_service"}));
     EXPECT_TRUE(engine.IsKnownHost("198.18.1.5"));
+}
+
+// UUIDs compare without regard to case or to the "urn:" in front (RFC 4122), and some
+// cameras end the datagram with a NUL after the XML.
+TEST(WsDiscoverySearchTest, RepliesAnswerTheirProbeInAnyCaseOrForm) {
+    CWsDiscoverySearch engine;
+    std::vector<uint8_t> probe(wsd::kMaxMessageBytes);
+    const size_t length = engine.BuildRequest(AdapterEntry{}, probe);
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_buffer(probe.data(), length));
+    const std::string ours = ChildText(ChildNamed(doc.document_element(), "Header"), "MessageID");
+    const std::string upper = ToUpperAscii(ours);
+    const std::string bare = ours.substr(std::string("urn:uuid:").size());
+    const struct {
+        const char* Name;
+        std::string RelatesTo;
+        std::string After;  // bytes after the XML
+        bool Taken;
+    } cases[] = {
+        {"as sent", ours, "", true},
+        {"upper case", upper, "", true},
+        {"uuid: form", "uuid:" + bare, "", true},
+        {"uuid: form, upper case", "UUID:" + ToUpperAscii(bare), "", true},
+        {"NUL after the XML", ours, std::string(1, '\0'), true},
+        {"NUL and noise after the XML", ours, std::string("\0\x01zz", 4), true},
+        {"another probe's", NewMessageId(), "", false},
+        {"only the prefix", "urn:uuid:", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string message =
+            Matches(c.RelatesTo, Match("UUID:0A1B2C3D-CAM", "http://198.18.1.5/onvif/ds")) +
+            c.After;
+        const std::vector<CIPCamInfo> records =
+            engine.ParseMatches(std::vector<uint8_t>(message.begin(), message.end()), "198.18.1.5");
+        ASSERT_EQ(records.size(), c.Taken ? 1u : 0u);
+        // The endpoint in one form, whatever form the camera named it in.
+        if (c.Taken) {
+            EXPECT_EQ(records[0].DeviceId, "urn:uuid:0a1b2c3d-cam");
+        }
+    }
 }
 
 }  // namespace

@@ -32,7 +32,8 @@ TEST(OnvifWorkerTest, EveryCameraEndsAsItShould) {
     TempDir dir;
     dir.Write("fw.bin", StoredImage(MarkedImage(200000, "2.0.0")));
     const std::string camera =
-        "protocol=onvif,firmware=1.0.0,reboot_seconds=1,https_port=-1,upload_delay=PT2S";
+        "protocol=onvif,firmware=1.0.0,reboot_seconds=1,https_port=-1,upload_delay=PT2S,"
+        "image_bytes=200000";
     const struct {
         const char* Id;
         const char* Settings;
@@ -56,6 +57,18 @@ TEST(OnvifWorkerTest, EveryCameraEndsAsItShould) {
         {"GONE", "auth=digest,fault=never_back", "vqmtz", rc::kNotSeenAgain, stage::kRunning, ""},
         {"OLD", "auth=token,fault=reboot_old_version", "vqmtz", rc::kOldFirmwareStill,
          stage::kRunning, "1.0.0"},
+        // Takes the image without a log-in beside its Digest service: it must get the
+        // whole image, never an empty probe.
+        {"OPEN", "auth=digest,fault=onvif_open_upload", "vqmtz", rc::kOk, stage::kRunning, "2.0.0"},
+        // Restart without answering the upload: the version after the return decides.
+        {"MUTE", "auth=digest,fault=onvif_restart_unanswered", "vqmtz", rc::kOk, stage::kRunning,
+         "2.0.0"},
+        {"MUTEOLD", "auth=token,fault=onvif_restart_unanswered,fault=reboot_old_version", "vqmtz",
+         rc::kOldFirmwareStill, stage::kRunning, "1.0.0"},
+        {"MUTEGONE", "auth=digest,fault=onvif_restart_unanswered,fault=never_back", "vqmtz",
+         rc::kNotSeenAgain, stage::kRunning, ""},
+        // Cut before the last byte: a failure of the upload, no wait.
+        {"CUT", "auth=digest,fault=drop_mid_upload", "vqmtz", rc::kFailed, stage::kUploadEnded, ""},
     };
     std::vector<std::string> args;
     for (const auto& c : cases) {

@@ -93,6 +93,11 @@ TEST_F(UpgradeLabTest, SeventeenDevicesOfBothFamiliesTakeOneImage) {
     EXPECT_EQ(finals["NVR14"].Text, "Failed! Please check the firmware file.");
     EXPECT_EQ(finals["NVR15"].Text, "Failed! Please check the network connection.");
     EXPECT_EQ(finals["PLX1"].Text, "Firmware upgrade successful.");
+    // No line before the final one claims success, beside a failure code or not.
+    for (const Report& r : reports) {
+        if (r.Stage == 32) continue;
+        EXPECT_EQ(r.Text.find("successful"), std::string::npos) << r.DeviceId << " " << r.Stage;
+    }
 
     // One device was queued: its first report says "Waiting" (a "PLX-420S" worker opens
     // with that report itself, so a queued one says it twice); it starts only after

@@ -49,6 +49,35 @@ TEST(StatusCellTextTest, IntermediateStepsWithoutTimeShowTheSuccessText) {
     EXPECT_EQ(Text(2, 0, 100, rc::kFailed), "Firmware upgrade successful.");
 }
 
+// The CLI prints every report: one before the final one must not claim success.
+TEST(StatusCellTextTest, ProgressLinesBeforeTheEndNeverClaimSuccess) {
+    const struct {
+        int Stage;
+        int Seconds;
+        int Code;
+        const char* Text;
+    } cases[] = {
+        {1, 0, rc::kLoginRefused, "Failed! Please check the username and password."},
+        {1, 0, rc::kNoHttpUpgrade, "Failed! The camera does not take firmware over the network."},
+        {2, 0, rc::kImageRejected, "Failed! Please check the firmware file."},
+        {2, 0, rc::kFailed, "Failed! Please check the network connection."},
+        {2, 0, rc::kOk, ""},
+        {31, 0, rc::kOk, ""},
+        // What the page shows anyway: the running forms and the final texts.
+        {2, 150, rc::kOk, "50% (Estimated time remaining:02:30)"},
+        {0, 0, rc::kOk, "Waiting"},
+        {3, 0, rc::kOk, "Uploading file... Please wait a few minutes. (40%)"},
+        {32, 0, rc::kOk, "Firmware upgrade successful."},
+        {32, 0, rc::kLoginRefused, "Failed! Please check the username and password."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "stage " << c.Stage << " code " << c.Code);
+        const int percent = c.Stage == 3 ? 40 : c.Seconds > 0 ? 50 : 100;
+        EXPECT_EQ(ProgressLineText({"D", c.Stage, c.Seconds, percent, c.Code, {}}, DefaultText),
+                  c.Text);
+    }
+}
+
 TEST(StatusCellTextTest, TextsComeFromTheLayoutKeys) {
     EXPECT_EQ(StatusCellText(0, 0, 0, 0, Tagged), "[Upgrade1Page/WaitingStatus]");
     EXPECT_EQ(StatusCellText(0, 61, 10, 0, Tagged), "10% ([Upgrade1Page/RemainTime]01:01)");

@@ -212,7 +212,8 @@ bool ApplyDeviceSetting(SimDeviceConfig& d, const std::string& key, const std::s
                                            {"https_port", &d.HttpsPort},
                                            {"reboot_seconds", &d.RebootSeconds},
                                            {"restart_delay_ms", &d.RestartDelayMs},
-                                           {"clock_skew_s", &d.ClockSkewSeconds}};
+                                           {"clock_skew_s", &d.ClockSkewSeconds},
+                                           {"image_bytes", &d.ImageBytes}};
     if (auto it = texts.find(key); it != texts.end()) {
         *it->second = value;
         return true;
@@ -363,7 +364,7 @@ std::string DevsimUsage() {
            "  http_port https_port (0: any free port; -1: none, a device that only answers\n"
            "  the search when http_port) user password\n"
            "  reboot_seconds restart_delay_ms next_firmware auth=basic|digest|token\n"
-           "  protocol=quorlent|onvif clock_skew_s image_mark upload_delay\n"
+           "  protocol=quorlent|onvif clock_skew_s image_mark image_bytes upload_delay\n"
            "  fault=NAME[:VALUE] (repeatable)\n"
            "--devices N K=V,...: N devices; {n} and {n+K} in values become the number,\n"
            "  {ip:A.B.C.D} the address that many after A.B.C.D.\n"
@@ -381,15 +382,20 @@ std::string DevsimUsage() {
            "  discovery_loss:P (P % of requests and of replies lost at random).\n"
            "  ONVIF cameras (protocol=onvif) answer WS-Discovery probes instead (239.255.255.250\n"
            "  port 3702); --discovery-log prints 'wsd-probe from=A message_id=M valid=0|1'.\n"
-           "  Fault: wsd_stale_xaddr:HOST (a service address on HOST listed first).\n"
+           "  Faults: wsd_stale_xaddr:HOST (a service address on HOST listed first)\n"
+           "  wsd_relates_to_upper (RelatesTo in upper case) wsd_trailing_nul (a NUL\n"
+           "  byte after the XML).\n"
            "ONVIF cameras serve /onvif/device_service (GetSystemDateAndTime,\n"
            "  GetServiceCapabilities, GetDeviceInformation, GetNetworkInterfaces,\n"
            "  StartFirmwareUpgrade) with HTTP Digest or, auth=token, a WS-UsernameToken checked\n"
            "  against their clock (real time + clock_skew_s), and take the image by POST at the\n"
            "  UploadUri; 415 for an image not starting with image_mark (default: the maker's\n"
-           "  marks). They print 'onvif-request device=ID op=OP auth=none|digest|token\n"
+           "  marks); an empty body, or one not of image_bytes (when set), is a problem on\n"
+           "  stderr. They print 'onvif-request device=ID op=OP auth=none|digest|token\n"
            "  verdict=ok|refused|unsupported' per request. Faults: auth_after_restart\n"
-           "  onvif_no_http_upgrade onvif_upload_error, and never_back reboot_old_version.\n"
+           "  onvif_no_http_upgrade onvif_upload_error onvif_open_upload (the upload takes\n"
+           "  the image without a log-in) onvif_restart_unanswered (it restarts without\n"
+           "  answering the upload), and drop_mid_upload never_back reboot_old_version.\n"
            "Config file: one entry per line: 'device K=V ...', 'devices N K=V ...',\n"
            "  'firmware-server K=V ...'; '#' starts a comment; \"...\" groups blanks.\n"
            "When every server listens, devsim prints one line per device\n"

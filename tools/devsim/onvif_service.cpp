@@ -7,6 +7,7 @@
 #include <chrono>
 #include <pugixml.hpp>
 
+#include "connection_cut.h"
 #include "device_http.h"
 #include "event_log.h"
 #include "onvif_names.h"
@@ -125,7 +126,8 @@ std::string Printable(const std::string& bytes) {
 
 const std::vector<std::string>& OnvifFaultNames() {
     static const std::vector<std::string> names = {"auth_after_restart", "onvif_no_http_upgrade",
-                                                   "onvif_upload_error"};
+                                                   "onvif_upload_error", "onvif_open_upload",
+                                                   "onvif_restart_unanswered"};
     return names;
 }
 
@@ -311,7 +313,8 @@ void OnvifService::Upload(const Request& req, Response& res, const ContentReader
             return;
         }
     }
-    if (CurrentLogin() == Login::Digest &&
+    const bool open = e_.Device.HasFault("onvif_open_upload");
+    if (!open && CurrentLogin() == Login::Digest &&
         !digest_.Check(req, res, e_.Device.HasFault("refuse_credentials"))) {
         // Read what the client is still sending before the 401 closes the exchange.
         drain();
@@ -329,17 +332,37 @@ void OnvifService::Upload(const Request& req, Response& res, const ContentReader
         malformed("no valid Content-Length");
     }
     if (!verdict.empty()) return log();
+    const UploadFaults& faults = e_.Uploads;
+    const int64_t dropAt = faults.DropAfter >= 0 ? faults.DropAfter : faults.Drop ? length / 2 : -1;
+    bool dropped = false;
     reader([&](const char* data, size_t count) {
         if (e_.Stopping) return false;
+        if (dropAt >= 0 && received + static_cast<int64_t>(count) > dropAt) {
+            dropped = true;
+            return false;
+        }
         if (start.size() < kMarkBytesKept) {
             start.append(data, std::min(count, kMarkBytesKept - start.size()));
         }
         received += static_cast<int64_t>(count);
         return true;
     });
-    if (received != length) {
+    const int64_t imageBytes = e_.Device.Config().ImageBytes;
+    if (dropped) {
+        verdict = "dropped";
+        res.status = 400;
+        res.set_header("Connection", "close");
+    } else if (received != length) {
         malformed("the body ended after " + std::to_string(received) + " of " +
                   std::to_string(length) + " bytes");
+    } else if (received == 0) {
+        // What a camera makes of libcurl's empty probe: an image it cannot read.
+        PrintProblem("device " + id + ": upload to " + req.path + " with an empty body");
+        verdict = "empty";
+        res.status = 415;
+    } else if (imageBytes > 0 && received != imageBytes) {
+        malformed("the body holds " + std::to_string(received) + " bytes, the image " +
+                  std::to_string(imageBytes));
     } else if (e_.Device.HasFault("onvif_upload_error")) {
         verdict = "failed";
         res.status = 500;
@@ -357,4 +380,9 @@ void OnvifService::Upload(const Request& req, Response& res, const ContentReader
     std::string version = VersionAfter(start, markLength);
     if (version.empty()) version = e_.Device.Config().NextFirmware;
     e_.Reboot.Request(version);
+    if (e_.Device.HasFault("onvif_restart_unanswered")) {
+        // It restarts before it answers: the connection ends as the restart begins.
+        WaitUnlessStopping(e_.Device.Config().RestartDelayMs, e_.Stopping);
+        if (!CutConnection(req)) PrintProblem("device " + id + ": upload connection not found");
+    }
 }

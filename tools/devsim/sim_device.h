@@ -33,6 +33,9 @@ struct SimDeviceConfig {
     int ClockSkewSeconds = 0;
     // ONVIF: the text an image must begin with; empty: the maker's marks.
     std::string ImageMark;
+    // ONVIF: the size an upload's image must have (0: any); a body of another size is a
+    // loud problem.
+    int ImageBytes = 0;
     // ONVIF: the UploadDelay it names, as written (an xs:duration).
     std::string UploadDelay = "PT0S";
     int RebootSeconds = 5;  // how long it is away after an upgrade

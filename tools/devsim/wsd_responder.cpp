@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -114,6 +115,11 @@ std::string ScopeText(const std::string& text) {
     return out;
 }
 
+std::string UpperCase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
 std::string ProbeMatches(const SimDevice& device, const std::string& relatesTo) {
     const SimDeviceConfig& c = device.Config();
     std::string xaddrs = "http://" + device.Address() + ":" + std::to_string(device.HttpPort()) +
@@ -127,7 +133,8 @@ std::string ProbeMatches(const SimDevice& device, const std::string& relatesTo) 
            "\" xmlns:tds=\"" + kDeviceNs +
            "\" xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\"><s:Header><a:MessageID>"
            "urn:uuid:" +
-           Md5Hex(relatesTo + c.Id) + "</a:MessageID><a:RelatesTo>" + relatesTo +
+           Md5Hex(relatesTo + c.Id) + "</a:MessageID><a:RelatesTo>" +
+           (device.HasFault("wsd_relates_to_upper") ? UpperCase(relatesTo) : relatesTo) +
            "</a:RelatesTo><a:To>http://schemas.xmlsoap.org/ws/2004/08/addressing/role/anonymous"
            "</a:To><a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/ProbeMatches"
            "</a:Action></s:Header><s:Body><d:ProbeMatches><d:ProbeMatch><a:EndpointReference>"
@@ -145,7 +152,8 @@ std::string ProbeMatches(const SimDevice& device, const std::string& relatesTo) 
 }  // namespace
 
 const std::vector<std::string>& WsdFaultNames() {
-    static const std::vector<std::string> names = {"wsd_stale_xaddr"};
+    static const std::vector<std::string> names = {"wsd_stale_xaddr", "wsd_relates_to_upper",
+                                                   "wsd_trailing_nul"};
     return names;
 }
 
@@ -241,7 +249,8 @@ void WsdResponder::SendDue() {
         Pending pending = due_.begin()->second;
         due_.erase(due_.begin());
         if (away_ && away_(*pending.Device)) continue;
-        const std::string reply = ProbeMatches(*pending.Device, pending.RelatesTo);
+        std::string reply = ProbeMatches(*pending.Device, pending.RelatesTo);
+        if (pending.Device->HasFault("wsd_trailing_nul")) reply += '\0';
         // From the camera's own address (a camera back from its restart elsewhere answers
         // from there), out of the interface the probe came in.
         if (!SendFrom(fd_, pending.To, pending.InterfaceIndex, pending.Device->Address(),

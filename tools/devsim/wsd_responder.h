@@ -25,7 +25,9 @@
 // A camera that is away (restarting) stays silent. With `logRequests` every datagram is
 // printed as 'wsd-probe from=A message_id=M valid=0|1'.
 //
-// Device fault: wsd_stale_xaddr:HOST lists a service address on HOST before its own.
+// Device faults: wsd_stale_xaddr:HOST lists a service address on HOST before its own;
+// wsd_relates_to_upper echoes the probe's MessageID in upper case (as the ONVIF
+// programmer's guide's example does); wsd_trailing_nul sends a NUL byte after the XML.
 class WsdResponder {
 public:
     static constexpr int kMaxReplyDelayMs = 100;

@@ -66,7 +66,9 @@ constexpr const char* kUsage =
     "newer than the device's own; -10: the device did not restart and come back; -408:\n"
     "it came back with its old firmware; -406: it refused the image; -701: the camera\n"
     "takes no firmware over the network; -702: it could not install it; -601 to -603:\n"
-    "not started, see below); text is what the upgrade page shows. The final line adds\n"
+    "not started, see below); text is what the upgrade page shows, except that a line\n"
+    "before the final one never claims success: a stage 1 or 2 line names its failure,\n"
+    "or has an empty text. The final line adds\n"
     "\"FirmwareVersion\": the version the device named after its upgrade (its own with\n"
     "-503; empty when none was read), and \"HostAddress\": where the device is now (a\n"
     "device back at another address, a new DHCP lease, is found there by its MAC).\n"
@@ -126,7 +128,7 @@ public:
             .Add("seconds", r.Seconds)
             .Add("percent", r.Percent)
             .Add("code", r.Code)
-            .Add("text", StatusCellText(r, DefaultText));
+            .Add("text", ProgressLineText(r, DefaultText));
         if (final) {
             line.Add("FirmwareVersion", r.FirmwareVersion);
             // Where the device is now: it may have come back at another address.

@@ -54,8 +54,7 @@ public:
 
     int UploadFront(std::stop_token stop) override {
         const std::string image = job_.TakeFrontImage();
-        const bool digest = session_.Auth() == OnvifAuth::Digest;
-        return UploadOnvifImage(ticket_.UploadUri, image, digest, job_.UserName, job_.Password,
+        return UploadOnvifImage(ticket_.UploadUri, image, job_.UserName, job_.Password,
                                 kUploadStallMs, job_.ImageSize, job_.BytesSent, std::move(stop));
     }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/result_codes.h"
+#include "base/text.h"
 #include "base/trace.h"
 #include "pipeline/image_file.h"
 #include "web/curl_easy.h"
@@ -10,11 +11,21 @@
 namespace {
 
 // The image's bytes as libcurl asks for them, from `start` to the end of the file;
-// rewound when libcurl sends the request again (after an authentication challenge).
+// rewound for a second POST, or when libcurl sends the request again on its own.
 class ImageSource {
 public:
     ImageSource(ImageFile& file, int64_t start, std::atomic<int64_t>& sent)
         : file_(file), start_(start), left_(file.FileSize() - start), sent_(sent) {}
+
+    int64_t Size() const { return file_.FileSize() - start_; }
+    bool AtEnd() const { return left_ == 0; }
+
+    bool Rewind() {
+        if (!file_.Seek(start_)) return false;
+        left_ = Size();
+        sent_ = 0;
+        return true;
+    }
 
     static size_t OnRead(char* out, size_t size, size_t count, void* self) {
         auto* source = static_cast<ImageSource*>(self);
@@ -31,11 +42,7 @@ public:
 
     static int OnSeek(void* self, curl_off_t offset, int origin) {
         auto* source = static_cast<ImageSource*>(self);
-        if (offset != 0 || origin != SEEK_SET || !source->file_.Seek(source->start_)) {
-            return CURL_SEEKFUNC_CANTSEEK;
-        }
-        source->left_ = source->file_.FileSize() - source->start_;
-        source->sent_ = 0;
+        if (offset != 0 || origin != SEEK_SET || !source->Rewind()) return CURL_SEEKFUNC_CANTSEEK;
         return CURL_SEEKFUNC_OK;
     }
 
@@ -46,7 +53,50 @@ private:
     std::atomic<int64_t>& sent_;
 };
 
+// What the camera's answer to one POST said of logging in.
+struct AnswerHead {
+    StallWatch* Watch = nullptr;
+    bool DigestOffered = false;
+};
+
+size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+    auto* head = static_cast<AnswerHead*>(self);
+    const std::string_view line(data, size * count);
+    head->Watch->Touch();
+    if (StartsWith(line, "HTTP/")) head->DigestOffered = false;
+    if (StartsWith(ToLowerAscii(line.substr(0, 17)), "www-authenticate:") &&
+        ContainsNoCase(line.substr(17), "digest")) {
+        head->DigestOffered = true;
+    }
+    return size * count;
+}
+
 size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
+
+// One POST of the image and how it ended.
+struct Exchange {
+    CURLcode Code = CURLE_OK;
+    long Status = 0;  // 0: no answer came
+    bool DigestOffered = false;
+    bool WholeSent = false;  // every byte of the image went onto the connection
+    bool Stalled = false;
+    bool Stopped = false;
+};
+
+Exchange Post(CURL* h, ImageSource& source, StallWatch& watch, AnswerHead& head) {
+    watch.Restart();
+    head.DigestOffered = false;
+    Exchange e;
+    e.Code = curl_easy_perform(h);
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &e.Status);
+    curl_off_t uploaded = 0;
+    curl_easy_getinfo(h, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    e.WholeSent = source.AtEnd() && uploaded >= source.Size();
+    e.DigestOffered = head.DigestOffered;
+    e.Stalled = watch.Stalled();
+    e.Stopped = watch.Aborted();
+    return e;
+}
 
 int ResultOfStatus(long status) {
     switch (status) {
@@ -66,11 +116,31 @@ int ResultOfStatus(long status) {
     }
 }
 
+int Judge(const Exchange& e, const std::string& uri) {
+    if (e.Stopped) return rc::kCancelled;
+    // The connection closed, reset or silent after the last byte, without a word: the
+    // camera may have restarted at once.
+    const bool ended = e.Code == CURLE_GOT_NOTHING || e.Code == CURLE_RECV_ERROR || e.Stalled;
+    if (e.Status == 0 && e.WholeSent && ended) {
+        Trace("ONVIF upload to %s: no answer after the whole image; the camera's return decides",
+              uri.c_str());
+        return rc::kOk;
+    }
+    if (e.Code != CURLE_OK) {
+        Trace("ONVIF upload to %s: %s", uri.c_str(), curl_easy_strerror(e.Code));
+        return e.Code == CURLE_ABORTED_BY_CALLBACK && !e.Stalled
+                   ? rc::kFailed
+                   : ResultFromCurl(e.Code, e.Stalled, true);
+    }
+    if (e.Status != 200) Trace("ONVIF upload to %s: status %ld", uri.c_str(), e.Status);
+    return ResultOfStatus(e.Status);
+}
+
 }  // namespace
 
-int UploadOnvifImage(const std::string& uploadUri, const std::string& path, bool digest,
-                     const std::string& user, const std::string& password, int stallMs,
-                     std::atomic<int64_t>& size, std::atomic<int64_t>& sent, std::stop_token stop) {
+int UploadOnvifImage(const std::string& uploadUri, const std::string& path, const std::string& user,
+                     const std::string& password, int stallMs, std::atomic<int64_t>& size,
+                     std::atomic<int64_t>& sent, std::stop_token stop) {
     ImageFile file;
     if (!file.Open(path)) return rc::kFileOpenFailed;
     const int64_t start = file.HasStoreHeader() ? static_cast<int64_t>(kStoreHeaderBytes) : 0;
@@ -85,11 +155,6 @@ int UploadOnvifImage(const std::string& uploadUri, const std::string& path, bool
     ApplyCommonOptions(h, stallMs, false);
     curl_easy_setopt(h, CURLOPT_URL, uploadUri.c_str());
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Strelvane");
-    if (digest) {
-        curl_easy_setopt(h, CURLOPT_USERNAME, user.c_str());
-        curl_easy_setopt(h, CURLOPT_PASSWORD, password.c_str());
-        curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_DIGEST);
-    }
     curl_easy_setopt(h, CURLOPT_POST, 1L);
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size.load()));
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &ImageSource::OnRead);
@@ -104,16 +169,22 @@ int UploadOnvifImage(const std::string& uploadUri, const std::string& path, bool
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Discard);
     StallWatch watch(stallMs, [&stop] { return stop.stop_requested(); });
     watch.Attach(h);
-    const CURLcode code = curl_easy_perform(h);
-    long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (watch.Aborted()) return rc::kCancelled;
-    if (code != CURLE_OK) {
-        Trace("ONVIF upload to %s: %s", uploadUri.c_str(), curl_easy_strerror(code));
-        return code == CURLE_ABORTED_BY_CALLBACK && !watch.Stalled()
-                   ? rc::kFailed
-                   : ResultFromCurl(code, watch.Stalled(), true);
+    AnswerHead head{&watch};
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &head);
+
+    Exchange e = Post(h, source, watch, head);
+    if (e.Status == 401 && e.DigestOffered && !e.Stopped) {
+        // The handle keeps the challenge's nonce, so this POST answers it at once with
+        // the whole image rather than with libcurl's empty probe.
+        curl_easy_setopt(h, CURLOPT_USERNAME, user.c_str());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, password.c_str());
+        curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_DIGEST);
+        // On a kept connection that ends without an answer libcurl would send the image
+        // once more by itself; a camera that restarts has used up its upload address.
+        curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+        if (!source.Rewind()) return rc::kFileOpenFailed;
+        e = Post(h, source, watch, head);
     }
-    if (status != 200) Trace("ONVIF upload to %s: status %ld", uploadUri.c_str(), status);
-    return ResultOfStatus(status);
+    return Judge(e, uploadUri);
 }
