@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -124,6 +126,25 @@ enum class CheckOutcome {
     Unreachable,     // the device answered neither over HTTP nor over HTTPS
 };
 
+// A device the technician typed in by its address, to be asked who it is with the
+// credentials given.
+struct AddressAsk {
+    std::string Scheme;  // as typed
+    std::string Host;    // an IPv6 literal in square brackets
+    int Port = 0;
+    std::string User;
+    std::string Password;
+    // The connect time-out of a first request: a range scan asks shorter, since most of
+    // its addresses hold no device.
+    int ConnectTimeoutMs = 2000;
+    // Every request ends by then, and as soon as Cancelled (which may be empty) says so.
+    std::chrono::steady_clock::time_point Deadline;
+    std::function<bool()> Cancelled;
+    // An earlier family made no connection at Host:Port: asking there again would only
+    // wait as long once more.
+    bool PortSilent = false;
+};
+
 // A family of devices: how they are found, how their log-in is checked, which images
 // they take, how they are upgraded.
 class IDeviceFamily {
@@ -139,6 +160,12 @@ public:
     // after the log-in (LoginOk, FirmwareVersion, MacAddress and what else the family
     // learns) and clears NvrLoginPending.
     virtual CheckOutcome CheckLogin(CIPCamInfo& record) const = 0;
+    // Asks the device at the address by the family's own requests, logged in with the
+    // ask's credentials (blocking). 0 with `record` filled as a listed device keyed by
+    // its MAC address; -304 when it refused the credentials; -6 when cancelled; -8 when
+    // no connection could be made at the ask's port; another code when nothing of the
+    // family answered.
+    virtual int AskAtAddress(const AddressAsk& ask, CIPCamInfo& record) const = 0;
     // The address a browser opens for the device's own pages, logged in where it can be.
     virtual std::string WebPage(const CIPCamInfo& record) const = 0;
     // The firmware version the device at the job's address names when a log-in there

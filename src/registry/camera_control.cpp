@@ -97,16 +97,27 @@ AddressEntryResult CCameraControl::AskAndKeep(const std::string& scheme, const s
                                               int port, const std::string& user,
                                               const std::string& password,
                                               const AddressQueryLimits& limits, bool skipListed) {
-    AddressedDevice device;
-    const int result = QueryDeviceByAddress(scheme, host, port, user, password, device, limits);
-    // A system list refused for the credentials (401) is a wrong password too, not a
-    // network fault.
-    if (result == rc::kLoginRefused || result == rc::kHttpUnauthorized) {
-        return AddressEntryResult::LoginRefused;
+    AddressAsk ask{scheme,
+                   BracketedHost(host),
+                   port,
+                   user,
+                   password,
+                   limits.ConnectTimeoutMs,
+                   std::chrono::steady_clock::now() + limits.Budget,
+                   limits.Cancelled};
+    // Each family in turn asks with its own requests, within one budget: the maker's
+    // devices first, then cameras of other makers (their device service), which a
+    // routed subnet keeps out of reach of every search.
+    bool refused = false;
+    for (const IDeviceFamily* family : Families()) {
+        CIPCamInfo record;
+        const int result = family->AskAtAddress(ask, record);
+        if (result == rc::kOk) return KeepAddressed(record, skipListed);
+        if (result == rc::kCancelled) return AddressEntryResult::Cancelled;
+        refused = refused || result == rc::kLoginRefused;
+        ask.PortSilent = ask.PortSilent || result == rc::kCannotConnect;
     }
-    if (result == rc::kCancelled) return AddressEntryResult::Cancelled;
-    if (result != rc::kOk) return AddressEntryResult::Unreachable;
-    return KeepAddressed(device, port, user, password, skipListed);
+    return refused ? AddressEntryResult::LoginRefused : AddressEntryResult::Unreachable;
 }
 
 std::shared_ptr<CAddressScan> CCameraControl::StartAddressScan(AddressScanRequest request) {
@@ -150,24 +161,10 @@ void CCameraControl::ReapScans(bool all) {
     }
 }
 
-AddressEntryResult CCameraControl::KeepAddressed(const AddressedDevice& device, int port,
-                                                 const std::string& user,
-                                                 const std::string& password, bool skipListed) {
-    if (skipListed && ListedWithMac(device.Mac, std::string())) {
+AddressEntryResult CCameraControl::KeepAddressed(const CIPCamInfo& record, bool skipListed) {
+    if (skipListed && ListedWithMac(record.MacAddress, std::string())) {
         return AddressEntryResult::AlreadyListed;
     }
-    CIPCamInfo record;
-    record.DeviceId = device.Mac;
-    record.MacAddress = device.Mac;
-    record.DeviceName = device.HostName;
-    record.ModelName = device.Model;
-    record.FirmwareVersion = device.FirmwareVersion;
-    record.HostAddress = device.Host;
-    record.HttpFlag = 0;
-    record.HttpPort = port;
-    record.UserName = user;
-    record.Password = password;
-    record.LoginOk = 1;
     {
         std::lock_guard lock(manualLock_);
         for (const CIPCamInfo& known : manualDevices_) {

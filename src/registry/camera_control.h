@@ -57,8 +57,10 @@ public:
     // beside it, the WS-Discovery search for ONVIF devices).
     void StartSearch();
 
-    // Asks the device at the address who it is and logs in to it (blocking, within the
-    // limits' budget, or until they say cancelled; call it off the GUI thread). Added:
+    // Asks the device at the address who it is and logs in to it, each family in turn
+    // (the maker's devices, then an ONVIF device service at the port and at 80; blocking,
+    // within the limits' budget, or until they say cancelled; call it off the GUI
+    // thread). Added:
     // the device, keyed by its MAC address, is kept among the hand-entered devices and
     // reported like a found one, now and at every later search.
     AddressEntryResult AddDeviceByAddress(const std::string& scheme, const std::string& host,
@@ -144,9 +146,7 @@ private:
                                   const std::string& user, const std::string& password,
                                   const AddressQueryLimits& limits, bool skipListed);
     // Adds the record of a device that answered by address.
-    AddressEntryResult KeepAddressed(const AddressedDevice& device, int port,
-                                     const std::string& user, const std::string& password,
-                                     bool skipListed);
+    AddressEntryResult KeepAddressed(const CIPCamInfo& record, bool skipListed);
     // A listed device other than `exceptKey` that names `mac`.
     std::optional<CIPCamInfo> ListedWithMac(const std::string& mac, const std::string& exceptKey);
     // Asks a few listed devices of unknown MAC for theirs.

@@ -101,15 +101,22 @@ std::string BracketedHost(const std::string& host) {
 int QueryDeviceByAddress(const std::string& scheme, const std::string& host, int port,
                          const std::string& user, const std::string& password, AddressedDevice& out,
                          const AddressQueryLimits& limits) {
-    BoundedExchange exchange(std::chrono::milliseconds(AddressQueryLimits::kBudgetMs),
-                             limits.Cancelled);
+    BoundedExchange exchange(limits.Budget, limits.Cancelled);
     if (!exchange.Handle() || host.empty()) return rc::kFailed;
     const std::string bracketed = BracketedHost(host);
     const std::string base = scheme + "://" + bracketed + ":" + std::to_string(port);
 
     const Answer list = Exchange(exchange, limits.ConnectTimeoutMs, base + kSystemListPath, user,
                                  password, nullptr);
-    if (const int result = ResultOf(exchange, list); result != rc::kOk) return result;
+    if (const int result = ResultOf(exchange, list); result != rc::kOk) {
+        // Nobody took the connection: the caller need not wait at this port again.
+        curl_off_t connected = 0;
+        curl_easy_getinfo(exchange.Handle(), CURLINFO_CONNECT_TIME_T, &connected);
+        if (result == rc::kTimeout && connected == 0 && !exchange.OverBudget()) {
+            return rc::kCannotConnect;
+        }
+        return result;
+    }
     AddressedDevice device;
     device.Host = bracketed;
     device.Model = LineValue(list.Body, ".system.product.model=");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -18,7 +19,7 @@ struct AddressedDevice {
 std::string BracketedHost(const std::string& host);
 
 // How one query by address is bounded. Every answer is cut at kMaxAnswerBytes and the
-// whole query ends after kBudgetMs, however the device answers.
+// whole query ends after Budget (kBudgetMs unless told), however the device answers.
 struct AddressQueryLimits {
     static constexpr size_t kMaxAnswerBytes = 102400;
     static constexpr int kBudgetMs = 8000;
@@ -28,6 +29,7 @@ struct AddressQueryLimits {
     // The connect time-out of the first request: a range scan asks shorter, since most
     // of its addresses hold no device.
     int ConnectTimeoutMs = kTimeoutMs;
+    std::chrono::milliseconds Budget{kBudgetMs};
     // Ends the query (within 100 ms) as soon as it says so; may be empty.
     std::function<bool()> Cancelled;
 };
@@ -35,7 +37,8 @@ struct AddressQueryLimits {
 // Asks the device at scheme://host:port, on one kept connection with the given
 // credentials, for its system list, logs in through its log-in form and reads its
 // network information. 0 with `out` filled; the code of the system list request when
-// it failed (-1, -2, -8, -101, -301); -304 when the log-in was refused or failed; -1
+// it failed (-1, -2, -101, -301; -8 when no connection could be made at all, a
+// connect time-out included); -304 when the log-in was refused or failed; -1
 // when the network page names no MAC address; -2 when the whole query ran past its
 // budget; -6 when cancelled.
 int QueryDeviceByAddress(const std::string& scheme, const std::string& host, int port,

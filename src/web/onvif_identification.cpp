@@ -7,8 +7,10 @@
 #include "base/text.h"
 
 int IdentifyOnvifDevice(const std::vector<std::string>& addresses, const std::string& user,
-                        const std::string& password, int timeoutMs, OnvifIdentity& out) {
+                        const std::string& password, int timeoutMs, OnvifIdentity& out,
+                        const OnvifBounds& bounds) {
     COnvifSession session(addresses, user, password, timeoutMs);
+    session.Bound(bounds);
     // Without the clock a token would be refused by a device whose clock is far off;
     // a device that keeps its clock to logged-in users still takes Digest.
     const int clock = session.MeasureClock();

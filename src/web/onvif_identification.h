@@ -19,9 +19,10 @@ struct OnvifIdentity {
 // Reads the device's clock (no credentials), then logs in and asks GetDeviceInformation
 // and GetNetworkInterfaces, at the first of `addresses` that answers. 0 with `out`
 // filled; -304 when the credentials were refused; the network's code when no address
-// answered; -1 when the device's information is unusable.
+// answered; -1 when the device's information is unusable; -2 or -6 past the bounds.
 int IdentifyOnvifDevice(const std::vector<std::string>& addresses, const std::string& user,
-                        const std::string& password, int timeoutMs, OnvifIdentity& out);
+                        const std::string& password, int timeoutMs, OnvifIdentity& out,
+                        const OnvifBounds& bounds = {});
 
 // The model as the lists show it: the maker, then the model ("Acme IPC-5"), unless the
 // model already begins with the maker's name.

@@ -1,5 +1,6 @@
 #include "web/onvif_session.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "base/result_codes.h"
@@ -86,10 +87,21 @@ COnvifSession::Exchange COnvifSession::SendOnce(const std::string& url, const st
         return e;
     }
     ForgetTransferLocals(handle);
-    StallWatch watch(timeoutMs_);
+    e.Code = Ended();
+    if (e.Code != rc::kOk) return e;
+    StallWatch watch(timeoutMs_, [this] { return Ended() != rc::kOk; });
     Received received;
     received.Watch = &watch;
-    ApplyCommonOptions(handle, timeoutMs_, false);
+    ApplyCommonOptions(handle, bounds_.ConnectTimeoutMs > 0 ? bounds_.ConnectTimeoutMs : timeoutMs_,
+                       false);
+    // The deadline holds even for a device that keeps a byte moving now and then.
+    long totalMs = 0;
+    if (bounds_.Deadline != std::chrono::steady_clock::time_point::max()) {
+        totalMs = std::max<long>(1, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        bounds_.Deadline - std::chrono::steady_clock::now())
+                                        .count());
+    }
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, totalMs);
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(handle, CURLOPT_POST, 1L);
@@ -123,6 +135,11 @@ COnvifSession::Exchange COnvifSession::SendOnce(const std::string& url, const st
         e.Code = rc::kAnswerTooLarge;
         return e;
     }
+    if (watch.Aborted()) {
+        e.Code = Ended();
+        e.Status = 0;
+        return e;
+    }
     if (code != CURLE_OK) {
         e.Code = ResultFromCurl(code, watch.Stalled(), true);
         e.Status = 0;
@@ -152,6 +169,7 @@ COnvifSession::Exchange COnvifSession::Send(std::string_view operation, Login lo
             return e;
         }
         if (tried == 0) first = e;
+        if (e.Code == rc::kCancelled) return e;
     }
     return first;
 }
@@ -175,6 +193,12 @@ int COnvifSession::Result(const Exchange& e, std::string_view operation,
           Address().c_str(), e.Status, answer.IsFault ? ", fault: " : "",
           answer.IsFault ? answer.FaultReason.c_str() : "");
     return rc::kFailed;
+}
+
+int COnvifSession::Ended() const {
+    if (bounds_.Cancelled && bounds_.Cancelled()) return rc::kCancelled;
+    if (std::chrono::steady_clock::now() >= bounds_.Deadline) return rc::kTimeout;
+    return rc::kOk;
 }
 
 int COnvifSession::CallWith(std::string_view operation, Login login, SoapAnswer& answer,

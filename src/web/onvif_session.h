@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +15,15 @@ enum class OnvifAuth : uint8_t {
     Unknown,        // not settled yet: requests go out without credentials first
     Digest,         // HTTP Digest (the device challenged and took it)
     UsernameToken,  // WS-UsernameToken in the SOAP header, no HTTP authentication
+};
+
+// Bounds of every request of a session, whatever the device does: each ends by Deadline
+// and as soon as Cancelled (which may be empty) says so.
+struct OnvifBounds {
+    std::chrono::steady_clock::time_point Deadline = std::chrono::steady_clock::time_point::max();
+    std::function<bool()> Cancelled;
+    // The connect time-out of each request; 0: the session's time-out.
+    int ConnectTimeoutMs = 0;
 };
 
 // Talks to one device's ONVIF device service on the calling thread. A request goes out
@@ -34,7 +45,8 @@ public:
     // Calls an operation without parameters ("GetDeviceInformation"). 0 with the
     // operation's response in answer.Payload; -304 when every way of logging in was
     // refused; -2, -7, -8 or -1 when no address answered; -101 for HTTP 404; -20 for an
-    // answer beyond soap::kMaxAnswerBytes; -1 for any other status, a fault, or an
+    // answer beyond soap::kMaxAnswerBytes; -2 past the bounds' deadline, -6 once they
+    // say cancelled; -1 for any other status, a fault, or an
     // answer that is not the operation's response.
     int Call(std::string_view operation, SoapAnswer& answer);
 
@@ -50,6 +62,8 @@ public:
 
     // The time-out of the requests to come (connect, and no byte moving).
     void SetTimeout(int timeoutMs) { timeoutMs_ = timeoutMs; }
+    // Bounds the requests to come: past the deadline they end -2, once cancelled -6.
+    void Bound(OnvifBounds bounds) { bounds_ = std::move(bounds); }
 
     const std::string& Address() const { return addresses_.at(current_); }
     // Whether the last Call's last request got an HTTP answer at all (any status).
@@ -76,12 +90,15 @@ private:
     static bool Refused(const Exchange& e, const SoapAnswer& answer);
     int Result(const Exchange& e, std::string_view operation, const SoapAnswer& answer) const;
     int CallWith(std::string_view operation, Login login, SoapAnswer& answer, Exchange& e);
+    // The bounds' verdict now: 0 while requests may go, else -6 or -2.
+    int Ended() const;
 
     std::vector<std::string> addresses_;
     size_t current_ = 0;
     std::string user_;
     std::string password_;
     int timeoutMs_;
+    OnvifBounds bounds_;
     OnvifAuth auth_ = OnvifAuth::Unknown;
     bool clockKnown_ = false;
     bool lastAnswered_ = false;

@@ -46,6 +46,9 @@ TEST(DeviceChoiceTest, EveryNameOfAJoinedDeviceChoosesItOnceUnderItsListedKey) {
         {false, {"I"}, {"urn:uuid:u"}, {}},
         {false, {"I", "urn:uuid:u", "I"}, {"urn:uuid:u"}, {}},
         {false, {"J", "nobody", "I", "nobody"}, {"J", "urn:uuid:u"}, {"nobody"}},
+        // Typed in another case, or in the other UUID form.
+        {false, {"URN:UUID:U", "j"}, {"urn:uuid:u", "J"}, {}},
+        {false, {"uuid:U", "urn:uuid:"}, {"urn:uuid:u"}, {"urn:uuid:"}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> missing;

@@ -2,6 +2,8 @@
 // simulated cameras by HTTP Digest and by WS-UsernameToken, clocks far off included.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "base/result_codes.h"
 #include "support/devsim_process.h"
 #include "support/web_test_support.h"
@@ -150,6 +152,37 @@ TEST(OnvifIdentificationTest, DeadAddressesAreSkippedAndNoAnswerIsANetworkFault)
     EXPECT_EQ(record.ModelName, "Quorlent IPC-5");  // devsim's default vendor, then the model
 
     EXPECT_EQ(IdentifyOnvifDevice({dead}, "admin", "vqmtz", 2000, identity), rc::kCannotConnect);
+}
+
+// A camera that answers a byte a second holds an identification no longer than its
+// deadline, and none at all once it is cancelled.
+TEST(OnvifIdentificationTest, BoundsEndATricklingCamera) {
+    ClearProxyEnvironment();
+    DevsimProcess sim({"--device", "id=CAM,protocol=onvif,auth=digest,fault=rate_limit:1"});
+    const std::string address = ServiceAddress(sim.DeviceById("CAM"));
+    const auto now = [] { return std::chrono::steady_clock::now(); };
+    const struct {
+        const char* Name;
+        std::chrono::milliseconds Deadline;
+        bool Cancel;
+        int Result;
+    } cases[] = {{"deadline", std::chrono::milliseconds(1500), false, rc::kTimeout},
+                 {"cancelled", std::chrono::milliseconds(60000), true, rc::kCancelled}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const auto start = now();
+        OnvifBounds bounds;
+        bounds.Deadline = start + c.Deadline;
+        bounds.Cancelled = [&] {
+            return c.Cancel && now() - start > std::chrono::milliseconds(300);
+        };
+        OnvifIdentity identity;
+        EXPECT_EQ(
+            IdentifyOnvifDevice({address, address}, "admin", "vqmtz", 10000, identity, bounds),
+            c.Result);
+        // libcurl looks at a stop at least once a second.
+        EXPECT_LT(now() - start, std::chrono::milliseconds(c.Cancel ? 1500 : 2500));
+    }
 }
 
 TEST(OnvifIdentificationTest, ModelNameCarriesTheMakerOnce) {

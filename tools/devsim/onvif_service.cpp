@@ -222,7 +222,9 @@ void OnvifService::Serve(const Request& req, Response& res) {
     }
     log("ok");
     res.status = 200;
-    res.set_content(Envelope(body), kSoapType);
+    // Shaped by the answer faults, as the maker's pages are: a camera may trickle or
+    // never end its answer.
+    ServeText(res, Envelope(body), kSoapType, e_.Faults, e_.Stopping);
 }
 
 std::string OnvifService::Answer(const std::string& op, const Request& req) {

@@ -13,6 +13,7 @@ public:
     bool Takes(DeviceProtocol protocol) const override { return protocol == DeviceProtocol::Onvif; }
     std::unique_ptr<CSearch> MakeSearch() const override;
     CheckOutcome CheckLogin(CIPCamInfo& record) const override;
+    int AskAtAddress(const AddressAsk& ask, CIPCamInfo& record) const override;
     std::string WebPage(const CIPCamInfo& record) const override;
     std::string VersionNamedBy(const UpgradeJob& job, int timeoutMs) const override;
     ImageChoice Images(const std::string& model) const override;
