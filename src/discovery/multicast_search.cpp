@@ -133,6 +133,7 @@ void CMulticastSearch::Receive(std::stop_token token) {
     // The search ends a receive wait after the last reply or request, whichever is later.
     const auto wait = std::chrono::milliseconds(kReceiveWaitMs);
     SteadyClock::time_point lastActivity = SteadyClock::now();
+    SteadyClock::time_point lastSend = lastActivity;
     std::array<uint8_t, kDatagramBytes> datagram;
     while (!StopRequested(token)) {
         const SteadyClock::time_point now = SteadyClock::now();
@@ -143,10 +144,11 @@ void CMulticastSearch::Receive(std::stop_token token) {
         if (next && *next <= now && ::poll(&waiting, 1, 0) == 0) {
             SendRequests(socket.Get(), adapters, usable, false);
             repeats.Sent(now);
-            lastActivity = now;
+            lastActivity = lastSend = now;
             continue;
         }
-        const SteadyClock::time_point listenEnd = lastActivity + wait;
+        const SteadyClock::time_point listenEnd =
+            std::min(lastActivity + wait, lastSend + std::chrono::milliseconds(kMostListenMs));
         if (!next && now >= listenEnd) break;
         const auto until = next && *next > now ? std::min(*next, listenEnd) : listenEnd;
         // Short enough to notice a stop request within the time a person waits for.

@@ -13,8 +13,11 @@
 // and DeliverDevice until requests and replies stop coming.
 class CMulticastSearch : public CSearch {
 public:
-    // A search ends this long after the last reply (or request, when that came later).
+    // A search ends this long after the last reply (or request, when that came later),
+    // and never later than kMostListenMs after the last request: a device that keeps
+    // replying keeps no search.
     static constexpr int kReceiveWaitMs = 1000;
+    static constexpr int kMostListenMs = 3000;
     static constexpr int kStopCheckMs = 250;        // a stop request is seen this soon
     static constexpr size_t kDatagramBytes = 4096;  // read per datagram
     static constexpr size_t kRequestBuffer = 1024;

@@ -1,11 +1,14 @@
 #include "discovery/ws_discovery_messages.h"
 
 #include <array>
+#include <optional>
 #include <pugixml.hpp>
 
 #include "base/http_url.h"
 #include "base/random_bytes.h"
 #include "base/text.h"
+#include "base/trace.h"
+#include "base/utf16.h"
 #include "base/xml_names.h"
 
 namespace {
@@ -37,6 +40,7 @@ std::string PercentDecode(std::string_view text) {
 // A list of URIs separated by white space, at most kMaxListItems of them.
 std::vector<std::string> UriList(const char* text) {
     std::vector<std::string> items = SplitAny(text, " \t\r\n");
+    std::erase_if(items, [](const std::string& item) { return item.size() > wsd::kMaxUriBytes; });
     if (items.size() > wsd::kMaxListItems) items.resize(wsd::kMaxListItems);
     return items;
 }
@@ -115,7 +119,10 @@ std::vector<ProbeMatch> ParseProbeMatches(std::string_view message) {
                                   .child_value());
         match.Scopes = UriList(ChildNamed(item, "Scopes", wsd::kDiscoveryNs).child_value());
         match.XAddrs = UriList(ChildNamed(item, "XAddrs", wsd::kDiscoveryNs).child_value());
-        if (match.Endpoint.empty() || match.XAddrs.empty()) continue;
+        if (match.Endpoint.empty() || match.Endpoint.size() > wsd::kMaxEndpointBytes ||
+            match.XAddrs.empty()) {
+            continue;
+        }
         matches.push_back(std::move(match));
     }
     return matches;
@@ -124,7 +131,14 @@ std::vector<ProbeMatch> ParseProbeMatches(std::string_view message) {
 std::string ScopeValue(const std::vector<std::string>& scopes, std::string_view kind) {
     const std::string prefix = "onvif://www.onvif.org/" + std::string(kind) + "/";
     for (const std::string& scope : scopes) {
-        if (StartsWith(scope, prefix)) return Trim(PercentDecode(scope.substr(prefix.size())));
+        if (!StartsWith(scope, prefix)) continue;
+        std::string value = Trim(PercentDecode(scope.substr(prefix.size())));
+        if (value.size() > wsd::kMaxTextBytes) {
+            size_t end = wsd::kMaxTextBytes;  // not inside a character
+            while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) --end;
+            value.resize(end);
+        }
+        return ToValidUtf8(value);
     }
     return std::string();
 }
@@ -132,17 +146,22 @@ std::string ScopeValue(const std::vector<std::string>& scopes, std::string_view 
 std::vector<std::string> OrderServiceAddresses(const std::vector<std::string>& xaddrs,
                                                const std::string& sender) {
     std::vector<std::string> onSender;
-    std::vector<std::string> elsewhere;
+    std::optional<HttpUrl> firstElsewhere;
     for (const std::string& text : xaddrs) {
         std::optional<HttpUrl> url = ParseHttpUrl(text);
         if (!url) continue;
-        (url->Host == sender ? onSender : elsewhere).push_back(url->Text());
+        if (sender.empty() || url->Host == sender) {
+            onSender.push_back(url->Text());
+            continue;
+        }
+        // Anyone may name any host: credentials go only where the reply came from.
+        Trace("WS-Discovery reply from %s names %s; not used", sender.c_str(), url->Text().c_str());
+        if (!firstElsewhere) firstElsewhere = url;
     }
-    if (onSender.empty() && !elsewhere.empty() && !sender.empty()) {
-        HttpUrl moved = *ParseHttpUrl(elsewhere.front());
-        moved.Host = sender;
-        onSender.push_back(moved.Text());
+    if (onSender.empty() && firstElsewhere) {
+        // A stale address (the camera moved): its path on the sender's own address.
+        firstElsewhere->Host = sender;
+        onSender.push_back(firstElsewhere->Text());
     }
-    onSender.insert(onSender.end(), elsewhere.begin(), elsewhere.end());
     return onSender;
 }

@@ -23,6 +23,13 @@ constexpr size_t kMaxMessageBytes = 65507;
 // Matches taken from one message, and addresses and scopes from one match.
 constexpr size_t kMaxMatches = 16;
 constexpr size_t kMaxListItems = 32;
+// An endpoint reference is a UUID URN of 45 bytes; a longer one is no camera's (a cut
+// one could name another device), and the match is dropped. Longer scopes and service
+// addresses are dropped too; a scope's value (a name, a model) is cut to kMaxTextBytes
+// like every other text a device sends.
+constexpr size_t kMaxEndpointBytes = 256;
+constexpr size_t kMaxUriBytes = 512;
+constexpr size_t kMaxTextBytes = 128;
 }  // namespace wsd
 
 // One device of a ProbeMatches message.
@@ -50,12 +57,13 @@ std::string BuildProbe(const std::string& messageId);
 std::vector<ProbeMatch> ParseProbeMatches(std::string_view message);
 
 // The value of the first ONVIF scope "onvif://www.onvif.org/<kind>/<value>", with its
-// percent escapes decoded; empty when no scope of that kind is listed.
+// percent escapes decoded, valid UTF-8 of at most kMaxTextBytes; empty when no scope of
+// that kind is listed.
 std::string ScopeValue(const std::vector<std::string>& scopes, std::string_view kind);
 
-// The service addresses in the order to try them: those on the host that sent the reply
-// first (addresses elsewhere may be stale or on another subnet); when none names that
-// host, the path of the first on the sender's own address leads. Addresses that are not
-// http or https are dropped.
+// The service addresses to try: only those on the host that sent the reply (any device
+// may name any host; others are traced and dropped); when none names that host, the path
+// of the first on the sender's own address (the camera moved). Addresses that are not
+// http or https are dropped. An empty sender keeps every address.
 std::vector<std::string> OrderServiceAddresses(const std::vector<std::string>& xaddrs,
                                                const std::string& sender);

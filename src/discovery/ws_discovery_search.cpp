@@ -147,16 +147,19 @@ void CWsDiscoverySearch::Receive(std::stop_token token) {
     int sent = 0;
     Steady::time_point nextProbe = Steady::now();
     Steady::time_point lastActivity = nextProbe;
+    Steady::time_point lastProbe = nextProbe;
     while (!StopRequested(token)) {
         const Steady::time_point now = Steady::now();
         if (sent < kProbes && now >= nextProbe) {
             sendProbes();
             ++sent;
             nextProbe = now + interval;
-            lastActivity = now;
+            lastActivity = lastProbe = now;
         }
-        if (sent == kProbes && now - lastActivity >= quiet) break;
-        const Steady::time_point until = sent < kProbes ? nextProbe : lastActivity + quiet;
+        const Steady::time_point listenEnd =
+            std::min(lastActivity + quiet, lastProbe + std::chrono::milliseconds(kMostListenMs));
+        if (sent == kProbes && now >= listenEnd) break;
+        const Steady::time_point until = sent < kProbes ? nextProbe : listenEnd;
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - now);
         pollfd ready{socket.Get(), POLLIN, 0};
         // Waits of at most a second, so that a stop is noticed within one.

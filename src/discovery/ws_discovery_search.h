@@ -13,7 +13,8 @@
 // WS-Discovery Probe (type tds:Device) to 239.255.255.250:3702 out of every usable
 // adapter, kProbes times kProbeIntervalMs apart (datagrams get lost, and a device
 // ignores a probe it has seen), and takes the ProbeMatches the devices send back to its
-// own port until kReceiveWaitMs pass without one after the last probe. Every match of
+// own port until kReceiveWaitMs pass without one after the last probe, and never longer
+// than kMostListenMs after it (a device that keeps replying keeps no search). Every match of
 // one of its probes becomes a device record keyed by the device's endpoint reference
 // (a "urn:uuid:" that stays with the device), with the device service's addresses in
 // the order to try them. No vendor filter: ONVIF devices of every maker are taken.
@@ -23,6 +24,7 @@ public:
     static constexpr int kProbes = 3;
     static constexpr int kProbeIntervalMs = 500;
     static constexpr int kReceiveWaitMs = 1000;
+    static constexpr int kMostListenMs = 3000;
     static constexpr int kSocketReceiveBytes = 1 << 20;
 
     CWsDiscoverySearch();

@@ -92,3 +92,28 @@ TEST_F(OnvifSearchLabTest, RepliesInOtherFormsAreTaken) {
 }
 
 }  // namespace
+
+namespace {
+
+// A device of each kind that keeps replying ten times a second keeps neither search
+// listening past its window: the command ends, each device listed once.
+TEST_F(OnvifSearchLabTest, DevicesThatKeepReplyingKeepNoSearch) {
+    LabNetwork lab({.Devices = 2});
+    DevsimProcess sim(
+        {"--discovery", "--device",
+         "id=NVR,address=198.18.1.1,model=NVR-1600,https_port=-1,"
+         "fault=discovery_endless",
+         "--device", "id=CAM,address=198.18.1.2,protocol=onvif,https_port=-1,fault=wsd_endless"},
+        lab.InDevices());
+    const auto start = std::chrono::steady_clock::now();
+    ChildProcess cli({"ip", "netns", "exec", lab.TechNamespace(), STRELVANE_CLI_PATH, "search",
+                      "--json", "--password", "vqmtz"});
+    std::map<std::string, int> hosts;
+    while (auto line = cli.ReadLine(30s)) ++hosts[JsonField(*line, "HostAddress")];
+    EXPECT_EQ(cli.Wait(5s), 0);
+    // The replies would go on for a minute; the windows end within seconds.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+    EXPECT_EQ(hosts, (std::map<std::string, int>{{"198.18.1.1", 1}, {"198.18.1.2", 1}}));
+}
+
+}  // namespace

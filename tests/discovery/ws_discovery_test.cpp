@@ -66,6 +66,11 @@ TEST(WsDiscoveryMessagesTest, TakesOnlyWholeMatchesOfProbeMatches) {
          2},
         {"no endpoint", Matches(id, Match("", "http://10.0.0.5/x")), 0},
         {"no address", Matches(id, Match("urn:uuid:a", " ")), 0},
+        // A 60 kB reference is no camera's; a cut one could name another device.
+        {"endpoint too long",
+         Matches(id, Match("urn:uuid:" + std::string(60000, 'a'), "http://h/x")), 0},
+        {"only an address too long",
+         Matches(id, Match("urn:uuid:a", "http://h/" + std::string(600, 'x'))), 0},
         {"SOAP 1.1",
          Matches(id, Match("urn:uuid:a", "http://10.0.0.5/x"),
                  "http://schemas.xmlsoap.org/soap/envelope/"),
@@ -102,18 +107,25 @@ TEST(WsDiscoveryMessagesTest, ScopesAreDecodedAndAddressesOrderedForTheSender) {
     EXPECT_EQ(ScopeValue(scopes, "name"), "Gate Cam/2");
     EXPECT_EQ(ScopeValue(scopes, "hardware"), "IPC-5%zz");
     EXPECT_EQ(ScopeValue(scopes, "location"), "");
+    // Cut like other device texts, never inside a character.
+    std::string long_name = "onvif://www.onvif.org/name/a";
+    for (int i = 0; i < 100; ++i) long_name += "%C3%A9";
+    const std::string cut = ScopeValue({long_name}, "name");
+    EXPECT_EQ(cut.size(), 127u);
+    EXPECT_EQ(cut.substr(0, 3), "a\xC3\xA9");
 
     const struct {
         const char* Name;
         std::vector<std::string> XAddrs;
         std::vector<std::string> Order;
     } cases[] = {
-        {"sender's first",
-         {"http://10.9.0.5/onvif/device_service", "http://198.18.1.5/onvif/device_service"},
-         {"http://198.18.1.5:80/onvif/device_service", "http://10.9.0.5:80/onvif/device_service"}},
-        {"none on the sender: its path there leads",
-         {"http://10.9.0.5:8080/onvif/ds"},
-         {"http://198.18.1.5:8080/onvif/ds", "http://10.9.0.5:8080/onvif/ds"}},
+        {"only the sender's",
+         {"http://10.9.0.5/onvif/device_service", "http://198.18.1.5/onvif/device_service",
+          "http://127.0.0.1/onvif/device_service"},
+         {"http://198.18.1.5:80/onvif/device_service"}},
+        {"none on the sender: its path there",
+         {"http://10.9.0.5:8080/onvif/ds", "http://127.0.0.1/x"},
+         {"http://198.18.1.5:8080/onvif/ds"}},
         {"not http dropped",
          {"soap.udp://198.18.1.5:3702", "https://198.18.1.5/onvif/ds"},
          {"https://198.18.1.5:443/onvif/ds"}},
@@ -154,9 +166,9 @@ TEST(WsDiscoverySearchTest, RecordsOnlyAnswersToItsOwnProbes) {
     EXPECT_EQ(r.HostAddress, "198.18.1.5");
     EXPECT_EQ(r.HttpsFlag, 1);
     EXPECT_EQ(r.HttpsPort, 8443);
+    // The address on another host is nobody's to send a log-in to.
     EXPECT_EQ(r.ServiceAddresses,
-              (std::vector<std::string>{"https://198.18.1.5:8443/onvif/device_service",
-                                        "http://10.9.9.9:80/onvif/device_service"}));
+              (std::vector<std::string>{"https://198.18.1.5:8443/onvif/device_service"}));
     EXPECT_TRUE(engine.IsKnownHost("198.18.1.5"));
 }
 

@@ -17,11 +17,15 @@
 const std::vector<std::string>& DiscoveryFaultNames() {
     static const std::vector<std::string> names = {
         "discovery_short", "discovery_code",   "discovery_vendor", "discovery_duplicate",
-        "discovery_delay", "discovery_jitter", "discovery_loss"};
+        "discovery_delay", "discovery_jitter", "discovery_loss",   "discovery_endless"};
     return names;
 }
 
 namespace {
+
+// discovery_endless and wsd_endless: a minute of replies, ten a second.
+constexpr int kEndlessEveryMs = 100;
+constexpr int kEndlessRepeats = 600;
 
 constexpr const char* kGroup = "234.2.2.9";
 constexpr uint16_t kPort = 14675;
@@ -225,6 +229,10 @@ void DiscoveryResponder::SendDueReplies() {
                 std::fprintf(stderr, "devsim: discovery: reply of %s not sent: %s\n",
                              plan.Device->Config().Id.c_str(), std::strerror(errno));
             }
+        }
+        if (plan.Device->HasFault("discovery_endless") && pending.Repeats < kEndlessRepeats) {
+            due_.emplace(now + std::chrono::milliseconds(kEndlessEveryMs),
+                         Pending{pending.PlanIndex, pending.InterfaceIndex, pending.Repeats + 1});
         }
     }
 }

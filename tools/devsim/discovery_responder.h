@@ -30,6 +30,8 @@
 //   discovery_jitter:MS      wait a further random 0..MS milliseconds
 //   discovery_loss:P         lose P % of the requests that reach the device and P % of
 //                            its replies, each at random, as a busy network does
+//   discovery_endless        send the reply again every 100 ms for a minute, as a
+//                            hostile device may, to keep a search listening
 // The fault names above, for devsim's configuration check.
 const std::vector<std::string>& DiscoveryFaultNames();
 
@@ -63,6 +65,7 @@ private:
     struct Pending {
         size_t PlanIndex;
         int InterfaceIndex;
+        int Repeats = 0;  // sent so far (discovery_endless)
     };
     using TimePoint = std::chrono::steady_clock::time_point;
 

@@ -21,6 +21,10 @@
 
 namespace {
 
+// wsd_endless: a minute of replies, ten a second.
+constexpr int kEndlessEveryMs = 100;
+constexpr int kEndlessRepeats = 600;
+
 constexpr const char* kGroup = "239.255.255.250";
 constexpr uint16_t kPort = 3702;
 constexpr const char* kSoapNs = onvif_ns::kSoap;
@@ -153,7 +157,7 @@ std::string ProbeMatches(const SimDevice& device, const std::string& relatesTo) 
 
 const std::vector<std::string>& WsdFaultNames() {
     static const std::vector<std::string> names = {"wsd_stale_xaddr", "wsd_relates_to_upper",
-                                                   "wsd_trailing_nul"};
+                                                   "wsd_trailing_nul", "wsd_endless"};
     return names;
 }
 
@@ -257,6 +261,10 @@ void WsdResponder::SendDue() {
                       reply.data(), reply.size())) {
             PrintProblem("WS-Discovery: reply of " + pending.Device->Config().Id +
                          " not sent: " + std::strerror(errno));
+        }
+        if (pending.Device->HasFault("wsd_endless") && pending.Repeats < kEndlessRepeats) {
+            ++pending.Repeats;
+            due_.emplace(now + std::chrono::milliseconds(kEndlessEveryMs), pending);
         }
     }
 }

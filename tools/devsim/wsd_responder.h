@@ -26,6 +26,7 @@
 // printed as 'wsd-probe from=A message_id=M valid=0|1'.
 //
 // Device faults: wsd_stale_xaddr:HOST lists a service address on HOST before its own;
+// wsd_endless sends its reply again every 100 ms for a minute;
 // wsd_relates_to_upper echoes the probe's MessageID in upper case (as the ONVIF
 // programmer's guide's example does); wsd_trailing_nul sends a NUL byte after the XML.
 class WsdResponder {
@@ -50,6 +51,7 @@ private:
         sockaddr_in To{};
         int InterfaceIndex = 0;
         std::string RelatesTo;
+        int Repeats = 0;  // sent so far (wsd_endless)
     };
 
     void Run(std::stop_token stop);
