@@ -115,6 +115,9 @@ public:
     uint8_t LoginOk = 0;
     int32_t DiscoveryKind = 0;
     uint8_t CheckDone = 0;
+    // The last credential check ended with the credentials refused: nothing is sent to
+    // the device until a check passes (it may lock the account, and its model is a claim).
+    uint8_t LoginRefused = 0;
     // The MAC address the device named in its system list (credential check) or its
     // network page (entry by address); empty until then. The upgrade history keeps it.
     std::string MacAddress;

@@ -79,6 +79,8 @@ void CCredentialChecks::Run(const std::string& key) {
         const CheckOutcome outcome = CheckCredentials(*record);
         table_.Modify(key, [&](CIPCamInfo& r) {
             TakeCheckResults(*record, r);
+            r.LoginRefused =
+                outcome == CheckOutcome::Failed || outcome == CheckOutcome::NvrLoginFailed ? 1 : 0;
             r.CheckDone = 1;
         });
         observer_.CredentialCheckEnded(key, outcome);

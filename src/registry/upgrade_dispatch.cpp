@@ -99,6 +99,14 @@ void CCameraControl::RunDispatch(const std::string& key, uint8_t runFlag) {
         DispatchEnded();
         return;
     }
+    if (record->CheckDone == 1 && record->LoginRefused == 1) {
+        // Sent again, refused credentials may lock the account; and its model is only a
+        // claim, which the batch guards must not count. Nothing goes to it.
+        const UpgradeReport report{key, stage::kFinished, 0, 100, rc::kLoginRefused, std::string()};
+        NotifyObservers([&](IRegistryObserver& o) { o.DeviceFinished(report); });
+        DispatchEnded();
+        return;
+    }
     // Only a family that takes the firmware store's images is asked for its model.
     if (!FactsOf(record->Protocol).StoreImages) {
         Dispatch(key, kHardwareVersion, std::string(), rc::kOk, runFlag);

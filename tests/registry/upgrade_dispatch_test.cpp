@@ -207,6 +207,17 @@ TEST_F(UpgradeDispatchTest, ARefusedModelQueryEndsAsPasswordErrorUnlessAnImageIs
     control_.SetManualImage("/images/a.bin");
     Upgrade();
     EXPECT_NE(JobOf("locked"), nullptr) << "the worker's log-in check will judge it";
+
+    // Once its credential check was refused, nothing goes to it, chosen image or not: the
+    // credentials again could lock the account.
+    const size_t jobs = manager_.Jobs().size();
+    table_.Modify("locked", [](CIPCamInfo& r) {
+        r.CheckDone = 1;
+        r.LoginRefused = 1;
+    });
+    Upgrade();
+    EXPECT_EQ(page_.Count("Status locked 32 -304"), 1);
+    EXPECT_EQ(manager_.Jobs().size(), jobs);
 }
 
 TEST_F(UpgradeDispatchTest, FamilyFlagsComeFromTheModelName) {
