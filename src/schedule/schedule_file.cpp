@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -227,4 +228,15 @@ bool IsUsablePort(const std::string& port) {
            std::all_of(port.begin(), port.end(), IsDigit) && std::stoi(port) <= 65535;
 }
 
-bool HasUsableAddress(const CScheduleInfo& e) { return IsUsableHost(e.IP) && IsUsablePort(e.Port); }
+bool HasUsableAddress(const CScheduleInfo& e) {
+    return IsUsableHost(e.IP) && IsUsablePort(e.Port) &&
+           (e.OnvifService.empty() || IsUsableServicePath(e.OnvifService));
+}
+
+bool IsUsableServicePath(const std::string& path) {
+    if (path.size() < 2 || path.size() > 255 || path[0] != '/' || path[1] == '/') return false;
+    return std::all_of(path.begin(), path.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) ||
+               std::string_view("-._~%!$&'()*+,;=:@/").find(c) != std::string_view::npos;
+    });
+}

@@ -28,11 +28,15 @@ bool IsCompleteScheduleEntry(const CScheduleInfo& entry);
 // characters each and 253 in all, the last not all digits) and Port a decimal number from
 // 1 to 65535 as the program writes it. A hand-edited file may hold anything there, and the address
 // goes into the requests of a run and into the page a double-click opens: an entry without a usable
-// address is shown as invalid, never run and never opened.
+// address is shown as invalid, never run and never opened. An OnvifService, when there, must be
+// a plain path (IsUsableServicePath), so that no edit of the file sends a log-in elsewhere.
 bool HasUsableAddress(const CScheduleInfo& entry);
-// Its two halves, for those who check an address as it is typed.
+// Its parts, for those who check an address as it is typed.
 bool IsUsableHost(const std::string& host);
 bool IsUsablePort(const std::string& port);
+// A path that begins with one "/" and holds only the characters of a URL's path (letters,
+// digits, "-._~%!$&'()*+,;=:@/").
+bool IsUsableServicePath(const std::string& path);
 
 // What reading a schedule file found.
 enum class ScheduleFileState {

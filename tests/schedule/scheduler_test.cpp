@@ -129,9 +129,18 @@ TEST_F(SchedulerTest, AHandEditedAddressIsShownInvalidAndNeverUsed) {
         std::string IP;
         std::string Port;
         bool Usable;
+        std::string OnvifService = "";
     };
     const Case cases[] = {
         {"198.18.1.9", "80", true},
+        {"198.18.1.9", "80", true, "/onvif/device_service"},
+        {"198.18.1.9", "80", true, "/onvif/@x;v=1"},
+        // A service that would name another host, or what no path holds.
+        {"198.18.1.9", "80", false, "@evil.example/onvif"},
+        {"198.18.1.9", "80", false, "//evil.example/onvif"},
+        {"198.18.1.9", "80", false, "/onvif device"},
+        {"198.18.1.9", "80", false, "/onvif\\x"},
+        {"198.18.1.9", "80", false, "/"},
         {"10.0.0.255", "65535", true},
         {"cam-7.site.example", "1", true},
         {"localhost", "8080", true},
@@ -159,7 +168,8 @@ TEST_F(SchedulerTest, AHandEditedAddressIsShownInvalidAndNeverUsed) {
         CScheduleInfo e = Waiting("A", kTime);
         e.IP = c.IP;
         e.Port = c.Port;
-        EXPECT_EQ(HasUsableAddress(e), c.Usable) << c.IP << " " << c.Port;
+        e.OnvifService = c.OnvifService;
+        EXPECT_EQ(HasUsableAddress(e), c.Usable) << c.IP << " " << c.Port << c.OnvifService;
         // Its time has come: only a usable entry is queued for a start.
         EXPECT_EQ(SchedulerStep(e, kTime, exists_), c.Usable) << c.IP << " " << c.Port;
         EXPECT_EQ(e.Status, c.Usable ? st::kQueued : st::kWaiting);

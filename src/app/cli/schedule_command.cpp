@@ -284,9 +284,7 @@ std::optional<CScheduleInfo> EntryFromOptions(const CliArgs& args, const Clock& 
     }
     std::error_code failed;
     const std::filesystem::path image = std::filesystem::absolute(args.Value("--image"), failed);
-    if (args.Has("--onvif-service") &&
-        (e.OnvifService.empty() || e.OnvifService.front() != '/' ||
-         e.OnvifService.find_first_of(" \"<>") != std::string::npos)) {
+    if (args.Has("--onvif-service") && !IsUsableServicePath(e.OnvifService)) {
         error = "--onvif-service needs a path such as /onvif/device_service";
         return std::nullopt;
     }
