@@ -145,6 +145,9 @@ bool CBCMulticastSearch::ParseReply(std::span<const uint8_t> datagram, CIPCamInf
     detail.ModelCategory = ModelCategory(FieldText(reply, kModelField));
 
     if (!IsAcceptedVendor(FieldText(reply, kVendorField))) return false;
+    // URNs name ONVIF devices (their endpoint references): such an identifier could take
+    // a camera's row.
+    if (StartsWith(ToLowerAscii(FieldText(reply, kIdField)), "urn:")) return false;
     // Every request to the device is addressed with this text, credentials included.
     if (record.HostAddress.empty()) return false;
     RecordHost(record.HostAddress);

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "base/http_url.h"
+#include "base/text.h"
 #include "base/trace.h"
 #include "discovery/socket_fd.h"
 #include "discovery/ws_discovery_messages.h"
@@ -93,6 +94,13 @@ std::vector<CIPCamInfo> CWsDiscoverySearch::ParseMatches(std::span<const uint8_t
     for (const ProbeMatch& match : ParseProbeMatches(text)) {
         if (!IsOwnProbe(match.RelatesTo)) continue;
         CIPCamInfo record = RecordOf(match, sender);
+        // ONVIF devices are named by URNs, the maker's never: a reference of another form
+        // could take a maker's device's row.
+        if (!StartsWith(ToLowerAscii(record.DeviceId), "urn:")) {
+            Trace("WS-Discovery reply from %s names endpoint '%.64s', no URN; ignored",
+                  sender.c_str(), match.Endpoint.c_str());
+            continue;
+        }
         if (record.ServiceAddresses.empty()) continue;
         records.push_back(std::move(record));
     }

@@ -173,6 +173,11 @@ TEST_F(MulticastProtocolTest, RefusedReplies) {
     EXPECT_FALSE(Receive(Reply(notAnAddress)));
     EXPECT_FALSE(engine_.IsKnownHost("10.0.0.7/x?"));
 
+    // An ONVIF endpoint's form, which would name a camera's row.
+    ReplyFields urn;
+    urn.Id = "URN:uuid:0a1b";
+    EXPECT_FALSE(Receive(Reply(urn)));
+
     EXPECT_FALSE(Receive({}));
     EXPECT_TRUE(recorder_.Records().empty());
 

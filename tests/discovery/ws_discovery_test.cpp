@@ -152,6 +152,9 @@ TEST(WsDiscoverySearchTest, RecordsOnlyAnswersToItsOwnProbes) {
     const auto stranger = bytes(Matches(NewMessageId(), Match("urn:uuid:a", "http://10.0.0.5/x")));
     EXPECT_TRUE(engine.ParseMatches(stranger, "10.0.0.5").empty());
     EXPECT_FALSE(engine.IsKnownHost("10.0.0.5"));
+    // A reference that is no URN (here a maker's device's identifier) names no camera.
+    const auto notUrn = bytes(Matches(ours, Match("QX0001", "http://10.0.0.5/x")));
+    EXPECT_TRUE(engine.ParseMatches(notUrn, "10.0.0.5").empty());
 
     const auto answer = bytes(Matches(ours, Match("urn:uuid:cam",
                                                   "http://10.9.9.9/onvif/device_service "
