@@ -34,6 +34,9 @@ public:
     virtual void DeviceFinished(const UpgradeReport& report) {
         DeviceStatus(report.DeviceId, report.Stage, report.Seconds, report.Percent, report.Code);
     }
+    // The device table is full (CCameraTable::kMaxDevices): further devices found are not
+    // listed. Told once per search.
+    virtual void DeviceListFull() {}
     virtual void Busy(bool busy) = 0;
     virtual void RunBegins() = 0;
     virtual void RunEnds() = 0;

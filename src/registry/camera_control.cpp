@@ -71,6 +71,7 @@ std::vector<CCameraControl::Engine>& CCameraControl::Engines() {
 
 void CCameraControl::StartSearch() {
     table_.Clear();
+    listFullSaid_ = false;
     std::vector<CIPCamInfo> manual;
     {
         std::lock_guard lock(manualLock_);
@@ -178,6 +179,7 @@ AddressEntryResult CCameraControl::KeepAddressed(const CIPCamInfo& record, bool 
 
 void CCameraControl::ReportHandEntered(const CIPCamInfo& record) {
     const std::string key = table_.AddOrUpdate(record.DeviceId, record);
+    if (key.empty()) return SayListFull();
     // Its log-in was checked when it was entered: no check is pending. A device listed
     // already (found by a search) keeps its own check.
     if (key == record.DeviceId) table_.Modify(key, [](CIPCamInfo& r) { r.CheckDone = 1; });
@@ -199,10 +201,17 @@ void CCameraControl::DeviceReported(const CIPCamInfo& record) {
         Trace("device at %s reported no identifier; ignored", record.HostAddress.c_str());
         return;
     }
-    table_.AddOrUpdate(key, record);
+    if (table_.AddOrUpdate(key, record).empty()) return SayListFull();
     if (std::optional<CIPCamInfo> stored = table_.Find(key)) {
         NotifyObservers([&](IRegistryObserver& o) { o.DeviceFound(*stored); });
     }
+}
+
+void CCameraControl::SayListFull() {
+    if (listFullSaid_.exchange(true)) return;
+    Trace("the device list is full (%zu devices); further devices found are not listed",
+          CCameraTable::kMaxDevices);
+    NotifyObservers([](IRegistryObserver& o) { o.DeviceListFull(); });
 }
 
 void CCameraControl::SetDeviceCredentials(const std::string& key, const std::string& user,

@@ -78,6 +78,8 @@ public:
 
     // True while a search still listens for replies.
     bool IsSearching() const;
+    // The device table was full in this search: devices found were left out.
+    bool ListFull() const { return listFullSaid_; }
 
     // Called by the engine on its receive thread for every device it accepts.
     void DeviceReported(const CIPCamInfo& record) override;
@@ -147,6 +149,8 @@ private:
                                   const AddressQueryLimits& limits, bool skipListed);
     // Adds the record of a device that answered by address.
     AddressEntryResult KeepAddressed(const CIPCamInfo& record, bool skipListed);
+    // Tells the observers, once per search, that the table is full.
+    void SayListFull();
     // A listed device other than `exceptKey` that names `mac`.
     std::optional<CIPCamInfo> ListedWithMac(const std::string& mac, const std::string& exceptKey);
     // Asks a few listed devices of unknown MAC for theirs.
@@ -189,7 +193,8 @@ private:
     mutable std::mutex manualLock_;  // guards manualDevices_
     std::vector<CIPCamInfo> manualDevices_;
 
-    std::mutex scansLock_;  // guards scans_ and macAsked_
+    std::mutex scansLock_;                   // guards scans_ and macAsked_
+    std::atomic<bool> listFullSaid_{false};  // DeviceListFull told in this search
     std::vector<std::shared_ptr<CAddressScan>> scans_;
     std::set<std::string> macAsked_;  // "key@host" of devices asked for their MAC
 

@@ -59,6 +59,10 @@ std::string CCameraTable::AddOrUpdate(const std::string& key, const CIPCamInfo& 
             aliases_[key] = *same;
             return *same;
         }
+        if (records_.size() >= kMaxDevices) {
+            ++refused_;
+            return std::string();
+        }
         CIPCamInfo& stored = records_[key];
         stored.UpdateFrom(record);
         stored.SeenCount = 1;
@@ -216,6 +220,12 @@ void CCameraTable::Clear() {
     listed_.clear();
     records_.clear();
     aliases_.clear();
+    refused_ = 0;
+}
+
+size_t CCameraTable::Refused() const {
+    std::lock_guard lock(lock_);
+    return refused_;
 }
 
 void CCameraTable::Remove(const std::string& key) {

@@ -38,12 +38,16 @@ std::string LoggedInMac(const CIPCamInfo& record);
 // report wins the protocol.
 class CCameraTable final : public IDeviceLookup {
 public:
+    // Devices stored at most: a flood of replies, each naming a new device, must not take
+    // the memory. Reports of new devices beyond it are refused (and counted).
+    static constexpr size_t kMaxDevices = 4096;
+
     // A new key of a new device stores the record with seen count 1. A known key that is
     // not pinned counts one more sighting and takes the device's current name and
     // address; the rest of the stored record (credentials, check results, selection)
     // stays. A second name of a record counts a sighting only at the record's host:
     // elsewhere it proves nothing, and it is a new key again. Returns the key the device
-    // is stored under.
+    // is stored under; empty when a new device would pass kMaxDevices.
     std::string AddOrUpdate(const std::string& key, const CIPCamInfo& record);
 
     // Told, with no lock held, when two listed records turned out to be one device (a
@@ -74,6 +78,8 @@ public:
     bool Modify(const std::string& key, const std::function<void(CIPCamInfo&)>& change);
 
     void Clear();
+    // Reports of new devices refused since the last Clear, the table being full.
+    size_t Refused() const;
 
     // Unlists the key and zeroes its seen count and pin, so that the device must report
     // itself again; the record stays stored.
@@ -117,6 +123,7 @@ private:
     std::set<std::string> listed_;  // the keys of order_, for lookups in large tables
     std::map<std::string, CIPCamInfo> records_;
     std::map<std::string, std::string> aliases_;  // another name -> the stored key
+    size_t refused_ = 0;
 
     std::mutex listenerLock_;  // held while the listener runs
     MergeListener listener_;

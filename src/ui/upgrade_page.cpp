@@ -753,6 +753,13 @@ void CUpgradePage::DeviceFound(const CIPCamInfo& record) {
     if (queuedKeys_.insert(record.DeviceId).second) newDevices_.push_back(record.DeviceId);
 }
 
+void CUpgradePage::DeviceListFull() {
+    OnGuiThread([this] {
+        Say("UI_PopupMessage", "ListFull",
+            "The list is full: 4096 devices are listed, and devices found after them are not.");
+    });
+}
+
 void CUpgradePage::DeviceMerged(const std::string& goneKey, const CIPCamInfo& kept) {
     // One device, one row: the row of the record that joined another goes, and the kept
     // one is listed (again).

@@ -106,6 +106,7 @@ public:
     void Reset() override;
     void DeviceFound(const CIPCamInfo& record) override;
     void DeviceMerged(const std::string& goneKey, const CIPCamInfo& kept) override;
+    void DeviceListFull() override;
     void DeviceDispatched(const CIPCamInfo& record) override;
     void DeviceStatus(const std::string& deviceId, int stage, int seconds, int percent,
                       int code) override;

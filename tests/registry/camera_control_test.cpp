@@ -9,6 +9,7 @@
 
 #include "registry/camera_control.h"
 #include "registry_fakes.h"
+#include "support/recording_page.h"
 
 namespace {
 
@@ -44,6 +45,25 @@ TEST(CameraControlTest, ReportsAreStoredAndEveryObserverHearsOfThem) {
     control.SetDeviceCredentials("B", "admin", "secret", 0);
     EXPECT_EQ(table.Find("B")->Password, "secret");
     EXPECT_EQ(table.CountChecked(), 1);
+}
+
+// A flood of replies, each naming a new device, fills the table to its cap and no
+// further; the devices listed go on reporting, and the pages are told once.
+TEST(CameraControlTest, AFloodOfNewDevicesStopsAtTheCapAndSaysSo) {
+    CCameraTable table;
+    RecordingPage page;
+    CCameraControl control(table, nullptr);
+    control.Attach(page);
+    for (size_t i = 0; i < CCameraTable::kMaxDevices + 500; ++i) {
+        control.DeviceReported(Reported("D" + std::to_string(i)));
+    }
+    control.DeviceReported(Reported("D0"));
+    EXPECT_EQ(table.Keys().size(), CCameraTable::kMaxDevices);
+    EXPECT_EQ(table.Find("D0")->SeenCount, 2);
+    EXPECT_FALSE(table.Find("D4096"));
+    EXPECT_EQ(table.Refused(), 500u);
+    EXPECT_TRUE(control.ListFull());
+    EXPECT_EQ(page.Count("ListFull"), 1);
 }
 
 // Receive threads report while pages and upgrade workers read and change the table.

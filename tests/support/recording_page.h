@@ -47,6 +47,7 @@ public:
         statuses_.back().FirmwareVersion = r.FirmwareVersion;
         statuses_.back().WindowEnd = r.WindowEnd;
     }
+    void DeviceListFull() override { Add("ListFull"); }
     void Busy(bool busy) override { Add(busy ? "Busy 1" : "Busy 0"); }
     void RunBegins() override { Add("RunBegins"); }
     void RunEnds() override { Add("RunEnds"); }

@@ -137,6 +137,10 @@ void SearchToEnd(CCameraControl& control, const std::function<bool()>& stopped) 
     while (control.IsSearching() && !stopped()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    if (control.ListFull()) {
+        PrintError("the device list is full at " + std::to_string(CCameraTable::kMaxDevices) +
+                   " devices; further devices found are not listed");
+    }
 }
 
 std::map<std::string, CheckOutcome> CheckDevices(CCameraTable& table,
