@@ -68,3 +68,16 @@ std::optional<HttpUrl> ParseHttpUrl(std::string_view text) {
     }
     return url;
 }
+
+bool IsLoopbackOrLinkLocal(std::string_view host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    const std::string lower = ToLowerAscii(host);
+    if (lower.find(':') != std::string::npos) {
+        // fe80::/10 covers fe80 to febf.
+        return lower == "::1" || (lower.size() >= 4 && lower.compare(0, 2, "fe") == 0 &&
+                                  std::string_view("89ab").find(lower[2]) != std::string::npos);
+    }
+    return StartsWith(lower, "127.") || StartsWith(lower, "169.254.");
+}

@@ -22,3 +22,7 @@ struct HttpUrl {
 // Nothing for another scheme, user information ("user@"), an empty host, a host with
 // characters no address holds, or a port outside 1 to 65535.
 std::optional<HttpUrl> ParseHttpUrl(std::string_view text);
+
+// A loopback or link-local address (127.0.0.0/8, 169.254.0.0/16, ::1, fe80::/10, with or
+// without IPv6 brackets): one no device on the LAN may claim for another host.
+bool IsLoopbackOrLinkLocal(std::string_view host);

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <optional>
 
+#include "base/http_url.h"
 #include "base/trace.h"
 #include "discovery/repeat_schedule.h"
 #include "discovery/socket_fd.h"
@@ -106,6 +107,15 @@ size_t CMulticastSearch::SendRequests(int fd, const std::vector<AdapterEntry>& a
     return sent;
 }
 
+bool CMulticastSearch::ClaimBelievable(const CIPCamInfo& record, const std::string& sender) const {
+    // A reply names the address its device is asked at, with the credentials: one on this
+    // machine or only on the link is believed only from the device at that address.
+    if (!IsLoopbackOrLinkLocal(record.HostAddress) || record.HostAddress == sender) return true;
+    Trace("%s search: a reply from %s claims address %s; ignored", GetName().c_str(),
+          sender.c_str(), record.HostAddress.c_str());
+    return false;
+}
+
 void CMulticastSearch::Receive(std::stop_token token) {
     using SteadyClock = std::chrono::steady_clock;
     const std::vector<AdapterEntry> adapters = SearchAdapters();
@@ -160,12 +170,18 @@ void CMulticastSearch::Receive(std::stop_token token) {
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) break;
         if (ready == 0) continue;
-        const ssize_t length = ::recv(socket.Get(), datagram.data(), datagram.size(), 0);
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t length = ::recvfrom(socket.Get(), datagram.data(), datagram.size(), 0,
+                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (length < 0) continue;
         lastActivity = SteadyClock::now();
+        char sender[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &from.sin_addr, sender, sizeof sender);
         CIPCamInfo record;
         if (ParseReply(std::span<const uint8_t>(datagram.data(), static_cast<size_t>(length)),
-                       record)) {
+                       record) &&
+            ClaimBelievable(record, sender)) {
             repeats.Replied(record.HostAddress);
             DeliverDevice(record);
         }

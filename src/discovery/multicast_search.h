@@ -35,6 +35,9 @@ protected:
                      uint16_t localPort);
 
 private:
+    // Whether the address a reply names may be asked: true unless it is a loopback or
+    // link-local one that the reply did not come from.
+    bool ClaimBelievable(const CIPCamInfo& record, const std::string& sender) const;
     void Receive(std::stop_token token);
     // Asks the kernel for a receive buffer of kSocketReceiveBytes; traces what it grants
     // when that is less.

@@ -47,6 +47,17 @@ TEST(HttpUrlTest, ReadsWhatDevicesNameAndRefusesTheRest) {
     }
 }
 
+TEST(HttpUrlTest, LoopbackAndLinkLocalHostsAreKnown) {
+    for (const char* host :
+         {"127.0.0.1", "127.9.9.9", "169.254.7.7", "::1", "[::1]", "fe80::1", "[FEBF::2]"}) {
+        EXPECT_TRUE(IsLoopbackOrLinkLocal(host)) << host;
+    }
+    for (const char* host :
+         {"198.18.1.7", "10.127.0.1", "169.25.0.1", "fec0::1", "2001:db8::1", "cam.example", ""}) {
+        EXPECT_FALSE(IsLoopbackOrLinkLocal(host)) << host;
+    }
+}
+
 TEST(XsDurationTest, StrictAndBounded) {
     constexpr int64_t kHour = 3600 * 1000;
     const struct {

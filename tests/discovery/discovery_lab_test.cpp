@@ -163,7 +163,7 @@ TEST_F(DiscoveryLabTest, EachAdapterSendsItsRequestsWithItsOwnSettings) {
 }
 
 TEST_F(DiscoveryLabTest, RepliesAreCheckedDeliveredAndRecorded) {
-    LabNetwork lab({.Devices = 6});
+    LabNetwork lab({.Devices = 8});
     DevsimProcess sim(
         {"--discovery", "--device",
          "id=CAPS,vendor=QUORLENT SECURITY LTD,address=198.18.1.1,https_port=-1", "--device",
@@ -171,7 +171,11 @@ TEST_F(DiscoveryLabTest, RepliesAreCheckedDeliveredAndRecorded) {
          "id=CODE,address=198.18.1.3,https_port=-1,fault=discovery_code:112", "--device",
          "id=FOREIGN,address=198.18.1.4,https_port=-1,fault=discovery_vendor:Acme", "--device",
          "id=DUP,address=198.18.1.5,https_port=-1,fault=discovery_duplicate", "--device",
-         "id=PORT,address=198.18.1.6,https_port=-1,http_port=8080"},
+         "id=PORT,address=198.18.1.6,https_port=-1,http_port=8080",
+         // Claiming this machine, or an address only on the link that it is not at.
+         "--device", "id=LOOP,address=198.18.1.7,https_port=-1,fault=discovery_address:127.0.0.1",
+         "--device",
+         "id=LINK,address=198.18.1.8,https_port=-1,fault=discovery_address:169.254.7.7"},
         lab.InDevices());
     ScopedNetns inTech(lab.TechNamespace());
     RecordedSearch search;

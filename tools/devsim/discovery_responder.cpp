@@ -16,8 +16,9 @@
 
 const std::vector<std::string>& DiscoveryFaultNames() {
     static const std::vector<std::string> names = {
-        "discovery_short", "discovery_code",   "discovery_vendor", "discovery_duplicate",
-        "discovery_delay", "discovery_jitter", "discovery_loss",   "discovery_endless"};
+        "discovery_short",     "discovery_code",    "discovery_vendor",
+        "discovery_duplicate", "discovery_delay",   "discovery_jitter",
+        "discovery_loss",      "discovery_endless", "discovery_address"};
     return names;
 }
 
@@ -253,7 +254,9 @@ std::vector<uint8_t> DiscoveryResponder::Reply(const Plan& plan) const {
     PutText(reply, 0, 16, c.Name);
     PutU16(reply, 32, plan.Code);
     PutText(reply, 34, 16, c.Id);
-    PutText(reply, 54, 16, device.Address());
+    PutText(reply, 54, 16,
+            device.HasFault("discovery_address") ? device.FaultValue("discovery_address")
+                                                 : device.Address());
     PutText(reply, 70, 32, plan.Vendor);
     PutText(reply, 102, 32, c.Model);
     PutText(reply, 134, 122, std::to_string(httpPort));

@@ -30,6 +30,7 @@
 //   discovery_jitter:MS      wait a further random 0..MS milliseconds
 //   discovery_loss:P         lose P % of the requests that reach the device and P % of
 //                            its replies, each at random, as a busy network does
+//   discovery_address:ADDR   name ADDR as its address (sent from its own all the same)
 //   discovery_endless        send the reply again every 100 ms for a minute, as a
 //                            hostile device may, to keep a search listening
 // The fault names above, for devsim's configuration check.
