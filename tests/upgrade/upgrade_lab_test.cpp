@@ -252,6 +252,28 @@ TEST_F(UpgradeLabTest, MakersDevicesAndOnvifCamerasUpgradeInOneRun) {
     EXPECT_EQ(marks["CAMOTHER"], "IPCM");
 }
 
+// Once the camera restarted, another device answers at its address and names another
+// MAC, with the version the image carried: it is not the camera back, and the run does
+// not call the camera upgraded.
+TEST_F(UpgradeLabTest, AnImpostorAtTheCamerasAddressIsNoReturn) {
+    LabNetwork lab({.Devices = 1});
+    TempDir dir;
+    dir.Write("cam.bin", "IPCMversion=3.2.0\n" + PatternBytes(20000));
+    DevsimProcess sim({"--discovery", "--device",
+                       "id=CAM,address=198.18.1.1,mac=00:1A:2B:00:07:01,protocol=onvif,"
+                       "vendor=Acme,model=IPC-5,"
+                       "http_port=80,https_port=-1,firmware=3.1.0,reboot_seconds=1,"
+                       "image_mark=IPCM,auth=digest,fault=onvif_impostor_after_restart"},
+                      lab.InDevices());
+    ChildProcess cli(
+        UpgradeCommand(lab, {"--all", "--time-scale", "60", "--camera-file", dir.File("cam.bin")}));
+    const std::map<std::string, Report> finals = Finals(ReadReports(cli, 120s));
+    EXPECT_EQ(cli.Wait(5s), 1);
+    ASSERT_EQ(finals.size(), 1u);
+    EXPECT_EQ(finals.begin()->second.Code, -10);
+    EXPECT_EQ(finals.begin()->second.Text, "Failed! Please check the network connection.");
+}
+
 // SIGINT while one device's upload stands still and another's countdown runs: both end
 // at once with -6, and the command exits.
 TEST_F(UpgradeLabTest, InterruptStopsEveryUpgrade) {

@@ -125,9 +125,9 @@ std::string Printable(const std::string& bytes) {
 }  // namespace
 
 const std::vector<std::string>& OnvifFaultNames() {
-    static const std::vector<std::string> names = {"auth_after_restart", "onvif_no_http_upgrade",
-                                                   "onvif_upload_error", "onvif_open_upload",
-                                                   "onvif_restart_unanswered"};
+    static const std::vector<std::string> names = {
+        "auth_after_restart", "onvif_no_http_upgrade",    "onvif_upload_error",
+        "onvif_open_upload",  "onvif_restart_unanswered", "onvif_impostor_after_restart"};
     return names;
 }
 
@@ -227,6 +227,14 @@ void OnvifService::Serve(const Request& req, Response& res) {
     ServeText(res, Envelope(body), kSoapType, e_.Faults, e_.Stopping);
 }
 
+std::string OnvifService::NamedMac() const {
+    // Another device answering at the camera's address once it restarted: another MAC.
+    if (e_.Device.HasFault("onvif_impostor_after_restart") && e_.Device.Restarts() > 0) {
+        return "02:00:5E:00:00:99";
+    }
+    return e_.Device.Config().Mac;
+}
+
 std::string OnvifService::Answer(const std::string& op, const Request& req) {
     const SimDeviceConfig& c = e_.Device.Config();
     const bool httpUpgrade = !e_.Device.HasFault("onvif_no_http_upgrade");
@@ -244,7 +252,7 @@ std::string OnvifService::Answer(const std::string& op, const Request& req) {
     if (op == "GetNetworkInterfaces") {
         return "<tds:GetNetworkInterfacesResponse><tds:NetworkInterfaces token=\"eth0\">"
                "<tt:Enabled>true</tt:Enabled><tt:Info><tt:Name>eth0</tt:Name>" +
-               Element("tt:HwAddress", c.Mac) +
+               Element("tt:HwAddress", NamedMac()) +
                "<tt:MTU>1500</tt:MTU></tt:Info></tds:NetworkInterfaces>"
                "</tds:GetNetworkInterfacesResponse>";
     }

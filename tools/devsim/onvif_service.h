@@ -60,6 +60,8 @@ private:
     // The operation's response body (the element inside Body), or empty for one the
     // camera does not offer.
     std::string Answer(const std::string& operation, const httplib::Request& req);
+    // The MAC GetNetworkInterfaces names.
+    std::string NamedMac() const;
     std::string NewTicket(const httplib::Request& req);
 
     DeviceEndpoints& e_;

@@ -31,7 +31,9 @@ std::vector<std::string> AddressesOf(const UpgradeJob& job) {
 class OnvifSession final : public IUpgradeSession {
 public:
     explicit OnvifSession(UpgradeJob& job)
-        : job_(job), session_(AddressesOf(job), job.UserName, job.Password, kRequestTimeoutMs) {}
+        : job_(job),
+          session_(AddressesOf(job), job.UserName, job.Password, kRequestTimeoutMs),
+          upgradedAt_(job.Address().Host) {}
 
     int Prepare() override { return PrepareOnvifUpgrade(session_, before_, ticket_); }
 
@@ -60,8 +62,12 @@ public:
 
     bool Ask(int, int, ReturnWatch& watch) override {
         session_.SetTimeout(kLookTimeoutMs);
-        lastAsk_ = LookAtCamera(session_, watch);
-        return lastAsk_ == rc::kOk || session_.LastAnswered();
+        // Elsewhere, another camera could name the MAC; its model must match too.
+        const bool moved = job_.Address().Host != upgradedAt_;
+        bool foreign = false;
+        lastAsk_ =
+            LookAtCamera(session_, {job_.Mac, moved ? job_.Model : std::string()}, watch, foreign);
+        return lastAsk_ == rc::kOk || (session_.LastAnswered() && !foreign);
     }
 
     int LastAsk() const override { return lastAsk_; }
@@ -73,6 +79,7 @@ private:
     COnvifSession session_;
     std::string before_;
     OnvifUpgradeTicket ticket_;
+    const std::string upgradedAt_;  // the host the image went to
     int lastAsk_ = rc::kOk;
 };
 

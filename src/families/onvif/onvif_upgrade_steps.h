@@ -28,7 +28,18 @@ std::vector<std::string> CameraServiceAddresses(const std::vector<std::string>& 
 int PrepareOnvifUpgrade(COnvifSession& session, std::string& versionBefore,
                         OnvifUpgradeTicket& ticket);
 
+// Who the camera that comes back must prove to be: the MAC its log-in named (empty: it
+// named none), and, when it answers at another address than it was upgraded at, its
+// model ("maker model" as listed; empty: any).
+struct CameraIdentity {
+    std::string Mac;
+    std::string Model;
+};
+
 // One look at the camera through its device service, noted in `watch`: the version it
-// names, or an answer without one (it refused, or is not ready), or no answer at all
-// (it is away). The code of the look.
-int LookAtCamera(COnvifSession& session, ReturnWatch& watch);
+// names once it named `expected`'s MAC (and model), or an answer without one (it
+// refused, or is not ready), or no answer at all (it is away; so is a device naming
+// another MAC or model: whoever answers there is not the camera, and `foreign` is set;
+// the look's code is then -10). The code of the look.
+int LookAtCamera(COnvifSession& session, const CameraIdentity& expected, ReturnWatch& watch,
+                 bool& foreign);
